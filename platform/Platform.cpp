@@ -1,0 +1,7 @@
+#include "platform/Platform.h"
+
+namespace lumora {
+
+void InstallPlatform() {}
+
+} // namespace lumora

@@ -1,0 +1,190 @@
+#include <QBuffer>
+#include <QImage>
+
+#include <gtest/gtest.h>
+
+#include "framework/Checked.h"
+#include "framework/Graphics.h"
+#include "framework/JPEG.h"
+#include "tests/support/TempDir.h"
+
+using namespace lumora;
+
+TEST(Colors, NamesAndHexRoundTrip) {
+    EXPECT_EQ(ColorToString(clBlack), "clBlack");
+    EXPECT_EQ(ColorToString(clWhite), "clWhite");
+    EXPECT_EQ(ColorToString(clBtnFace), "clBtnFace");
+    EXPECT_EQ(ColorToString(0x00123456), "$00123456");
+    for (TColor c : {clBlack, clWhite, clRed, clBtnFace, TColor(0x00123456), TColor(0x00FEDCBA)})
+        EXPECT_EQ(StringToColor(ColorToString(c)), c);
+    EXPECT_EQ(StringToColor("clwhite"), clWhite);
+    EXPECT_EQ(StringToColor("255"), clRed);
+    EXPECT_THROW(StringToColor("not a colour"), EConvertError);
+    EXPECT_EQ(ColorToPixel(RGB(1, 2, 3)), 0x010203u);
+    EXPECT_EQ(ColorToPixel(clBtnFace) >> 24, 0u);
+}
+
+TEST(Bitmap, RowsAreZeroFilledAndKeepOverlapOnResize) {
+    TBitmap b(3, 2);
+    EXPECT_EQ(b.BytesPerLine(), 12);
+    EXPECT_EQ(b.Row32(1)[2], 0u);
+    b.Row32(1)[1] = 0x00ABCDEF;
+    b.SetSize(5, 4);
+    EXPECT_EQ(b.Row32(1)[1], 0x00ABCDEFu);
+    EXPECT_EQ(b.Row32(3)[4], 0u);
+    EXPECT_THROW(b.ScanLine(4), EInvalidGraphicOperation);
+    TBitmap mono(9, 1, TPixelFormat::pf1bit);
+    EXPECT_EQ(mono.BytesPerLine(), 4);
+}
+
+TEST(Bitmap, PixelBudgetRefusesHugeSizes) {
+    TBitmap b;
+    EXPECT_THROW(b.SetSize(1 << 20, 1 << 20), EOutOfMemory);
+    EXPECT_FALSE(FitsPixelBudget(0, 10));
+    EXPECT_FALSE(FitsPixelBudget(INT64_MAX, 2));
+}
+
+TEST(Bitmap, FormatConversionsToThirtyTwoBits) {
+    TBitmap pal(2, 1, TPixelFormat::pf8bit);
+    std::vector<TRGBQuad> p(256);
+    p[7] = TRGBQuad{10, 20, 30, 0};
+    pal.SetPalette(p);
+    static_cast<uint8_t*>(pal.ScanLine(0))[1] = 7;
+    pal.SetPixelFormat(TPixelFormat::pf32bit);
+    EXPECT_EQ(pal.Row32(0)[1], 0x001E140Au);
+    EXPECT_EQ(pal.Row32(0)[0], 0u);
+
+    TBitmap rgb(1, 1, TPixelFormat::pf24bit);
+    uint8_t* px = static_cast<uint8_t*>(rgb.ScanLine(0));
+    px[0] = 1, px[1] = 2, px[2] = 3;
+    rgb.SetPixelFormat(TPixelFormat::pf32bit);
+    EXPECT_EQ(rgb.Row32(0)[0], 0x00030201u);
+
+    TBitmap hi(1, 1, TPixelFormat::pf16bit);
+    hi.SetPixelColor(0, 0, clWhite);
+    EXPECT_EQ(hi.GetPixel(0, 0), clWhite);
+}
+
+TEST(Bitmap, BmpRoundTripAcrossFormats) {
+    for (TPixelFormat f : {TPixelFormat::pf1bit, TPixelFormat::pf4bit, TPixelFormat::pf8bit, TPixelFormat::pf24bit,
+                           TPixelFormat::pf32bit}) {
+        TBitmap b(7, 3, f);
+        if (BitsPerPixel(f) <= 8) {
+            std::vector<TRGBQuad> pal(1u << BitsPerPixel(f));
+            for (size_t i = 0; i < pal.size(); ++i) pal[i] = TRGBQuad{uint8_t(i * 3), uint8_t(i), uint8_t(255 - i), 0};
+            b.SetPalette(pal);
+        }
+        for (int y = 0; y < 3; ++y)
+            for (int x = 0; x < 7; ++x) b.SetPixelColor(x, y, b.Palette().empty() ? RGB(x * 30, y * 60, 9) : PixelToColor(0));
+        if (!b.Palette().empty()) static_cast<uint8_t*>(b.ScanLine(1))[0] = 0x80;
+        TMemoryStream s;
+        b.SaveToStream(s);
+        s.SetPosition(0);
+        TBitmap r;
+        r.LoadFromStream(s);
+        ASSERT_EQ(r.Width(), 7);
+        ASSERT_EQ(r.Height(), 3);
+        for (int y = 0; y < 3; ++y)
+            for (int x = 0; x < 7; ++x) EXPECT_EQ(r.GetPixel(x, y), b.GetPixel(x, y)) << x << "," << y;
+    }
+}
+
+TEST(Bitmap, DamagedBmpThrowsInvalidGraphic) {
+    for (std::string bytes : {std::string("BM"), std::string("XX") + std::string(60, '\0'),
+                              std::string("BM") + std::string(12, '\0') + std::string("\x28\0\0\0", 4) +
+                                  std::string("\xff\xff\xff\x7f\xff\xff\xff\x7f\x01\0\x18\0", 12) + std::string(24, '\0')}) {
+        TMemoryStream s(std::vector<uint8_t>(bytes.begin(), bytes.end()));
+        TBitmap b;
+        EXPECT_THROW(b.LoadFromStream(s), Exception);
+    }
+}
+
+TEST(Canvas, FillCopyStretchAndClip) {
+    TBitmap dst(4, 4), src(2, 2);
+    src.Row32(0)[0] = 1, src.Row32(0)[1] = 2, src.Row32(1)[0] = 3, src.Row32(1)[1] = 4;
+    dst.Canvas().Brush.Color = clRed;
+    dst.Canvas().FillRect(Rect(-5, -5, 100, 100));
+    EXPECT_EQ(dst.Row32(3)[3], 0x00FF0000u);
+    dst.Canvas().CopyRect(Rect(0, 0, 4, 4), src.Canvas(), Rect(0, 0, 2, 2));
+    EXPECT_EQ(dst.Row32(0)[1], 1u);
+    EXPECT_EQ(dst.Row32(3)[3], 4u);
+    dst.Canvas().CopyRect(Rect(3, 3, 5, 5), src.Canvas(), Rect(0, 0, 2, 2));
+    EXPECT_EQ(dst.Row32(3)[3], 1u);
+}
+
+TEST(Canvas, JapaneseTextRendersAndKeepsByteThreeZero) {
+    TBitmap b(200, 40);
+    TCanvas& c = b.Canvas();
+    c.Font.Name = "ＭＳ Ｐゴシック";
+    c.Font.SetSize(12);
+    c.Font.Color = clWhite;
+    c.Brush.Style = TBrushStyle::bsClear;
+    TPoint extent = c.TextExtent("画像が読めません");
+    EXPECT_GT(extent.X, 50);
+    EXPECT_GT(extent.Y, 8);
+    c.TextOut(2, 2, "画像が読めません");
+    int lit = 0;
+    for (int y = 0; y < 40; ++y)
+        for (int x = 0; x < 200; ++x) {
+            EXPECT_EQ(b.Row32(y)[x] >> 24, 0u);
+            lit += b.Row32(y)[x] != 0;
+        }
+    EXPECT_GT(lit, 50);
+}
+
+TEST(Font, SizeAndHeightAreOneValue) {
+    TFont f;
+    f.SetSize(9);
+    EXPECT_EQ(f.Height(), -12);
+    f.SetHeight(-16);
+    EXPECT_EQ(f.Size(), 12);
+}
+
+TEST(Registry, LatestRegistrationWinsCaseInsensitive) {
+    struct A : TBitmap {};
+    struct B : TBitmap {};
+    RegisterFileFormat("zzq", "A", [] { return std::make_unique<A>(); });
+    RegisterFileFormat("ZZQ", "B", [] { return std::make_unique<B>(); });
+    auto g = FindGraphicClass(".Zzq")();
+    EXPECT_NE(dynamic_cast<B*>(g.get()), nullptr);
+    UnregisterFileFormat("zzq");
+    EXPECT_FALSE(FindGraphicClass("zzq"));
+    TPicture pic;
+    EXPECT_THROW(pic.LoadFromFile("/nonexistent/file.unknownext"), EInvalidGraphic);
+}
+
+TEST(Jpeg, DecodesQtWrittenJpegAndRejectsGarbage) {
+    QImage img(16, 8, QImage::Format_RGB32);
+    img.fill(QColor(200, 40, 10));
+    QByteArray bytes;
+    QBuffer buf(&bytes);
+    buf.open(QIODevice::WriteOnly);
+    ASSERT_TRUE(img.save(&buf, "JPEG", 95));
+    test::TempDir dir;
+    std::string path = dir.WriteFile("a.JPG", bytes.toStdString());
+    TPicture pic;
+    pic.LoadFromFile(path);
+    TBitmap b;
+    b.Assign(pic.Graphic());
+    ASSERT_EQ(b.Width(), 16);
+    ASSERT_EQ(b.Height(), 8);
+    uint32_t p = b.Row32(4)[8];
+    EXPECT_EQ(p >> 24, 0u);
+    EXPECT_NEAR(int((p >> 16) & 255), 200, 6);
+    EXPECT_NEAR(int(p & 255), 10, 6);
+
+    std::string text = dir.WriteFile("text.jpg", "this is not a picture");
+    EXPECT_THROW(pic.LoadFromFile(text), EInvalidGraphic);
+    QImage big(256, 256, QImage::Format_RGB32);
+    for (int y = 0; y < 256; ++y)
+        for (int x = 0; x < 256; ++x) big.setPixel(x, y, qRgb(x, y, (x * y) & 255));
+    QByteArray bigBytes;
+    QBuffer bigBuf(&bigBytes);
+    bigBuf.open(QIODevice::WriteOnly);
+    ASSERT_TRUE(big.save(&bigBuf, "JPEG", 90));
+    std::string truncated = dir.WriteFile("cut.jpg", bigBytes.left(bigBytes.size() * 2 / 3).toStdString());
+    TPicture cut;
+    EXPECT_NO_THROW(cut.LoadFromFile(truncated)); // libjpeg fills a truncated scan with grey
+    std::string empty = dir.WriteFile("empty.jpg", "");
+    EXPECT_THROW(pic.LoadFromFile(empty), EInvalidGraphic);
+}

@@ -1,0 +1,18 @@
+// Shared main of the test programs: a Qt application on the offscreen platform, then GoogleTest.
+#include <QApplication>
+
+#include <cstdlib>
+
+#include <gtest/gtest.h>
+
+#include "engine/PictureFormats.h"
+#include "platform/Platform.h"
+
+int main(int argc, char** argv) {
+    if (!std::getenv("QT_QPA_PLATFORM")) setenv("QT_QPA_PLATFORM", "offscreen", 1);
+    QApplication app(argc, argv);
+    lumora::InstallPlatform();
+    lumora::RegisterPictureFormats();
+    testing::InitGoogleTest(&argc, argv);
+    return RUN_ALL_TESTS();
+}
