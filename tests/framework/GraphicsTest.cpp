@@ -160,6 +160,8 @@ TEST(Jpeg, DecodesQtWrittenJpegAndRejectsGarbage) {
     QBuffer buf(&bytes);
     buf.open(QIODevice::WriteOnly);
     ASSERT_TRUE(img.save(&buf, "JPEG", 95));
+    RegisterFrameworkFormats();
+    RegisterJpegFormat();
     test::TempDir dir;
     std::string path = dir.WriteFile("a.JPG", bytes.toStdString());
     TPicture pic;

@@ -5,14 +5,12 @@
 
 #include <gtest/gtest.h>
 
-#include "engine/PictureFormats.h"
 #include "platform/Platform.h"
 
 int main(int argc, char** argv) {
     if (!std::getenv("QT_QPA_PLATFORM")) setenv("QT_QPA_PLATFORM", "offscreen", 1);
     QApplication app(argc, argv);
     lumora::InstallPlatform();
-    lumora::RegisterPictureFormats();
     testing::InitGoogleTest(&argc, argv);
     return RUN_ALL_TESTS();
 }
