@@ -1,0 +1,50 @@
+#pragma once
+// Text conversions of the tag readers. Text is UTF-8 in memory; tags hold 8-bit legacy text
+// (decoded as CP932, or ISO-8859-1 when it is not valid CP932), UTF-16 in either byte order, or UTF-8.
+
+#include <cstdint>
+#include <optional>
+#include <string>
+#include <string_view>
+
+namespace lumora {
+
+enum class TByteOrder { LittleEndian, BigEndian };
+
+// 8-bit legacy text: CP932 when the bytes are valid CP932, else ISO-8859-1. Never fails.
+std::string DecodeLegacy8Bit(std::string_view bytes);
+std::string DecodeLatin1(std::string_view bytes);
+
+// UTF-16 code units up to the first zero unit (or the end). A leading byte-order mark, in either
+// order, decides the order and is dropped; without one, fallbackOrder applies. An odd last byte
+// is ignored and unpaired surrogates become U+FFFD.
+std::string DecodeUtf16(std::string_view bytes, TByteOrder fallbackOrder);
+// UTF-16 of the UTF-8 text, optionally led by a byte-order mark; no terminator.
+std::string EncodeUtf16(std::string_view utf8, TByteOrder order, bool withBom);
+
+bool IsValidUtf8(std::string_view bytes);
+// Valid UTF-8 is kept as it is; anything else is taken as 8-bit legacy text.
+std::string SanitizeUtf8(std::string_view bytes);
+
+// ISO-8859-1 bytes of the text, or nothing when a character is above U+00FF.
+std::optional<std::string> EncodeLatin1(std::string_view utf8);
+// CP932 bytes of the text, at most maxBytes long and cut on a character boundary; characters
+// CP932 cannot hold become "?".
+std::string EncodeCP932(std::string_view utf8, size_t maxBytes = std::string::npos);
+
+// The UTF-8 text cut on a character boundary so that its CP932 form fits maxBytes.
+std::string FitCP932(std::string_view utf8, size_t maxBytes);
+
+// Characters of code 0x20 or below removed from both ends, or from the end only.
+std::string TrimControl(std::string_view text);
+std::string TrimControlRight(std::string_view text);
+
+// Appends the UTF-8 form of a code point (invalid ones as U+FFFD).
+void AppendUtf8(std::string& out, uint32_t codePoint);
+// Decodes one code point of valid UTF-8 at pos and advances pos; U+FFFD for a bad byte.
+uint32_t NextCodePoint(std::string_view utf8, size_t& pos);
+
+// A decimal number made of digits only (no sign, no blanks) that fits in max; else nothing.
+std::optional<uint32_t> ParseDecimal(std::string_view text, uint32_t max);
+
+} // namespace lumora
