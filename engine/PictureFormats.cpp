@@ -1,6 +1,8 @@
 #include "engine/PictureFormats.h"
 
 #include "framework/JPEG.h"
+#include "pictures/GraphicFormats.h"
+#include "pictures/PngImage.h"
 
 namespace lumora {
 
@@ -9,7 +11,9 @@ void RegisterPictureFormats() {
     if (done) return;
     done = true;
     RegisterFrameworkFormats();
+    RegisterGraphicFormats();
     RegisterJpegFormat();
+    RegisterPngFormat();
 }
 
 } // namespace lumora

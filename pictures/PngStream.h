@@ -1,0 +1,121 @@
+#pragma once
+// The PNG reader: decodes one PNG data stream into a bitmap, and the transparency that one colour
+// cannot express into a second 8-bit bitmap (255 minus alpha per pixel).
+
+#include <cstdint>
+#include <functional>
+#include <memory>
+#include <string>
+
+#include "framework/Graphics.h"
+#include "pictures/GraphicStream.h"
+
+namespace lumora {
+
+class EPngError : public EInvalidGraphic {
+public:
+    using EInvalidGraphic::EInvalidGraphic;
+};
+
+struct TPngTime {
+    uint16_t Year = 0;
+    uint8_t Month = 0, Day = 0, Hour = 0, Minute = 0, Second = 0;
+};
+struct TPngChromaticities {
+    uint32_t Values[8] = {};
+};
+struct TPngGifExtension {
+    uint8_t Bytes[4] = {};
+};
+// The extended record of the private "tpNg" chunk.
+struct TPngPrivateRecord {
+    std::string Text;
+    uint32_t Values[4] = {};
+    uint16_t Shorts[2] = {};
+};
+
+// Lets the caller supply or change the key that the private chunk asks for.
+using TPngGetKeyEvent = std::function<void(std::string& key)>;
+// Transforms one unfiltered row in place (row number counted from 0 over all passes).
+using TPngRowTransformEvent =
+    std::function<void(uint8_t* row, const std::string& key, int rowNumber, int byteCount)>;
+
+// Colour words of the results: -1 none; bit 24 set means a palette index in the low byte.
+constexpr int32_t kPngNoColor = -1;
+constexpr int32_t kPngPaletteIndex = 0x01000000;
+
+class TPngReadStream : public TCustomGraphicReadStream {
+public:
+    TPngReadStream();
+    ~TPngReadStream() override;
+
+    // Options, set before the load.
+    bool CheckSignature = true;
+    bool Use16BitOutput = false;
+    bool IndexedGrey = false;
+    std::string Key;
+    TPngGetKeyEvent OnGetKey;
+    TPngRowTransformEvent OnRowTransform;
+    TPngTime* Time = nullptr;
+    TPngChromaticities* Chromaticities = nullptr;
+    TPngGifExtension* GifExtension = nullptr;
+    TPngPrivateRecord* PrivateRecord = nullptr;
+    // Receives the alpha mask when the picture has one; may stay null.
+    TBitmap* AlphaBitmap = nullptr;
+
+    // Results, read after the load.
+    bool HasAlpha() const { return hasAlpha_; }
+    int32_t Background() const { return background_; }
+    int32_t Transparent() const { return transparent_; }
+    int InterlaceMethod() const { return interlace_; }
+    double Gamma() const { return gamma_; }
+    uint32_t PhysicalX() const { return physX_; }
+    uint32_t PhysicalY() const { return physY_; }
+    uint8_t PhysicalUnit() const { return physUnit_; }
+    uint32_t SignificantBits() const { return sigBits_; }
+    int BitDepth() const { return BitDepth_; }
+    bool Grey() const { return grey_; }
+    int64_t RowsDecoded() const { return rowsDecoded_; }
+
+protected:
+    void LoadImage() override;
+
+private:
+    enum class FillResult { Ok, End, Bad };
+    void Reset();
+    void ReadHeader();
+    void ReadPalette();
+    void ReadTransparency();
+    void ReadBackground();
+    void ReadText();
+    void ReadPrivate();
+    void DecodeImage();
+    void PrepareBitmap();
+    FillResult FillInput();
+    int InflateRow(uint8_t* row, int64_t bytes); // 1 done, 0 stream ended, -1 error
+    void BuildPaletteMask();
+    void EndInflate();
+
+    // Chunk data access, bounded by the chunk's remaining length.
+    uint8_t ChunkByte();
+    uint16_t ChunkWord();
+    uint32_t ChunkLong();
+
+    int64_t remaining_ = 0;
+    uint8_t flags_ = 0;
+    int colorKind_ = -1, depth_ = 0, interlace_ = 0;
+    bool hasAlpha_ = false, grey_ = false, greyIndexed_ = false, transformRows_ = false;
+    bool paletteAlphaPending_ = false, needMask_ = false;
+    uint8_t paletteAlpha_[256] = {};
+    int32_t background_ = kPngNoColor, transparent_ = kPngNoColor;
+    double gamma_ = 0;
+    uint32_t physX_ = 0, physY_ = 0, sigBits_ = 0;
+    uint8_t physUnit_ = 0;
+    int64_t rowsDecoded_ = 0;
+    TBitmap* alphaInUse_ = nullptr;
+
+    struct Inflater;
+    std::unique_ptr<Inflater> inflater_;
+};
+
+} // namespace lumora
