@@ -1,0 +1,34 @@
+#pragma once
+// Copies of what the screens show, for the saver's first picture (the desktop before it is covered).
+
+#include <functional>
+
+#include "framework/Graphics.h"
+
+namespace lumora {
+
+class IScreenGrabber {
+public:
+    virtual ~IScreenGrabber() = default;
+    // Fills out (made 32-bit, area's size) with the screens' content of area, in virtual-desktop
+    // coordinates; parts no screen shows stay black. False when nothing could be read.
+    virtual bool Grab(const TRect& area, TBitmap& out) = 0;
+    // Where the mouse pointer is, in virtual-desktop coordinates.
+    virtual TPoint CursorPos() = 0;
+};
+
+IScreenGrabber& ScreenGrabber();
+void SetScreenGrabber(IScreenGrabber* grabber); // nullptr = the real screens (Qt)
+
+// A desktop for tests: each pixel is given by a function of its desktop position.
+class FakeScreenGrabber : public IScreenGrabber {
+public:
+    std::function<uint32_t(int x, int y)> pixel = [](int x, int y) { return uint32_t((x * 7 + y * 13) & 0xFFFFFF); };
+    TPoint cursor;
+    int grabs = 0;
+    TRect lastArea;
+    bool Grab(const TRect& area, TBitmap& out) override;
+    TPoint CursorPos() override { return cursor; }
+};
+
+} // namespace lumora
