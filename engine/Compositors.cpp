@@ -1,0 +1,260 @@
+#include "engine/Compositors.h"
+
+#include <algorithm>
+#include <cmath>
+#include <cstring>
+
+#include "platform/Random.h"
+
+namespace lumora {
+
+namespace {
+
+enum TSource { srcOld, srcNew, srcBg };
+
+struct TComposer {
+    TPLines& dst;
+    int dstW, dstH;
+    TBitmap& o;
+    TBitmap& n;
+    TComposeGeometry g;
+    int rowPar, colPar;
+    uint32_t bg;
+
+    TComposer(TPLines& d, int w, TBitmap& oldPic, TBitmap& newPic, const TComposeGeometry& geo, int framesDrawn,
+              TColor bgColor)
+        : dst(d), dstW(w), dstH(static_cast<int>(d.size())), o(oldPic), n(newPic), g(geo) {
+        int p = ((framesDrawn % 4) + 4) % 4;
+        rowPar = p % 2;
+        colPar = (p == 0 || p == 3) ? 0 : 1;
+        bg = SwapRB(ColorToRGB(bgColor));
+    }
+
+    TRect OldRect() const { return Bounds(g.OldX, g.OldY, o.Width(), o.Height()); }
+    TRect NewRect() const { return Bounds(g.NewX, g.NewY, n.Width(), n.Height()); }
+
+    // Runs kernel(dst, a, b) over the phase's pixels of region (destination coordinates; the phase
+    // counts from the region's own corner, so clipping never shifts it).
+    template <class Kernel>
+    void Region(const TRect& region, TSource sa, TSource sb, Kernel kernel) {
+        if (region.IsEmpty()) return;
+        TRect clip = IntersectRect(region, TRect{0, 0, dstW, dstH});
+        if (sa == srcOld || sb == srcOld) clip = IntersectRect(clip, OldRect());
+        if (sa == srcNew || sb == srcNew) clip = IntersectRect(clip, NewRect());
+        if (clip.IsEmpty()) return;
+        int y0 = region.Top + rowPar;
+        if (y0 < clip.Top) y0 += (clip.Top - y0 + 1) / 2 * 2;
+        int x0 = region.Left + colPar;
+        if (x0 < clip.Left) x0 += (clip.Left - x0 + 1) / 2 * 2;
+        if (x0 >= clip.Right) return;
+        int count = (clip.Right - x0 + 1) / 2;
+        for (int y = y0; y < clip.Bottom; y += 2) {
+            uint32_t* d = dst[static_cast<size_t>(y)] + x0;
+            const uint32_t* pa = nullptr;
+            const uint32_t* pb = nullptr;
+            if (sa == srcOld || sb == srcOld) {
+                const uint32_t* row = o.Row32(y - g.OldY) + (x0 - g.OldX);
+                (sa == srcOld ? pa : pb) = row;
+            }
+            if (sa == srcNew || sb == srcNew) {
+                const uint32_t* row = n.Row32(y - g.NewY) + (x0 - g.NewX);
+                (sa == srcNew ? pa : pb) = row;
+            }
+            if (sa == srcBg) {
+                for (int i = 0; i < count; ++i) d[2 * i] = (d[2 * i] & 0xFF000000u) | kernel(bg, pb[2 * i]);
+            } else if (sb == srcBg) {
+                for (int i = 0; i < count; ++i) d[2 * i] = (d[2 * i] & 0xFF000000u) | kernel(pa[2 * i], bg);
+            } else {
+                for (int i = 0; i < count; ++i)
+                    d[2 * i] = (d[2 * i] & 0xFF000000u) | kernel(pa[2 * i], pb[2 * i]);
+            }
+        }
+    }
+
+    // The regions of a blend with their delays: fn(region, a, b, delay, isOverlap).
+    template <class Fn>
+    void ForEachRegion(Fn fn) {
+        TRect O = OldRect(), N = NewRect();
+        bool oEmpty = o.Width() <= 0 || o.Height() <= 0;
+        bool nEmpty = n.Width() <= 0 || n.Height() <= 0;
+        TRect I = IntersectRect(O, N);
+        if (!oEmpty && !nEmpty && !I.IsEmpty()) {
+            fn(I, srcOld, srcNew, 256, true);
+            fn(TRect{O.Left, O.Top, O.Right, I.Top}, srcOld, srcBg, 64, false);
+            fn(TRect{O.Left, I.Bottom, O.Right, O.Bottom}, srcOld, srcBg, 128, false);
+            fn(TRect{O.Left, I.Top, I.Left, I.Bottom}, srcOld, srcBg, 192, false);
+            fn(TRect{I.Right, I.Top, O.Right, I.Bottom}, srcOld, srcBg, 0, false);
+            fn(TRect{N.Left, N.Top, N.Right, I.Top}, srcBg, srcNew, 32, false);
+            fn(TRect{N.Left, I.Bottom, N.Right, N.Bottom}, srcBg, srcNew, 96, false);
+            fn(TRect{N.Left, I.Top, I.Left, I.Bottom}, srcBg, srcNew, 160, false);
+            fn(TRect{I.Right, I.Top, N.Right, I.Bottom}, srcBg, srcNew, 224, false);
+            return;
+        }
+        if (!oEmpty) fn(O, srcOld, srcBg, 90, false);
+        if (!nEmpty) fn(N, srcBg, srcNew, 180, false);
+    }
+};
+
+// a + floor(w * (b - a) / 256) per channel, low 8 bits kept (weights above 256 wrap).
+inline uint32_t BlendPixel(uint32_t a, uint32_t b, int w) {
+    int a0 = a & 0xFF, a1 = (a >> 8) & 0xFF, a2 = (a >> 16) & 0xFF;
+    int b0 = b & 0xFF, b1 = (b >> 8) & 0xFF, b2 = (b >> 16) & 0xFF;
+    uint32_t c0 = static_cast<uint32_t>(a0 + ((w * (b0 - a0)) >> 8)) & 0xFF;
+    uint32_t c1 = static_cast<uint32_t>(a1 + ((w * (b1 - a1)) >> 8)) & 0xFF;
+    uint32_t c2 = static_cast<uint32_t>(a2 + ((w * (b2 - a2)) >> 8)) & 0xFF;
+    return c0 | (c1 << 8) | (c2 << 16);
+}
+
+int DelayWeight(int level, int delay) {
+    int s = level - delay;
+    return s <= 0 ? 0 : s < 256 ? s : 256;
+}
+
+int KindWeight(int level, int mode) {
+    if (mode == bkPeak) return level <= 128 ? 3 * level : 512 - level;
+    return level;
+}
+
+void Blend(TComposer& c, int level, int mode, bool colorThrough) {
+    c.ForEachRegion([&](const TRect& r, TSource a, TSource b, int delay, bool overlap) {
+        int w = mode == bkDelayed ? DelayWeight(level, delay) : KindWeight(level, mode);
+        if (overlap && colorThrough) {
+            int t = mode == bkDelayed ? level - 256 : level;
+            c.Region(r, a, b, [t](uint32_t pa, uint32_t pb) {
+                bool keep = int(pa & 0xFF) >= t || int((pa >> 8) & 0xFF) >= t || int((pa >> 16) & 0xFF) >= t;
+                return (keep ? pa : pb) & 0xFFFFFFu;
+            });
+            return;
+        }
+        c.Region(r, a, b, [w](uint32_t pa, uint32_t pb) { return BlendPixel(pa, pb, w); });
+    });
+}
+
+} // namespace
+
+void CompositeBlend(TPLines& dst, int dstW, TBitmap& oldPic, TBitmap& newPic, const TComposeGeometry& g,
+                    int framesDrawn, TColor bg, int level, int mode) {
+    TComposer c(dst, dstW, oldPic, newPic, g, framesDrawn, bg);
+    Blend(c, level, mode, false);
+}
+
+void ColorThrough(TPLines& dst, int dstW, TBitmap& oldPic, TBitmap& newPic, const TComposeGeometry& g,
+                  int framesDrawn, TColor bg, int level) {
+    TComposer c(dst, dstW, oldPic, newPic, g, framesDrawn, bg);
+    Blend(c, level, bkLinear, true);
+}
+
+void ColorThroughBlock(TPLines& dst, int dstW, TBitmap& oldPic, TBitmap& newPic, const TComposeGeometry& g,
+                       int framesDrawn, TColor bg, int level) {
+    TComposer c(dst, dstW, oldPic, newPic, g, framesDrawn, bg);
+    Blend(c, level, bkDelayed, true);
+}
+
+TChannelBlendTables ChannelBlendTables(int level) {
+    TChannelBlendTables t;
+    for (int d = -255; d <= 255; ++d) {
+        size_t i = static_cast<size_t>(d + 255);
+        if (level >= 128) t.FadeIn[i] = static_cast<int16_t>(((level - 128) * 2 * d) >> 8);
+        else t.FadeOut[i] = static_cast<int16_t>(((128 - level) * 2 * d) >> 8);
+    }
+    return t;
+}
+
+void CompositeBlendRGB(TPLines& dst, int dstW, TBitmap& oldPic, TBitmap& newPic, const TComposeGeometry& g,
+                       int framesDrawn, TColor bg, int level, int channelMode) {
+    TComposer c(dst, dstW, oldPic, newPic, g, framesDrawn, bg);
+    TChannelBlendTables t = ChannelBlendTables(level);
+    // The byte of the pixel word that blends; the other two go through black.
+    int shift = channelMode == 1 ? 16 : channelMode == 2 ? 8 : 0;
+    const int16_t* in = t.FadeIn.data() + 255;
+    const int16_t* out = t.FadeOut.data() + 255;
+    c.ForEachRegion([&](const TRect& r, TSource a, TSource b, int, bool) {
+        c.Region(r, a, b, [&](uint32_t pa, uint32_t pb) {
+            uint32_t result = 0;
+            for (int s = 0; s <= 16; s += 8) {
+                int ca = (pa >> s) & 0xFF, cb = (pb >> s) & 0xFF;
+                int v = s == shift ? ca + ((level * (cb - ca)) >> 8) : out[ca] + in[cb];
+                result |= (static_cast<uint32_t>(v) & 0xFF) << s;
+            }
+            return result;
+        });
+    });
+}
+
+void ComposeOnBackground(TPLines& dst, int dstW, TBitmap& src, TColor bg, int dy, int dx) {
+    uint32_t bgPix = SwapRB(ColorToRGB(bg));
+    int dstH = static_cast<int>(dst.size());
+    int sw = src.Width(), sh = src.Height();
+    bool empty = sw <= 0 || sh <= 0;
+    // The source's columns that land inside the destination.
+    int x0 = std::max(0, dx), x1 = empty ? 0 : std::min(dstW, dx + sw);
+    for (int y = 0; y < dstH; ++y) {
+        uint32_t* d = dst[static_cast<size_t>(y)];
+        int sy = y - dy;
+        if (empty || sy < 0 || sy >= sh || x1 <= x0) {
+            std::fill(d, d + dstW, bgPix);
+            continue;
+        }
+        std::fill(d, d + x0, bgPix);
+        std::memcpy(d + x0, src.Row32(sy) + (x0 - dx), static_cast<size_t>(x1 - x0) * 4);
+        std::fill(d + x1, d + dstW, bgPix);
+    }
+}
+
+void MeltLines(TBitmap& pic, int amount) {
+    int w = pic.Width(), h = pic.Height();
+    if (w <= 0 || h <= 0) return;
+    int a = std::min(h / 2, amount);
+    if (a <= 0) return;
+    for (int y = h - 1 - a; y >= 0; --y) {
+        const uint32_t* src = pic.Row32(y);
+        int o = 0;
+        for (int x = 0; x < w; ++x) {
+            // y + o <= h - 1 - a + a - 1 stays inside the picture.
+            pic.Row32(y + o)[x] = src[x];
+            o = Random(a);
+        }
+    }
+}
+
+std::array<uint8_t, 256> MakePosterTable(int v) {
+    std::array<uint8_t, 256> p{};
+    if (v <= 0) {
+        for (int i = 0; i < 256; ++i) p[static_cast<size_t>(i)] = static_cast<uint8_t>(i);
+        return p;
+    }
+    for (int i = 0; i < 256; ++i) {
+        long q = std::lrint(static_cast<double>(i) / v); // the current rounding mode: ties to even
+        p[static_cast<size_t>(i)] = static_cast<uint8_t>((q * v) & 0xFF);
+    }
+    return p;
+}
+
+void PosterizeLines(TBitmap& pic, const std::array<uint8_t, 256>& table, int phase) {
+    int w = pic.Width(), h = pic.Height();
+    if (w <= 0 || h <= 0) return;
+    int p = ((phase % 4) + 4) % 4;
+    int rowPar = (p == 1 || p == 2) ? 1 : 0;
+    int colPar = p % 2;
+    for (int y = rowPar; y < h; y += 2) {
+        uint32_t* row = pic.Row32(y);
+        for (int x = colPar; x < w; x += 2) {
+            uint32_t v = row[x];
+            row[x] = table[v & 0xFF] | (uint32_t(table[(v >> 8) & 0xFF]) << 8) |
+                     (uint32_t(table[(v >> 16) & 0xFF]) << 16);
+        }
+    }
+}
+
+void ShiftLines(TBitmap& pic, int s) {
+    int w = pic.Width(), h = pic.Height();
+    if (s <= 0 || w <= s) return;
+    size_t bytes = static_cast<size_t>(w - s) * 4;
+    for (int y = 0; y < h; ++y) {
+        uint32_t* row = pic.Row32(y);
+        if (y % 2) std::memmove(row, row + s, bytes);
+        else std::memmove(row + s, row, bytes);
+    }
+}
+
+} // namespace lumora

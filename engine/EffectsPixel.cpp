@@ -1,0 +1,599 @@
+// Pixel-effect transitions: light, noise lines, mosaic, split, warp (rotation, spray, noise,
+// fisheye, twist, waves), convert (emboss, colour swaps, invert) and turn.
+
+#include "engine/EffectsPixel.h"
+
+#include <algorithm>
+#include <cmath>
+#include <cstring>
+#include <numbers>
+#include <vector>
+
+#include "engine/Compositors.h"
+#include "engine/Effects.h"
+#include "platform/Random.h"
+
+namespace lumora {
+
+namespace {
+
+const std::array<double, 256>& CosTable() {
+    static const std::array<double, 256> table = [] {
+        std::array<double, 256> t{};
+        for (int i = 0; i < 256; ++i) t[static_cast<size_t>(i)] = std::cos(2 * std::numbers::pi * i / 256);
+        return t;
+    }();
+    return table;
+}
+
+int Mod(int64_t v, int m) {
+    int64_t r = v % m;
+    return static_cast<int>(r < 0 ? r + m : r);
+}
+
+int Height(const TPLines& l) { return static_cast<int>(l.size()); }
+
+bool Empty(const TBitmap& b) { return b.Width() <= 0 || b.Height() <= 0; }
+
+uint32_t Channel(uint32_t p, int shift) { return (p >> shift) & 0xFF; }
+
+// A source coordinate outside 0..size-1 wraps: negative ones count back from the far edge.
+int Wrap(int64_t c, int size) {
+    if (c < 0) return size - 1 - static_cast<int>((-c) % size);
+    if (c > size - 1) return static_cast<int>(c % size);
+    return static_cast<int>(c);
+}
+
+// The bilinear mix of the four pixels around (sx, sy), positions wrapped into the picture.
+uint32_t Bilinear(TBitmap& pic, double sx, double sy) {
+    int w = pic.Width(), h = pic.Height();
+    // Far-away positions only need their place modulo the size; keep them in integer range.
+    if (std::fabs(sx) > 1e9) sx = std::fmod(sx, w);
+    if (std::fabs(sy) > 1e9) sy = std::fmod(sy, h);
+    double fx0 = std::floor(sx), fy0 = std::floor(sy);
+    double fx = sx - fx0, fy = sy - fy0;
+    int64_t ix = static_cast<int64_t>(fx0), iy = static_cast<int64_t>(fy0);
+    int x0 = Wrap(ix, w), x1 = Wrap(ix + 1, w), y0 = Wrap(iy, h), y1 = Wrap(iy + 1, h);
+    uint32_t p00 = pic.Row32(y0)[x0], p10 = pic.Row32(y0)[x1], p01 = pic.Row32(y1)[x0], p11 = pic.Row32(y1)[x1];
+    double w00 = (1 - fx) * (1 - fy), w10 = fx * (1 - fy), w01 = (1 - fx) * fy, w11 = fx * fy;
+    uint32_t out = 0;
+    for (int s = 0; s <= 16; s += 8) {
+        double v = w00 * Channel(p00, s) + w10 * Channel(p10, s) + w01 * Channel(p01, s) + w11 * Channel(p11, s);
+        out |= static_cast<uint32_t>(std::clamp<long>(std::lrint(v), 0, 255)) << s;
+    }
+    return out;
+}
+
+// Writes p to the 2 x 2 block at (x, y), clipped to the destination.
+void Block2(TPLines& dst, int dstW, int x, int y, uint32_t p) {
+    int h = Height(dst);
+    for (int yy = y; yy < std::min(y + 2, h); ++yy)
+        for (int xx = x; xx < std::min(x + 2, dstW); ++xx) dst[static_cast<size_t>(yy)][xx] = p;
+}
+
+} // namespace
+
+double WaveCos(int i) { return CosTable()[static_cast<size_t>(Mod(i, 256))]; }
+
+void BuildWaveTable(std::array<int, 256>& table, int amplitude) {
+    for (int i = 0; i < 256; ++i) table[static_cast<size_t>(i)] = static_cast<int>(std::nearbyint(WaveCos(i + 192) * amplitude));
+}
+
+// ---- Light, noise lines, mosaic, split ----
+
+void LightPicture(TPLines& dst, int dstW, TBitmap& pic, int dx, int dy, const std::array<uint8_t, 256>& blue,
+                  const std::array<uint8_t, 256>& green, const std::array<uint8_t, 256>& red, uint32_t bg,
+                  int phase) {
+    int p = ((phase % 4) + 4) % 4;
+    int rowPar = p % 2, colPar = (p == 0 || p == 3) ? 0 : 1;
+    int h = Height(dst);
+    int pw = pic.Width(), ph = pic.Height();
+    int x0 = std::clamp(dx, 0, dstW), x1 = std::clamp(dx + std::max(pw, 0), 0, dstW);
+    for (int y = rowPar; y < h; y += 2) {
+        uint32_t* d = dst[static_cast<size_t>(y)];
+        int sy = y - dy;
+        bool inside = sy >= 0 && sy < ph && pw > 0;
+        const uint32_t* src = inside ? pic.Row32(sy) : nullptr;
+        for (int x = colPar; x < dstW; x += 2) {
+            if (!inside || x < x0 || x >= x1) {
+                d[x] = bg;
+                continue;
+            }
+            uint32_t v = src[x - dx];
+            d[x] = blue[v & 0xFF] | (uint32_t(green[(v >> 8) & 0xFF]) << 8) | (uint32_t(red[(v >> 16) & 0xFF]) << 16);
+        }
+    }
+}
+
+void NoiseRows(TPLines& dst, int dstW, TBitmap& pic, int dx, int dy, int jitter, uint32_t bg, int channel) {
+    int h = Height(dst);
+    if (dstW <= 0) return;
+    int pw = std::min(pic.Width(), dstW), ph = pic.Height();
+    int shift = channel * 8;
+    uint32_t mask = channel < 0 ? 0xFFFFFFFFu : 0xFFu << shift;
+    for (int y = 0; y < h; ++y) {
+        uint32_t* d = dst[static_cast<size_t>(y)];
+        int sy = y - dy;
+        if (sy < 0 || sy >= ph || pw <= 0) {
+            if (channel < 0) std::fill(d, d + dstW, bg);
+            continue;
+        }
+        int sign = Random(2) * 2 - 1;
+        int o = Mod(int64_t(sign) * Random(jitter) + dx + dstW, dstW);
+        const uint32_t* src = pic.Row32(sy);
+        // Where nothing lands the row shows the background (or its channel).
+        for (int x = 0; x < dstW; ++x) d[x] = (d[x] & ~mask) | (bg & mask);
+        for (int i = 0; i < pw; ++i) {
+            uint32_t& t = d[(o + i) % dstW];
+            t = (t & ~mask) | (src[i] & mask);
+        }
+    }
+}
+
+void Mosaic(TPLines& dst, int dstW, int cell) {
+    int h = Height(dst);
+    if (cell <= 0 || dstW <= 0) return;
+    for (int y0 = 0; y0 < h; y0 += cell) {
+        int py = std::min(y0 + (cell - 1) / 2, h - 1);
+        int y1 = std::min(y0 + cell, h);
+        for (int x0 = 0; x0 < dstW; x0 += cell) {
+            uint32_t p = dst[static_cast<size_t>(py)][std::min(x0 + (cell - 1) / 2, dstW - 1)];
+            int x1 = std::min(x0 + cell, dstW);
+            for (int y = y0; y < y1; ++y) std::fill(dst[static_cast<size_t>(y)] + x0, dst[static_cast<size_t>(y)] + x1, p);
+        }
+    }
+}
+
+void SplitBlur(TPLines& dst, int dstW, int s) {
+    int h = Height(dst);
+    if (s <= 0 || dstW <= 0) return;
+    for (int y = 0; y < h; ++y) {
+        const uint32_t* up = dst[static_cast<size_t>(std::max(0, y - s))];
+        const uint32_t* down = dst[static_cast<size_t>(std::min(h - 1, y + s))];
+        uint32_t* row = dst[static_cast<size_t>(y)];
+        for (int x = 0; x < dstW; ++x) {
+            int l = std::max(0, x - s), r = std::min(dstW - 1, x + s);
+            uint32_t a = down[r], b = up[r], c = down[l], d = up[l];
+            uint32_t out = 0;
+            for (int sh = 0; sh <= 16; sh += 8)
+                out |= ((Channel(a, sh) + Channel(b, sh) + Channel(c, sh) + Channel(d, sh)) / 4) << sh;
+            row[x] = out;
+        }
+    }
+}
+
+void SplitRGB(TPLines& dst, int dstW, TBitmap& pic, int dx, int dy, int s, uint32_t bg) {
+    int h = Height(dst), pw = pic.Width(), ph = pic.Height();
+    auto at = [&](int px, int py, int shift) -> uint32_t {
+        if (px < 0 || py < 0 || px >= pw || py >= ph) return Channel(bg, shift);
+        return Channel(pic.Row32(py)[px], shift);
+    };
+    for (int y = 0; y < h; ++y) {
+        uint32_t* d = dst[static_cast<size_t>(y)];
+        int py = y - dy;
+        for (int x = 0; x < dstW; ++x) {
+            int px = x - dx;
+            d[x] = (at(px + s, py, 16) << 16) | (at(px - s, py, 8) << 8) | at(px, py - s, 0);
+        }
+    }
+}
+
+// ---- Warp ----
+
+void RotatePicture(TPLines& dst, int dstW, TBitmap& pic, int angle, uint32_t bg) {
+    int w = pic.Width(), h = pic.Height();
+    int rows = std::min(Height(dst), h), cols = std::min(dstW, w);
+    double a = -angle * std::numbers::pi / 180;
+    int64_t S = static_cast<int64_t>(std::nearbyint(std::sin(a) * 65536));
+    int64_t C = static_cast<int64_t>(std::nearbyint(std::cos(a) * 65536));
+    int64_t cx = w / 2, cy = h / 2;
+    for (int y = 0; y < rows; ++y) {
+        int64_t u = -(cx * C) - (y - cy) * S + cx * 65536;
+        int64_t v = (y - cy) * C - cx * S + cy * 65536;
+        uint32_t* d = dst[static_cast<size_t>(y)];
+        for (int x = 0; x < cols; ++x, u += C, v += S) {
+            // Positions left of or above the picture are negative and fall outside like those beyond it.
+            int64_t sx = u >> 16, sy = v >> 16;
+            d[x] = (u < 0 || v < 0 || sx >= w || sy >= h) ? bg : pic.Row32(static_cast<int>(sy))[sx];
+        }
+    }
+}
+
+void Spray(TPLines& dst, int dstW, TBitmap& pic, int radius) {
+    int w = pic.Width(), h = pic.Height();
+    if (w <= 0 || h <= 0) return;
+    int rows = std::min(Height(dst), h), cols = std::min(dstW, w);
+    for (int y = 0; y < rows; ++y) {
+        uint32_t* d = dst[static_cast<size_t>(y)];
+        for (int x = 0; x < cols; ++x) {
+            int r = Random(radius);
+            int sx = ClampRange(x + r - Random(2 * r), 0, w - 1);
+            int sy = ClampRange(y + r - Random(2 * r), 0, h - 1);
+            d[x] = pic.Row32(sy)[sx];
+        }
+    }
+}
+
+void ColorNoise(TPLines& dst, int dstW, TBitmap& pic, int n) {
+    int rows = std::min(Height(dst), pic.Height()), cols = std::min(dstW, pic.Width());
+    for (int y = 0; y < rows; ++y) {
+        const uint32_t* s = pic.Row32(y);
+        uint32_t* d = dst[static_cast<size_t>(y)];
+        for (int x = 0; x < cols; ++x) {
+            uint32_t out = 0;
+            for (int sh = 0; sh <= 16; sh += 8)
+                out |= uint32_t(ClampByte(int(Channel(s[x], sh)) + Random(n) - n / 2)) << sh;
+            d[x] = out;
+        }
+    }
+}
+
+void WhiteNoise(TPLines& dst, int dstW, TBitmap& pic, int n) {
+    int rows = std::min(Height(dst), pic.Height()), cols = std::min(dstW, pic.Width());
+    for (int y = 0; y < rows; ++y) {
+        const uint32_t* s = pic.Row32(y);
+        uint32_t* d = dst[static_cast<size_t>(y)];
+        for (int x = 0; x < cols; ++x) {
+            int v = Random(n) - n / 2;
+            uint32_t out = 0;
+            for (int sh = 0; sh <= 16; sh += 8) out |= uint32_t(ClampByte(int(Channel(s[x], sh)) + v)) << sh;
+            d[x] = out;
+        }
+    }
+}
+
+void Fisheye(TPLines& dst, int dstW, TBitmap& pic, double p) {
+    int w = pic.Width(), h = pic.Height();
+    if (w <= 0 || h <= 0) return;
+    int rows = std::min(Height(dst), h), cols = std::min(dstW, w);
+    double cx = w / 2, cy = h / 2;
+    double R = std::max(dstW, Height(dst)) * p;
+    for (int y = 0; y <= rows - 2; y += 2) {
+        for (int x = 0; x <= cols - 2; x += 2) {
+            double ddx = x - cx, ddy = y - cy;
+            double d = std::sqrt(ddx * ddx + ddy * ddy);
+            double sx = cx, sy = cy;
+            if (d != 0 && d != R && R != 0) {
+                double t = (1 / (1 - d / R) - 1) * R / 2;
+                sx = cx + ddx * t / d;
+                sy = cy + ddy * t / d;
+                // Near the radius the position runs away to infinity; such pixels show the centre.
+                if (!std::isfinite(sx) || !std::isfinite(sy)) sx = cx, sy = cy;
+            }
+            Block2(dst, dstW, x, y, Bilinear(pic, sx, sy));
+        }
+    }
+}
+
+void Twist(TPLines& dst, int dstW, TBitmap& pic, int t) {
+    int w = pic.Width(), h = pic.Height();
+    if (w <= 0 || h <= 0 || t == 0) return;
+    int rows = std::min(Height(dst), h), cols = std::min(dstW, w);
+    double cx = (w - 1) / 2, cy = (h - 1) / 2;
+    for (int y = 0; y <= rows - 2; y += 2) {
+        for (int x = 0; x <= cols - 2; x += 2) {
+            double ddx = x - cx, ddy = y - cy;
+            double r = std::sqrt(ddx * ddx + ddy * ddy);
+            double sx = cx, sy = cy;
+            if (r != 0) {
+                double theta = std::atan2(ddx, ddy) + std::numbers::pi / 2 - r / t;
+                sx = cx + r * std::cos(theta);
+                sy = cy + r * std::sin(theta);
+            }
+            Block2(dst, dstW, x, y, Bilinear(pic, sx, sy));
+        }
+    }
+}
+
+void Wave(TPLines& dst, int dstW, TBitmap& pic, const std::array<int, 256>& amp, double f, int kind) {
+    int w = pic.Width(), h = pic.Height();
+    if (w <= 0 || h <= 0) return;
+    int rows = std::min(Height(dst), h), cols = std::min(dstW, w);
+    std::array<int, 256> shift{};
+    for (int i = 0; i < 256; ++i) shift[static_cast<size_t>(i)] = static_cast<int>(std::nearbyint(amp[static_cast<size_t>(i)] * f));
+    for (int y = 0; y < rows; ++y) {
+        int sy = kind == 2 ? y : Mod(int64_t(y) + shift[static_cast<size_t>(y % 256)], h);
+        const uint32_t* src = pic.Row32(sy);
+        uint32_t* d = dst[static_cast<size_t>(y)];
+        for (int x = 1 - y % 2; x <= cols - 2; x += 2) {
+            int sx = kind == 1 ? x : Mod(int64_t(x) + shift[static_cast<size_t>(x % 256)], w);
+            d[x] = d[x + 1] = src[sx];
+        }
+    }
+}
+
+// ---- Convert ----
+
+void Emboss(TBitmap& pic) {
+    int w = pic.Width(), h = pic.Height();
+    if (w <= 0 || h <= 0) return;
+    // Rows in processing order: row 0 twice, then 1 .. h - 2; the last row keeps its pixels (a
+    // one-row picture is embossed against itself).
+    std::vector<int> order{0, 0};
+    for (int y = 1; y <= h - 2; ++y) order.push_back(y);
+    std::vector<uint32_t> next(static_cast<size_t>(w));
+    for (size_t i = 0; i < order.size(); ++i) {
+        int y = order[i];
+        std::memcpy(next.data(), pic.Row32(std::min(y + 1, h - 1)), static_cast<size_t>(w) * 4);
+        bool lastTwo = i + 2 >= order.size();
+        uint32_t* row = pic.Row32(y);
+        for (int x = 0; x < w; ++x) {
+            int nx = lastTwo ? std::min(1, w - 1) : std::min(x + 1, w - 1);
+            uint32_t nb = next[static_cast<size_t>(nx)], px = row[x];
+            uint32_t out = 0;
+            for (int sh = 0; sh <= 16; sh += 8) out |= (((255 - Channel(nb, sh)) + Channel(px, sh)) / 2) << sh;
+            row[x] = out;
+        }
+    }
+}
+
+void ColorSwap(TBitmap& pic, int mode) {
+    for (int y = 0; y < pic.Height(); ++y) {
+        uint32_t* row = pic.Row32(y);
+        for (int x = 0; x < pic.Width(); ++x) {
+            uint32_t b = row[x] & 0xFF, g = (row[x] >> 8) & 0xFF, r = (row[x] >> 16) & 0xFF;
+            uint32_t nb = b, ng = g, nr = r;
+            if (mode == 1) nb = r, ng = 0, nr = b;
+            else if (mode == 2) nb = 0, ng = r, nr = b;
+            else if (mode == 3) nb = g, ng = b, nr = 0;
+            row[x] = nb | (ng << 8) | (nr << 16);
+        }
+    }
+}
+
+void InvertPicture(TBitmap& pic, int threshold) {
+    for (int y = 0; y < pic.Height(); ++y) {
+        uint32_t* row = pic.Row32(y);
+        for (int x = 0; x < pic.Width(); ++x) {
+            uint32_t out = 0;
+            for (int sh = 0; sh <= 16; sh += 8) {
+                int c = static_cast<int>(Channel(row[x], sh));
+                out |= uint32_t(c < threshold ? c : 255 - c) << sh;
+            }
+            row[x] = out;
+        }
+    }
+}
+
+void ConvertPicture(TBitmap& picture, int code) {
+    switch (code) {
+    case 72: Emboss(picture); break;
+    case 73: ColorSwap(picture, 2); break;
+    case 74: ColorSwap(picture, 3); break;
+    case 75: ColorSwap(picture, 1); break;
+    case 76: InvertPicture(picture, 0); break;
+    default: break;
+    }
+}
+
+// ---- Turn ----
+
+bool TurnCell(TPLines& dst, int dstW, const TRect& cell, int f, TBitmap& oldPic, int ox, int oy, TBitmap& newPic,
+              int nx, int ny, uint32_t bg) {
+    TRect c = IntersectRect(cell, TRect{0, 0, dstW, Height(dst)});
+    if (c.IsEmpty() || f < 0) return false;
+    auto fill = [&] {
+        for (int y = c.Top; y < c.Bottom; ++y) std::fill(dst[static_cast<size_t>(y)] + c.Left, dst[static_cast<size_t>(y)] + c.Right, bg);
+    };
+    // Copies picture row (in destination coordinates) py into destination row y within the cell.
+    auto copyRow = [&](int y, int py, TBitmap& pic, int px0, int py0) {
+        int sy = py - py0;
+        if (Empty(pic) || sy < 0 || sy >= pic.Height()) return;
+        int x0 = std::max(c.Left, px0), x1 = std::min(c.Right, px0 + pic.Width());
+        if (x1 > x0) std::memcpy(dst[static_cast<size_t>(y)] + x0, pic.Row32(sy) + (x0 - px0), static_cast<size_t>(x1 - x0) * 4);
+    };
+    if (f > 128) {
+        fill();
+        for (int y = c.Top; y < c.Bottom; ++y) copyRow(y, y, newPic, nx, ny);
+        return true;
+    }
+    // The cosine is zero exactly at a quarter turn, by the table's index.
+    if (f == 64 || f == 128) return false;
+    double s = WaveCos(f);
+    int h = cell.Height() / 2;
+    double centre = cell.Top + h;
+    fill();
+    bool folding = f < 64;
+    for (int y = c.Top; y < c.Bottom; ++y) {
+        double pos = folding ? (y - centre) / s + centre : centre - (y - centre) / s;
+        if (!(pos >= cell.Top - 0.5 && pos < cell.Bottom - 0.5)) continue;
+        int py = static_cast<int>(std::nearbyint(pos));
+        if (py < cell.Top || py >= cell.Bottom) continue;
+        if (folding) copyRow(y, py, oldPic, ox, oy);
+        else copyRow(y, py, newPic, nx, ny);
+    }
+    return false;
+}
+
+// ---- Frame work ----
+
+namespace {
+
+std::array<uint8_t, 256> Table(auto fn) {
+    std::array<uint8_t, 256> t{};
+    for (int i = 0; i < 256; ++i) t[static_cast<size_t>(i)] = fn(i);
+    return t;
+}
+
+void LightFrame(TEffectContext& c, int k) {
+    bool oldSide = k < 256;
+    int v = oldSide ? k : 512 - k;
+    TBitmap& pic = oldSide ? c.Old : c.New;
+    TBoundsRec& u = c.S.Update;
+    int dx = oldSide ? c.Mon.X - u.X : c.NewRect.X - u.X, dy = oldSide ? c.Mon.Y - u.Y : c.NewRect.Y - u.Y;
+    std::array<uint8_t, 256> t[3];
+    int code = c.S.EffectCode;
+    if (code == 21) {
+        t[0] = t[1] = t[2] = Table([v](int i) { return ClampByte(i + ((255 - i) * v) / 256); });
+    } else if (code == 70) {
+        t[0] = t[1] = t[2] = Table([v](int i) { return ClampByte(i + v); });
+    } else if (code == 71) {
+        t[0] = t[1] = t[2] = Table([v](int i) { return ClampByte(i - v); });
+    } else {
+        // 46 red, 47 green, 48 blue is lit; the other two darken (weight 256 - v).
+        auto lit = Table([v](int i) { return static_cast<uint8_t>(std::min(i + v, 255)); });
+        auto dark = Table([v](int i) { return static_cast<uint8_t>(((256 - v) * i) >> 8); });
+        int litIndex = code == 46 ? 2 : code == 47 ? 1 : 0;
+        for (int i = 0; i < 3; ++i) t[i] = i == litIndex ? lit : dark;
+    }
+    LightPicture(FrameLines(c), c.S.Work->Width(), pic, dx, dy, t[0], t[1], t[2], c.BgPix, c.S.FramesDrawn);
+}
+
+void NoiseFrame(TEffectContext& c, int k) {
+    TBoundsRec& u = c.S.Update;
+    bool oldSide = k < 8;
+    int jitter = k < 4 ? 64 : k < 8 ? 0 : (u.W - (u.W / 24) * k) / 8;
+    TBitmap& pic = oldSide ? c.Old : c.New;
+    int dx = oldSide ? c.Mon.X - u.X : c.NewRect.X - u.X, dy = oldSide ? c.Mon.Y - u.Y : c.NewRect.Y - u.Y;
+    TPLines& dst = FrameLines(c);
+    int w = c.S.Work->Width();
+    int code = c.S.EffectCode;
+    if (code == 22) {
+        NoiseRows(dst, w, pic, dx, dy, jitter, c.BgPix, -1);
+        return;
+    }
+    ComposeOnBackground(dst, w, pic, c.Bg, dy, dx);
+    NoiseRows(dst, w, pic, dx, dy, jitter, c.BgPix, code == 42 ? 2 : code == 43 ? 1 : 0);
+}
+
+void MosaicSplitFrame(TEffectContext& c, int k) {
+    TBoundsRec& u = c.S.Update;
+    bool newSide = k >= 17;
+    TBitmap& pic = newSide ? c.New : c.Old;
+    int dx = newSide ? c.NewRect.X - u.X : c.Mon.X - u.X, dy = newSide ? c.NewRect.Y - u.Y : c.Mon.Y - u.Y;
+    TPLines& dst = FrameLines(c);
+    int w = c.S.Work->Width();
+    int m = MosaicSize(k);
+    switch (c.S.EffectCode) {
+    case 23:
+        ComposeOnBackground(dst, w, pic, c.Bg, dy, dx);
+        Mosaic(dst, w, m * m + 2);
+        break;
+    case 24:
+        ComposeOnBackground(dst, w, pic, c.Bg, dy, dx);
+        SplitBlur(dst, w, m * m * 2);
+        break;
+    default: SplitRGB(dst, w, pic, dx, dy, m * m * 3, c.BgPix); break;
+    }
+}
+
+void WarpFrame(TEffectContext& c, int k, int n) {
+    TPLines& dst = FrameLines(c);
+    int w = c.S.Work->Width();
+    TBitmap& pic = c.New;
+    switch (c.S.EffectCode) {
+    case 25: RotatePicture(dst, w, pic, k, c.BgPix); break;
+    case 45: RotatePicture(dst, w, pic, 360 - k, c.BgPix); break;
+    case 26:
+        for (auto* row : dst) std::fill(row, row + w, c.BgPix);
+        Spray(dst, w, pic, ((n - k) * (n - k) + 2) / 8);
+        break;
+    case 49: ColorNoise(dst, w, pic, (n - k) * (n - k) + 2); break;
+    case 50: WhiteNoise(dst, w, pic, (n - k) * (n - k) + 2); break;
+    case 52: Fisheye(dst, w, pic, (k + 1) * 1.2 / n); break;
+    case 53: Twist(dst, w, pic, k * k * k + 32); break;
+    case 63: Wave(dst, w, pic, c.S.WaveAmp, WaveCos(k + 192), 0); break;
+    case 64: Wave(dst, w, pic, c.S.WaveAmp, WaveCos(k + 192), 1); break;
+    default: Wave(dst, w, pic, c.S.WaveAmp, WaveCos(k + 192), 2); break;
+    }
+}
+
+TRect Border(const TEffectContext& c) { return c.Mon.LastUpdate; }
+
+// Warp and convert frames: both repaint only the new picture's rectangle and clear the old
+// picture's border in phases. Both end with the border wholly cleared.
+void WarpOrConvert(TEffectContext& c, bool& Done, bool convert) {
+    TTransitionState& s = c.S;
+    int n = convert ? 320 : s.FrameCount;
+    if (s.LastFrame < 0) s.LastFrame = 0;
+    int k = std::min(n, TimedFrame(c, n));
+    if (k != s.LastFrame) {
+        TRect inner = c.U();
+        if (convert) {
+            s.FramesDrawn++;
+            InterlaceBorder(c, Border(c), inner, s.FramesDrawn);
+            if (k > 64) {
+                TComposeGeometry g{};
+                BlendMode0(FrameLines(c), s.Work->Width(), c.Old, c.New, g, s.FramesDrawn, c.Bg, k - 64);
+            }
+        } else {
+            WarpFrame(c, k, n);
+            if (!c.OldEmpty()) InterlaceBorder(c, Border(c), inner, s.FramesDrawn);
+            s.FramesDrawn++;
+        }
+        DrawWork(c);
+        s.LastFrame = k;
+    }
+    PreciseWait(10);
+    Done = false;
+    if (k >= n) {
+        if (s.FramesDrawn < 5) {
+            s.FramesDrawn = 4;
+            InterlaceBorder(c, Border(c), c.U(), 4);
+        }
+        EndNow(c);
+    }
+}
+
+void TurnFrame(TEffectContext& c, int k) {
+    TBoundsRec& u = c.S.Update;
+    TPLines& dst = FrameLines(c);
+    int w = c.S.Work->Width();
+    int ox = c.Mon.X - u.X, oy = c.Mon.Y - u.Y, nx = c.NewRect.X - u.X, ny = c.NewRect.Y - u.Y;
+    if (c.S.EffectCode == 66) {
+        TurnCell(dst, w, TRect{0, 0, w, static_cast<int>(dst.size())}, k, c.Old, ox, oy, c.New, nx, ny, c.BgPix);
+        return;
+    }
+    int64_t columns = (int64_t(u.W) + 99) / 100, rows = (int64_t(u.H) + 99) / 100;
+    int64_t cells = columns * rows;
+    for (int64_t i = 0; i < cells; ++i) {
+        if (RandPoolTest(i, 0, 1)) continue;
+        int64_t f = k - (128 * i * 3) / cells;
+        if (f < 0) break; // later cells start later still
+        TRect cell = Bounds(static_cast<int>((i % columns) * 100), static_cast<int>((i / columns) * 100), 100, 100);
+        if (TurnCell(dst, w, cell, static_cast<int>(f), c.Old, ox, oy, c.New, nx, ny, c.BgPix)) RandPoolSet(i, 0, 1);
+    }
+}
+
+} // namespace
+
+void StepPixelFamily(TEffectContext& c, bool& Done) {
+    TTransitionState& s = c.S;
+    int code = s.EffectCode;
+    bool oldEmpty = c.OldEmpty();
+    int n, head = 0;
+    switch (code) {
+    case 21: case 46: case 47: case 48: case 70: case 71:
+        n = 512;
+        head = oldEmpty ? 256 : 0;
+        break;
+    case 22: case 42: case 43: case 44:
+        n = 24;
+        head = oldEmpty ? 12 : 0;
+        break;
+    case 23: case 24: case 51:
+        n = 32;
+        head = oldEmpty ? 16 : 0;
+        break;
+    case 66: case 67:
+        n = s.FrameCount;
+        break;
+    case 72: case 73: case 74: case 75: case 76:
+        WarpOrConvert(c, Done, true);
+        return;
+    default: // 25, 26, 45, 49, 50, 52, 53, 63-65
+        WarpOrConvert(c, Done, false);
+        return;
+    }
+    int k;
+    if (!BeginTimedFrame(c, n, head, 0, k, Done)) return;
+    if (n == 512 && code != 67) LightFrame(c, k);
+    else if (n == 24) NoiseFrame(c, k);
+    else if (n == 32) MosaicSplitFrame(c, k);
+    else TurnFrame(c, k);
+    s.FramesDrawn++;
+    DrawWork(c);
+    EndTimedFrame(c, k, n, Done);
+}
+
+} // namespace lumora

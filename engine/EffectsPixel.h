@@ -1,0 +1,54 @@
+#pragma once
+// Pixel routines of the distortion and recolouring transitions, each on a row table with its width.
+// Pictures are read through their own rows; every source position is checked before it is read.
+
+#include <array>
+#include <cstdint>
+
+#include "engine/Common.h"
+#include "framework/Graphics.h"
+
+namespace lumora {
+
+// cos(2 pi i / 256); sin(i) is read as WaveCos(i + 192).
+double WaveCos(int i);
+// m(k) = 16 - |16 - k|: the size rule of the mosaic and split.
+inline int MosaicSize(int k) { return 16 - (k > 16 ? k - 16 : 16 - k); }
+
+// The picture written at (dx, dy) of dst through per-channel tables, on the pixels of one 2 x 2
+// phase of dst; the phase's pixels outside the picture get bg.
+void LightPicture(TPLines& dst, int dstW, TBitmap& pic, int dx, int dy, const std::array<uint8_t, 256>& blue,
+                  const std::array<uint8_t, 256>& green, const std::array<uint8_t, 256>& red, uint32_t bg,
+                  int phase);
+// Rows of the picture (standing at dx, dy) moved sideways by random amounts up to jitter, wrapping
+// at the right edge; channel -1 moves whole pixels, 0..2 only that byte (the rest stays).
+void NoiseRows(TPLines& dst, int dstW, TBitmap& pic, int dx, int dy, int jitter, uint32_t bg, int channel);
+// Cells of side cell, each filled with its middle pixel.
+void Mosaic(TPLines& dst, int dstW, int cell);
+// Each pixel := the average of the four pixels s away diagonally (clamped), in place.
+void SplitBlur(TPLines& dst, int dstW, int s);
+// Red from s to the right, green from s to the left, blue from s above, in the picture's frame.
+void SplitRGB(TPLines& dst, int dstW, TBitmap& pic, int dx, int dy, int s, uint32_t bg);
+
+void RotatePicture(TPLines& dst, int dstW, TBitmap& pic, int angle, uint32_t bg);
+void Spray(TPLines& dst, int dstW, TBitmap& pic, int radius);
+void ColorNoise(TPLines& dst, int dstW, TBitmap& pic, int n);
+void WhiteNoise(TPLines& dst, int dstW, TBitmap& pic, int n);
+void Fisheye(TPLines& dst, int dstW, TBitmap& pic, double p);
+void Twist(TPLines& dst, int dstW, TBitmap& pic, int t);
+// kind 0 both axes, 1 rows (vertical displacement), 2 columns (horizontal displacement).
+void Wave(TPLines& dst, int dstW, TBitmap& pic, const std::array<int, 256>& amp, double f, int kind);
+
+void Emboss(TBitmap& pic);
+// mode 1: blue := red, green := 0, red := blue; 2: blue := 0, green := red, red := blue;
+// 3: blue := green, green := blue, red := 0.
+void ColorSwap(TBitmap& pic, int mode);
+// Channels below the threshold stay, the others become 255 - c.
+void InvertPicture(TBitmap& pic, int threshold);
+
+// Folds the old picture towards the cell's centre line (f 0..63) and unfolds the new one (65..127);
+// above 128 the cell shows the new picture and is finished (true).
+bool TurnCell(TPLines& dst, int dstW, const TRect& cell, int f, TBitmap& oldPic, int ox, int oy, TBitmap& newPic,
+              int nx, int ny, uint32_t bg);
+
+} // namespace lumora
