@@ -52,9 +52,10 @@ TOrderMode ToOrderMode(int value) { return value >= 0 && value <= 4 ? static_cas
 namespace {
 int Sign(int c) { return c < 0 ? -1 : c > 0 ? 1 : 0; }
 
-// The file-name part: the text after the last separator (or drive colon).
+// The file-name part: the text after the last separator. Only "/" separates here; "\" and ":"
+// are ordinary characters of a Linux file name.
 std::string_view NamePart(const std::string& path) {
-    size_t cut = path.find_last_of("/\\:");
+    size_t cut = path.find_last_of('/');
     return cut == std::string::npos ? std::string_view(path) : std::string_view(path).substr(cut + 1);
 }
 } // namespace
