@@ -1,0 +1,358 @@
+#include "audiolib/Decoder.h"
+
+extern "C" {
+#include <libavcodec/avcodec.h>
+#include <libavformat/avformat.h>
+#include <libavutil/opt.h>
+#include <libswresample/swresample.h>
+}
+
+#include <unistd.h>
+
+#include <algorithm>
+#include <cstring>
+#include <mutex>
+
+namespace lumora::audiolib {
+
+namespace {
+
+constexpr int kIoBufferSize = 32768;
+// Consecutive undecodable packets after which a stream counts as ended rather than damaged here.
+constexpr int kMaxBadPackets = 1000;
+
+AVSampleFormat AvFormat(SampleFormat f) {
+    switch (f) {
+    case SampleFormat::U8: return AV_SAMPLE_FMT_U8;
+    case SampleFormat::F32: return AV_SAMPLE_FMT_FLT;
+    default: return AV_SAMPLE_FMT_S16;
+    }
+}
+
+int IoRead(void* opaque, uint8_t* buf, int size) {
+    auto* src = static_cast<ByteSource*>(opaque);
+    int n = src->Read(buf, size);
+    if (n == 0) return AVERROR_EOF;
+    if (n < 0) return AVERROR(EIO);
+    return n;
+}
+
+int64_t IoSeek(void* opaque, int64_t offset, int whence) {
+    auto* src = static_cast<ByteSource*>(opaque);
+    whence &= ~AVSEEK_FORCE;
+    if (whence == AVSEEK_SIZE) return src->Size ? src->Size() : -1;
+    if (!src->Seek) return -1;
+    if (whence == SEEK_END) {
+        int64_t size = src->Size ? src->Size() : -1;
+        if (size < 0) return -1;
+        offset += size;
+    } else if (whence != SEEK_SET) {
+        return -1;
+    }
+    return src->Seek(offset);
+}
+
+void QuietFfmpegOnce() {
+    static std::once_flag once;
+    std::call_once(once, [] { av_log_set_level(AV_LOG_QUIET); });
+}
+
+DWORD CTypeFor(AVCodecID id, const char* container) {
+    std::string c = container ? container : "";
+    switch (id) {
+    case AV_CODEC_ID_MP3: return BASS_CTYPE_STREAM_MP3;
+    case AV_CODEC_ID_MP2: return BASS_CTYPE_STREAM_MP2;
+    case AV_CODEC_ID_MP1: return BASS_CTYPE_STREAM_MP1;
+    case AV_CODEC_ID_VORBIS: return BASS_CTYPE_STREAM_OGG;
+    case AV_CODEC_ID_WMAV1:
+    case AV_CODEC_ID_WMAV2:
+    case AV_CODEC_ID_WMAPRO:
+    case AV_CODEC_ID_WMALOSSLESS: return BASS_CTYPE_STREAM_WMA;
+    default: break;
+    }
+    if (c.find("aiff") != std::string::npos) return BASS_CTYPE_STREAM_AIFF;
+    if (c.find("wav") != std::string::npos) return BASS_CTYPE_STREAM_WAV;
+    if (c.find("ogg") != std::string::npos) return BASS_CTYPE_STREAM_OGG;
+    return BASS_CTYPE_STREAM;
+}
+
+} // namespace
+
+Decoder::~Decoder() {
+    swr_free(&swr_);
+    avcodec_free_context(&dec_);
+    avformat_close_input(&fmt_);
+    if (io_) {
+        av_freep(&io_->buffer);
+        avio_context_free(&io_);
+    }
+    av_packet_free(&pkt_);
+    av_frame_free(&frame_);
+}
+
+std::unique_ptr<Decoder> Decoder::Open(const std::string& path, std::unique_ptr<ByteSource> source,
+                                       SampleFormat format, int& error) {
+    QuietFfmpegOnce();
+    std::unique_ptr<Decoder> d(new Decoder);
+    d->path_ = path;
+    d->source_ = std::move(source);
+    d->format_ = format;
+    if (!d->Init(error)) return nullptr;
+    return d;
+}
+
+bool Decoder::Init(int& error) {
+    pkt_ = av_packet_alloc();
+    frame_ = av_frame_alloc();
+    if (!pkt_ || !frame_) {
+        error = BASS_ERROR_MEM;
+        return false;
+    }
+    if (source_) {
+        auto* buffer = static_cast<uint8_t*>(av_malloc(kIoBufferSize));
+        io_ = buffer ? avio_alloc_context(buffer, kIoBufferSize, 0, source_.get(), IoRead, nullptr,
+                                          source_->Seek ? IoSeek : nullptr)
+                     : nullptr;
+        if (!io_) {
+            av_free(buffer);
+            error = BASS_ERROR_MEM;
+            return false;
+        }
+        if (!source_->Seek) io_->seekable = 0;
+        fmt_ = avformat_alloc_context();
+        if (!fmt_) {
+            error = BASS_ERROR_MEM;
+            return false;
+        }
+        fmt_->pb = io_;
+        fmt_->flags |= AVFMT_FLAG_CUSTOM_IO;
+    }
+    if (avformat_open_input(&fmt_, source_ ? nullptr : path_.c_str(), nullptr, nullptr) < 0) {
+        fmt_ = nullptr; // freed by the failed open
+        error = source_ ? BASS_ERROR_FILEFORM : (access(path_.c_str(), R_OK) == 0 ? BASS_ERROR_FILEFORM
+                                                                                  : BASS_ERROR_FILEOPEN);
+        return false;
+    }
+    if (avformat_find_stream_info(fmt_, nullptr) < 0) {
+        error = BASS_ERROR_FILEFORM;
+        return false;
+    }
+    const AVCodec* codec = nullptr;
+    stream_ = av_find_best_stream(fmt_, AVMEDIA_TYPE_AUDIO, -1, -1, &codec, 0);
+    if (stream_ < 0 || !codec) {
+        error = stream_ == AVERROR_DECODER_NOT_FOUND ? BASS_ERROR_CODEC : BASS_ERROR_FILEFORM;
+        return false;
+    }
+    // Pictures and other streams (cover art in MP3 files) are never read.
+    for (unsigned i = 0; i < fmt_->nb_streams; ++i)
+        if (static_cast<int>(i) != stream_) fmt_->streams[i]->discard = AVDISCARD_ALL;
+    AVStream* st = fmt_->streams[stream_];
+    dec_ = avcodec_alloc_context3(codec);
+    if (!dec_ || avcodec_parameters_to_context(dec_, st->codecpar) < 0) {
+        error = BASS_ERROR_MEM;
+        return false;
+    }
+    dec_->pkt_timebase = st->time_base;
+    if (avcodec_open2(dec_, codec, nullptr) < 0) {
+        error = BASS_ERROR_CODEC;
+        return false;
+    }
+    int chans = dec_->ch_layout.nb_channels;
+    if (chans <= 0 || chans > 32 || dec_->sample_rate <= 0 || dec_->sample_rate > 384000) {
+        error = BASS_ERROR_FORMAT;
+        return false;
+    }
+    rate_ = static_cast<DWORD>(dec_->sample_rate);
+    chans_ = static_cast<DWORD>(chans);
+    ctype_ = CTypeFor(codec->id, fmt_->iformat ? fmt_->iformat->name : nullptr);
+    int bits = st->codecpar->bits_per_raw_sample ? st->codecpar->bits_per_raw_sample
+                                                 : st->codecpar->bits_per_coded_sample;
+    origRes_ = bits > 0 && bits <= 64 ? static_cast<DWORD>(bits) : 0;
+    if (st->duration != AV_NOPTS_VALUE && st->duration > 0) {
+        lengthFrames_ = static_cast<uint64_t>(av_rescale_q(st->duration, st->time_base, AVRational{1, dec_->sample_rate}));
+    } else if (fmt_->duration != AV_NOPTS_VALUE && fmt_->duration > 0) {
+        lengthFrames_ = static_cast<uint64_t>(av_rescale(fmt_->duration, dec_->sample_rate, AV_TIME_BASE));
+    }
+    return true;
+}
+
+std::string Decoder::MetadataList() const {
+    std::string list;
+    std::vector<std::string> seen;
+    auto add = [&](AVDictionary* dict) {
+        const AVDictionaryEntry* e = nullptr;
+        while ((e = av_dict_get(dict, "", e, AV_DICT_IGNORE_SUFFIX))) {
+            std::string item = std::string(e->key) + "=" + e->value;
+            if (std::find(seen.begin(), seen.end(), item) != seen.end()) continue;
+            seen.push_back(item);
+            list += item;
+            list.push_back('\0');
+        }
+    };
+    if (fmt_) {
+        add(fmt_->metadata);
+        add(fmt_->streams[stream_]->metadata);
+    }
+    return list;
+}
+
+int64_t Decoder::FilePos() const { return fmt_ && fmt_->pb ? avio_tell(fmt_->pb) : -1; }
+
+void Decoder::ConvertFrame() {
+    AVChannelLayout outLayout;
+    av_channel_layout_default(&outLayout, static_cast<int>(chans_));
+    if (!swr_) {
+        AVChannelLayout inLayout;
+        if (frame_->ch_layout.order == AV_CHANNEL_ORDER_UNSPEC || frame_->ch_layout.nb_channels <= 0)
+            av_channel_layout_default(&inLayout, frame_->ch_layout.nb_channels > 0 ? frame_->ch_layout.nb_channels
+                                                                                    : static_cast<int>(chans_));
+        else
+            av_channel_layout_copy(&inLayout, &frame_->ch_layout);
+        // The input layout is kept as the stream gives it: with the same channel count the
+        // conversion only reorders nothing and changes the sample format.
+        if (inLayout.nb_channels == static_cast<int>(chans_)) av_channel_layout_copy(&outLayout, &inLayout);
+        int rc = swr_alloc_set_opts2(&swr_, &outLayout, AvFormat(format_), static_cast<int>(rate_), &inLayout,
+                                     static_cast<AVSampleFormat>(frame_->format), frame_->sample_rate, 0, nullptr);
+        av_channel_layout_uninit(&inLayout);
+        swrInFormat_ = frame_->format;
+        swrInRate_ = frame_->sample_rate;
+        swrInChans_ = frame_->ch_layout.nb_channels;
+        if (rc < 0 || swr_init(swr_) < 0) {
+            swr_free(&swr_);
+            av_channel_layout_uninit(&outLayout);
+            return;
+        }
+    }
+    av_channel_layout_uninit(&outLayout);
+    int outMax = swr_get_out_samples(swr_, frame_->nb_samples);
+    if (outMax <= 0) return;
+    const size_t frameBytes = chans_ * static_cast<size_t>(BytesPerSample(format_));
+    // Keep the unread part at the front, then append.
+    pending_.erase(pending_.begin(), pending_.begin() + static_cast<std::ptrdiff_t>(pendingPos_));
+    pendingPos_ = 0;
+    size_t old = pending_.size();
+    pending_.resize(old + static_cast<size_t>(outMax) * frameBytes);
+    uint8_t* outPtr = pending_.data() + old;
+    int got = swr_convert(swr_, &outPtr, outMax, const_cast<const uint8_t**>(frame_->extended_data),
+                          frame_->nb_samples);
+    if (got < 0) got = 0;
+    pending_.resize(old + static_cast<size_t>(got) * frameBytes);
+    // Frames before a seek target are dropped so the position is exact.
+    if (discard_ > 0) {
+        size_t drop = std::min<size_t>(static_cast<size_t>(discard_), static_cast<size_t>(got));
+        pending_.erase(pending_.begin() + static_cast<std::ptrdiff_t>(old),
+                       pending_.begin() + static_cast<std::ptrdiff_t>(old + drop * frameBytes));
+        discard_ -= static_cast<int64_t>(drop);
+    }
+}
+
+bool Decoder::DecodeMore() {
+    int bad = 0;
+    while (true) {
+        int rc = avcodec_receive_frame(dec_, frame_);
+        if (rc == 0) {
+            // The first frame after a seek tells how far before the target the stream landed. A frame
+            // after a format change gets a new converter.
+            if (swr_ && (frame_->format != swrInFormat_ || frame_->sample_rate != swrInRate_ ||
+                         frame_->ch_layout.nb_channels != swrInChans_))
+                swr_free(&swr_);
+            if (seekTarget_ >= 0) {
+                int64_t pts = frame_->best_effort_timestamp;
+                if (pts != AV_NOPTS_VALUE) {
+                    AVStream* st = fmt_->streams[stream_];
+                    int64_t start = st->start_time != AV_NOPTS_VALUE ? st->start_time : 0;
+                    int64_t at = av_rescale_q(pts - start, st->time_base, AVRational{1, static_cast<int>(rate_)});
+                    discard_ = std::max<int64_t>(0, seekTarget_ - at);
+                }
+                seekTarget_ = -1;
+            }
+            ConvertFrame();
+            av_frame_unref(frame_);
+            return true;
+        }
+        if (rc == AVERROR_EOF) return false;
+        if (rc != AVERROR(EAGAIN)) {
+            if (++bad > kMaxBadPackets) return false;
+            continue;
+        }
+        if (inputDone_) return false;
+        rc = av_read_frame(fmt_, pkt_);
+        if (rc < 0) {
+            inputDone_ = true;
+            avcodec_send_packet(dec_, nullptr); // drain what the decoder holds
+            continue;
+        }
+        if (pkt_->stream_index == stream_) {
+            if (avcodec_send_packet(dec_, pkt_) < 0 && ++bad > kMaxBadPackets) {
+                av_packet_unref(pkt_);
+                return false;
+            }
+        }
+        av_packet_unref(pkt_);
+    }
+}
+
+size_t Decoder::Read(uint8_t* out, size_t bytes, bool& ended) {
+    const size_t frameBytes = chans_ * static_cast<size_t>(BytesPerSample(format_));
+    bytes -= bytes % frameBytes;
+    size_t got = 0;
+    while (got < bytes) {
+        size_t avail = pending_.size() - pendingPos_;
+        if (avail == 0) {
+            if (ended_ || !DecodeMore()) {
+                ended_ = true;
+                break;
+            }
+            continue;
+        }
+        size_t n = std::min(avail, bytes - got);
+        std::memcpy(out + got, pending_.data() + pendingPos_, n);
+        pendingPos_ += n;
+        got += n;
+    }
+    ended = ended_ && pending_.size() == pendingPos_;
+    return got;
+}
+
+bool Decoder::Reopen() {
+    swr_free(&swr_);
+    avcodec_free_context(&dec_);
+    avformat_close_input(&fmt_);
+    if (io_) {
+        av_freep(&io_->buffer);
+        avio_context_free(&io_);
+        if (source_->Seek(0) != 0) return false;
+    }
+    av_packet_free(&pkt_);
+    av_frame_free(&frame_);
+    int error = 0;
+    return Init(error);
+}
+
+bool Decoder::SeekFrame(uint64_t frame) {
+    pending_.clear();
+    pendingPos_ = 0;
+    inputDone_ = ended_ = false;
+    discard_ = 0;
+    seekTarget_ = -1;
+    // The start is reached by opening again, which also restores the decoder's start-up trimming.
+    if (frame == 0) {
+        if (source_ && !source_->Seek) return Fail(BASS_ERROR_NOTAVAIL, false);
+        return Reopen() ? true : Fail(BASS_ERROR_FILEOPEN, false);
+    }
+    AVStream* st = fmt_->streams[stream_];
+    int64_t start = st->start_time != AV_NOPTS_VALUE ? st->start_time : 0;
+    int64_t ts = av_rescale_q(static_cast<int64_t>(frame), AVRational{1, static_cast<int>(rate_)}, st->time_base) + start;
+    if (av_seek_frame(fmt_, stream_, ts, AVSEEK_FLAG_BACKWARD) < 0) {
+        // Without an index the stream is decoded from the start up to the frame.
+        if (!Reopen()) return Fail(BASS_ERROR_FILEOPEN, false);
+        discard_ = static_cast<int64_t>(frame);
+        return true;
+    }
+    avcodec_flush_buffers(dec_);
+    swr_free(&swr_);
+    seekTarget_ = static_cast<int64_t>(frame);
+    return true;
+}
+
+} // namespace lumora::audiolib

@@ -1,0 +1,82 @@
+#pragma once
+// Decodes one audio stream of a file (or of bytes from a reader callback) with FFmpeg into
+// interleaved samples of the channel's format.
+
+#include <cstdint>
+#include <functional>
+#include <memory>
+#include <string>
+#include <vector>
+
+#include "audiolib/Core.h"
+
+struct AVFormatContext;
+struct AVCodecContext;
+struct AVIOContext;
+struct SwrContext;
+struct AVPacket;
+struct AVFrame;
+
+namespace lumora::audiolib {
+
+// Byte source for decoding from memory or the net. Read blocks until data comes; it returns 0 at
+// the end and -1 on failure. Seek and Size may say they cannot (-1).
+struct ByteSource {
+    std::function<int(uint8_t* buf, int size)> Read;
+    std::function<int64_t(int64_t pos)> Seek; // absolute position; -1 when not possible
+    std::function<int64_t()> Size;            // -1 when unknown
+};
+
+class Decoder {
+public:
+    ~Decoder();
+    // Opens a file by path, or a byte source when `source` is given; nullptr with a library error code.
+    static std::unique_ptr<Decoder> Open(const std::string& path, std::unique_ptr<ByteSource> source,
+                                         SampleFormat format, int& error);
+
+    DWORD Rate() const { return rate_; }
+    DWORD Chans() const { return chans_; }
+    DWORD CType() const { return ctype_; }
+    DWORD OrigRes() const { return origRes_; }
+    // Length in frames, 0 when unknown.
+    uint64_t LengthFrames() const { return lengthFrames_; }
+    // The container's and stream's text tags as "KEY=value" strings.
+    std::string MetadataList() const;
+
+    // Up to `bytes` bytes (whole frames); `ended` at the end of the stream.
+    size_t Read(uint8_t* out, size_t bytes, bool& ended);
+    bool SeekFrame(uint64_t frame);
+    // Byte position of the reader in the file.
+    int64_t FilePos() const;
+
+private:
+    Decoder() = default;
+    bool Init(int& error);
+    bool Reopen();
+    // Decodes the next frame into pending_; false at the end.
+    bool DecodeMore();
+    void ConvertFrame();
+
+    std::string path_;
+    std::unique_ptr<ByteSource> source_;
+    SampleFormat format_ = SampleFormat::S16;
+    AVFormatContext* fmt_ = nullptr;
+    AVIOContext* io_ = nullptr;
+    AVCodecContext* dec_ = nullptr;
+    SwrContext* swr_ = nullptr;
+    int swrInFormat_ = -1, swrInRate_ = 0, swrInChans_ = 0;
+    AVPacket* pkt_ = nullptr;
+    AVFrame* frame_ = nullptr;
+    int stream_ = -1;
+    DWORD rate_ = 0, chans_ = 0, ctype_ = BASS_CTYPE_STREAM, origRes_ = 0;
+    uint64_t lengthFrames_ = 0;
+    std::vector<uint8_t> pending_;
+    size_t pendingPos_ = 0;
+    bool inputDone_ = false;
+    bool ended_ = false;
+    // Frames still to drop after a seek, to land on the exact frame.
+    int64_t discard_ = 0;
+    int64_t seekTarget_ = -1;
+};
+
+} // namespace lumora::audiolib

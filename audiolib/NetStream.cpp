@@ -1,0 +1,469 @@
+// Streams from the net: libcurl downloads on a thread of its own into a buffer (all of it for a file
+// of known size, a sliding window for a radio stream), FFmpeg decodes from that buffer on a second
+// thread into a sample queue, and the mixer takes from the queue without ever waiting for the net.
+
+#include <curl/curl.h>
+
+#include <algorithm>
+#include <chrono>
+#include <condition_variable>
+#include <cstring>
+#include <thread>
+
+#include "audiolib/Decoder.h"
+#include "audiolib/TagBlocks.h"
+
+namespace lumora::audiolib {
+
+namespace {
+
+using namespace std::chrono_literals;
+
+// Files larger than this are streamed like a radio station instead of being kept whole.
+constexpr uint64_t kMaxKeptBytes = 512u << 20;
+// A radio stream keeps at most this much unread; the download waits when it is ahead by more.
+constexpr size_t kMaxUnreadBytes = 4u << 20;
+// Bytes a radio stream's buffer keeps behind the reader before dropping them.
+constexpr size_t kKeepBehind = 256u << 10;
+// Bytes of a stream the opening waits for before it lets the decoder probe the format.
+constexpr size_t kProbeBytes = 16u << 10;
+
+void GlobalInitOnce() {
+    static std::once_flag once;
+    std::call_once(once, [] { curl_global_init(CURL_GLOBAL_DEFAULT); });
+}
+
+class UrlChannel;
+
+// Everything the download thread shares with the reader.
+struct NetState {
+    std::mutex mutex;
+    std::condition_variable cv;
+    std::vector<uint8_t> data; // bytes from `base` on
+    uint64_t base = 0;         // stream offset of data[0]
+    uint64_t readPos = 0;      // the decoder's position in the stream
+    uint64_t downloaded = 0;
+    int64_t contentLength = -1;
+    bool keepAll = false;
+    bool headersDone = false;
+    bool done = false;   // the transfer ended (well or not)
+    bool failed = false; // ... with an error
+    bool complete = false;
+    std::atomic<bool> abort{false};
+    long status = 0;
+    uint64_t metaInterval = 0;
+    std::vector<std::string> headers; // the last response's header lines
+    std::string meta;                 // the newest ICY metadata text
+    std::string httpList, icyList;    // tag lists built once the headers are in
+};
+
+class UrlChannel : public Channel {
+public:
+    UrlChannel(std::shared_ptr<NetState> net, std::unique_ptr<Decoder> dec, DWORD flags, std::string url)
+        : Channel(dec->Rate(), dec->Chans(), flags, dec->CType()), net_(std::move(net)), dec_(std::move(dec)) {
+        FileName = std::move(url);
+        OrigRes = dec_->OrigRes();
+        metadata_ = dec_->MetadataList();
+        metadata_.push_back('\0');
+        fifoLimit_ = static_cast<size_t>(Freq) * FrameBytes() * 2;
+        decodeThread_ = std::thread([this] { DecodeLoop(); });
+    }
+    ~UrlChannel() override { Shutdown(); }
+
+    void AttachDownload(std::thread t) { download_ = std::move(t); }
+
+    void Shutdown() override {
+        net_->abort = true;
+        {
+            std::lock_guard lock(net_->mutex);
+            net_->cv.notify_all();
+        }
+        {
+            std::lock_guard lock(fifoMutex_);
+            stop_ = true;
+            fifoCv_.notify_all();
+        }
+        if (decodeThread_.joinable()) decodeThread_.join();
+        if (download_.joinable()) download_.join();
+    }
+
+    size_t Produce(uint8_t* out, size_t bytes, bool& ended) override {
+        std::lock_guard lock(fifoMutex_);
+        size_t n = std::min(bytes, fifo_.size());
+        std::copy(fifo_.begin(), fifo_.begin() + static_cast<std::ptrdiff_t>(n), out);
+        fifo_.erase(fifo_.begin(), fifo_.begin() + static_cast<std::ptrdiff_t>(n));
+        if (fifo_.empty() && decodeDone_) ended = true;
+        fifoCv_.notify_all();
+        return n;
+    }
+
+    bool SeekBytes(uint64_t pos) override {
+        {
+            std::lock_guard lock(net_->mutex);
+            if (!net_->complete || !net_->keepAll) return Fail(BASS_ERROR_NOTAVAIL, false);
+        }
+        std::lock_guard dec(decoderMutex_);
+        if (!dec_->SeekFrame(pos / FrameBytes())) return false;
+        std::lock_guard lock(fifoMutex_);
+        fifo_.clear();
+        decodeDone_ = false;
+        fifoCv_.notify_all();
+        return true;
+    }
+
+    bool LengthBytes(uint64_t& bytes) override {
+        if (dec_->LengthFrames() == 0) return Fail(BASS_ERROR_NOTAVAIL, false);
+        bytes = dec_->LengthFrames() * FrameBytes();
+        return true;
+    }
+
+    const char* Tags(DWORD kind) override {
+        std::lock_guard lock(net_->mutex);
+        switch (kind) {
+        case BASS_TAG_HTTP:
+            if (!net_->httpList.empty()) return net_->httpList.c_str();
+            break;
+        case BASS_TAG_ICY:
+            if (!net_->icyList.empty()) return net_->icyList.c_str();
+            break;
+        case BASS_TAG_META:
+            if (!net_->meta.empty()) {
+                metaCopy_ = net_->meta;
+                return metaCopy_.c_str();
+            }
+            break;
+        case BASS_TAG_OGG:
+            if (CType == BASS_CTYPE_STREAM_OGG && metadata_.size() > 1) return metadata_.data();
+            break;
+        case BASS_TAG_ID3:
+        case BASS_TAG_ID3V2:
+            // The ID3 blocks are known once the whole file is in.
+            if (net_->complete && net_->keepAll && net_->base == 0) {
+                const auto& d = net_->data;
+                if (kind == BASS_TAG_ID3V2) {
+                    if (id3v2_.empty()) id3v2_ = Id3v2Block(d.data(), d.size());
+                    if (!id3v2_.empty()) return reinterpret_cast<const char*>(id3v2_.data());
+                } else if (d.size() >= 128 && IsId3v1Block(d.data() + d.size() - 128, 128)) {
+                    id3v1_.assign(d.end() - 128, d.end());
+                    return reinterpret_cast<const char*>(id3v1_.data());
+                }
+            }
+            break;
+        default: break;
+        }
+        return Fail<const char*>(BASS_ERROR_NOTAVAIL, nullptr);
+    }
+
+    QWORD FilePosition(DWORD mode) override {
+        std::lock_guard lock(net_->mutex);
+        switch (mode) {
+        case BASS_FILEPOS_CURRENT: return net_->readPos;
+        case BASS_FILEPOS_DOWNLOAD: return net_->downloaded;
+        case BASS_FILEPOS_END:
+            if (net_->contentLength >= 0) return static_cast<QWORD>(net_->contentLength);
+            if (net_->complete) return net_->downloaded;
+            return Fail(BASS_ERROR_NOTAVAIL, ~QWORD{0});
+        case BASS_FILEPOS_START: return 0;
+        default: return Fail(BASS_ERROR_ILLPARAM, ~QWORD{0});
+        }
+    }
+
+    bool DownloadDone() {
+        std::lock_guard lock(net_->mutex);
+        return net_->complete;
+    }
+
+private:
+    void DecodeLoop() {
+        std::vector<uint8_t> chunk(FrameBytes() * 2048);
+        while (true) {
+            {
+                std::unique_lock lock(fifoMutex_);
+                fifoCv_.wait(lock, [this] { return stop_ || (!decodeDone_ && fifo_.size() < fifoLimit_); });
+                if (stop_) return;
+            }
+            bool ended = false;
+            size_t n;
+            {
+                std::lock_guard dec(decoderMutex_);
+                n = dec_->Read(chunk.data(), chunk.size(), ended);
+            }
+            std::lock_guard lock(fifoMutex_);
+            fifo_.insert(fifo_.end(), chunk.begin(), chunk.begin() + static_cast<std::ptrdiff_t>(n));
+            if (ended || (n == 0 && net_->abort)) decodeDone_ = true;
+        }
+    }
+
+    std::shared_ptr<NetState> net_;
+    std::unique_ptr<Decoder> dec_;
+    std::mutex decoderMutex_;
+    std::mutex fifoMutex_;
+    std::condition_variable fifoCv_;
+    std::vector<uint8_t> fifo_;
+    size_t fifoLimit_ = 0;
+    bool decodeDone_ = false;
+    bool stop_ = false;
+    std::thread decodeThread_;
+    std::thread download_;
+    std::string metadata_;
+    std::string metaCopy_;
+    std::vector<uint8_t> id3v1_, id3v2_;
+};
+
+// Download context on the transfer thread.
+struct Transfer {
+    std::shared_ptr<NetState> net;
+    CURL* curl = nullptr;
+    std::unique_ptr<IcyDemuxer> icy;
+    DOWNLOADPROC* proc = nullptr;
+    void* user = nullptr;
+    // The channel, once it exists, for its syncs.
+    std::mutex channelMutex;
+    std::weak_ptr<UrlChannel> channel;
+
+    void Append(const uint8_t* p, size_t n) {
+        std::unique_lock lock(net->mutex);
+        if (!net->keepAll) {
+            // A radio stream: wait while the reader is far behind, and drop what it has long passed.
+            while (!net->abort && net->base + net->data.size() - net->readPos > kMaxUnreadBytes)
+                net->cv.wait_for(lock, 50ms);
+            if (net->readPos > net->base + kKeepBehind) {
+                size_t drop = static_cast<size_t>(net->readPos - net->base - kKeepBehind / 2);
+                drop = std::min(drop, net->data.size());
+                net->data.erase(net->data.begin(), net->data.begin() + static_cast<std::ptrdiff_t>(drop));
+                net->base += drop;
+            }
+        }
+        net->data.insert(net->data.end(), p, p + n);
+        net->downloaded += n;
+        net->cv.notify_all();
+    }
+
+    void NewMeta(const std::string& text) {
+        {
+            std::lock_guard lock(net->mutex);
+            net->meta = text;
+        }
+        std::vector<PendingSync> due;
+        std::lock_guard lock(channelMutex);
+        if (auto ch = channel.lock()) ch->CollectSyncs(BASS_SYNC_META, 0, due);
+        Dispatch(std::move(due));
+    }
+};
+
+size_t OnHeader(char* buffer, size_t size, size_t count, void* userdata) {
+    auto* t = static_cast<Transfer*>(userdata);
+    size_t n = size * count;
+    std::string line(buffer, n);
+    while (!line.empty() && (line.back() == '\r' || line.back() == '\n')) line.pop_back();
+    std::lock_guard lock(t->net->mutex);
+    if (line.rfind("HTTP/", 0) == 0 || line.rfind("ICY ", 0) == 0) {
+        // A new response (after a redirect) replaces the headers of the one before.
+        t->net->headers.clear();
+        t->net->metaInterval = 0;
+    }
+    if (line.empty()) return n;
+    std::string name, value;
+    if (SplitHeader(line, name, value)) {
+        std::string lower = name;
+        std::transform(lower.begin(), lower.end(), lower.begin(), [](unsigned char c) { return std::tolower(c); });
+        if (lower == "icy-metaint") {
+            char* end = nullptr;
+            unsigned long long v = std::strtoull(value.c_str(), &end, 10);
+            if (end != value.c_str() && v > 0 && v <= (1u << 24)) t->net->metaInterval = v;
+        }
+    }
+    t->net->headers.push_back(line);
+    return n;
+}
+
+// Called when the last header is in: fixes the stream's kind and builds the header lists.
+void HeadersDone(Transfer* t) {
+    CURL* curl = t->curl;
+    std::lock_guard lock(t->net->mutex);
+    if (t->net->headersDone) return;
+    t->net->headersDone = true;
+    curl_easy_getinfo(curl, CURLINFO_RESPONSE_CODE, &t->net->status);
+    curl_off_t length = -1;
+    if (curl_easy_getinfo(curl, CURLINFO_CONTENT_LENGTH_DOWNLOAD_T, &length) == CURLE_OK && length >= 0)
+        t->net->contentLength = length;
+    t->net->keepAll = t->net->contentLength > 0 && static_cast<uint64_t>(t->net->contentLength) <= kMaxKeptBytes &&
+                      t->net->metaInterval == 0;
+    for (auto& h : t->net->headers) {
+        t->net->httpList += h;
+        t->net->httpList.push_back('\0');
+        if (h.size() > 4 && (h[0] == 'i' || h[0] == 'I') && (h[1] == 'c' || h[1] == 'C') &&
+            (h[2] == 'y' || h[2] == 'Y') && h[3] == '-') {
+            t->net->icyList += h;
+            t->net->icyList.push_back('\0');
+        }
+    }
+    if (!t->net->httpList.empty()) t->net->httpList.push_back('\0');
+    if (!t->net->icyList.empty()) t->net->icyList.push_back('\0');
+    if (t->net->metaInterval)
+        t->icy = std::make_unique<IcyDemuxer>(
+            t->net->metaInterval, [t](const uint8_t* p, size_t n) { t->Append(p, n); },
+            [t](const std::string& text) { t->NewMeta(text); });
+    t->net->cv.notify_all();
+}
+
+size_t OnData(char* buffer, size_t size, size_t count, void* userdata) {
+    auto* t = static_cast<Transfer*>(userdata);
+    if (t->net->abort) return 0;
+    size_t n = size * count;
+    // Headers are complete when the first body bytes arrive.
+    bool first;
+    {
+        std::lock_guard lock(t->net->mutex);
+        first = !t->net->headersDone;
+    }
+    if (first) HeadersDone(t);
+    if (t->proc) t->proc(buffer, static_cast<DWORD>(n), t->user);
+    auto* p = reinterpret_cast<const uint8_t*>(buffer);
+    if (t->icy)
+        t->icy->Feed(p, n);
+    else
+        t->Append(p, n);
+    return t->net->abort ? 0 : n;
+}
+
+int OnProgress(void* userdata, curl_off_t, curl_off_t, curl_off_t, curl_off_t) {
+    return static_cast<Transfer*>(userdata)->net->abort ? 1 : 0;
+}
+
+} // namespace
+
+ChannelPtr OpenUrlChannel(const std::string& url, DWORD offset, DWORD flags, DOWNLOADPROC* proc, void* user,
+                          int& error) {
+    GlobalInitOnce();
+    CURL* curl = curl_easy_init();
+    if (!curl) {
+        error = BASS_ERROR_MEM;
+        return nullptr;
+    }
+    auto transfer = std::make_shared<Transfer>();
+    transfer->net = std::make_shared<NetState>();
+    transfer->curl = curl;
+    transfer->proc = proc;
+    transfer->user = user;
+    const long timeout = static_cast<long>(ConfigValue(BASS_CONFIG_NET_TIMEOUT));
+    curl_slist* headers = curl_slist_append(nullptr, "Icy-MetaData: 1");
+    curl_slist* aliases = curl_slist_append(nullptr, "ICY 200 OK");
+    curl_easy_setopt(curl, CURLOPT_URL, url.c_str());
+    curl_easy_setopt(curl, CURLOPT_HTTPHEADER, headers);
+    curl_easy_setopt(curl, CURLOPT_HTTP200ALIASES, aliases);
+    curl_easy_setopt(curl, CURLOPT_FOLLOWLOCATION, 1L);
+    curl_easy_setopt(curl, CURLOPT_MAXREDIRS, 8L);
+    curl_easy_setopt(curl, CURLOPT_USERAGENT, "Lumora/2.0");
+    curl_easy_setopt(curl, CURLOPT_CONNECTTIMEOUT_MS, timeout);
+    curl_easy_setopt(curl, CURLOPT_NOSIGNAL, 1L);
+    curl_easy_setopt(curl, CURLOPT_FAILONERROR, 1L);
+    curl_easy_setopt(curl, CURLOPT_HEADERFUNCTION, OnHeader);
+    curl_easy_setopt(curl, CURLOPT_HEADERDATA, transfer.get());
+    curl_easy_setopt(curl, CURLOPT_WRITEFUNCTION, OnData);
+    curl_easy_setopt(curl, CURLOPT_WRITEDATA, transfer.get());
+    curl_easy_setopt(curl, CURLOPT_NOPROGRESS, 0L);
+    curl_easy_setopt(curl, CURLOPT_XFERINFOFUNCTION, OnProgress);
+    curl_easy_setopt(curl, CURLOPT_XFERINFODATA, transfer.get());
+    if (offset) curl_easy_setopt(curl, CURLOPT_RESUME_FROM_LARGE, static_cast<curl_off_t>(offset));
+
+    std::thread download([transfer, curl, headers, aliases] {
+        CURLcode rc = curl_easy_perform(curl);
+        HeadersDone(transfer.get()); // an empty body still ends the headers
+        if (transfer->proc && rc == CURLE_OK) transfer->proc(nullptr, 0, transfer->user);
+        bool complete;
+        {
+            std::lock_guard lock(transfer->net->mutex);
+            transfer->net->done = true;
+            transfer->net->failed = rc != CURLE_OK;
+            transfer->net->complete = complete = rc == CURLE_OK;
+            transfer->net->cv.notify_all();
+        }
+        curl_easy_cleanup(curl);
+        curl_slist_free_all(headers);
+        curl_slist_free_all(aliases);
+        if (complete) {
+            std::vector<PendingSync> due;
+            std::lock_guard lock(transfer->channelMutex);
+            if (auto ch = transfer->channel.lock()) ch->CollectSyncs(BASS_SYNC_DOWNLOAD, 0, due);
+            Dispatch(std::move(due));
+        }
+    });
+
+    auto net = transfer->net;
+    auto giveUp = [&](int code) -> ChannelPtr {
+        net->abort = true;
+        {
+            std::lock_guard lock(net->mutex);
+            net->cv.notify_all();
+        }
+        download.join();
+        error = code;
+        return nullptr;
+    };
+    {
+        // Wait for the headers and enough of the body to tell the format.
+        std::unique_lock lock(net->mutex);
+        bool ready = net->cv.wait_for(lock, std::chrono::milliseconds(timeout), [&] {
+            return net->done || (net->headersDone && net->data.size() >= kProbeBytes);
+        });
+        if (!ready) {
+            lock.unlock();
+            return giveUp(BASS_ERROR_TIMEOUT);
+        }
+        if (net->failed && net->data.empty()) {
+            lock.unlock();
+            return giveUp(BASS_ERROR_FILEOPEN);
+        }
+    }
+
+    auto src = std::make_unique<ByteSource>();
+    src->Read = [net, timeout](uint8_t* buf, int size) -> int {
+        std::unique_lock lock(net->mutex);
+        bool ok = net->cv.wait_for(lock, std::chrono::milliseconds(timeout), [&] {
+            return net->abort || net->done || net->readPos < net->base + net->data.size();
+        });
+        if (!ok || net->abort) return -1; // the net went quiet for too long
+        uint64_t end = net->base + net->data.size();
+        if (net->readPos >= end) return net->failed ? -1 : 0;
+        size_t k = static_cast<size_t>(std::min<uint64_t>(static_cast<uint64_t>(size), end - net->readPos));
+        std::memcpy(buf, net->data.data() + (net->readPos - net->base), k);
+        net->readPos += k;
+        net->cv.notify_all();
+        return static_cast<int>(k);
+    };
+    bool keepAll;
+    {
+        std::lock_guard lock(net->mutex);
+        keepAll = net->keepAll;
+    }
+    if (keepAll) {
+        // A file of known size can be read again from anywhere that has arrived.
+        src->Seek = [net](int64_t pos) -> int64_t {
+            std::lock_guard lock(net->mutex);
+            if (pos < 0 || static_cast<uint64_t>(pos) > net->base + net->data.size()) return -1;
+            net->readPos = static_cast<uint64_t>(pos);
+            return pos;
+        };
+        src->Size = [net] {
+            std::lock_guard lock(net->mutex);
+            return net->contentLength;
+        };
+    }
+    auto dec = Decoder::Open("", std::move(src), FormatFromFlags(flags), error);
+    if (!dec) return giveUp(error);
+    auto ch = std::make_shared<UrlChannel>(net, std::move(dec), flags, url);
+    {
+        std::lock_guard lock(transfer->channelMutex);
+        transfer->channel = ch;
+    }
+    ch->AttachDownload(std::move(download));
+    return ch;
+}
+
+bool UrlDownloadDone(Channel& ch) {
+    auto* url = dynamic_cast<UrlChannel*>(&ch);
+    return url && url->DownloadDone();
+}
+
+} // namespace lumora::audiolib
