@@ -2,9 +2,13 @@
 
 #include <regex>
 
+#include <QPixmap>
+
 #include "engine/FileProcs.h"
+#include "platform/CursorList.h"
 #include "platform/Random.h"
 #include "platform/Screens.h"
+#include "resources/ad_hand.xpm"
 
 namespace lumora {
 
@@ -57,6 +61,12 @@ bool IsGroupSection(const std::string& name) {
     static const std::regex pattern("GP[0-9]+", std::regex::icase);
     return std::regex_match(name, pattern);
 }
+
+QCursor MakeHandCursor() { return QCursor(QPixmap(ad_hand_xpm), 5, 0); }
+
+// The hand cursor is in the cursor list from the program's start, as the framework's unit
+// initialisation put it there.
+const bool g_handCursorRegistered = (RegisterCursor(crAdHand, MakeHandCursor), true);
 
 } // namespace
 
