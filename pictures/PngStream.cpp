@@ -500,8 +500,9 @@ TPngReadStream::FillResult TPngReadStream::FillInput() {
         if (type != kIDAT) return FillResult::Bad;
         remaining_ = length;
     }
-    const int64_t n = std::min(remaining_, kInputSize);
-    if (ReadBytes(inflater_->input.data(), n) != n) return FillResult::End;
+    // A file cut inside the chunk still gives up the bytes it has.
+    const int64_t n = std::min({remaining_, kInputSize, ByteCount() - Consumed()});
+    if (n <= 0 || ReadBytes(inflater_->input.data(), n) != n) return FillResult::End;
     remaining_ -= n;
     zs.next_in = inflater_->input.data();
     zs.avail_in = static_cast<uInt>(n);
