@@ -341,7 +341,8 @@ void TTIFFGraphic::LoadFromStream(TStream& stream) {
     f.rowBytes = (static_cast<int64_t>(width) * bitsPerPixel + 7) / 8;
 
     const bool predictor = TagValue(317, 1) == 2 && (bits == 8 || bits == 16);
-    const uint32_t compression = TagValue(259, 0);
+    // The TIFF standard makes an absent Compression tag mean uncompressed strips.
+    const uint32_t compression = TagValue(259, 1);
     std::unique_ptr<TDecoder> decoder;
     if (compression == 5) decoder = std::make_unique<TTIFFLZW>();
     else if (compression == 32773) decoder = std::make_unique<TPackbitsRLE>();
