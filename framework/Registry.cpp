@@ -185,6 +185,29 @@ void TMemoryRegistryStore::Update(const std::function<bool(TRegistryTree&)>& app
     ++writes_;
 }
 
+TRegistryBatch::TRegistryBatch(std::shared_ptr<IRegistryStore> target)
+    : target_(std::move(target)), work_(target_->Read()) {}
+
+TRegistryTree TRegistryBatch::Read() { return work_; }
+
+void TRegistryBatch::Update(const std::function<bool(TRegistryTree&)>& apply) {
+    TRegistryTree copy = work_;
+    if (!apply(copy)) return;
+    work_ = std::move(copy);
+    applies_.push_back(apply);
+}
+
+void TRegistryBatch::Commit() {
+    if (applies_.empty()) return;
+    auto applies = std::move(applies_);
+    applies_.clear();
+    target_->Update([&applies](TRegistryTree& tree) {
+        bool changed = false;
+        for (const auto& apply : applies) changed = apply(tree) || changed;
+        return changed;
+    });
+}
+
 namespace {
 std::mutex g_storeMutex;
 std::shared_ptr<IRegistryStore> g_store;
@@ -331,15 +354,17 @@ bool TRegistry::DeleteKey(const std::string& key) {
 
 void TRegistry::Commit() {
     if (changes_.empty()) return;
-    TRegistryTree merged;
-    store_->Update([&](TRegistryTree& tree) {
+    // The update owns what it uses, so a store may keep it and run it again later (a batch does).
+    auto changes = std::make_shared<const std::vector<Change>>(std::move(changes_));
+    changes_.clear();
+    auto merged = std::make_shared<TRegistryTree>();
+    store_->Update([changes, merged](TRegistryTree& tree) {
         bool changed = false;
-        for (const auto& change : changes_) changed = change.ApplyTo(tree) || changed;
-        merged = tree;
+        for (const auto& change : *changes) changed = change.ApplyTo(tree) || changed;
+        *merged = tree;
         return changed;
     });
-    changes_.clear();
-    snapshot_ = std::move(merged);
+    snapshot_ = std::move(*merged);
 }
 
 void TRegistry::CloseKey() {

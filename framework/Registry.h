@@ -82,8 +82,8 @@ std::vector<std::string> SplitRegPath(const std::string& path);
 
 // Where the tree lives. Read gives the current content (a damaged store reads as what could be read);
 // Update runs apply on the current content while holding the store exclusively and saves the result
-// when apply returns true. Update throws ERegistryException when the result cannot be saved, leaving
-// the stored content as it was.
+// when apply returns true; apply owns what it uses and may be run again later. Update throws
+// ERegistryException when the result cannot be saved, leaving the stored content as it was.
 class IRegistryStore {
 public:
     virtual ~IRegistryStore() = default;
@@ -103,6 +103,23 @@ public:
 private:
     TRegistryTree tree_;
     int writes_ = 0;
+};
+
+// Collects the updates of several key objects and hands them to its target as one update, so a
+// group of saves is written whole or not at all. Reads see the batch's own updates.
+class TRegistryBatch : public IRegistryStore {
+public:
+    explicit TRegistryBatch(std::shared_ptr<IRegistryStore> target);
+    TRegistryTree Read() override;
+    void Update(const std::function<bool(TRegistryTree&)>& apply) override;
+    // One update of the target replaying everything collected; throws as the target does.
+    void Commit();
+    const std::shared_ptr<IRegistryStore>& Target() const { return target_; }
+
+private:
+    std::shared_ptr<IRegistryStore> target_;
+    TRegistryTree work_;
+    std::vector<std::function<bool(TRegistryTree&)>> applies_;
 };
 
 // The store every key object uses; nullptr restores a fresh memory store.

@@ -152,6 +152,48 @@ TEST(RegIniFile, FailedWriteIsReportedAndChangesNothing) {
     EXPECT_FALSE(ini.ValueExists("S", "New"));
 }
 
+TEST(RegistryBatch, SeveralObjectsWriteAsOneUpdateOrNotAtAll) {
+    auto store = std::make_shared<TMemoryRegistryStore>();
+    {
+        TRegIniFile ini(kKey, store);
+        ini.WriteString("S", "Kept", "1");
+    }
+    auto batch = std::make_shared<TRegistryBatch>(store);
+    {
+        TRegIniFile a(kKey, batch);
+        a.WriteString("S", "A", "a");
+        a.UpdateFile();
+        TRegIniFile b(kKey, batch);
+        EXPECT_EQ(b.ReadString("S", "A", ""), "a"); // the batch reads its own updates
+        b.WriteString("S", "B", "b");
+    }
+    {
+        // Meanwhile someone else writes: the batch lands on top of it.
+        TRegIniFile other(kKey, store);
+        other.WriteString("S", "Other", "o");
+    }
+    EXPECT_EQ(store->WriteCount(), 2);
+    store->FailWrites = true;
+    EXPECT_THROW(batch->Commit(), ERegistryException);
+    store->FailWrites = false;
+    EXPECT_FALSE(TRegIniFile(kKey, store).ValueExists("S", "A"));
+
+    auto retry = std::make_shared<TRegistryBatch>(store);
+    {
+        TRegIniFile a(kKey, retry);
+        a.WriteString("S", "A", "a");
+        TRegIniFile b(kKey, retry);
+        b.WriteString("S", "B", "b");
+    }
+    retry->Commit();
+    EXPECT_EQ(store->WriteCount(), 3);
+    TRegIniFile ini(kKey, store);
+    EXPECT_EQ(ini.ReadString("S", "A", ""), "a");
+    EXPECT_EQ(ini.ReadString("S", "B", ""), "b");
+    EXPECT_EQ(ini.ReadString("S", "Other", ""), "o");
+    EXPECT_EQ(ini.ReadString("S", "Kept", ""), "1");
+}
+
 TEST(Registry, KeyNavigation) {
     auto store = std::make_shared<TMemoryRegistryStore>();
     TRegistry reg(store);
