@@ -1,7 +1,5 @@
 #include "engine/Common.h"
 
-#include <sys/stat.h>
-
 #include <algorithm>
 #include <bit>
 #include <limits>
@@ -15,13 +13,8 @@ namespace lumora {
 
 // ---- Files and extensions ----
 
-int64_t FileSizeOf(const std::string& path) {
-    struct stat st;
-    if (path.empty() || ::stat(path.c_str(), &st) != 0) return 0;
-    // A folder is found by the search too, but has no size of its own.
-    if (!S_ISREG(st.st_mode)) return 0;
-    return static_cast<int64_t>(st.st_size);
-}
+// A missing file, and a folder (which has no size of its own), count as 0 bytes.
+int64_t FileSizeOf(const std::string& path) { return std::max<int64_t>(FileSize(path), 0); }
 
 namespace {
 constexpr const char* kBassExts[] = {".WAV", ".MP3", ".OGG", ".WMA", ".MOD", ".XM", ".IT", ".S3M"};

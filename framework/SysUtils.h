@@ -45,6 +45,8 @@ std::string IncludeTrailingPathDelimiter(const std::string& path);
 std::string ExcludeTrailingPathDelimiter(const std::string& path);
 bool FileExists(const std::string& path);     // a regular file (links followed)
 bool DirectoryExists(const std::string& path);
+// Size in bytes of a regular file (links followed), or -1 when there is none.
+int64_t FileSize(const std::string& path);
 std::string Format(const char* format, ...) __attribute__((format(printf, 1, 2)));
 
 } // namespace lumora
