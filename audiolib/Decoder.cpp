@@ -126,6 +126,10 @@ bool Decoder::Init(int& error) {
         }
         fmt_->pb = io_;
         fmt_->flags |= AVFMT_FLAG_CUSTOM_IO;
+        // A stream from the net must start playing after a little of it has arrived, not after the
+        // seconds of it that FFmpeg would otherwise look at first.
+        fmt_->probesize = 32768;
+        fmt_->max_analyze_duration = AV_TIME_BASE / 4;
     }
     if (avformat_open_input(&fmt_, source_ ? nullptr : path_.c_str(), nullptr, nullptr) < 0) {
         fmt_ = nullptr; // freed by the failed open
@@ -133,7 +137,18 @@ bool Decoder::Init(int& error) {
                                                                                   : BASS_ERROR_FILEOPEN);
         return false;
     }
-    if (avformat_find_stream_info(fmt_, nullptr) < 0) {
+    // A stream from the net whose header already says everything starts at once; reading ahead to
+    // learn more would hold it up by seconds at a radio station's rate.
+    bool known = false;
+    if (source_) {
+        for (unsigned i = 0; i < fmt_->nb_streams; ++i) {
+            const AVCodecParameters* p = fmt_->streams[i]->codecpar;
+            if (p->codec_type == AVMEDIA_TYPE_AUDIO && p->codec_id != AV_CODEC_ID_NONE && p->sample_rate > 0 &&
+                p->ch_layout.nb_channels > 0)
+                known = true;
+        }
+    }
+    if (!known && avformat_find_stream_info(fmt_, nullptr) < 0) {
         error = BASS_ERROR_FILEFORM;
         return false;
     }

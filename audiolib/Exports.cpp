@@ -87,6 +87,7 @@ size_t FramesForData(const ChannelPtr& ch, size_t frames, std::vector<float>& ou
     return got;
 }
 
+// Callers open the channel first and pass its error code after it, in that order.
 HSTREAM Register(ChannelPtr ch, int error) {
     if (!ch) return Fail<HSTREAM>(error, 0);
     HSTREAM h = AddChannel(std::move(ch));
@@ -267,18 +268,21 @@ HSTREAM BASS_StreamCreateFile(BOOL mem, const void* file, QWORD offset, QWORD le
     int error = BASS_OK;
     if (mem) {
         if (length == 0) return Fail<HSTREAM>(BASS_ERROR_ILLPARAM, 0);
-        return Register(OpenMemoryChannel(static_cast<const uint8_t*>(file) + offset, length, flags, error), error);
+        auto ch = OpenMemoryChannel(static_cast<const uint8_t*>(file) + offset, length, flags, error);
+        return Register(std::move(ch), error);
     }
     // Part of a file is not offered; the whole file is.
     if (offset != 0 || length != 0) return Fail<HSTREAM>(BASS_ERROR_NOTAVAIL, 0);
-    return Register(OpenFileChannel(static_cast<const char*>(file), flags, error), error);
+    auto ch = OpenFileChannel(static_cast<const char*>(file), flags, error);
+    return Register(std::move(ch), error);
 }
 
 HSTREAM BASS_StreamCreateURL(const char* url, DWORD offset, DWORD flags, DOWNLOADPROC* proc, void* user) {
     if (NeedInit()) return 0;
     if (!url || !*url) return Fail<HSTREAM>(BASS_ERROR_FILEOPEN, 0);
     int error = BASS_OK;
-    return Register(OpenUrlChannel(url, offset, flags, proc, user, error), error);
+    auto ch = OpenUrlChannel(url, offset, flags, proc, user, error);
+    return Register(std::move(ch), error);
 }
 
 HSTREAM BASS_StreamCreateFileUser(BOOL, DWORD, const BASS_FILEPROCS*, void*) {

@@ -30,9 +30,7 @@ template <class T> T NotAvailable(T result) {
 extern "C" {
 
 HSTREAM BASS_WMA_StreamCreateFile(BOOL mem, const void* file, QWORD offset, QWORD length, DWORD flags) {
-    if (mem) return KeepIfWma(BASS_StreamCreateFile(mem, file, offset, length, flags));
-    if (offset != 0 || length != 0) return NotAvailable<HSTREAM>(0);
-    return KeepIfWma(LumoraAudio_StreamCreateFileTyped(static_cast<const char*>(file), flags, BASS_CTYPE_STREAM_WMA));
+    return KeepIfWma(BASS_StreamCreateFile(mem, file, offset, length, flags));
 }
 
 HSTREAM BASS_WMA_StreamCreateFileAuth(BOOL, const void*, QWORD, QWORD, DWORD, const char*, const char*) {

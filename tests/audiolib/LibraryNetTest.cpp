@@ -1,0 +1,137 @@
+// Streams over HTTP from a loopback server: whole files with a download-complete sync, and radio
+// streams with ICY metadata interleaved in the audio.
+
+#include <gtest/gtest.h>
+
+#include "tests/audiolib/AudioTestUtil.h"
+#include "tests/support/TempDir.h"
+
+namespace lumora::test {
+namespace {
+
+std::vector<uint8_t> DecodeAll(HSTREAM h) {
+    std::vector<uint8_t> all, buf(8192);
+    while (true) {
+        DWORD n = BASS_ChannelGetData(h, buf.data(), static_cast<DWORD>(buf.size()));
+        if (n == ~DWORD{0}) break;
+        all.insert(all.end(), buf.begin(), buf.begin() + n);
+    }
+    return all;
+}
+
+std::vector<std::string> List(const char* p) {
+    std::vector<std::string> items;
+    for (; p && *p; p += std::strlen(p) + 1) items.emplace_back(p);
+    return items;
+}
+
+bool Has(const std::vector<std::string>& items, const std::string& item) {
+    return std::find(items.begin(), items.end(), item) != items.end();
+}
+
+class LibraryNet : public ::testing::Test {
+protected:
+    void SetUp() override {
+        if (!HaveTool("sox")) GTEST_SKIP() << "sox is not installed";
+        ASSERT_TRUE(lib_.Ok());
+        wav_ = dir_.File("noise.wav");
+        ASSERT_TRUE(Shell("sox -n -r 22050 -c 2 -b 16 " + wav_ + " synth 0.6 whitenoise"));
+        bytes_ = ReadBytes(wav_);
+    }
+    LibrarySession lib_{"null"};
+    TempDir dir_;
+    std::string wav_;
+    std::vector<uint8_t> bytes_;
+};
+
+TEST_F(LibraryNet, FileStreamDownloadsDecodesAndReportsCompletion) {
+    std::string response = "HTTP/1.0 200 OK\r\nContent-Type: audio/wav\r\nContent-Length: " +
+                           std::to_string(bytes_.size()) + "\r\n\r\n" + std::string(bytes_.begin(), bytes_.end());
+    // The body arrives over about a third of a second.
+    LoopbackServer server(response, 4096, 5);
+    HSTREAM h = BASS_StreamCreateURL(server.Url("/music/noise.wav").c_str(), 0, BASS_STREAM_DECODE, nullptr, nullptr);
+    ASSERT_NE(h, 0u) << BASS_ErrorGetCode();
+    SyncCounter done;
+    ASSERT_NE(BASS_ChannelSetSync(h, BASS_SYNC_DOWNLOAD, 0, SyncCounter::Proc, &done), 0u);
+    EXPECT_NE(server.LastRequest().find("Icy-MetaData: 1"), std::string::npos);
+    auto headers = List(BASS_ChannelGetTags(h, BASS_TAG_HTTP));
+    ASSERT_FALSE(headers.empty());
+    EXPECT_EQ(headers[0], "HTTP/1.0 200 OK");
+    EXPECT_TRUE(Has(headers, "Content-Type: audio/wav"));
+    EXPECT_EQ(BASS_ChannelGetTags(h, BASS_TAG_ICY), nullptr);
+    EXPECT_EQ(BASS_StreamGetFilePosition(h, BASS_FILEPOS_END), bytes_.size());
+    EXPECT_EQ(BASS_ChannelGetLength(h), bytes_.size() - 44);
+
+    EXPECT_EQ(DecodeAll(h), WavData(wav_));
+    ASSERT_TRUE(WaitFor([&] { return done.Calls > 0; }, 5000));
+    // Once it is all in, the stream can seek, and a sync set now is told at once.
+    ASSERT_TRUE(BASS_ChannelSetPosition(h, 400));
+    EXPECT_EQ(DecodeAll(h).size(), bytes_.size() - 44 - 400);
+    SyncCounter late;
+    BASS_ChannelSetSync(h, BASS_SYNC_DOWNLOAD, 0, SyncCounter::Proc, &late);
+    ASSERT_TRUE(WaitFor([&] { return late.Calls == 1; }, 2000));
+    std::this_thread::sleep_for(std::chrono::milliseconds(50));
+    EXPECT_EQ(done.Calls, 1);
+    EXPECT_TRUE(BASS_StreamFree(h));
+}
+
+// Radio bytes: the stream with a metadata block after every `interval` bytes of audio.
+std::string WithMetadata(const std::vector<uint8_t>& audio, size_t interval, const std::vector<std::string>& titles) {
+    std::string out;
+    size_t block = 0;
+    for (size_t pos = 0; pos < audio.size(); pos += interval, ++block) {
+        size_t n = std::min(interval, audio.size() - pos);
+        out.append(reinterpret_cast<const char*>(audio.data() + pos), n);
+        if (n < interval) break;
+        // Every other block repeats the title as an empty block.
+        std::string text = block % 2 ? "" : "StreamTitle='" + titles[(block / 2) % titles.size()] + "';StreamUrl='';";
+        size_t len = (text.size() + 15) / 16;
+        text.resize(len * 16, '\0');
+        out.push_back(static_cast<char>(len));
+        out += text;
+    }
+    return out;
+}
+
+TEST_F(LibraryNet, RadioStreamSeparatesMetadataFromTheAudio) {
+    std::string wav = dir_.File("long.wav");
+    ASSERT_TRUE(Shell("sox -n -r 22050 -c 2 -b 16 " + wav + " synth 2 whitenoise"));
+    auto audio = ReadBytes(wav);
+    std::string body = WithMetadata(audio, 8000, {"First Song", "Second Song"});
+    std::string response = "ICY 200 OK\r\nicy-name: Test Radio\r\nicy-br: 128\r\nicy-metaint: 8000\r\n\r\n" + body;
+    LoopbackServer server(response, 2048, 10); // about a second of body
+    HSTREAM h = BASS_StreamCreateURL(server.Url("/stream").c_str(), 0, BASS_STREAM_DECODE, nullptr, nullptr);
+    ASSERT_NE(h, 0u) << BASS_ErrorGetCode();
+    SyncCounter meta;
+    BASS_ChannelSetSync(h, BASS_SYNC_META, 0, SyncCounter::Proc, &meta);
+    auto icy = List(BASS_ChannelGetTags(h, BASS_TAG_ICY));
+    EXPECT_TRUE(Has(icy, "icy-br: 128"));
+    EXPECT_TRUE(Has(icy, "icy-name: Test Radio"));
+    EXPECT_EQ(BASS_StreamGetFilePosition(h, BASS_FILEPOS_END), ~QWORD{0});
+    EXPECT_FALSE(BASS_ChannelSetPosition(h, 0)); // a radio stream cannot seek
+    // The audio comes out whole, with no metadata bytes in it.
+    EXPECT_EQ(DecodeAll(h), WavData(wav));
+    const char* title = BASS_ChannelGetTags(h, BASS_TAG_META);
+    ASSERT_NE(title, nullptr);
+    EXPECT_EQ(std::string(title).rfind("StreamTitle='", 0), 0u);
+    EXPECT_GE(meta.Calls, 2);
+}
+
+TEST_F(LibraryNet, UnreachableOrMissingStreamsAreRefused) {
+    LoopbackServer missing("HTTP/1.0 404 Not Found\r\nContent-Length: 0\r\n\r\n");
+    EXPECT_EQ(BASS_StreamCreateURL(missing.Url("/none.mp3").c_str(), 0, 0, nullptr, nullptr), 0u);
+    EXPECT_NE(BASS_ErrorGetCode(), BASS_OK);
+    std::string url;
+    {
+        LoopbackServer gone("");
+        url = gone.Url("/x.mp3");
+    }
+    EXPECT_EQ(BASS_StreamCreateURL(url.c_str(), 0, 0, nullptr, nullptr), 0u);
+    EXPECT_NE(BASS_ErrorGetCode(), BASS_OK);
+    LoopbackServer junk("HTTP/1.0 200 OK\r\nContent-Length: 20000\r\n\r\n" + std::string(20000, '\x5a'));
+    EXPECT_EQ(BASS_StreamCreateURL(junk.Url("/x.mp3").c_str(), 0, 0, nullptr, nullptr), 0u);
+    EXPECT_NE(BASS_ErrorGetCode(), BASS_OK);
+}
+
+} // namespace
+} // namespace lumora::test
