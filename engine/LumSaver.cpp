@@ -2,17 +2,97 @@
 
 #include <QApplication>
 
+#include <climits>
+#include <memory>
+
+#include "engine/Desktop.h"
 #include "engine/PictureFormats.h"
 #include "framework/Forms.h"
+#include "platform/Installer.h"
+#include "platform/NativeWindow.h"
 #include "platform/Platform.h"
+#include "platform/Signals.h"
+#include "platform/System.h"
 
 namespace lumora {
+
+namespace {
+std::function<int()>& SettingsDialogRunner() {
+    static std::function<int()> runner;
+    return runner;
+}
+} // namespace
+
+char ModeLetter(int argc, const char* const* argv) {
+    if (argc < 2 || !argv[1]) return 'C';
+    const char* arg = argv[1];
+    if (arg[0] == '\0' || arg[1] == '\0') return '\0';
+    char c = arg[1];
+    return c >= 'a' && c <= 'z' ? static_cast<char>(c - 'a' + 'A') : c;
+}
+
+TNativeHandle HandleArgument(int argc, const char* const* argv) {
+    if (argc < 3 || !argv[2]) return 0;
+    int value = 0;
+    if (!TryStrToInt(argv[2], value) || value < 0) return 0;
+    return static_cast<TNativeHandle>(value);
+}
+
+void SetSettingsDialogRunner(std::function<int()> runner) { SettingsDialogRunner() = std::move(runner); }
+
+void InstallSaver() {
+    try {
+        InstallScreenSaver(ProgramFolder() + "/lumora");
+    } catch (const std::exception&) {
+        // The installer's failure is not reported, as the system's installer call was not.
+    }
+}
 
 int LumSaverMain(int argc, char** argv) {
     QApplication app(argc, argv);
     InstallPlatform();
     RegisterPictureFormats();
+    PreviewWnd = 0;
+    const char mode = ModeLetter(argc, argv);
     Application().Title = "Lumora 2.0";
+    std::unique_ptr<TDesktopWindow> window;
+    switch (mode) {
+    case 'S':
+    case 'P': {
+        if (mode == 'P') {
+            PreviewWnd = HandleArgument(argc, argv);
+            if (PreviewWnd) NativeWindows().Show(PreviewWnd);
+        }
+        window = std::make_unique<TDesktopWindow>();
+        window->OnClosed = [] { Application().Terminate(); };
+        // A termination request closes the window the orderly way.
+        InstallCloseSignals([&window](int) {
+            if (window && !window->Closed()) window->Close();
+            else Application().Terminate();
+        });
+        window->show();
+        break;
+    }
+    case 'C':
+        if (SettingsDialogRunner()) SettingsDialogRunner()();
+        Application().Terminate();
+        break;
+    case 'A': {
+        PreviewWnd = HandleArgument(argc, argv);
+        IScreenSaverPassword& provider = ScreenSaverPassword();
+        if (provider.CanChange()) provider.PwdChangePassword("SCRSAVE", PreviewWnd);
+        Application().Terminate();
+        break;
+    }
+    case 'I':
+        InstallSaver();
+        Application().Terminate();
+        break;
+    default: Application().Terminate(); break;
+    }
+    Application().Run();
+    RemoveCloseSignals();
+    window.reset();
     return 0;
 }
 

@@ -1,0 +1,60 @@
+#pragma once
+// The picture-reading thread: decodes one file through the picture classes, scales it for the
+// monitor by the size settings, and hands the bitmap to the main thread.
+
+#include <functional>
+#include <memory>
+#include <string>
+
+#include "framework/Forms.h"
+#include "framework/Graphics.h"
+
+namespace lumora {
+
+// The text drawn in place of a picture that cannot be read.
+extern const char* const kUnreadablePictureText;
+
+// The navy 400 x 64 notice with the red text, pf32bit.
+std::unique_ptr<TBitmap> MakeUnreadableNotice();
+// Loads a file through the picture classes as a pf32bit bitmap; a file that cannot be read, runs
+// out of memory or decodes to nothing gives the notice instead.
+std::unique_ptr<TBitmap> LoadPictureOrNotice(const std::string& fileName);
+
+// How a picture is fitted to its monitor.
+struct TImgReadSize {
+    int TargetWidth = 0, TargetHeight = 0; // the monitor record's size
+    int SizeMode = 1;                      // "SizeAdjust": 0 keep and crop, 1 shrink only, 2 fit
+    int SizeLimitX = 0, SizeLimitY = 0;    // "SizeAdjustX", "SizeAdjustY"
+    int PreviewScale = 1000;               // per mille; 1000 full screen
+    bool Smooth = true;                    // "CImgFilter"
+};
+void ScaleForMonitor(std::unique_ptr<TBitmap>& bmp, const TImgReadSize& size);
+
+class TImgRead : public TThread {
+public:
+    explicit TImgRead(bool createSuspended = true);
+    ~TImgRead() override;
+
+    // Filled by the window before Start.
+    std::string FileName;
+    TImgReadSize Size;
+
+    // Runs on the main thread with the finished bitmap (empty when the picture decoded to nothing).
+    std::function<void(std::unique_ptr<TBitmap>)> OnHandOver;
+    // Main thread: after this neither the hand-over nor OnTerminate's owner check let the thread
+    // reach its owner (the window is going away).
+    void CancelHandOver() { cancelled_ = true; }
+    bool Cancelled() const { return cancelled_; }
+    bool HandedOver() const { return handedOver_; }
+
+protected:
+    void Execute() override;
+
+private:
+    void HandOver();
+    std::unique_ptr<TBitmap> bitmap_;
+    bool cancelled_ = false;  // main thread only
+    bool handedOver_ = false; // main thread only
+};
+
+} // namespace lumora

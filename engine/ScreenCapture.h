@@ -1,0 +1,46 @@
+#pragma once
+// The screen-capture component: one-shot captures (what the saver uses for its first picture) and a
+// motion mode that records a region of the screen at a fixed interval.
+
+#include <functional>
+#include <memory>
+
+#include "engine/BaseCapture.h"
+#include "framework/Forms.h"
+
+namespace lumora {
+
+enum class TCaptureMode { cmStillBitmap, cmStillJPEG, cmStillGIF, cmMotionGIF };
+
+class TScreenCapture : public TBaseCapture {
+public:
+    TScreenCapture();
+    ~TScreenCapture() override;
+
+    TCaptureMode CaptureMode() const { return captureMode_; }
+    // Ignored while recording.
+    void SetCaptureMode(TCaptureMode mode);
+    bool Active() const { return active_; }
+    // True is refused (exception) unless the mode is cmMotionGIF; while the component is being
+    // loaded from a stored description the value is kept as False.
+    void SetActive(bool active);
+    void SetLoading(bool loading) { loading_ = loading; }
+    int MotionGifInterval = 0; // ms
+    int Left = 0, Top = 0, Width = 0, Height = 0;
+
+    // Receives each recorded frame with its delay in hundredths of a second; the animated-picture
+    // writer is attached here. Started afresh by each start of recording.
+    std::function<void()> OnRecordingStart;
+    std::function<void(const TBitmap& frame, int delayCs)> OnMotionFrame;
+    int FramesRecorded() const { return framesRecorded_; }
+
+private:
+    void MotionStep();
+    TCaptureMode captureMode_ = TCaptureMode::cmStillBitmap;
+    bool active_ = false;
+    bool loading_ = false;
+    int framesRecorded_ = 0;
+    TTimer timer_;
+};
+
+} // namespace lumora
