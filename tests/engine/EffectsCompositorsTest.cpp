@@ -1,0 +1,396 @@
+// Compositors and pixel routines of the transitions, checked pixel for pixel.
+
+#include <gtest/gtest.h>
+
+#include <set>
+
+#include "engine/Common.h"
+#include "engine/Compositors.h"
+#include "engine/Effects.h"
+#include "engine/EffectsPixel.h"
+#include "platform/Random.h"
+#include "tests/engine/TransitionTestHost.h"
+
+namespace lumora {
+namespace {
+
+using testing::Pattern;
+
+constexpr TColor kBg = 0x00306090;
+const uint32_t kBgPix = SwapRB(kBg);
+
+struct TDest {
+    TBitmap bmp;
+    TPLines lines;
+    TDest(int w, int h, uint32_t fill) : bmp(w, h, TPixelFormat::pf32bit) {
+        for (int y = 0; y < h; ++y)
+            for (int x = 0; x < w; ++x) bmp.Row32(y)[x] = fill;
+        BitmapToLines(lines, bmp);
+    }
+    uint32_t At(int x, int y) { return bmp.Row32(y)[x]; }
+};
+
+uint32_t RefBlend(uint32_t a, uint32_t b) {
+    uint32_t out = 0;
+    for (int s = 0; s <= 16; s += 8) {
+        int ca = (a >> s) & 0xFF, cb = (b >> s) & 0xFF;
+        out |= (static_cast<uint32_t>(ca + BlendStep(cb - ca)) & 0xFF) << s;
+    }
+    return out;
+}
+
+// Four consecutive frames write each pixel of the area exactly once, whatever the geometry.
+TEST(EffectsCompositors, FourFramesTouchEveryPixelOnceAndEndOnTheNewPicture) {
+    TBitmap o, n;
+    Pattern(o, 23, 17, 1);
+    Pattern(n, 19, 21, 2);
+    TComposeGeometry g{0, 3, 9, 0}; // overlapping in part
+    for (int mode : {bkLinear, bkPeak, bkDelayed}) {
+        TDest d(28, 21, 0xFF000000u); // byte 3 set: the compositors must keep it
+        std::vector<int> writes(28 * 21, 0);
+        int level = mode == bkDelayed ? 512 : 256;
+        for (int f = 0; f < 4; ++f) {
+            TBitmap before;
+            before.Assign(d.bmp);
+            CompositeBlend(d.lines, 28, o, n, g, f, kBg, level, mode);
+            for (int y = 0; y < 21; ++y)
+                for (int x = 0; x < 28; ++x)
+                    if (d.At(x, y) != before.Row32(y)[x]) writes[y * 28 + x]++;
+        }
+        TRect O = Bounds(0, 3, 23, 17), N = Bounds(9, 0, 19, 21);
+        for (int y = 0; y < 21; ++y)
+            for (int x = 0; x < 28; ++x) {
+                bool inN = x >= N.Left && x < N.Right && y >= N.Top && y < N.Bottom;
+                bool inO = x >= O.Left && x < O.Right && y >= O.Top && y < O.Bottom;
+                uint32_t want = inN ? (0xFF000000u | n.Row32(y)[x - 9]) : inO ? (0xFF000000u | kBgPix) : 0xFF000000u;
+                ASSERT_EQ(d.At(x, y), want) << "mode " << mode << " at " << x << "," << y;
+                EXPECT_LE(writes[y * 28 + x], 1) << "mode " << mode << " at " << x << "," << y;
+            }
+    }
+}
+
+// The weight shortcut gives exactly what the shared table gives, for every level of every kind.
+TEST(EffectsCompositors, BlendMatchesTheWeightTable) {
+    TBitmap o, n;
+    Pattern(o, 32, 8, 3);
+    Pattern(n, 32, 8, 11);
+    TComposeGeometry g{};
+    for (int level = 0; level <= 256; level += 7) {
+        for (int mode : {bkLinear, bkPeak}) {
+            TDest d(32, 8, 0);
+            for (int f = 0; f < 4; ++f) CompositeBlend(d.lines, 32, o, n, g, f, kBg, level, mode);
+            if (mode == bkLinear) SetBlendLevel(level);
+            else SetBlendPeak(level);
+            for (int y = 0; y < 8; ++y)
+                for (int x = 0; x < 32; ++x)
+                    ASSERT_EQ(d.At(x, y), RefBlend(o.Row32(y)[x], n.Row32(y)[x])) << level << " mode " << mode;
+        }
+    }
+    // Delayed: pictures that do not meet fade separately, the old one (delay 90) to the background,
+    // the new one (delay 180) from it.
+    TComposeGeometry apart{0, 0, 40, 0};
+    for (int level : {0, 100, 200, 300, 450}) {
+        TDest d(72, 8, 0);
+        for (int f = 0; f < 4; ++f) CompositeBlend(d.lines, 72, o, n, apart, f, kBg, level, bkDelayed);
+        SetBlendDiff(level, 90);
+        EXPECT_EQ(d.At(5, 5), RefBlend(o.Row32(5)[5], kBgPix)) << level;
+        SetBlendDiff(level, 180);
+        EXPECT_EQ(d.At(45, 5), RefBlend(kBgPix, n.Row32(5)[5])) << level;
+        EXPECT_EQ(d.At(36, 5), 0u); // between the pictures nothing is written
+    }
+}
+
+TEST(EffectsCompositors, OverBlendWrapsAtItsPeak) {
+    TBitmap o(1, 1), n(1, 1);
+    o.Row32(0)[0] = 0x000000;
+    n.Row32(0)[0] = 0xFF80FF;
+    TDest d(1, 1, 0);
+    BlendMode1(d.lines, 1, o, n, TComposeGeometry{}, 0, kBg, 128);
+    // Weight 384: 0 + 384 * 255 / 256 = 382 wraps to 126; 0 + 384 * 128 / 256 = 192.
+    EXPECT_EQ(d.At(0, 0), (126u << 16) | (192u << 8) | 126u);
+}
+
+TEST(EffectsCompositors, ColorThroughKeepsBrightOldPixelsUntilTheThreshold) {
+    TBitmap o(2, 1), n(2, 1);
+    o.Row32(0)[0] = 0x000010; // dark
+    o.Row32(0)[1] = 0x00F000; // one bright channel
+    n.Row32(0)[0] = n.Row32(0)[1] = 0x123456;
+    for (int level : {0, 16, 17, 200, 241, 256}) {
+        TDest d(2, 1, 0);
+        for (int f = 0; f < 4; ++f) ColorThrough(d.lines, 2, o, n, TComposeGeometry{}, f, kBg, level);
+        EXPECT_EQ(d.At(0, 0), level <= 16 ? 0x000010u : 0x123456u) << level;
+        EXPECT_EQ(d.At(1, 0), level <= 240 ? 0x00F000u : 0x123456u) << level;
+    }
+    // The block form starts its threshold at level 256.
+    TDest d(2, 1, 0);
+    for (int f = 0; f < 4; ++f) ColorThroughBlock(d.lines, 2, o, n, TComposeGeometry{}, f, kBg, 256 + 17);
+    EXPECT_EQ(d.At(0, 0), 0x123456u);
+    EXPECT_EQ(d.At(1, 0), 0x00F000u);
+}
+
+TEST(EffectsCompositors, ChannelBlendGoesThroughBlackOnTheOtherChannels) {
+    TBitmap o(1, 1), n(1, 1);
+    o.Row32(0)[0] = 0x804020;
+    n.Row32(0)[0] = 0x10C0F0;
+    auto run = [&](int level, int mode) {
+        TDest d(1, 1, 0);
+        for (int f = 0; f < 4; ++f) CompositeBlendRGB(d.lines, 1, o, n, TComposeGeometry{}, f, kBg, level, mode);
+        return d.At(0, 0);
+    };
+    // Red (mode 1) blends linearly: at 128 it is halfway, the others are black.
+    EXPECT_EQ(run(128, 1), uint32_t(0x80 + ((128 * (0x10 - 0x80)) >> 8)) << 16);
+    EXPECT_EQ(run(128, 0), uint32_t(0x20 + ((128 * (0xF0 - 0x20)) >> 8)));
+    EXPECT_EQ(run(128, 2), uint32_t(0x40 + ((128 * (0xC0 - 0x40)) >> 8)) << 8);
+    EXPECT_EQ(run(0, 2), 0x804020u);
+    EXPECT_EQ(run(256, 1), 0x10C0F0u);
+    auto t = ChannelBlendTables(64);
+    EXPECT_EQ(t.FadeOut[255 + 200], (128 * 200) >> 8);
+    EXPECT_EQ(t.FadeIn[255 + 200], 0);
+}
+
+TEST(EffectsCompositors, ComposeOnBackgroundClipsItsSource) {
+    TBitmap s;
+    Pattern(s, 5, 4, 3);
+    TDest d(6, 5, 0);
+    ComposeOnBackground(d.lines, 6, s, kBg, -1, 3);
+    for (int y = 0; y < 5; ++y)
+        for (int x = 0; x < 6; ++x) {
+            uint32_t want = (y <= 2 && x >= 3) ? s.Row32(y + 1)[x - 3] : kBgPix;
+            EXPECT_EQ(d.At(x, y), want) << x << "," << y;
+        }
+    TBitmap empty;
+    ComposeOnBackground(d.lines, 6, empty, kBg, 0, 0);
+    EXPECT_EQ(d.At(4, 1), kBgPix);
+}
+
+TEST(EffectsCompositors, PosterShiftAndMelt) {
+    auto p = MakePosterTable(32);
+    EXPECT_EQ(p[255], 0);
+    EXPECT_EQ(p[240], 0);
+    EXPECT_EQ(p[16], 0);
+    EXPECT_EQ(p[48], 64); // 1.5 goes to the even 2
+    EXPECT_EQ(p[100], 96);
+
+    TBitmap b;
+    Pattern(b, 7, 4, 1);
+    TBitmap orig;
+    orig.Assign(b);
+    PosterizeLines(b, p, 1); // rows 1, 3 and columns 1, 3, 5
+    for (int y = 0; y < 4; ++y)
+        for (int x = 0; x < 7; ++x) {
+            uint32_t v = orig.Row32(y)[x];
+            bool hit = y % 2 == 1 && x % 2 == 1;
+            uint32_t want = hit ? (p[v & 0xFF] | (p[(v >> 8) & 0xFF] << 8) | (p[(v >> 16) & 0xFF] << 16)) : v;
+            EXPECT_EQ(b.Row32(y)[x], want);
+        }
+
+    Pattern(b, 7, 3, 1);
+    orig.Assign(b);
+    ShiftLines(b, 2);
+    EXPECT_EQ(b.Row32(0)[2], orig.Row32(0)[0]); // even rows to the right
+    EXPECT_EQ(b.Row32(0)[0], orig.Row32(0)[0]);
+    EXPECT_EQ(b.Row32(1)[0], orig.Row32(1)[2]); // odd rows to the left
+    EXPECT_EQ(b.Row32(1)[6], orig.Row32(1)[6]);
+    TBitmap narrow;
+    Pattern(narrow, 2, 2, 1);
+    orig.Assign(narrow);
+    ShiftLines(narrow, 2);
+    EXPECT_EQ(narrow.Row32(1)[1], orig.Row32(1)[1]);
+
+    // Melting only copies pixels downwards, never past the bottom, never sideways.
+    Pattern(b, 9, 40, 4);
+    orig.Assign(b);
+    MeltLines(b, 16);
+    for (int y = 0; y < 40; ++y)
+        for (int x = 0; x < 9; ++x) {
+            bool found = false;
+            for (int sy = std::max(0, y - 15); sy <= y && !found; ++sy) found = b.Row32(y)[x] == orig.Row32(sy)[x];
+            EXPECT_TRUE(found) << x << "," << y;
+        }
+    TBitmap one;
+    Pattern(one, 3, 1, 1);
+    MeltLines(one, 16);
+}
+
+TEST(EffectsPixel, RotationTurnsAboutTheCentre) {
+    TBitmap pic;
+    Pattern(pic, 8, 6, 2);
+    TDest d(8, 6, 0);
+    RotatePicture(d.lines, 8, pic, 360, kBgPix);
+    for (int y = 0; y < 6; ++y)
+        for (int x = 0; x < 8; ++x) EXPECT_EQ(d.At(x, y), pic.Row32(y)[x]);
+    RotatePicture(d.lines, 8, pic, 180, kBgPix);
+    for (int y = 0; y < 6; ++y)
+        for (int x = 0; x < 8; ++x) {
+            // Upside down about (4, 3): the first row and column come from beyond the picture.
+            uint32_t want = (x == 0 || y == 0) ? kBgPix : pic.Row32(6 - y)[8 - x];
+            EXPECT_EQ(d.At(x, y), want) << x << "," << y;
+        }
+    RotatePicture(d.lines, 8, pic, 45, kBgPix);
+    EXPECT_EQ(d.At(0, 0), kBgPix); // the corners show the background
+}
+
+TEST(EffectsPixel, WavesAreStraightAtTheStartAndTheEnd) {
+    TBitmap pic;
+    Pattern(pic, 300, 20, 5);
+    std::array<int, 256> amp{};
+    BuildWaveTable(amp, 32);
+    EXPECT_EQ(amp[64], 32);  // sin of a quarter turn
+    EXPECT_EQ(amp[192], -32);
+    EXPECT_EQ(amp[0], 0);
+    for (int kind = 0; kind < 3; ++kind) {
+        for (int k : {0, 768}) {
+            TDest d(300, 20, 0);
+            ComposeOnBackground(d.lines, 300, pic, kBg, 0, 0);
+            Wave(d.lines, 300, pic, amp, WaveCos(k + 192), kind);
+            for (int y = 0; y < 20; ++y)
+                for (int x = 0; x < 300; ++x) {
+                    // Each computed pixel also serves its right neighbour; pixels outside the pairs
+                    // keep what the work bitmap held.
+                    int start = 1 - y % 2;
+                    int first = x - ((x - start) % 2 + 2) % 2;
+                    int sx = (x < start || first > 298) ? x : first;
+                    ASSERT_EQ(d.At(x, y), pic.Row32(y)[sx]) << kind << " " << k << " at " << x << "," << y;
+                }
+        }
+        TDest d(300, 20, 0);
+        Wave(d.lines, 300, pic, amp, WaveCos(64 + 192), kind); // full swing
+        if (kind == 1) {
+            EXPECT_EQ(d.At(1, 0), pic.Row32(0)[1]); // the first row does not move at its column
+        }
+    }
+}
+
+TEST(EffectsPixel, MosaicAndSplit) {
+    EXPECT_EQ(MosaicSize(0), 0);
+    EXPECT_EQ(MosaicSize(16), 16);
+    EXPECT_EQ(MosaicSize(17), 15);
+    EXPECT_EQ(MosaicSize(32), 0);
+    TBitmap pic;
+    Pattern(pic, 10, 7, 1);
+    TDest d(10, 7, 0);
+    ComposeOnBackground(d.lines, 10, pic, kBg, 0, 0);
+    Mosaic(d.lines, 10, 4);
+    for (int y = 0; y < 7; ++y)
+        for (int x = 0; x < 10; ++x) {
+            int cx = std::min(x / 4 * 4 + 1, 9), cy = std::min(y / 4 * 4 + 1, 6);
+            EXPECT_EQ(d.At(x, y), pic.Row32(cy)[cx]) << x << "," << y;
+        }
+    // A uniform picture blurs to itself; an offset RGB split reads each channel from its side.
+    TBitmap flat(6, 6);
+    for (int y = 0; y < 6; ++y)
+        for (int x = 0; x < 6; ++x) flat.Row32(y)[x] = 0x405060;
+    TDest f(6, 6, 0);
+    ComposeOnBackground(f.lines, 6, flat, kBg, 0, 0);
+    SplitBlur(f.lines, 6, 2);
+    EXPECT_EQ(f.At(3, 3), 0x405060u);
+    TDest r(6, 6, 0);
+    SplitRGB(r.lines, 6, pic, 0, 0, 2, kBgPix);
+    EXPECT_EQ(r.At(3, 3) >> 16, (pic.Row32(3)[5] >> 16) & 0xFF);
+    EXPECT_EQ((r.At(3, 3) >> 8) & 0xFF, (pic.Row32(3)[1] >> 8) & 0xFF);
+    EXPECT_EQ(r.At(3, 3) & 0xFF, pic.Row32(1)[3] & 0xFF);
+    EXPECT_EQ(r.At(5, 0) & 0xFF, kBgPix & 0xFF); // blue from above the picture
+}
+
+TEST(EffectsPixel, FisheyeAndTwistStayInsideTheirPictures) {
+    TBitmap pic;
+    for (auto [w, h] : {std::pair{1, 1}, {1, 9}, {9, 1}, {3, 3}, {63, 5}, {40, 30}}) {
+        Pattern(pic, w, h, 3);
+        for (double p : {1e-12, 0.0375, 0.5, 1.2, 1e9}) {
+            TDest d(w, h, 0);
+            Fisheye(d.lines, w, pic, p);
+        }
+        for (int k : {0, 1, 5, 32}) {
+            TDest d(w, h, 0);
+            Twist(d.lines, w, pic, k * k * k + 32);
+        }
+    }
+    // At the centre the fisheye shows the centre pixel.
+    Pattern(pic, 40, 32, 3);
+    TDest d(40, 32, 0);
+    Fisheye(d.lines, 40, pic, 0.5);
+    EXPECT_EQ(d.At(20, 16), pic.Row32(16)[20]);
+    EXPECT_EQ(d.At(21, 17), pic.Row32(16)[20]);
+}
+
+TEST(EffectsPixel, ConvertRoutines) {
+    TBitmap b(3, 3);
+    for (int y = 0; y < 3; ++y)
+        for (int x = 0; x < 3; ++x) b.Row32(y)[x] = 0x102030;
+    Emboss(b);
+    // Row 0 twice: (255 - p + p) / 2, then (255 - p + that) / 2; row 1 once; the last row stays.
+    uint32_t once = 127u | (127u << 8) | (127u << 16);
+    uint32_t twice = ((255 - 0x30 + 127) / 2) | (((255 - 0x20 + 127) / 2) << 8) | (((255 - 0x10 + 127) / 2) << 16);
+    EXPECT_EQ(b.Row32(0)[0], twice);
+    EXPECT_EQ(b.Row32(1)[2], once);
+    EXPECT_EQ(b.Row32(2)[1], 0x102030u);
+    for (auto [w, h] : {std::pair{1, 1}, {1, 5}, {5, 1}}) {
+        TBitmap t;
+        Pattern(t, w, h, 1);
+        Emboss(t);
+    }
+    TBitmap c(1, 1);
+    c.Row32(0)[0] = 0x112233; // red 0x11, green 0x22, blue 0x33
+    ColorSwap(c, 1);
+    EXPECT_EQ(c.Row32(0)[0], 0x330011u);
+    c.Row32(0)[0] = 0x112233;
+    ColorSwap(c, 2);
+    EXPECT_EQ(c.Row32(0)[0], 0x331100u);
+    c.Row32(0)[0] = 0x112233;
+    ColorSwap(c, 3);
+    EXPECT_EQ(c.Row32(0)[0], 0x003322u);
+    c.Row32(0)[0] = 0x112233;
+    InvertPicture(c, 0);
+    EXPECT_EQ(c.Row32(0)[0], 0xEEDDCCu);
+}
+
+TEST(EffectsPixel, TurnCellFoldsAndUnfolds) {
+    TBitmap o, n;
+    Pattern(o, 20, 20, 1);
+    Pattern(n, 20, 20, 2);
+    TRect cell{0, 0, 20, 20};
+    TDest d(20, 20, 7);
+    EXPECT_FALSE(TurnCell(d.lines, 20, cell, -5, o, 0, 0, n, 0, 0, kBgPix));
+    EXPECT_FALSE(TurnCell(d.lines, 20, cell, 64, o, 0, 0, n, 0, 0, kBgPix));
+    EXPECT_EQ(d.At(3, 3), 7u); // not started, and a quarter turn: unchanged
+    EXPECT_FALSE(TurnCell(d.lines, 20, cell, 0, o, 0, 0, n, 0, 0, kBgPix));
+    for (int y = 0; y < 20; ++y) EXPECT_EQ(d.At(4, y), o.Row32(y)[4]); // flat: the old picture
+    TurnCell(d.lines, 20, cell, 40, o, 0, 0, n, 0, 0, kBgPix);
+    EXPECT_EQ(d.At(4, 0), kBgPix); // folded towards the centre line
+    EXPECT_EQ(d.At(4, 10), o.Row32(10)[4]);
+    TurnCell(d.lines, 20, cell, 127, o, 0, 0, n, 0, 0, kBgPix);
+    EXPECT_EQ(d.At(4, 10), n.Row32(10)[4]); // unfolded upright, nearly flat
+    EXPECT_TRUE(TurnCell(d.lines, 20, cell, 192, o, 0, 0, n, 0, 0, kBgPix));
+    for (int y = 0; y < 20; ++y) EXPECT_EQ(d.At(9, y), n.Row32(y)[9]);
+}
+
+TEST(EffectsPixel, LightAndNoiseRows) {
+    TBitmap pic;
+    Pattern(pic, 5, 3, 1);
+    std::array<uint8_t, 256> white{}, same{};
+    for (int i = 0; i < 256; ++i) white[i] = ClampByte(i + ((255 - i) * 256) / 256), same[i] = uint8_t(i);
+    TDest d(8, 5, 0);
+    for (int f = 0; f < 4; ++f) LightPicture(d.lines, 8, pic, 2, 1, white, white, white, kBgPix, f);
+    EXPECT_EQ(d.At(3, 2), 0xFFFFFFu);
+    EXPECT_EQ(d.At(0, 0), kBgPix);
+    for (int f = 0; f < 4; ++f) LightPicture(d.lines, 8, pic, 2, 1, same, same, same, kBgPix, f);
+    EXPECT_EQ(d.At(3, 2), pic.Row32(1)[1]);
+
+    // Without jitter the rows stay in place; a picture at the right edge wraps into the left.
+    TDest r(8, 5, 0);
+    NoiseRows(r.lines, 8, pic, 2, 1, 0, kBgPix, -1);
+    EXPECT_EQ(r.At(2, 1), pic.Row32(0)[0]);
+    EXPECT_EQ(r.At(7, 1), kBgPix);
+    EXPECT_EQ(r.At(0, 0), kBgPix);
+    NoiseRows(r.lines, 8, pic, 6, 1, 0, kBgPix, -1);
+    EXPECT_EQ(r.At(1, 2), pic.Row32(1)[3]);
+    RandSeed(3);
+    for (int i = 0; i < 50; ++i) NoiseRows(r.lines, 8, pic, 0, 0, 64, kBgPix, 1);
+    TDest ch(8, 5, 0);
+    ComposeOnBackground(ch.lines, 8, pic, kBg, 1, 2);
+    NoiseRows(ch.lines, 8, pic, 2, 1, 0, kBgPix, 2); // only red moves; unmoved it lands on itself
+    EXPECT_EQ(ch.At(3, 2), pic.Row32(1)[1]);
+}
+
+} // namespace
+} // namespace lumora
