@@ -1,6 +1,7 @@
 #include "engine/Desktop.h"
 
 #include <QCloseEvent>
+#include <QGuiApplication>
 #include <QKeyEvent>
 #include <QLabel>
 #include <QMouseEvent>
@@ -197,7 +198,8 @@ void TDesktopWindow::showEvent(QShowEvent* event) {
     if (shown_) return;
     shown_ = true;
     Application().Guard([this] { FormShow(); });
-    if (!preview_) QTimer::singleShot(0, this, [this] { GrabInput(); });
+    if (!preview_ && QGuiApplication::platformName() != "offscreen")
+        QTimer::singleShot(0, this, [this] { GrabInput(); });
 }
 
 void TDesktopWindow::GrabInput() {
@@ -323,14 +325,14 @@ void TDesktopWindow::FormClick() {
 
 void TDesktopWindow::FormMouseMove(int x, int y) {
     // The first event only records where the pointer is: showing a window can report a move
-    // without the user touching anything.
-    if (mouseMoves_ == 0) {
+    // without the user touching anything. A refused password resets the count to re-arm this.
+    if (++mouseMoves_ == 1) {
         firstMouseX_ = x;
         firstMouseY_ = y;
-    } else if (data_->StopOnMouseMove && !preview_) {
-        if (std::abs(x - firstMouseX_) >= 2 || std::abs(y - firstMouseY_) >= 2) Close();
+        return;
     }
-    ++mouseMoves_;
+    if (data_->StopOnMouseMove && !preview_ && (std::abs(x - firstMouseX_) >= 2 || std::abs(y - firstMouseY_) >= 2))
+        Close();
 }
 
 void TDesktopWindow::MonitorPowerCommand() {

@@ -117,6 +117,13 @@ public:
             for (int k = 0; k < 3; ++k) Application().DoIdle();
         }
     }
+    // Runs until the next change has started and ended (bounded); returns the virtual time it took.
+    uint32_t NextChange(uint32_t limitMs = 60000) {
+        uint32_t start = clock.timeGetTime();
+        while (!window->Changing() && clock.timeGetTime() - start < limitMs) Run(10);
+        while (window->Changing() && clock.timeGetTime() - start < limitMs) Run(10);
+        return clock.timeGetTime() - start;
+    }
     uint32_t FormPixel(int x, int y) { return window->FormBitmap().Row32(y)[x]; }
 
     VirtualClock clock;
