@@ -105,6 +105,8 @@ TMidiTrack* TMidiFile::GetTrack(int index) {
 }
 
 void TMidiFile::Clear() {
+    // A song being replaced stops; the new one starts with Play.
+    Stop();
     ++generation_;
     tracks_.clear();
     tempos_.clear();

@@ -299,7 +299,10 @@ private:
             uint32_t channels = stereo && !snd_mixer_selem_has_playback_volume_joined(e) ? 2 : 1;
             ControlModel volume = VolumeControl(channels, false);
             auto caches = std::make_shared<std::vector<ChannelCache>>(channels);
-            volume.Read = [e, channels, caches] {
+            snd_mixer_t* handle = handle_;
+            volume.Read = [handle, e, channels, caches] {
+                // Changes made by other programs reach the element only through pending events.
+                snd_mixer_handle_events(handle);
                 long lo = 0, hi = 0;
                 snd_mixer_selem_get_playback_volume_range(e, &lo, &hi);
                 std::vector<uint32_t> values(channels);
@@ -333,7 +336,8 @@ private:
         }
         if (snd_mixer_selem_has_playback_switch(e)) {
             ControlModel mute = MuteControl(false);
-            mute.Read = [e] {
+            mute.Read = [handle = handle_, e] {
+                snd_mixer_handle_events(handle);
                 int on = 1;
                 snd_mixer_selem_get_playback_switch(e, SND_MIXER_SCHN_FRONT_LEFT, &on);
                 return std::vector<uint32_t>{on ? 0u : 1u};

@@ -289,12 +289,18 @@ TEST_F(MidiPlay, HandlerThatRaisesOrReloadsIsSafe) {
     EXPECT_EQ(reported, "device gone");
     EXPECT_EQ(calls, 3) << "each event is handed over once, even when the handler raises";
 
-    // A handler that loads another song stops the walk over the old tracks.
+    // A handler that loads another song stops the walk over the old tracks, and the player.
     Load(file, song);
-    file.OnMidiEvent = [&](PMidiEvent) { Load(file, Smf(0, 96, {""})); };
+    calls = 0;
+    file.OnMidiEvent = [&](PMidiEvent) {
+        ++calls;
+        Load(file, Smf(0, 96, {""}));
+    };
     Play(file);
     clock->Advance(30);
+    EXPECT_EQ(calls, 1);
     EXPECT_EQ(file.NumberOfTracks(), 1);
+    EXPECT_FALSE(file.Playing());
 }
 
 TEST_F(MidiPlay, TwoPlayersKeepTheirOwnClocks) {
