@@ -74,8 +74,9 @@ bool IsValidThemeId(const std::string& id) { return id.size() == 1 && id[0] >= '
 
 // ---- TRegCommon
 
+// Reading the settings never writes: a missing key reads as defaults and stays missing.
 TRegCommon::TRegCommon(bool allowRandomTheme) {
-    TRegIniFile ini(kLumoraKey);
+    TRegIniFile ini(kLumoraKey, TRegIniFile::ReadOnly);
     TMRandom = RBool(ini, "Common", "TMRandom", false);
     DefStr = RStr(ini, "Common", "DefStr", "");
     ReadThemes(ThemeIds, ThemeNames);
@@ -127,7 +128,7 @@ void TRegCommon::DeleteTheme(int id) {
 void TRegCommon::ReadThemes(TStringList& ids, TStringList& names) {
     ids.Clear();
     names.Clear();
-    TRegIniFile ini(kLumoraKey);
+    TRegIniFile ini(kLumoraKey, TRegIniFile::ReadOnly);
     TStringList all;
     ini.ReadSection("Thema", all);
     for (int i = 0; i < all.Count(); ++i)
@@ -171,7 +172,7 @@ void TRegData::SetDefaultCaptionFont(TFont& font) {
 }
 
 void TRegData::Load() {
-    TRegIniFile ini(KeyPath);
+    TRegIniFile ini(KeyPath, TRegIniFile::ReadOnly);
     Interval = RInt(ini, "Setting", "Interval", 5);
     SndInterval = RInt(ini, "Setting", "SndInterval", 0);
     Folder = RStr(ini, "Setting", "Folder", "");
@@ -382,7 +383,7 @@ void TRegData::LoadGroups(bool fullPaths) {
     Groups = std::make_unique<TStringList>();
     Groups->SetOwnsObjects(true);
 
-    TRegIniFile ini(KeyPath);
+    TRegIniFile ini(KeyPath, TRegIniFile::ReadOnly);
     TStringList defs;
     ini.ReadSection("GroupDef", defs);
     for (int n = 0; n < defs.Count(); ++n) {

@@ -471,11 +471,12 @@ void TRegistry::WriteBinaryData(const std::string& name, const std::string& byte
 
 // ---- TRegIniFile
 
-TRegIniFile::TRegIniFile(const std::string& fileName) : TRegIniFile(fileName, RegistryStore()) {}
+TRegIniFile::TRegIniFile(const std::string& fileName, TOpenMode mode)
+    : TRegIniFile(fileName, RegistryStore(), mode) {}
 
-TRegIniFile::TRegIniFile(const std::string& fileName, std::shared_ptr<IRegistryStore> store)
-    : fileName_(NormalizePath(fileName)), reg_(std::move(store)) {
-    reg_.OpenKey("\\" + fileName_, true);
+TRegIniFile::TRegIniFile(const std::string& fileName, std::shared_ptr<IRegistryStore> store, TOpenMode mode)
+    : fileName_(NormalizePath(fileName)), mode_(mode), reg_(std::move(store)) {
+    reg_.OpenKey("\\" + fileName_, mode_ == CreateKey);
 }
 
 TRegIniFile::~TRegIniFile() = default;
@@ -541,7 +542,7 @@ bool TRegIniFile::SectionExists(const std::string& section) {
 
 void TRegIniFile::UpdateFile() {
     reg_.CloseKey();
-    reg_.OpenKey("\\" + fileName_, true);
+    reg_.OpenKey("\\" + fileName_, mode_ == CreateKey);
 }
 
 } // namespace lumora

@@ -191,13 +191,14 @@ private:
     std::vector<Change> changes_;
 };
 
-// The INI-style view: the object opens (creating it) one key under HKEY_CURRENT_USER; a section is a
-// sub-key of it (the empty section is the key itself). Values are strings: integers in decimal,
-// Booleans as "1" and "0".
+// The INI-style view: the object opens one key under HKEY_CURRENT_USER, creating it unless told to
+// only read (a reader then leaves the store as it was); a section is a sub-key of it (the empty
+// section is the key itself). Values are strings: integers in decimal, Booleans as "1" and "0".
 class TRegIniFile {
 public:
-    explicit TRegIniFile(const std::string& fileName);
-    TRegIniFile(const std::string& fileName, std::shared_ptr<IRegistryStore> store);
+    enum TOpenMode { CreateKey, ReadOnly };
+    explicit TRegIniFile(const std::string& fileName, TOpenMode mode = CreateKey);
+    TRegIniFile(const std::string& fileName, std::shared_ptr<IRegistryStore> store, TOpenMode mode = CreateKey);
     ~TRegIniFile();
     TRegIniFile(const TRegIniFile&) = delete;
     TRegIniFile& operator=(const TRegIniFile&) = delete;
@@ -227,6 +228,7 @@ public:
 private:
     bool OpenSection(const std::string& section, bool create);
     std::string fileName_;
+    TOpenMode mode_;
     TRegistry reg_;
 };
 

@@ -119,6 +119,23 @@ TEST(RegIniFile, OneReadAndOneWritePerObject) {
     EXPECT_EQ(store->WriteCount(), 1);
 }
 
+TEST(RegIniFile, ReadOnlyObjectLeavesAMissingKeyMissing) {
+    auto store = std::make_shared<TMemoryRegistryStore>();
+    {
+        TRegIniFile ini(kKey, store, TRegIniFile::ReadOnly);
+        EXPECT_EQ(ini.ReadString("S", "V", "dflt"), "dflt");
+        EXPECT_FALSE(ini.SectionExists(""));
+    }
+    EXPECT_EQ(store->WriteCount(), 0);
+    EXPECT_FALSE(TRegistry(store).KeyExists(kKey));
+    {
+        // Writing through it still creates what it writes.
+        TRegIniFile ini(kKey, store, TRegIniFile::ReadOnly);
+        ini.WriteString("S", "V", "x");
+    }
+    EXPECT_EQ(TRegIniFile(kKey, store).ReadString("S", "V", ""), "x");
+}
+
 TEST(RegIniFile, TwoOpenObjectsKeepEachOthersWrites) {
     auto store = std::make_shared<TMemoryRegistryStore>();
     {
