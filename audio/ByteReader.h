@@ -138,12 +138,14 @@ private:
 inline std::vector<uint8_t> ReadStreamAt(TStream& stream, int64_t offset, int64_t count) {
     std::vector<uint8_t> out;
     if (offset < 0 || count <= 0) return out;
-    int64_t size = stream.Size();
-    if (offset >= size) return out;
-    count = std::min(count, size - offset);
+    // Small reads just try (asking for the size costs a system call); large ones are bounded first.
+    if (count > (int64_t(1) << 20)) {
+        int64_t size = stream.Size();
+        if (offset >= size) return out;
+        count = std::min(count, size - offset);
+    }
     out.resize(static_cast<size_t>(count));
-    if (stream.Seek(offset, TSeekOrigin::soBeginning) != offset) return {};
-    out.resize(static_cast<size_t>(std::max<int64_t>(0, stream.Read(out.data(), count))));
+    out.resize(static_cast<size_t>(std::max<int64_t>(0, stream.ReadAt(offset, out.data(), count))));
     return out;
 }
 

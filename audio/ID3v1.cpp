@@ -50,17 +50,17 @@ std::string FieldText(const uint8_t* p, int length) {
 
 std::string FitField(const std::string& v, int length) { return FitCP932(TrimControlRight(v), length); }
 
+bool ReadLastBlock(TStream& file, uint8_t* block, bool& fileTooShort) {
+    int64_t size = file.Size();
+    fileTooShort = size < TID3v1::TagSize;
+    return !fileTooShort && file.ReadAt(size - TID3v1::TagSize, block, TID3v1::TagSize) == TID3v1::TagSize;
+}
+
 bool ReadLastBlock(const std::string& fileName, uint8_t* block, bool& fileTooShort) {
     fileTooShort = false;
     try {
         TFileStream file(fileName, fmOpenRead | fmShareDenyWrite);
-        int64_t size = file.Size();
-        if (size < TID3v1::TagSize) {
-            fileTooShort = true;
-            return false;
-        }
-        if (file.Seek(size - TID3v1::TagSize, TSeekOrigin::soBeginning) < 0) return false;
-        return file.Read(block, TID3v1::TagSize) == TID3v1::TagSize;
+        return ReadLastBlock(file, block, fileTooShort);
     } catch (const Exception&) {
         return false;
     }
@@ -93,9 +93,19 @@ void TID3v1::SetComment(const std::string& v) { comment_ = FitField(v, fieldLeng
 
 bool TID3v1::ReadFromFile(const std::string& fileName) {
     ResetData();
+    try {
+        TFileStream file(fileName, fmOpenRead | fmShareDenyWrite);
+        return ReadFromStream(file);
+    } catch (const Exception&) {
+        return false;
+    }
+}
+
+bool TID3v1::ReadFromStream(TStream& stream) {
+    ResetData();
     uint8_t block[TagSize];
     bool tooShort;
-    if (!ReadLastBlock(fileName, block, tooShort)) return false;
+    if (!ReadLastBlock(stream, block, tooShort)) return false;
     if (std::memcmp(block, "TAG", 3) != 0) return true;
     exists_ = true;
     versionID_ = VersionOf(block);

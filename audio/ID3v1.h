@@ -28,6 +28,7 @@ public:
     void ResetData();
     // True when the last 128 bytes could be read, whether or not they hold a tag.
     bool ReadFromFile(const std::string& fileName);
+    bool ReadFromStream(TStream& stream);
     // Overwrites an existing tag in place, or appends one.
     bool SaveToFile(const std::string& fileName);
     bool RemoveFromFile(const std::string& fileName);

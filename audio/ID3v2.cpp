@@ -300,14 +300,18 @@ void AppendFrame(std::string& out, const std::string& id, const uint8_t flags[2]
 
 // Reads the tag at the start of a file whole (bounded by the file). available < 10 means the
 // header could not be read.
-std::vector<uint8_t> ReadTagBytes(const std::string& fileName, int64_t& fileLength) {
-    TFileStream file(fileName, fmOpenRead | fmShareDenyWrite);
+std::vector<uint8_t> ReadTagBytes(TStream& file, int64_t& fileLength) {
     fileLength = file.Size();
     std::vector<uint8_t> bytes = ReadStreamAt(file, 0, headerSize);
     if (bytes.size() < headerSize) return bytes;
     int64_t size = ID3v2TagSize(bytes.data());
     if (size > headerSize && size <= fileLength) bytes = ReadStreamAt(file, 0, size);
     return bytes;
+}
+
+std::vector<uint8_t> ReadTagBytes(const std::string& fileName, int64_t& fileLength) {
+    TFileStream file(fileName, fmOpenRead | fmShareDenyWrite);
+    return ReadTagBytes(file, fileLength);
 }
 
 } // namespace
@@ -446,13 +450,18 @@ void TID3v2::Derive(const TagInfo& tag) {
 
 bool TID3v2::ReadFromFile(const std::string& fileName) {
     ResetData();
-    std::vector<uint8_t> bytes;
-    int64_t fileLength = 0;
     try {
-        bytes = ReadTagBytes(fileName, fileLength);
+        TFileStream file(fileName, fmOpenRead | fmShareDenyWrite);
+        return ReadFromStream(file);
     } catch (const Exception&) {
         return false;
     }
+}
+
+bool TID3v2::ReadFromStream(TStream& stream) {
+    ResetData();
+    int64_t fileLength = 0;
+    std::vector<uint8_t> bytes = ReadTagBytes(stream, fileLength);
     if (bytes.size() < headerSize) return false;
     TID3v2Parsed tag = ParseID3v2(bytes.data(), static_cast<int64_t>(bytes.size()), fileLength);
     if (!tag.Found) return true;

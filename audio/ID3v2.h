@@ -59,6 +59,7 @@ public:
     void ResetData();
     // True when the first 10 bytes could be read.
     bool ReadFromFile(const std::string& fileName);
+    bool ReadFromStream(TStream& stream);
     bool SaveToFile(const std::string& fileName);
     bool RemoveFromFile(const std::string& fileName);
     // Decodes a tag held in memory: size is how many bytes data holds, fileLength stands for the

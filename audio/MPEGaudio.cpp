@@ -192,12 +192,12 @@ std::string TMPEGaudio::FindVendorID(const uint8_t* block, int blockSize, int le
 
 bool TMPEGaudio::LoadFromFile(const std::string& fileName) {
     ResetData();
-    if (!id3v2_->ReadFromFile(fileName) || !id3v1_->ReadFromFile(fileName)) {
-        ResetData();
-        return false;
-    }
     try {
         TFileStream file(fileName, fmOpenRead | fmShareDenyWrite);
+        if (!id3v2_->ReadFromStream(file) || !id3v1_->ReadFromStream(file)) {
+            ResetData();
+            return false;
+        }
         fileLength_ = file.Size();
         int64_t got = 0;
         std::vector<uint8_t> block = ReadBlock(file, id3v2_->Size(), got);

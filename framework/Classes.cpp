@@ -37,6 +37,11 @@ int64_t TStream::Size() {
 
 void TStream::SetSize(int64_t) { throw EStreamError("Stream size cannot be changed"); }
 
+int64_t TStream::ReadAt(int64_t offset, void* buffer, int64_t count) {
+    if (offset < 0 || Seek(offset, TSeekOrigin::soBeginning) != offset) return 0;
+    return Read(buffer, count);
+}
+
 void TStream::ReadBuffer(void* buffer, int64_t count) {
     if (count <= 0) return;
     if (Read(buffer, count) != count) throw EReadError("Stream read error");
@@ -111,6 +116,25 @@ int64_t TFileStream::Write(const void* buffer, int64_t count) {
     auto* p = static_cast<const uint8_t*>(buffer);
     while (done < count) {
         ssize_t n = ::write(fd_, p + done, static_cast<size_t>(count - done));
+        if (n < 0 && errno == EINTR) continue;
+        if (n <= 0) break;
+        done += n;
+    }
+    return done;
+}
+
+int64_t TFileStream::Size() {
+    struct stat st;
+    if (::fstat(fd_, &st) == 0 && S_ISREG(st.st_mode)) return st.st_size;
+    return TStream::Size();
+}
+
+int64_t TFileStream::ReadAt(int64_t offset, void* buffer, int64_t count) {
+    if (offset < 0 || count <= 0) return 0;
+    int64_t done = 0;
+    auto* p = static_cast<uint8_t*>(buffer);
+    while (done < count) {
+        ssize_t n = ::pread(fd_, p + done, static_cast<size_t>(count - done), offset + done);
         if (n < 0 && errno == EINTR) continue;
         if (n <= 0) break;
         done += n;

@@ -48,6 +48,9 @@ public:
     virtual int64_t Size();
     virtual void SetSize(int64_t size);
 
+    // Reads up to count bytes at offset; the stream's position afterwards is unspecified.
+    virtual int64_t ReadAt(int64_t offset, void* buffer, int64_t count);
+
     int64_t Position() { return Seek(0, TSeekOrigin::soCurrent); }
     void SetPosition(int64_t pos) { Seek(pos, TSeekOrigin::soBeginning); }
     void ReadBuffer(void* buffer, int64_t count);
@@ -77,6 +80,8 @@ public:
     int64_t Write(const void* buffer, int64_t count) override;
     int64_t Seek(int64_t offset, TSeekOrigin origin) override;
     void SetSize(int64_t size) override;
+    int64_t Size() override;
+    int64_t ReadAt(int64_t offset, void* buffer, int64_t count) override; // one positioned read, no seek
     int Handle() const { return fd_; }
     const std::string& FileName() const { return fileName_; }
 

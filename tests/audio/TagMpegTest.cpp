@@ -69,7 +69,7 @@ TEST(TagMpeg, VbriIsLookedForOnlyAtTheModesOffset) {
 TEST(TagMpeg, FrameSearchSkipsLoneHeadersAndStaysInsideTheBlock) {
     // A header whose follower is not a header is passed over.
     std::string block(TMPEGaudio::BlockSize, '\0');
-    block.replace(10, 4, "\xFF\xFB\x90\x00");
+    block.replace(10, 4, std::string("\xFF\xFB\x90\x00", 4));
     std::string frames = MpegFrames(3);
     block.replace(100, frames.size(), frames);
     VBRData vbr;
