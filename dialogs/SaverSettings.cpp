@@ -157,7 +157,7 @@ void TSaverSettings::FillEffectList() {
     list->setFlow(QListView::TopToBottom);
     list->setWrapping(true);
     list->setResizeMode(QListView::Adjust);
-    list->setGridSize(QSize((list->width() - 24) / 2, 18));
+    list->setGridSize(QSize((list->width() - 2 * list->frameWidth()) / 2, 18));
     list->setUniformItemSizes(true);
     for (int i = 0; i < EffectCount; ++i) {
         auto* item = new QListWidgetItem(QString::fromUtf8(EffectName(i)), list);
