@@ -42,15 +42,36 @@ int64_t DecodeLzw(const uint8_t*& source, uint8_t* dest, int64_t packedSize, int
     unsigned held = 0;
 
     for (;;) {
-        while (held < codeSize) {
-            if (s >= sEnd) goto done;
-            if constexpr (MsbFirst) bits = (bits << 8) | *s++;
-            else bits |= static_cast<uint64_t>(*s++) << held;
-            held += 8;
+        if (held < codeSize) {
+            if (sEnd - s >= 8) {
+                // Refill whole bytes at once; the buffer keeps its next bit at the top (MSB first) or
+                // at the bottom (LSB first).
+                uint64_t v;
+                std::memcpy(&v, s, 8);
+                const unsigned take = (63 - held) >> 3;
+                if constexpr (MsbFirst) bits |= __builtin_bswap64(v) >> held;
+                else bits |= v << held;
+                s += take;
+                held += take * 8;
+                if constexpr (!MsbFirst) {
+                    // Bytes beyond the ones taken were shifted in too; keep only whole taken bytes.
+                    bits &= held >= 64 ? ~uint64_t(0) : (uint64_t(1) << held) - 1;
+                } else {
+                    bits &= held >= 64 ? ~uint64_t(0) : ~(~uint64_t(0) >> held);
+                }
+            } else {
+                while (held < codeSize) {
+                    if (s >= sEnd) goto done;
+                    if constexpr (MsbFirst) bits |= static_cast<uint64_t>(*s++) << (56 - held);
+                    else bits |= static_cast<uint64_t>(*s++) << held;
+                    held += 8;
+                }
+            }
         }
         uint32_t code;
         if constexpr (MsbFirst) {
-            code = static_cast<uint32_t>(bits >> (held - codeSize)) & ((1u << codeSize) - 1);
+            code = static_cast<uint32_t>(bits >> (64 - codeSize));
+            bits <<= codeSize;
         } else {
             code = static_cast<uint32_t>(bits) & ((1u << codeSize) - 1);
             bits >>= codeSize;

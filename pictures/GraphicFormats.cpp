@@ -8,6 +8,7 @@
 #include "framework/Checked.h"
 #include "framework/Forms.h"
 #include "pictures/GraphicCompression.h"
+#include "pictures/PixelSwap.h"
 
 namespace lumora {
 
@@ -98,11 +99,7 @@ void ConvertTiffRow(const uint8_t* src, uint8_t* dst, int64_t dstBytes, const Ti
         return;
     case TiffConv::RGB:
         if (f.bits == 8 && spp == 3) {
-            for (int64_t x = 0; x < w; ++x, src += 3, dst += 3) {
-                dst[0] = src[2];
-                dst[1] = src[1];
-                dst[2] = src[0];
-            }
+            SwapRedBlue24(src, dst, w);
             return;
         }
         for (int64_t x = 0; x < w; ++x) {
@@ -356,6 +353,10 @@ void TTIFFGraphic::LoadFromStream(TStream& stream) {
 
     std::vector<uint8_t> strip, packed;
     const int64_t dstBytes = BytesPerLine();
+    // When the bitmap's rows have the file's layout, strips are decoded straight into them and any
+    // conversion runs in place.
+    const bool inPlace = f.rowBytes == dstBytes && (f.conv == TiffConv::Copy ||
+                                                    (f.conv == TiffConv::RGB && bits == 8 && spp == 3));
     uint32_t row = 0;
     for (size_t i = 0; i < offsets.size() && row < height; ++i) {
         int64_t rows = i < rowsPerStrip.size() ? rowsPerStrip[i] : rowsPerStrip.back();
@@ -363,25 +364,33 @@ void TTIFFGraphic::LoadFromStream(TStream& stream) {
         if (rows <= 0) continue;
         const int64_t decodedSize = rows * f.rowBytes;
         const int64_t offset = offsets[i];
+        uint8_t* out;
+        if (inPlace) {
+            out = static_cast<uint8_t*>(ScanLine(static_cast<int>(row)));
+        } else {
+            strip.resize(static_cast<size_t>(decodedSize));
+            out = strip.data();
+        }
         if (decoder) {
             const int64_t packedSize = i < byteCounts.size() ? byteCounts[i] : 0;
             if (offset > size_ || packedSize > size_ - offset) ReadError();
             packed.resize(static_cast<size_t>(packedSize));
             stream.SetPosition(base_ + offset);
             stream.ReadBuffer(packed.data(), packedSize);
-            strip.assign(static_cast<size_t>(decodedSize), 0);
             const uint8_t* src = packed.data();
-            decoder->Decode(src, strip.data(), packedSize, decodedSize);
+            const int64_t written = decoder->Decode(src, out, packedSize, decodedSize);
+            // What the data did not reach stays black.
+            std::memset(out + written, 0, static_cast<size_t>(decodedSize - written));
         } else {
             if (offset > size_ || decodedSize > size_ - offset) ReadError();
-            strip.resize(static_cast<size_t>(decodedSize));
             stream.SetPosition(base_ + offset);
-            stream.ReadBuffer(strip.data(), decodedSize);
+            stream.ReadBuffer(out, decodedSize);
         }
         for (int64_t r = 0; r < rows; ++r, ++row) {
-            uint8_t* src = strip.data() + r * f.rowBytes;
+            uint8_t* src = out + r * f.rowBytes;
             if (predictor) UndoPredictor(src, f);
-            ConvertTiffRow(src, static_cast<uint8_t*>(ScanLine(static_cast<int>(row))), dstBytes, f);
+            if (!inPlace) ConvertTiffRow(src, static_cast<uint8_t*>(ScanLine(static_cast<int>(row))), dstBytes, f);
+            else if (f.conv == TiffConv::RGB) SwapRedBlue24(src, src, width);
         }
     }
     stream_ = nullptr;

@@ -8,6 +8,7 @@
 #include <vector>
 
 #include "framework/Checked.h"
+#include "pictures/PixelSwap.h"
 
 namespace lumora {
 
@@ -119,11 +120,7 @@ void ConvertRow(const uint8_t* src, uint8_t* dst, uint8_t* alpha, int64_t pixels
         return;
     case Conv::RGB:
         if (sb == 1) {
-            for (int64_t x = 0; x < pixels; ++x, src += 3, dst += 3) {
-                dst[0] = src[2];
-                dst[1] = src[1];
-                dst[2] = src[0];
-            }
+            SwapRedBlue24(src, dst, pixels);
         } else {
             for (int64_t x = 0; x < pixels; ++x, src += 6, dst += 3) {
                 dst[0] = src[4];
@@ -133,6 +130,10 @@ void ConvertRow(const uint8_t* src, uint8_t* dst, uint8_t* alpha, int64_t pixels
         }
         return;
     case Conv::RGBA:
+        if (sb == 1) {
+            RgbaToBgr(src, dst, alpha, pixels);
+            return;
+        }
         for (int64_t x = 0; x < pixels; ++x, src += 4 * sb, dst += 3) {
             dst[0] = src[2 * sb];
             dst[1] = src[sb];

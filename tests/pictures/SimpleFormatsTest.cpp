@@ -10,6 +10,7 @@
 #include "framework/Forms.h"
 #include "pictures/GraphicCompression.h"
 #include "pictures/GraphicFormats.h"
+#include "pictures/PixelSwap.h"
 #include "pictures/PngImage.h"
 #include "tests/pictures/PictureTestUtil.h"
 #include "tests/support/TempDir.h"
@@ -585,4 +586,35 @@ TEST(Registry, LoadersAreFoundByExtensionAndPngComesLast) {
     EXPECT_NE(dynamic_cast<TPCXGraphic*>(FindGraphicClass(".pcx")().get()), nullptr);
     EXPECT_NE(dynamic_cast<TGIFGraphic*>(FindGraphicClass("gif")().get()), nullptr);
     EXPECT_NE(dynamic_cast<TPngImage*>(FindGraphicClass("png")().get()), nullptr);
+}
+
+TEST(Decoders, ChannelSwapsGiveTheSameBytesAtEveryLengthAndInPlace) {
+    for (int64_t n : {0, 1, 5, 6, 15, 16, 17, 31, 32, 33, 100}) {
+        Bytes src = PseudoRandomBytes(static_cast<size_t>(4 * n + 1), static_cast<uint32_t>(n));
+        Bytes want(static_cast<size_t>(3 * n)), alphaWant(static_cast<size_t>(n));
+        for (int64_t i = 0; i < n; ++i) {
+            want[3 * i] = src[3 * i + 2];
+            want[3 * i + 1] = src[3 * i + 1];
+            want[3 * i + 2] = src[3 * i];
+        }
+        Bytes out(static_cast<size_t>(3 * n + 16), 0);
+        SwapRedBlue24(src.data(), out.data(), n);
+        EXPECT_TRUE(std::equal(want.begin(), want.end(), out.begin())) << n;
+        Bytes inPlace(src.begin(), src.begin() + 3 * n);
+        SwapRedBlue24(inPlace.data(), inPlace.data(), n);
+        EXPECT_EQ(inPlace, want) << n;
+
+        for (int64_t i = 0; i < n; ++i) {
+            want[3 * i] = src[4 * i + 2];
+            want[3 * i + 1] = src[4 * i + 1];
+            want[3 * i + 2] = src[4 * i];
+            alphaWant[i] = static_cast<uint8_t>(255 - src[4 * i + 3]);
+        }
+        Bytes alpha(static_cast<size_t>(n) + 4, 0);
+        RgbaToBgr(src.data(), out.data(), alpha.data(), n);
+        EXPECT_TRUE(std::equal(want.begin(), want.end(), out.begin())) << n;
+        EXPECT_TRUE(std::equal(alphaWant.begin(), alphaWant.end(), alpha.begin())) << n;
+        RgbaToBgr(src.data(), out.data(), nullptr, n);
+        EXPECT_TRUE(std::equal(want.begin(), want.end(), out.begin())) << n;
+    }
 }
