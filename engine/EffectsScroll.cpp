@@ -4,6 +4,7 @@
 #include <algorithm>
 #include <cmath>
 #include <cstring>
+#include <vector>
 
 #include "engine/Effects.h"
 
@@ -163,10 +164,13 @@ void StretchInto(TPLines& dst, int w, TBitmap& pic, int64_t x0, int64_t x1, int 
     int h = static_cast<int>(dst.size());
     int64_t lo = std::max<int64_t>(0, x0), hi = std::min<int64_t>(w, x1);
     if (hi <= lo) return;
+    // The source column of each destination column, worked out once for all rows.
+    std::vector<int> column(static_cast<size_t>(hi - lo));
+    for (int64_t x = lo; x < hi; ++x) column[static_cast<size_t>(x - lo)] = static_cast<int>((x - x0) * pw / span);
     for (int y = std::max(0, y0); y < std::min(h, y0 + ph); ++y) {
         const uint32_t* src = pic.Row32(y - y0);
-        uint32_t* d = dst[static_cast<size_t>(y)];
-        for (int64_t x = lo; x < hi; ++x) d[x] = src[(x - x0) * pw / span];
+        uint32_t* d = dst[static_cast<size_t>(y)] + lo;
+        for (size_t i = 0; i < column.size(); ++i) d[i] = src[column[i]];
     }
 }
 

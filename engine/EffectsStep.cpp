@@ -55,14 +55,37 @@ void Cells(TEffectContext& c) {
     }
 }
 
+// Area copies of one-pixel columns x0, x0 + 16, ... (count of them) over rows [top, bottom), done
+// row by row: the same pixels as one area copy per column, without walking the form by columns.
+void CopyColumns(TEffectContext& c, int x0, int count, int top, int bottom) {
+    TRect u = c.U();
+    TRect form = FormRect(c);
+    TRect rows = IntersectRect(TRect{u.Left, top, u.Right, bottom}, form);
+    if (rows.IsEmpty() || count <= 0) return;
+    TRect pic = c.NewEmpty() ? TRect{} : Bounds(c.NewRect.X, c.NewRect.Y, c.New.Width(), c.New.Height());
+    int first = 0, last = count; // columns inside the update rectangle and the form
+    while (first < last && x0 + 16 * first < rows.Left) ++first;
+    while (last > first && x0 + 16 * (last - 1) >= rows.Right) --last;
+    if (first >= last) return;
+    for (int y = rows.Top; y < rows.Bottom; ++y) {
+        uint32_t* d = c.Form.Row32(y);
+        bool picRow = y >= pic.Top && y < pic.Bottom;
+        const uint32_t* src = picRow ? c.New.Row32(y - pic.Top) : nullptr;
+        for (int j = first; j < last; ++j) {
+            int x = x0 + 16 * j;
+            d[x] = (picRow && x >= pic.Left && x < pic.Right) ? src[x - pic.Left] : c.BgPix;
+        }
+    }
+    c.Host.InvalidateFormRect(TRect{x0 + 16 * first, rows.Top, x0 + 16 * (last - 1) + 1, rows.Bottom});
+}
+
 void Blinds(TEffectContext& c) {
     TTransitionState& s = c.S;
     const TRect& e = c.Mon.EffectDirty;
     int step = s.DoneCount;
     if (step < 16) {
         if (s.EffectCode == 6) {
-            for (int j = 0; j <= (e.Width() + 15) / 16; ++j)
-                Copy(c, e.Left + 16 * j + step, e.Top, e.Left + 16 * j + step + 1, e.Bottom);
+            CopyColumns(c, e.Left + step, (e.Width() + 15) / 16 + 1, e.Top, e.Bottom);
         } else {
             for (int j = 0; j <= (e.Height() + 15) / 16; ++j)
                 Copy(c, e.Left, e.Top + 16 * j + step, e.Right, e.Top + 16 * j + step + 1);

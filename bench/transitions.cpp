@@ -1,0 +1,175 @@
+// Median frame time of every transition effect at 1920 x 1080, against a memory copy of one
+// 1920 x 1080 frame measured in the same run. Frames run on the virtual clock, so the effects' own
+// waits cost nothing and only the drawing is timed.
+
+#include <benchmark/benchmark.h>
+
+#include <algorithm>
+#include <chrono>
+#include <cstdio>
+#include <cstring>
+#include <map>
+#include <string>
+#include <vector>
+
+#include "engine/EffectTable.h"
+#include "engine/Transition.h"
+#include "platform/Clock.h"
+#include "platform/Random.h"
+
+namespace lumora {
+namespace {
+
+constexpr int W = 1920, H = 1080;
+
+void Pattern(TBitmap& b, int seed) {
+    b.SetPixelFormat(TPixelFormat::pf32bit);
+    b.SetSize(W, H);
+    for (int y = 0; y < H; ++y)
+        for (int x = 0; x < W; ++x)
+            b.Row32(y)[x] = uint32_t((x * 7 + y * 3 + seed) & 0xFF) | (uint32_t((x + y * 5 + seed) & 0xFF) << 8) |
+                            (uint32_t(((x >> 2) ^ (y >> 2)) & 0xFF) << 16);
+}
+
+class TBenchHost : public ITransitionHost {
+public:
+    TBenchHost() : form(W, H, TPixelFormat::pf32bit) {
+        monitors.resize(1);
+        monitors[0].Width = W;
+        monitors[0].Height = H;
+        Pattern(oldPic, 1);
+        Pattern(picture, 2);
+    }
+    // Shows the old picture again and prepares the effect.
+    void Restart(int code) {
+        monitors[0].Bitmap->Assign(oldPic);
+        monitors[0].X = monitors[0].Y = 0;
+        monitors[0].W = W;
+        monitors[0].H = H;
+        ended = false;
+        engine.SetEffectCode(static_cast<uint8_t>(code));
+        engine.PrepareTransition();
+    }
+    TBitmap form, oldPic, picture;
+    std::vector<TMonitorRec> monitors;
+    TBoundsRec newRect;
+    bool ended = false;
+    TTransitionEngine engine{*this};
+
+    TBitmap& FormBitmap() override { return form; }
+    void InvalidateFormRect(const TRect&) override {}
+    TColor BackGround() override { return clBlack; }
+    int ChgSpeed() override { return 5; }
+    bool PosRandom() override { return false; }
+    bool IsPreview() override { return false; }
+    int LogoHeight() override { return 0; }
+    TRect LogoRect() override { return {}; }
+    int LogoMonitor() override { return 0; }
+    void HideLogo() override {}
+    std::vector<TMonitorRec>& Monitors() override { return monitors; }
+    int CurrentMonitor() override { return 0; }
+    TBitmap& CurrentPicture() override { return picture; }
+    TBoundsRec& NewPictureRect() override { return newRect; }
+    void DrawCaption() override {}
+    void DrawPicture() override { engine.DrawPicture(); }
+    void EndTransition() override { ended = true; }
+    bool NoPictures() override { return false; }
+    int EnabledEffectCount() override { return 88; }
+};
+
+double Median(std::vector<double> v) {
+    if (v.empty()) return 0;
+    std::sort(v.begin(), v.end());
+    return v[v.size() / 2];
+}
+
+double g_copyMedian = 0;
+std::map<int, double> g_medians;
+
+void BM_FrameCopy(benchmark::State& state) {
+    std::vector<uint32_t> a(size_t(W) * H, 0x123456), b(size_t(W) * H);
+    std::vector<double> samples;
+    for (auto _ : state) {
+        auto t0 = std::chrono::steady_clock::now();
+        std::memcpy(b.data(), a.data(), b.size() * 4);
+        benchmark::ClobberMemory();
+        double s = std::chrono::duration<double>(std::chrono::steady_clock::now() - t0).count();
+        state.SetIterationTime(s);
+        samples.push_back(s);
+    }
+    g_copyMedian = Median(samples);
+    state.counters["median_us"] = g_copyMedian * 1e6;
+}
+
+constexpr int kSamples = 60;
+// Virtual time between calls, so that the samples of a time-based effect spread over its whole
+// duration (3000 ms at the default speed, 3500 for the horizontal stretches) and every call draws a
+// new frame. The step families do not look at the clock.
+constexpr uint32_t kSpacing = 3500 / kSamples;
+
+void BM_Effect(benchmark::State& state, int code) {
+    VirtualClock clock(1000);
+    SetClock(&clock);
+    RandSeed(1);
+    static TBenchHost* host = new TBenchHost();
+    TBenchHost& h = *host;
+    h.Restart(code);
+    std::vector<double> samples;
+    for (auto _ : state) {
+        if (h.ended) {
+            state.PauseTiming();
+            h.Restart(code);
+            state.ResumeTiming();
+        }
+        clock.Advance(kSpacing);
+        bool done = true;
+        auto t0 = std::chrono::steady_clock::now();
+        h.engine.TransitionStep(done);
+        double s = std::chrono::duration<double>(std::chrono::steady_clock::now() - t0).count();
+        state.SetIterationTime(s);
+        samples.push_back(s);
+    }
+    SetClock(nullptr);
+    double m = Median(samples);
+    g_medians[code] = m;
+    state.counters["median_us"] = m * 1e6;
+    if (g_copyMedian > 0) state.counters["ratio"] = m / g_copyMedian;
+}
+
+std::string NameOf(int code) {
+    for (const auto& e : EffectTable)
+        if (e.Code == code) return e.Name;
+    return "?";
+}
+
+bool IsBlendFamily(int code) {
+    return code == 0 || (code >= 39 && code <= 41) || code == 68 || code == 69 || (code >= 77 && code <= 87);
+}
+
+} // namespace
+} // namespace lumora
+
+int main(int argc, char** argv) {
+    using namespace lumora;
+    benchmark::RegisterBenchmark("FrameCopy1920x1080", BM_FrameCopy)->UseManualTime()->Iterations(300);
+    for (int code = 0; code < 88; ++code)
+        benchmark::RegisterBenchmark(("Effect/" + std::to_string(code)).c_str(), BM_Effect, code)
+            ->UseManualTime()
+            ->Iterations(kSamples);
+    benchmark::Initialize(&argc, argv);
+    benchmark::RunSpecifiedBenchmarks();
+    benchmark::Shutdown();
+
+    std::printf("\nMedian frame time at 1920x1080 against one frame copy (%.3f ms)\n", g_copyMedian * 1e3);
+    std::printf("%4s  %-28s %10s %7s %5s\n", "code", "effect", "median ms", "ratio", "goal");
+    int over = 0;
+    for (auto [code, m] : g_medians) {
+        double ratio = g_copyMedian > 0 ? m / g_copyMedian : 0;
+        double goal = IsBlendFamily(code) ? 1.5 : 2.0;
+        bool ok = ratio <= goal;
+        over += !ok;
+        std::printf("%4d  %-28s %10.3f %7.2f %5.1f%s\n", code, NameOf(code).c_str(), m * 1e3, ratio, goal, ok ? "" : "  over");
+    }
+    std::printf("%d of %zu effects over their goal\n", over, g_medians.size());
+    return 0;
+}
