@@ -1,0 +1,139 @@
+// The real program in a real X server (Xvfb): full screen, preview in a window of the test's own,
+// and a folder of solid-colour pictures shown in turn.
+#include <sys/wait.h>
+
+#include <cstdio>
+#include <cstdlib>
+#include <fstream>
+#include <sstream>
+#include <string>
+
+#include <gtest/gtest.h>
+
+#include "tests/support/TempDir.h"
+
+namespace lumora {
+namespace {
+
+const std::string kProgram = std::string(LUMORA_BINARY_DIR) + "/bin/lumora";
+
+bool Have(const char* tool) { return std::system((std::string("command -v ") + tool + " >/dev/null 2>&1").c_str()) == 0; }
+
+// Runs a script inside a fresh X server and returns what it printed.
+std::string InXvfb(const test::TempDir& dir, const std::string& script) {
+    std::string path = dir.WriteFile("run.sh", "set -u\nexport LUMORA_REGISTRY=" + dir.File("registry.reg") +
+                                                   "\nexport XDG_DATA_HOME=" + dir.File("data") +
+                                                   "\nunset QT_QPA_PLATFORM\n" + script);
+    std::string command = "timeout 120 xvfb-run -a -s '-screen 0 640x480x24' bash " + path + " 2>/dev/null";
+    std::string out;
+    if (FILE* p = popen(command.c_str(), "r")) {
+        char buf[512];
+        while (fgets(buf, sizeof buf, p)) out += buf;
+        pclose(p);
+    }
+    return out;
+}
+
+void WriteRegistry(const test::TempDir& dir, const std::string& settings) {
+    dir.WriteFile("registry.reg", "REGEDIT4\n\n[HKEY_CURRENT_USER\\Software\\Varenko's Software\\Lumora\\Setting]\n" +
+                                      settings);
+}
+
+class EndToEndTest : public ::testing::Test {
+protected:
+    void SetUp() override {
+        if (!Have("xvfb-run") || !Have("xdotool") || !Have("xwininfo"))
+            GTEST_SKIP() << "no Xvfb, xdotool or xwininfo";
+        if (!std::ifstream(kProgram)) GTEST_SKIP() << "the program is not built";
+    }
+    test::TempDir dir;
+};
+
+std::string Value(const std::string& out, const std::string& key) {
+    std::istringstream in(out);
+    std::string line;
+    while (std::getline(in, line))
+        if (line.rfind(key + "=", 0) == 0) return line.substr(key.size() + 1);
+    return "";
+}
+
+TEST_F(EndToEndTest, FullScreenWindowCoversTheScreenAndAKeyEndsIt) {
+    WriteRegistry(dir, "\"Folder\"=\"" + dir.File("none") + "\"\n");
+    std::string out = InXvfb(dir, kProgram + R"SH( /s & pid=$!
+for i in $(seq 50); do xwininfo -root -tree | grep -q '"Lumora"' && break; sleep 0.1; done
+echo "window=$(xwininfo -root -tree | grep '"Lumora"' | grep -o '[0-9]*x[0-9]*+[0-9-]*+[0-9-]*' | head -1)"
+xdotool key space
+for i in $(seq 50); do kill -0 $pid 2>/dev/null || break; sleep 0.1; done
+if kill -0 $pid 2>/dev/null; then echo still=1; kill -9 $pid; fi
+wait $pid; echo "exit=$?"
+)SH");
+    EXPECT_EQ(Value(out, "window"), "640x480+0+0") << out;
+    EXPECT_EQ(Value(out, "still"), "") << out;
+    EXPECT_EQ(Value(out, "exit"), "0") << out;
+}
+
+TEST_F(EndToEndTest, TerminationSignalClosesTheOrderlyWay) {
+    WriteRegistry(dir, "\"Folder\"=\"" + dir.File("none") + "\"\n");
+    std::string out = InXvfb(dir, kProgram + R"SH( /s & pid=$!
+for i in $(seq 50); do xwininfo -root -tree | grep -q '"Lumora"' && break; sleep 0.1; done
+kill -TERM $pid
+for i in $(seq 50); do kill -0 $pid 2>/dev/null || break; sleep 0.1; done
+if kill -0 $pid 2>/dev/null; then echo still=1; kill -9 $pid; fi
+wait $pid; echo "exit=$?"
+)SH");
+    EXPECT_EQ(Value(out, "still"), "") << out;
+    EXPECT_EQ(Value(out, "exit"), "0") << out;
+}
+
+TEST_F(EndToEndTest, PreviewBecomesAChildOfTheGivenWindow) {
+    if (!Have("xmessage")) GTEST_SKIP() << "no xmessage";
+    WriteRegistry(dir, "\"Folder\"=\"" + dir.File("none") + "\"\n");
+    std::string out = InXvfb(dir, R"SH(xmessage -name previewbox -geometry 200x150+10+10 preview & box=$!
+for i in $(seq 50); do id=$(xdotool search --name previewbox | head -1); [ -n "$id" ] && break; sleep 0.1; done
+)SH" + kProgram + R"SH( /p $id & pid=$!
+for i in $(seq 50); do xwininfo -id $id -tree | grep -q '"Lumora"' && break; sleep 0.1; done
+echo "child=$(xwininfo -id $id -tree | grep -c '"Lumora"')"
+echo "toplevel=$(xwininfo -root -children | grep -c '"Lumora"')"
+kill $box
+for i in $(seq 50); do kill -0 $pid 2>/dev/null || break; sleep 0.1; done
+if kill -0 $pid 2>/dev/null; then echo still=1; kill -9 $pid; fi
+wait $pid; echo "exit=$?"
+)SH");
+    EXPECT_EQ(Value(out, "child"), "1") << out;
+    EXPECT_EQ(Value(out, "toplevel"), "0") << out;
+    EXPECT_EQ(Value(out, "still"), "") << out; // the saver ends with its preview box
+    EXPECT_EQ(Value(out, "exit"), "0") << out;
+}
+
+TEST_F(EndToEndTest, PicturesOfTheFolderAreShownInTurn) {
+    if (!Have("import") || !Have("convert")) GTEST_SKIP() << "no imagemagick";
+    std::string pics = dir.File("pics");
+    std::string setup = "mkdir -p " + pics + " && convert -size 64x48 xc:'#ff0000' " + pics +
+                        "/a1.bmp && convert -size 64x48 xc:'#00ff00' " + pics + "/a2.jpg && convert -size 64x48 xc:'#0000ff' " +
+                        pics + "/a3.bmp";
+    ASSERT_EQ(std::system(setup.c_str()), 0);
+    WriteRegistry(dir, "\"Folder\"=\"" + pics +
+                           "\"\n\"OrdRandom\"=\"0\"\n\"Interval\"=\"1\"\n\"PosRandom\"=\"0\"\n\"SizeAdjust\"=\"2\"\n"
+                           "\"SizeAdjustX\"=\"2000\"\n\"SizeAdjustY\"=\"2000\"\n"
+                           "[HKEY_CURRENT_USER\\Software\\Varenko's Software\\Lumora\\Method]\n\"ChgSpeed\"=\"0\"\n");
+    std::string out = InXvfb(dir, kProgram + R"SH( /s & pid=$!
+seen=""
+for i in $(seq 40); do
+  rgb=$(import -window root -crop 1x1+320+240 -depth 8 png:- 2>/dev/null | convert png:- -format '%[fx:int(255*r)] %[fx:int(255*g)] %[fx:int(255*b)]' info:- 2>/dev/null)
+  set -- $rgb
+  c=""
+  if [ "${1:-0}" -gt 200 ] && [ "${2:-0}" -lt 60 ] && [ "${3:-0}" -lt 60 ]; then c=red; fi
+  if [ "${1:-0}" -lt 60 ] && [ "${2:-0}" -gt 200 ] && [ "${3:-0}" -lt 60 ]; then c=green; fi
+  if [ "${1:-0}" -lt 60 ] && [ "${2:-0}" -lt 60 ] && [ "${3:-0}" -gt 200 ]; then c=blue; fi
+  if [ -n "$c" ]; then case "$seen" in *"$c") ;; *) seen="$seen $c";; esac; fi
+  sleep 0.1
+done
+echo "seen=$seen"
+kill -TERM $pid; wait $pid
+)SH");
+    std::string seen = Value(out, "seen");
+    EXPECT_NE(seen.find("red green blue"), std::string::npos) << out;
+}
+
+} // namespace
+} // namespace lumora
