@@ -129,6 +129,12 @@ TSaverSettings::TSaverSettings(QWidget* parent) : QDialog(parent), ui(new Ui::Sa
     }
     if (ui->MidiDevice->count() > 0) ui->MidiDevice->setCurrentIndex(0);
     Bind();
+    // The buttons of dialogs that are not plugged in have nothing to open.
+    const TSettingsDialogHooks& hooks = SettingsDialogHooks();
+    ui->Button10->setEnabled(static_cast<bool>(hooks.ThemeManager));
+    ui->SpeedButton4->setEnabled(static_cast<bool>(hooks.PictureSize));
+    ui->SpeedButton1->setEnabled(static_cast<bool>(hooks.PictureFolder));
+    ui->Button5->setEnabled(static_cast<bool>(hooks.About));
     LoadSettings();
     MidiOutOpen = false;
 }
@@ -465,6 +471,8 @@ void TSaverSettings::Button10Click() {
     if (!SettingsDialogHooks().ThemeManager) return;
     StoreSettings(currentSlot_);
     if (SettingsDialogHooks().ThemeManager(*this)) {
+        // The manager may have switched the dialog to a slot that was never shown.
+        EnsureSlot(currentSlot_);
         RefreshThemeList();
         LoadSettings();
     }

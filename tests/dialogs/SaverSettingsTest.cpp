@@ -6,6 +6,7 @@
 
 #include <QCheckBox>
 #include <QComboBox>
+#include <QLabel>
 #include <QLineEdit>
 #include <QListWidget>
 #include <QPushButton>
@@ -347,6 +348,40 @@ TEST_F(SettingsDialog, PickingAFolderSwitchesGroupingOff) {
     Ok(dlg);
     EXPECT_EQ(Get(kBase, "Setting", "Folder"), "/pictures");
     EXPECT_EQ(Get(kBase, "Setting", "Grouping"), "0");
+}
+
+TEST_F(SettingsDialog, ThemeManagerAndPictureSizeSeams) {
+    Put(kBase, "Thema", "2", "Rain");
+    Put(kBase, "Common", "Default", "2");
+    {
+        TSaverSettings dlg;
+        EXPECT_FALSE(Find<QPushButton>(dlg, "Button10")->isEnabled()); // nothing plugged in
+        EXPECT_FALSE(Find<QToolButton>(dlg, "SpeedButton4")->isEnabled());
+    }
+    // A manager that deletes the theme shown and switches to the base settings.
+    SettingsDialogHooks().ThemeManager = [](TSaverSettings& d) {
+        d.Common().ThemeIds.Clear();
+        d.Common().ThemeNames.Clear();
+        d.SelectTheme(0);
+        d.FreeSlot(3);
+        return true;
+    };
+    SettingsDialogHooks().PictureSize = [](TSaverSettings&, int& mode, int& x, int& y) {
+        mode = 2, x = 800, y = 600;
+        return true;
+    };
+    TSaverSettings dlg;
+    dlg.show();
+    EXPECT_EQ(dlg.CurrentSlot(), 3);
+    Find<QPushButton>(dlg, "Button10")->click();
+    EXPECT_EQ(dlg.CurrentSlot(), 0);
+    EXPECT_TRUE(dlg.SlotLoaded(0));
+    EXPECT_EQ(Find<QComboBox>(dlg, "ComboBox2")->count(), 1);
+    QTest::mouseDClick(Find<QLabel>(dlg, "Label4"), Qt::LeftButton);
+    EXPECT_EQ(Find<QLabel>(dlg, "Label4")->text().toStdString(), "800×600に合わせる");
+    EXPECT_EQ(dlg.CurrentData().SizeAdjust, 2);
+    SettingsDialogHooks().ThemeManager = nullptr;
+    SettingsDialogHooks().PictureSize = nullptr;
 }
 
 TEST_F(SettingsDialog, SizeTextForEachMode) {
