@@ -28,20 +28,38 @@ std::unique_ptr<TBitmap> MakeUnreadableNotice() {
     return bmp;
 }
 
-std::unique_ptr<TBitmap> LoadPictureOrNotice(const std::string& fileName) {
+namespace {
+// Whatever the decoder raised (bad data, exhausted memory), or a picture of no pixels, the show
+// goes on with the notice.
+template <typename Load> std::unique_ptr<TBitmap> LoadOrNotice(Load load) {
     auto bmp = std::make_unique<TBitmap>();
     try {
-        TPicture picture;
-        picture.LoadFromFile(fileName);
-        bmp->Assign(picture.Graphic());
+        load(*bmp);
         bmp->SetPixelFormat(TPixelFormat::pf32bit);
-        // A picture of no pixels shows the notice rather than an empty change.
         if (bmp->Width() <= 0 || bmp->Height() <= 0) throw EInvalidGraphic("Empty picture");
     } catch (...) {
-        // Whatever the decoder raised (bad data, exhausted memory), the show goes on with the notice.
         bmp = MakeUnreadableNotice();
     }
     return bmp;
+}
+} // namespace
+
+std::unique_ptr<TBitmap> LoadPictureOrNotice(const std::string& fileName) {
+    return LoadOrNotice([&](TBitmap& bmp) {
+        TPicture picture;
+        picture.LoadFromFile(fileName);
+        bmp.Assign(picture.Graphic());
+    });
+}
+
+std::unique_ptr<TBitmap> DecodePictureOrNotice(const std::string& extension, TStream& stream) {
+    return LoadOrNotice([&](TBitmap& bmp) {
+        TGraphicFactory factory = FindGraphicClass(extension);
+        if (!factory) throw EInvalidGraphic("Unknown picture file extension (." + extension + ")");
+        std::unique_ptr<TGraphic> graphic = factory();
+        graphic->LoadFromStream(stream);
+        bmp.Assign(graphic.get());
+    });
 }
 
 void ScaleForMonitor(std::unique_ptr<TBitmap>& bmp, const TImgReadSize& s) {

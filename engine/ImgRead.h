@@ -19,6 +19,8 @@ std::unique_ptr<TBitmap> MakeUnreadableNotice();
 // Loads a file through the picture classes as a pf32bit bitmap; a file that cannot be read, runs
 // out of memory or decodes to nothing gives the notice instead.
 std::unique_ptr<TBitmap> LoadPictureOrNotice(const std::string& fileName);
+// The same for bytes in a stream, decoded by the picture class of the extension ("jpg").
+std::unique_ptr<TBitmap> DecodePictureOrNotice(const std::string& extension, TStream& stream);
 
 // How a picture is fitted to its monitor.
 struct TImgReadSize {

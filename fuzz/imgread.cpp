@@ -1,0 +1,43 @@
+// The reading thread's work on untrusted bytes: decode by extension (the first byte picks one of
+// the registered picture classes), fall back to the notice, then scale for a monitor by each size
+// mode. Nothing may crash, and the result is always a pf32bit picture within the budget.
+#include <cstddef>
+#include <cstdint>
+#include <cstdlib>
+
+#include "engine/ImgRead.h"
+#include "engine/PictureFormats.h"
+#include "framework/Checked.h"
+
+extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
+    using namespace lumora;
+    static const bool ready = [] {
+        RegisterPictureFormats();
+        // Keep every allocation small enough for the fuzzer's memory limit.
+        SetPixelBudget(int64_t(4) << 20);
+        return true;
+    }();
+    (void)ready;
+    if (size < 3) return 0;
+    static const char* const kExtensions[] = {"bmp", "jpg", "png", "gif", "tif", "tga", "pcx"};
+    const char* ext = kExtensions[data[0] % (sizeof kExtensions / sizeof *kExtensions)];
+    const int mode = data[1] % 4;
+    const int scale = data[2] & 1 ? 250 : 1000;
+    TBytesStream stream(data + 3, static_cast<int64_t>(size - 3));
+    std::unique_ptr<TBitmap> bmp = DecodePictureOrNotice(ext, stream);
+    if (bmp->PixelFormat() != TPixelFormat::pf32bit || bmp->Width() <= 0) std::abort();
+    TImgReadSize s;
+    s.TargetWidth = 320;
+    s.TargetHeight = 240;
+    s.SizeMode = mode;
+    s.SizeLimitX = 200;
+    s.SizeLimitY = 150;
+    s.PreviewScale = scale;
+    s.Smooth = data[2] & 2;
+    try {
+        ScaleForMonitor(bmp, s);
+    } catch (const EOutOfMemory&) {
+        // An enlargement beyond the budget is refused, never attempted.
+    }
+    return 0;
+}
