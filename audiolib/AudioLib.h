@@ -425,9 +425,9 @@ LUMORA_AUDIO_API DWORD BASS_CD_Analog_GetPosition(DWORD drive);
 LUMORA_AUDIO_API void LumoraAudio_SetError(int code);
 /* A file stream whose channel type and stream-file-name report are the add-on's. */
 LUMORA_AUDIO_API HSTREAM LumoraAudio_StreamCreateFileTyped(const char* file, DWORD flags, DWORD ctype);
-/* A process-wide output gain (0..1, read once per mixing period) that the program's wave-out mixer line
- * controls; nil restores unity gain. */
-typedef float(LUMORA_GAINPROC)(void);
+/* A process-wide output gain per side (0..1, read once per mixing period) that the program's wave-out
+ * mixer line controls; nil restores unity gain. */
+typedef void(LUMORA_GAINPROC)(float* left, float* right);
 LUMORA_AUDIO_API void LumoraAudio_SetOutputGainProc(LUMORA_GAINPROC* proc);
 
 #ifdef __cplusplus

@@ -193,10 +193,15 @@ void MixerLoop() {
         for (auto& ch : playing)
             if (!ch->Freed && ch->State == PlayState::Playing) MixChannel(*ch, mix.data(), kPeriodFrames, dev.freq, due, raw, conv);
         playing.clear();
-        float gain = dev.master;
-        if (auto proc = dev.gain.load()) gain *= std::clamp(proc(), 0.f, 1.f);
+        float gain[2] = {dev.master, dev.master};
+        if (auto proc = dev.gain.load()) {
+            float left = 1, right = 1;
+            proc(&left, &right);
+            gain[0] *= std::clamp(left, 0.f, 1.f);
+            gain[1] *= std::clamp(right, 0.f, 1.f);
+        }
         for (size_t i = 0; i < mix.size(); ++i) {
-            long v = std::lrint(mix[i] * gain * 32768.f);
+            long v = std::lrint(mix[i] * gain[i & 1] * 32768.f);
             out[i] = static_cast<int16_t>(std::clamp(v, -32768L, 32767L));
         }
         Dispatch(std::move(due));
