@@ -91,7 +91,8 @@ struct DeviceModel {
 ControlModel VolumeControl(uint32_t channels, bool disabled) {
     ControlModel c;
     c.Info.ControlType = MIXERCONTROL_CONTROLTYPE_VOLUME;
-    c.Info.Control = (channels == 1 ? MIXERCONTROL_CONTROLF_UNIFORM : 0) | (disabled ? MIXERCONTROL_CONTROLF_DISABLED : 0);
+    c.Info.Control = (channels == 1 ? uint32_t(MIXERCONTROL_CONTROLF_UNIFORM) : 0u) |
+                     (disabled ? uint32_t(MIXERCONTROL_CONTROLF_DISABLED) : 0u);
     c.Info.Name = "Volume";
     c.Info.Maximum = 65535;
     c.Channels = channels;
@@ -102,7 +103,7 @@ ControlModel VolumeControl(uint32_t channels, bool disabled) {
 ControlModel MuteControl(bool disabled) {
     ControlModel c;
     c.Info.ControlType = MIXERCONTROL_CONTROLTYPE_MUTE;
-    c.Info.Control = MIXERCONTROL_CONTROLF_UNIFORM | (disabled ? MIXERCONTROL_CONTROLF_DISABLED : 0);
+    c.Info.Control = MIXERCONTROL_CONTROLF_UNIFORM | (disabled ? uint32_t(MIXERCONTROL_CONTROLF_DISABLED) : 0u);
     c.Info.Name = "Mute";
     c.Info.Maximum = 1;
     c.Kind = "mute";
