@@ -20,7 +20,7 @@ bool MidiOutErrorText(int code, std::string& text) {
         return true;
     case MMSYSERR_NOMEM: text = "Not enough memory for the MIDI output."; return true;
     case MMSYSERR_INVALPARAM: text = "An invalid parameter was passed to the MIDI output."; return true;
-    case MIDIERR_NODEVICE: text = "The MIDI output port is no longer available."; return true;
+    case MIDIERR_NODEVICE: text = "No such MIDI output port is available."; return true;
     default: return false;
     }
 }
