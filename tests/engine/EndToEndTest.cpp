@@ -105,6 +105,26 @@ wait $pid; echo "exit=$?"
     EXPECT_EQ(Value(out, "exit"), "0") << out;
 }
 
+TEST_F(EndToEndTest, TheSaverOpensShowingTheDesktopItCovers) {
+    if (!Have("xmessage") || !Have("import")) GTEST_SKIP() << "no xmessage or imagemagick";
+    // An empty picture folder stops the cycle at once, so the snapshot stays on the screen.
+    dir.WriteFile("empty/readme.txt", "no pictures here");
+    WriteRegistry(dir, "\"Folder\"=\"" + dir.File("empty") + "\"\n");
+    std::string out = InXvfb(dir, R"SH(xmessage -bg '#336699' -geometry 640x480+0+0 ' ' & box=$!
+sleep 1
+)SH" + kProgram + R"SH( /s & pid=$!
+for i in $(seq 50); do xwininfo -root -tree | grep -q '"Lumora"' && break; sleep 0.1; done
+sleep 1
+kill $box; sleep 0.5
+echo "mapped=$(xwininfo -root -tree | grep -c '"Lumora"')"
+echo "pixel=$(import -window root -crop 1x1+300+300 -depth 8 txt:- | grep -o '#[0-9A-F]\{6\}' | head -1)"
+kill -TERM $pid; wait $pid
+)SH");
+    EXPECT_EQ(Value(out, "mapped"), "1") << out;
+    // The box under the saver is gone; what shows is the saver's copy of it.
+    EXPECT_EQ(Value(out, "pixel"), "#336699") << out;
+}
+
 TEST_F(EndToEndTest, PicturesOfTheFolderAreShownInTurn) {
     if (!Have("import") || !Have("convert")) GTEST_SKIP() << "no imagemagick";
     std::string pics = dir.File("pics");
