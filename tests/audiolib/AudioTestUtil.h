@@ -23,6 +23,7 @@
 #include <gtest/gtest.h>
 
 #include "audiolib/AudioLib.h"
+#include "tests/audiolib/LoopbackServer.h"
 
 namespace lumora::test {
 
@@ -105,77 +106,6 @@ private:
 struct SyncCounter {
     std::atomic<int> Calls{0};
     static void Proc(HSYNC, DWORD, DWORD, void* user) { ++static_cast<SyncCounter*>(user)->Calls; }
-};
-
-// A loopback HTTP server answering every request with the same response, written in pieces with
-// an optional pause between them so a client sees the body arrive over time.
-class LoopbackServer {
-public:
-    explicit LoopbackServer(std::string response, size_t piece = 0, int pauseMs = 0)
-        : response_(std::move(response)), piece_(piece), pauseMs_(pauseMs) {
-        fd_ = socket(AF_INET, SOCK_STREAM, 0);
-        int one = 1;
-        setsockopt(fd_, SOL_SOCKET, SO_REUSEADDR, &one, sizeof one);
-        sockaddr_in addr{};
-        addr.sin_family = AF_INET;
-        addr.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-        addr.sin_port = 0;
-        bind(fd_, reinterpret_cast<sockaddr*>(&addr), sizeof addr);
-        listen(fd_, 8);
-        socklen_t len = sizeof addr;
-        getsockname(fd_, reinterpret_cast<sockaddr*>(&addr), &len);
-        port_ = ntohs(addr.sin_port);
-        thread_ = std::thread([this] { Serve(); });
-    }
-    ~LoopbackServer() {
-        stop_ = true;
-        shutdown(fd_, SHUT_RDWR);
-        close(fd_);
-        thread_.join();
-    }
-    std::string Url(const std::string& path) const { return "http://127.0.0.1:" + std::to_string(port_) + path; }
-    int Requests() const { return requests_; }
-    std::string LastRequest() const {
-        std::lock_guard lock(mutex_);
-        return lastRequest_;
-    }
-
-private:
-    void Serve() {
-        while (!stop_) {
-            int c = accept(fd_, nullptr, nullptr);
-            if (c < 0) return;
-            std::string request;
-            char buf[1024];
-            while (request.find("\r\n\r\n") == std::string::npos) {
-                ssize_t n = recv(c, buf, sizeof buf, 0);
-                if (n <= 0) break;
-                request.append(buf, static_cast<size_t>(n));
-            }
-            {
-                std::lock_guard lock(mutex_);
-                lastRequest_ = request;
-            }
-            ++requests_;
-            size_t piece = piece_ ? piece_ : response_.size();
-            for (size_t pos = 0; pos < response_.size() && !stop_; pos += piece) {
-                size_t n = std::min(piece, response_.size() - pos);
-                if (send(c, response_.data() + pos, n, MSG_NOSIGNAL) < 0) break;
-                if (pauseMs_) std::this_thread::sleep_for(std::chrono::milliseconds(pauseMs_));
-            }
-            close(c);
-        }
-    }
-    std::string response_;
-    size_t piece_;
-    int pauseMs_;
-    int fd_ = -1;
-    int port_ = 0;
-    std::atomic<bool> stop_{false};
-    std::atomic<int> requests_{0};
-    mutable std::mutex mutex_;
-    std::string lastRequest_;
-    std::thread thread_;
 };
 
 } // namespace lumora::test

@@ -1,0 +1,179 @@
+// The audio player over the real library, writing what it plays to a WAV file: exact play-out in
+// both channel modes, one end event, pause and resume, and streams from a loopback HTTP server.
+
+#include <gtest/gtest.h>
+
+#include "audio/AudioPlayer.h"
+#include "tests/audio/PlayerTestUtil.h"
+#include "tests/audiolib/LoopbackServer.h"
+
+namespace lumora::playertest {
+namespace {
+
+std::vector<int16_t> WavSamples(const std::string& path) {
+    std::string bytes = test::ReadFile(path);
+    size_t pos = 12;
+    while (pos + 8 <= bytes.size()) {
+        uint32_t size;
+        std::memcpy(&size, &bytes[pos + 4], 4);
+        if (bytes.compare(pos, 4, "data") == 0) {
+            size_t n = std::min<size_t>(size, bytes.size() - pos - 8) / 2;
+            std::vector<int16_t> s(n);
+            std::memcpy(s.data(), &bytes[pos + 8], n * 2);
+            return s;
+        }
+        pos += 8 + size + (size & 1);
+    }
+    return {};
+}
+
+size_t FirstSound(const std::vector<int16_t>& s) {
+    for (size_t i = 0; i < s.size(); ++i)
+        if (s[i] != 0) return i;
+    return s.size();
+}
+
+class PlayerReal : public ::testing::Test {
+protected:
+    void SetUp() override {
+        if (!HaveTool("sox")) GTEST_SKIP() << "sox is not installed";
+        out_ = folder_.Dir().File("out.wav");
+        setenv("LUMORA_AUDIO_OUTPUT", ("wav:" + out_).c_str(), 1);
+    }
+    void TearDown() override { unsetenv("LUMORA_AUDIO_OUTPUT"); }
+    std::unique_ptr<TAudioPlayer> MakePlayer() {
+        auto p = std::make_unique<TAudioPlayer>();
+        p->OnPlayEnd = [this](TObject*) { ++ends_; };
+        p->OnModeChange = [this](TObject*, TPlayerMode, TPlayerMode to) { modes_.push_back(to); };
+        return p;
+    }
+    ProgramFolderScope folder_;
+    MessageCapture boxes_;
+    std::string out_;
+    int ends_ = 0;
+    std::vector<TPlayerMode> modes_;
+};
+
+void PlaysOutExactly(PlayerReal* test, bool single, const std::string& in, const std::string& out, int& ends,
+                     std::vector<TPlayerMode>& modes,
+                     const std::function<std::unique_ptr<TAudioPlayer>()>& make) {
+    {
+        auto player = make();
+        ASSERT_TRUE(player->Ready()) << "library did not start";
+        player->SetSingleChannel(single);
+        ASSERT_TRUE(player->Open(in));
+        EXPECT_EQ(player->SingleChannel(), single);
+        EXPECT_EQ(player->DecoderName(), "BASS_Native");
+        EXPECT_EQ(player->GetPlayLength(), 700);
+        player->Play();
+        ASSERT_TRUE(PumpUntil([&] { return ends > 0; }, 10000));
+        Pump(150);
+        EXPECT_EQ(ends, 1);
+        EXPECT_EQ(player->Mode(), plmStopped);
+    }
+    std::vector<TPlayerMode> expected = {plmReady, plmPlaying, plmStopped};
+    EXPECT_EQ(modes, expected);
+    auto played = WavSamples(out);
+    auto input = WavSamples(in);
+    size_t p0 = FirstSound(played), i0 = FirstSound(input);
+    ASSERT_LT(i0, input.size());
+    ASSERT_GE(p0, i0);
+    size_t start = p0 - i0;
+    ASSERT_GE(played.size(), start + input.size());
+    EXPECT_TRUE(std::equal(input.begin(), input.end(), played.begin() + static_cast<long>(start)));
+    for (size_t i = start + input.size(); i < played.size(); ++i) ASSERT_EQ(played[i], 0) << i;
+    (void)test;
+}
+
+TEST_F(PlayerReal, WavPlaysOutByteIdenticalThroughTheRingWithOneEnd) {
+    std::string in = folder_.Dir().File("noise.wav");
+    ASSERT_TRUE(Shell("sox -n -r 44100 -c 2 -b 16 " + in + " synth 0.7 whitenoise vol 0.6"));
+    PlaysOutExactly(this, false, in, out_, ends_, modes_, [this] { return MakePlayer(); });
+}
+
+TEST_F(PlayerReal, WavPlaysOutByteIdenticalInSingleChannelMode) {
+    std::string in = folder_.Dir().File("noise.wav");
+    ASSERT_TRUE(Shell("sox -n -r 44100 -c 2 -b 16 " + in + " synth 0.7 whitenoise vol 0.6"));
+    PlaysOutExactly(this, true, in, out_, ends_, modes_, [this] { return MakePlayer(); });
+}
+
+TEST_F(PlayerReal, PauseHoldsThePositionAndResumeGoesOn) {
+    std::string in = folder_.Dir().File("tone.wav");
+    ASSERT_TRUE(Shell("sox -n -r 44100 -c 2 -b 16 " + in + " synth 4 sine 440"));
+    auto player = MakePlayer();
+    ASSERT_TRUE(player->Open(in));
+    player->Play();
+    ASSERT_TRUE(PumpUntil([&] { return player->GetPosition() > 100; }, 3000));
+    player->Pause();
+    Pump(100);
+    int64_t held = player->GetPosition();
+    Pump(300);
+    EXPECT_EQ(player->GetPosition(), held);
+    player->Resume();
+    EXPECT_EQ(player->Mode(), plmPlaying);
+    ASSERT_TRUE(PumpUntil([&] { return player->GetPosition() > held + 100; }, 3000));
+    // Seeking lands where asked, give or take what the ring holds.
+    ASSERT_TRUE(player->Seekable());
+    player->SetPosition(3000);
+    Pump(100);
+    EXPECT_NEAR(static_cast<double>(player->GetPosition()), 3100, 700);
+    player->Stop();
+    EXPECT_EQ(player->Mode(), plmStopped);
+    EXPECT_EQ(ends_, 0);
+}
+
+TEST_F(PlayerReal, RadioStreamShowsItsTitlesAsTheyCome) {
+    std::string wav = folder_.Dir().File("radio.wav");
+    ASSERT_TRUE(Shell("sox -n -r 22050 -c 2 -b 16 " + wav + " synth 2 sine 300"));
+    std::string audio = test::ReadFile(wav);
+    std::string body;
+    const size_t interval = 8000;
+    int block = 0;
+    for (size_t pos = 0; pos + interval <= audio.size(); pos += interval, ++block) {
+        body += audio.substr(pos, interval);
+        std::string text = "StreamTitle='Song " + std::to_string(block) + "';";
+        size_t len = (text.size() + 15) / 16;
+        text.resize(len * 16, '\0');
+        body.push_back(static_cast<char>(len));
+        body += text;
+    }
+    test::LoopbackServer server("ICY 200 OK\r\nicy-br: 96\r\nicy-metaint: 8000\r\n\r\n" + body, 2048, 10);
+    auto player = MakePlayer();
+    std::vector<std::string> titles;
+    player->OnGetMeta = [&](TObject*, const std::string& title) { titles.push_back(title); };
+    ASSERT_TRUE(player->Open(server.Url("/live"))) << boxes_.Last();
+    EXPECT_TRUE(player->IsRadioStream());
+    EXPECT_FALSE(player->Seekable());
+    EXPECT_EQ(player->StreamInfo().BitRate, 96);
+    EXPECT_EQ(player->StreamInfo().SampleRate, 22050);
+    player->Play();
+    ASSERT_TRUE(PumpUntil([&] { return titles.size() >= 2; }, 5000));
+    EXPECT_EQ(titles[0].rfind("Song ", 0), 0u);
+    EXPECT_EQ(player->StreamInfo().Title, titles.back());
+    player->Close();
+}
+
+TEST_F(PlayerReal, DownloadedMp3ReadsItsTagWhenComplete) {
+    if (!HaveTool("lame")) GTEST_SKIP() << "lame is not installed";
+    std::string wav = folder_.Dir().File("t.wav"), mp3 = folder_.Dir().File("t.mp3");
+    ASSERT_TRUE(Shell("sox -n -r 44100 -c 2 -b 16 " + wav + " synth 1 sine 500"));
+    ASSERT_TRUE(Shell("lame --quiet --id3v1-only --tt Fetched --ta Someone " + wav + " " + mp3));
+    std::string bytes = test::ReadFile(mp3);
+    test::LoopbackServer server(
+        "HTTP/1.0 200 OK\r\nContent-Length: " + std::to_string(bytes.size()) + "\r\n\r\n" + bytes, 4096, 5);
+    auto player = MakePlayer();
+    std::string downloaded;
+    player->OnDownloaded = [&](TObject*, const std::string& ms) { downloaded = ms; };
+    ASSERT_TRUE(player->Open(server.Url("/music/t.mp3"))) << boxes_.Last();
+    EXPECT_TRUE(player->IsDownloadStream());
+    EXPECT_EQ(player->StreamInfo().Title, "t.mp3");
+    EXPECT_FALSE(player->Seekable());
+    ASSERT_TRUE(PumpUntil([&] { return !downloaded.empty(); }, 5000));
+    EXPECT_TRUE(player->Seekable());
+    EXPECT_EQ(player->StreamInfo().Title, "Fetched");
+    EXPECT_EQ(player->StreamInfo().Artist, "Someone");
+    EXPECT_NEAR(std::stoi(downloaded), 1000, 100);
+}
+
+} // namespace
+} // namespace lumora::playertest
