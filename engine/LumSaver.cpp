@@ -7,6 +7,7 @@
 
 #include "engine/Desktop.h"
 #include "engine/PictureFormats.h"
+#include "engine/SaverMusic.h"
 #include "framework/Forms.h"
 #include "platform/Installer.h"
 #include "platform/NativeWindow.h"
@@ -52,6 +53,7 @@ int LumSaverMain(int argc, char** argv) {
     QApplication app(argc, argv);
     InstallPlatform();
     RegisterPictureFormats();
+    InstallSaverExtras();
     PreviewWnd = 0;
     const char mode = ModeLetter(argc, argv);
     Application().Title = "Lumora 2.0";
