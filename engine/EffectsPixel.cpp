@@ -11,6 +11,7 @@
 
 #include "engine/Compositors.h"
 #include "engine/Effects.h"
+#include "engine/EffectsSimd.h"
 #include "platform/Random.h"
 
 namespace lumora {
@@ -81,27 +82,70 @@ void BuildWaveTable(std::array<int, 256>& table, int amplitude) {
 
 // ---- Light, noise lines, mosaic, split ----
 
-void LightPicture(TPLines& dst, int dstW, TBitmap& pic, int dx, int dy, const std::array<uint8_t, 256>& blue,
-                  const std::array<uint8_t, 256>& green, const std::array<uint8_t, 256>& red, uint32_t bg,
-                  int phase) {
+namespace {
+
+// One pixel of a light effect: 21 towards white, 70 brighter, 71 darker, 46-48 one channel (red,
+// green, blue) brighter and the others darker.
+uint32_t LightOne(int code, int v, uint32_t p) {
+    int lit = code == 46 ? 16 : code == 47 ? 8 : code == 48 ? 0 : -1;
+    uint32_t out = 0;
+    for (int s = 0; s <= 16; s += 8) {
+        int c = static_cast<int>(Channel(p, s));
+        int r;
+        if (code == 21) r = ClampByte(c + ((255 - c) * v) / 256);
+        else if (code == 70 || s == lit) r = std::min(c + v, 255);
+        else if (code == 71) r = ClampByte(c - v);
+        else r = ((256 - v) * c) >> 8;
+        out |= static_cast<uint32_t>(r) << s;
+    }
+    return out;
+}
+
+#if defined(__SSE2__)
+// The same for four pixels: towards white is a blend to white at weight v, the darkened channels a
+// blend to black at weight v, brighter and darker saturating byte arithmetic.
+__m128i Light4(int code, __m128i a, __m128i white, __m128i black, __m128i wv, __m128i add, __m128i litMask) {
+    const __m128i rgb = _mm_set1_epi32(0x00FFFFFF);
+    if (code == 21) return simd::Blend4(a, white, wv);
+    if (code == 70) return _mm_and_si128(_mm_adds_epu8(a, add), rgb);
+    if (code == 71) return _mm_and_si128(_mm_subs_epu8(a, add), rgb);
+    __m128i up = _mm_and_si128(_mm_adds_epu8(a, add), litMask);
+    return _mm_or_si128(up, _mm_andnot_si128(litMask, simd::Blend4(a, black, wv)));
+}
+#endif
+
+} // namespace
+
+void LightPictureFast(TPLines& dst, int dstW, TBitmap& pic, int dx, int dy, int code, int v, uint32_t bg, int phase) {
     int p = ((phase % 4) + 4) % 4;
     int rowPar = p % 2, colPar = (p == 0 || p == 3) ? 0 : 1;
     int h = Height(dst);
     int pw = pic.Width(), ph = pic.Height();
     int x0 = std::clamp(dx, 0, dstW), x1 = std::clamp(dx + std::max(pw, 0), 0, dstW);
+#if defined(__SSE2__)
+    const __m128i white = _mm_set1_epi32(0x00FFFFFF), black = _mm_setzero_si128();
+    const __m128i wv = _mm_set1_epi16(static_cast<int16_t>(v));
+    const __m128i add = _mm_set1_epi8(static_cast<char>(std::min(v, 255)));
+    int lit = code == 46 ? 16 : code == 47 ? 8 : 0;
+    const __m128i litMask = _mm_set1_epi32(static_cast<int>(0xFFu << lit));
+#endif
     for (int y = rowPar; y < h; y += 2) {
         uint32_t* d = dst[static_cast<size_t>(y)];
         int sy = y - dy;
-        bool inside = sy >= 0 && sy < ph && pw > 0;
-        const uint32_t* src = inside ? pic.Row32(sy) : nullptr;
-        for (int x = colPar; x < dstW; x += 2) {
-            if (!inside || x < x0 || x >= x1) {
-                d[x] = bg;
-                continue;
-            }
-            uint32_t v = src[x - dx];
-            d[x] = blue[v & 0xFF] | (uint32_t(green[(v >> 8) & 0xFF]) << 8) | (uint32_t(red[(v >> 16) & 0xFF]) << 16);
+        bool inside = sy >= 0 && sy < ph && pw > 0 && x1 > x0;
+        int x = colPar;
+        if (!inside) {
+            for (; x < dstW; x += 2) d[x] = bg;
+            continue;
         }
+        const uint32_t* src = pic.Row32(sy);
+        for (; x < x0; x += 2) d[x] = bg;
+#if defined(__SSE2__)
+        for (; x + 8 <= x1; x += 8)
+            simd::StoreEvens(d + x, Light4(code, simd::Evens(src + (x - dx)), white, black, wv, add, litMask), false);
+#endif
+        for (; x < x1; x += 2) d[x] = LightOne(code, v, src[x - dx]);
+        for (; x < dstW; x += 2) d[x] = bg;
     }
 }
 
@@ -409,34 +453,13 @@ bool TurnCell(TPLines& dst, int dstW, const TRect& cell, int f, TBitmap& oldPic,
 
 namespace {
 
-std::array<uint8_t, 256> Table(auto fn) {
-    std::array<uint8_t, 256> t{};
-    for (int i = 0; i < 256; ++i) t[static_cast<size_t>(i)] = fn(i);
-    return t;
-}
-
 void LightFrame(TEffectContext& c, int k) {
     bool oldSide = k < 256;
     int v = oldSide ? k : 512 - k;
     TBitmap& pic = oldSide ? c.Old : c.New;
     TBoundsRec& u = c.S.Update;
     int dx = oldSide ? c.Mon.X - u.X : c.NewRect.X - u.X, dy = oldSide ? c.Mon.Y - u.Y : c.NewRect.Y - u.Y;
-    std::array<uint8_t, 256> t[3];
-    int code = c.S.EffectCode;
-    if (code == 21) {
-        t[0] = t[1] = t[2] = Table([v](int i) { return ClampByte(i + ((255 - i) * v) / 256); });
-    } else if (code == 70) {
-        t[0] = t[1] = t[2] = Table([v](int i) { return ClampByte(i + v); });
-    } else if (code == 71) {
-        t[0] = t[1] = t[2] = Table([v](int i) { return ClampByte(i - v); });
-    } else {
-        // 46 red, 47 green, 48 blue is lit; the other two darken (weight 256 - v).
-        auto lit = Table([v](int i) { return static_cast<uint8_t>(std::min(i + v, 255)); });
-        auto dark = Table([v](int i) { return static_cast<uint8_t>(((256 - v) * i) >> 8); });
-        int litIndex = code == 46 ? 2 : code == 47 ? 1 : 0;
-        for (int i = 0; i < 3; ++i) t[i] = i == litIndex ? lit : dark;
-    }
-    LightPicture(FrameLines(c), c.S.Work->Width(), pic, dx, dy, t[0], t[1], t[2], c.BgPix, c.S.FramesDrawn);
+    LightPictureFast(FrameLines(c), c.S.Work->Width(), pic, dx, dy, c.S.EffectCode, v, c.BgPix, c.S.FramesDrawn);
 }
 
 void NoiseFrame(TEffectContext& c, int k) {

@@ -15,11 +15,10 @@ double WaveCos(int i);
 // m(k) = 16 - |16 - k|: the size rule of the mosaic and split.
 inline int MosaicSize(int k) { return 16 - (k > 16 ? k - 16 : 16 - k); }
 
-// The picture written at (dx, dy) of dst through per-channel tables, on the pixels of one 2 x 2
-// phase of dst; the phase's pixels outside the picture get bg.
-void LightPicture(TPLines& dst, int dstW, TBitmap& pic, int dx, int dy, const std::array<uint8_t, 256>& blue,
-                  const std::array<uint8_t, 256>& green, const std::array<uint8_t, 256>& red, uint32_t bg,
-                  int phase);
+// The picture written at (dx, dy) of dst through the light table of code (21, 70, 71, 46-48) at
+// level v, on the pixels of one 2 x 2 phase of dst; the phase's pixels outside the picture get bg.
+// The tables are computed by arithmetic, four pixels at a time.
+void LightPictureFast(TPLines& dst, int dstW, TBitmap& pic, int dx, int dy, int code, int v, uint32_t bg, int phase);
 // Rows of the picture (standing at dx, dy) moved sideways by random amounts up to jitter, wrapping
 // at the right edge; channel -1 moves whole pixels, 0..2 only that byte (the rest stays).
 void NoiseRows(TPLines& dst, int dstW, TBitmap& pic, int dx, int dy, int jitter, uint32_t bg, int channel);

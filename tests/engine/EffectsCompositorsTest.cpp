@@ -30,6 +30,31 @@ struct TDest {
     uint32_t At(int x, int y) { return bmp.Row32(y)[x]; }
 };
 
+// The light routine as the tables describe it, one pixel at a time.
+void LightPicture(TPLines& dst, int dstW, TBitmap& pic, int dx, int dy, const std::array<uint8_t, 256>& blue,
+                  const std::array<uint8_t, 256>& green, const std::array<uint8_t, 256>& red, uint32_t bg,
+                  int phase) {
+    int p = ((phase % 4) + 4) % 4;
+    int rowPar = p % 2, colPar = (p == 0 || p == 3) ? 0 : 1;
+    int h = static_cast<int>(dst.size());
+    int pw = pic.Width(), ph = pic.Height();
+    int x0 = std::clamp(dx, 0, dstW), x1 = std::clamp(dx + std::max(pw, 0), 0, dstW);
+    for (int y = rowPar; y < h; y += 2) {
+        uint32_t* d = dst[static_cast<size_t>(y)];
+        int sy = y - dy;
+        bool inside = sy >= 0 && sy < ph && pw > 0;
+        const uint32_t* src = inside ? pic.Row32(sy) : nullptr;
+        for (int x = colPar; x < dstW; x += 2) {
+            if (!inside || x < x0 || x >= x1) {
+                d[x] = bg;
+                continue;
+            }
+            uint32_t v = src[x - dx];
+            d[x] = blue[v & 0xFF] | (uint32_t(green[(v >> 8) & 0xFF]) << 8) | (uint32_t(red[(v >> 16) & 0xFF]) << 16);
+        }
+    }
+}
+
 uint32_t RefBlend(uint32_t a, uint32_t b) {
     uint32_t out = 0;
     for (int s = 0; s <= 16; s += 8) {
@@ -390,6 +415,36 @@ TEST(EffectsPixel, LightAndNoiseRows) {
     ComposeOnBackground(ch.lines, 8, pic, kBg, 1, 2);
     NoiseRows(ch.lines, 8, pic, 2, 1, 0, kBgPix, 2); // only red moves; unmoved it lands on itself
     EXPECT_EQ(ch.At(3, 2), pic.Row32(1)[1]);
+}
+
+// The light effects' arithmetic form gives exactly what their tables give.
+TEST(EffectsPixel, LightArithmeticMatchesTheTables) {
+    TBitmap pic;
+    Pattern(pic, 41, 9, 6);
+    for (int code : {21, 70, 71, 46, 47, 48}) {
+        for (int v : {0, 1, 77, 128, 200, 255, 256}) {
+            std::array<uint8_t, 256> t[3];
+            for (int i = 0; i < 256; ++i) {
+                uint8_t lit = static_cast<uint8_t>(std::min(i + v, 255));
+                uint8_t dark = static_cast<uint8_t>(((256 - v) * i) >> 8);
+                uint8_t all = code == 21 ? ClampByte(i + ((255 - i) * v) / 256)
+                              : code == 70 ? ClampByte(i + v)
+                              : code == 71 ? ClampByte(i - v)
+                                           : 0;
+                for (int ch = 0; ch < 3; ++ch) {
+                    int litCh = code == 46 ? 2 : code == 47 ? 1 : 0;
+                    t[ch][i] = code >= 46 && code <= 48 ? (ch == litCh ? lit : dark) : all;
+                }
+            }
+            TDest ref(50, 12, 0xFF000000u), fast(50, 12, 0xFF000000u);
+            for (int f = 0; f < 4; ++f) {
+                LightPicture(ref.lines, 50, pic, 3, 1, t[0], t[1], t[2], kBgPix, f);
+                LightPictureFast(fast.lines, 50, pic, 3, 1, code, v, kBgPix, f);
+            }
+            for (int y = 0; y < 12; ++y)
+                for (int x = 0; x < 50; ++x) ASSERT_EQ(fast.At(x, y), ref.At(x, y)) << code << " v " << v << " at " << x << "," << y;
+        }
+    }
 }
 
 } // namespace
