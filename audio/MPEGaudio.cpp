@@ -109,7 +109,7 @@ std::vector<uint8_t> ReadBlock(TStream& file, int64_t offset, int64_t& got, bool
     std::vector<uint8_t> bytes = ReadStreamAt(file, offset, want);
     got = static_cast<int64_t>(bytes.size());
     if (alignEnd) dest += want - got;
-    std::memcpy(block.data() + dest, bytes.data(), bytes.size());
+    if (!bytes.empty()) std::memcpy(block.data() + dest, bytes.data(), bytes.size());
     return block;
 }
 

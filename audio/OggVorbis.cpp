@@ -65,7 +65,7 @@ bool ReadPage(TStream& file, int64_t position, int64_t fileSize, TOggPage& page)
     page.SegmentCount = r.U8();
     std::vector<uint8_t> lacing = ReadStreamAt(file, position + pageHeaderSize, page.SegmentCount);
     if (lacing.size() < page.SegmentCount) return false;
-    std::memcpy(page.Lacing, lacing.data(), lacing.size());
+    if (!lacing.empty()) std::memcpy(page.Lacing, lacing.data(), lacing.size());
     page.BodyPosition = position + pageHeaderSize + page.SegmentCount;
     page.BodySize = 0;
     for (int i = 0; i < page.SegmentCount; ++i) page.BodySize += page.Lacing[i];

@@ -165,6 +165,16 @@ TEST_F(TagOgg, DamagedAndForeignFiles) {
     EXPECT_NEAR(ogg.Duration(), 2.0, 1e-9);
 }
 
+TEST(TagOggPages, PagesWithoutSegmentsAreHarmless) {
+    // Pages with no lacing values at all, at the start and at the end of the stream.
+    std::string empty = "OggS" + std::string(22, '\0') + std::string(1, '\0');
+    std::string bytes = empty + empty + empty;
+    TBytesStream stream(bytes.data(), static_cast<int64_t>(bytes.size()));
+    TOggVorbis ogg;
+    EXPECT_FALSE(ogg.LoadFromStream(stream));
+    EXPECT_EQ(ogg.Duration(), 0);
+}
+
 TEST(TagOggChecksum, MatchesTheOggPolynomial) {
     // The checksum of "OggS" with zeros, computed by hand with the table-free definition.
     auto reference = [](const std::string& s) {
