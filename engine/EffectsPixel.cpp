@@ -46,8 +46,8 @@ int Wrap(int64_t c, int size) {
 }
 
 // The bilinear mix of the four pixels around (sx, sy), positions wrapped into the picture.
-uint32_t Bilinear(TBitmap& pic, double sx, double sy) {
-    int w = pic.Width(), h = pic.Height();
+uint32_t Bilinear(const TPLines& rows, int w, double sx, double sy) {
+    int h = static_cast<int>(rows.size());
     // Far-away positions only need their place modulo the size; keep them in integer range.
     if (std::fabs(sx) > 1e9) sx = std::fmod(sx, w);
     if (std::fabs(sy) > 1e9) sy = std::fmod(sy, h);
@@ -55,7 +55,9 @@ uint32_t Bilinear(TBitmap& pic, double sx, double sy) {
     double fx = sx - fx0, fy = sy - fy0;
     int64_t ix = static_cast<int64_t>(fx0), iy = static_cast<int64_t>(fy0);
     int x0 = Wrap(ix, w), x1 = Wrap(ix + 1, w), y0 = Wrap(iy, h), y1 = Wrap(iy + 1, h);
-    uint32_t p00 = pic.Row32(y0)[x0], p10 = pic.Row32(y0)[x1], p01 = pic.Row32(y1)[x0], p11 = pic.Row32(y1)[x1];
+    const uint32_t* r0 = rows[static_cast<size_t>(y0)];
+    const uint32_t* r1 = rows[static_cast<size_t>(y1)];
+    uint32_t p00 = r0[x0], p10 = r0[x1], p01 = r1[x0], p11 = r1[x1];
     double w00 = (1 - fx) * (1 - fy), w10 = fx * (1 - fy), w01 = (1 - fx) * fy, w11 = fx * fy;
     uint32_t out = 0;
     for (int s = 0; s <= 16; s += 8) {
@@ -198,19 +200,21 @@ void SplitBlur(TPLines& dst, int dstW, int s) {
         for (int x = 0; x < dstW; ++x) {
             int l = std::max(0, x - s), r = std::min(dstW - 1, x + s);
             uint32_t a = down[r], b = up[r], c = down[l], d = up[l];
-            uint32_t out = 0;
-            for (int sh = 0; sh <= 16; sh += 8)
-                out |= ((Channel(a, sh) + Channel(b, sh) + Channel(c, sh) + Channel(d, sh)) / 4) << sh;
-            row[x] = out;
+            // Each channel's sum fits in 10 bits, so blue and red add up side by side.
+            uint32_t rb = (a & 0xFF00FFu) + (b & 0xFF00FFu) + (c & 0xFF00FFu) + (d & 0xFF00FFu);
+            uint32_t g = (a & 0xFF00u) + (b & 0xFF00u) + (c & 0xFF00u) + (d & 0xFF00u);
+            row[x] = ((rb >> 2) & 0xFF00FFu) | ((g >> 2) & 0xFF00u);
         }
     }
 }
 
 void SplitRGB(TPLines& dst, int dstW, TBitmap& pic, int dx, int dy, int s, uint32_t bg) {
     int h = Height(dst), pw = pic.Width(), ph = pic.Height();
+    TPLines src;
+    BitmapToLines(src, pic);
     auto at = [&](int px, int py, int shift) -> uint32_t {
         if (px < 0 || py < 0 || px >= pw || py >= ph) return Channel(bg, shift);
-        return Channel(pic.Row32(py)[px], shift);
+        return Channel(src[static_cast<size_t>(py)][px], shift);
     };
     for (int y = 0; y < h; ++y) {
         uint32_t* d = dst[static_cast<size_t>(y)];
@@ -231,6 +235,8 @@ void RotatePicture(TPLines& dst, int dstW, TBitmap& pic, int angle, uint32_t bg)
     int64_t S = static_cast<int64_t>(std::nearbyint(std::sin(a) * 65536));
     int64_t C = static_cast<int64_t>(std::nearbyint(std::cos(a) * 65536));
     int64_t cx = w / 2, cy = h / 2;
+    TPLines src;
+    BitmapToLines(src, pic);
     for (int y = 0; y < rows; ++y) {
         int64_t u = -(cx * C) - (y - cy) * S + cx * 65536;
         int64_t v = (y - cy) * C - cx * S + cy * 65536;
@@ -238,7 +244,7 @@ void RotatePicture(TPLines& dst, int dstW, TBitmap& pic, int angle, uint32_t bg)
         for (int x = 0; x < cols; ++x, u += C, v += S) {
             // Positions left of or above the picture are negative and fall outside like those beyond it.
             int64_t sx = u >> 16, sy = v >> 16;
-            d[x] = (u < 0 || v < 0 || sx >= w || sy >= h) ? bg : pic.Row32(static_cast<int>(sy))[sx];
+            d[x] = (u < 0 || v < 0 || sx >= w || sy >= h) ? bg : src[static_cast<size_t>(sy)][sx];
         }
     }
 }
@@ -247,13 +253,15 @@ void Spray(TPLines& dst, int dstW, TBitmap& pic, int radius) {
     int w = pic.Width(), h = pic.Height();
     if (w <= 0 || h <= 0) return;
     int rows = std::min(Height(dst), h), cols = std::min(dstW, w);
+    TPLines src;
+    BitmapToLines(src, pic);
     for (int y = 0; y < rows; ++y) {
         uint32_t* d = dst[static_cast<size_t>(y)];
         for (int x = 0; x < cols; ++x) {
             int r = Random(radius);
             int sx = ClampRange(x + r - Random(2 * r), 0, w - 1);
             int sy = ClampRange(y + r - Random(2 * r), 0, h - 1);
-            d[x] = pic.Row32(sy)[sx];
+            d[x] = src[static_cast<size_t>(sy)][sx];
         }
     }
 }
@@ -292,6 +300,8 @@ void Fisheye(TPLines& dst, int dstW, TBitmap& pic, double p) {
     int rows = std::min(Height(dst), h), cols = std::min(dstW, w);
     double cx = w / 2, cy = h / 2;
     double R = std::max(dstW, Height(dst)) * p;
+    TPLines lines;
+    BitmapToLines(lines, pic);
     for (int y = 0; y <= rows - 2; y += 2) {
         for (int x = 0; x <= cols - 2; x += 2) {
             double ddx = x - cx, ddy = y - cy;
@@ -304,7 +314,7 @@ void Fisheye(TPLines& dst, int dstW, TBitmap& pic, double p) {
                 // Near the radius the position runs away to infinity; such pixels show the centre.
                 if (!std::isfinite(sx) || !std::isfinite(sy)) sx = cx, sy = cy;
             }
-            Block2(dst, dstW, x, y, Bilinear(pic, sx, sy));
+            Block2(dst, dstW, x, y, Bilinear(lines, w, sx, sy));
         }
     }
 }
@@ -314,6 +324,8 @@ void Twist(TPLines& dst, int dstW, TBitmap& pic, int t) {
     if (w <= 0 || h <= 0 || t == 0) return;
     int rows = std::min(Height(dst), h), cols = std::min(dstW, w);
     double cx = (w - 1) / 2, cy = (h - 1) / 2;
+    TPLines lines;
+    BitmapToLines(lines, pic);
     for (int y = 0; y <= rows - 2; y += 2) {
         for (int x = 0; x <= cols - 2; x += 2) {
             double ddx = x - cx, ddy = y - cy;
@@ -324,7 +336,7 @@ void Twist(TPLines& dst, int dstW, TBitmap& pic, int t) {
                 sx = cx + r * std::cos(theta);
                 sy = cy + r * std::sin(theta);
             }
-            Block2(dst, dstW, x, y, Bilinear(pic, sx, sy));
+            Block2(dst, dstW, x, y, Bilinear(lines, w, sx, sy));
         }
     }
 }
@@ -335,14 +347,15 @@ void Wave(TPLines& dst, int dstW, TBitmap& pic, const std::array<int, 256>& amp,
     int rows = std::min(Height(dst), h), cols = std::min(dstW, w);
     std::array<int, 256> shift{};
     for (int i = 0; i < 256; ++i) shift[static_cast<size_t>(i)] = static_cast<int>(std::nearbyint(amp[static_cast<size_t>(i)] * f));
+    // The source column of every column, once per frame.
+    std::vector<int> column(static_cast<size_t>(std::max(cols, 0)));
+    for (int x = 0; x < cols; ++x)
+        column[static_cast<size_t>(x)] = kind == 1 ? x : Mod(int64_t(x) + shift[static_cast<size_t>(x % 256)], w);
     for (int y = 0; y < rows; ++y) {
         int sy = kind == 2 ? y : Mod(int64_t(y) + shift[static_cast<size_t>(y % 256)], h);
         const uint32_t* src = pic.Row32(sy);
         uint32_t* d = dst[static_cast<size_t>(y)];
-        for (int x = 1 - y % 2; x <= cols - 2; x += 2) {
-            int sx = kind == 1 ? x : Mod(int64_t(x) + shift[static_cast<size_t>(x % 256)], w);
-            d[x] = d[x + 1] = src[sx];
-        }
+        for (int x = 1 - y % 2; x <= cols - 2; x += 2) d[x] = d[x + 1] = src[column[static_cast<size_t>(x)]];
     }
 }
 

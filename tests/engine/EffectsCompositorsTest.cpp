@@ -417,6 +417,32 @@ TEST(EffectsPixel, LightAndNoiseRows) {
     EXPECT_EQ(ch.At(3, 2), pic.Row32(1)[1]);
 }
 
+// The blur adds the channels side by side; one channel at a time gives the same, in place.
+TEST(EffectsPixel, SplitBlurMatchesChannelByChannel) {
+    for (int s : {1, 2, 5}) {
+        TBitmap pic;
+        Pattern(pic, 23, 17, s);
+        TDest fast(23, 17, 0), ref(23, 17, 0);
+        ComposeOnBackground(fast.lines, 23, pic, kBg, 0, 0);
+        ComposeOnBackground(ref.lines, 23, pic, kBg, 0, 0);
+        SplitBlur(fast.lines, 23, s);
+        for (int y = 0; y < 17; ++y)
+            for (int x = 0; x < 23; ++x) {
+                int l = std::max(0, x - s), r = std::min(22, x + s), u = std::max(0, y - s), d = std::min(16, y + s);
+                uint32_t q[4] = {ref.At(r, d), ref.At(r, u), ref.At(l, d), ref.At(l, u)};
+                uint32_t out = 0;
+                for (int sh = 0; sh <= 16; sh += 8) {
+                    uint32_t sum = 0;
+                    for (uint32_t v : q) sum += (v >> sh) & 0xFF;
+                    out |= (sum / 4) << sh;
+                }
+                ref.bmp.Row32(y)[x] = out;
+            }
+        for (int y = 0; y < 17; ++y)
+            for (int x = 0; x < 23; ++x) ASSERT_EQ(fast.At(x, y), ref.At(x, y)) << s << " at " << x << "," << y;
+    }
+}
+
 // The light effects' arithmetic form gives exactly what their tables give.
 TEST(EffectsPixel, LightArithmeticMatchesTheTables) {
     TBitmap pic;
