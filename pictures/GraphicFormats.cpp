@@ -639,7 +639,7 @@ void TPCXGraphic::LoadFromStream(TStream& stream) {
     if (encoding == 1) {
         const uint8_t* src = data.data();
         TPCXRLE().Decode(src, pixels.data(), dataSize, unpacked);
-    } else {
+    } else if (dataSize > 0) {
         std::memcpy(pixels.data(), data.data(), static_cast<size_t>(std::min(dataSize, unpacked)));
     }
 

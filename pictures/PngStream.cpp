@@ -389,7 +389,8 @@ namespace {
 // A grey sample of a low bit depth as the 8-bit level its palette ramp shows.
 uint32_t GreyLevel(uint32_t v, int depth) {
     if (depth > 8) return (v >> 8) & 0xFF;
-    if (depth == 8) return v & 0xFF;
+    // Depths are checked with the image data; a key met before it may carry any depth.
+    if (depth == 8 || depth <= 0) return v & 0xFF;
     const uint32_t max = (1u << depth) - 1;
     return (v & max) * 255 / max;
 }
@@ -454,6 +455,8 @@ void TPngReadStream::ReadText() {
         keyword.push_back(static_cast<char>(c));
     }
     if (keyword == "Comment") {
+        // A length beyond the stream's end is a cut file: nothing is allocated for bytes not there.
+        if (remaining_ > ByteCount() - Consumed()) return;
         if (!Comment.empty()) Comment += "\r\n";
         std::string text(static_cast<size_t>(remaining_), '\0');
         if (remaining_ > 0 && ReadBytes(text.data(), remaining_) != remaining_) return;
@@ -477,7 +480,7 @@ void TPngReadStream::ReadPrivate() {
     if (ChunkByte() == 1 && IndexedGrey) greyIndexed_ = true;
     if (ChunkWord() == 3 && PrivateRecord) {
         const uint32_t n = ChunkLong();
-        if (n > remaining_) return;
+        if (n > remaining_ || n > ByteCount() - Consumed()) return;
         PrivateRecord->Text.assign(n, '\0');
         if (n > 0 && ReadBytes(PrivateRecord->Text.data(), n) != static_cast<int64_t>(n)) return;
         remaining_ -= n;
