@@ -190,8 +190,11 @@ void MixerLoop() {
             for (auto& [h, ch] : g_channels)
                 if (!ch->Decode() && ch->State == PlayState::Playing) playing.push_back(ch);
         }
+        // Unpaced, an idle mixer would spin writing silence; it rests instead until something plays.
+        if (playing.empty() && !dev.output->Paced()) std::this_thread::sleep_for(std::chrono::milliseconds(5));
         for (auto& ch : playing)
-            if (!ch->Freed && ch->State == PlayState::Playing) MixChannel(*ch, mix.data(), kPeriodFrames, dev.freq, due, raw, conv);
+            if (!ch->Freed && ch->State == PlayState::Playing)
+                MixChannel(*ch, mix.data(), kPeriodFrames, dev.freq, due, raw, conv);
         playing.clear();
         float gain[2] = {dev.master, dev.master};
         if (auto proc = dev.gain.load()) {

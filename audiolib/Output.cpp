@@ -46,6 +46,7 @@ public:
     }
     void Close() override {}
     std::string Description() const override { return paced_ ? "Null output" : "Null output (unpaced)"; }
+    bool Paced() const override { return paced_; }
 
 private:
     Pacer pacer_;

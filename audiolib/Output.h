@@ -17,6 +17,8 @@ public:
     virtual void Close() = 0;
     virtual std::string Description() const = 0;
     virtual uint32_t LatencyMs() const { return 0; }
+    // False for the unpaced null output, which writes as fast as the mixer can go.
+    virtual bool Paced() const { return true; }
 };
 
 // The output that a LUMORA_AUDIO_OUTPUT value selects ("" and "alsa" the default ALSA device,

@@ -139,6 +139,19 @@ TEST_F(PluginHost, CounterPatternComesOutExactlyAcrossRingTurnsAndEndsOnce) {
     EXPECT_EQ(bad, 0u);
 }
 
+TEST_F(PluginHost, AFileShorterThanThePrebufferStillPlaysAndEnds) {
+    TAudioPlayer player;
+    ASSERT_EQ(LoadWinampPlugin("in_test.so"), 0);
+    int ends = 0;
+    player.OnPlayEnd = [&](TObject*) { ++ends; };
+    // 50 ms of audio never fills the two blocks the output waits for before it starts.
+    ASSERT_TRUE(player.Open(Track("short.tst", "44100 2 16 2205")));
+    player.Play();
+    ASSERT_TRUE(PumpUntil([&] { return ends > 0; }, 5000));
+    EXPECT_TRUE(OutputStarted());
+    EXPECT_EQ(player.Mode(), plmStopped);
+}
+
 TEST_F(PluginHost, MisbehavingPlugInIsRefusedWithoutHarm) {
     TAudioPlayer player;
     ASSERT_EQ(LoadWinampPlugin("in_badformat.so"), 0);
