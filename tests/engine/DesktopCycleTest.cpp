@@ -55,9 +55,7 @@ TEST(DesktopCycleTest, WithoutEffectsPicturesStandWholeOncePerIntervalAndAWaitin
     std::vector<std::string> played;
     TSaverExtras extras;
     extras.PlayTrack = [&](TDesktopWindow&, const std::string& name) { played.push_back(name); };
-    SetSaverExtras(extras);
-    TDesktopWindow& w = h.Open();
-    SetSaverExtras({});
+    TDesktopWindow& w = h.Open(extras);
     auto centre = [&] { return h.FormPixel(160, 120); };
     h.Run(100); // the first tick
     EXPECT_EQ(centre(), Px(clRed));
@@ -81,9 +79,7 @@ TEST(DesktopCycleTest, TrackAskedForDuringAChangeStartsWhenItEnds) {
     std::vector<std::string> played;
     TSaverExtras extras;
     extras.PlayTrack = [&](TDesktopWindow&, const std::string& name) { played.push_back(name); };
-    SetSaverExtras(extras);
-    TDesktopWindow& w = h.Open();
-    SetSaverExtras({});
+    TDesktopWindow& w = h.Open(extras);
     h.Run(200);
     ASSERT_TRUE(w.Changing());
     w.PlayTrack("x");

@@ -98,8 +98,17 @@ public:
         Set("Setting", "OrdRandom", "0");
     }
 
-    TDesktopWindow& Open() {
+    // Extras the test installed, with a counter of finished changes added (the logo is placed at
+    // the end of every change).
+    TDesktopWindow& Open(TSaverExtras extras = {}) {
+        auto place = extras.PlaceLogo;
+        extras.PlaceLogo = [this, place](TDesktopWindow& w) {
+            ++changesEnded;
+            if (place) place(w);
+        };
+        SetSaverExtras(extras);
         window = std::make_unique<TDesktopWindow>();
+        SetSaverExtras({});
         window->show();
         QCoreApplication::processEvents();
         return *window;
@@ -120,10 +129,11 @@ public:
     // Runs until the next change has started and ended (bounded); returns the virtual time it took.
     uint32_t NextChange(uint32_t limitMs = 60000) {
         uint32_t start = clock.timeGetTime();
-        while (!window->Changing() && clock.timeGetTime() - start < limitMs) Run(10);
-        while (window->Changing() && clock.timeGetTime() - start < limitMs) Run(10);
+        int target = changesEnded + 1;
+        while (changesEnded < target && clock.timeGetTime() - start < limitMs) Run(10);
         return clock.timeGetTime() - start;
     }
+    int changesEnded = 0;
     uint32_t FormPixel(int x, int y) { return window->FormBitmap().Row32(y)[x]; }
 
     VirtualClock clock;
