@@ -68,6 +68,10 @@ QWORD Channel::FilePosition(DWORD) { return Fail(BASS_ERROR_NOTFILE, ~QWORD{0});
 
 void Channel::CollectSyncs(DWORD type, DWORD data, std::vector<PendingSync>& due) {
     std::lock_guard lock(SyncMutex);
+    CollectSyncsLocked(type, data, due);
+}
+
+void Channel::CollectSyncsLocked(DWORD type, DWORD data, std::vector<PendingSync>& due) {
     for (auto it = Syncs.begin(); it != Syncs.end();) {
         if (it->Type == type) {
             due.push_back({it->Handle, Handle, data, it->Proc, it->User});

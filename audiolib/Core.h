@@ -88,6 +88,8 @@ public:
     bool Seek(uint64_t pos);
     void Restart();
     void CollectSyncs(DWORD type, DWORD data, std::vector<PendingSync>& due);
+    // The same with SyncMutex already held by the caller.
+    void CollectSyncsLocked(DWORD type, DWORD data, std::vector<PendingSync>& due);
     // The newest `frames` frames that went to the output (float, interleaved), zeros before any.
     void RecentFrames(float* out, size_t frames);
     void RecordHistory(const float* data, size_t frames);

@@ -552,12 +552,13 @@ HSYNC BASS_ChannelSetSync(DWORD handle, DWORD type, QWORD param, SYNCPROC* proc,
     if (type != BASS_SYNC_END && type != BASS_SYNC_META && type != BASS_SYNC_DOWNLOAD)
         return Fail<HSYNC>(BASS_ERROR_ILLTYPE, 0);
     HSYNC h = NewItemHandle();
-    // A download that has already finished is reported at once rather than never.
+    std::lock_guard lock(ch->SyncMutex);
+    // A download that has already finished is reported at once rather than never; it cannot finish
+    // again, so the sync is not kept.
     if (type == BASS_SYNC_DOWNLOAD && UrlDownloadDone(*ch)) {
         DispatchOne({h, handle, 0, proc, user});
-        if (oneTime) return Ok(h);
+        return Ok(h);
     }
-    std::lock_guard lock(ch->SyncMutex);
     ch->Syncs.push_back({h, type, param, proc, user, oneTime});
     return Ok(h);
 }

@@ -371,23 +371,30 @@ ChannelPtr OpenUrlChannel(const std::string& url, DWORD offset, DWORD flags, DOW
         CURLcode rc = curl_easy_perform(curl);
         HeadersDone(transfer.get()); // an empty body still ends the headers
         if (transfer->proc && rc == CURLE_OK) transfer->proc(nullptr, 0, transfer->user);
-        bool complete;
-        {
-            std::lock_guard lock(transfer->net->mutex);
-            transfer->net->done = true;
-            transfer->net->failed = rc != CURLE_OK;
-            transfer->net->complete = complete = rc == CURLE_OK;
-            transfer->net->cv.notify_all();
-        }
         curl_easy_cleanup(curl);
         curl_slist_free_all(headers);
         curl_slist_free_all(aliases);
-        if (complete) {
-            std::vector<PendingSync> due;
+        auto finish = [&] {
+            std::lock_guard lock(transfer->net->mutex);
+            transfer->net->done = true;
+            transfer->net->failed = rc != CURLE_OK;
+            transfer->net->complete = rc == CURLE_OK;
+            transfer->net->cv.notify_all();
+        };
+        // Completion and the collection of the download syncs happen under the channel's sync lock,
+        // so a sync set at the same moment is called exactly once, by one side or the other.
+        std::vector<PendingSync> due;
+        {
             std::lock_guard lock(transfer->channelMutex);
-            if (auto ch = transfer->channel.lock()) ch->CollectSyncs(BASS_SYNC_DOWNLOAD, 0, due);
-            Dispatch(std::move(due));
+            if (auto ch = transfer->channel.lock()) {
+                std::lock_guard syncs(ch->SyncMutex);
+                finish();
+                if (rc == CURLE_OK) ch->CollectSyncsLocked(BASS_SYNC_DOWNLOAD, 0, due);
+            } else {
+                finish();
+            }
         }
+        Dispatch(std::move(due));
     });
 
     auto net = transfer->net;
