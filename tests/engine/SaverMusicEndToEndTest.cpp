@@ -1,0 +1,143 @@
+// The real program in a real X server: "lumora /s" with music on plays the sound folder into the WAV
+// output, in order and with the gap, while the pictures change and the title stands on the screen.
+#include <gtest/gtest.h>
+
+#include <cmath>
+#include <cstdlib>
+#include <filesystem>
+#include <fstream>
+#include <set>
+#include <sstream>
+
+#include "tests/support/TempDir.h"
+
+namespace lumora {
+namespace {
+
+namespace fs = std::filesystem;
+
+bool HaveTool(const std::string& name) {
+    return std::system(("command -v " + name + " >/dev/null 2>&1").c_str()) == 0;
+}
+
+// The left channel of a 16-bit stereo WAV file.
+std::vector<int16_t> LeftChannel(const std::string& path) {
+    std::string bytes = test::ReadFile(path);
+    std::vector<int16_t> left;
+    size_t at = 12;
+    while (at + 8 <= bytes.size()) {
+        uint32_t size = static_cast<uint8_t>(bytes[at + 4]) | static_cast<uint8_t>(bytes[at + 5]) << 8 |
+                        static_cast<uint8_t>(bytes[at + 6]) << 16 | static_cast<uint32_t>(static_cast<uint8_t>(bytes[at + 7])) << 24;
+        if (bytes.compare(at, 4, "data") == 0) {
+            size_t end = std::min(bytes.size(), at + 8 + size);
+            for (size_t p = at + 8; p + 4 <= end; p += 4)
+                left.push_back(static_cast<int16_t>(static_cast<uint8_t>(bytes[p]) | static_cast<uint8_t>(bytes[p + 1]) << 8));
+            break;
+        }
+        at += 8 + size + (size & 1);
+    }
+    return left;
+}
+
+// Stretches of sound and silence in 50 ms windows: frequency from the zero crossings (0 = silence).
+struct Stretch {
+    int Hz;
+    int Ms;
+};
+std::vector<Stretch> Stretches(const std::vector<int16_t>& samples) {
+    const size_t window = 2205;
+    std::vector<Stretch> out;
+    for (size_t w = 0; w + window <= samples.size(); w += window) {
+        double energy = 0;
+        int crossings = 0;
+        for (size_t i = w; i < w + window; ++i) {
+            energy += double(samples[i]) * samples[i];
+            if (i > w && (samples[i - 1] < 0) != (samples[i] < 0)) ++crossings;
+        }
+        int hz = std::sqrt(energy / window) < 200 ? 0 : crossings * 10;
+        // Windows that straddle a start or an end belong to neither kind.
+        bool clean = hz == 0 || hz == 440 || hz == 1320;
+        if (!clean) continue;
+        if (!out.empty() && out.back().Hz == hz) out.back().Ms += 50;
+        else out.push_back({hz, 50});
+    }
+    return out;
+}
+
+// The colour at (x, y) of a binary PPM file (8 or 16 bits per sample) as 0xRRGGBB, or -1.
+long PpmPixel(const std::string& path, int x, int y) {
+    std::ifstream in(path, std::ios::binary);
+    std::string magic;
+    int w = 0, h = 0, max = 0;
+    in >> magic >> w >> h >> max;
+    in.get();
+    if (magic != "P6" || x >= w || y >= h || (max != 255 && max != 65535)) return -1;
+    const int bytes = max == 255 ? 1 : 2;
+    in.seekg(static_cast<std::streamoff>((int64_t(y) * w + x) * 3 * bytes), std::ios::cur);
+    unsigned char rgb[6];
+    if (!in.read(reinterpret_cast<char*>(rgb), 3 * bytes)) return -1;
+    // The high byte of each 16-bit sample comes first.
+    return long(rgb[0]) << 16 | rgb[bytes] << 8 | rgb[2 * bytes];
+}
+
+TEST(SaverMusicEndToEndTest, SaverPlaysTheSoundFolderInOrderWithTheGapWhilePicturesChange) {
+    const fs::path program = fs::path(LUMORA_BINARY_DIR) / "bin" / "lumora";
+    if (!fs::exists(program)) GTEST_SKIP() << "the program is not built: " << program;
+    for (const char* tool : {"xvfb-run", "sox", "import"})
+        if (!HaveTool(tool)) GTEST_SKIP() << tool << " is not installed";
+    test::TempDir dir;
+    fs::create_directories(dir.File("pics"));
+    fs::create_directories(dir.File("music"));
+    auto run = [](const std::string& cmd) { ASSERT_EQ(std::system(cmd.c_str()), 0) << cmd; };
+    run("sox -n -r 44100 -c 2 -b 16 '" + dir.File("music/t1.wav") + "' synth 1 sine 440 vol 0.5");
+    run("sox -n -r 44100 -c 2 -b 16 '" + dir.File("music/t2.wav") + "' synth 1 sine 1320 vol 0.5");
+    run("convert -size 64x48 xc:red '" + dir.File("pics/a.bmp") + "'");
+    run("convert -size 64x48 xc:blue '" + dir.File("pics/b.bmp") + "'");
+    std::ostringstream reg;
+    reg << "REGEDIT4\n\n[HKEY_CURRENT_USER\\Software\\Varenko's Software\\Lumora\\Setting]\n"
+        << "\"Folder\"=\"" << dir.File("pics") << "\"\n\"SoundFolder\"=\"" << dir.File("music") << "\"\n"
+        << "\"UseSound\"=\"1\"\n\"SndInterval\"=\"1\"\n\"Interval\"=\"1\"\n\"OrdRandom\"=\"0\"\n\"SndRandom\"=\"0\"\n"
+        << "\"PosRandom\"=\"0\"\n\"StopOnMouseMove\"=\"0\"\n\n"
+        << "[HKEY_CURRENT_USER\\Software\\Varenko's Software\\Lumora\\LOGO]\n\"LogoImgPos\"=\"0\"\n\n"
+        << "[HKEY_CURRENT_USER\\Software\\Varenko's Software\\Lumora\\Method]\n";
+    // Pictures change at once, one a second.
+    for (int i = 0; i < 88; ++i) reg << "\"Method" << i << "\"=\"0\"\n";
+    dir.WriteFile("reg.reg", reg.str());
+    std::ostringstream script;
+    script << "'" << program.string() << "' /s 2>'" << dir.File("err.txt") << "' &\npid=$!\n"
+           << "for t in 1 2 3 4 5 6; do sleep 0.7; import -window root '" << dir.File("shot") << "'$t.ppm; done\n"
+           << "sleep 3.5\nkill -TERM $pid\nwait $pid\n";
+    dir.WriteFile("run.sh", script.str());
+    run("env LUMORA_REGISTRY='" + dir.File("reg.reg") + "' LUMORA_AUDIO_OUTPUT=wav:'" + dir.File("out.wav") +
+        "' LUMORA_DEVICES=fake:'" + dir.File("dev") + "' QT_QPA_PLATFORM=xcb timeout 120 xvfb-run -a -s " +
+        "'-screen 0 640x480x24' sh '" + dir.File("run.sh") + "'");
+
+    std::vector<Stretch> sound = Stretches(LeftChannel(dir.File("out.wav")));
+    // Leading silence, then t1, the gap, t2, the gap, and t1 again as the list wraps.
+    while (!sound.empty() && sound.front().Hz == 0) sound.erase(sound.begin());
+    ASSERT_GE(sound.size(), 5u) << test::ReadFile(dir.File("err.txt"));
+    EXPECT_EQ(sound[0].Hz, 440);
+    EXPECT_NEAR(sound[0].Ms, 950, 100);
+    EXPECT_EQ(sound[1].Hz, 0);
+    EXPECT_NEAR(sound[1].Ms, 1100, 250);
+    EXPECT_EQ(sound[2].Hz, 1320);
+    EXPECT_NEAR(sound[2].Ms, 950, 100);
+    EXPECT_EQ(sound[3].Hz, 0);
+    EXPECT_NEAR(sound[3].Ms, 1100, 250);
+    EXPECT_EQ(sound[4].Hz, 440);
+
+    std::set<long> centres;
+    bool titleShown = false;
+    for (int t = 1; t <= 6; ++t) {
+        std::string shot = dir.File("shot" + std::to_string(t) + ".ppm");
+        centres.insert(PpmPixel(shot, 320, 240));
+        // The title's spectrum box (navy) on the bottom edge, centred: 300 wide from x = 170.
+        titleShown = titleShown || PpmPixel(shot, 170 + 43 + 1, 480 - 30 + 20) == 0x000080;
+    }
+    EXPECT_TRUE(centres.count(0xFF0000)) << "the red picture was shown";
+    EXPECT_TRUE(centres.count(0x0000FF)) << "the blue picture was shown";
+    EXPECT_TRUE(titleShown);
+}
+
+} // namespace
+} // namespace lumora
