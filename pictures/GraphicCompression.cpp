@@ -159,10 +159,25 @@ int64_t TPackbitsRLE::Decode(const uint8_t*& source, uint8_t* dest, int64_t pack
     const uint8_t* const sEnd = source + std::max<int64_t>(packedSize, 0);
     uint8_t* out = dest;
     uint8_t* const outEnd = dest + std::max<int64_t>(unpackedSize, 0);
+    // Away from both ends a packet (at most 128 bytes) is copied in whole 16-byte pieces; the few
+    // bytes written beyond it are overwritten by the packets that follow.
+    while (sEnd - s > 130 && outEnd - out > 144) {
+        const int n = static_cast<int8_t>(*s++);
+        if (n >= 0) {
+            for (int i = 0; i <= n; i += 16) std::memcpy(out + i, s + i, 16);
+            out += n + 1;
+            s += n + 1;
+        } else if (n != -128) {
+            uint8_t fill[16];
+            std::memset(fill, *s++, 16);
+            for (int i = 0; i < 1 - n; i += 16) std::memcpy(out + i, fill, 16);
+            out += 1 - n;
+        }
+    }
     while (s < sEnd && out < outEnd) {
         int n = static_cast<int8_t>(*s++);
         if (n >= 0) {
-            int64_t count = std::min<int64_t>({n + 1, sEnd - s, outEnd - out});
+            int64_t count = std::min<int64_t>(std::min<int64_t>(n + 1, sEnd - s), outEnd - out);
             std::memcpy(out, s, static_cast<size_t>(count));
             out += count;
             s += count;

@@ -10,8 +10,8 @@ class TDecoder {
 public:
     virtual ~TDecoder() = default;
     // Decodes up to packedSize bytes from source into at most unpackedSize bytes of dest; source is
-    // advanced past the bytes used. Returns the number of bytes written; bytes not reached are left as
-    // they were, so callers hand in a zeroed buffer.
+    // advanced past the bytes used. Returns the number of bytes decoded; the bytes after them are
+    // unspecified (a decoder may copy in whole pieces), so callers clear them when data runs short.
     virtual int64_t Decode(const uint8_t*& source, uint8_t* dest, int64_t packedSize, int64_t unpackedSize) = 0;
     // None of the loaders encodes; the slot is kept so the decoder family stays one interface.
     virtual void Encode() {}

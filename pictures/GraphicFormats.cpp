@@ -729,7 +729,9 @@ void TGIFGraphic::LoadFromStream(TStream& stream) {
     const int64_t total = static_cast<int64_t>(width) * height;
     std::vector<uint8_t> pixels(static_cast<size_t>(total), 0);
     const uint8_t* src = data.data();
-    lzw.Decode(src, pixels.data(), static_cast<int64_t>(data.size()), total);
+    const int64_t decoded = lzw.Decode(src, pixels.data(), static_cast<int64_t>(data.size()), total);
+    // Pixels the data did not reach show colour 0.
+    std::memset(pixels.data() + decoded, 0, static_cast<size_t>(total - decoded));
 
     auto place = [&](int y, int from) {
         std::memcpy(ScanLine(y), pixels.data() + static_cast<int64_t>(from) * width, static_cast<size_t>(width));
