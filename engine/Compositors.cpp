@@ -81,6 +81,8 @@ struct TComposer {
 
     // Region() for the plain blend at weight w, four pixels at a time where the CPU allows.
     void RegionBlend(const TRect& region, TSource sa, TSource sb, int w);
+    template <class K4, class K1>
+    void RegionWide(const TRect& region, TSource sa, TSource sb, K4 k4, K1 k1);
 
     // The regions of a blend with their delays: fn(region, a, b, delay, isOverlap).
     template <class Fn>
@@ -117,9 +119,10 @@ inline uint32_t BlendPixel(uint32_t a, uint32_t b, int w) {
 }
 
 
-void TComposer::RegionBlend(const TRect& region, TSource sa, TSource sb, int w) {
 #if defined(__SSE2__)
-    // The same walk as Region(); rows are split into runs of four phase pixels and a scalar tail.
+// The same walk as Region(), with rows split into runs of four phase pixels (k4) and a tail (k1).
+template <class K4, class K1>
+void TComposer::RegionWide(const TRect& region, TSource sa, TSource sb, K4 k4, K1 k1) {
     if (region.IsEmpty()) return;
     TRect clip = IntersectRect(region, TRect{0, 0, dstW, dstH});
     if (sa == srcOld || sb == srcOld) clip = IntersectRect(clip, OldRect());
@@ -132,7 +135,6 @@ void TComposer::RegionBlend(const TRect& region, TSource sa, TSource sb, int w) 
     if (x0 >= clip.Right) return;
     int count = (clip.Right - x0 + 1) / 2;
     int span = clip.Right - x0; // pixels readable from x0 on
-    const __m128i wv = _mm_set1_epi16(static_cast<int16_t>(w));
     const __m128i bgv = _mm_set1_epi32(static_cast<int>(bg));
     for (int y = y0; y < clip.Bottom; y += 2) {
         uint32_t* d = dst[static_cast<size_t>(y)] + x0;
@@ -144,13 +146,26 @@ void TComposer::RegionBlend(const TRect& region, TSource sa, TSource sb, int w) 
         for (; 2 * i + 8 <= span; i += 4) {
             __m128i a = pa ? Evens(pa + 2 * i) : bgv;
             __m128i b = pb ? Evens(pb + 2 * i) : bgv;
-            StoreEvens(d + 2 * i, Blend4(a, b, wv));
+            StoreEvens(d + 2 * i, k4(a, b));
         }
         for (; i < count; ++i) {
             uint32_t a = pa ? pa[2 * i] : bg, b = pb ? pb[2 * i] : bg;
-            d[2 * i] = (d[2 * i] & 0xFF000000u) | BlendPixel(a, b, w);
+            d[2 * i] = (d[2 * i] & 0xFF000000u) | k1(a, b);
         }
     }
+}
+#else
+template <class K4, class K1>
+void TComposer::RegionWide(const TRect& region, TSource sa, TSource sb, K4, K1 k1) {
+    Region(region, sa, sb, k1);
+}
+#endif
+
+void TComposer::RegionBlend(const TRect& region, TSource sa, TSource sb, int w) {
+#if defined(__SSE2__)
+    const __m128i wv = _mm_set1_epi16(static_cast<int16_t>(w));
+    RegionWide(region, sa, sb, [wv](__m128i a, __m128i b) { return Blend4(a, b, wv); },
+               [w](uint32_t a, uint32_t b) { return BlendPixel(a, b, w); });
 #else
     Region(region, sa, sb, [w](uint32_t pa, uint32_t pb) { return BlendPixel(pa, pb, w); });
 #endif
@@ -171,10 +186,24 @@ void Blend(TComposer& c, int level, int mode, bool colorThrough) {
         int w = mode == bkDelayed ? DelayWeight(level, delay) : KindWeight(level, mode);
         if (overlap && colorThrough) {
             int t = mode == bkDelayed ? level - 256 : level;
-            c.Region(r, a, b, [t](uint32_t pa, uint32_t pb) {
+            auto k1 = [t](uint32_t pa, uint32_t pb) {
                 bool keep = int(pa & 0xFF) >= t || int((pa >> 8) & 0xFF) >= t || int((pa >> 16) & 0xFF) >= t;
                 return (keep ? pa : pb) & 0xFFFFFFu;
-            });
+            };
+#if defined(__SSE2__)
+            const __m128i rgb = _mm_set1_epi32(0x00FFFFFF), zero = _mm_setzero_si128();
+            const __m128i tv = _mm_set1_epi8(static_cast<char>(std::clamp(t, 0, 255)));
+            c.RegionWide(r, a, b, [=](__m128i pa, __m128i pb) {
+                if (t <= 0) return _mm_and_si128(pa, rgb);
+                if (t > 255) return _mm_and_si128(pb, rgb);
+                // Bytes of the old pixel at or above the threshold; none of them: the new pixel.
+                __m128i ge = _mm_and_si128(_mm_cmpeq_epi8(_mm_max_epu8(pa, tv), pa), rgb);
+                __m128i none = _mm_cmpeq_epi32(ge, zero);
+                return _mm_and_si128(_mm_or_si128(_mm_andnot_si128(none, pa), _mm_and_si128(none, pb)), rgb);
+            }, k1);
+#else
+            c.Region(r, a, b, k1);
+#endif
             return;
         }
         c.RegionBlend(r, a, b, w);
@@ -219,17 +248,32 @@ void CompositeBlendRGB(TPLines& dst, int dstW, TBitmap& oldPic, TBitmap& newPic,
     int shift = channelMode == 1 ? 16 : channelMode == 2 ? 8 : 0;
     const int16_t* in = t.FadeIn.data() + 255;
     const int16_t* out = t.FadeOut.data() + 255;
-    c.ForEachRegion([&](const TRect& r, TSource a, TSource b, int, bool) {
-        c.Region(r, a, b, [&](uint32_t pa, uint32_t pb) {
-            uint32_t result = 0;
-            for (int s = 0; s <= 16; s += 8) {
-                int ca = (pa >> s) & 0xFF, cb = (pb >> s) & 0xFF;
-                int v = s == shift ? ca + ((level * (cb - ca)) >> 8) : out[ca] + in[cb];
-                result |= (static_cast<uint32_t>(v) & 0xFF) << s;
-            }
-            return result;
-        });
-    });
+    auto k1 = [&](uint32_t pa, uint32_t pb) {
+        uint32_t result = 0;
+        for (int s = 0; s <= 16; s += 8) {
+            int ca = (pa >> s) & 0xFF, cb = (pb >> s) & 0xFF;
+            int v = s == shift ? ca + ((level * (cb - ca)) >> 8) : out[ca] + in[cb];
+            result |= (static_cast<uint32_t>(v) & 0xFF) << s;
+        }
+        return result;
+    };
+#if defined(__SSE2__)
+    // The faded channels are blends too: to black at weight 2L below level 128, from black at
+    // weight 2L - 256 from there on.
+    const __m128i sel = _mm_set1_epi32(static_cast<int>(0xFFu << shift)), rgb = _mm_set1_epi32(0x00FFFFFF);
+    const __m128i zero = _mm_setzero_si128();
+    const __m128i wl = _mm_set1_epi16(static_cast<int16_t>(level));
+    const __m128i wf = _mm_set1_epi16(static_cast<int16_t>(level < 128 ? 2 * level : 2 * level - 256));
+    const bool fadingOut = level < 128;
+    auto k4 = [=](__m128i pa, __m128i pb) {
+        __m128i chosen = Blend4(pa, pb, wl);
+        __m128i faded = fadingOut ? Blend4(pa, zero, wf) : Blend4(zero, pb, wf);
+        return _mm_or_si128(_mm_and_si128(chosen, sel), _mm_andnot_si128(sel, _mm_and_si128(faded, rgb)));
+    };
+    c.ForEachRegion([&](const TRect& r, TSource a, TSource b, int, bool) { c.RegionWide(r, a, b, k4, k1); });
+#else
+    c.ForEachRegion([&](const TRect& r, TSource a, TSource b, int, bool) { c.Region(r, a, b, k1); });
+#endif
 }
 
 void ComposeOnBackground(TPLines& dst, int dstW, TBitmap& src, TColor bg, int dy, int dx) {

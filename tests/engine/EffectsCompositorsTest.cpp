@@ -173,6 +173,39 @@ TEST(EffectsCompositors, ChannelBlendGoesThroughBlackOnTheOtherChannels) {
     EXPECT_EQ(t.FadeIn[255 + 200], 0);
 }
 
+// Wide pictures take the four-pixel paths; every level gives what the one-pixel rules give.
+TEST(EffectsCompositors, ChannelBlendAndColorThroughMatchTheirRules) {
+    TBitmap o, n;
+    Pattern(o, 37, 6, 4);
+    Pattern(n, 37, 6, 13);
+    for (int level = 0; level <= 256; level += 5) {
+        auto t = ChannelBlendTables(level);
+        for (int mode = 0; mode < 3; ++mode) {
+            TDest d(37, 6, 0);
+            for (int f = 0; f < 4; ++f) CompositeBlendRGB(d.lines, 37, o, n, TComposeGeometry{}, f, kBg, level, mode);
+            int shift = mode == 1 ? 16 : mode == 2 ? 8 : 0;
+            for (int y = 0; y < 6; ++y)
+                for (int x = 0; x < 37; ++x) {
+                    uint32_t a = o.Row32(y)[x], b = n.Row32(y)[x], want = 0;
+                    for (int s = 0; s <= 16; s += 8) {
+                        int ca = (a >> s) & 0xFF, cb = (b >> s) & 0xFF;
+                        int v = s == shift ? ca + ((level * (cb - ca)) >> 8) : t.FadeOut[255 + ca] + t.FadeIn[255 + cb];
+                        want |= (uint32_t(v) & 0xFF) << s;
+                    }
+                    ASSERT_EQ(d.At(x, y), want) << level << " mode " << mode << " at " << x << "," << y;
+                }
+        }
+        TDest c(37, 6, 0);
+        for (int f = 0; f < 4; ++f) ColorThrough(c.lines, 37, o, n, TComposeGeometry{}, f, kBg, level);
+        for (int y = 0; y < 6; ++y)
+            for (int x = 0; x < 37; ++x) {
+                uint32_t a = o.Row32(y)[x];
+                bool keep = int(a & 0xFF) >= level || int((a >> 8) & 0xFF) >= level || int((a >> 16) & 0xFF) >= level;
+                ASSERT_EQ(c.At(x, y), keep ? a : n.Row32(y)[x]) << level << " at " << x << "," << y;
+            }
+    }
+}
+
 TEST(EffectsCompositors, ComposeOnBackgroundClipsItsSource) {
     TBitmap s;
     Pattern(s, 5, 4, 3);
