@@ -1,6 +1,8 @@
 // The reading thread's work on untrusted bytes: decode by extension (the first byte picks one of
 // the registered picture classes), fall back to the notice, then scale for a monitor by each size
 // mode. Nothing may crash, and the result is always a pf32bit picture within the budget.
+#include <QGuiApplication>
+
 #include <cstddef>
 #include <cstdint>
 #include <cstdlib>
@@ -12,6 +14,12 @@
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     using namespace lumora;
     static const bool ready = [] {
+        // The notice is drawn with a font, which needs the application object.
+        setenv("QT_QPA_PLATFORM", "offscreen", 1);
+        static int argc = 1;
+        static char name[] = "fuzz_imgread";
+        static char* argv[] = {name, nullptr};
+        new QGuiApplication(argc, argv);
         RegisterPictureFormats();
         // Keep every allocation small enough for the fuzzer's memory limit.
         SetPixelBudget(int64_t(4) << 20);
