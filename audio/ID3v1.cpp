@@ -5,7 +5,7 @@
 #include <array>
 #include <cstring>
 
-#include "audio/SafeRewrite.h"
+#include "platform/SafeRewrite.h"
 #include "audio/TagText.h"
 
 namespace lumora {

@@ -6,7 +6,7 @@
 #include <set>
 
 #include "audio/ByteReader.h"
-#include "audio/SafeRewrite.h"
+#include "platform/SafeRewrite.h"
 #include "audio/TagText.h"
 
 namespace lumora {

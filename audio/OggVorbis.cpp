@@ -6,7 +6,7 @@
 
 #include "audio/ByteReader.h"
 #include "audio/ID3v2.h"
-#include "audio/SafeRewrite.h"
+#include "platform/SafeRewrite.h"
 #include "audio/TagText.h"
 
 namespace lumora {

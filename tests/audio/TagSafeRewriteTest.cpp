@@ -9,7 +9,7 @@
 #include <set>
 
 #include "audio/ID3v2.h"
-#include "audio/SafeRewrite.h"
+#include "platform/SafeRewrite.h"
 #include "tests/audio/TagTestUtil.h"
 
 namespace lumora {

@@ -1,4 +1,4 @@
-#include "audio/SafeRewrite.h"
+#include "platform/SafeRewrite.h"
 
 #include <fcntl.h>
 #include <sys/stat.h>
