@@ -61,8 +61,9 @@ void DownloadSyncProc(HSYNC, DWORD channel, DWORD, void* user) {
 void MetaSyncProc(HSYNC, DWORD channel, DWORD, void* user) {
     const char* meta = BASS_ChannelGetTags ? BASS_ChannelGetTags(channel, BASS_TAG_META) : nullptr;
     if (!meta) return;
+    // ICY metadata is one string; the metadata of an Ogg stream is a list of comments.
     std::string title;
-    std::string text(meta, TagListLength(meta, kTagListLimit));
+    std::string text(meta, strnlen(meta, kTagListLimit));
     if (!StreamTitleOf(text, title)) {
         std::string value;
         if (!TagValue(TagListItems(meta, kTagListLimit), "TITLE=", value)) return;
@@ -80,12 +81,10 @@ void MetaSyncProc(HSYNC, DWORD channel, DWORD, void* user) {
 
 size_t TagListLength(const char* list, size_t limit) {
     if (!list) return 0;
-    size_t i = 0;
-    while (i + 1 < limit && !(list[i] == 0 && (i == 0 || list[i - 1] == 0))) {
-        if (list[i] == 0 && list[i + 1] == 0) return i + 1;
-        ++i;
-    }
-    return std::min(i, limit);
+    // The list ends at its empty string: a zero at the start or right after another zero.
+    for (size_t i = 0; i < limit; ++i)
+        if (list[i] == 0 && (i == 0 || list[i - 1] == 0)) return i;
+    return limit;
 }
 
 std::vector<std::string> TagListItems(const char* list, size_t limit) {
@@ -568,7 +567,7 @@ bool TAudioPlayer::Open(const std::string& name) {
             newInfo.BitRate = IcyBitRate(TagListItems(icyTags_, kTagListLimit));
             const char* meta = BASS_ChannelGetTags(source_, BASS_TAG_META);
             std::string title;
-            if (meta && StreamTitleOf(std::string(meta, TagListLength(meta, kTagListLimit)), title))
+            if (meta && StreamTitleOf(std::string(meta, strnlen(meta, kTagListLimit)), title))
                 newInfo.Title = title;
             BASS_ChannelSetSync(source_, BASS_SYNC_META, 0, MetaSyncProc, WindowUser(window_->Handle()));
         }

@@ -184,8 +184,8 @@ private:
 
 // ---- Parsing the player does on what the library hands it (bounded, safe on bad input) ----
 
-// Size of a tag list of zero-terminated strings ended by an empty one, at most `limit` bytes; the
-// list is cut at the limit when its end is not found.
+// Bytes of a tag list of zero-terminated strings ended by an empty one, up to (not counting) the
+// empty one; at most `limit` when its end is not found there.
 size_t TagListLength(const char* list, size_t limit);
 // The items of such a list.
 std::vector<std::string> TagListItems(const char* list, size_t limit);

@@ -8,6 +8,7 @@
 #include <chrono>
 #include <condition_variable>
 #include <cstring>
+#include <deque>
 #include <thread>
 
 #include "audiolib/Decoder.h"
@@ -128,8 +129,14 @@ public:
             break;
         case BASS_TAG_META:
             if (!net_->meta.empty()) {
-                metaCopy_ = net_->meta;
-                return metaCopy_.c_str();
+                // One string, ended by two zero bytes so a reader that takes it for a list stops too.
+                // Earlier copies stay alive for a while: another thread may still be reading one.
+                std::string copy = net_->meta + '\0';
+                if (metaCopies_.empty() || metaCopies_.back() != copy) {
+                    metaCopies_.push_back(std::move(copy));
+                    if (metaCopies_.size() > 16) metaCopies_.pop_front();
+                }
+                return metaCopies_.back().c_str();
             }
             break;
         case BASS_TAG_OGG:
@@ -206,7 +213,7 @@ private:
     std::thread decodeThread_;
     std::thread download_;
     std::string metadata_;
-    std::string metaCopy_;
+    std::deque<std::string> metaCopies_;
     std::vector<uint8_t> id3v1_, id3v2_;
 };
 

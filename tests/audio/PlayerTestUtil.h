@@ -308,6 +308,18 @@ inline const char* GetTags(DWORD, DWORD) { return nullptr; }
 inline QWORD GetFilePosition(DWORD, DWORD) { return ~QWORD{0}; }
 inline DWORD GetData(DWORD, void*, DWORD) { return ~DWORD{0}; }
 inline BOOL Attributes(DWORD, int, int, int) { return 1; }
+inline const char* CdDriveDescription(DWORD) { return nullptr; } // no drives
+inline DWORD CdDriveLetter(DWORD) { return ~DWORD{0}; }
+inline QWORD CdTrackLength(DWORD, DWORD) { return ~QWORD{0}; }
+inline HSTREAM CdStreamCreateFile(const char* file, DWORD flags) { return Create(file, flags, false); }
+inline HSTREAM WmaStreamCreateFile(BOOL, const void* file, QWORD, QWORD, DWORD flags) {
+    return Create(static_cast<const char*>(file), flags, false);
+}
+inline HDSP SetDSP(DWORD, DSPPROC*, void*, int) { return 7; }
+inline BOOL RemoveItem(DWORD, DWORD) { return 1; }
+inline HFX SetFX(DWORD, DWORD, int) { return 8; }
+inline BOOL FXGetParameters(HFX, void*) { return 0; }
+inline BOOL FXSetParameters(HFX, const void*) { return 0; }
 inline void Unused() {}
 } // namespace fake
 
@@ -356,6 +368,17 @@ public:
             {"BASS_StreamGetFilePosition", reinterpret_cast<void*>(fake::GetFilePosition)},
             {"BASS_ChannelGetData", reinterpret_cast<void*>(fake::GetData)},
             {"BASS_ChannelSetAttributes", reinterpret_cast<void*>(fake::Attributes)},
+            {"BASS_CD_GetDriveDescription", reinterpret_cast<void*>(fake::CdDriveDescription)},
+            {"BASS_CD_GetDriveLetter", reinterpret_cast<void*>(fake::CdDriveLetter)},
+            {"BASS_CD_GetTrackLength", reinterpret_cast<void*>(fake::CdTrackLength)},
+            {"BASS_CD_StreamCreateFile", reinterpret_cast<void*>(fake::CdStreamCreateFile)},
+            {"BASS_WMA_StreamCreateFile", reinterpret_cast<void*>(fake::WmaStreamCreateFile)},
+            {"BASS_ChannelSetDSP", reinterpret_cast<void*>(fake::SetDSP)},
+            {"BASS_ChannelRemoveDSP", reinterpret_cast<void*>(fake::RemoveItem)},
+            {"BASS_ChannelSetFX", reinterpret_cast<void*>(fake::SetFX)},
+            {"BASS_ChannelRemoveFX", reinterpret_cast<void*>(fake::RemoveItem)},
+            {"BASS_FXGetParameters", reinterpret_cast<void*>(fake::FXGetParameters)},
+            {"BASS_FXSetParameters", reinterpret_cast<void*>(fake::FXSetParameters)},
         };
         auto it = table.find(n);
         // Entries the player never calls still have to exist.
