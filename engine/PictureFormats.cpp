@@ -1,6 +1,7 @@
 #include "engine/PictureFormats.h"
 
 #include "framework/JPEG.h"
+#include "pictures/GIFImage.h"
 #include "pictures/GraphicFormats.h"
 #include "pictures/PngImage.h"
 
@@ -14,6 +15,7 @@ void RegisterPictureFormats() {
     RegisterGraphicFormats();
     RegisterJpegFormat();
     RegisterPngFormat();
+    RegisterGifImageFormat();
 }
 
 } // namespace lumora
