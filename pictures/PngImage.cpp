@@ -60,7 +60,35 @@ void TPngImage::LoadFromStream(TStream& stream) {
 }
 
 void TPngImage::SaveToStream(TStream& stream) {
-    if (InUse()) InUse()->SaveToStream(stream);
+    if (Empty()) return;
+    TPngWriteStream writer;
+    writer.Grey = grey_;
+    // The reader ends each comment it reads with a line break; that one is not part of the text,
+    // so a loaded picture saved again keeps its comment as it was instead of growing by a line.
+    writer.Comment = comment_;
+    if (writer.Comment.size() >= 2 && writer.Comment.compare(writer.Comment.size() - 2, 2, "\r\n") == 0)
+        writer.Comment.resize(writer.Comment.size() - 2);
+    writer.Background = background_;
+    writer.TransparentColor = transparentColor_;
+    writer.Gamma = gamma_;
+    writer.SignificantBits = sigBits_;
+    writer.PhysicalUnit = physUnit_;
+    writer.PhysicalX = physX_;
+    writer.PhysicalY = physY_;
+    writer.Time = &time_;
+    writer.Chromaticities = &chromaticities_;
+    writer.GifExtension = &gifExtension_;
+    if (hasAlpha_) writer.AlphaBitmap = AlphaInUse();
+    TBitmap* source = InUse();
+    // Progress reaches this picture's owner while the save runs, on every path out of it.
+    struct ProgressHook {
+        TBitmap* bitmap;
+        TProgressEvent saved;
+        ~ProgressHook() { bitmap->OnProgress = std::move(saved); }
+    } hook{source, source->OnProgress};
+    source->OnProgress = [this](void*, TProgressStage stage, uint8_t percent, bool, const TRect&,
+                                const std::string& msg) { Progress(stage, percent, msg); };
+    writer.Save(*source, stream);
 }
 
 void TPngImage::AssignTo(TBitmap& dest) { dest.Assign(static_cast<TGraphic*>(InUse())); }

@@ -16,7 +16,9 @@ public:
     ~TPngImage() override;
 
     void LoadFromStream(TStream& stream) override;
-    // Until the PNG writer exists, a save writes the bitmap in use in the bitmap's own format.
+    // Writes the bitmap in use as PNG with what the last load found (grey, comment, background,
+    // transparent colour, gamma, significant bits, physical size, the records) and the alpha
+    // bitmap when the picture has alpha. An empty picture writes nothing.
     void SaveToStream(TStream& stream) override;
     void AssignTo(TBitmap& dest) override;
     void Assign(TGraphic* source) override;

@@ -6,6 +6,7 @@
 #include <functional>
 #include <memory>
 #include <string>
+#include <vector>
 
 #include "framework/Graphics.h"
 #include "pictures/GraphicStream.h"
@@ -116,6 +117,75 @@ private:
 
     struct Inflater;
     std::unique_ptr<Inflater> inflater_;
+};
+
+// The PNG writer: encodes one bitmap, with an optional 8-bit alpha bitmap (255 minus alpha per
+// pixel, as the reader makes it), as a PNG data stream.
+class TPngWriteStream : public TCustomGraphicWriteStream {
+public:
+    TPngWriteStream();
+    ~TPngWriteStream() override;
+
+    // Options, set before the save.
+    bool WriteSignature = true;
+    // 0 store only, 1 zlib's default level, 2 fastest, 3 best; others the default level.
+    uint8_t Compression = 1;
+    // 0 adaptive, 1 None, 2 Sub, 3 Up, 4 Average, 5 Paeth; 6 and above None.
+    uint8_t Filter = 1;
+    // 1 Adam7; anything else none.
+    uint8_t Interlace = 0;
+    // Size of the deflate output buffer and so of the IDAT chunks; out of 1..0x3FFFF means 24576.
+    int32_t OutputBufferSize = 32768;
+    bool Grey = false;
+    bool IndexedGrey = false;
+    bool TimeIsNow = true;
+    TColor Background = -1;
+    TColor TransparentColor = -1;
+    std::string Comment;
+    double Gamma = 0;
+    uint32_t SignificantBits = 0;
+    uint8_t PhysicalUnit = 0;
+    uint32_t PhysicalX = 0, PhysicalY = 0;
+    const TPngTime* Time = nullptr;
+    const TPngChromaticities* Chromaticities = nullptr;
+    const TPngGifExtension* GifExtension = nullptr;
+    const TPngPrivateRecord* PrivateRecord = nullptr;
+    TBitmap* AlphaBitmap = nullptr;
+    std::string Key;
+    TPngRowTransformEvent OnRowTransform;
+
+    // What the last save wrote.
+    int ColorType() const { return colorType_; }
+    int SampleDepth() const { return depth_; }
+    bool WroteAlpha() const { return writeAlpha_; }
+    // The filter type of every row written, in order (filled only when ChosenFilters is asked for).
+    std::vector<uint8_t>* ChosenFilters = nullptr;
+
+protected:
+    void SaveImage() override;
+
+private:
+    void Prepare();
+    void WriteChunk(uint32_t type, const uint8_t* data, size_t size);
+    void WriteChunk(uint32_t type, const std::vector<uint8_t>& data) { WriteChunk(type, data.data(), data.size()); }
+    void WriteHeaderChunks();
+    void WriteImageData();
+    void ConvertRow(int y, uint8_t* out);
+    void FlushIdat(size_t bytes);
+    const uint8_t* FilterRow(const uint8_t* raw, const uint8_t* prev, int64_t len);
+    void DeflateBytes(const uint8_t* data, int64_t len, int flush);
+    int GreyOf(TColor color) const;
+    int NearestPaletteIndex(TColor color) const;
+
+    int sourceBits_ = 24, outputBits_ = 24, pngBits_ = 24, depth_ = 8, colorType_ = 2;
+    bool writeGrey_ = false, writeAlpha_ = false, indexedGreyMode_ = false, useAlpha_ = false;
+    uint8_t greyTable_[256] = {};
+    bool invertMono_ = false;
+    int64_t rowBytes_ = 0;
+    int step_ = 0;
+
+    struct Deflater;
+    std::unique_ptr<Deflater> deflater_;
 };
 
 } // namespace lumora
