@@ -159,19 +159,17 @@ private:
                 continue;
             }
             if (noMoreData_) {
-                if (bits_ == 0 && !underrunWarned_) {
+                // Pixels are still wanted but the data has run out.
+                if (!underrunWarned_) {
                     underrunWarned_ = true;
                     Warn("Decoder bit buffer under-run");
                 }
                 return -1;
             }
             const int length = in_.ReadByte();
-            if (length < 0) {
+            if (length <= 0) {
+                zeroLengthSeen_ = length == 0;
                 noMoreData_ = true;
-                return -1;
-            }
-            if (length == 0) {
-                zeroLengthSeen_ = noMoreData_ = true;
                 continue;
             }
             blockLen_ = static_cast<int>(in_.Read(block_, static_cast<size_t>(length)));
