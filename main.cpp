@@ -4,12 +4,16 @@
 
 #if __has_include("dialogs/SaverSettings.h")
 #include "dialogs/SaverSettings.h"
+#include "dialogs/SubDialogs.h"
 #define LUMORA_HAVE_SETTINGS_DIALOG 1
 #endif
 
 int main(int argc, char** argv) {
 #ifdef LUMORA_HAVE_SETTINGS_DIALOG
-    lumora::SetSettingsDialogRunner([] { return lumora::RunSettingsDialog(); });
+    lumora::SetSettingsDialogRunner([] {
+        lumora::InstallSubDialogs();
+        return lumora::RunSettingsDialog();
+    });
 #endif
     return lumora::LumSaverMain(argc, argv);
 }

@@ -44,6 +44,9 @@ struct TSettingsDialogHooks {
     std::function<bool(TSaverSettings&, TFont& font)> PickFont;
     std::function<bool(TSaverSettings&, const std::string& initialFolder, std::string& file)> PickLogo;
     std::function<void(TSaverSettings&)> About;
+    // Plays a file chosen in the sound folder picker in the sound or the MIDI preview, modally
+    // over owner (the picker).
+    std::function<void(TSaverSettings&, QWidget* owner, const std::string& file)> SoundPreview;
 };
 TSettingsDialogHooks& SettingsDialogHooks();
 
