@@ -97,6 +97,29 @@ TEST_F(PlayerReal, WavPlaysOutByteIdenticalInSingleChannelMode) {
     PlaysOutExactly(this, true, in, out_, ends_, modes_, [this] { return MakePlayer(); });
 }
 
+TEST_F(PlayerReal, EffectsChosenBeforePlayReachTheNewPlayChannel) {
+    std::string in = folder_.Dir().File("noise.wav");
+    ASSERT_TRUE(Shell("sox -n -r 44100 -c 2 -b 16 " + in + " synth 0.4 whitenoise vol 0.3"));
+    {
+        auto player = MakePlayer();
+        player->SetSoundEffects(sefEcho);
+        player->SetEchoLevel(32);
+        player->SetEchoLevel(33); // out of range: ignored
+        ASSERT_TRUE(player->Open(in));
+        player->Play();
+        ASSERT_TRUE(PumpUntil([&] { return ends_ > 0; }, 10000));
+        EXPECT_EQ(player->SoundEffects(), sefEcho);
+    }
+    auto played = WavSamples(out_);
+    auto input = WavSamples(in);
+    size_t p0 = FirstSound(played), i0 = FirstSound(input);
+    ASSERT_GE(p0, i0);
+    size_t start = p0 - i0, differ = 0;
+    for (size_t i = 0; i < input.size() && start + i < played.size(); ++i) differ += played[start + i] != input[i];
+    // A 38 % wet echo changes nearly every sample.
+    EXPECT_GT(differ, input.size() / 2);
+}
+
 TEST_F(PlayerReal, PauseHoldsThePositionAndResumeGoesOn) {
     std::string in = folder_.Dir().File("tone.wav");
     ASSERT_TRUE(Shell("sox -n -r 44100 -c 2 -b 16 " + in + " synth 4 sine 440"));
