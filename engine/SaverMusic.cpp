@@ -3,6 +3,7 @@
 #include <QLabel>
 
 #include <algorithm>
+#include <map>
 
 #include "audio/SaveMixer.h"
 #include "engine/Common.h"
@@ -17,9 +18,14 @@ namespace lumora {
 std::unique_ptr<ISaverPlayer> MakeProgramPlayer();
 
 namespace {
-constexpr const char* kObjectName = "lumora-saver-music";
 // Mixer line kinds of SetSourceVolume.
 constexpr int kWaveLine = 1, kSynthLine = 2;
+
+// The music of each live window (main thread only).
+std::map<const TDesktopWindow*, TSaverMusic*>& Musics() {
+    static std::map<const TDesktopWindow*, TSaverMusic*> musics;
+    return musics;
+}
 
 TSaverPlayerFactory& PlayerFactory() {
     static TSaverPlayerFactory factory;
@@ -33,7 +39,8 @@ bool IsMidiTrackExt(const std::string& ext) { return IsMidiExt(ext) || SameText(
 void SetSaverPlayerFactory(TSaverPlayerFactory factory) { PlayerFactory() = std::move(factory); }
 
 TSaverMusic* TSaverMusic::Find(TDesktopWindow& window) {
-    return window.findChild<TSaverMusic*>(kObjectName, Qt::FindDirectChildrenOnly);
+    auto it = Musics().find(&window);
+    return it == Musics().end() ? nullptr : it->second;
 }
 
 TSaverMusic& TSaverMusic::Create(TDesktopWindow& window) {
@@ -41,11 +48,10 @@ TSaverMusic& TSaverMusic::Create(TDesktopWindow& window) {
     return *new TSaverMusic(window);
 }
 
-TSaverMusic::TSaverMusic(TDesktopWindow& window) : QObject(&window), window_(window) {
-    setObjectName(kObjectName);
-}
+TSaverMusic::TSaverMusic(TDesktopWindow& window) : QObject(&window), window_(window) { Musics()[&window] = this; }
 
 TSaverMusic::~TSaverMusic() {
+    Musics().erase(&window_);
     // The window is going away without its orderly close (or after it): nothing may call back into
     // it, and the mixer the saver changed goes back to what the user had.
     MidiFile1.OnMidiEvent = nullptr;
@@ -351,7 +357,7 @@ void TSaverMusic::Timer2Timer() {
 
 // ---- installation ----
 
-void InstallSaverExtras() {
+TSaverExtras MakeSaverExtras() {
     TSaverExtras extras;
     extras.Create = [](TDesktopWindow& w) { TSaverMusic::Create(w).FormCreate(); };
     extras.Show = [](TDesktopWindow& w) {
@@ -369,7 +375,9 @@ void InstallSaverExtras() {
     extras.PlaceLogo = [](TDesktopWindow& w) { TSaverOverlays::Of(w).PlaceLogo(); };
     extras.HideLogo = [](TDesktopWindow& w) { TSaverOverlays::Of(w).HideLogo(); };
     extras.DrawCaption = [](TDesktopWindow& w, TBitmap& picture) { TSaverOverlays::Of(w).DrawCaption(picture); };
-    SetSaverExtras(std::move(extras));
+    return extras;
 }
+
+void InstallSaverExtras() { SetSaverExtras(MakeSaverExtras()); }
 
 } // namespace lumora

@@ -16,11 +16,10 @@
 #include "audio/MidiFile.h"
 #include "audio/MidiOut.h"
 #include "audio/SoundEffects.h"
+#include "engine/Desktop.h"
 #include "framework/Classes.h"
 
 namespace lumora {
-
-class TDesktopWindow;
 
 // The audio player as the music uses it. The program's player stands behind it; tests install a
 // double that ends tracks when told.
@@ -116,7 +115,9 @@ private:
     int songLength_ = 0;
 };
 
-// Installs the music and the overlays into every saver window made from now on.
+// The window's hooks for the music and the overlays.
+TSaverExtras MakeSaverExtras();
+// Installs them into every saver window made from now on.
 void InstallSaverExtras();
 
 } // namespace lumora

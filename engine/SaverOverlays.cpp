@@ -2,6 +2,7 @@
 
 #include <algorithm>
 #include <cmath>
+#include <map>
 
 #include "engine/Common.h"
 #include "engine/Desktop.h"
@@ -10,18 +11,25 @@
 namespace lumora {
 
 namespace {
-constexpr const char* kObjectName = "lumora-saver-overlays";
 constexpr TColor kNavy = clNavy;
+
+// The overlays of each live window (main thread only).
+std::map<const TDesktopWindow*, TSaverOverlays*>& AllOverlays() {
+    static std::map<const TDesktopWindow*, TSaverOverlays*> overlays;
+    return overlays;
+}
 } // namespace
 
 TSaverOverlays& TSaverOverlays::Of(TDesktopWindow& window) {
-    auto* found = window.findChild<TSaverOverlays*>(kObjectName, Qt::FindDirectChildrenOnly);
-    if (found) return *found;
+    auto it = AllOverlays().find(&window);
+    if (it != AllOverlays().end()) return *it->second;
     return *new TSaverOverlays(window);
 }
 
+TSaverOverlays::~TSaverOverlays() { AllOverlays().erase(&window_); }
+
 TSaverOverlays::TSaverOverlays(TDesktopWindow& window) : QObject(&window), window_(window) {
-    setObjectName(kObjectName);
+    AllOverlays()[&window] = this;
     // The ticker: aqua bold text on navy, scrolling right to left.
     ScrollingText2 = new TScrollingText(&window);
     ScrollingText2->resize(kTickerW, kTickerH);

@@ -32,6 +32,7 @@ constexpr int kLogoMargin = 16;
 class TSaverOverlays : public QObject {
 public:
     static TSaverOverlays& Of(TDesktopWindow& window);
+    ~TSaverOverlays() override;
 
     // Moves the logo to its place for "LogoImgPos" (after each change of picture).
     void PlaceLogo();

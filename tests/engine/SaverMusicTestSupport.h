@@ -2,6 +2,8 @@
 // A saver window with music on virtual time: a player double that ends tracks when told, the fake
 // MIDI devices and mixer logging into the test's folder, and a sound folder the test fills.
 
+#include <QLabel>
+
 #include <memory>
 #include <set>
 #include <string>
@@ -89,7 +91,6 @@ inline std::string DeviceDir(const TempDir& dir) {
 class MusicHarness : public SaverHarness {
 public:
     MusicHarness() : midi(DeviceDir(dir)), mixer(DeviceDir(dir)) {
-        InstallSaverExtras();
         SetSaverPlayerFactory([log = player] { return std::make_unique<FakePlayer>(log); });
         SetMidiDevices(&midi);
         SetMixerDevices(&mixer);
@@ -106,12 +107,13 @@ public:
     }
     ~MusicHarness() {
         window.reset();
-        SetSaverExtras({});
         SetSaverPlayerFactory(nullptr);
         SetMidiDevices(nullptr);
         SetMixerDevices(nullptr);
         ClearSavedMixer();
     }
+
+    TDesktopWindow& Open() { return SaverHarness::Open(MakeSaverExtras()); }
 
     // A track file of the given size in the sound folder.
     std::string Track(const std::string& name, size_t size = 50000) {

@@ -5,6 +5,7 @@
 #include <set>
 #include <utility>
 
+#include "engine/SaverMusic.h"
 #include "engine/SaverOverlays.h"
 #include "tests/engine/DesktopTestSupport.h"
 
@@ -17,10 +18,17 @@ using test::SaverHarness;
 // A window on a 320 x 240 monitor showing one picture; the overlays are driven by hand.
 struct OverlayHarness : SaverHarness {
     OverlayHarness() {
+        // The overlays need no sound: the music runs without a player.
+        SetSaverPlayerFactory([] { return std::unique_ptr<ISaverPlayer>(); });
         PictureFolder({clRed});
         OnlyEffects({});
         Set("Setting", "Interval", "60");
     }
+    ~OverlayHarness() {
+        window.reset();
+        SetSaverPlayerFactory(nullptr);
+    }
+    TDesktopWindow& Open() { return SaverHarness::Open(MakeSaverExtras()); }
     TSaverOverlays& Overlays() { return TSaverOverlays::Of(*window); }
     TRect Place() {
         Overlays().PlaceLogo();
