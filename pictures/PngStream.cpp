@@ -1141,6 +1141,11 @@ void TPngWriteStream::ConvertRow(int y, uint8_t* out) {
     }
     default: break;
     }
+    if (sourceBits_ == 24 && !writeGrey_ && !alpha) {
+        // Blue-first triples to red-first: the same swap the reader does.
+        SwapRedBlue24(src, out, width);
+        return;
+    }
     // True-colour sources.
     const int channels = writeGrey_ ? 1 : 3;
     const int stride = channels + (alpha ? 1 : 0);
