@@ -33,10 +33,14 @@ TSaverPlayerFactory& PlayerFactory() {
 }
 
 // MIDI files, also in their RIFF wrapping, go to the MIDI player.
-bool IsMidiTrackExt(const std::string& ext) { return IsMidiExt(ext) || SameText(ext, ".rmi"); }
+bool IsMidiTrackExt(const std::string& ext) {
+    return IsMidiExt(ext) || SameText(ext, ".rmi");
+}
 } // namespace
 
-void SetSaverPlayerFactory(TSaverPlayerFactory factory) { PlayerFactory() = std::move(factory); }
+void SetSaverPlayerFactory(TSaverPlayerFactory factory) {
+    PlayerFactory() = std::move(factory);
+}
 
 TSaverMusic* TSaverMusic::Find(TDesktopWindow& window) {
     auto it = Musics().find(&window);
@@ -48,7 +52,9 @@ TSaverMusic& TSaverMusic::Create(TDesktopWindow& window) {
     return *new TSaverMusic(window);
 }
 
-TSaverMusic::TSaverMusic(TDesktopWindow& window) : QObject(&window), window_(window) { Musics()[&window] = this; }
+TSaverMusic::TSaverMusic(TDesktopWindow& window) : QObject(&window), window_(window) {
+    Musics()[&window] = this;
+}
 
 TSaverMusic::~TSaverMusic() {
     Musics().erase(&window_);
@@ -83,7 +89,8 @@ void TSaverMusic::FormCreate() {
         if (s.LogoSpectrum) {
             AudioPlayer1->OnNewFFTData = [this, &overlays](const TBandOut& bands) {
                 int64_t position = AudioPlayer1->GetPosition(), length = AudioPlayer1->GetPlayLength();
-                overlays.DisplayFFTBand(bands, static_cast<uint32_t>(std::clamp<int64_t>(position, 0, UINT32_MAX)),
+                overlays.DisplayFFTBand(bands,
+                                        static_cast<uint32_t>(std::clamp<int64_t>(position, 0, UINT32_MAX)),
                                         static_cast<uint32_t>(std::clamp<int64_t>(length, 0, UINT32_MAX)));
             };
         }
@@ -95,7 +102,8 @@ void TSaverMusic::FormCreate() {
     MidiFile1.OnMidiEvent = [this](PMidiEvent event) { MidiFile1MidiEvent(event); };
     MidiFile1.OnUpdateEvent = [this] { MidiFile1UpdateEvent(); };
     overlays.MidiScope1->OnMIDIVisTData = [this, &overlays](TMidiScope*, TBitmap& bmp) {
-        overlays.MidiScope1MIDIVisTData(bmp, MidiFile1.PlayTimeMs(), songLength_, window_.FileManager().TrackCount());
+        overlays.MidiScope1MIDIVisTData(bmp, MidiFile1.PlayTimeMs(), songLength_,
+                                        window_.FileManager().TrackCount());
     };
     overlays.MidiScope1->setVisible(false);
     midiOutOpen_ = false;
@@ -126,7 +134,8 @@ void TSaverMusic::FormShow() {
         apply(s.Equalizer, sefEqualizer);
         if (s.Equalizer) {
             std::array<float, kEqBands> gains{};
-            for (int i = 0; i < kEqBands; ++i) gains[static_cast<size_t>(i)] = static_cast<float>(s.EquaVal[i + 1] - 15);
+            for (int i = 0; i < kEqBands; ++i)
+                gains[static_cast<size_t>(i)] = static_cast<float>(s.EquaVal[i + 1] - 15);
             AudioPlayer1->SetEQGains(gains);
         }
         apply(s.Echo, sefEcho);
@@ -163,16 +172,20 @@ void TSaverMusic::ShowNotice(const std::string& text) {
     window_.Label1->raise();
 }
 
-bool TSaverMusic::MuteApplies() const { return window_.Settings().TimeZone != 0 && muteState_; }
+bool TSaverMusic::MuteApplies() const {
+    return window_.Settings().TimeZone != 0 && muteState_;
+}
 
 void TSaverMusic::SetWaveLevel() {
     const TRegData& s = window_.Settings();
-    if (s.VolContl && AudioMixer1) SetSourceVolume(*AudioMixer1, kWaveLine, MuteApplies() ? s.MuteWaveVol : s.WaveVol);
+    if (s.VolContl && AudioMixer1)
+        SetSourceVolume(*AudioMixer1, kWaveLine, MuteApplies() ? s.MuteWaveVol : s.WaveVol);
 }
 
 void TSaverMusic::SetMidiLevel() {
     const TRegData& s = window_.Settings();
-    if (s.VolContl && AudioMixer1) SetSourceVolume(*AudioMixer1, kSynthLine, MuteApplies() ? s.MuteMidiVol : s.MidiVol);
+    if (s.VolContl && AudioMixer1)
+        SetSourceVolume(*AudioMixer1, kSynthLine, MuteApplies() ? s.MuteMidiVol : s.MidiVol);
 }
 
 void TSaverMusic::ScheduleNext() {
@@ -330,8 +343,10 @@ void TSaverMusic::Timer2Timer() {
             if (files.TrackCount() > 0) {
                 std::string track;
                 files.CurrentTrack(track);
-                if (IsBassExt(ExtractFileExt(ResolveLinkPath(track)))) SetWaveLevel();
-                else SetMidiLevel();
+                if (IsBassExt(ExtractFileExt(ResolveLinkPath(track))))
+                    SetWaveLevel();
+                else
+                    SetMidiLevel();
             }
         }
     }
@@ -374,10 +389,14 @@ TSaverExtras MakeSaverExtras() {
     };
     extras.PlaceLogo = [](TDesktopWindow& w) { TSaverOverlays::Of(w).PlaceLogo(); };
     extras.HideLogo = [](TDesktopWindow& w) { TSaverOverlays::Of(w).HideLogo(); };
-    extras.DrawCaption = [](TDesktopWindow& w, TBitmap& picture) { TSaverOverlays::Of(w).DrawCaption(picture); };
+    extras.DrawCaption = [](TDesktopWindow& w, TBitmap& picture) {
+        TSaverOverlays::Of(w).DrawCaption(picture);
+    };
     return extras;
 }
 
-void InstallSaverExtras() { SetSaverExtras(MakeSaverExtras()); }
+void InstallSaverExtras() {
+    SetSaverExtras(MakeSaverExtras());
+}
 
 } // namespace lumora

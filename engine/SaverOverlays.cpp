@@ -26,7 +26,9 @@ TSaverOverlays& TSaverOverlays::Of(TDesktopWindow& window) {
     return *new TSaverOverlays(window);
 }
 
-TSaverOverlays::~TSaverOverlays() { AllOverlays().erase(&window_); }
+TSaverOverlays::~TSaverOverlays() {
+    AllOverlays().erase(&window_);
+}
 
 TSaverOverlays::TSaverOverlays(TDesktopWindow& window) : QObject(&window), window_(window) {
     AllOverlays()[&window] = this;
@@ -56,7 +58,8 @@ bool TSaverOverlays::SpectrumOn() const {
 
 void TSaverOverlays::CopyToForm(const TBitmap& bmp, int x, int y) {
     TBitmap& form = window_.FormBitmap();
-    TRect r = IntersectRect(TRect{x, y, x + bmp.Width(), y + bmp.Height()}, TRect{0, 0, form.Width(), form.Height()});
+    TRect r = IntersectRect(TRect{x, y, x + bmp.Width(), y + bmp.Height()},
+                            TRect{0, 0, form.Width(), form.Height()});
     if (r.IsEmpty()) return;
     for (int row = r.Top; row < r.Bottom; ++row) {
         const uint32_t* src = bmp.Row32(row - y) + (r.Left - x);
@@ -70,7 +73,8 @@ void TSaverOverlays::FillForm(const TRect& rect, TColor color) {
     TRect r = IntersectRect(rect, TRect{0, 0, form.Width(), form.Height()});
     if (r.IsEmpty()) return;
     uint32_t px = ColorToPixel(color);
-    for (int row = r.Top; row < r.Bottom; ++row) std::fill(form.Row32(row) + r.Left, form.Row32(row) + r.Right, px);
+    for (int row = r.Top; row < r.Bottom; ++row)
+        std::fill(form.Row32(row) + r.Left, form.Row32(row) + r.Right, px);
     window_.InvalidateFormRect(r);
 }
 
@@ -91,9 +95,14 @@ void TSaverOverlays::PlaceLogo() {
     const int range = m.Width - w - 2 * kLogoMargin;
     int left = centred, y = bottom;
     switch (mode) {
-    case 0: break;
-    case 1: y = top; break;
-    case 2: left = range > 0 ? m.Left + kLogoMargin + Random(range) : centred; break;
+    case 0:
+        break;
+    case 1:
+        y = top;
+        break;
+    case 2:
+        left = range > 0 ? m.Left + kLogoMargin + Random(range) : centred;
+        break;
     case 3:
         y = top;
         left = range > 0 ? m.Left + kLogoMargin + Random(range) : centred;
@@ -176,15 +185,18 @@ void TSaverOverlays::CreateBasicImage() {
         b->SetSize(kSpectrumW, kSpectrumH);
     }
     const uint32_t navy = ColorToPixel(kNavy);
-    for (int row = 0; row < kSpectrumH; ++row) std::fill(basic_.Row32(row), basic_.Row32(row) + kSpectrumW, navy);
+    for (int row = 0; row < kSpectrumH; ++row)
+        std::fill(basic_.Row32(row), basic_.Row32(row) + kSpectrumW, navy);
     spectrum_.Assign(basic_);
     bar_.SetPixelFormat(TPixelFormat::pf32bit);
     bar_.SetSize(3, kBarHeight);
     // Red at the top turning yellow, then yellow fading towards yellow-green below the middle.
     int red = 255, green = 0;
     for (int row = 0; row < kBarHeight; ++row) {
-        if (row > 12) red = std::max(0, red - 10);
-        else green = std::min(255, green + 32);
+        if (row > 12)
+            red = std::max(0, red - 10);
+        else
+            green = std::min(255, green + 32);
         uint32_t px = ColorToPixel(RGB(static_cast<uint8_t>(red), static_cast<uint8_t>(green), 0));
         std::fill(bar_.Row32(row), bar_.Row32(row) + 3, px);
     }
@@ -215,10 +227,13 @@ void TSaverOverlays::DisplayFFTBand(const TBandOut& bands, uint32_t position, ui
             peak = level + 0.01;
             hold = 0;
         } else if (top > 0) {
-            std::fill(spectrum_.Row32(kBarHeight - top) + x, spectrum_.Row32(kBarHeight - top) + x + 3, silver);
+            std::fill(spectrum_.Row32(kBarHeight - top) + x, spectrum_.Row32(kBarHeight - top) + x + 3,
+                      silver);
             if (hold >= 8) peak -= (hold - 8) * 0.3;
-            if (peak < 0) peak = 0;
-            else ++hold;
+            if (peak < 0)
+                peak = 0;
+            else
+                ++hold;
         }
     }
     CopyToForm(spectrum_, window_.LogoRectOnForm.Left + kSpectrumX, window_.LogoRectOnForm.Top + kSpectrumY);
@@ -250,14 +265,15 @@ void TSaverOverlays::DrawCaption(TBitmap& picture) {
     c.Brush.Style = TBrushStyle::bsClear;
     // The outline is the background colour, or its inverse where the text has that colour itself.
     TColor background = window_.BackGround();
-    TColor outline = ColorToRGB(background) == ColorToRGB(c.Font.Color) ? (ColorToRGB(background) ^ 0xFFFFFF)
-                                                                         : background;
+    TColor outline =
+        ColorToRGB(background) == ColorToRGB(c.Font.Color) ? (ColorToRGB(background) ^ 0xFFFFFF) : background;
     const int x = std::max(0, (picture.Width() - tw) / 2);
     const int y = s.CapDisp == 2 ? picture.Height() - th : 0;
     const TColor fontColor = c.Font.Color;
     c.Font.Color = outline;
     static constexpr int kRing[8][2] = {{0, 0}, {1, 0}, {2, 0}, {0, 1}, {2, 1}, {0, 2}, {1, 2}, {2, 2}};
-    for (const auto& d : kRing) c.TextOut(x + d[0], y + d[1], text);
+    for (const auto& d : kRing)
+        c.TextOut(x + d[0], y + d[1], text);
     c.Font.Color = fontColor;
     c.TextOut(x + 1, y + 1, text);
     c.Brush.Style = TBrushStyle::bsSolid;

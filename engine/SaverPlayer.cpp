@@ -43,6 +43,8 @@ private:
 
 } // namespace
 
-std::unique_ptr<ISaverPlayer> MakeProgramPlayer() { return std::make_unique<TProgramPlayer>(); }
+std::unique_ptr<ISaverPlayer> MakeProgramPlayer() {
+    return std::make_unique<TProgramPlayer>();
+}
 
 } // namespace lumora

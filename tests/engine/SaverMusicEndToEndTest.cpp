@@ -27,11 +27,13 @@ std::vector<int16_t> LeftChannel(const std::string& path) {
     size_t at = 12;
     while (at + 8 <= bytes.size()) {
         uint32_t size = static_cast<uint8_t>(bytes[at + 4]) | static_cast<uint8_t>(bytes[at + 5]) << 8 |
-                        static_cast<uint8_t>(bytes[at + 6]) << 16 | static_cast<uint32_t>(static_cast<uint8_t>(bytes[at + 7])) << 24;
+                        static_cast<uint8_t>(bytes[at + 6]) << 16 |
+                        static_cast<uint32_t>(static_cast<uint8_t>(bytes[at + 7])) << 24;
         if (bytes.compare(at, 4, "data") == 0) {
             size_t end = std::min(bytes.size(), at + 8 + size);
             for (size_t p = at + 8; p + 4 <= end; p += 4)
-                left.push_back(static_cast<int16_t>(static_cast<uint8_t>(bytes[p]) | static_cast<uint8_t>(bytes[p + 1]) << 8));
+                left.push_back(static_cast<int16_t>(static_cast<uint8_t>(bytes[p]) |
+                                                    static_cast<uint8_t>(bytes[p + 1]) << 8));
             break;
         }
         at += 8 + size + (size & 1);
@@ -58,8 +60,10 @@ std::vector<Stretch> Stretches(const std::vector<int16_t>& samples) {
         // Windows that straddle a start or an end belong to neither kind.
         bool clean = hz == 0 || hz == 440 || hz == 1320;
         if (!clean) continue;
-        if (!out.empty() && out.back().Hz == hz) out.back().Ms += 50;
-        else out.push_back({hz, 50});
+        if (!out.empty() && out.back().Hz == hz)
+            out.back().Ms += 50;
+        else
+            out.push_back({hz, 50});
     }
     return out;
 }
@@ -96,16 +100,19 @@ TEST(SaverMusicEndToEndTest, SaverPlaysTheSoundFolderInOrderWithTheGapWhilePictu
     std::ostringstream reg;
     reg << "REGEDIT4\n\n[HKEY_CURRENT_USER\\Software\\Varenko's Software\\Lumora\\Setting]\n"
         << "\"Folder\"=\"" << dir.File("pics") << "\"\n\"SoundFolder\"=\"" << dir.File("music") << "\"\n"
-        << "\"UseSound\"=\"1\"\n\"SndInterval\"=\"1\"\n\"Interval\"=\"1\"\n\"OrdRandom\"=\"0\"\n\"SndRandom\"=\"0\"\n"
+        << "\"UseSound\"=\"1\"\n\"SndInterval\"=\"1\"\n\"Interval\"=\"1\"\n\"OrdRandom\"="
+           "\"0\"\n\"SndRandom\"=\"0\"\n"
         << "\"PosRandom\"=\"0\"\n\"StopOnMouseMove\"=\"0\"\n\n"
         << "[HKEY_CURRENT_USER\\Software\\Varenko's Software\\Lumora\\LOGO]\n\"LogoImgPos\"=\"0\"\n\n"
         << "[HKEY_CURRENT_USER\\Software\\Varenko's Software\\Lumora\\Method]\n";
     // Pictures change at once, one a second.
-    for (int i = 0; i < 88; ++i) reg << "\"Method" << i << "\"=\"0\"\n";
+    for (int i = 0; i < 88; ++i)
+        reg << "\"Method" << i << "\"=\"0\"\n";
     dir.WriteFile("reg.reg", reg.str());
     std::ostringstream script;
     script << "'" << program.string() << "' /s 2>'" << dir.File("err.txt") << "' &\npid=$!\n"
-           << "for t in 1 2 3 4 5 6; do sleep 0.7; import -window root '" << dir.File("shot") << "'$t.ppm; done\n"
+           << "for t in 1 2 3 4 5 6; do sleep 0.7; import -window root '" << dir.File("shot")
+           << "'$t.ppm; done\n"
            << "sleep 3.5\nkill -TERM $pid\nwait $pid\n";
     dir.WriteFile("run.sh", script.str());
     run("env LUMORA_REGISTRY='" + dir.File("reg.reg") + "' LUMORA_AUDIO_OUTPUT=wav:'" + dir.File("out.wav") +
@@ -114,7 +121,8 @@ TEST(SaverMusicEndToEndTest, SaverPlaysTheSoundFolderInOrderWithTheGapWhilePictu
 
     std::vector<Stretch> sound = Stretches(LeftChannel(dir.File("out.wav")));
     // Leading silence, then t1, the gap, t2, the gap, and t1 again as the list wraps.
-    while (!sound.empty() && sound.front().Hz == 0) sound.erase(sound.begin());
+    while (!sound.empty() && sound.front().Hz == 0)
+        sound.erase(sound.begin());
     ASSERT_GE(sound.size(), 5u) << test::ReadFile(dir.File("err.txt"));
     EXPECT_EQ(sound[0].Hz, 440);
     EXPECT_NEAR(sound[0].Ms, 950, 100);

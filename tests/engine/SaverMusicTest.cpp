@@ -15,7 +15,8 @@ using test::MusicHarness;
 
 int Count(const std::string& text, const std::string& part) {
     int n = 0;
-    for (size_t at = text.find(part); at != std::string::npos; at = text.find(part, at + 1)) ++n;
+    for (size_t at = text.find(part); at != std::string::npos; at = text.find(part, at + 1))
+        ++n;
     return n;
 }
 
@@ -57,7 +58,8 @@ TEST(SaverMusicTest, TrackEndingDuringAChangeStartsTheNextWhenTheChangeIsOver) {
     h.Run(300);
     EXPECT_TRUE(w.TrackDeferred);
     EXPECT_EQ(h.player->opened.size(), 1u);
-    while (w.Changing()) h.Run(10);
+    while (w.Changing())
+        h.Run(10);
     EXPECT_FALSE(w.TrackDeferred);
     EXPECT_EQ(h.player->opened, (std::vector<std::string>{"a.mp3", "b.mp3"}));
     EXPECT_TRUE(h.Music().BassPlaying());
@@ -251,7 +253,8 @@ TEST(SaverMusicTest, EffectsAreSwitchedInTurnWithTheirLevelsAndTheVolumeIsSet) {
     MusicHarness h;
     h.Track("a.mp3");
     h.Set("EFECT", "Equalizer", "1");
-    for (int i = 1; i <= 10; ++i) h.Set("EFECT", "EquaVal" + std::to_string(i), std::to_string((i - 1) * 3 + 3));
+    for (int i = 1; i <= 10; ++i)
+        h.Set("EFECT", "EquaVal" + std::to_string(i), std::to_string((i - 1) * 3 + 3));
     h.Set("EFECT", "EquaVal1", "0");
     h.Set("EFECT", "EquaVal10", "30");
     h.Set("EFECT", "Echo", "0");
@@ -259,8 +262,9 @@ TEST(SaverMusicTest, EffectsAreSwitchedInTurnWithTheirLevelsAndTheVolumeIsSet) {
     h.Set("EFECT", "ReverbVal", "32");
     h.Set("EFECT", "Flanger", "1");
     h.Open();
-    std::vector<std::string> expected = {"effects 2", "eq -15 -9 -6 -3 0 3 6 9 12 15", "effects 2", "effects 10",
-                                         "reverb 32", "effects 11", "volume 100"};
+    std::vector<std::string> expected = {
+        "effects 2", "eq -15 -9 -6 -3 0 3 6 9 12 15", "effects 2", "effects 10", "reverb 32", "effects 11",
+        "volume 100"};
     EXPECT_EQ(h.player->calls, expected);
 }
 
@@ -316,7 +320,8 @@ TEST(SaverMusicTest, CloseStopsEverythingRestoresTheMixerAndNothingStartsAfterwa
     // A late end report and any number of clock ticks start nothing.
     h.player->playing = true;
     h.EndTrack();
-    for (int i = 0; i < 30; ++i) w.Timer2Timer();
+    for (int i = 0; i < 30; ++i)
+        w.Timer2Timer();
     EXPECT_EQ(h.player->opened, std::vector<std::string>{"a.mp3"});
 }
 

@@ -65,7 +65,8 @@ public:
     }
     void SetEQGains(const std::array<float, kEqBands>& gains) override {
         std::string text = "eq";
-        for (float g : gains) text += " " + std::to_string(static_cast<int>(g));
+        for (float g : gains)
+            text += " " + std::to_string(static_cast<int>(g));
         log_->calls.push_back(text);
     }
     void SetEchoLevel(int level) override { log_->calls.push_back("echo " + std::to_string(level)); }
@@ -141,7 +142,8 @@ inline std::string OneNoteMidi(int ticks) {
     std::string track;
     auto vlq = [&](uint32_t v) {
         std::string out(1, static_cast<char>(v & 0x7F));
-        while (v >>= 7) out.insert(out.begin(), static_cast<char>(0x80 | (v & 0x7F)));
+        while (v >>= 7)
+            out.insert(out.begin(), static_cast<char>(0x80 | (v & 0x7F)));
         track += out;
     };
     vlq(0);

@@ -37,15 +37,17 @@ struct OverlayHarness : SaverHarness {
 };
 
 TEST(SaverOverlaysTest, FixedPositionsStayAndOutOfRangeModesCountAsTheFirst) {
-    const std::pair<const char*, TRect> cases[] = {
-        {"0", TRect{60, 210, 260, 240}}, {"1", TRect{60, 0, 260, 30}},
-        {"5", TRect{60, 210, 260, 240}}, {"-1", TRect{60, 210, 260, 240}}};
+    const std::pair<const char*, TRect> cases[] = {{"0", TRect{60, 210, 260, 240}},
+                                                   {"1", TRect{60, 0, 260, 30}},
+                                                   {"5", TRect{60, 210, 260, 240}},
+                                                   {"-1", TRect{60, 210, 260, 240}}};
     for (const auto& [mode, expected] : cases) {
         OverlayHarness h;
         h.Set("LOGO", "LogoImgPos", mode);
         TDesktopWindow& w = h.Open();
         ASSERT_EQ(w.Logo().Width(), 200); // the title without the spectrum
-        for (int i = 0; i < 3; ++i) EXPECT_EQ(h.Place(), expected) << mode;
+        for (int i = 0; i < 3; ++i)
+            EXPECT_EQ(h.Place(), expected) << mode;
         EXPECT_TRUE(w.LogoVisible);
     }
 }
@@ -68,7 +70,8 @@ TEST(SaverOverlaysTest, RandomPositionsKeepTheSideMarginsAndTouchTheEdge) {
         // The same seed gives the same walk.
         RandSeed(42);
         std::set<int> again;
-        for (int i = 0; i < 40; ++i) again.insert(h.Place().Left);
+        for (int i = 0; i < 40; ++i)
+            again.insert(h.Place().Left);
         EXPECT_EQ(again, lefts);
     }
 }
@@ -93,7 +96,8 @@ TEST(SaverOverlaysTest, LogoWiderThanTheMarginsAllowIsCentred) {
         h.Set("LOGO", "LogoImgPos", mode);
         TDesktopWindow& w = h.Open();
         ASSERT_EQ(w.Logo().Width(), 300);
-        for (int i = 0; i < 10; ++i) EXPECT_EQ(h.Place().Left, 10) << mode;
+        for (int i = 0; i < 10; ++i)
+            EXPECT_EQ(h.Place().Left, 10) << mode;
     }
 }
 
@@ -173,10 +177,12 @@ TEST(SaverOverlaysTest, LevelsStandOnTheBottomLineAndAreCappedAtTwentyFour) {
     bands[1] = 5;
     bands[24] = 1;
     h.Overlays().DisplayFFTBand(bands, 0, 0);
-    for (int row = 0; row < 24; ++row) EXPECT_EQ(h.Spec(0, row), h.Bar(row)) << row;
+    for (int row = 0; row < 24; ++row)
+        EXPECT_EQ(h.Spec(0, row), h.Bar(row)) << row;
     EXPECT_EQ(h.Spec(0, 24), Px(clNavy));
     EXPECT_EQ(h.Spec(1, 18), Px(clNavy));
-    for (int row = 19; row < 24; ++row) EXPECT_EQ(h.Spec(1, row), h.Bar(row)) << row;
+    for (int row = 19; row < 24; ++row)
+        EXPECT_EQ(h.Spec(1, row), h.Bar(row)) << row;
     EXPECT_EQ(h.Spec(24, 22), Px(clNavy));
     EXPECT_EQ(h.Spec(24, 23), h.Bar(23));
     EXPECT_EQ(h.Spec(2, 23), Px(clNavy));
@@ -203,15 +209,16 @@ TEST(SaverOverlaysTest, PeakHoldsThenFallsEverFasterAndGoesOut) {
         h.Overlays().DisplayFFTBand(bands, 0, 0);
         rows.push_back(peakRow());
     }
-    for (int i = 0; i < 10; ++i) EXPECT_EQ(rows[static_cast<size_t>(i)], 4) << i;
+    for (int i = 0; i < 10; ++i)
+        EXPECT_EQ(rows[static_cast<size_t>(i)], 4) << i;
     EXPECT_EQ(rows[10], 5);
     // Each drop is at least as large as the one before, until the mark is gone.
     int out = 0;
-    while (out < 40 && rows[static_cast<size_t>(out)] != -1) ++out;
+    while (out < 40 && rows[static_cast<size_t>(out)] != -1)
+        ++out;
     ASSERT_LT(out, 40);
     EXPECT_LT(out, 25);
-    EXPECT_GE(rows[static_cast<size_t>(out - 1)] - rows[static_cast<size_t>(out - 2)],
-              rows[11] - rows[10]);
+    EXPECT_GE(rows[static_cast<size_t>(out - 1)] - rows[static_cast<size_t>(out - 2)], rows[11] - rows[10]);
     EXPECT_LT(h.Overlays().PeakLevel(3), 1.0);
     // A new level above the old peak takes the mark at once.
     bands[3] = 12;
@@ -223,11 +230,13 @@ TEST(SaverOverlaysTest, PeakHoldsThenFallsEverFasterAndGoesOut) {
 TEST(SaverOverlaysTest, ProgressIsClampedAndSkipsUnknownLengths) {
     SpectrumHarness h;
     h.Overlays().DisplayFFTBand(TBandOut{}, 500, 1000);
-    for (int i = 0; i < 18; ++i) EXPECT_EQ(h.ProgressPixel(i), Px(i < 9 ? clRed : clNavy)) << i;
+    for (int i = 0; i < 18; ++i)
+        EXPECT_EQ(h.ProgressPixel(i), Px(i < 9 ? clRed : clNavy)) << i;
     EXPECT_NE(h.ProgressPixel(18), Px(clNavy));
     // A position past the length (a stream that grew) fills the bar and no more.
     h.Overlays().ShowProgress(30);
-    for (int i = 0; i < 18; ++i) EXPECT_EQ(h.ProgressPixel(i), Px(clRed)) << i;
+    for (int i = 0; i < 18; ++i)
+        EXPECT_EQ(h.ProgressPixel(i), Px(clRed)) << i;
     EXPECT_NE(h.ProgressPixel(18), Px(clRed));
     h.Overlays().ShowProgress(0);
     EXPECT_EQ(h.ProgressPixel(0), Px(clNavy));
@@ -261,7 +270,8 @@ int CountPixels(TBitmap& b, TColor c, int x0 = 0, int x1 = -1) {
     if (x1 < 0) x1 = b.Width();
     int n = 0;
     for (int y = 0; y < b.Height(); ++y)
-        for (int x = x0; x < x1; ++x) n += b.Row32(y)[x] == Px(c);
+        for (int x = x0; x < x1; ++x)
+            n += b.Row32(y)[x] == Px(c);
     return n;
 }
 
