@@ -3,18 +3,17 @@
 #include <QCheckBox>
 #include <QDir>
 #include <QHeaderView>
-#include <QLabel>
 #include <QPushButton>
 #include <QTableWidget>
 
 #include "audio/PluginCtrl.h"
 #include "framework/SysUtils.h"
+#include "ui_PluginConfigForm.h"
 
 namespace lumora {
 
 namespace {
 
-constexpr int kListRows = 10;
 constexpr int kGridRows = 9;
 
 std::string CellText(const QTableWidget* table, int row, int col) {
@@ -28,54 +27,36 @@ void SetCell(QTableWidget* table, int row, int col, const std::string& text) {
     table->setItem(row, col, item);
 }
 
-QTableWidget* MakeTable(QWidget* parent, int rows, int cols) {
-    auto* t = new QTableWidget(rows, cols, parent);
+void SetUpTable(QTableWidget* t, int rows, int cols) {
+    t->setRowCount(rows);
+    t->setColumnCount(cols);
     t->verticalHeader()->hide();
     t->setSelectionBehavior(QAbstractItemView::SelectRows);
     t->setSelectionMode(QAbstractItemView::SingleSelection);
     t->setEditTriggers(QAbstractItemView::NoEditTriggers);
     t->setFont(QFont("Arial", 9));
-    return t;
 }
 
 } // namespace
 
-TPluginConfigForm::TPluginConfigForm(QWidget* parent) : QDialog(parent) {
-    setWindowTitle("Winamp Input plug-in Configuration");
-    setFixedSize(591, 338);
-    auto label = [this](const char* text, int x, int y) {
-        auto* l = new QLabel(text, this);
-        l->move(x, y);
-        return l;
-    };
-    label("Note : Plug-ins must reside in <program_directory>\\Plugins directory.", 8, 8);
-    label("Only Winamp 2 version is acceptable.", 8, 24);
-    label("Maximum 8 plug-ins can be loaded simultaneously.", 8, 40);
-    label("( if checked then Winamp plug-in is applied for the file types which can", 120, 60);
-    label("be decoded by both BASS and Winamp plug-in )", 120, 76);
-    PluginFirst = new QCheckBox("Plugin First", this);
-    PluginFirst->move(8, 64);
-    label("Dected plug-ins", 8, 100);
-    PluginList = MakeTable(this, 1, 1);
+TPluginConfigForm::TPluginConfigForm(QWidget* parent) : QDialog(parent), ui_(std::make_unique<Ui::PluginConfigForm>()) {
+    ui_->setupUi(this);
+    setFixedSize(size());
+    PluginFirst = ui_->PluginFirst;
+    PluginList = ui_->PluginList;
+    PluginGrid = ui_->PluginGrid;
+    btnLoad = ui_->btnLoad;
+    btnUnload = ui_->btnUnload;
+    btnAbout = ui_->btnAbout;
+    btnConfigure = ui_->btnConfigure;
+    btnClose = ui_->btnClose;
+    SetUpTable(PluginList, 1, 1);
     PluginList->horizontalHeader()->hide();
     PluginList->horizontalHeader()->setStretchLastSection(true);
-    PluginList->setGeometry(8, 116, 150, 180);
-    label("Loaded plug-ins", 166, 100);
-    PluginGrid = MakeTable(this, kGridRows - 1, 3);
-    PluginGrid->setGeometry(166, 116, 417, 180);
+    SetUpTable(PluginGrid, kGridRows - 1, 3);
     PluginGrid->setColumnWidth(0, 84);
     PluginGrid->setColumnWidth(1, 173);
     PluginGrid->setColumnWidth(2, 151);
-    btnLoad = new QPushButton("Load", this);
-    btnUnload = new QPushButton("Unload", this);
-    btnAbout = new QPushButton("About", this);
-    btnConfigure = new QPushButton("Configure", this);
-    btnClose = new QPushButton("Close", this);
-    int x = 8;
-    for (QPushButton* b : {btnLoad, btnUnload, btnAbout, btnConfigure, btnClose}) {
-        b->setGeometry(x, 304, 100, 26);
-        x += 116;
-    }
     connect(btnLoad, &QPushButton::clicked, this, [this] { Application().Guard([this] { btnLoadClick(); }); });
     connect(btnUnload, &QPushButton::clicked, this, [this] { Application().Guard([this] { btnUnloadClick(); }); });
     connect(btnAbout, &QPushButton::clicked, this, [this] { Application().Guard([this] { btnAboutClick(); }); });
@@ -90,6 +71,8 @@ TPluginConfigForm::TPluginConfigForm(QWidget* parent) : QDialog(parent) {
     connect(PluginList, &QTableWidget::itemSelectionChanged, this, [this] { PaintList(); });
     FormCreate();
 }
+
+TPluginConfigForm::~TPluginConfigForm() = default;
 
 void TPluginConfigForm::FormCreate() {
     PluginGrid->setHorizontalHeaderLabels({"Name", "Decsription", "Playable File Types"});

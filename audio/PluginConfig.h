@@ -5,6 +5,7 @@
 
 #include <QDialog>
 
+#include <memory>
 #include <string>
 
 #include "framework/Forms.h"
@@ -12,12 +13,16 @@
 class QCheckBox;
 class QPushButton;
 class QTableWidget;
+namespace Ui {
+class PluginConfigForm;
+}
 
 namespace lumora {
 
 class TPluginConfigForm : public QDialog {
 public:
     explicit TPluginConfigForm(QWidget* parent = nullptr);
+    ~TPluginConfigForm() override;
 
     void SetPlayerWindow(HWND window) { playerWindow_ = window; }
     // The plug-in the player is using ("" for none).
@@ -55,6 +60,7 @@ private:
     void PaintGrid();
     std::string SelectedGridName() const;
 
+    std::unique_ptr<Ui::PluginConfigForm> ui_;
     HWND playerWindow_ = 0;
     int detected_ = 0;
     int loadedShown_ = 0;
