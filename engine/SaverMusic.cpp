@@ -74,6 +74,8 @@ TSaverMusic::~TSaverMusic() {
         AudioPlayer1->OnPlayEnd = nullptr;
         AudioPlayer1->OnNewFFTData = nullptr;
     }
+    if (TSaverOverlays* overlays = TSaverOverlays::Find(window_); overlays && overlays->MidiScope1)
+        overlays->MidiScope1->OnMIDIVisTData = nullptr;
     if (mixerSaved_ && AudioMixer1) RestoreMixer(*AudioMixer1);
 }
 

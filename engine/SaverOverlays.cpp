@@ -20,9 +20,13 @@ std::map<const TDesktopWindow*, TSaverOverlays*>& AllOverlays() {
 }
 } // namespace
 
-TSaverOverlays& TSaverOverlays::Of(TDesktopWindow& window) {
+TSaverOverlays* TSaverOverlays::Find(const TDesktopWindow& window) {
     auto it = AllOverlays().find(&window);
-    if (it != AllOverlays().end()) return *it->second;
+    return it == AllOverlays().end() ? nullptr : it->second;
+}
+
+TSaverOverlays& TSaverOverlays::Of(TDesktopWindow& window) {
+    if (TSaverOverlays* found = Find(window)) return *found;
     return *new TSaverOverlays(window);
 }
 

@@ -7,6 +7,7 @@
 #include <cstdint>
 
 #include <QObject>
+#include <QPointer>
 
 #include "audio/MidiScope.h"
 #include "audio/SoundEffects.h"
@@ -32,6 +33,8 @@ constexpr int kLogoMargin = 16;
 class TSaverOverlays : public QObject {
 public:
     static TSaverOverlays& Of(TDesktopWindow& window);
+    // The overlays of the window, or nullptr when none were made.
+    static TSaverOverlays* Find(const TDesktopWindow& window);
     ~TSaverOverlays() override;
 
     // Moves the logo to its place for "LogoImgPos" (after each change of picture).
@@ -53,8 +56,9 @@ public:
     // The spectrum, progress, scope and ticker are shown at all.
     bool SpectrumOn() const;
 
-    TScrollingText* ScrollingText2 = nullptr;
-    TMidiScope* MidiScope1 = nullptr;
+    // Children of the window; they clear themselves when the window deletes them.
+    QPointer<TScrollingText> ScrollingText2;
+    QPointer<TMidiScope> MidiScope1;
 
     // State the tests read.
     const TBitmap& SpectrumImage() const { return spectrum_; }
