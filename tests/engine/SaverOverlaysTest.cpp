@@ -328,7 +328,9 @@ TEST(SaverOverlaysTest, CaptionAtTheBottomAndWiderThanThePictureStartsAtTheLeftE
             bool inCaption = picture.Row32(row)[x] == Px(clWhite);
             EXPECT_EQ(inCaption, reference.Row32(row)[x] == Px(clWhite)) << x << "," << row;
             white += inCaption;
-            if (row < y) EXPECT_EQ(picture.Row32(row)[x], Px(clBlue));
+            if (row < y) {
+                EXPECT_EQ(picture.Row32(row)[x], Px(clBlue));
+            }
         }
     EXPECT_GT(white, 10);
 }
