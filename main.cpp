@@ -4,6 +4,7 @@
 
 #if __has_include("dialogs/SaverSettings.h")
 #include "dialogs/SaverSettings.h"
+#include "dialogs/Pickers.h"
 #include "dialogs/SubDialogs.h"
 #define LUMORA_HAVE_SETTINGS_DIALOG 1
 #endif
@@ -12,6 +13,7 @@ int main(int argc, char** argv) {
 #ifdef LUMORA_HAVE_SETTINGS_DIALOG
     lumora::SetSettingsDialogRunner([] {
         lumora::InstallSubDialogs();
+        lumora::InstallPickers();
         return lumora::RunSettingsDialog();
     });
 #endif

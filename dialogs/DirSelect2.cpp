@@ -1,0 +1,189 @@
+#include "dialogs/DirSelect2.h"
+
+#include <cmath>
+
+#include <QLabel>
+#include <QPushButton>
+
+#include "audio/MPEGaudio.h"
+#include "audio/OggVorbis.h"
+#include "audio/WAVfile.h"
+#include "audio/WMAfile.h"
+#include "engine/Common.h"
+#include "engine/FileProcs.h"
+#include "engine/RegPutGet.h"
+#include "framework/Forms.h"
+#include "framework/SysUtils.h"
+#include "ui_DirSelect2.h"
+
+namespace lumora {
+
+namespace {
+
+QString Q(const std::string& s) { return QString::fromUtf8(s.data(), static_cast<qsizetype>(s.size())); }
+
+struct TSoundInfo {
+    std::string Time, Kind, BitRate, SampleRate, Mode, Encoder;
+    std::string Title, Artist, Album, Year, Genre, Comment;
+};
+
+std::string Hz(int64_t rate) { return IntToStr(rate) + "Hz"; }
+std::string Kbps(int64_t rate) { return IntToStr(rate) + "Kbit/秒"; }
+
+bool ReadMpeg(const std::string& file, TSoundInfo& info) {
+    TMPEGaudio reader;
+    if (!reader.LoadFromFile(file) || !reader.IsValid()) return false;
+    if (reader.ID3v2().Exists()) {
+        TID3v2& t = reader.ID3v2();
+        info.Title = t.Title(), info.Artist = t.Artist(), info.Album = t.Album();
+        info.Year = t.Year(), info.Genre = t.Genre(), info.Comment = t.Comment();
+    } else if (reader.ID3v1().Exists()) {
+        TID3v1& t = reader.ID3v1();
+        info.Title = t.Title(), info.Artist = t.Artist(), info.Album = t.Album();
+        info.Year = t.Year(), info.Genre = t.GenreName(), info.Comment = t.Comment();
+    }
+    info.Time = PlayTimeText(reader.Duration());
+    info.Kind = reader.VersionText() + reader.LayerText();
+    info.SampleRate = Hz(reader.SampleRate());
+    info.BitRate = Kbps(reader.BitRate());
+    info.Mode = reader.ChannelModeText();
+    info.Encoder = reader.EncoderText();
+    return true;
+}
+
+bool ReadWma(const std::string& file, TSoundInfo& info) {
+    TWMAfile reader;
+    if (!reader.LoadFromFile(file) || !reader.Valid()) return false;
+    info.Title = reader.Title(), info.Artist = reader.Artist(), info.Album = reader.Album();
+    info.Year = reader.Year(), info.Genre = reader.Genre(), info.Comment = reader.Comment();
+    info.Time = PlayTimeText(reader.Duration());
+    info.Kind = "Windows Media Audio";
+    info.SampleRate = Hz(reader.SampleRate());
+    info.BitRate = Kbps(reader.BitRate());
+    info.Mode = reader.ChannelModeText();
+    return true;
+}
+
+bool ReadOgg(const std::string& file, TSoundInfo& info) {
+    TOggVorbis reader;
+    if (!reader.LoadFromFile(file) || !reader.IsValid()) return false;
+    info.Title = reader.Title(), info.Artist = reader.Artist(), info.Album = reader.Album();
+    info.Year = reader.Date(), info.Genre = reader.Genre(), info.Comment = reader.Comment();
+    info.Time = PlayTimeText(reader.Duration());
+    info.Kind = "Ogg Vorbis";
+    info.SampleRate = Hz(reader.SampleRate());
+    info.BitRate = Kbps(reader.BitRate());
+    info.Mode = reader.ChannelModeText();
+    return true;
+}
+
+bool ReadWav(const std::string& file, TSoundInfo& info) {
+    TWAVfile reader;
+    if (!reader.LoadFromFile(file) || !reader.Valid()) return false;
+    info.Time = PlayTimeText(reader.Duration());
+    info.Kind = "Windows Wave";
+    info.SampleRate = Hz(reader.SampleRate());
+    info.Mode = reader.ChannelModeText();
+    return true;
+}
+
+} // namespace
+
+std::string PlayTimeText(double seconds) {
+    if (!std::isfinite(seconds) || seconds < 0) seconds = 0;
+    long long s = std::llround(seconds);
+    return Format("%lld:%2.2lld", s / 60, s % 60);
+}
+
+TDSelect2::TDSelect2(QWidget* owner, TRegData& data) : TPickerForm(owner), ui(new Ui::DirSelect2), data_(data) {
+    ui->setupUi(this);
+    BindControls({ui->FolderView1, ui->FileView1, ui->ComboBox1, ui->SpeedButton1, ui->SpeedButton2, ui->SpeedButton4,
+                  ui->SpeedButton6, ui->Button1, ui->Button2, ui->BitBtn1, ui->Panel4});
+    connect(ui->BitBtn1, &QPushButton::clicked, this, [this] { Application().Guard([this] { SpeedButton5Click(); }); });
+    LastPath.clear();
+}
+
+TDSelect2::~TDSelect2() { delete ui; }
+
+int TDSelect2::ViewState() const { return data_.SndBtnState; }
+void TDSelect2::SetViewState(int state) { data_.SndBtnState = state; }
+bool TDSelect2::PanelState() const { return data_.SndPreview; }
+void TDSelect2::SetPanelState(bool on) { data_.SndPreview = on; }
+void TDSelect2::SaveState() { data_.SaveSndBtnState(); }
+
+void TDSelect2::ShowStarted() {
+    setWindowTitle(Q("ｻｳﾝﾄﾞﾌｫﾙﾀﾞの選択(" + Mask + ")"));
+    ClearValues();
+    ui->Label2->clear();
+}
+
+void TDSelect2::FolderChanged(bool usable) {
+    if (usable) ui->BitBtn1->setEnabled(false);
+}
+
+void TDSelect2::ClearValues() {
+    for (QLabel* label : {ui->Label20, ui->Label8, ui->Label11, ui->Label10, ui->Label12, ui->Label13, ui->Label6,
+                          ui->Label1, ui->Label3, ui->Label7, ui->Label26, ui->Label5})
+        label->clear();
+}
+
+std::vector<std::string> TDSelect2::ValueTexts() const {
+    std::vector<std::string> texts;
+    for (QLabel* label : {ui->Label20, ui->Label8, ui->Label11, ui->Label10, ui->Label12, ui->Label13, ui->Label6,
+                          ui->Label1, ui->Label3, ui->Label7, ui->Label26, ui->Label5})
+        texts.push_back(label->text().toUtf8().toStdString());
+    return texts;
+}
+
+void TDSelect2::FileView1Change() {
+    std::string p = SelectedFile();
+    if (p == LastPath) return;
+    ClearValues();
+    ui->BitBtn1->setEnabled(!p.empty());
+    LastPath = p;
+    if (p.empty()) {
+        ui->Label2->clear();
+        return;
+    }
+    ui->Label2->setText(Q(ExtractFileName(p)));
+    std::string target = ResolveLinkPath(p);
+    ShowInfo(target.empty() ? p : target);
+}
+
+void TDSelect2::ShowInfo(const std::string& file) {
+    std::string ext = UpperCase(ExtractFileExt(file));
+    TSoundInfo info;
+    bool ok = false;
+    try {
+        if (ext == ".MP3") ok = ReadMpeg(file, info);
+        else if (ext == ".WMA") ok = ReadWma(file, info);
+        else if (ext == ".OGG") ok = ReadOgg(file, info);
+        else if (ext == ".WAV") ok = ReadWav(file, info);
+    } catch (const std::exception&) {
+        // A file that cannot be opened shows its name only, as one no reader knows.
+        ok = false;
+    }
+    if (!ok) return;
+    ui->Label20->setText(Q(info.Time));
+    ui->Label8->setText(Q(info.Kind));
+    ui->Label11->setText(Q(info.BitRate));
+    ui->Label10->setText(Q(info.SampleRate));
+    ui->Label12->setText(Q(info.Mode));
+    ui->Label13->setText(Q(info.Encoder));
+    ui->Label6->setText(Q(info.Title));
+    ui->Label1->setText(Q(info.Artist));
+    ui->Label3->setText(Q(info.Album));
+    ui->Label7->setText(Q(info.Year));
+    ui->Label26->setText(Q(info.Genre));
+    ui->Label5->setText(Q(info.Comment));
+}
+
+void TDSelect2::SpeedButton5Click() {
+    std::string p = ui->FileView1->SelectedPath();
+    if (p.empty()) return;
+    std::string target = ResolveLinkPath(p);
+    bool bass = IsBassExt(ExtractFileExt(target.empty() ? p : target));
+    if (OnPlay) OnPlay(p, bass);
+}
+
+} // namespace lumora

@@ -1,0 +1,62 @@
+#include "dialogs/ImagePrev.h"
+
+#include <QContextMenuEvent>
+#include <QLabel>
+#include <QMenu>
+#include <QMouseEvent>
+
+#include "engine/RegPutGet.h"
+#include "framework/Graphics.h"
+#include "platform/CursorList.h"
+#include "ui_ImagePrev.h"
+
+namespace lumora {
+
+TIPrev::TIPrev(QWidget* owner) : QDialog(owner), ui(new Ui::ImagePrev) {
+    ui->setupUi(this);
+    setWindowFlags(windowFlags() & ~Qt::WindowContextHelpButtonHint);
+    ui->Image1->setCursor(CursorByIndex(crAdHand));
+    ui->Image1->installEventFilter(this);
+    PopupMenu1 = new QMenu(this);
+    PopupMenu1->addAction(QStringLiteral("閉じる"), this, [this] { N1Click(); });
+}
+
+TIPrev::~TIPrev() { delete ui; }
+
+void TIPrev::SetPicture(const std::string& fileName, TPicture& picture) {
+    setWindowTitle(QString::fromUtf8(fileName));
+    TBitmap bitmap;
+    picture.Graphic()->AssignTo(bitmap);
+    ui->Image1->setPixmap(QPixmap::fromImage(bitmap.AsQImage().copy()));
+    ui->Image1->setGeometry(0, 0, bitmap.Width(), bitmap.Height());
+    resize(bitmap.Width(), bitmap.Height());
+}
+
+void TIPrev::Image1MouseDown(const QPoint& globalPos) { grab_ = globalPos; }
+
+void TIPrev::Image1MouseMove(const QPoint& globalPos, bool leftDown) {
+    if (!leftDown) return;
+    // The window follows the mouse: it moves by as much as the mouse did since the last step.
+    move(pos() + (globalPos - grab_));
+    grab_ = globalPos;
+}
+
+void TIPrev::N1Click() { close(); }
+
+bool TIPrev::eventFilter(QObject* watched, QEvent* event) {
+    if (watched == ui->Image1) {
+        if (event->type() == QEvent::MouseButtonPress) {
+            auto* mouse = static_cast<QMouseEvent*>(event);
+            if (mouse->button() == Qt::LeftButton) Image1MouseDown(mouse->globalPosition().toPoint());
+        } else if (event->type() == QEvent::MouseMove) {
+            auto* mouse = static_cast<QMouseEvent*>(event);
+            Image1MouseMove(mouse->globalPosition().toPoint(), mouse->buttons() & Qt::LeftButton);
+        } else if (event->type() == QEvent::ContextMenu) {
+            PopupMenu1->popup(static_cast<QContextMenuEvent*>(event)->globalPos());
+            return true;
+        }
+    }
+    return QDialog::eventFilter(watched, event);
+}
+
+} // namespace lumora
