@@ -438,9 +438,9 @@ QAbstractItemView* TFileView::ActiveView() const {
 
 void TFileView::SetFolder(const TItemIdList& absolute) {
     folderId_ = absolute;
-    folder_.reset();
-    if (!absolute.Empty()) folder_ = DesktopFolder().BindToObject(absolute);
-    if (!folder_) folder_ = std::make_unique<TShellFolder>(TItemIdList());
+    // A folder that cannot be bound (it went away) is not shown as another one: the fill fails and
+    // the linked tree goes back to the folder it showed before.
+    folder_ = absolute.Empty() ? std::make_unique<TShellFolder>(TItemIdList()) : DesktopFolder().BindToObject(absolute);
     Fill();
 }
 
@@ -457,9 +457,9 @@ bool TFileView::KeepItem(const TItemIdList& item, uint32_t attrs) const {
 }
 
 void TFileView::Fill() {
-    if (!folder_) return;
     std::vector<TItemIdList> items;
-    if (!folder_->EnumObjects(SHCONTF_FOLDERS | SHCONTF_NONFOLDERS, items)) {
+    if (!folder_ || !folder_->EnumObjects(SHCONTF_FOLDERS | SHCONTF_NONFOLDERS, items)) {
+        if (!folder_) model_->removeRows(0, model_->rowCount());
         if (folderView_) folderView_->RestorePrevious();
         return;
     }

@@ -118,7 +118,7 @@ public:
     // Called when the selection or the current item changes.
     std::function<void()> OnChange;
 
-    // Shows the folder an absolute ID list names (a folder that cannot be bound shows the desktop).
+    // Shows the folder an absolute ID list names.
     void SetFolder(const TItemIdList& absolute);
     const TItemIdList& Folder() const { return folderId_; }
     // Lists the folder's items again.
