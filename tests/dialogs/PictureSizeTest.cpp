@@ -155,7 +155,8 @@ TEST_F(PictureSize, NoMonitorGivesAnEmptyScreenWithoutFailing) {
 
 TEST_F(PictureSize, OkOfTheDialogReachesTheSettingsRecordAndLabel) {
     TSettingsDialogHooks saved = SettingsDialogHooks();
-    std::unique_ptr<TImgSSet> shown;
+    auto dlg = OpenSettings();
+    std::unique_ptr<TImgSSet> shown; // a child of the dialog: freed first
     // The hook as installed, with the modal loop replaced by a scripted user.
     SettingsDialogHooks().PictureSize = [&](TSaverSettings& dlg, int& mode, int& x, int& y) {
         shown = std::make_unique<TImgSSet>(&dlg);
@@ -172,7 +173,6 @@ TEST_F(PictureSize, OkOfTheDialogReachesTheSettingsRecordAndLabel) {
         y = shown->BoxY;
         return true;
     };
-    auto dlg = OpenSettings();
     dlg->Button1Click();
     EXPECT_EQ(dlg->CurrentData().SizeAdjust, 2);
     EXPECT_EQ(dlg->CurrentData().SizeAdjustX, 768);

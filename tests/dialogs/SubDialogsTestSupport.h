@@ -51,7 +51,6 @@ inline void ExpectInside(QWidget& form) {
     }
 }
 
-
 class SubDialogTest : public ::testing::Test {
 protected:
     TempDir dir;
