@@ -1,7 +1,5 @@
 #include "audio/BassLoader.h"
 
-#include <dlfcn.h>
-
 #include <vector>
 
 #include "platform/OutputGain.h"
@@ -15,17 +13,6 @@ LUMORA_BASS_CD_ENTRIES(LUMORA_DEFINE_BASS_ENTRY)
 #undef LUMORA_DEFINE_BASS_ENTRY
 
 namespace {
-
-class DlLoader : public IModuleLoader {
-public:
-    // dlopen shows no dialog for a missing or damaged file, so nothing needs switching off around it.
-    void* Load(const std::string& path) override { return dlopen(path.c_str(), RTLD_NOW | RTLD_LOCAL); }
-    void* Symbol(void* module, const char* name) override { return dlsym(module, name); }
-    bool Free(void* module) override { return dlclose(module) == 0; }
-};
-
-DlLoader g_dlLoader;
-IModuleLoader* g_loader = &g_dlLoader;
 
 struct TEntry {
     const char* Name;
@@ -48,14 +35,14 @@ void ClearEntries(const std::vector<TEntry>& entries) {
 
 bool LoadOne(void*& handle, const std::string& path, const std::vector<TEntry>& entries) {
     if (handle) return true;
-    void* module = g_loader->Load(path);
+    void* module = ModuleLoader().Load(path);
     if (!module) return false;
     for (const auto& e : entries) {
-        *e.Slot = g_loader->Symbol(module, e.Name);
+        *e.Slot = ModuleLoader().Symbol(module, e.Name);
         if (!*e.Slot) {
             // One missing entry refuses the whole library; no variable may point into it.
             ClearEntries(entries);
-            g_loader->Free(module);
+            ModuleLoader().Free(module);
             return false;
         }
     }
@@ -66,7 +53,7 @@ bool LoadOne(void*& handle, const std::string& path, const std::vector<TEntry>& 
 void UnloadOne(void*& handle, const std::vector<TEntry>& entries) {
     if (!handle) return;
     ClearEntries(entries);
-    g_loader->Free(handle);
+    ModuleLoader().Free(handle);
     handle = nullptr;
 }
 
@@ -75,8 +62,6 @@ void ReadOutputGain(float* left, float* right) { UnpackOutputGain(OutputGainWord
 
 } // namespace
 
-IModuleLoader& ModuleLoader() { return *g_loader; }
-void SetModuleLoader(IModuleLoader* loader) { g_loader = loader ? loader : &g_dlLoader; }
 
 bool LoadBassLibrary(const std::string& path) {
     bool wasLoaded = g_core != nullptr;
@@ -84,7 +69,7 @@ bool LoadBassLibrary(const std::string& path) {
     if (!wasLoaded) {
         // An optional entry of our own library; a library without it simply plays at unity gain.
         using SetGainProc = void (*)(LUMORA_GAINPROC*);
-        if (auto set = reinterpret_cast<SetGainProc>(g_loader->Symbol(g_core, "LumoraAudio_SetOutputGainProc")))
+        if (auto set = reinterpret_cast<SetGainProc>(ModuleLoader().Symbol(g_core, "LumoraAudio_SetOutputGainProc")))
             set(ReadOutputGain);
     }
     return true;

@@ -185,7 +185,9 @@ void TTimer::SetInterval(uint32_t ms) {
 }
 
 void TTimer::Update() {
-    bool shouldRun = enabled_ && interval_ > 0 && OnTimer != nullptr;
+    // The handler may be assigned after the interval (it is a plain member), so the timer runs
+    // whenever it is enabled with an interval; Fire skips a missing handler.
+    bool shouldRun = enabled_ && interval_ > 0;
     if (shouldRun && !running_) {
         TimerBackend().Start(this, interval_);
         running_ = true;

@@ -61,6 +61,14 @@ TEST(Timer, IntervalZeroIsStoppedOnVirtualClock) {
     }
     clock.Advance(1000); // a freed timer never fires
     EXPECT_EQ(ticks, 3);
+    {
+        // A handler assigned after the interval still gets the ticks.
+        TTimer late;
+        late.SetInterval(100);
+        late.OnTimer = [&] { ++ticks; };
+        clock.Advance(250);
+        EXPECT_EQ(ticks, 5);
+    }
     SetClock(nullptr);
 }
 
