@@ -3,6 +3,7 @@
 #include <QApplication>
 
 #include <climits>
+#include <cstdio>
 #include <memory>
 
 #include "engine/Desktop.h"
@@ -65,6 +66,12 @@ int LumSaverMain(int argc, char** argv) {
             PreviewWnd = HandleArgument(argc, argv);
             if (PreviewWnd) NativeWindows().Show(PreviewWnd);
         }
+        // A modal box would sit under (or behind) a full-screen saver and stall the show, so the
+        // components' error boxes go to standard error while the saver runs; the show goes on.
+        SetMessageReporter([](const std::string& text, const std::string& caption, TMsgIcon, int) {
+            std::fprintf(stderr, "%s: %s\n", caption.c_str(), text.c_str());
+            return 1;
+        });
         window = std::make_unique<TDesktopWindow>();
         window->OnClosed = [] { Application().Terminate(); };
         // A termination request closes the window the orderly way.
