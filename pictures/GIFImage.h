@@ -380,9 +380,6 @@ public:
     explicit TGIFExtensionList(TGIFSubImage* frame);
     // Reads the extensions in front of an image (up to "," or ";").
     void LoadFromStream(TStream& stream, TGIFSubImage* frame);
-
-private:
-    TGIFSubImage* frame_;
 };
 
 // One frame: its place on the logical screen, colour map, pixel indices and extensions.

@@ -278,7 +278,7 @@ struct TOctreeNode {
 
 class TColorQuantizer {
 public:
-    TColorQuantizer(int maxColors, int colorBits) : maxColors_(maxColors), colorBits_(colorBits) {
+    explicit TColorQuantizer(int colorBits) : colorBits_(colorBits) {
         reducible_.assign(static_cast<size_t>(colorBits + 1), -1);
         root_ = NewNode(0);
     }
@@ -363,7 +363,7 @@ private:
     std::vector<TOctreeNode> nodes_;
     std::vector<int> reducible_;
     int root_ = 0, leafCount_ = 0;
-    int maxColors_, colorBits_;
+    int colorBits_;
 };
 
 } // namespace
@@ -373,7 +373,7 @@ std::shared_ptr<TLogPalette> CreateOptimizedPalette(const TBitmap& source24, int
     if (keepSystemColors) maxColors = 236;
     maxColors = std::clamp(maxColors, 1, 256);
     colorBits = std::clamp(colorBits, 1, 8);
-    TColorQuantizer tree(maxColors, colorBits);
+    TColorQuantizer tree(colorBits);
     for (int y = 0; y < source24.Height(); ++y) {
         const auto* row = static_cast<const uint8_t*>(source24.ScanLine(y));
         for (int x = 0; x < source24.Width(); ++x) {

@@ -595,8 +595,7 @@ void TGIFAppExtNSLoop::SaveData(TStream& stream) {
 
 // ---- lists ----
 
-TGIFExtensionList::TGIFExtensionList(TGIFSubImage* frame)
-    : TGIFList<TGIFExtension>(frame ? frame->Image() : nullptr), frame_(frame) {}
+TGIFExtensionList::TGIFExtensionList(TGIFSubImage* frame) : TGIFList<TGIFExtension>(frame ? frame->Image() : nullptr) {}
 
 void TGIFExtensionList::LoadFromStream(TStream& stream, TGIFSubImage* frame) {
     uint8_t b;
