@@ -148,8 +148,13 @@ void TVisDataThread::Execute() {
         }
         // Periods longer than the silence limit would otherwise end the thread after each frame.
         const TWaitResult r = timer_->Wait(kSilenceMs + period_);
-        if (r == TWaitResult::Fired) WriteFrame();
-        else if (r == TWaitResult::TimedOut) break;
+        if (r == TWaitResult::Fired) {
+            // A suspension that came while the signal did holds the frame back until the resume.
+            if (suspended_) pending = true;
+            else WriteFrame();
+        } else if (r == TWaitResult::TimedOut) {
+            break;
+        }
     }
     finished_ = true;
 }

@@ -761,8 +761,9 @@ uint64_t TFakeIpc::TimerNow() const {
 int TFakeIpc::WaitingTimers() const {
     std::lock_guard lock(state_->mu);
     int n = 0;
+    // A waiter that has been given its result or woken is on its way out, not waiting.
     for (const auto& t : state_->timers)
-        if (t->waiting && !t->resultReady) ++n;
+        if (t->waiting && !t->resultReady && !t->woken) ++n;
     return n;
 }
 
@@ -794,7 +795,7 @@ void TFakeIpc::AdvanceTimers(uint32_t ms) {
         if (isDue) {
             next->armed = next->period > 0;
             next->due = when + std::max<uint32_t>(next->period, 1);
-            if (next->waiting && !next->resultReady) {
+            if (next->waiting && !next->resultReady && !next->woken) {
                 next->result = TWaitResult::Fired;
                 next->resultReady = true;
                 delivered = true;
