@@ -78,11 +78,12 @@ void TVisDataThread::SetPeriod(uint32_t delayMs) {
     // A period that changes re-arms the running timer. That includes the first period a host
     // sends after the thread armed its one-shot timer: otherwise the feed would write one frame
     // and end.
-    if (value != period_ && (period_ != 0 || armed_)) {
+    const uint32_t old = period_.exchange(value);
+    if (value != old && (old != 0 || armed_)) {
+        // The period is in place before the thread is told to use it.
         rearm_ = true;
         if (timer_) timer_->Wake();
     }
-    period_ = value;
 }
 
 void TVisDataThread::SetPlayChannel(DWORD channel, int sampleRate, int channels) {
