@@ -127,7 +127,7 @@ void EndPreviewMixer(TAudioMixer& mixer, const TPreviewMixing& mixing) {
 // ---- the sound preview ----
 
 TSPrev::TSPrev(TSaverSettings* settings, QWidget* parent)
-    : QDialog(parent), ui(new Ui::SPrev), settings_(settings), mixing_(TPreviewMixing::FromDialog(settings)) {
+    : QDialog(parent), ui(new Ui::SPrev), mixing_(TPreviewMixing::FromDialog(settings)) {
     ui->setupUi(this);
     setFixedSize(size());
     setWindowFlags(windowFlags() & ~Qt::WindowContextHelpButtonHint);

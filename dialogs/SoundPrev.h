@@ -105,7 +105,6 @@ protected:
 
 private:
     void CloseLater();
-    TSaverSettings* settings_;
     TPreviewMixing mixing_;
     std::unique_ptr<TScreenSaverInhibit> inhibit_;
     bool closed_ = false;

@@ -168,6 +168,7 @@ TEST_F(Previews, PlaysToTheEndWithTheDialogsVolumesAndRestoresTheMixer) {
     EXPECT_EQ(Volume("PCM"), (std::vector<uint32_t>{30000, 30000}));
     EXPECT_EQ(Volume("Master"), (std::vector<uint32_t>{65535, 65535}));
     EXPECT_EQ(inhibitor.active, 1);
+    PumpUntil([] { return false; }, 600); // the ticker has scrolled in, the spectrum moves
     SaveShot(form, "sound-preview");
     ExpectInside(form);
 
