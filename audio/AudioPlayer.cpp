@@ -9,6 +9,7 @@
 #include "audio/MPEGaudio.h"
 #include "audio/OggVorbis.h"
 #include "audio/PluginConfig.h"
+#include "audio/VisDataThread.h"
 #include "audio/WAVfile.h"
 #include "audio/WMAfile.h"
 #include "framework/SysUtils.h"
@@ -227,9 +228,17 @@ TAudioPlayer::TAudioPlayer(TObject* owner) : owner_(owner) {
     wav_ = std::make_unique<TWAVfile>();
     pluginForm_ = std::make_unique<TPluginConfigForm>();
     pluginForm_->SetPlayerWindow(window_->Handle());
+    // The visualisation feed, suspended until a host starts it; commands from the host reach
+    // the hidden window like any other message.
+    vis_ = std::make_unique<TVisFeed>();
+    if (vis_->Ready()) {
+        vis_->Thread().SetScale(visScale_);
+        vis_->Deliver = [this](TMessage& m) { SendMessage(window_->Handle(), m.Msg, m.WParam, m.LParam); };
+    }
 }
 
 TAudioPlayer::~TAudioPlayer() {
+    if (vis_) vis_->Shutdown();
     timer_.SetEnabled(false);
     if (bassReady_) {
         if (kind_ == ckPlugin && plugin_) {
@@ -244,6 +253,7 @@ TAudioPlayer::~TAudioPlayer() {
         QuitPluginCtrl();
         BASS_PluginFree(0);
     }
+    vis_.reset();
     pluginForm_.reset();
     // The hidden window goes before the library, so no late callback finds a live target.
     window_.reset();
@@ -270,7 +280,25 @@ void TAudioPlayer::SetSingleChannel(bool single) {
 }
 
 void TAudioPlayer::SetVisScale(uint16_t scale) {
-    if (scale >= 256 && scale <= 1024) visScale_ = scale;
+    if (scale < 256 || scale > 1024) return;
+    visScale_ = scale;
+    if (vis_ && vis_->Ready()) vis_->Thread().SetScale(scale);
+}
+
+void TAudioPlayer::SetSyncVisWindow(bool sync) {
+    if (sync == syncVisWindow_) return;
+    syncVisWindow_ = sync;
+    if (vis_) vis_->SyncFlag(sync);
+}
+
+TVisFeed* TAudioPlayer::VisFeed() const { return vis_.get(); }
+
+void TAudioPlayer::VisTrackInfo() {
+    if (vis_) vis_->TrackInfo(info_.SampleRate, info_.BitRate, info_.Channels, info_.Duration, info_.Title);
+}
+
+void TAudioPlayer::VisPlayChannel(int sampleRate, int channels) {
+    if (vis_) vis_->Thread().SetPlayChannel(play_, sampleRate, channels);
 }
 
 void TAudioPlayer::SetMode(TPlayerMode mode) {
@@ -280,6 +308,7 @@ void TAudioPlayer::SetMode(TPlayerMode mode) {
         fileName_.clear();
         info_ = TStreamInfo();
     }
+    if (vis_) vis_->ModeChanged(mode, mode == plmPlaying);
     if (OnModeChange) OnModeChange(this, old, mode);
 }
 
@@ -630,6 +659,7 @@ bool TAudioPlayer::Open(const std::string& name) {
     fileName_ = name;
     info_ = newInfo;
     decoderName_ = newDecoder;
+    VisTrackInfo();
     SetMode(plmReady);
     return true;
 }
@@ -727,6 +757,7 @@ void TAudioPlayer::Play() {
             }
             playBytesPerSample_ = (ci.flags & BASS_SAMPLE_8BITS) ? 1 : (ci.flags & BASS_SAMPLE_FLOAT) ? 4 : 2;
             ApplyEffects();
+            VisPlayChannel(static_cast<int>(ci.freq), static_cast<int>(ci.chans));
             ok = BASS_ChannelPlay(play_, 1) != 0;
         }
     }
@@ -899,6 +930,11 @@ void TAudioPlayer::HandleDownloaded() {
 }
 
 void TAudioPlayer::WndProc(TMessage& msg) {
+    // The registered visualisation message: a command of the host (its dwords at lParam).
+    if (vis_ && vis_->Ready() && msg.Msg == vis_->MessageNumber()) {
+        vis_->HandleCommand(msg.WParam, reinterpret_cast<const uint32_t*>(msg.LParam), mode_ == plmPlaying);
+        return;
+    }
     switch (msg.Msg) {
     case WM_StreamEnd:
         // An end from a source that is no longer open (it ended just before a new one opened) is old news.
@@ -944,7 +980,9 @@ void TAudioPlayer::WndProc(TMessage& msg) {
                 info_.Duration = length;
             }
         }
+        VisTrackInfo();
         if (OnPluginStartPlay) OnPluginStartPlay(this, ci);
+        VisPlayChannel(info_.SampleRate, info_.Channels);
         playBytesPerSample_ = ci && ci->BitsPerSample == 8 ? 1 : 2;
         ForgetEffectHandles();
         ApplyEffects();
@@ -969,6 +1007,7 @@ void TAudioPlayer::WndProc(TMessage& msg) {
         std::unique_ptr<std::string> title(reinterpret_cast<std::string*>(msg.LParam));
         if (!title || msg.WParam != source_ || kind_ == ckNone) return;
         info_.Title = *title;
+        VisTrackInfo();
         if (OnGetMeta) OnGetMeta(this, *title);
         return;
     }
@@ -1088,6 +1127,7 @@ void TAudioPlayer::SpectrumTick() {
     } else {
         UpdateBands(fft, bands_);
         PostMessage(window_->Handle(), WM_NewFFTData, 0, 0);
+        if (vis_ && vis_->Active()) vis_->Thread().SetPosition(static_cast<uint32_t>(std::max<int64_t>(GetPosition(), 0)));
     }
     timer_.SetEnabled(true);
 }

@@ -23,6 +23,7 @@ class TOggVorbis;
 class TWMAfile;
 class TWAVfile;
 class TPluginConfigForm;
+class TVisFeed;
 
 enum TPlayerMode { plmStandby, plmReady, plmStopped, plmPlaying, plmPaused };
 
@@ -73,7 +74,7 @@ public:
     uint16_t VisScale() const { return visScale_; }
     void SetVisScale(uint16_t scale);
     bool SyncVisWindow() const { return syncVisWindow_; }
-    void SetSyncVisWindow(bool sync) { syncVisWindow_ = sync; }
+    void SetSyncVisWindow(bool sync);
 
     TNotifyNewFFTDataEvent OnNewFFTData;
     TNotifyPluginEvent OnPluginStartPlay;
@@ -122,6 +123,8 @@ public:
     const TBandOut& BandOut() const { return bands_; }
     // The spectrum tick (normally run by the player's 25 ms timer).
     void SpectrumTick();
+    // The feed of an external visualisation host; null when it could not be set up.
+    TVisFeed* VisFeed() const;
 
 private:
     void WndProc(TMessage& msg);
@@ -139,6 +142,9 @@ private:
     void EnableSpectrum();
     bool WaitWhilePlaying();
     void HandleDownloaded();
+    // Visualisation feed hooks.
+    void VisTrackInfo();
+    void VisPlayChannel(int sampleRate, int channels);
 
     TObject* owner_;
     std::unique_ptr<TMessageTarget> window_;
@@ -180,6 +186,7 @@ private:
     std::unique_ptr<TWMAfile> wma_;
     std::unique_ptr<TWAVfile> wav_;
     std::unique_ptr<TPluginConfigForm> pluginForm_;
+    std::unique_ptr<TVisFeed> vis_;
 };
 
 // ---- Parsing the player does on what the library hands it (bounded, safe on bad input) ----
