@@ -516,3 +516,53 @@ TEST(VisHostProcess, AHostProcessStartsTakesFramesAndStops) {
     SetIpc(nullptr);
     EXPECT_TRUE(done);
 }
+
+TEST_F(VisFeed, SharedMemoryComponentOpensBothPartsAndNotifiesItsPartnerOrSaysWhyNot) {
+    playertest::MessageCapture boxes;
+    TSharedMemory memory;
+    EXPECT_EQ(memory.SendingDataMessage(), MessageNumberForName("WM_SendingData"));
+    EXPECT_NE(memory.RequestingDataMessage(), memory.SendingDataMessage());
+    memory.ShareName = "Shared";
+    EXPECT_FALSE(memory.Open()) << "a block of size 0";
+    memory.Size = 64;
+    fake.FailMutex = true;
+    EXPECT_FALSE(memory.Open());
+    EXPECT_EQ(memory.MapView(), nullptr) << "without its mutex the block is closed again";
+    fake.FailMutex = false;
+    ASSERT_TRUE(memory.Open());
+    memory.ReadOnly = true;
+    ASSERT_NE(memory.MapView(), nullptr);
+
+    memory.MsgOutOnErr = true;
+    memory.SetTargetApplication("  Partner ");
+    EXPECT_EQ(memory.TargetApplication(), "Partner");
+    memory.SendNotification(1, 2);
+    ASSERT_EQ(boxes.Boxes().size(), 1u);
+    EXPECT_EQ(boxes.Last(), "The target application is not specified.\nThe notification message has not been sent.");
+    EXPECT_EQ(boxes.Boxes()[0].Caption, "Warning...");
+
+    std::vector<std::pair<uint64_t, int64_t>> got;
+    auto partner = fake.CreateWindow("TApplication", "Partner", [&](TIpcMessage& m) {
+        EXPECT_EQ(m.Msg, memory.SendingDataMessage());
+        got.emplace_back(m.WParam, m.LParam);
+    });
+    memory.SendNotification(81, 4);
+    Application().ProcessMessages();
+    EXPECT_EQ(got, (std::vector<std::pair<uint64_t, int64_t>>{{81, 4}}));
+
+    partner.reset();
+    memory.SendNotification(82, 272);
+    EXPECT_EQ(boxes.Last(), "The target application is not active on your system.\nThe notification message has not "
+                            "been sent.");
+    // A partner that comes back is found again.
+    partner = fake.CreateWindow("TApplication", "Partner", [&](TIpcMessage& m) { got.emplace_back(m.WParam, m.LParam); });
+    memory.SendNotification(83, 4);
+    Application().ProcessMessages();
+    EXPECT_EQ(got.back(), std::make_pair(uint64_t{83}, int64_t{4}));
+
+    // Without its mutex nothing is sent, and nothing is said.
+    memory.Close();
+    const size_t before = boxes.Boxes().size();
+    memory.SendNotification(1, 1);
+    EXPECT_EQ(boxes.Boxes().size(), before);
+}
