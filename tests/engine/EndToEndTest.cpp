@@ -62,8 +62,9 @@ TEST_F(EndToEndTest, FullScreenWindowCoversTheScreenAndAKeyEndsIt) {
     std::string out = InXvfb(dir, kProgram + R"SH( /s & pid=$!
 for i in $(seq 50); do xwininfo -root -tree | grep -q '"Lumora"' && break; sleep 0.1; done
 echo "window=$(xwininfo -root -tree | grep '"Lumora"' | grep -o '[0-9]*x[0-9]*+[0-9-]*+[0-9-]*' | head -1)"
-xdotool key space
-for i in $(seq 50); do kill -0 $pid 2>/dev/null || break; sleep 0.1; done
+# The window takes the keyboard a moment after it maps (longer in a sanitizer build), so the key
+# is pressed again until the program has gone.
+for i in $(seq 50); do kill -0 $pid 2>/dev/null || break; xdotool key space; sleep 0.2; done
 if kill -0 $pid 2>/dev/null; then echo still=1; kill -9 $pid; fi
 wait $pid; echo "exit=$?"
 )SH");
