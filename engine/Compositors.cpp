@@ -5,8 +5,10 @@
 #include <cstring>
 
 #include "platform/Random.h"
+#include "platform/RandomEngine.h"
 
 #include "engine/EffectsSimd.h"
+#include "engine/RowBands.h"
 
 namespace lumora {
 
@@ -54,19 +56,19 @@ struct TComposer {
         if (y0 < clip.Top) y0 += (clip.Top - y0 + 1) / 2 * 2;
         int x0 = region.Left + colPar;
         if (x0 < clip.Left) x0 += (clip.Left - x0 + 1) / 2 * 2;
-        if (x0 >= clip.Right) return;
+        if (x0 >= clip.Right || y0 >= clip.Bottom) return;
         int count = (clip.Right - x0 + 1) / 2;
-        for (int y = y0; y < clip.Bottom; y += 2) {
+        auto row = [&](int y) {
             uint32_t* d = dst[static_cast<size_t>(y)] + x0;
             const uint32_t* pa = nullptr;
             const uint32_t* pb = nullptr;
             if (sa == srcOld || sb == srcOld) {
-                const uint32_t* row = o.Row32(y - g.OldY) + (x0 - g.OldX);
-                (sa == srcOld ? pa : pb) = row;
+                const uint32_t* r = o.Row32(y - g.OldY) + (x0 - g.OldX);
+                (sa == srcOld ? pa : pb) = r;
             }
             if (sa == srcNew || sb == srcNew) {
-                const uint32_t* row = n.Row32(y - g.NewY) + (x0 - g.NewX);
-                (sa == srcNew ? pa : pb) = row;
+                const uint32_t* r = n.Row32(y - g.NewY) + (x0 - g.NewX);
+                (sa == srcNew ? pa : pb) = r;
             }
             if (sa == srcBg) {
                 for (int i = 0; i < count; ++i) d[2 * i] = (d[2 * i] & 0xFF000000u) | kernel(bg, pb[2 * i]);
@@ -76,7 +78,16 @@ struct TComposer {
                 for (int i = 0; i < count; ++i)
                     d[2 * i] = (d[2 * i] & 0xFF000000u) | kernel(pa[2 * i], pb[2 * i]);
             }
-        }
+        };
+        ForEvenRows(y0, clip.Bottom, row);
+    }
+
+    // Runs row(y) for y = y0, y0 + 2, ... below y1, in row bands.
+    template <class Row>
+    static void ForEvenRows(int y0, int y1, Row& row) {
+        ForRowBands((y1 - y0 + 1) / 2, [&](int first, int last) {
+            for (int i = first; i < last; ++i) row(y0 + 2 * i);
+        });
     }
 
     // Region() for the plain blend at weight w, four pixels at a time where the CPU allows.
@@ -135,8 +146,9 @@ void TComposer::RegionWide(const TRect& region, TSource sa, TSource sb, K4 k4, K
     if (x0 >= clip.Right) return;
     int count = (clip.Right - x0 + 1) / 2;
     int span = clip.Right - x0; // pixels readable from x0 on
+    if (y0 >= clip.Bottom) return;
     const __m128i bgv = _mm_set1_epi32(static_cast<int>(bg));
-    for (int y = y0; y < clip.Bottom; y += 2) {
+    auto row = [&](int y) {
         uint32_t* d = dst[static_cast<size_t>(y)] + x0;
         const uint32_t* po = (sa == srcOld || sb == srcOld) ? o.Row32(y - g.OldY) + (x0 - g.OldX) : nullptr;
         const uint32_t* pn = (sa == srcNew || sb == srcNew) ? n.Row32(y - g.NewY) + (x0 - g.NewX) : nullptr;
@@ -152,7 +164,8 @@ void TComposer::RegionWide(const TRect& region, TSource sa, TSource sb, K4 k4, K
             uint32_t a = pa ? pa[2 * i] : bg, b = pb ? pb[2 * i] : bg;
             d[2 * i] = (d[2 * i] & 0xFF000000u) | k1(a, b);
         }
-    }
+    };
+    ForEvenRows(y0, clip.Bottom, row);
 }
 #else
 template <class K4, class K1>
@@ -276,24 +289,74 @@ void CompositeBlendRGB(TPLines& dst, int dstW, TBitmap& oldPic, TBitmap& newPic,
 #endif
 }
 
-void ComposeOnBackground(TPLines& dst, int dstW, TBitmap& src, TColor bg, int dy, int dx) {
+namespace {
+
+void ShiftRow(uint32_t* row, int y, int s, size_t bytes) {
+    if (y % 2) std::memmove(row, row + s, bytes);
+    else std::memmove(row + s, row, bytes);
+}
+
+void PosterizeRow(uint32_t* row, int w, int colPar, const std::array<uint8_t, 256>& table) {
+    for (int x = colPar; x < w; x += 2) {
+        uint32_t v = row[x];
+        row[x] = table[v & 0xFF] | (uint32_t(table[(v >> 8) & 0xFF]) << 8) | (uint32_t(table[(v >> 16) & 0xFF]) << 16);
+    }
+}
+
+// ComposeOnBackground, with treat(sy) applied to every source row first, each row just before it
+// is copied (so it is still in the cache), in row bands. Source rows that land outside the
+// destination are treated too.
+template <class Treat>
+void TreatAndCompose(TPLines& dst, int dstW, TBitmap& src, TColor bg, int dy, int dx, Treat treat) {
     uint32_t bgPix = SwapRB(ColorToRGB(bg));
     int dstH = static_cast<int>(dst.size());
     int sw = src.Width(), sh = src.Height();
     bool empty = sw <= 0 || sh <= 0;
-    // The source's columns that land inside the destination.
     int x0 = std::max(0, dx), x1 = empty ? 0 : std::min(dstW, dx + sw);
-    for (int y = 0; y < dstH; ++y) {
-        uint32_t* d = dst[static_cast<size_t>(y)];
-        int sy = y - dy;
-        if (empty || sy < 0 || sy >= sh || x1 <= x0) {
-            std::fill(d, d + dstW, bgPix);
-            continue;
+    ForRowBands(dstH, [&](int first, int last) {
+        for (int y = first; y < last; ++y) {
+            uint32_t* d = dst[static_cast<size_t>(y)];
+            int sy = y - dy;
+            bool inside = !empty && sy >= 0 && sy < sh;
+            if (inside) treat(sy);
+            if (!inside || x1 <= x0) {
+                std::fill(d, d + dstW, bgPix);
+                continue;
+            }
+            std::fill(d, d + x0, bgPix);
+            std::memcpy(d + x0, src.Row32(sy) + (x0 - dx), static_cast<size_t>(x1 - x0) * 4);
+            std::fill(d + x1, d + dstW, bgPix);
         }
-        std::fill(d, d + x0, bgPix);
-        std::memcpy(d + x0, src.Row32(sy) + (x0 - dx), static_cast<size_t>(x1 - x0) * 4);
-        std::fill(d + x1, d + dstW, bgPix);
+    });
+    if (empty) return;
+    for (int sy = 0; sy < sh; ++sy)
+        if (sy + dy < 0 || sy + dy >= dstH) treat(sy);
+}
+
+} // namespace
+
+void ComposeOnBackground(TPLines& dst, int dstW, TBitmap& src, TColor bg, int dy, int dx) {
+    TreatAndCompose(dst, dstW, src, bg, dy, dx, [](int) {});
+}
+
+void ShiftAndCompose(TPLines& dst, int dstW, TBitmap& pic, int s, TColor bg, int dy, int dx) {
+    int w = pic.Width();
+    if (s <= 0 || w <= s) {
+        ComposeOnBackground(dst, dstW, pic, bg, dy, dx);
+        return;
     }
+    size_t bytes = static_cast<size_t>(w - s) * 4;
+    TreatAndCompose(dst, dstW, pic, bg, dy, dx, [&](int sy) { ShiftRow(pic.Row32(sy), sy, s, bytes); });
+}
+
+void PosterizeAndCompose(TPLines& dst, int dstW, TBitmap& pic, const std::array<uint8_t, 256>& table, int phase,
+                         TColor bg, int dy, int dx) {
+    int p = ((phase % 4) + 4) % 4;
+    int rowPar = (p == 1 || p == 2) ? 1 : 0, colPar = p % 2;
+    int w = pic.Width();
+    TreatAndCompose(dst, dstW, pic, bg, dy, dx, [&](int sy) {
+        if (sy % 2 == rowPar) PosterizeRow(pic.Row32(sy), w, colPar, table);
+    });
 }
 
 void MeltLines(TBitmap& pic, int amount) {
@@ -301,13 +364,16 @@ void MeltLines(TBitmap& pic, int amount) {
     if (w <= 0 || h <= 0) return;
     int a = std::min(h / 2, amount);
     if (a <= 0) return;
+    TPLines rows;
+    BitmapToLines(rows, pic);
+    TRandomEngine& e = RandomEngine();
     for (int y = h - 1 - a; y >= 0; --y) {
-        const uint32_t* src = pic.Row32(y);
+        const uint32_t* src = rows[static_cast<size_t>(y)];
         int o = 0;
         for (int x = 0; x < w; ++x) {
             // y + o <= h - 1 - a + a - 1 stays inside the picture.
-            pic.Row32(y + o)[x] = src[x];
-            o = Random(a);
+            rows[static_cast<size_t>(y + o)][x] = src[x];
+            o = RandomFrom(e, a);
         }
     }
 }
@@ -331,25 +397,18 @@ void PosterizeLines(TBitmap& pic, const std::array<uint8_t, 256>& table, int pha
     int p = ((phase % 4) + 4) % 4;
     int rowPar = (p == 1 || p == 2) ? 1 : 0;
     int colPar = p % 2;
-    for (int y = rowPar; y < h; y += 2) {
-        uint32_t* row = pic.Row32(y);
-        for (int x = colPar; x < w; x += 2) {
-            uint32_t v = row[x];
-            row[x] = table[v & 0xFF] | (uint32_t(table[(v >> 8) & 0xFF]) << 8) |
-                     (uint32_t(table[(v >> 16) & 0xFF]) << 16);
-        }
-    }
+    ForRowBands((h - rowPar + 1) / 2, [&](int first, int last) {
+        for (int i = first; i < last; ++i) PosterizeRow(pic.Row32(rowPar + 2 * i), w, colPar, table);
+    });
 }
 
 void ShiftLines(TBitmap& pic, int s) {
     int w = pic.Width(), h = pic.Height();
     if (s <= 0 || w <= s) return;
     size_t bytes = static_cast<size_t>(w - s) * 4;
-    for (int y = 0; y < h; ++y) {
-        uint32_t* row = pic.Row32(y);
-        if (y % 2) std::memmove(row, row + s, bytes);
-        else std::memmove(row + s, row, bytes);
-    }
+    ForRowBands(h, [&](int first, int last) {
+        for (int y = first; y < last; ++y) ShiftRow(pic.Row32(y), y, s, bytes);
+    });
 }
 
 } // namespace lumora

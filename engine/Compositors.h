@@ -60,6 +60,11 @@ void MeltLines(TBitmap& pic, int amount);
 std::array<uint8_t, 256> MakePosterTable(int v);
 // Applies the table to the pixels of the phase's 2 x 2 position.
 void PosterizeLines(TBitmap& pic, const std::array<uint8_t, 256>& table, int phase);
+// ShiftLines(pic, s), then ComposeOnBackground(dst, dstW, pic, bg, dy, dx), in one pass.
+void ShiftAndCompose(TPLines& dst, int dstW, TBitmap& pic, int s, TColor bg, int dy, int dx);
+// PosterizeLines(pic, table, phase), then ComposeOnBackground(dst, dstW, pic, bg, dy, dx), in one pass.
+void PosterizeAndCompose(TPLines& dst, int dstW, TBitmap& pic, const std::array<uint8_t, 256>& table, int phase,
+                         TColor bg, int dy, int dx);
 // Odd rows move s pixels to the left, even rows s pixels to the right; rows not wider than s stay.
 void ShiftLines(TBitmap& pic, int s);
 

@@ -51,16 +51,18 @@ void StepBlendFamily(TEffectContext& c, bool& Done) {
         break;
     case 80: case 81: case 84:
         if (k < 256) {
-            PosterizeLines(c.Old, MakePosterTable(k / 4 + 32), f);
-            ComposeOnBackground(dst, w, c.Old, c.Bg, g.OldY, g.OldX);
+            PosterizeAndCompose(dst, w, c.Old, MakePosterTable(k / 4 + 32), f, c.Bg, g.OldY, g.OldX);
         } else {
             CompositeBlend(dst, w, c.Old, c.New, g, f, c.Bg, k - 256, BlendKind(code));
         }
         break;
     case 82: case 83: case 85:
-        ShiftLines(c.Old, 2);
-        if (k < 256) ComposeOnBackground(dst, w, c.Old, c.Bg, g.OldY, g.OldX);
-        else CompositeBlend(dst, w, c.Old, c.New, g, f, c.Bg, k - 256, BlendKind(code));
+        if (k < 256) {
+            ShiftAndCompose(dst, w, c.Old, 2, c.Bg, g.OldY, g.OldX);
+        } else {
+            ShiftLines(c.Old, 2);
+            CompositeBlend(dst, w, c.Old, c.New, g, f, c.Bg, k - 256, BlendKind(code));
+        }
         break;
     default: break;
     }

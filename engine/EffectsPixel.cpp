@@ -12,7 +12,9 @@
 #include "engine/Compositors.h"
 #include "engine/Effects.h"
 #include "engine/EffectsSimd.h"
+#include "engine/RowBands.h"
 #include "platform/Random.h"
+#include "platform/RandomEngine.h"
 
 namespace lumora {
 
@@ -131,14 +133,14 @@ void LightPictureFast(TPLines& dst, int dstW, TBitmap& pic, int dx, int dy, int 
     int lit = code == 46 ? 16 : code == 47 ? 8 : 0;
     const __m128i litMask = _mm_set1_epi32(static_cast<int>(0xFFu << lit));
 #endif
-    for (int y = rowPar; y < h; y += 2) {
+    auto row = [&](int y) {
         uint32_t* d = dst[static_cast<size_t>(y)];
         int sy = y - dy;
         bool inside = sy >= 0 && sy < ph && pw > 0 && x1 > x0;
         int x = colPar;
         if (!inside) {
             for (; x < dstW; x += 2) d[x] = bg;
-            continue;
+            return;
         }
         const uint32_t* src = pic.Row32(sy);
         for (; x < x0; x += 2) d[x] = bg;
@@ -148,85 +150,258 @@ void LightPictureFast(TPLines& dst, int dstW, TBitmap& pic, int dx, int dy, int 
 #endif
         for (; x < x1; x += 2) d[x] = LightOne(code, v, src[x - dx]);
         for (; x < dstW; x += 2) d[x] = bg;
-    }
+    };
+    ForRowBands((h - rowPar + 1) / 2, [&](int first, int last) {
+        for (int i = first; i < last; ++i) row(rowPar + 2 * i);
+    });
 }
 
-void NoiseRows(TPLines& dst, int dstW, TBitmap& pic, int dx, int dy, int jitter, uint32_t bg, int channel) {
+namespace {
+
+// NoiseRows; with compose, each row is first composed as ComposeOnBackground(composeBg) would.
+void NoiseRowsImpl(TPLines& dst, int dstW, TBitmap& pic, int dx, int dy, int jitter, uint32_t bg, int channel,
+                   bool compose, uint32_t composeBg) {
     int h = Height(dst);
     if (dstW <= 0) return;
     int pw = std::min(pic.Width(), dstW), ph = pic.Height();
     int shift = channel * 8;
     uint32_t mask = channel < 0 ? 0xFFFFFFFFu : 0xFFu << shift;
+    // The random offsets are drawn row by row from the one stream first; the rows are then moved
+    // in bands. Rows without a picture row draw nothing.
+    std::vector<int> offset(static_cast<size_t>(h), -1);
     for (int y = 0; y < h; ++y) {
-        uint32_t* d = dst[static_cast<size_t>(y)];
         int sy = y - dy;
-        if (sy < 0 || sy >= ph || pw <= 0) {
-            if (channel < 0) std::fill(d, d + dstW, bg);
-            continue;
-        }
+        if (sy < 0 || sy >= ph || pw <= 0) continue;
         int sign = Random(2) * 2 - 1;
-        int o = Mod(int64_t(sign) * Random(jitter) + dx + dstW, dstW);
-        const uint32_t* src = pic.Row32(sy);
-        // Where nothing lands the row shows the background (or its channel).
-        for (int x = 0; x < dstW; ++x) d[x] = (d[x] & ~mask) | (bg & mask);
-        for (int i = 0; i < pw; ++i) {
-            uint32_t& t = d[(o + i) % dstW];
-            t = (t & ~mask) | (src[i] & mask);
-        }
+        offset[static_cast<size_t>(y)] = Mod(int64_t(sign) * Random(jitter) + dx + dstW, dstW);
     }
+    int sw = pic.Width(), cx0 = std::max(0, dx), cx1 = sw <= 0 ? 0 : std::min(dstW, dx + sw);
+    ForRowBands(h, [&](int first, int last) {
+        for (int y = first; y < last; ++y) {
+            uint32_t* d = dst[static_cast<size_t>(y)];
+            if (compose) {
+                int sy = y - dy;
+                if (sw <= 0 || sy < 0 || sy >= ph || cx1 <= cx0) {
+                    std::fill(d, d + dstW, composeBg);
+                } else {
+                    std::fill(d, d + cx0, composeBg);
+                    std::memcpy(d + cx0, pic.Row32(sy) + (cx0 - dx), static_cast<size_t>(cx1 - cx0) * 4);
+                    std::fill(d + cx1, d + dstW, composeBg);
+                }
+            }
+            int o = offset[static_cast<size_t>(y)];
+            if (o < 0) {
+                if (channel < 0) std::fill(d, d + dstW, bg);
+                continue;
+            }
+            const uint32_t* src = pic.Row32(y - dy);
+            // The row lands at o and wraps at the right edge; where nothing lands the row shows the
+            // background (or its channel).
+            int first1 = std::min(pw, dstW - o); // pixels before the wrap
+            if (channel < 0) {
+                std::memcpy(d + o, src, static_cast<size_t>(first1) * 4);
+                std::memcpy(d, src + first1, static_cast<size_t>(pw - first1) * 4);
+                // The stretch between the wrapped part and o (empty when the row fills the form).
+                int gap0 = pw - first1, gap1 = o;
+                if (o + pw <= dstW) gap0 = 0, gap1 = o;
+                std::fill(d + gap0, d + gap1, bg);
+                if (o + pw < dstW) std::fill(d + o + pw, d + dstW, bg);
+                continue;
+            }
+            const uint32_t keep = ~mask, bgPart = bg & mask;
+            for (int x = 0; x < dstW; ++x) d[x] = (d[x] & keep) | bgPart;
+            for (int i = 0; i < first1; ++i) d[o + i] = (d[o + i] & keep) | (src[i] & mask);
+            for (int i = first1; i < pw; ++i) d[i - first1] = (d[i - first1] & keep) | (src[i] & mask);
+        }
+    });
+}
+
+} // namespace
+
+void NoiseRows(TPLines& dst, int dstW, TBitmap& pic, int dx, int dy, int jitter, uint32_t bg, int channel) {
+    NoiseRowsImpl(dst, dstW, pic, dx, dy, jitter, bg, channel, false, 0);
+}
+
+void ComposeAndNoiseRows(TPLines& dst, int dstW, TBitmap& pic, int dx, int dy, int jitter, TColor composeBg,
+                         uint32_t bg, int channel) {
+    NoiseRowsImpl(dst, dstW, pic, dx, dy, jitter, bg, channel, true, SwapRB(ColorToRGB(composeBg)));
 }
 
 void Mosaic(TPLines& dst, int dstW, int cell) {
     int h = Height(dst);
-    if (cell <= 0 || dstW <= 0) return;
-    for (int y0 = 0; y0 < h; y0 += cell) {
-        int py = std::min(y0 + (cell - 1) / 2, h - 1);
-        int y1 = std::min(y0 + cell, h);
-        for (int x0 = 0; x0 < dstW; x0 += cell) {
-            uint32_t p = dst[static_cast<size_t>(py)][std::min(x0 + (cell - 1) / 2, dstW - 1)];
-            int x1 = std::min(x0 + cell, dstW);
-            for (int y = y0; y < y1; ++y) std::fill(dst[static_cast<size_t>(y)] + x0, dst[static_cast<size_t>(y)] + x1, p);
+    if (cell <= 0 || dstW <= 0 || h <= 0) return;
+    // A cell reads only its own middle pixel, so rows of cells are independent.
+    ForRowBands((h + cell - 1) / cell, [&](int first, int last) {
+        for (int j = first; j < last; ++j) {
+            int y0 = j * cell;
+            int py = std::min(y0 + (cell - 1) / 2, h - 1);
+            int y1 = std::min(y0 + cell, h);
+            for (int x0 = 0; x0 < dstW; x0 += cell) {
+                uint32_t p = dst[static_cast<size_t>(py)][std::min(x0 + (cell - 1) / 2, dstW - 1)];
+                int x1 = std::min(x0 + cell, dstW);
+                for (int y = y0; y < y1; ++y)
+                    std::fill(dst[static_cast<size_t>(y)] + x0, dst[static_cast<size_t>(y)] + x1, p);
+            }
         }
-    }
+    }, 1);
 }
+
+void MosaicFrom(TPLines& dst, int dstW, TBitmap& pic, int dx, int dy, uint32_t bg, int cell) {
+    int h = Height(dst);
+    if (cell <= 0 || dstW <= 0 || h <= 0) return;
+    int pw = pic.Width(), ph = pic.Height();
+    // The composed pixel at (x, y): the picture's where it stands, else the background.
+    auto at = [&](int x, int y) {
+        int sx = x - dx, sy = y - dy;
+        return sx >= 0 && sy >= 0 && sx < pw && sy < ph ? pic.Row32(sy)[sx] : bg;
+    };
+    ForRowBands((h + cell - 1) / cell, [&](int first, int last) {
+        for (int j = first; j < last; ++j) {
+            int y0 = j * cell;
+            int py = std::min(y0 + (cell - 1) / 2, h - 1);
+            int y1 = std::min(y0 + cell, h);
+            for (int x0 = 0; x0 < dstW; x0 += cell) {
+                uint32_t p = at(std::min(x0 + (cell - 1) / 2, dstW - 1), py);
+                int x1 = std::min(x0 + cell, dstW);
+                for (int y = y0; y < y1; ++y)
+                    std::fill(dst[static_cast<size_t>(y)] + x0, dst[static_cast<size_t>(y)] + x1, p);
+            }
+        }
+    }, 1);
+}
+
+namespace {
+
+// One pixel of the split blur: the channel averages of a, b, c and d.
+inline uint32_t Average4(uint32_t a, uint32_t b, uint32_t c, uint32_t d) {
+    // Each channel's sum fits in 10 bits, so blue and red add up side by side.
+    uint32_t rb = (a & 0xFF00FFu) + (b & 0xFF00FFu) + (c & 0xFF00FFu) + (d & 0xFF00FFu);
+    uint32_t g = (a & 0xFF00u) + (b & 0xFF00u) + (c & 0xFF00u) + (d & 0xFF00u);
+    return ((rb >> 2) & 0xFF00FFu) | ((g >> 2) & 0xFF00u);
+}
+
+// One row of the split blur, written in place, from the rows up and down (either may be the row
+// itself, which is then read as far as it is already written, pixel by pixel).
+void SplitBlurRow(uint32_t* row, const uint32_t* up, const uint32_t* down, int w, int s) {
+    auto one = [&](int x) {
+        int l = std::max(0, x - s), r = std::min(w - 1, x + s);
+        row[x] = Average4(down[r], up[r], down[l], up[l]);
+    };
+    if (up == row || down == row) {
+        for (int x = 0; x < w; ++x) one(x);
+        return;
+    }
+    // Columns whose neighbours need no clamping, in the middle, four at a time.
+    int lo = std::min(s, w), hi = std::max(lo, w - s);
+    int x = 0;
+    for (; x < lo; ++x) one(x);
+#if defined(__SSE2__)
+    const __m128i zero = _mm_setzero_si128(), rgb = _mm_set1_epi32(0x00FFFFFF);
+    auto load = [](const uint32_t* p) { return _mm_loadu_si128(reinterpret_cast<const __m128i*>(p)); };
+    for (; x + 4 <= hi; x += 4) {
+        __m128i a = load(down + x + s), b = load(up + x + s), c = load(down + x - s), d = load(up + x - s);
+        __m128i lo16 = _mm_add_epi16(_mm_add_epi16(_mm_unpacklo_epi8(a, zero), _mm_unpacklo_epi8(b, zero)),
+                                     _mm_add_epi16(_mm_unpacklo_epi8(c, zero), _mm_unpacklo_epi8(d, zero)));
+        __m128i hi16 = _mm_add_epi16(_mm_add_epi16(_mm_unpackhi_epi8(a, zero), _mm_unpackhi_epi8(b, zero)),
+                                     _mm_add_epi16(_mm_unpackhi_epi8(c, zero), _mm_unpackhi_epi8(d, zero)));
+        __m128i avg = _mm_packus_epi16(_mm_srli_epi16(lo16, 2), _mm_srli_epi16(hi16, 2));
+        _mm_storeu_si128(reinterpret_cast<__m128i*>(row + x), _mm_and_si128(avg, rgb));
+    }
+#endif
+    for (; x < hi; ++x) row[x] = Average4(down[x + s], up[x + s], down[x - s], up[x - s]);
+    for (; x < w; ++x) one(x);
+}
+
+} // namespace
 
 void SplitBlur(TPLines& dst, int dstW, int s) {
     int h = Height(dst);
-    if (s <= 0 || dstW <= 0) return;
-    for (int y = 0; y < h; ++y) {
-        const uint32_t* up = dst[static_cast<size_t>(std::max(0, y - s))];
-        const uint32_t* down = dst[static_cast<size_t>(std::min(h - 1, y + s))];
-        uint32_t* row = dst[static_cast<size_t>(y)];
-        for (int x = 0; x < dstW; ++x) {
-            int l = std::max(0, x - s), r = std::min(dstW - 1, x + s);
-            uint32_t a = down[r], b = up[r], c = down[l], d = up[l];
-            // Each channel's sum fits in 10 bits, so blue and red add up side by side.
-            uint32_t rb = (a & 0xFF00FFu) + (b & 0xFF00FFu) + (c & 0xFF00FFu) + (d & 0xFF00FFu);
-            uint32_t g = (a & 0xFF00u) + (b & 0xFF00u) + (c & 0xFF00u) + (d & 0xFF00u);
-            row[x] = ((rb >> 2) & 0xFF00FFu) | ((g >> 2) & 0xFF00u);
-        }
-    }
+    if (s <= 0 || dstW <= 0 || h <= 0) return;
+    auto rowAt = [&](int y) { return dst[static_cast<size_t>(y)]; };
+    // Rows go top to bottom in place: row y reads row y - s already blurred (row 0 for the first s
+    // rows) and row y + s not yet blurred (the last row, as it was, near the bottom). Rows apart by
+    // a multiple of s depend on each other, other rows do not, so each remainder modulo s is a chain
+    // of its own and the chains run in bands once row 0 is done; the last row goes last.
+    SplitBlurRow(rowAt(0), rowAt(0), rowAt(std::min(h - 1, s)), dstW, s);
+    if (h == 1) return;
+    ForRowBands(std::min(s, h), [&](int first, int last) {
+        // Block by block, so that the rows a band works on lie close together.
+        for (int y0 = 0; y0 < h - 1; y0 += s)
+            for (int r = first; r < last; ++r) {
+                int y = y0 + r;
+                if (y == 0) continue;
+                if (y >= h - 1) break;
+                SplitBlurRow(rowAt(y), rowAt(std::max(0, y - s)), rowAt(std::min(h - 1, y + s)), dstW, s);
+            }
+    }, 1);
+    SplitBlurRow(rowAt(h - 1), rowAt(std::max(0, h - 1 - s)), rowAt(h - 1), dstW, s);
 }
 
 void SplitRGB(TPLines& dst, int dstW, TBitmap& pic, int dx, int dy, int s, uint32_t bg) {
     int h = Height(dst), pw = pic.Width(), ph = pic.Height();
-    TPLines src;
-    BitmapToLines(src, pic);
-    auto at = [&](int px, int py, int shift) -> uint32_t {
-        if (px < 0 || py < 0 || px >= pw || py >= ph) return Channel(bg, shift);
-        return Channel(src[static_cast<size_t>(py)][px], shift);
+    // Each channel comes from a source row shifted sideways by its own amount.
+    struct TChannel {
+        const uint32_t* src = nullptr; // the source row; column x reads src[x + offset]
+        int64_t offset = 0;
+        int64_t lo = 0, hi = 0; // the columns that have a source
+        uint32_t mask = 0;
     };
-    for (int y = 0; y < h; ++y) {
-        uint32_t* d = dst[static_cast<size_t>(y)];
-        int py = y - dy;
-        for (int x = 0; x < dstW; ++x) {
-            int px = x - dx;
-            d[x] = (at(px + s, py, 16) << 16) | (at(px - s, py, 8) << 8) | at(px, py - s, 0);
+    auto channel = [&](int py, int shiftX, uint32_t mask) {
+        TChannel ch;
+        ch.mask = mask;
+        if (pw <= 0 || py < 0 || py >= ph) return ch;
+        // Columns x whose source column x - dx + shiftX lies inside the picture.
+        ch.lo = std::clamp<int64_t>(int64_t(dx) - shiftX, 0, dstW);
+        ch.hi = std::clamp<int64_t>(int64_t(dx) - shiftX + pw, ch.lo, dstW);
+        ch.src = pic.Row32(py);
+        ch.offset = int64_t(shiftX) - dx;
+        return ch;
+    };
+    auto one = [&](const TChannel& ch, int64_t x) {
+        return x >= ch.lo && x < ch.hi ? ch.src[x + ch.offset] & ch.mask : bg & ch.mask;
+    };
+    ForRowBands(h, [&](int first, int last) {
+        for (int y = first; y < last; ++y) {
+            uint32_t* d = dst[static_cast<size_t>(y)];
+            int py = y - dy;
+            TChannel r = channel(py, s, 0xFF0000u), g = channel(py, -s, 0xFF00u), b = channel(py - s, 0, 0xFFu);
+            // Where all three have a source, one plain pass; elsewhere channel by channel.
+            int64_t lo = std::max({r.lo, g.lo, b.lo}), hi = std::min({r.hi, g.hi, b.hi});
+            if (hi <= lo) lo = hi = 0;
+            for (int64_t x = 0; x < lo; ++x) d[x] = one(r, x) | one(g, x) | one(b, x);
+            const uint32_t *rs = r.src, *gs = g.src, *bs = b.src;
+            for (int64_t x = lo; x < hi; ++x)
+                d[x] = (rs[x + r.offset] & 0xFF0000u) | (gs[x + g.offset] & 0xFF00u) | (bs[x + b.offset] & 0xFFu);
+            for (int64_t x = hi; x < dstW; ++x) d[x] = one(r, x) | one(g, x) | one(b, x);
         }
-    }
+    });
 }
 
 // ---- Warp ----
+
+namespace {
+
+int64_t FloorDiv(int64_t n, int64_t d) { return n >= 0 ? n / d : -((-n + d - 1) / d); }
+
+// The columns x of [lo, hi) where 0 <= a + x * c < m, intersected with the given range.
+void KeepInside(int64_t a, int64_t c, int64_t m, int64_t& lo, int64_t& hi) {
+    if (c == 0) {
+        if (a < 0 || a >= m) lo = hi;
+        return;
+    }
+    int64_t first, end;
+    if (c > 0) {
+        first = -FloorDiv(a, c);         // ceil(-a / c)
+        end = -FloorDiv(-(m - a), c);    // ceil((m - a) / c)
+    } else {
+        first = FloorDiv(a - m, -c) + 1;
+        end = FloorDiv(a, -c) + 1;
+    }
+    lo = std::min(std::max(lo, first), hi);
+    hi = std::max(lo, std::min(hi, end));
+}
+
+} // namespace
 
 void RotatePicture(TPLines& dst, int dstW, TBitmap& pic, int angle, uint32_t bg) {
     int w = pic.Width(), h = pic.Height();
@@ -237,16 +412,23 @@ void RotatePicture(TPLines& dst, int dstW, TBitmap& pic, int angle, uint32_t bg)
     int64_t cx = w / 2, cy = h / 2;
     TPLines src;
     BitmapToLines(src, pic);
-    for (int y = 0; y < rows; ++y) {
-        int64_t u = -(cx * C) - (y - cy) * S + cx * 65536;
-        int64_t v = (y - cy) * C - cx * S + cy * 65536;
-        uint32_t* d = dst[static_cast<size_t>(y)];
-        for (int x = 0; x < cols; ++x, u += C, v += S) {
-            // Positions left of or above the picture are negative and fall outside like those beyond it.
-            int64_t sx = u >> 16, sy = v >> 16;
-            d[x] = (u < 0 || v < 0 || sx >= w || sy >= h) ? bg : src[static_cast<size_t>(sy)][sx];
+    ForRowBands(rows, [&](int first, int last) {
+        for (int y = first; y < last; ++y) {
+            int64_t u = -(cx * C) - (y - cy) * S + cx * 65536;
+            int64_t v = (y - cy) * C - cx * S + cy * 65536;
+            uint32_t* d = dst[static_cast<size_t>(y)];
+            // Positions left of or above the picture are negative and fall outside like those
+            // beyond it; the columns inside form one run, worked out by integer division.
+            int64_t lo = 0, hi = cols;
+            KeepInside(u, C, int64_t(w) << 16, lo, hi);
+            KeepInside(v, S, int64_t(h) << 16, lo, hi);
+            std::fill(d, d + lo, bg);
+            u += lo * C;
+            v += lo * S;
+            for (int64_t x = lo; x < hi; ++x, u += C, v += S) d[x] = src[static_cast<size_t>(v >> 16)][u >> 16];
+            std::fill(d + hi, d + cols, bg);
         }
-    }
+    });
 }
 
 void Spray(TPLines& dst, int dstW, TBitmap& pic, int radius) {
@@ -255,12 +437,13 @@ void Spray(TPLines& dst, int dstW, TBitmap& pic, int radius) {
     int rows = std::min(Height(dst), h), cols = std::min(dstW, w);
     TPLines src;
     BitmapToLines(src, pic);
+    TRandomEngine& e = RandomEngine();
     for (int y = 0; y < rows; ++y) {
         uint32_t* d = dst[static_cast<size_t>(y)];
         for (int x = 0; x < cols; ++x) {
-            int r = Random(radius);
-            int sx = ClampRange(x + r - Random(2 * r), 0, w - 1);
-            int sy = ClampRange(y + r - Random(2 * r), 0, h - 1);
+            int r = RandomFrom(e, radius);
+            int sx = ClampRange(x + r - RandomFrom(e, 2 * r), 0, w - 1);
+            int sy = ClampRange(y + r - RandomFrom(e, 2 * r), 0, h - 1);
             d[x] = src[static_cast<size_t>(sy)][sx];
         }
     }
@@ -268,13 +451,14 @@ void Spray(TPLines& dst, int dstW, TBitmap& pic, int radius) {
 
 void ColorNoise(TPLines& dst, int dstW, TBitmap& pic, int n) {
     int rows = std::min(Height(dst), pic.Height()), cols = std::min(dstW, pic.Width());
+    TRandomEngine& e = RandomEngine();
     for (int y = 0; y < rows; ++y) {
         const uint32_t* s = pic.Row32(y);
         uint32_t* d = dst[static_cast<size_t>(y)];
         for (int x = 0; x < cols; ++x) {
             uint32_t out = 0;
             for (int sh = 0; sh <= 16; sh += 8)
-                out |= uint32_t(ClampByte(int(Channel(s[x], sh)) + Random(n) - n / 2)) << sh;
+                out |= uint32_t(ClampByte(int(Channel(s[x], sh)) + RandomFrom(e, n) - n / 2)) << sh;
             d[x] = out;
         }
     }
@@ -282,11 +466,12 @@ void ColorNoise(TPLines& dst, int dstW, TBitmap& pic, int n) {
 
 void WhiteNoise(TPLines& dst, int dstW, TBitmap& pic, int n) {
     int rows = std::min(Height(dst), pic.Height()), cols = std::min(dstW, pic.Width());
+    TRandomEngine& e = RandomEngine();
     for (int y = 0; y < rows; ++y) {
         const uint32_t* s = pic.Row32(y);
         uint32_t* d = dst[static_cast<size_t>(y)];
         for (int x = 0; x < cols; ++x) {
-            int v = Random(n) - n / 2;
+            int v = RandomFrom(e, n) - n / 2;
             uint32_t out = 0;
             for (int sh = 0; sh <= 16; sh += 8) out |= uint32_t(ClampByte(int(Channel(s[x], sh)) + v)) << sh;
             d[x] = out;
@@ -302,21 +487,23 @@ void Fisheye(TPLines& dst, int dstW, TBitmap& pic, double p) {
     double R = std::max(dstW, Height(dst)) * p;
     TPLines lines;
     BitmapToLines(lines, pic);
-    for (int y = 0; y <= rows - 2; y += 2) {
-        for (int x = 0; x <= cols - 2; x += 2) {
-            double ddx = x - cx, ddy = y - cy;
-            double d = std::sqrt(ddx * ddx + ddy * ddy);
-            double sx = cx, sy = cy;
-            if (d != 0 && d != R && R != 0) {
-                double t = (1 / (1 - d / R) - 1) * R / 2;
-                sx = cx + ddx * t / d;
-                sy = cy + ddy * t / d;
-                // Near the radius the position runs away to infinity; such pixels show the centre.
-                if (!std::isfinite(sx) || !std::isfinite(sy)) sx = cx, sy = cy;
+    ForRowBands(rows / 2, [&](int first, int last) {
+        for (int y = 2 * first; y < 2 * last; y += 2) {
+            for (int x = 0; x <= cols - 2; x += 2) {
+                double ddx = x - cx, ddy = y - cy;
+                double d = std::sqrt(ddx * ddx + ddy * ddy);
+                double sx = cx, sy = cy;
+                if (d != 0 && d != R && R != 0) {
+                    double t = (1 / (1 - d / R) - 1) * R / 2;
+                    sx = cx + ddx * t / d;
+                    sy = cy + ddy * t / d;
+                    // Near the radius the position runs away to infinity; such pixels show the centre.
+                    if (!std::isfinite(sx) || !std::isfinite(sy)) sx = cx, sy = cy;
+                }
+                Block2(dst, dstW, x, y, Bilinear(lines, w, sx, sy));
             }
-            Block2(dst, dstW, x, y, Bilinear(lines, w, sx, sy));
         }
-    }
+    }, 8);
 }
 
 void Twist(TPLines& dst, int dstW, TBitmap& pic, int t) {
@@ -326,19 +513,21 @@ void Twist(TPLines& dst, int dstW, TBitmap& pic, int t) {
     double cx = (w - 1) / 2, cy = (h - 1) / 2;
     TPLines lines;
     BitmapToLines(lines, pic);
-    for (int y = 0; y <= rows - 2; y += 2) {
-        for (int x = 0; x <= cols - 2; x += 2) {
-            double ddx = x - cx, ddy = y - cy;
-            double r = std::sqrt(ddx * ddx + ddy * ddy);
-            double sx = cx, sy = cy;
-            if (r != 0) {
-                double theta = std::atan2(ddx, ddy) + std::numbers::pi / 2 - r / t;
-                sx = cx + r * std::cos(theta);
-                sy = cy + r * std::sin(theta);
+    ForRowBands(rows / 2, [&](int first, int last) {
+        for (int y = 2 * first; y < 2 * last; y += 2) {
+            for (int x = 0; x <= cols - 2; x += 2) {
+                double ddx = x - cx, ddy = y - cy;
+                double r = std::sqrt(ddx * ddx + ddy * ddy);
+                double sx = cx, sy = cy;
+                if (r != 0) {
+                    double theta = std::atan2(ddx, ddy) + std::numbers::pi / 2 - r / t;
+                    sx = cx + r * std::cos(theta);
+                    sy = cy + r * std::sin(theta);
+                }
+                Block2(dst, dstW, x, y, Bilinear(lines, w, sx, sy));
             }
-            Block2(dst, dstW, x, y, Bilinear(lines, w, sx, sy));
         }
-    }
+    }, 8);
 }
 
 void Wave(TPLines& dst, int dstW, TBitmap& pic, const std::array<int, 256>& amp, double f, int kind) {
@@ -351,12 +540,14 @@ void Wave(TPLines& dst, int dstW, TBitmap& pic, const std::array<int, 256>& amp,
     std::vector<int> column(static_cast<size_t>(std::max(cols, 0)));
     for (int x = 0; x < cols; ++x)
         column[static_cast<size_t>(x)] = kind == 1 ? x : Mod(int64_t(x) + shift[static_cast<size_t>(x % 256)], w);
-    for (int y = 0; y < rows; ++y) {
-        int sy = kind == 2 ? y : Mod(int64_t(y) + shift[static_cast<size_t>(y % 256)], h);
-        const uint32_t* src = pic.Row32(sy);
-        uint32_t* d = dst[static_cast<size_t>(y)];
-        for (int x = 1 - y % 2; x <= cols - 2; x += 2) d[x] = d[x + 1] = src[column[static_cast<size_t>(x)]];
-    }
+    ForRowBands(rows, [&](int first, int last) {
+        for (int y = first; y < last; ++y) {
+            int sy = kind == 2 ? y : Mod(int64_t(y) + shift[static_cast<size_t>(y % 256)], h);
+            const uint32_t* src = pic.Row32(sy);
+            uint32_t* d = dst[static_cast<size_t>(y)];
+            for (int x = 1 - y % 2; x <= cols - 2; x += 2) d[x] = d[x + 1] = src[column[static_cast<size_t>(x)]];
+        }
+    });
 }
 
 // ---- Convert ----
@@ -488,8 +679,7 @@ void NoiseFrame(TEffectContext& c, int k) {
         NoiseRows(dst, w, pic, dx, dy, jitter, c.BgPix, -1);
         return;
     }
-    ComposeOnBackground(dst, w, pic, c.Bg, dy, dx);
-    NoiseRows(dst, w, pic, dx, dy, jitter, c.BgPix, code == 42 ? 2 : code == 43 ? 1 : 0);
+    ComposeAndNoiseRows(dst, w, pic, dx, dy, jitter, c.Bg, c.BgPix, code == 42 ? 2 : code == 43 ? 1 : 0);
 }
 
 void MosaicSplitFrame(TEffectContext& c, int k) {
@@ -501,10 +691,7 @@ void MosaicSplitFrame(TEffectContext& c, int k) {
     int w = c.S.Work->Width();
     int m = MosaicSize(k);
     switch (c.S.EffectCode) {
-    case 23:
-        ComposeOnBackground(dst, w, pic, c.Bg, dy, dx);
-        Mosaic(dst, w, m * m + 2);
-        break;
+    case 23: MosaicFrom(dst, w, pic, dx, dy, c.BgPix, m * m + 2); break;
     case 24:
         ComposeOnBackground(dst, w, pic, c.Bg, dy, dx);
         SplitBlur(dst, w, m * m * 2);

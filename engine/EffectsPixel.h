@@ -22,8 +22,14 @@ void LightPictureFast(TPLines& dst, int dstW, TBitmap& pic, int dx, int dy, int 
 // Rows of the picture (standing at dx, dy) moved sideways by random amounts up to jitter, wrapping
 // at the right edge; channel -1 moves whole pixels, 0..2 only that byte (the rest stays).
 void NoiseRows(TPLines& dst, int dstW, TBitmap& pic, int dx, int dy, int jitter, uint32_t bg, int channel);
+// ComposeOnBackground(dst, dstW, pic, composeBg, dy, dx), then NoiseRows, in one pass.
+void ComposeAndNoiseRows(TPLines& dst, int dstW, TBitmap& pic, int dx, int dy, int jitter, TColor composeBg,
+                         uint32_t bg, int channel);
 // Cells of side cell, each filled with its middle pixel.
 void Mosaic(TPLines& dst, int dstW, int cell);
+// The same as composing the picture at (dx, dy) on the background and then Mosaic, without the
+// composing pass (every pixel of the destination belongs to a cell).
+void MosaicFrom(TPLines& dst, int dstW, TBitmap& pic, int dx, int dy, uint32_t bg, int cell);
 // Each pixel := the average of the four pixels s away diagonally (clamped), in place.
 void SplitBlur(TPLines& dst, int dstW, int s);
 // Red from s to the right, green from s to the left, blue from s above, in the picture's frame.

@@ -7,6 +7,7 @@
 #include <vector>
 
 #include "engine/Effects.h"
+#include "engine/RowBands.h"
 
 namespace lumora {
 
@@ -145,42 +146,66 @@ struct TPlaced {
 
 void StretchRows(TPLines& dst, int w, const TPlaced& a, const TPlaced& b, uint32_t bg, int s) {
     int h = static_cast<int>(dst.size());
-    for (auto* row : dst) std::fill(row, row + w, bg);
-    if (s <= 0 || s >= h) return;
-    for (int y = 0; y < h; ++y) {
-        const TPlaced& p = y < s ? a : b;
-        double pos = y < s ? double(y) * h / s : double(y - s) * h / (h - s);
-        int row = static_cast<int>(std::nearbyint(pos)) - p.dy;
-        if (row < 0 || row >= p.pic.Height()) continue;
-        CopyRow(dst[static_cast<size_t>(y)], w, p.pic, row, p.dx);
-    }
+    bool stretched = s > 0 && s < h;
+    ForRowBands(h, [&](int first, int last) {
+        for (int y = first; y < last; ++y) {
+            uint32_t* d = dst[static_cast<size_t>(y)];
+            std::fill(d, d + w, bg);
+            if (!stretched) continue;
+            const TPlaced& p = y < s ? a : b;
+            double pos = y < s ? double(y) * h / s : double(y - s) * h / (h - s);
+            int row = static_cast<int>(std::nearbyint(pos)) - p.dy;
+            if (row < 0 || row >= p.pic.Height()) continue;
+            CopyRow(d, w, p.pic, row, p.dx);
+        }
+    });
 }
 
-// Draws pic stretched (nearest pixel) into columns [x0, x1) and rows [y0, y0 + height).
-void StretchInto(TPLines& dst, int w, TBitmap& pic, int64_t x0, int64_t x1, int y0) {
-    int pw = pic.Width(), ph = pic.Height();
-    if (pw <= 0 || ph <= 0 || x1 <= x0) return;
-    int64_t span = x1 - x0;
-    int h = static_cast<int>(dst.size());
-    int64_t lo = std::max<int64_t>(0, x0), hi = std::min<int64_t>(w, x1);
-    if (hi <= lo) return;
-    // The source column of each destination column, worked out once for all rows.
-    std::vector<int> column(static_cast<size_t>(hi - lo));
-    for (int64_t x = lo; x < hi; ++x) column[static_cast<size_t>(x - lo)] = static_cast<int>((x - x0) * pw / span);
-    for (int y = std::max(0, y0); y < std::min(h, y0 + ph); ++y) {
+// A picture stretched (nearest pixel) into columns [x0, x1) and rows [y0, y0 + its height): the
+// source column of each destination column, worked out once for all rows.
+struct TColumnStretch {
+    TBitmap& pic;
+    int y0 = 0;
+    int64_t lo = 0, hi = 0;
+    std::vector<int> column;
+
+    TColumnStretch(TBitmap& p, int w, int64_t x0, int64_t x1, int top) : pic(p), y0(top) {
+        int pw = pic.Width(), ph = pic.Height();
+        if (pw <= 0 || ph <= 0 || x1 <= x0) return;
+        int64_t span = x1 - x0;
+        lo = std::max<int64_t>(0, x0);
+        hi = std::max(lo, std::min<int64_t>(w, x1));
+        column.resize(static_cast<size_t>(hi - lo));
+        for (int64_t x = lo; x < hi; ++x) column[static_cast<size_t>(x - lo)] = static_cast<int>((x - x0) * pw / span);
+    }
+    void Row(uint32_t* dstRow, int y) const {
+        if (column.empty() || y < y0 || y >= y0 + pic.Height()) return;
         const uint32_t* src = pic.Row32(y - y0);
-        uint32_t* d = dst[static_cast<size_t>(y)] + lo;
+        uint32_t* d = dstRow + lo;
         for (size_t i = 0; i < column.size(); ++i) d[i] = src[column[i]];
     }
-}
+};
 
 void StretchColumns(TPLines& dst, int w, const TPlaced& a, const TPlaced& b, uint32_t bg, int s) {
-    for (auto* row : dst) std::fill(row, row + w, bg);
-    if (s <= 0 || s >= w) return;
+    int h = static_cast<int>(dst.size());
+    if (s <= 0 || s >= w) {
+        ForRowBands(h, [&](int first, int last) {
+            for (int y = first; y < last; ++y) std::fill(dst[static_cast<size_t>(y)], dst[static_cast<size_t>(y)] + w, bg);
+        });
+        return;
+    }
     int64_t fa = int64_t(s) * 1024 / w;
-    StretchInto(dst, w, a.pic, fa * a.dx / 1024, (int64_t(a.pic.Width()) + a.dx) * fa / 1024, a.dy);
+    TColumnStretch sa(a.pic, w, fa * a.dx / 1024, (int64_t(a.pic.Width()) + a.dx) * fa / 1024, a.dy);
     int64_t fb = int64_t(w - s) * 1024 / w;
-    StretchInto(dst, w, b.pic, s + fb * b.dx / 1024, s + (int64_t(b.pic.Width()) + b.dx) * fb / 1024, b.dy);
+    TColumnStretch sb(b.pic, w, s + fb * b.dx / 1024, s + (int64_t(b.pic.Width()) + b.dx) * fb / 1024, b.dy);
+    ForRowBands(h, [&](int first, int last) {
+        for (int y = first; y < last; ++y) {
+            uint32_t* d = dst[static_cast<size_t>(y)];
+            std::fill(d, d + w, bg);
+            sa.Row(d, y);
+            sb.Row(d, y);
+        }
+    });
 }
 
 } // namespace

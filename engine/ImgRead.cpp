@@ -4,6 +4,7 @@
 #include <new>
 
 #include "engine/Scaling.h"
+#include "framework/JPEG.h"
 
 namespace lumora {
 
@@ -48,7 +49,10 @@ std::unique_ptr<TBitmap> LoadPictureOrNotice(const std::string& fileName) {
     return LoadOrNotice([&](TBitmap& bmp) {
         TPicture picture;
         picture.LoadFromFile(fileName);
-        bmp.Assign(picture.Graphic());
+        // A decoded JPEG hands its pixels over instead of copying them: photographs of tens of
+        // megapixels would otherwise spend most of their reading time in the copy.
+        if (auto* jpeg = dynamic_cast<TJPEGImage*>(picture.Graphic())) bmp.TakeFrom(jpeg->Bitmap());
+        else bmp.Assign(picture.Graphic());
     });
 }
 

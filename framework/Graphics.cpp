@@ -341,6 +341,21 @@ void TBitmap::Assign(const TBitmap& source) {
     SetTransparent(source.Transparent());
 }
 
+void TBitmap::TakeFrom(TBitmap& source) {
+    if (&source == this) return;
+    width_ = source.width_;
+    height_ = source.height_;
+    stride_ = source.stride_;
+    format_ = source.format_;
+    bits_ = std::move(source.bits_);
+    palette_ = source.palette_;
+    transparentColor_ = source.transparentColor_;
+    transparentMode_ = source.transparentMode_;
+    SetTransparent(source.Transparent());
+    source.bits_.clear();
+    source.Allocate(0, 0, source.format_);
+}
+
 void TBitmap::Assign(TGraphic* source) {
     if (!source) {
         Allocate(0, 0, format_ == TPixelFormat::pfDevice ? TPixelFormat::pf32bit : format_);

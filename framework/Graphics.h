@@ -170,6 +170,8 @@ public:
     // Copies another bitmap (or draws any other picture through its AssignTo).
     void Assign(TGraphic* source);
     void Assign(const TBitmap& source);
+    // As Assign, but takes source's pixels without copying them; source is left empty (0 x 0).
+    void TakeFrom(TBitmap& source);
 
     TColor TransparentColor() const;
     void SetTransparentColor(TColor color) {

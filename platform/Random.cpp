@@ -3,19 +3,20 @@
 #include <chrono>
 #include <random>
 
+#include "platform/RandomEngine.h"
+
 namespace lumora {
 
-namespace {
-std::mt19937_64& Engine() {
-    static std::mt19937_64 engine(0x4C756D6F7261ull);
+TRandomEngine& RandomEngine() {
+    static TRandomEngine engine(0x4C756D6F7261ull);
     return engine;
 }
+
+namespace {
+TRandomEngine& Engine() { return RandomEngine(); }
 } // namespace
 
-int Random(int n) {
-    if (n <= 0) return 0;
-    return static_cast<int>(std::uniform_int_distribution<int64_t>(0, n - 1)(Engine()));
-}
+int Random(int n) { return RandomFrom(Engine(), n); }
 
 double RandomReal() { return std::uniform_real_distribution<double>(0.0, 1.0)(Engine()); }
 

@@ -1,0 +1,402 @@
+// The fast paths of the transitions (row bands, fused passes, column runs, inline random draws)
+// against the straightforward routines they replace, kept here, pixel for pixel.
+
+#include <gtest/gtest.h>
+
+#include <algorithm>
+#include <atomic>
+#include <cmath>
+#include <cstring>
+#include <numbers>
+#include <thread>
+#include <vector>
+
+#include "engine/Compositors.h"
+#include "engine/EffectsPixel.h"
+#include "engine/RowBands.h"
+#include "engine/Transition.h"
+#include "platform/Clock.h"
+#include "platform/Random.h"
+#include "platform/RandomEngine.h"
+#include "tests/engine/TransitionTestHost.h"
+
+namespace lumora {
+namespace {
+
+using testing::Pattern;
+using testing::TFakeHost;
+
+// Restores the default thread count however a test ends.
+struct TThreadsGuard {
+    ~TThreadsGuard() { SetRowBandThreads(0); }
+};
+
+struct TDest {
+    TBitmap bmp;
+    TPLines lines;
+    TDest(int w, int h, int seed) {
+        Pattern(bmp, w, h, seed);
+        BitmapToLines(lines, bmp);
+    }
+    bool SameAs(const TDest& o) const {
+        for (int y = 0; y < bmp.Height(); ++y)
+            if (std::memcmp(bmp.Row32(y), o.bmp.Row32(y), size_t(bmp.Width()) * 4) != 0) return false;
+        return true;
+    }
+};
+
+bool SameBitmaps(const TBitmap& a, const TBitmap& b) {
+    if (a.Width() != b.Width() || a.Height() != b.Height()) return false;
+    for (int y = 0; y < a.Height(); ++y)
+        if (std::memcmp(a.Row32(y), b.Row32(y), size_t(a.Width()) * 4) != 0) return false;
+    return true;
+}
+
+// ---- The straightforward routines ----
+
+uint32_t Ch(uint32_t p, int shift) { return (p >> shift) & 0xFF; }
+
+void RefSplitBlur(TPLines& dst, int w, int s) {
+    int h = static_cast<int>(dst.size());
+    for (int y = 0; y < h; ++y) {
+        const uint32_t* up = dst[size_t(std::max(0, y - s))];
+        const uint32_t* down = dst[size_t(std::min(h - 1, y + s))];
+        uint32_t* row = dst[size_t(y)];
+        for (int x = 0; x < w; ++x) {
+            int l = std::max(0, x - s), r = std::min(w - 1, x + s);
+            uint32_t out = 0;
+            for (int sh = 0; sh <= 16; sh += 8)
+                out |= ((Ch(down[r], sh) + Ch(up[r], sh) + Ch(down[l], sh) + Ch(up[l], sh)) / 4) << sh;
+            row[x] = out;
+        }
+    }
+}
+
+void RefSplitRGB(TPLines& dst, int w, TBitmap& pic, int dx, int dy, int s, uint32_t bg) {
+    int h = static_cast<int>(dst.size()), pw = pic.Width(), ph = pic.Height();
+    auto at = [&](int px, int py, int shift) -> uint32_t {
+        if (px < 0 || py < 0 || px >= pw || py >= ph) return Ch(bg, shift);
+        return Ch(pic.Row32(py)[px], shift);
+    };
+    for (int y = 0; y < h; ++y)
+        for (int x = 0; x < w; ++x) {
+            int px = x - dx, py = y - dy;
+            dst[size_t(y)][x] = (at(px + s, py, 16) << 16) | (at(px - s, py, 8) << 8) | at(px, py - s, 0);
+        }
+}
+
+void RefNoiseRows(TPLines& dst, int w, TBitmap& pic, int dx, int dy, int jitter, uint32_t bg, int channel) {
+    int h = static_cast<int>(dst.size());
+    int pw = std::min(pic.Width(), w), ph = pic.Height();
+    uint32_t mask = channel < 0 ? 0xFFFFFFFFu : 0xFFu << (channel * 8);
+    for (int y = 0; y < h; ++y) {
+        uint32_t* d = dst[size_t(y)];
+        int sy = y - dy;
+        if (sy < 0 || sy >= ph || pw <= 0) {
+            if (channel < 0) std::fill(d, d + w, bg);
+            continue;
+        }
+        int sign = Random(2) * 2 - 1;
+        int64_t v = int64_t(sign) * Random(jitter) + dx + w;
+        int o = static_cast<int>(((v % w) + w) % w);
+        for (int x = 0; x < w; ++x) d[x] = (d[x] & ~mask) | (bg & mask);
+        for (int i = 0; i < pw; ++i) {
+            uint32_t& t = d[(o + i) % w];
+            t = (t & ~mask) | (pic.Row32(sy)[i] & mask);
+        }
+    }
+}
+
+void RefRotate(TPLines& dst, int w0, TBitmap& pic, int angle, uint32_t bg) {
+    int w = pic.Width(), h = pic.Height();
+    int rows = std::min(static_cast<int>(dst.size()), h), cols = std::min(w0, w);
+    double a = -angle * std::numbers::pi / 180;
+    int64_t S = static_cast<int64_t>(std::nearbyint(std::sin(a) * 65536));
+    int64_t C = static_cast<int64_t>(std::nearbyint(std::cos(a) * 65536));
+    int64_t cx = w / 2, cy = h / 2;
+    for (int y = 0; y < rows; ++y) {
+        int64_t u = -(cx * C) - (y - cy) * S + cx * 65536;
+        int64_t v = (y - cy) * C - cx * S + cy * 65536;
+        for (int x = 0; x < cols; ++x, u += C, v += S) {
+            int64_t sx = u >> 16, sy = v >> 16;
+            dst[size_t(y)][x] = (u < 0 || v < 0 || sx >= w || sy >= h) ? bg : pic.Row32(int(sy))[sx];
+        }
+    }
+}
+
+void RefColorNoise(TPLines& dst, int w, TBitmap& pic, int n) {
+    int rows = std::min(static_cast<int>(dst.size()), pic.Height()), cols = std::min(w, pic.Width());
+    for (int y = 0; y < rows; ++y)
+        for (int x = 0; x < cols; ++x) {
+            uint32_t out = 0;
+            for (int sh = 0; sh <= 16; sh += 8)
+                out |= uint32_t(ClampByte(int(Ch(pic.Row32(y)[x], sh)) + Random(n) - n / 2)) << sh;
+            dst[size_t(y)][x] = out;
+        }
+}
+
+void RefSpray(TPLines& dst, int w0, TBitmap& pic, int radius) {
+    int w = pic.Width(), h = pic.Height();
+    int rows = std::min(static_cast<int>(dst.size()), h), cols = std::min(w0, w);
+    for (int y = 0; y < rows; ++y)
+        for (int x = 0; x < cols; ++x) {
+            int r = Random(radius);
+            int sx = ClampRange(x + r - Random(2 * r), 0, w - 1);
+            int sy = ClampRange(y + r - Random(2 * r), 0, h - 1);
+            dst[size_t(y)][x] = pic.Row32(sy)[sx];
+        }
+}
+
+void RefMelt(TBitmap& pic, int amount) {
+    int w = pic.Width(), h = pic.Height();
+    int a = std::min(h / 2, amount);
+    if (w <= 0 || a <= 0) return;
+    for (int y = h - 1 - a; y >= 0; --y) {
+        int o = 0;
+        for (int x = 0; x < w; ++x) {
+            pic.Row32(y + o)[x] = pic.Row32(y)[x];
+            o = Random(a);
+        }
+    }
+}
+
+// ---- Tests ----
+
+TEST(EffectsFastPaths, RowBandsCoverEveryRowOnceWhateverTheThreads) {
+    TThreadsGuard guard;
+    for (int threads : {1, 2, 3, 4}) {
+        SetRowBandThreads(threads);
+        EXPECT_EQ(RowBandThreads(), threads);
+        for (int rows : {0, 1, 15, 31, 32, 33, 64, 100, 1081}) {
+            for (int minRows : {1, 4, 16}) {
+                std::vector<std::atomic<int>> seen(static_cast<size_t>(rows));
+                std::atomic<int> calls{0};
+                ForRowBands(rows, [&](int first, int last) {
+                    EXPECT_LT(first, last);
+                    EXPECT_TRUE(last - first >= minRows || last == rows) << first << ".." << last;
+                    for (int y = first; y < last; ++y) seen[size_t(y)]++;
+                    calls++;
+                }, minRows);
+                for (int y = 0; y < rows; ++y) ASSERT_EQ(seen[size_t(y)].load(), 1) << threads << " " << rows << " " << y;
+                if (threads == 1 && rows > 0) EXPECT_EQ(calls.load(), 1);
+            }
+        }
+    }
+    // A body that asks for bands of its own, and two callers at once, still see every row once.
+    SetRowBandThreads(4);
+    std::vector<std::atomic<int>> seen(200 * 64);
+    auto outer = [&](int base) {
+        ForRowBands(200, [&](int first, int last) {
+            for (int y = first; y < last; ++y)
+                ForRowBands(64, [&](int a, int b) {
+                    for (int x = a; x < b; ++x) seen[size_t((base + y) % 200 * 64 + x)]++;
+                }, 8);
+        }, 4);
+    };
+    std::thread other([&] { outer(100); });
+    outer(0);
+    other.join();
+    for (auto& s : seen) ASSERT_EQ(s.load(), 2);
+    SetRowBandThreads(0);
+    EXPECT_GE(RowBandThreads(), 1);
+    EXPECT_LE(RowBandThreads(), 4);
+}
+
+// Every effect draws the same frames on one thread as on four, on pictures tall enough to be cut
+// into bands, placed apart so that every compositor region is exercised.
+TEST(EffectsFastPaths, EveryEffectDrawsTheSameFramesOnOneThreadAsOnFour) {
+    TThreadsGuard guard;
+    struct TScene {
+        int ow, oh, ox, oy, nw, nh;
+        bool posRandom;
+    };
+    const TScene scenes[] = {{181, 143, 9, 5, 157, 171, false}, {0, 0, 0, 0, 163, 147, false}, {97, 83, 120, 90, 131, 101, true}};
+    for (int code = 0; code < 88; ++code) {
+        for (const TScene& sc : scenes) {
+            std::vector<std::vector<uint32_t>> frames[2];
+            for (int run = 0; run < 2; ++run) {
+                SetRowBandThreads(run == 0 ? 1 : 4);
+                VirtualClock clock(1000);
+                SetClock(&clock);
+                RandSeed(99 + code);
+                TFakeHost h(263, 211);
+                h.PosRnd = sc.posRandom;
+                h.SetOld(sc.ow, sc.oh, sc.ox, sc.oy);
+                h.SetNew(sc.nw, sc.nh);
+                h.Engine.SetEffectCode(static_cast<uint8_t>(code));
+                h.Engine.PrepareTransition();
+                for (int call = 0; call < 3000 && h.Ends == 0; ++call) {
+                    clock.Advance(47);
+                    bool done = true;
+                    h.Engine.TransitionStep(done);
+                    if (call % 7 != 0 && h.Ends == 0) continue;
+                    std::vector<uint32_t> f;
+                    for (int y = 0; y < h.Form.Height(); ++y) f.insert(f.end(), h.Form.Row32(y), h.Form.Row32(y) + h.Form.Width());
+                    TBitmap& old = *h.Mons[0].Bitmap;
+                    for (int y = 0; y < old.Height(); ++y) f.insert(f.end(), old.Row32(y), old.Row32(y) + old.Width());
+                    frames[run].push_back(std::move(f));
+                }
+                SetClock(nullptr);
+            }
+            ASSERT_EQ(frames[0].size(), frames[1].size()) << "code " << code;
+            for (size_t i = 0; i < frames[0].size(); ++i)
+                ASSERT_TRUE(frames[0][i] == frames[1][i]) << "code " << code << " sample " << i << " old " << sc.ow;
+        }
+    }
+}
+
+TEST(EffectsFastPaths, SplitRoutinesMatchTheirPlainForms) {
+    TThreadsGuard guard;
+    for (int threads : {1, 4}) {
+        SetRowBandThreads(threads);
+        // The blur reads rows above that are already blurred; every distance, from 1 to beyond
+        // the height, on shapes down to a single row or column.
+        for (auto [w, h] : {std::pair{61, 97}, {1, 40}, {40, 1}, {7, 3}, {130, 70}}) {
+            for (int s : {1, 2, 3, 4, 5, 8, 17, 50, 200}) {
+                TDest a(w, h, s), b(w, h, s);
+                RefSplitBlur(a.lines, w, s);
+                SplitBlur(b.lines, w, s);
+                ASSERT_TRUE(a.SameAs(b)) << w << "x" << h << " s " << s;
+            }
+        }
+        TBitmap pic;
+        Pattern(pic, 53, 41, 5);
+        for (auto [dx, dy] : {std::pair{0, 0}, {7, -5}, {-9, 12}, {60, 0}, {0, 50}}) {
+            for (int s : {0, 3, 12, 30, 80}) {
+                TDest a(67, 59, 1), b(67, 59, 2);
+                RefSplitRGB(a.lines, 67, pic, dx, dy, s, 0x00123456);
+                SplitRGB(b.lines, 67, pic, dx, dy, s, 0x00123456);
+                ASSERT_TRUE(a.SameAs(b)) << dx << "," << dy << " s " << s;
+            }
+        }
+    }
+}
+
+TEST(EffectsFastPaths, MosaicAndNoiseRowsWithoutTheirComposingPass) {
+    TThreadsGuard guard;
+    SetRowBandThreads(4);
+    TBitmap pic;
+    Pattern(pic, 71, 45, 3);
+    const TColor bg = 0x00406080;
+    const uint32_t bgPix = SwapRB(bg);
+    for (auto [dx, dy] : {std::pair{0, 0}, {5, 9}, {-7, -3}, {30, 40}}) {
+        for (int cell : {2, 3, 7, 40, 227}) {
+            TDest a(83, 61, 1), b(83, 61, 2);
+            ComposeOnBackground(a.lines, 83, pic, bg, dy, dx);
+            Mosaic(a.lines, 83, cell);
+            MosaicFrom(b.lines, 83, pic, dx, dy, bgPix, cell);
+            ASSERT_TRUE(a.SameAs(b)) << dx << "," << dy << " cell " << cell;
+        }
+        // The same random offsets in the same order: wrapping rows, whole pixels and one channel.
+        for (int channel : {-1, 0, 1, 2}) {
+            for (int jitter : {0, 5, 64, 500}) {
+                TDest a(83, 61, 1), b(83, 61, 1), c(83, 61, 1);
+                RandSeed(jitter + channel * 7);
+                if (channel >= 0) ComposeOnBackground(a.lines, 83, pic, bg, dy, dx);
+                RefNoiseRows(a.lines, 83, pic, dx, dy, jitter, bgPix, channel);
+                int next = Random(1000);
+                RandSeed(jitter + channel * 7);
+                if (channel >= 0) ComposeAndNoiseRows(b.lines, 83, pic, dx, dy, jitter, bg, bgPix, channel);
+                else NoiseRows(b.lines, 83, pic, dx, dy, jitter, bgPix, channel);
+                ASSERT_TRUE(a.SameAs(b)) << dx << "," << dy << " channel " << channel << " jitter " << jitter;
+                EXPECT_EQ(Random(1000), next); // no draw more or less
+                // A picture as wide as the destination wraps without gaps.
+                RandSeed(3);
+                TBitmap wide;
+                Pattern(wide, 83, 61, 4);
+                RefNoiseRows(a.lines, 83, wide, 0, 0, jitter, bgPix, channel);
+                RandSeed(3);
+                NoiseRows(c.lines, 83, wide, 0, 0, jitter, bgPix, channel);
+                RandSeed(3);
+                TDest d(83, 61, 1);
+                RefNoiseRows(d.lines, 83, wide, 0, 0, jitter, bgPix, channel);
+                ASSERT_TRUE(c.SameAs(d)) << "wide, channel " << channel;
+            }
+        }
+    }
+}
+
+TEST(EffectsFastPaths, RotationRunsMatchThePixelByPixelTest) {
+    TThreadsGuard guard;
+    SetRowBandThreads(4);
+    for (auto [w, h] : {std::pair{57, 43}, {1, 1}, {1, 37}, {37, 1}, {64, 64}}) {
+        TBitmap pic;
+        Pattern(pic, w, h, 2);
+        for (int angle = 0; angle <= 360; angle += 5) {
+            for (int dw : {w, w + 9}) {
+                TDest a(dw, h + 3, 1), b(dw, h + 3, 1);
+                RefRotate(a.lines, dw, pic, angle, 0x00AABBCC);
+                RotatePicture(b.lines, dw, pic, angle, 0x00AABBCC);
+                ASSERT_TRUE(a.SameAs(b)) << w << "x" << h << " angle " << angle;
+            }
+        }
+    }
+}
+
+TEST(EffectsFastPaths, FusedPassesMatchTheirSteps) {
+    TThreadsGuard guard;
+    SetRowBandThreads(4);
+    const TColor bg = 0x00102030;
+    // The old picture standing partly outside the destination: its rows there are treated too.
+    for (auto [dx, dy] : {std::pair{0, 0}, {3, -6}, {-4, 10}, {0, 80}}) {
+        for (int phase = 0; phase < 4; ++phase) {
+            TBitmap p1, p2;
+            Pattern(p1, 49, 67, 9);
+            Pattern(p2, 49, 67, 9);
+            TDest a(55, 71, 1), b(55, 71, 1);
+            auto table = MakePosterTable(37 + phase);
+            PosterizeLines(p1, table, phase);
+            ComposeOnBackground(a.lines, 55, p1, bg, dy, dx);
+            PosterizeAndCompose(b.lines, 55, p2, table, phase, bg, dy, dx);
+            ASSERT_TRUE(a.SameAs(b)) << dx << "," << dy << " phase " << phase;
+            ASSERT_TRUE(SameBitmaps(p1, p2));
+        }
+        for (int s : {0, 2, 48, 49}) {
+            TBitmap p1, p2;
+            Pattern(p1, 49, 67, 9);
+            Pattern(p2, 49, 67, 9);
+            TDest a(55, 71, 1), b(55, 71, 1);
+            ShiftLines(p1, s);
+            ComposeOnBackground(a.lines, 55, p1, bg, dy, dx);
+            ShiftAndCompose(b.lines, 55, p2, s, bg, dy, dx);
+            ASSERT_TRUE(a.SameAs(b)) << dx << "," << dy << " shift " << s;
+            ASSERT_TRUE(SameBitmaps(p1, p2));
+        }
+    }
+}
+
+// The pixel routines that draw from the one random stream inline get the very numbers Random()
+// gives, in the same order.
+TEST(EffectsFastPaths, InlineRandomDrawsFollowTheOneStream) {
+    TBitmap pic;
+    Pattern(pic, 29, 23, 6);
+    for (int n : {1, 2, 77, 1026}) {
+        TDest a(31, 23, 1), b(31, 23, 1);
+        RandSeed(n);
+        RefColorNoise(a.lines, 31, pic, n);
+        int next = Random(1 << 30);
+        RandSeed(n);
+        ColorNoise(b.lines, 31, pic, n);
+        ASSERT_TRUE(a.SameAs(b)) << n;
+        EXPECT_EQ(Random(1 << 30), next);
+    }
+    for (int radius : {0, 1, 9, 128}) {
+        TDest a(31, 23, 1), b(31, 23, 1);
+        RandSeed(radius);
+        RefSpray(a.lines, 31, pic, radius);
+        RandSeed(radius);
+        Spray(b.lines, 31, pic, radius);
+        ASSERT_TRUE(a.SameAs(b)) << radius;
+    }
+    TBitmap m1, m2;
+    Pattern(m1, 40, 50, 1);
+    Pattern(m2, 40, 50, 1);
+    RandSeed(5);
+    RefMelt(m1, 16);
+    RandSeed(5);
+    MeltLines(m2, 16);
+    EXPECT_TRUE(SameBitmaps(m1, m2));
+}
+
+} // namespace
+} // namespace lumora
