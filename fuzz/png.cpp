@@ -1,24 +1,7 @@
-// Feeds arbitrary bytes to the png loader: it must give a picture or raise one of our exceptions.
-#include <cstddef>
-#include <cstdint>
-
-#include "framework/Checked.h"
-#include "framework/Graphics.h"
+// Feeds arbitrary bytes to the PNG picture class.
+#include "fuzz/PictureFuzz.h"
 #include "pictures/PngImage.h"
 
-using namespace lumora;
-
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
-    // A small budget keeps hostile sizes from spending the fuzzer's memory on honest allocations.
-    SetPixelBudget(1 << 20);
-    TBytesStream stream(data, static_cast<int64_t>(size));
-    TPngImage picture;
-    try {
-        picture.LoadFromStream(stream);
-        TBitmap bitmap;
-        bitmap.Assign(&picture);
-        bitmap.SetPixelFormat(TPixelFormat::pf32bit);
-    } catch (const Exception&) {
-    }
-    return 0;
+    return lumora::FuzzPictureLoad<lumora::TPngImage>(data, size);
 }
