@@ -47,24 +47,56 @@ int Wrap(int64_t c, int size) {
     return static_cast<int>(c);
 }
 
-// The bilinear mix of the four pixels around (sx, sy), positions wrapped into the picture.
-uint32_t Bilinear(const TPLines& rows, int w, double sx, double sy) {
+// Where the bilinear mix of (sx, sy) reads: the two rows, the two columns and the weights.
+struct TSample {
+    const uint32_t* r0;
+    const uint32_t* r1;
+    int x0, x1;
+    double fx, fy;
+};
+
+// The four pixels around (sx, sy), positions wrapped into the picture. The two rows are asked for
+// from the memory at once, so that a row of samples waits for its reads side by side.
+TSample SampleAt(const TPLines& rows, int w, double sx, double sy) {
     int h = static_cast<int>(rows.size());
     // Far-away positions only need their place modulo the size; keep them in integer range.
     if (std::fabs(sx) > 1e9) sx = std::fmod(sx, w);
     if (std::fabs(sy) > 1e9) sy = std::fmod(sy, h);
     double fx0 = std::floor(sx), fy0 = std::floor(sy);
-    double fx = sx - fx0, fy = sy - fy0;
     int64_t ix = static_cast<int64_t>(fx0), iy = static_cast<int64_t>(fy0);
-    int x0 = Wrap(ix, w), x1 = Wrap(ix + 1, w), y0 = Wrap(iy, h), y1 = Wrap(iy + 1, h);
-    const uint32_t* r0 = rows[static_cast<size_t>(y0)];
-    const uint32_t* r1 = rows[static_cast<size_t>(y1)];
-    uint32_t p00 = r0[x0], p10 = r0[x1], p01 = r1[x0], p11 = r1[x1];
+    TSample t;
+    t.fx = sx - fx0;
+    t.fy = sy - fy0;
+    t.x0 = Wrap(ix, w);
+    t.x1 = Wrap(ix + 1, w);
+    t.r0 = rows[static_cast<size_t>(Wrap(iy, h))];
+    t.r1 = rows[static_cast<size_t>(Wrap(iy + 1, h))];
+#if defined(__SSE2__)
+    _mm_prefetch(reinterpret_cast<const char*>(t.r0 + t.x0), _MM_HINT_T0);
+    _mm_prefetch(reinterpret_cast<const char*>(t.r1 + t.x0), _MM_HINT_T0);
+#endif
+    return t;
+}
+
+// The nearest integer in the current rounding mode (ties to even), as lrint gives it.
+inline long RoundToInt(double v) {
+#if defined(__SSE2__)
+    return _mm_cvtsd_si32(_mm_set_sd(v));
+#else
+    return std::lrint(v);
+#endif
+}
+
+// The mix, channel by channel, rounded to the nearest integer.
+uint32_t Mix(const TSample& t) {
+    uint32_t p00 = t.r0[t.x0], p10 = t.r0[t.x1], p01 = t.r1[t.x0], p11 = t.r1[t.x1];
+    double fx = t.fx, fy = t.fy;
     double w00 = (1 - fx) * (1 - fy), w10 = fx * (1 - fy), w01 = (1 - fx) * fy, w11 = fx * fy;
     uint32_t out = 0;
     for (int s = 0; s <= 16; s += 8) {
         double v = w00 * Channel(p00, s) + w10 * Channel(p10, s) + w01 * Channel(p01, s) + w11 * Channel(p11, s);
-        out |= static_cast<uint32_t>(std::clamp<long>(std::lrint(v), 0, 255)) << s;
+        // The weights sum to one, so v stays well inside the range where the conversion is exact.
+        out |= static_cast<uint32_t>(std::clamp<long>(RoundToInt(v), 0, 255)) << s;
     }
     return out;
 }
@@ -74,6 +106,27 @@ void Block2(TPLines& dst, int dstW, int x, int y, uint32_t p) {
     int h = Height(dst);
     for (int yy = y; yy < std::min(y + 2, h); ++yy)
         for (int xx = x; xx < std::min(x + 2, dstW); ++xx) dst[static_cast<size_t>(yy)][xx] = p;
+}
+
+// The mixes of a row of samples written to the 2 x 2 blocks from column 0 on, at row y.
+void MixBlocks(TPLines& dst, int dstW, int y, const std::vector<TSample>& samples) {
+    int h = Height(dst);
+    if (y + 1 >= h) {
+        for (size_t i = 0; i < samples.size(); ++i) Block2(dst, dstW, 2 * static_cast<int>(i), y, Mix(samples[i]));
+        return;
+    }
+    uint32_t* d0 = dst[static_cast<size_t>(y)];
+    uint32_t* d1 = dst[static_cast<size_t>(y + 1)];
+    for (size_t i = 0; i < samples.size(); ++i) {
+        int x = 2 * static_cast<int>(i);
+        uint32_t p = Mix(samples[i]);
+        if (x + 1 < dstW) {
+            d0[x] = d0[x + 1] = p;
+            d1[x] = d1[x + 1] = p;
+        } else {
+            Block2(dst, dstW, x, y, p);
+        }
+    }
 }
 
 } // namespace
@@ -208,10 +261,16 @@ void NoiseRowsImpl(TPLines& dst, int dstW, TBitmap& pic, int dx, int dy, int jit
                 if (o + pw < dstW) std::fill(d + o + pw, d + dstW, bg);
                 continue;
             }
+            // One pass: the channel from the row where it lands, the background's elsewhere.
             const uint32_t keep = ~mask, bgPart = bg & mask;
-            for (int x = 0; x < dstW; ++x) d[x] = (d[x] & keep) | bgPart;
+            auto background = [&](int from, int to) {
+                for (int x = from; x < to; ++x) d[x] = (d[x] & keep) | bgPart;
+            };
+            int wrapped = pw - first1; // columns [0, wrapped) show the row's end
+            for (int x = 0; x < wrapped; ++x) d[x] = (d[x] & keep) | (src[x + first1] & mask);
+            background(wrapped, o);
             for (int i = 0; i < first1; ++i) d[o + i] = (d[o + i] & keep) | (src[i] & mask);
-            for (int i = first1; i < pw; ++i) d[i - first1] = (d[i - first1] & keep) | (src[i] & mask);
+            background(o + first1, dstW);
         }
     });
 }
@@ -332,6 +391,56 @@ void SplitBlur(TPLines& dst, int dstW, int s) {
                 if (y == 0) continue;
                 if (y >= h - 1) break;
                 SplitBlurRow(rowAt(y), rowAt(std::max(0, y - s)), rowAt(std::min(h - 1, y + s)), dstW, s);
+            }
+    }, 1);
+    SplitBlurRow(rowAt(h - 1), rowAt(std::max(0, h - 1 - s)), rowAt(h - 1), dstW, s);
+}
+
+void ComposeAndSplitBlur(TPLines& dst, int dstW, TBitmap& pic, TColor bg, int dy, int dx, int s) {
+    int h = Height(dst);
+    if (s <= 0 || dstW <= 0 || h <= 0) {
+        ComposeOnBackground(dst, dstW, pic, bg, dy, dx);
+        return;
+    }
+    uint32_t bgPix = SwapRB(ColorToRGB(bg));
+    int pw = pic.Width(), ph = pic.Height();
+    int x0 = std::max(0, dx), x1 = pw <= 0 ? 0 : std::min(dstW, dx + pw);
+    // Row y as composing would leave it: straight from the picture when it covers the whole row,
+    // else built in the caller's buffer.
+    auto composed = [&](int y, std::vector<uint32_t>& buffer) -> const uint32_t* {
+        int sy = y - dy;
+        bool inside = pw > 0 && sy >= 0 && sy < ph && x1 > x0;
+        if (inside && x0 == 0 && x1 == dstW) return pic.Row32(sy) - dx;
+        buffer.resize(static_cast<size_t>(dstW));
+        uint32_t* b = buffer.data();
+        if (!inside) {
+            std::fill(b, b + dstW, bgPix);
+        } else {
+            std::fill(b, b + x0, bgPix);
+            std::memcpy(b + x0, pic.Row32(sy) + (x0 - dx), static_cast<size_t>(x1 - x0) * 4);
+            std::fill(b + x1, b + dstW, bgPix);
+        }
+        return b;
+    };
+    auto rowAt = [&](int y) { return dst[static_cast<size_t>(y)]; };
+    // The first and the last row read themselves while they are written: they are composed in
+    // place first. Every other row is written whole from rows above (blurred already) and below
+    // (as composed), in the order and chains of SplitBlur.
+    std::vector<uint32_t> buffer;
+    std::memcpy(rowAt(0), composed(0, buffer), static_cast<size_t>(dstW) * 4);
+    if (h > 1) std::memcpy(rowAt(h - 1), composed(h - 1, buffer), static_cast<size_t>(dstW) * 4);
+    SplitBlurRow(rowAt(0), rowAt(0), h > 1 && s < h - 1 ? composed(s, buffer) : rowAt(std::min(h - 1, s)), dstW, s);
+    if (h == 1) return;
+    ForRowBands(std::min(s, h), [&](int first, int last) {
+        std::vector<uint32_t> below;
+        for (int y0 = 0; y0 < h - 1; y0 += s)
+            for (int r = first; r < last; ++r) {
+                int y = y0 + r;
+                if (y == 0) continue;
+                if (y >= h - 1) break;
+                int yd = std::min(h - 1, y + s);
+                const uint32_t* down = yd == h - 1 ? rowAt(h - 1) : composed(yd, below);
+                SplitBlurRow(rowAt(y), rowAt(std::max(0, y - s)), down, dstW, s);
             }
     }, 1);
     SplitBlurRow(rowAt(h - 1), rowAt(std::max(0, h - 1 - s)), rowAt(h - 1), dstW, s);
@@ -488,7 +597,9 @@ void Fisheye(TPLines& dst, int dstW, TBitmap& pic, double p) {
     TPLines lines;
     BitmapToLines(lines, pic);
     ForRowBands(rows / 2, [&](int first, int last) {
+        std::vector<TSample> samples;
         for (int y = 2 * first; y < 2 * last; y += 2) {
+            samples.clear();
             for (int x = 0; x <= cols - 2; x += 2) {
                 double ddx = x - cx, ddy = y - cy;
                 double d = std::sqrt(ddx * ddx + ddy * ddy);
@@ -500,8 +611,9 @@ void Fisheye(TPLines& dst, int dstW, TBitmap& pic, double p) {
                     // Near the radius the position runs away to infinity; such pixels show the centre.
                     if (!std::isfinite(sx) || !std::isfinite(sy)) sx = cx, sy = cy;
                 }
-                Block2(dst, dstW, x, y, Bilinear(lines, w, sx, sy));
+                samples.push_back(SampleAt(lines, w, sx, sy));
             }
+            MixBlocks(dst, dstW, y, samples);
         }
     }, 8);
 }
@@ -514,7 +626,9 @@ void Twist(TPLines& dst, int dstW, TBitmap& pic, int t) {
     TPLines lines;
     BitmapToLines(lines, pic);
     ForRowBands(rows / 2, [&](int first, int last) {
+        std::vector<TSample> samples;
         for (int y = 2 * first; y < 2 * last; y += 2) {
+            samples.clear();
             for (int x = 0; x <= cols - 2; x += 2) {
                 double ddx = x - cx, ddy = y - cy;
                 double r = std::sqrt(ddx * ddx + ddy * ddy);
@@ -524,8 +638,9 @@ void Twist(TPLines& dst, int dstW, TBitmap& pic, int t) {
                     sx = cx + r * std::cos(theta);
                     sy = cy + r * std::sin(theta);
                 }
-                Block2(dst, dstW, x, y, Bilinear(lines, w, sx, sy));
+                samples.push_back(SampleAt(lines, w, sx, sy));
             }
+            MixBlocks(dst, dstW, y, samples);
         }
     }, 8);
 }
@@ -692,10 +807,7 @@ void MosaicSplitFrame(TEffectContext& c, int k) {
     int m = MosaicSize(k);
     switch (c.S.EffectCode) {
     case 23: MosaicFrom(dst, w, pic, dx, dy, c.BgPix, m * m + 2); break;
-    case 24:
-        ComposeOnBackground(dst, w, pic, c.Bg, dy, dx);
-        SplitBlur(dst, w, m * m * 2);
-        break;
+    case 24: ComposeAndSplitBlur(dst, w, pic, c.Bg, dy, dx, m * m * 2); break;
     default: SplitRGB(dst, w, pic, dx, dy, m * m * 3, c.BgPix); break;
     }
 }

@@ -32,6 +32,9 @@ void Mosaic(TPLines& dst, int dstW, int cell);
 void MosaicFrom(TPLines& dst, int dstW, TBitmap& pic, int dx, int dy, uint32_t bg, int cell);
 // Each pixel := the average of the four pixels s away diagonally (clamped), in place.
 void SplitBlur(TPLines& dst, int dstW, int s);
+// ComposeOnBackground(dst, dstW, pic, bg, dy, dx), then SplitBlur(dst, dstW, s), without the
+// composing pass.
+void ComposeAndSplitBlur(TPLines& dst, int dstW, TBitmap& pic, TColor bg, int dy, int dx, int s);
 // Red from s to the right, green from s to the left, blue from s above, in the picture's frame.
 void SplitRGB(TPLines& dst, int dstW, TBitmap& pic, int dx, int dy, int s, uint32_t bg);
 

@@ -160,6 +160,74 @@ void RefMelt(TBitmap& pic, int amount) {
     }
 }
 
+int RefWrap(int64_t c, int size) {
+    if (c < 0) return size - 1 - static_cast<int>((-c) % size);
+    if (c > size - 1) return static_cast<int>(c % size);
+    return static_cast<int>(c);
+}
+
+uint32_t RefBilinear(TBitmap& pic, double sx, double sy) {
+    int w = pic.Width(), h = pic.Height();
+    if (std::fabs(sx) > 1e9) sx = std::fmod(sx, w);
+    if (std::fabs(sy) > 1e9) sy = std::fmod(sy, h);
+    double fx0 = std::floor(sx), fy0 = std::floor(sy);
+    double fx = sx - fx0, fy = sy - fy0;
+    int64_t ix = static_cast<int64_t>(fx0), iy = static_cast<int64_t>(fy0);
+    int x0 = RefWrap(ix, w), x1 = RefWrap(ix + 1, w), y0 = RefWrap(iy, h), y1 = RefWrap(iy + 1, h);
+    uint32_t p00 = pic.Row32(y0)[x0], p10 = pic.Row32(y0)[x1], p01 = pic.Row32(y1)[x0], p11 = pic.Row32(y1)[x1];
+    double w00 = (1 - fx) * (1 - fy), w10 = fx * (1 - fy), w01 = (1 - fx) * fy, w11 = fx * fy;
+    uint32_t out = 0;
+    for (int s = 0; s <= 16; s += 8) {
+        double v = w00 * Ch(p00, s) + w10 * Ch(p10, s) + w01 * Ch(p01, s) + w11 * Ch(p11, s);
+        out |= static_cast<uint32_t>(std::clamp<long>(std::lrint(v), 0, 255)) << s;
+    }
+    return out;
+}
+
+void RefBlock2(TPLines& dst, int w, int x, int y, uint32_t p) {
+    int h = static_cast<int>(dst.size());
+    for (int yy = y; yy < std::min(y + 2, h); ++yy)
+        for (int xx = x; xx < std::min(x + 2, w); ++xx) dst[size_t(yy)][xx] = p;
+}
+
+void RefFisheye(TPLines& dst, int dstW, TBitmap& pic, double p) {
+    int w = pic.Width(), h = pic.Height();
+    int rows = std::min(static_cast<int>(dst.size()), h), cols = std::min(dstW, w);
+    double cx = w / 2, cy = h / 2;
+    double R = std::max(dstW, static_cast<int>(dst.size())) * p;
+    for (int y = 0; y <= rows - 2; y += 2)
+        for (int x = 0; x <= cols - 2; x += 2) {
+            double ddx = x - cx, ddy = y - cy;
+            double d = std::sqrt(ddx * ddx + ddy * ddy);
+            double sx = cx, sy = cy;
+            if (d != 0 && d != R && R != 0) {
+                double t = (1 / (1 - d / R) - 1) * R / 2;
+                sx = cx + ddx * t / d;
+                sy = cy + ddy * t / d;
+                if (!std::isfinite(sx) || !std::isfinite(sy)) sx = cx, sy = cy;
+            }
+            RefBlock2(dst, dstW, x, y, RefBilinear(pic, sx, sy));
+        }
+}
+
+void RefTwist(TPLines& dst, int dstW, TBitmap& pic, int t) {
+    int w = pic.Width(), h = pic.Height();
+    int rows = std::min(static_cast<int>(dst.size()), h), cols = std::min(dstW, w);
+    double cx = (w - 1) / 2, cy = (h - 1) / 2;
+    for (int y = 0; y <= rows - 2; y += 2)
+        for (int x = 0; x <= cols - 2; x += 2) {
+            double ddx = x - cx, ddy = y - cy;
+            double r = std::sqrt(ddx * ddx + ddy * ddy);
+            double sx = cx, sy = cy;
+            if (r != 0) {
+                double theta = std::atan2(ddx, ddy) + std::numbers::pi / 2 - r / t;
+                sx = cx + r * std::cos(theta);
+                sy = cy + r * std::sin(theta);
+            }
+            RefBlock2(dst, dstW, x, y, RefBilinear(pic, sx, sy));
+        }
+}
+
 // ---- Tests ----
 
 TEST(EffectsFastPaths, RowBandsCoverEveryRowOnceWhateverTheThreads) {
@@ -259,6 +327,21 @@ TEST(EffectsFastPaths, SplitRoutinesMatchTheirPlainForms) {
                 ASSERT_TRUE(a.SameAs(b)) << w << "x" << h << " s " << s;
             }
         }
+        // Composing and blurring in one go, with the picture covering whole rows, part of them or
+        // none (the rows then come from a buffer).
+        TBitmap photo;
+        Pattern(photo, 75, 64, 8);
+        for (auto [dx, dy] : {std::pair{0, 0}, {-5, -3}, {4, 6}, {-2, 30}, {80, 0}}) {
+            for (int s : {0, 1, 2, 5, 17, 70}) {
+                for (int h : {1, 2, 61}) {
+                    TDest a(61, h, 1), b(61, h, 1);
+                    ComposeOnBackground(a.lines, 61, photo, 0x00405060, dy, dx);
+                    SplitBlur(a.lines, 61, s);
+                    ComposeAndSplitBlur(b.lines, 61, photo, 0x00405060, dy, dx, s);
+                    ASSERT_TRUE(a.SameAs(b)) << dx << "," << dy << " s " << s << " h " << h;
+                }
+            }
+        }
         TBitmap pic;
         Pattern(pic, 53, 41, 5);
         for (auto [dx, dy] : {std::pair{0, 0}, {7, -5}, {-9, 12}, {60, 0}, {0, 50}}) {
@@ -328,6 +411,27 @@ TEST(EffectsFastPaths, RotationRunsMatchThePixelByPixelTest) {
                 RefRotate(a.lines, dw, pic, angle, 0x00AABBCC);
                 RotatePicture(b.lines, dw, pic, angle, 0x00AABBCC);
                 ASSERT_TRUE(a.SameAs(b)) << w << "x" << h << " angle " << angle;
+            }
+        }
+    }
+}
+
+TEST(EffectsFastPaths, FisheyeAndTwistSampleAsThePlainBilinearMix) {
+    TThreadsGuard guard;
+    SetRowBandThreads(4);
+    for (auto [w, h] : {std::pair{67, 49}, {2, 2}, {3, 40}, {40, 3}, {128, 90}}) {
+        TBitmap pic;
+        Pattern(pic, w, h, 12);
+        for (int k = 0; k <= 32; k += 3) {
+            for (int dw : {w, w + 5}) {
+                TDest a(dw, h + 1, 1), b(dw, h + 1, 1);
+                RefFisheye(a.lines, dw, pic, (k + 1) * 1.2 / 32);
+                Fisheye(b.lines, dw, pic, (k + 1) * 1.2 / 32);
+                ASSERT_TRUE(a.SameAs(b)) << "fisheye " << w << "x" << h << " k " << k;
+                TDest c(dw, h + 1, 1), d(dw, h + 1, 1);
+                RefTwist(c.lines, dw, pic, k * k * k + 32);
+                Twist(d.lines, dw, pic, k * k * k + 32);
+                ASSERT_TRUE(c.SameAs(d)) << "twist " << w << "x" << h << " k " << k;
             }
         }
     }
