@@ -20,6 +20,12 @@ using simd::Evens;
 using simd::StoreEvens;
 #endif
 
+// Odd rows move s pixels to the left, even rows s pixels to the right.
+void ShiftRow(uint32_t* row, int y, int s, size_t bytes) {
+    if (y % 2) std::memmove(row, row + s, bytes);
+    else std::memmove(row + s, row, bytes);
+}
+
 enum TSource { srcOld, srcNew, srcBg };
 
 struct TComposer {
@@ -29,6 +35,7 @@ struct TComposer {
     TBitmap& n;
     TComposeGeometry g;
     int rowPar, colPar;
+    int rowLo = 0, rowHi = INT32_MAX; // the destination rows this composer may write
     uint32_t bg;
 
     TComposer(TPLines& d, int w, TBitmap& oldPic, TBitmap& newPic, const TComposeGeometry& geo, int framesDrawn,
@@ -48,7 +55,7 @@ struct TComposer {
     template <class Kernel>
     void Region(const TRect& region, TSource sa, TSource sb, Kernel kernel) {
         if (region.IsEmpty()) return;
-        TRect clip = IntersectRect(region, TRect{0, 0, dstW, dstH});
+        TRect clip = IntersectRect(region, TRect{0, std::max(0, rowLo), dstW, std::min(dstH, rowHi)});
         if (sa == srcOld || sb == srcOld) clip = IntersectRect(clip, OldRect());
         if (sa == srcNew || sb == srcNew) clip = IntersectRect(clip, NewRect());
         if (clip.IsEmpty()) return;
@@ -135,7 +142,7 @@ inline uint32_t BlendPixel(uint32_t a, uint32_t b, int w) {
 template <class K4, class K1>
 void TComposer::RegionWide(const TRect& region, TSource sa, TSource sb, K4 k4, K1 k1) {
     if (region.IsEmpty()) return;
-    TRect clip = IntersectRect(region, TRect{0, 0, dstW, dstH});
+    TRect clip = IntersectRect(region, TRect{0, std::max(0, rowLo), dstW, std::min(dstH, rowHi)});
     if (sa == srcOld || sb == srcOld) clip = IntersectRect(clip, OldRect());
     if (sa == srcNew || sb == srcNew) clip = IntersectRect(clip, NewRect());
     if (clip.IsEmpty()) return;
@@ -231,6 +238,29 @@ void CompositeBlend(TPLines& dst, int dstW, TBitmap& oldPic, TBitmap& newPic, co
     Blend(c, level, mode, false);
 }
 
+void ShiftAndBlend(TPLines& dst, int dstW, TBitmap& oldPic, int s, TBitmap& newPic, const TComposeGeometry& g,
+                   int framesDrawn, TColor bg, int level, int mode) {
+    int w = oldPic.Width(), oh = oldPic.Height(), dstH = static_cast<int>(dst.size());
+    bool shifting = s > 0 && w > s;
+    size_t bytes = shifting ? static_cast<size_t>(w - s) * 4 : 0;
+    // Each band shifts the old rows its destination rows show, then blends them while they are
+    // still in the cache; old rows that no destination row shows are shifted afterwards.
+    ForRowBands(dstH, [&](int first, int last) {
+        if (shifting)
+            for (int y = first; y < last; ++y) {
+                int sy = y - g.OldY;
+                if (sy >= 0 && sy < oh) ShiftRow(oldPic.Row32(sy), sy, s, bytes);
+            }
+        TComposer c(dst, dstW, oldPic, newPic, g, framesDrawn, bg);
+        c.rowLo = first;
+        c.rowHi = last;
+        Blend(c, level, mode, false);
+    });
+    if (shifting)
+        for (int sy = 0; sy < oh; ++sy)
+            if (sy + g.OldY < 0 || sy + g.OldY >= dstH) ShiftRow(oldPic.Row32(sy), sy, s, bytes);
+}
+
 void ColorThrough(TPLines& dst, int dstW, TBitmap& oldPic, TBitmap& newPic, const TComposeGeometry& g,
                   int framesDrawn, TColor bg, int level) {
     TComposer c(dst, dstW, oldPic, newPic, g, framesDrawn, bg);
@@ -290,11 +320,6 @@ void CompositeBlendRGB(TPLines& dst, int dstW, TBitmap& oldPic, TBitmap& newPic,
 }
 
 namespace {
-
-void ShiftRow(uint32_t* row, int y, int s, size_t bytes) {
-    if (y % 2) std::memmove(row, row + s, bytes);
-    else std::memmove(row + s, row, bytes);
-}
 
 void PosterizeRow(uint32_t* row, int w, int colPar, const std::array<uint8_t, 256>& table) {
     for (int x = colPar; x < w; x += 2) {

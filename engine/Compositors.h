@@ -36,6 +36,9 @@ inline void BlendMode2(TPLines& d, int w, TBitmap& o, TBitmap& n, const TCompose
                        int level) {
     CompositeBlend(d, w, o, n, g, f, bg, level, bkDelayed);
 }
+// ShiftLines(oldPic, s), then CompositeBlend, in one pass.
+void ShiftAndBlend(TPLines& dst, int dstW, TBitmap& oldPic, int s, TBitmap& newPic, const TComposeGeometry& g,
+                   int framesDrawn, TColor bg, int level, int mode);
 // As CompositeBlend in mode 0 (ColorThrough) or 2 (ColorThroughBlock), except that a pixel where
 // both pictures overlap stays old while any of its channels reaches the threshold, and is new after.
 void ColorThrough(TPLines& dst, int dstW, TBitmap& oldPic, TBitmap& newPic, const TComposeGeometry& g,

@@ -60,8 +60,7 @@ void StepBlendFamily(TEffectContext& c, bool& Done) {
         if (k < 256) {
             ShiftAndCompose(dst, w, c.Old, 2, c.Bg, g.OldY, g.OldX);
         } else {
-            ShiftLines(c.Old, 2);
-            CompositeBlend(dst, w, c.Old, c.New, g, f, c.Bg, k - 256, BlendKind(code));
+            ShiftAndBlend(dst, w, c.Old, 2, c.New, g, f, c.Bg, k - 256, BlendKind(code));
         }
         break;
     default: break;

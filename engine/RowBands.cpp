@@ -37,8 +37,10 @@ public:
 
     // False when the pool is busy with another job: the caller then runs the rows itself.
     bool Run(int rows, int bandRows, int threads, const std::function<void(int, int)>& body) {
+        // A body that asks for bands of its own runs them itself (the pool is taken by its caller).
+        if (t_inBand) return false;
         std::unique_lock busy(busy_, std::try_to_lock);
-        if (!busy.owns_lock() || t_inWorker) return false;
+        if (!busy.owns_lock()) return false;
         EnsureWorkers(threads - 1);
         int bands = (rows + bandRows - 1) / bandRows;
         uint32_t job;
@@ -54,7 +56,9 @@ public:
             wanted_ = threads - 1;
         }
         wake_.notify_all();
+        t_inBand = true;
         Work(job, body, rows, bandRows, bands);
+        t_inBand = false;
         std::unique_lock lock(mutex_);
         done_.wait(lock, [&] { return finished_.load(std::memory_order_acquire) == bands; });
         body_ = nullptr;
@@ -62,7 +66,7 @@ public:
     }
 
 private:
-    static thread_local bool t_inWorker;
+    static thread_local bool t_inBand; // on a worker, or on a caller running bands
 
     void EnsureWorkers(int n) {
         while (static_cast<int>(workers_.size()) < n) {
@@ -91,7 +95,7 @@ private:
     }
 
     void WorkerLoop(int index) {
-        t_inWorker = true;
+        t_inBand = true;
         uint32_t seen = 0;
         std::unique_lock lock(mutex_);
         for (;;) {
@@ -120,7 +124,7 @@ private:
     std::atomic<int> finished_{0};
 };
 
-thread_local bool TBandPool::t_inWorker = false;
+thread_local bool TBandPool::t_inBand = false;
 
 TBandPool& Pool() {
     static TBandPool pool;

@@ -466,6 +466,24 @@ TEST(EffectsFastPaths, FusedPassesMatchTheirSteps) {
             ASSERT_TRUE(a.SameAs(b)) << dx << "," << dy << " shift " << s;
             ASSERT_TRUE(SameBitmaps(p1, p2));
         }
+        // Shifted and blended into the new picture, every kind, on all four phases.
+        TBitmap fresh;
+        Pattern(fresh, 41, 60, 4);
+        for (int mode : {bkLinear, bkPeak, bkDelayed}) {
+            TBitmap p1, p2;
+            Pattern(p1, 49, 67, 9);
+            Pattern(p2, 49, 67, 9);
+            TDest a(55, 71, 1), b(55, 71, 1);
+            TComposeGeometry g{dx, dy, 6, 4};
+            for (int f = 0; f < 4; ++f) {
+                int level = 40 + 60 * f;
+                ShiftLines(p1, 2);
+                CompositeBlend(a.lines, 55, p1, fresh, g, f, bg, level, mode);
+                ShiftAndBlend(b.lines, 55, p2, 2, fresh, g, f, bg, level, mode);
+                ASSERT_TRUE(a.SameAs(b)) << dx << "," << dy << " mode " << mode << " frame " << f;
+                ASSERT_TRUE(SameBitmaps(p1, p2));
+            }
+        }
     }
 }
 
