@@ -519,8 +519,9 @@ void RotatePicture(TPLines& dst, int dstW, TBitmap& pic, int angle, uint32_t bg)
     int64_t S = static_cast<int64_t>(std::nearbyint(std::sin(a) * 65536));
     int64_t C = static_cast<int64_t>(std::nearbyint(std::cos(a) * 65536));
     int64_t cx = w / 2, cy = h / 2;
-    TPLines src;
-    BitmapToLines(src, pic);
+    if (rows <= 0 || cols <= 0) return;
+    const uint32_t* base = pic.Row32(0);
+    const int64_t stride = pic.BytesPerLine() / 4;
     ForRowBands(rows, [&](int first, int last) {
         for (int y = first; y < last; ++y) {
             int64_t u = -(cx * C) - (y - cy) * S + cx * 65536;
@@ -534,7 +535,8 @@ void RotatePicture(TPLines& dst, int dstW, TBitmap& pic, int angle, uint32_t bg)
             std::fill(d, d + lo, bg);
             u += lo * C;
             v += lo * S;
-            for (int64_t x = lo; x < hi; ++x, u += C, v += S) d[x] = src[static_cast<size_t>(v >> 16)][u >> 16];
+            // Rows of a 32-bit bitmap lie one stride apart: one multiply instead of a row lookup.
+            for (int64_t x = lo; x < hi; ++x, u += C, v += S) d[x] = base[(v >> 16) * stride + (u >> 16)];
             std::fill(d + hi, d + cols, bg);
         }
     });

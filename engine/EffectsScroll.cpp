@@ -178,8 +178,9 @@ struct TColumnStretch {
         column.resize(static_cast<size_t>(hi - lo));
         for (int64_t x = lo; x < hi; ++x) column[static_cast<size_t>(x - lo)] = static_cast<int>((x - x0) * pw / span);
     }
+    bool Covers(int y) const { return !column.empty() && y >= y0 && y < y0 + pic.Height(); }
     void Row(uint32_t* dstRow, int y) const {
-        if (column.empty() || y < y0 || y >= y0 + pic.Height()) return;
+        if (!Covers(y)) return;
         const uint32_t* src = pic.Row32(y - y0);
         uint32_t* d = dstRow + lo;
         for (size_t i = 0; i < column.size(); ++i) d[i] = src[column[i]];
@@ -201,7 +202,13 @@ void StretchColumns(TPLines& dst, int w, const TPlaced& a, const TPlaced& b, uin
     ForRowBands(h, [&](int first, int last) {
         for (int y = first; y < last; ++y) {
             uint32_t* d = dst[static_cast<size_t>(y)];
-            std::fill(d, d + w, bg);
+            // The background only where neither picture lands on this row.
+            int64_t a0 = sa.Covers(y) ? sa.lo : w, a1 = sa.Covers(y) ? sa.hi : w;
+            int64_t b0 = sb.Covers(y) ? sb.lo : w, b1 = sb.Covers(y) ? sb.hi : w;
+            if (b0 < a0) std::swap(a0, b0), std::swap(a1, b1);
+            std::fill(d, d + a0, bg);
+            std::fill(d + std::min(a1, b0), d + b0, bg);
+            std::fill(d + std::max(a1, b1), d + w, bg);
             sa.Row(d, y);
             sb.Row(d, y);
         }

@@ -4,6 +4,7 @@
 #include <gtest/gtest.h>
 
 #include <algorithm>
+#include <array>
 #include <atomic>
 #include <cmath>
 #include <cstring>
@@ -228,6 +229,44 @@ void RefTwist(TPLines& dst, int dstW, TBitmap& pic, int t) {
         }
 }
 
+// The stretches as first written: the whole frame in the background, then each picture row by row.
+struct TRefPlaced {
+    TBitmap& pic;
+    int dx, dy;
+};
+
+void RefStretchRows(TPLines& dst, int w, const TRefPlaced& a, const TRefPlaced& b, uint32_t bg, int s) {
+    int h = static_cast<int>(dst.size());
+    for (auto* row : dst) std::fill(row, row + w, bg);
+    if (s <= 0 || s >= h) return;
+    for (int y = 0; y < h; ++y) {
+        const TRefPlaced& p = y < s ? a : b;
+        double pos = y < s ? double(y) * h / s : double(y - s) * h / (h - s);
+        int row = static_cast<int>(std::nearbyint(pos)) - p.dy;
+        if (row < 0 || row >= p.pic.Height()) continue;
+        for (int x = std::max(0, p.dx); x < std::min(w, p.dx + p.pic.Width()); ++x)
+            dst[size_t(y)][x] = p.pic.Row32(row)[x - p.dx];
+    }
+}
+
+void RefStretchInto(TPLines& dst, int w, TBitmap& pic, int64_t x0, int64_t x1, int y0) {
+    int pw = pic.Width(), ph = pic.Height();
+    if (pw <= 0 || ph <= 0 || x1 <= x0) return;
+    int h = static_cast<int>(dst.size());
+    for (int y = std::max(0, y0); y < std::min(h, y0 + ph); ++y)
+        for (int64_t x = std::max<int64_t>(0, x0); x < std::min<int64_t>(w, x1); ++x)
+            dst[size_t(y)][x] = pic.Row32(y - y0)[(x - x0) * pw / (x1 - x0)];
+}
+
+void RefStretchColumns(TPLines& dst, int w, const TRefPlaced& a, const TRefPlaced& b, uint32_t bg, int s) {
+    for (auto* row : dst) std::fill(row, row + w, bg);
+    if (s <= 0 || s >= w) return;
+    int64_t fa = int64_t(s) * 1024 / w;
+    RefStretchInto(dst, w, a.pic, fa * a.dx / 1024, (int64_t(a.pic.Width()) + a.dx) * fa / 1024, a.dy);
+    int64_t fb = int64_t(w - s) * 1024 / w;
+    RefStretchInto(dst, w, b.pic, s + fb * b.dx / 1024, s + (int64_t(b.pic.Width()) + b.dx) * fb / 1024, b.dy);
+}
+
 // ---- Tests ----
 
 TEST(EffectsFastPaths, RowBandsCoverEveryRowOnceWhateverTheThreads) {
@@ -433,6 +472,52 @@ TEST(EffectsFastPaths, FisheyeAndTwistSampleAsThePlainBilinearMix) {
                 Twist(d.lines, dw, pic, k * k * k + 32);
                 ASSERT_TRUE(c.SameAs(d)) << "twist " << w << "x" << h << " k " << k;
             }
+        }
+    }
+}
+
+// The stretches through the engine, every frame against the plain routines, with the pictures of
+// different sizes so that the background shows beside them.
+TEST(EffectsFastPaths, StretchFramesMatchThePlainRoutines) {
+    TThreadsGuard guard;
+    SetRowBandThreads(4);
+    for (int code = 27; code <= 30; ++code) {
+        for (auto [ow, oh, nw, nh] : {std::array{150, 90, 120, 130}, {140, 140, 140, 140}, {0, 0, 99, 77}}) {
+            VirtualClock clock(1000);
+            SetClock(&clock);
+            TFakeHost h(240, 180);
+            h.SetOld(ow, oh, (240 - ow) / 2, (180 - oh) / 2);
+            h.SetNew(nw, nh);
+            h.Engine.SetEffectCode(static_cast<uint8_t>(code));
+            h.Engine.PrepareTransition();
+            TTransitionState& st = h.Engine.State();
+            const TBoundsRec u = st.Update;
+            bool vertical = code <= 28;
+            int n = vertical ? u.H : u.W;
+            int checked = 0;
+            for (int call = 0; call < 2000 && h.Ends == 0; ++call) {
+                clock.Advance(23);
+                int before = st.LastFrame;
+                bool done = true;
+                h.Engine.TransitionStep(done);
+                int k = st.LastFrame;
+                if (h.Ends != 0 || k == before || k <= 0 || k >= n) continue;
+                TMonitorRec& mon = h.Mons[0];
+                TRefPlaced oldP{*mon.Bitmap, mon.X - u.X, mon.Y - u.Y};
+                TRefPlaced newP{h.Picture, h.NewRect.X - u.X, h.NewRect.Y - u.Y};
+                TDest want(u.W, u.H, 0);
+                uint32_t bg = h.BgPixel();
+                if (code == 27) RefStretchRows(want.lines, u.W, newP, oldP, bg, k);
+                else if (code == 28) RefStretchRows(want.lines, u.W, oldP, newP, bg, n - k);
+                else if (code == 29) RefStretchColumns(want.lines, u.W, newP, oldP, bg, k);
+                else RefStretchColumns(want.lines, u.W, oldP, newP, bg, n - k);
+                for (int y = 0; y < u.H; ++y)
+                    ASSERT_EQ(std::memcmp(h.Form.Row32(u.Y + y) + u.X, want.bmp.Row32(y), size_t(u.W) * 4), 0)
+                        << "code " << code << " frame " << k << " row " << y;
+                ++checked;
+            }
+            SetClock(nullptr);
+            EXPECT_GT(checked, 10) << "code " << code;
         }
     }
 }
