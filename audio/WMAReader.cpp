@@ -1,6 +1,7 @@
 #include "audio/WMAReader.h"
 
 #include <cmath>
+#include <tuple>
 
 #include "audio/WMAEditor.h"
 #include "framework/Forms.h"
@@ -25,6 +26,7 @@ bool TWMAReader::LoadTags(const std::string& fileName, TTagsData& data) {
     if (FileExists(fileName)) {
         fileName_ = fileName;
         data = TTagsData();
+        loaded_ = TTagsData();
         TWMMetadataEditor editor;
         if (OpenEditor(editor, fileName) == wmOK) {
             uint16_t count = editor.GetAttributeCount(0);
@@ -62,6 +64,7 @@ bool TWMAReader::LoadTags(const std::string& fileName, TTagsData& data) {
                                 ? static_cast<int32_t>(std::llround(double(data.FileSize) * 8 / (data.BitRate / 1000.0) / 1000))
                                 : 0;
             editor.Close();
+            loaded_ = data;
             ok = true;
         }
     }
@@ -73,27 +76,41 @@ bool TWMAReader::SaveTags(const TTagsData& data) {
     bool ok = false;
     TWMMetadataEditor editor;
     if (!fileName_.empty() && OpenEditor(editor, fileName_) == wmOK) {
-        const std::pair<const char*, const std::string*> fields[] = {
-            {"WM/EncodedBy", &data.EncodedBy},     {"WM/Genre", &data.Genre}, {"Author", &data.Author},
-            {"WM/Composer", &data.Composer},       {"Title", &data.Title},    {"WM/AlbumTitle", &data.AlbumTitle},
-            {"WM/Year", &data.Year},               {"WM/TrackNumber", &data.TrackNumber},
-            {"WM/URL", &data.URL},                 {"Copyright", &data.Copyright},
-            {"Description", &data.Description},    {"WM/Lyrics", &data.Lyrics}};
+        const std::tuple<const char*, const std::string*, const std::string*> fields[] = {
+            {"WM/EncodedBy", &data.EncodedBy, &loaded_.EncodedBy},
+            {"WM/Genre", &data.Genre, &loaded_.Genre},
+            {"Author", &data.Author, &loaded_.Author},
+            {"WM/Composer", &data.Composer, &loaded_.Composer},
+            {"Title", &data.Title, &loaded_.Title},
+            {"WM/AlbumTitle", &data.AlbumTitle, &loaded_.AlbumTitle},
+            {"WM/Year", &data.Year, &loaded_.Year},
+            {"WM/TrackNumber", &data.TrackNumber, &loaded_.TrackNumber},
+            {"WM/URL", &data.URL, &loaded_.URL},
+            {"Copyright", &data.Copyright, &loaded_.Copyright},
+            {"Description", &data.Description, &loaded_.Description},
+            {"WM/Lyrics", &data.Lyrics, &loaded_.Lyrics}};
         ok = true;
-        for (const auto& [name, text] : fields) {
-            // Only a file-level attribute is changed; one that belongs to a stream is left alone.
-            std::vector<uint16_t> found = editor.GetAttributeIndices(wmAnyStream, name);
-            int index = !found.empty() && found[0] < editor.GetAttributeCount(0) ? found[0] : -1;
+        for (const auto& [name, text, before] : fields) {
+            // A field left as it was keeps every attribute behind it, several values included.
+            if (*text == *before) continue;
+            // Only file-level attributes are changed; one that belongs to a stream is left alone.
+            // The new text replaces every file-level value of the name (files often carry a title
+            // both in the content description and as an extended item), since readers show the
+            // last one and an edit that left another behind would not be seen.
+            std::vector<uint16_t> found;
+            for (uint16_t index : editor.GetAttributeIndices(wmAnyStream, name))
+                if (index < editor.GetAttributeCount(0)) found.push_back(index);
             std::vector<uint8_t> value = WMStringValue(*text);
             TWMResult result = wmOK;
-            if (index >= 0 && !text->empty())
-                result = editor.ModifyAttribute(0, static_cast<uint16_t>(index), WMT_TYPE_STRING, 0, value);
-            else if (index >= 0)
-                result = editor.DeleteAttribute(0, static_cast<uint16_t>(index));
-            else if (!text->empty()) {
+            size_t keep = 0;
+            if (!text->empty() && !found.empty()) {
+                result = editor.ModifyAttribute(0, found[0], WMT_TYPE_STRING, 0, value);
+                keep = 1;
+            } else if (!text->empty()) {
                 uint16_t added = 0;
                 result = editor.AddAttribute(0, name, added, WMT_TYPE_STRING, 0, value);
             }
+            for (size_t k = found.size(); k > keep && result == wmOK; --k) result = editor.DeleteAttribute(0, found[k - 1]);
             if (result != wmOK) {
                 ok = false;
                 break;
@@ -102,6 +119,11 @@ bool TWMAReader::SaveTags(const TTagsData& data) {
         // Nothing reaches the file unless every attribute step succeeded.
         if (ok) ok = editor.Flush() == wmOK;
         editor.Close();
+        if (ok) {
+            std::string version = loaded_.WMFSDKVersion;
+            loaded_ = data;
+            loaded_.WMFSDKVersion = version;
+        }
     }
     if (!ok) MessageBox("Could not save Tags ! (Check if the file is opened for other purpose.)", "Error", TMsgIcon::Error);
     return ok;

@@ -22,14 +22,15 @@ public:
     // Reads the tags of an existing file and remembers it for SaveTags. False (after the message
     // "Could Not Load Tags!") when the file is missing or no readable WMA file.
     bool LoadTags(const std::string& fileName, TTagsData& data);
-    // Writes the text fields (all but WMFSDKVersion) to the file last loaded: a non-empty text
-    // sets its attribute, an empty one deletes it. Either every attribute is written or, on
-    // failure (after its message), the file is left as it was.
+    // Writes the text fields (all but WMFSDKVersion) that differ from what was loaded to the file
+    // last loaded: a non-empty text sets its attribute, an empty one deletes it. Either every
+    // attribute is written or, on failure (after its message), the file is left as it was.
     bool SaveTags(const TTagsData& data);
     const std::string& FileName() const { return fileName_; }
 
 private:
     std::string fileName_;
+    TTagsData loaded_;
 };
 
 } // namespace lumora
