@@ -5,6 +5,7 @@
 #include <cstdint>
 #include <vector>
 
+#include "engine/EffectsPixel.h"
 #include "engine/Transition.h"
 
 namespace lumora {
@@ -19,6 +20,7 @@ struct TEffectScratch {
     bool Synced = false;
     bool OldWasEmpty = false; // the old picture was empty when the transition was prepared
     std::vector<uint32_t> Row; // a row buffer for routines that read a row while writing it
+    TWarpCache Warp;           // per-block geometry of the fisheye and the twist
 };
 
 // What one idle call hands a family.

@@ -590,11 +590,40 @@ void WhiteNoise(TPLines& dst, int dstW, TBitmap& pic, int n) {
     }
 }
 
-void Fisheye(TPLines& dst, int dstW, TBitmap& pic, double p) {
+namespace {
+
+// The cache for a picture of w x h drawn over rows x cols, filled when it was made for other sizes.
+// The values are computed exactly as the frame routines compute them.
+const TWarpCache* WarpGeometry(TWarpCache* cache, int w, int h, int rows, int cols, double cx, double cy,
+                               bool angles) {
+    if (!cache) return nullptr;
+    if (cache->W == w && cache->H == h && cache->Rows == rows && cache->Cols == cols && cache->Angles == angles)
+        return cache;
+    int bx = std::max(0, cols / 2), by = std::max(0, rows / 2);
+    cache->Radius.assign(size_t(bx) * size_t(by), 0.0);
+    cache->Angle.assign(angles ? size_t(bx) * size_t(by) : 0, 0.0);
+    ForRowBands(by, [&](int first, int last) {
+        for (int j = first; j < last; ++j)
+            for (int i = 0; i < bx; ++i) {
+                double ddx = 2 * i - cx, ddy = 2 * j - cy;
+                size_t at = size_t(j) * size_t(bx) + size_t(i);
+                cache->Radius[at] = std::sqrt(ddx * ddx + ddy * ddy);
+                if (angles) cache->Angle[at] = std::atan2(ddx, ddy) + std::numbers::pi / 2;
+            }
+    }, 8);
+    cache->W = w, cache->H = h, cache->Rows = rows, cache->Cols = cols, cache->Angles = angles;
+    return cache;
+}
+
+} // namespace
+
+void Fisheye(TPLines& dst, int dstW, TBitmap& pic, double p, TWarpCache* cache) {
     int w = pic.Width(), h = pic.Height();
     if (w <= 0 || h <= 0) return;
     int rows = std::min(Height(dst), h), cols = std::min(dstW, w);
     double cx = w / 2, cy = h / 2;
+    const TWarpCache* geo = WarpGeometry(cache, w, h, rows, cols, cx, cy, false);
+    size_t bx = size_t(std::max(0, cols / 2));
     double R = std::max(dstW, Height(dst)) * p;
     TPLines lines;
     BitmapToLines(lines, pic);
@@ -604,7 +633,7 @@ void Fisheye(TPLines& dst, int dstW, TBitmap& pic, double p) {
             samples.clear();
             for (int x = 0; x <= cols - 2; x += 2) {
                 double ddx = x - cx, ddy = y - cy;
-                double d = std::sqrt(ddx * ddx + ddy * ddy);
+                double d = geo ? geo->Radius[size_t(y / 2) * bx + size_t(x / 2)] : std::sqrt(ddx * ddx + ddy * ddy);
                 double sx = cx, sy = cy;
                 if (d != 0 && d != R && R != 0) {
                     double t = (1 / (1 - d / R) - 1) * R / 2;
@@ -620,11 +649,13 @@ void Fisheye(TPLines& dst, int dstW, TBitmap& pic, double p) {
     }, 8);
 }
 
-void Twist(TPLines& dst, int dstW, TBitmap& pic, int t) {
+void Twist(TPLines& dst, int dstW, TBitmap& pic, int t, TWarpCache* cache) {
     int w = pic.Width(), h = pic.Height();
     if (w <= 0 || h <= 0 || t == 0) return;
     int rows = std::min(Height(dst), h), cols = std::min(dstW, w);
     double cx = (w - 1) / 2, cy = (h - 1) / 2;
+    const TWarpCache* geo = WarpGeometry(cache, w, h, rows, cols, cx, cy, true);
+    size_t bx = size_t(std::max(0, cols / 2));
     TPLines lines;
     BitmapToLines(lines, pic);
     ForRowBands(rows / 2, [&](int first, int last) {
@@ -633,10 +664,12 @@ void Twist(TPLines& dst, int dstW, TBitmap& pic, int t) {
             samples.clear();
             for (int x = 0; x <= cols - 2; x += 2) {
                 double ddx = x - cx, ddy = y - cy;
-                double r = std::sqrt(ddx * ddx + ddy * ddy);
+                size_t at = size_t(y / 2) * bx + size_t(x / 2);
+                double r = geo ? geo->Radius[at] : std::sqrt(ddx * ddx + ddy * ddy);
                 double sx = cx, sy = cy;
                 if (r != 0) {
-                    double theta = std::atan2(ddx, ddy) + std::numbers::pi / 2 - r / t;
+                    double turn = geo ? geo->Angle[at] : std::atan2(ddx, ddy) + std::numbers::pi / 2;
+                    double theta = turn - r / t;
                     sx = cx + r * std::cos(theta);
                     sy = cy + r * std::sin(theta);
                 }
@@ -827,8 +860,8 @@ void WarpFrame(TEffectContext& c, int k, int n) {
         break;
     case 49: ColorNoise(dst, w, pic, (n - k) * (n - k) + 2); break;
     case 50: WhiteNoise(dst, w, pic, (n - k) * (n - k) + 2); break;
-    case 52: Fisheye(dst, w, pic, (k + 1) * 1.2 / n); break;
-    case 53: Twist(dst, w, pic, k * k * k + 32); break;
+    case 52: Fisheye(dst, w, pic, (k + 1) * 1.2 / n, &c.S.Scratch->Warp); break;
+    case 53: Twist(dst, w, pic, k * k * k + 32, &c.S.Scratch->Warp); break;
     case 63: Wave(dst, w, pic, c.S.WaveAmp, WaveCos(k + 192), 0); break;
     case 64: Wave(dst, w, pic, c.S.WaveAmp, WaveCos(k + 192), 1); break;
     default: Wave(dst, w, pic, c.S.WaveAmp, WaveCos(k + 192), 2); break;

@@ -4,6 +4,7 @@
 
 #include <array>
 #include <cstdint>
+#include <vector>
 
 #include "engine/Common.h"
 #include "framework/Graphics.h"
@@ -42,8 +43,15 @@ void RotatePicture(TPLines& dst, int dstW, TBitmap& pic, int angle, uint32_t bg)
 void Spray(TPLines& dst, int dstW, TBitmap& pic, int radius);
 void ColorNoise(TPLines& dst, int dstW, TBitmap& pic, int n);
 void WhiteNoise(TPLines& dst, int dstW, TBitmap& pic, int n);
-void Fisheye(TPLines& dst, int dstW, TBitmap& pic, double p);
-void Twist(TPLines& dst, int dstW, TBitmap& pic, int t);
+// What the fisheye and the twist compute per 2 x 2 block the same way in every frame: the distance
+// to the centre and (twist) the block's angle. Kept for one transition; rebuilt when the sizes change.
+struct TWarpCache {
+    int W = -1, H = -1, Cols = -1, Rows = -1;
+    bool Angles = false;
+    std::vector<double> Radius, Angle;
+};
+void Fisheye(TPLines& dst, int dstW, TBitmap& pic, double p, TWarpCache* cache = nullptr);
+void Twist(TPLines& dst, int dstW, TBitmap& pic, int t, TWarpCache* cache = nullptr);
 // kind 0 both axes, 1 rows (vertical displacement), 2 columns (horizontal displacement).
 void Wave(TPLines& dst, int dstW, TBitmap& pic, const std::array<int, 256>& amp, double f, int kind);
 

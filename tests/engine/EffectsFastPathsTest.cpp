@@ -461,16 +461,25 @@ TEST(EffectsFastPaths, FisheyeAndTwistSampleAsThePlainBilinearMix) {
     for (auto [w, h] : {std::pair{67, 49}, {2, 2}, {3, 40}, {40, 3}, {128, 90}}) {
         TBitmap pic;
         Pattern(pic, w, h, 12);
+        // Without a cache, and with caches kept over the frames (rebuilt when the sizes change or
+        // the other routine used them).
+        TWarpCache shared, fisheyeOnly, twistOnly;
         for (int k = 0; k <= 32; k += 3) {
-            for (int dw : {w, w + 5}) {
-                TDest a(dw, h + 1, 1), b(dw, h + 1, 1);
+            for (int dw : {w, w + 5, w - 1}) {
+                TDest a(dw, h + 1, 1);
                 RefFisheye(a.lines, dw, pic, (k + 1) * 1.2 / 32);
-                Fisheye(b.lines, dw, pic, (k + 1) * 1.2 / 32);
-                ASSERT_TRUE(a.SameAs(b)) << "fisheye " << w << "x" << h << " k " << k;
-                TDest c(dw, h + 1, 1), d(dw, h + 1, 1);
+                for (TWarpCache* cache : {static_cast<TWarpCache*>(nullptr), &shared, &fisheyeOnly}) {
+                    TDest b(dw, h + 1, 1);
+                    Fisheye(b.lines, dw, pic, (k + 1) * 1.2 / 32, cache);
+                    ASSERT_TRUE(a.SameAs(b)) << "fisheye " << w << "x" << h << " k " << k;
+                }
+                TDest c(dw, h + 1, 1);
                 RefTwist(c.lines, dw, pic, k * k * k + 32);
-                Twist(d.lines, dw, pic, k * k * k + 32);
-                ASSERT_TRUE(c.SameAs(d)) << "twist " << w << "x" << h << " k " << k;
+                for (TWarpCache* cache : {static_cast<TWarpCache*>(nullptr), &shared, &twistOnly}) {
+                    TDest d(dw, h + 1, 1);
+                    Twist(d.lines, dw, pic, k * k * k + 32, cache);
+                    ASSERT_TRUE(c.SameAs(d)) << "twist " << w << "x" << h << " k " << k;
+                }
             }
         }
     }
