@@ -4,6 +4,7 @@
 #include <array>
 #include <cstring>
 
+#include "audio/AsfGuids.h"
 #include "audio/ByteReader.h"
 #include "audio/TagText.h"
 #include "framework/Checked.h"
@@ -15,31 +16,16 @@ namespace lumora {
 
 namespace {
 
-using TGuid = std::array<uint8_t, 16>;
+using asf::TGuid;
 
-// A GUID in its textual form turned into the byte order ASF files store.
-TGuid GuidOf(const char* text) {
-    auto hex = [](char c) -> uint8_t {
-        return static_cast<uint8_t>(c <= '9' ? c - '0' : (c & ~0x20) - 'A' + 10);
-    };
-    uint8_t v[16];
-    int n = 0;
-    for (const char* p = text; *p && n < 16; ++p) {
-        if (*p == '-') continue;
-        v[n++] = static_cast<uint8_t>(hex(p[0]) << 4 | hex(p[1]));
-        ++p;
-    }
-    return {v[3], v[2], v[1], v[0], v[5], v[4], v[7], v[6], v[8], v[9], v[10], v[11], v[12], v[13], v[14], v[15]};
-}
-
-const TGuid headerGuid = GuidOf("75B22630-668E-11CF-A6D9-00AA0062CE6C");
-const TGuid filePropertiesGuid = GuidOf("8CABDCA1-A947-11CF-8EE4-00C00C205365");
-const TGuid contentGuid = GuidOf("75B22633-668E-11CF-A6D9-00AA0062CE6C");
-const TGuid extendedGuid = GuidOf("D2D0A440-E307-11D2-97F0-00A0C95EA850");
-const TGuid extensionGuid = GuidOf("5FBF03B5-A92E-11CF-8EE3-00C00C205365");
-const TGuid extensionReservedGuid = GuidOf("ABD3D211-A9BA-11CF-8EE6-00C00C205365");
-const TGuid metadataGuid = GuidOf("C5F8CBEA-5BAF-4877-8467-AA8C44FA4CCA");
-const TGuid libraryGuid = GuidOf("44231C94-9498-49D1-A141-1D134E457054");
+const TGuid& headerGuid = asf::Header;
+const TGuid& filePropertiesGuid = asf::FileProperties;
+const TGuid& contentGuid = asf::ContentDescription;
+const TGuid& extendedGuid = asf::ExtendedContent;
+const TGuid& extensionGuid = asf::HeaderExtension;
+const TGuid& extensionReservedGuid = asf::HeaderExtensionReserved;
+const TGuid& metadataGuid = asf::Metadata;
+const TGuid& libraryGuid = asf::MetadataLibrary;
 
 constexpr uint64_t objectHeaderSize = 24;
 constexpr uint64_t headerObjectSize = 30;     // GUID, size, object count, two reserved bytes

@@ -3,6 +3,7 @@
 #include <array>
 #include <cstring>
 
+#include "audio/AsfGuids.h"
 #include "audio/ByteReader.h"
 #include "audio/TagText.h"
 
@@ -10,29 +11,14 @@ namespace lumora {
 
 namespace {
 
-using TGuid = std::array<uint8_t, 16>;
+using asf::TGuid;
 
-// A GUID in its textual form turned into the byte order ASF files store.
-TGuid GuidOf(const char* text) {
-    auto hex = [](char c) -> uint8_t {
-        return static_cast<uint8_t>(c <= '9' ? c - '0' : (c & ~0x20) - 'A' + 10);
-    };
-    uint8_t v[16];
-    int n = 0;
-    for (const char* p = text; *p && n < 16; ++p) {
-        if (*p == '-') continue;
-        v[n++] = static_cast<uint8_t>(hex(p[0]) << 4 | hex(p[1]));
-        ++p;
-    }
-    return {v[3], v[2], v[1], v[0], v[5], v[4], v[7], v[6], v[8], v[9], v[10], v[11], v[12], v[13], v[14], v[15]};
-}
-
-const TGuid headerObject = GuidOf("75B22630-668E-11CF-A6D9-00AA0062CE6C");
-const TGuid filePropertiesObject = GuidOf("8CABDCA1-A947-11CF-8EE4-00C00C205365");
-const TGuid streamPropertiesObject = GuidOf("B7DC0791-A9B7-11CF-8EE6-00C00C205365");
-const TGuid contentDescriptionObject = GuidOf("75B22633-668E-11CF-A6D9-00AA0062CE6C");
-const TGuid extendedContentObject = GuidOf("D2D0A440-E307-11D2-97F0-00A0C95EA850");
-const TGuid audioMedia = GuidOf("F8699E40-5B4D-11CF-A8FD-00805F5C442B");
+const TGuid& headerObject = asf::Header;
+const TGuid& filePropertiesObject = asf::FileProperties;
+const TGuid& streamPropertiesObject = asf::StreamProperties;
+const TGuid& contentDescriptionObject = asf::ContentDescription;
+const TGuid& extendedContentObject = asf::ExtendedContent;
+const TGuid& audioMedia = asf::AudioMedia;
 
 constexpr int objectHeaderSize = 24;
 // The header object is read whole; real ones are kilobytes, with cover art a few megabytes.
