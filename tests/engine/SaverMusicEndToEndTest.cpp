@@ -123,7 +123,9 @@ TEST(SaverMusicEndToEndTest, SaverPlaysTheSoundFolderInOrderWithTheGapWhilePictu
     // Leading silence, then t1, the gap, t2, the gap, and t1 again as the list wraps.
     while (!sound.empty() && sound.front().Hz == 0)
         sound.erase(sound.begin());
-    ASSERT_GE(sound.size(), 5u) << test::ReadFile(dir.File("err.txt"));
+    const std::string errors = test::ReadFile(dir.File("err.txt"));
+    ASSERT_GE(sound.size(), 5u) << errors;
+    SCOPED_TRACE("the saver's standard error:\n" + errors);
     EXPECT_EQ(sound[0].Hz, 440);
     EXPECT_NEAR(sound[0].Ms, 950, 100);
     EXPECT_EQ(sound[1].Hz, 0);
