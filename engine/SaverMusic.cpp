@@ -328,6 +328,9 @@ void TSaverMusic::MidiFile1UpdateEvent() {
 
 void TSaverMusic::AudioPlayer1PlayEnd() {
     if (window_.FileManager().TrackCount() <= 0) return;
+    // Only the track we started can end: a second end report (a late event after the stall check or
+    // a close) would otherwise start another gap and skip a track.
+    if (!bassPlaying_) return;
     if (AudioPlayer1) AudioPlayer1->Close();
     bassPlaying_ = false;
     if (!window_.MusicClosing) ScheduleNext();

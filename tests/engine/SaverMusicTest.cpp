@@ -65,6 +65,25 @@ TEST(SaverMusicTest, TrackEndingDuringAChangeStartsTheNextWhenTheChangeIsOver) {
     EXPECT_TRUE(h.Music().BassPlaying());
 }
 
+TEST(SaverMusicTest, ASecondEndReportForTheSameTrackSkipsNothing) {
+    MusicHarness h;
+    h.Track("a.mp3");
+    h.Track("b.mp3");
+    h.Track("c.mp3");
+    h.OnlyEffects({3}); // a change that takes a while, so the next track waits for its end
+    TDesktopWindow& w = h.Open();
+    h.Run(200);
+    ASSERT_TRUE(w.Changing());
+    h.EndTrack();
+    h.Run(300);
+    ASSERT_TRUE(w.TrackDeferred);
+    h.EndTrack(); // a late second report of the same end
+    h.Run(300);
+    while (w.Changing())
+        h.Run(10);
+    EXPECT_EQ(h.player->opened, (std::vector<std::string>{"a.mp3", "b.mp3"}));
+}
+
 TEST(SaverMusicTest, SmallFileWhosePositionStandsStillCountsAsEnded) {
     MusicHarness h;
     h.Track("a.mp3", 10000);
