@@ -113,7 +113,7 @@ TEST(SaverMusicEndToEndTest, SaverPlaysTheSoundFolderInOrderWithTheGapWhilePictu
     script << "'" << program.string() << "' /s 2>'" << dir.File("err.txt") << "' &\npid=$!\n"
            << "for t in 1 2 3 4 5 6; do sleep 0.7; import -window root '" << dir.File("shot")
            << "'$t.ppm; done\n"
-           << "sleep 3.5\nkill -TERM $pid\nwait $pid\n";
+           << "sleep 6\nkill -TERM $pid\nwait $pid\n"; // room for a slow start (sanitizer builds)
     dir.WriteFile("run.sh", script.str());
     run("env LUMORA_REGISTRY='" + dir.File("reg.reg") + "' LUMORA_AUDIO_OUTPUT=wav:'" + dir.File("out.wav") +
         "' LUMORA_DEVICES=fake:'" + dir.File("dev") + "' QT_QPA_PLATFORM=xcb timeout 120 xvfb-run -a -s " +
