@@ -12,17 +12,12 @@
 #include <ctime>
 #include <vector>
 
+#include "bench/BenchSupport.h"
 #include "pictures/GIFImage.h"
 
 using namespace lumora;
 
 namespace {
-
-double Now() {
-    timespec t;
-    clock_gettime(CLOCK_THREAD_CPUTIME_ID, &t);
-    return t.tv_sec + t.tv_nsec * 1e-9;
-}
 
 using Bytes = std::vector<uint8_t>;
 
@@ -73,41 +68,22 @@ int Read(GifFileType* gif, GifByteType* out, int size) {
 
 void Compare(benchmark::State& state, bool interlace, int noise) {
     const Bytes file = MakeGif(1600, 1200, interlace, noise);
-    double ours = 1e30, theirs = 1e30;
-    bool oursFirst = false;
-    for (auto _ : state) {
-        auto reference = [&] {
-            const double t0 = Now();
+    bench::CompareFastest(
+        state, "giflib",
+        [&] {
+            TBytesStream stream(file.data(), static_cast<int64_t>(file.size()));
+            TGIFImage image;
+            image.LoadFromStream(stream);
+            benchmark::DoNotOptimize(image.Images()[0]->Data());
+        },
+        [&] {
             Source src{&file, 0};
             int error = 0;
             GifFileType* gif = DGifOpen(&src, Read, &error);
             DGifSlurp(gif);
             benchmark::DoNotOptimize(gif->SavedImages[0].RasterBits);
             DGifCloseFile(gif, &error);
-            theirs = std::min(theirs, Now() - t0);
-        };
-        auto mine = [&] {
-            const double t0 = Now();
-            TBytesStream stream(file.data(), static_cast<int64_t>(file.size()));
-            TGIFImage image;
-            image.LoadFromStream(stream);
-            benchmark::DoNotOptimize(image.Images()[0]->Data());
-            const double t = Now() - t0;
-            ours = std::min(ours, t);
-            state.SetIterationTime(t);
-        };
-        if (oursFirst) {
-            mine();
-            reference();
-        } else {
-            reference();
-            mine();
-        }
-        oursFirst = !oursFirst;
-    }
-    state.counters["ratio"] = ours / theirs;
-    state.counters["giflib_ms"] = theirs * 1000;
-    state.counters["ours_ms"] = ours * 1000;
+        });
 }
 
 void BM_GifSmooth(benchmark::State& s) { Compare(s, false, 2); }

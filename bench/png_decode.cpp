@@ -12,19 +12,13 @@
 #include <stdexcept>
 #include <vector>
 
+#include "bench/BenchSupport.h"
 #include "framework/Graphics.h"
 #include "pictures/PngStream.h"
 
 using namespace lumora;
 
 namespace {
-
-// Thread CPU time: other work on a shared machine does not count against either side.
-double Now() {
-    timespec t;
-    clock_gettime(CLOCK_THREAD_CPUTIME_ID, &t);
-    return t.tv_sec + t.tv_nsec * 1e-9;
-}
 
 using Bytes = std::vector<uint8_t>;
 
@@ -96,42 +90,21 @@ void DecodeWithLibpng(const Bytes& file, Bytes& pixels) {
 
 void Compare(benchmark::State& state, int colorType, bool interlace) {
     const Bytes file = MakePng(1600, 1200, colorType, interlace);
-    // The fastest of many runs on each side: interference from other work only ever adds time.
-    double ours = 1e30, theirs = 1e30;
-    bool oursFirst = false;
-    for (auto _ : state) {
-        // Each side makes a new picture, as a load does; the sides take turns going first so that
-        // neither always meets the memory the other has just given back.
-        auto reference = [&] {
-            const double t0 = Now();
-            Bytes pixels;
-            DecodeWithLibpng(file, pixels);
-            theirs = std::min(theirs, Now() - t0);
-        };
-        auto mine = [&] {
-            const double t0 = Now();
+    // Each side makes a new picture, as a load does.
+    bench::CompareFastest(
+        state, "libpng",
+        [&] {
             TMemoryStream stream(file);
             TBitmap bitmap, alpha;
             TPngReadStream reader;
             reader.AlphaBitmap = &alpha;
             reader.Load(bitmap, stream);
             benchmark::DoNotOptimize(bitmap.Bits());
-            const double t = Now() - t0;
-            ours = std::min(ours, t);
-            state.SetIterationTime(t);
-        };
-        if (oursFirst) {
-            mine();
-            reference();
-        } else {
-            reference();
-            mine();
-        }
-        oursFirst = !oursFirst;
-    }
-    state.counters["ratio"] = ours / theirs;
-    state.counters["libpng_ms"] = theirs * 1000;
-    state.counters["ours_ms"] = ours * 1000;
+        },
+        [&] {
+            Bytes pixels;
+            DecodeWithLibpng(file, pixels);
+        });
 }
 
 void BM_PngRgb(benchmark::State& s) { Compare(s, PNG_COLOR_TYPE_RGB, false); }

@@ -12,19 +12,13 @@
 #include <stdexcept>
 #include <vector>
 
+#include "bench/BenchSupport.h"
 #include "framework/Graphics.h"
 #include "pictures/PngStream.h"
 
 using namespace lumora;
 
 namespace {
-
-// Thread CPU time: other work on a shared machine does not count against either side.
-double Now() {
-    timespec t;
-    clock_gettime(CLOCK_THREAD_CPUTIME_ID, &t);
-    return t.tv_sec + t.tv_nsec * 1e-9;
-}
 
 using Bytes = std::vector<uint8_t>;
 
@@ -95,41 +89,21 @@ Bytes EncodeWithLibpng(const TBitmap& b, const TBitmap* alpha, int filters) {
 void Compare(benchmark::State& state, bool adaptive, bool withAlpha) {
     const auto bitmap = MakePhoto(1600, 1200, TPixelFormat::pf24bit);
     const auto alpha = withAlpha ? MakeAlpha(1600, 1200) : nullptr;
-    // The fastest of many runs on each side: interference from other work only ever adds time.
-    double ours = 1e30, theirs = 1e30;
     size_t ourSize = 0, theirSize = 0;
-    bool oursFirst = false;
-    for (auto _ : state) {
-        auto reference = [&] {
-            const double t0 = Now();
-            Bytes file = EncodeWithLibpng(*bitmap, alpha.get(), adaptive ? PNG_ALL_FILTERS : PNG_FILTER_NONE);
-            theirs = std::min(theirs, Now() - t0);
-            theirSize = file.size();
-        };
-        auto mine = [&] {
-            const double t0 = Now();
+    bench::CompareFastest(
+        state, "libpng",
+        [&] {
             TMemoryStream stream;
             TPngWriteStream writer;
             writer.Filter = adaptive ? 0 : 1;
             writer.AlphaBitmap = alpha.get();
             writer.Save(*bitmap, stream);
-            const double t = Now() - t0;
-            ours = std::min(ours, t);
             ourSize = static_cast<size_t>(stream.Size());
-            state.SetIterationTime(t);
-        };
-        if (oursFirst) {
-            mine();
-            reference();
-        } else {
-            reference();
-            mine();
-        }
-        oursFirst = !oursFirst;
-    }
-    state.counters["ratio"] = ours / theirs;
-    state.counters["libpng_ms"] = theirs * 1000;
-    state.counters["ours_ms"] = ours * 1000;
+        },
+        [&] {
+            Bytes file = EncodeWithLibpng(*bitmap, alpha.get(), adaptive ? PNG_ALL_FILTERS : PNG_FILTER_NONE);
+            theirSize = file.size();
+        });
     state.counters["size_ratio"] = static_cast<double>(ourSize) / static_cast<double>(theirSize);
 }
 

@@ -15,19 +15,13 @@
 
 #include <unistd.h>
 
+#include "bench/BenchSupport.h"
 #include "framework/Graphics.h"
 #include "pictures/GraphicFormats.h"
 
 using namespace lumora;
 
 namespace {
-
-// Thread CPU time: other work on a shared machine does not count against either side.
-double Now() {
-    timespec t;
-    clock_gettime(CLOCK_THREAD_CPUTIME_ID, &t);
-    return t.tv_sec + t.tv_nsec * 1e-9;
-}
 
 std::string WriteTiff(int compression, int predictor, int spp) {
     char path[] = "/tmp/lumora-bench-XXXXXX";
@@ -70,40 +64,18 @@ void DecodeWithLibtiff(const std::string& path, std::vector<uint8_t>& pixels) {
 
 void Compare(benchmark::State& state, int compression, int predictor, int spp) {
     const std::string path = WriteTiff(compression, predictor, spp);
-    // The fastest of many runs on each side: interference from other work only ever adds time.
-    double ours = 1e30, theirs = 1e30;
-    bool oursFirst = false;
-    for (auto _ : state) {
-        // Each side makes a new picture, as a load does; the sides take turns going first so that
-        // neither always meets the memory the other has just given back.
-        auto reference = [&] {
-            const double t0 = Now();
-            std::vector<uint8_t> pixels;
-            DecodeWithLibtiff(path, pixels);
-            theirs = std::min(theirs, Now() - t0);
-        };
-        auto mine = [&] {
-            const double t0 = Now();
+    bench::CompareFastest(
+        state, "libtiff",
+        [&] {
             TTIFFGraphic picture;
             picture.LoadFromFile(path);
             benchmark::DoNotOptimize(picture.Bits());
-            const double t = Now() - t0;
-            ours = std::min(ours, t);
-            state.SetIterationTime(t);
-        };
-        if (oursFirst) {
-            mine();
-            reference();
-        } else {
-            reference();
-            mine();
-        }
-        oursFirst = !oursFirst;
-    }
+        },
+        [&] {
+            std::vector<uint8_t> pixels;
+            DecodeWithLibtiff(path, pixels);
+        });
     std::remove(path.c_str());
-    state.counters["ratio"] = ours / theirs;
-    state.counters["libtiff_ms"] = theirs * 1000;
-    state.counters["ours_ms"] = ours * 1000;
 }
 
 void BM_TiffLzwRgb(benchmark::State& s) { Compare(s, COMPRESSION_LZW, 1, 3); }
