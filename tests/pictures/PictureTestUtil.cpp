@@ -1,5 +1,6 @@
 #include "tests/pictures/PictureTestUtil.h"
 
+#include <png.h>
 #include <zlib.h>
 
 #include <cstring>
@@ -78,5 +79,58 @@ std::vector<TColor> Colors(const TBitmap& bitmap) {
 }
 
 std::string BytesToString(const Bytes& b) { return std::string(b.begin(), b.end()); }
+
+namespace {
+
+struct ReadSource {
+    const Bytes* data;
+    size_t pos = 0;
+    std::vector<std::string>* warnings;
+};
+
+void ReadFromVector(png_structp png, png_bytep out, png_size_t size) {
+    auto* src = static_cast<ReadSource*>(png_get_io_ptr(png));
+    if (src->pos + size > src->data->size()) png_error(png, "read past end");
+    std::memcpy(out, src->data->data() + src->pos, size);
+    src->pos += size;
+}
+
+void RecordWarning(png_structp png, png_const_charp message) {
+    static_cast<std::vector<std::string>*>(png_get_error_ptr(png))->emplace_back(message);
+}
+
+} // namespace
+
+LibpngImage ReadWithLibpng(const Bytes& file) {
+    LibpngImage r;
+    ReadSource src{&file, 0, &r.warnings};
+    png_structp png = png_create_read_struct(PNG_LIBPNG_VER_STRING, nullptr, nullptr, nullptr);
+    png_infop info = png_create_info_struct(png);
+    if (setjmp(png_jmpbuf(png))) {
+        png_destroy_read_struct(&png, &info, nullptr);
+        throw std::runtime_error("libpng read failed");
+    }
+    png_set_read_fn(png, &src, ReadFromVector);
+    png_set_error_fn(png, &r.warnings, nullptr, RecordWarning);
+    png_read_info(png, info);
+    r.colorType = png_get_color_type(png, info);
+    r.depth = png_get_bit_depth(png, info);
+    r.interlace = png_get_interlace_type(png, info);
+    png_set_expand(png);
+    png_set_strip_16(png);
+    png_set_gray_to_rgb(png);
+    png_set_filler(png, 0xFF, PNG_FILLER_AFTER);
+    png_set_interlace_handling(png);
+    png_read_update_info(png, info);
+    r.width = static_cast<int>(png_get_image_width(png, info));
+    r.height = static_cast<int>(png_get_image_height(png, info));
+    r.rgba.resize(static_cast<size_t>(r.width) * r.height * 4);
+    std::vector<png_bytep> rows(r.height);
+    for (int y = 0; y < r.height; ++y) rows[y] = r.rgba.data() + static_cast<size_t>(y) * r.width * 4;
+    png_read_image(png, rows.data());
+    png_read_end(png, nullptr);
+    png_destroy_read_struct(&png, &info, nullptr);
+    return r;
+}
 
 } // namespace lumora::test

@@ -45,4 +45,13 @@ std::vector<TColor> Colors(const TBitmap& bitmap);
 
 std::string BytesToString(const Bytes& b);
 
+// The reference decoder: libpng's reading of a PNG as 8-bit RGBA (transparency keys become alpha),
+// with the header's fields and every warning it gave. Throws when libpng fails.
+struct LibpngImage {
+    int width = 0, height = 0, colorType = -1, depth = 0, interlace = 0;
+    Bytes rgba;
+    std::vector<std::string> warnings;
+};
+LibpngImage ReadWithLibpng(const Bytes& file);
+
 } // namespace lumora::test

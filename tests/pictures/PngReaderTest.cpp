@@ -86,49 +86,8 @@ Bytes WritePng(const PngSpec& s) {
     return out;
 }
 
-struct Reference {
-    int width = 0, height = 0;
-    Bytes rgba; // 8-bit RGBA, alpha from the alpha channel or tRNS
-};
-
-struct ReadSource {
-    const Bytes* data;
-    size_t pos = 0;
-};
-
-void ReadFromVector(png_structp png, png_bytep out, png_size_t size) {
-    auto* src = static_cast<ReadSource*>(png_get_io_ptr(png));
-    if (src->pos + size > src->data->size()) png_error(png, "read past end");
-    std::memcpy(out, src->data->data() + src->pos, size);
-    src->pos += size;
-}
-
-Reference ReadWithLibpng(const Bytes& file) {
-    Reference r;
-    ReadSource src{&file};
-    png_structp png = png_create_read_struct(PNG_LIBPNG_VER_STRING, nullptr, nullptr, nullptr);
-    png_infop info = png_create_info_struct(png);
-    if (setjmp(png_jmpbuf(png))) {
-        png_destroy_read_struct(&png, &info, nullptr);
-        throw std::runtime_error("libpng read failed");
-    }
-    png_set_read_fn(png, &src, ReadFromVector);
-    png_read_info(png, info);
-    png_set_expand(png);
-    png_set_strip_16(png);
-    png_set_gray_to_rgb(png);
-    png_set_filler(png, 0xFF, PNG_FILLER_AFTER);
-    png_set_interlace_handling(png);
-    png_read_update_info(png, info);
-    r.width = static_cast<int>(png_get_image_width(png, info));
-    r.height = static_cast<int>(png_get_image_height(png, info));
-    r.rgba.resize(static_cast<size_t>(r.width) * r.height * 4);
-    std::vector<png_bytep> rows(r.height);
-    for (int y = 0; y < r.height; ++y) rows[y] = r.rgba.data() + static_cast<size_t>(y) * r.width * 4;
-    png_read_image(png, rows.data());
-    png_destroy_read_struct(&png, &info, nullptr);
-    return r;
-}
+using Reference = test::LibpngImage;
+using test::ReadWithLibpng;
 
 // Our decode: colours of the bitmap and the alpha the picture says each pixel has.
 struct Decoded {

@@ -88,57 +88,8 @@ Bytes Save(TPngWriteStream& writer, TBitmap& bitmap) {
     return Bytes(out.Memory(), out.Memory() + out.Size());
 }
 
-struct ReadSource {
-    const Bytes* data;
-    size_t pos = 0;
-};
-
-void ReadFromVector(png_structp png, png_bytep out, png_size_t size) {
-    auto* src = static_cast<ReadSource*>(png_get_io_ptr(png));
-    if (src->pos + size > src->data->size()) png_error(png, "read past end");
-    std::memcpy(out, src->data->data() + src->pos, size);
-    src->pos += size;
-}
-
-std::vector<std::string> g_libpngWarnings;
-void RecordWarning(png_structp, png_const_charp message) { g_libpngWarnings.emplace_back(message); }
-
-// libpng's reading as 8-bit RGBA (transparency keys become alpha); any warning fails.
-struct Reference {
-    int width = 0, height = 0, colorType = -1, depth = 0, interlace = 0;
-    Bytes rgba;
-};
-
-Reference ReadWithLibpng(const Bytes& file) {
-    Reference r;
-    ReadSource src{&file};
-    png_structp png = png_create_read_struct(PNG_LIBPNG_VER_STRING, nullptr, nullptr, nullptr);
-    png_infop info = png_create_info_struct(png);
-    if (setjmp(png_jmpbuf(png))) {
-        png_destroy_read_struct(&png, &info, nullptr);
-        throw std::runtime_error("libpng read failed");
-    }
-    png_set_read_fn(png, &src, ReadFromVector);
-    png_set_error_fn(png, nullptr, nullptr, RecordWarning);
-    png_read_info(png, info);
-    r.colorType = png_get_color_type(png, info);
-    r.depth = png_get_bit_depth(png, info);
-    r.interlace = png_get_interlace_type(png, info);
-    png_set_expand(png);
-    png_set_gray_to_rgb(png);
-    png_set_filler(png, 0xFF, PNG_FILLER_AFTER);
-    png_set_interlace_handling(png);
-    png_read_update_info(png, info);
-    r.width = static_cast<int>(png_get_image_width(png, info));
-    r.height = static_cast<int>(png_get_image_height(png, info));
-    r.rgba.resize(static_cast<size_t>(r.width) * r.height * 4);
-    std::vector<png_bytep> rows(r.height);
-    for (int y = 0; y < r.height; ++y) rows[y] = r.rgba.data() + static_cast<size_t>(y) * r.width * 4;
-    png_read_image(png, rows.data());
-    png_read_end(png, nullptr);
-    png_destroy_read_struct(&png, &info, nullptr);
-    return r;
-}
+using Reference = test::LibpngImage;
+using test::ReadWithLibpng;
 
 // A bitmap of the format with pseudo-random pixels (runs included) and, below 16 bits, a
 // pseudo-random palette.
@@ -197,9 +148,8 @@ int ExpectedGrey(const TBitmap& b, int x, int y) {
 
 // Checks libpng's reading of a file against the bitmap (as colour or as grey) and the alpha bitmap.
 void ExpectLibpngSees(const Bytes& file, const TBitmap& b, bool grey, const TBitmap* alpha, const std::string& what) {
-    g_libpngWarnings.clear();
     Reference ref = ReadWithLibpng(file);
-    for (const auto& w : g_libpngWarnings) ADD_FAILURE() << what << ": libpng warns " << w;
+    for (const auto& w : ref.warnings) ADD_FAILURE() << what << ": libpng warns " << w;
     ASSERT_EQ(ref.width, b.Width()) << what;
     ASSERT_EQ(ref.height, b.Height()) << what;
     int bad = 0;
