@@ -20,6 +20,7 @@
 #include <string>
 #include <vector>
 
+#include "bench/BenchHost.h"
 #include "engine/ImgRead.h"
 #include "engine/PictureFormats.h"
 #include "engine/Transition.h"
@@ -71,51 +72,18 @@ bool WriteTestJpeg(const std::string& path) {
 
 // The saver window as far as the transition engine sees it: one 1920 x 1080 monitor showing an old
 // picture, the cross-fade of the first change.
-class TFirstFrameHost : public ITransitionHost {
+class TFirstFrameHost : public bench::TBenchTransitionHost {
 public:
-    TFirstFrameHost() : form(kFormW, kFormH, TPixelFormat::pf32bit) {
-        monitors.resize(1);
-        monitors[0].Width = kFormW;
-        monitors[0].Height = kFormH;
-    }
+    TFirstFrameHost() : TBenchTransitionHost(kFormW, kFormH, 1) {}
     void Reset() {
         TBitmap& old = *monitors[0].Bitmap;
         old.SetPixelFormat(TPixelFormat::pf32bit);
         old.SetSize(kFormW, kFormH);
         for (int y = 0; y < kFormH; ++y)
             for (int x = 0; x < kFormW; ++x) old.Row32(y)[x] = uint32_t(x ^ y) & 0x00FFFFFF;
-        monitors[0].X = monitors[0].Y = 0;
-        monitors[0].W = kFormW;
-        monitors[0].H = kFormH;
+        CoverMonitor();
         picture = std::make_unique<TBitmap>();
-        ended = false;
     }
-    TBitmap form;
-    std::vector<TMonitorRec> monitors;
-    std::unique_ptr<TBitmap> picture = std::make_unique<TBitmap>();
-    TBoundsRec newRect;
-    bool ended = false;
-    TTransitionEngine engine{*this};
-
-    TBitmap& FormBitmap() override { return form; }
-    void InvalidateFormRect(const TRect&) override {}
-    TColor BackGround() override { return clBlack; }
-    int ChgSpeed() override { return 5; }
-    bool PosRandom() override { return false; }
-    bool IsPreview() override { return false; }
-    int LogoHeight() override { return 0; }
-    TRect LogoRect() override { return {}; }
-    int LogoMonitor() override { return 0; }
-    void HideLogo() override {}
-    std::vector<TMonitorRec>& Monitors() override { return monitors; }
-    int CurrentMonitor() override { return 0; }
-    TBitmap& CurrentPicture() override { return *picture; }
-    TBoundsRec& NewPictureRect() override { return newRect; }
-    void DrawCaption() override {}
-    void DrawPicture() override { engine.DrawPicture(); }
-    void EndTransition() override { ended = true; }
-    bool NoPictures() override { return false; }
-    int EnabledEffectCount() override { return 1; }
 };
 
 std::string g_jpeg;

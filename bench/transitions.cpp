@@ -13,6 +13,7 @@
 #include <string>
 #include <vector>
 
+#include "bench/BenchHost.h"
 #include "engine/EffectTable.h"
 #include "engine/Transition.h"
 #include "platform/Clock.h"
@@ -32,50 +33,20 @@ void Pattern(TBitmap& b, int seed) {
                             (uint32_t(((x >> 2) ^ (y >> 2)) & 0xFF) << 16);
 }
 
-class TBenchHost : public ITransitionHost {
+class TBenchHost : public bench::TBenchTransitionHost {
 public:
-    TBenchHost() : form(W, H, TPixelFormat::pf32bit) {
-        monitors.resize(1);
-        monitors[0].Width = W;
-        monitors[0].Height = H;
+    TBenchHost() : TBenchTransitionHost(W, H, 88) {
         Pattern(oldPic, 1);
-        Pattern(picture, 2);
+        Pattern(*picture, 2);
     }
     // Shows the old picture again and prepares the effect.
     void Restart(int code) {
         monitors[0].Bitmap->Assign(oldPic);
-        monitors[0].X = monitors[0].Y = 0;
-        monitors[0].W = W;
-        monitors[0].H = H;
-        ended = false;
+        CoverMonitor();
         engine.SetEffectCode(static_cast<uint8_t>(code));
         engine.PrepareTransition();
     }
-    TBitmap form, oldPic, picture;
-    std::vector<TMonitorRec> monitors;
-    TBoundsRec newRect;
-    bool ended = false;
-    TTransitionEngine engine{*this};
-
-    TBitmap& FormBitmap() override { return form; }
-    void InvalidateFormRect(const TRect&) override {}
-    TColor BackGround() override { return clBlack; }
-    int ChgSpeed() override { return 5; }
-    bool PosRandom() override { return false; }
-    bool IsPreview() override { return false; }
-    int LogoHeight() override { return 0; }
-    TRect LogoRect() override { return {}; }
-    int LogoMonitor() override { return 0; }
-    void HideLogo() override {}
-    std::vector<TMonitorRec>& Monitors() override { return monitors; }
-    int CurrentMonitor() override { return 0; }
-    TBitmap& CurrentPicture() override { return picture; }
-    TBoundsRec& NewPictureRect() override { return newRect; }
-    void DrawCaption() override {}
-    void DrawPicture() override { engine.DrawPicture(); }
-    void EndTransition() override { ended = true; }
-    bool NoPictures() override { return false; }
-    int EnabledEffectCount() override { return 88; }
+    TBitmap oldPic;
 };
 
 double Median(std::vector<double> v) {
