@@ -1,6 +1,7 @@
 #include "pictures/GraphicFormats.h"
 
 #include <algorithm>
+#include <array>
 #include <cmath>
 #include <cstring>
 #include <memory>
@@ -15,6 +16,7 @@ namespace lumora {
 namespace {
 
 [[noreturn]] void InvalidTiff() { throw EInvalidGraphic("Invalid TIFF file."); }
+[[noreturn]] void Unsupported(const std::string& what) { throw EInvalidGraphic("TIFF: " + what + " not supported"); }
 [[noreturn]] void InvalidTarga() { throw EInvalidGraphic("Targa: invalid image"); }
 [[noreturn]] void WrongPcxFormat() { throw EInvalidGraphic("PCX: wrong pixel format"); }
 [[noreturn]] void ReadError() { throw EReadError("Stream read error"); }
@@ -46,7 +48,6 @@ int64_t MulDiv(int64_t a, int64_t b, int64_t c) {
     return p >= 0 ? (p + c / 2) / c : -((-p + c / 2) / c);
 }
 
-uint8_t Clamp255(double v) { return static_cast<uint8_t>(std::clamp<long>(std::lround(v), 0, 255)); }
 uint8_t Clamp255(int64_t v) { return static_cast<uint8_t>(std::clamp<int64_t>(v, 0, 255)); }
 
 // Starts a bitmap over: no pixels, the given format, then the size (checked against the budget).
@@ -58,7 +59,40 @@ void Reset(TBitmap& bmp, TPixelFormat format, int width, int height) {
 
 // ---- TIFF row converters ----
 
-enum class TiffConv { Copy, FirstSample, RGB, RGBA, CMYK, Lab };
+enum class TiffConv { Copy, FirstSample, RGB, RGBA, CMYK, Lab, YCbCr };
+
+// Reference white of the Lab conversion, with Y scaled to 100.
+struct LabWhite {
+    float X0 = 0, Y0 = 100, Z0 = 0;
+};
+
+// YCbCr to RGB in lookup tables, in 16-bit fixed point as libtiff computes them: each colour is
+// the luma's level plus the chroma terms.
+struct YCbCrTables {
+    int32_t Y[256], CrR[256], CbB[256], CrG[256], CbG[256];
+    int blockW = 1, blockH = 1; // chroma subsampling
+
+    // luma: the red, green and blue weights; range: black and white codes of Y, Cb and Cr.
+    void Init(const float luma[3], const float range[6]) {
+        auto fix = [](float v) { return static_cast<int32_t>(std::clamp(v, 0.0f, 2.0f) * 65536 + 0.5f); };
+        auto code = [](float c, float black, float white, float scale) {
+            const float span = white - black != 0 ? white - black : 1;
+            return static_cast<int32_t>(std::clamp((c - black) * scale / span, -128.0f * 32, 128.0f * 32));
+        };
+        const float f1 = 2 - 2 * luma[0], f3 = 2 - 2 * luma[2];
+        const int32_t d1 = fix(f1), d2 = -fix(luma[0] * f1 / luma[1]), d3 = fix(f3), d4 = -fix(luma[2] * f3 / luma[1]);
+        for (int i = 0; i < 256; ++i) {
+            const float c = static_cast<float>(i - 128);
+            const int32_t cr = code(c, range[4] - 128, range[5] - 128, 127);
+            const int32_t cb = code(c, range[2] - 128, range[3] - 128, 127);
+            CrR[i] = (d1 * cr + 32768) >> 16;
+            CbB[i] = (d3 * cb + 32768) >> 16;
+            CrG[i] = d2 * cr;
+            CbG[i] = d4 * cb + 32768;
+            Y[i] = code(static_cast<float>(i), range[0], range[1], 255);
+        }
+    }
+};
 
 struct TiffRowFormat {
     TiffConv conv = TiffConv::Copy;
@@ -67,7 +101,67 @@ struct TiffRowFormat {
     int hi = 0;        // index of a 16-bit sample's high byte (file byte order)
     int width = 0;
     int64_t rowBytes = 0; // decoded bytes per row
+    LabWhite white;
 };
+
+// The display's response, as libtiff's sRGB display model has it: light output 1..100 in 1500 steps,
+// each turned into a level through a gamma of 2.4.
+const std::array<uint8_t, 1501>& LabGammaTable() {
+    static const std::array<uint8_t, 1501> table = [] {
+        std::array<uint8_t, 1501> t{};
+        for (int i = 0; i <= 1500; ++i)
+            t[i] = static_cast<uint8_t>(std::lround(255.0 * std::pow(i / 1500.0, 1.0 / 2.4)));
+        return t;
+    }();
+    return table;
+}
+
+uint8_t LabLevel(float light) {
+    const float step = 99.0f / 1500;
+    light = std::clamp(light, 1.0f, 100.0f);
+    return LabGammaTable()[std::min(1500, static_cast<int>((light - 1) / step))];
+}
+
+// CIE L*a*b* to blue, green, red: to XYZ against the file's white point, then through the sRGB
+// primaries and the display gamma.
+void LabToBgr(const uint8_t* p, uint8_t* dst, const LabWhite& w) {
+    const float L = p[0] * 100.0f / 255.0f, a = static_cast<int8_t>(p[1]), b = static_cast<int8_t>(p[2]);
+    float Y, cby;
+    if (L < 8.856f) {
+        Y = L * w.Y0 / 903.292f;
+        cby = 7.787f * (Y / w.Y0) + 16.0f / 116.0f;
+    } else {
+        cby = (L + 16.0f) / 116.0f;
+        Y = w.Y0 * cby * cby * cby;
+    }
+    auto inverse = [](float t, float white) {
+        return t < 0.2069f ? white * (t - 0.13793f) / 7.787f : white * t * t * t;
+    };
+    const float X = inverse(a / 500.0f + cby, w.X0), Z = inverse(cby - b / 200.0f, w.Z0);
+    dst[2] = LabLevel(3.2410f * X - 1.5374f * Y - 0.4986f * Z);
+    dst[1] = LabLevel(-0.9692f * X + 1.8760f * Y + 0.0416f * Z);
+    dst[0] = LabLevel(0.0556f * X - 0.2040f * Y + 1.0570f * Z);
+}
+
+// Converts one group of blockH rows of subsampled YCbCr blocks (blockW x blockH luma samples, then
+// Cb and Cr) into up to `rows` bitmap rows.
+void YCbCrGroupToBgr(const uint8_t* src, uint8_t* const* dstRows, int rows, int width, const YCbCrTables& t) {
+    const int bw = t.blockW, bh = t.blockH;
+    for (int x0 = 0; x0 < width; x0 += bw) {
+        const uint8_t* lumas = src;
+        const uint8_t cb = src[bw * bh], cr = src[bw * bh + 1];
+        src += bw * bh + 2;
+        const int64_t red = t.CrR[cr], green = (t.CrG[cr] + t.CbG[cb]) >> 16, blue = t.CbB[cb];
+        for (int dy = 0; dy < rows; ++dy)
+            for (int dx = 0; dx < bw && x0 + dx < width; ++dx) {
+                const int64_t y = t.Y[lumas[dy * bw + dx]];
+                uint8_t* d = dstRows[dy] + 3 * (x0 + dx);
+                d[0] = Clamp255(y + blue);
+                d[1] = Clamp255(y + green);
+                d[2] = Clamp255(y + red);
+            }
+    }
+}
 
 // Sample n (n counts samples along the row) as an 8-bit value.
 inline uint8_t Sample8(const uint8_t* row, int64_t n, const TiffRowFormat& f) {
@@ -140,24 +234,9 @@ void ConvertTiffRow(const uint8_t* src, uint8_t* dst, int64_t dstBytes, const Ti
         }
         return;
     case TiffConv::Lab:
-        for (int64_t x = 0; x < w; ++x) {
-            const uint8_t* p = src + x * spp;
-            double L = p[0] / 2.55, a = static_cast<int8_t>(p[1]), b = static_cast<int8_t>(p[2]);
-            double fy = (L + 16) / 116, X, Y, Z;
-            if (L > 7.9996) {
-                X = std::pow(a / 500 + fy, 3);
-                Y = fy * fy * fy;
-                Z = std::pow(fy - b / 200, 3);
-            } else {
-                Y = L / 903.3;
-                X = a / 3893.5 + Y;
-                Z = Y - b / 1557.4;
-            }
-            dst[3 * x + 2] = Clamp255((2.998 * X - 1.458 * Y - 0.541 * Z) * 255);
-            dst[3 * x + 1] = Clamp255((-0.952 * X + 1.893 * Y + 0.059 * Z) * 255);
-            dst[3 * x] = Clamp255((0.099 * X - 0.198 * Y + 1.099 * Z) * 255);
-        }
+        for (int64_t x = 0; x < w; ++x) LabToBgr(src + x * spp, dst + 3 * x, f.white);
         return;
+    case TiffConv::YCbCr: return; // converted a group of rows at a time
     }
 }
 
@@ -230,6 +309,25 @@ std::vector<uint32_t> TTIFFGraphic::TagList(uint16_t tag) {
     return values;
 }
 
+std::vector<float> TTIFFGraphic::TagRationals(uint16_t tag) {
+    const TDirectoryEntry* e = FindTag(tag);
+    std::vector<float> values;
+    if (!e || (e->Type != 5 && e->Type != 10) || e->Count == 0 || e->Count > 16) return values;
+    const int64_t bytes = 8 * static_cast<int64_t>(e->Count);
+    const uint32_t offset = Get32(e->Value, bigEndian_);
+    if (offset > size_ || bytes > size_ - offset) InvalidTiff();
+    uint8_t raw[128];
+    stream_->SetPosition(base_ + offset);
+    stream_->ReadBuffer(raw, bytes);
+    for (uint32_t i = 0; i < e->Count; ++i) {
+        const uint32_t num = Get32(raw + 8 * i, bigEndian_), den = Get32(raw + 8 * i + 4, bigEndian_);
+        const double n = e->Type == 10 ? static_cast<int32_t>(num) : num;
+        const double d = e->Type == 10 ? static_cast<int32_t>(den) : den;
+        values.push_back(d != 0 ? static_cast<float>(n / d) : 0.0f);
+    }
+    return values;
+}
+
 uint32_t TTIFFGraphic::TagValue(uint16_t tag, uint32_t fallback) {
     std::vector<uint32_t> values = TagList(tag);
     return values.empty() ? fallback : values[0];
@@ -278,34 +376,72 @@ void TTIFFGraphic::LoadFromStream(TStream& stream) {
     const uint32_t extra = extraTag ? extraTag->Count : 0;
     const int64_t channels = static_cast<int64_t>(spp) - extra;
 
+    // Layouts this loader does not read are refused, so the show draws its notice instead of a
+    // picture that is not the file's.
+    if (FindTag(322) || FindTag(324)) Unsupported("tiled images");
+    if (!FindTag(273)) InvalidTiff();
+    if (spp > 1 && TagValue(284, 1) != 1) Unsupported("separate sample planes");
+    for (uint32_t b : bitsPerSample)
+        if (b != bits) Unsupported("mixed sample sizes");
+    for (uint32_t kind : TagList(339))
+        if (kind != 1) Unsupported("sample formats other than unsigned integers");
+    if (TagValue(266, 1) != 1) Unsupported("reversed bit order");
+
     TiffRowFormat f;
     f.bits = static_cast<int>(bits);
     f.spp = static_cast<int>(spp);
     f.hi = bigEndian_ ? 0 : 1;
     TPixelFormat format = TPixelFormat::pf24bit;
     bool onePlane = false;
-    if (channels == 1) {
+    const bool wide = bits == 8 || bits == 16;
+    if (channels == 1 && (photometric <= 1 || photometric == 3) && (wide || bits == 1 || bits == 4)) {
         onePlane = true;
-        switch (bits) {
-        case 1: format = TPixelFormat::pf1bit; break;
-        case 4: format = TPixelFormat::pf4bit; break;
-        case 8: format = TPixelFormat::pf8bit; break;
-        case 16: format = TPixelFormat::pf8bit; break;
-        default: onePlane = false; break;
-        }
-        if (onePlane && (spp > 1 || bits == 16)) f.conv = TiffConv::FirstSample;
-    } else if (channels == 3 && photometric == 2 && (bits == 8 || bits == 16)) {
+        format = bits == 1 ? TPixelFormat::pf1bit : bits == 4 ? TPixelFormat::pf4bit : TPixelFormat::pf8bit;
+        if (spp > 1 || bits == 16) f.conv = TiffConv::FirstSample;
+    } else if (channels == 3 && photometric == 2 && wide) {
         format = extra == 0 ? TPixelFormat::pf24bit : TPixelFormat::pf32bit;
         f.conv = extra == 0 ? TiffConv::RGB : TiffConv::RGBA;
+    } else if (channels == 3 && photometric == 6 && bits == 8 && spp == 3) {
+        f.conv = TiffConv::YCbCr;
     } else if (channels == 3 && photometric == 8 && bits == 8) {
         f.conv = TiffConv::Lab;
-    } else if (channels == 4 && photometric == 2 && (bits == 8 || bits == 16)) {
+    } else if (channels == 4 && photometric == 2 && wide) {
         format = TPixelFormat::pf32bit;
         f.conv = TiffConv::RGBA;
-    } else if (channels == 4 && photometric == 5 && (bits == 8 || bits == 16)) {
+    } else if (channels == 4 && photometric == 5 && wide) {
         f.conv = TiffConv::CMYK;
-    } else if (channels != 3 && channels != 4) {
-        format = TPixelFormat::pfDevice;
+    } else {
+        Unsupported("this kind of pixel (" + std::to_string(channels) + " channels of " + std::to_string(bits) +
+                    " bits, photometric " + std::to_string(photometric) + ")");
+    }
+    const uint32_t predictorKind = TagValue(317, 1);
+    if (predictorKind != 1 && (predictorKind != 2 || !wide)) Unsupported("this predictor");
+
+    YCbCrTables ycc;
+    if (f.conv == TiffConv::YCbCr) {
+        // Without the tag, chroma covers blocks of 2 x 2 pixels.
+        std::vector<uint32_t> sampling = TagList(530);
+        ycc.blockW = sampling.size() > 0 ? static_cast<int>(sampling[0]) : 2;
+        ycc.blockH = sampling.size() > 1 ? static_cast<int>(sampling[1]) : 2;
+        const int code = ycc.blockW * 10 + ycc.blockH;
+        if (code != 11 && code != 12 && code != 21 && code != 22 && code != 41 && code != 42 && code != 44)
+            Unsupported("this YCbCr subsampling");
+        if (predictorKind == 2 && code != 11) Unsupported("a predictor on subsampled YCbCr");
+        float luma[3] = {0.299f, 0.587f, 0.114f};
+        float range[6] = {0, 255, 128, 255, 128, 255};
+        std::vector<float> given = TagRationals(529);
+        if (given.size() == 3 && given[1] != 0) std::copy(given.begin(), given.end(), luma);
+        given = TagRationals(532);
+        if (given.size() == 6) std::copy(given.begin(), given.end(), range);
+        ycc.Init(luma, range);
+    } else if (f.conv == TiffConv::Lab) {
+        // Without the tag, the white point is D50.
+        float white[2] = {96.425f / 278.893f, 100.0f / 278.893f};
+        std::vector<float> given = TagRationals(318);
+        if (given.size() == 2) std::copy(given.begin(), given.end(), white);
+        if (white[1] <= 0) InvalidTiff();
+        f.white.X0 = white[0] / white[1] * 100;
+        f.white.Z0 = (1 - white[0] - white[1]) / white[1] * 100;
     }
 
     std::vector<TRGBQuad> palette;
@@ -337,7 +473,7 @@ void TTIFFGraphic::LoadFromStream(TStream& stream) {
     f.width = static_cast<int>(width);
     f.rowBytes = (static_cast<int64_t>(width) * bitsPerPixel + 7) / 8;
 
-    const bool predictor = TagValue(317, 1) == 2 && (bits == 8 || bits == 16);
+    const bool predictor = predictorKind == 2;
     // The TIFF standard makes an absent Compression tag mean uncompressed strips.
     const uint32_t compression = TagValue(259, 1);
     std::unique_ptr<TDecoder> decoder;
@@ -347,10 +483,16 @@ void TTIFFGraphic::LoadFromStream(TStream& stream) {
 
     std::vector<uint32_t> offsets = TagList(273);
     std::vector<uint32_t> byteCounts = TagList(279);
-    if (offsets.empty()) offsets.push_back(0);
+    if (offsets.empty()) InvalidTiff();
     std::vector<uint32_t> rowsPerStrip = TagList(278);
     if (rowsPerStrip.empty() || offsets.size() == 1) rowsPerStrip.assign(1, height);
 
+    // Strips hold groups of rows: one row each, or for subsampled YCbCr one row of chroma blocks.
+    const int groupRows = f.conv == TiffConv::YCbCr ? ycc.blockH : 1;
+    const int64_t groupBytes = f.conv == TiffConv::YCbCr
+                                   ? (static_cast<int64_t>(width) + ycc.blockW - 1) / ycc.blockW *
+                                         (ycc.blockW * ycc.blockH + 2)
+                                   : f.rowBytes;
     std::vector<uint8_t> strip, packed;
     const int64_t dstBytes = BytesPerLine();
     // When the bitmap's rows have the file's layout, strips are decoded straight into them and any
@@ -362,7 +504,8 @@ void TTIFFGraphic::LoadFromStream(TStream& stream) {
         int64_t rows = i < rowsPerStrip.size() ? rowsPerStrip[i] : rowsPerStrip.back();
         rows = std::min<int64_t>(rows, height - row);
         if (rows <= 0) continue;
-        const int64_t decodedSize = rows * f.rowBytes;
+        const int64_t groups = (rows + groupRows - 1) / groupRows;
+        const int64_t decodedSize = groups * groupBytes;
         const int64_t offset = offsets[i];
         uint8_t* out;
         if (inPlace) {
@@ -385,6 +528,18 @@ void TTIFFGraphic::LoadFromStream(TStream& stream) {
             if (offset > size_ || decodedSize > size_ - offset) ReadError();
             stream.SetPosition(base_ + offset);
             stream.ReadBuffer(out, decodedSize);
+        }
+        if (f.conv == TiffConv::YCbCr) {
+            for (int64_t g = 0; g < groups; ++g) {
+                uint8_t* src = out + g * groupBytes;
+                if (predictor) UndoPredictor(src, f);
+                uint8_t* targets[4];
+                const int n = static_cast<int>(std::min<int64_t>(groupRows, rows - g * groupRows));
+                for (int r = 0; r < n; ++r) targets[r] = static_cast<uint8_t*>(ScanLine(static_cast<int>(row + r)));
+                YCbCrGroupToBgr(src, targets, n, f.width, ycc);
+                row += n;
+            }
+            continue;
         }
         for (int64_t r = 0; r < rows; ++r, ++row) {
             uint8_t* src = out + r * f.rowBytes;

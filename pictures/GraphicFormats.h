@@ -28,6 +28,7 @@ public:
 private:
     std::vector<uint32_t> TagList(uint16_t tag);
     uint32_t TagValue(uint16_t tag, uint32_t fallback);
+    std::vector<float> TagRationals(uint16_t tag);
     const TDirectoryEntry* FindTag(uint16_t tag) const;
 
     TStream* stream_ = nullptr;

@@ -184,9 +184,10 @@ void CheckTiff(const TiffSpec& s, bool compareWithRgbaRendering, int tolerance =
                 }
             }
         }
-    if (g.PixelFormat() == TPixelFormat::pf32bit)
+    if (g.PixelFormat() == TPixelFormat::pf32bit) {
         for (int y = 0; y < s.height; ++y)
             for (int x = 0; x < s.width; ++x) ASSERT_EQ(g.Row32(y)[x] >> 24, 0u);
+    }
 }
 
 } // namespace
@@ -290,4 +291,138 @@ TEST(TiffLoader, LargePictureDecodesLikeLibtiff) {
     s.photometric = PHOTOMETRIC_RGB;
     s.compression = COMPRESSION_LZW;
     CheckTiff(s, true);
+}
+
+namespace {
+
+// A file libtiff writes with the given fields and pixel bytes, as strips (one call per strip) or,
+// when tileSize is set, as square tiles.
+void WriteRawTiff(const std::string& path, int w, int h, int bits, int spp, int photometric,
+                  const std::function<void(TIFF*)>& fields, const Bytes& data, int tileSize = 0) {
+    TIFF* t = TIFFOpen(path.c_str(), "w");
+    TIFFSetField(t, TIFFTAG_IMAGEWIDTH, w);
+    TIFFSetField(t, TIFFTAG_IMAGELENGTH, h);
+    TIFFSetField(t, TIFFTAG_BITSPERSAMPLE, bits);
+    TIFFSetField(t, TIFFTAG_SAMPLESPERPIXEL, spp);
+    TIFFSetField(t, TIFFTAG_PHOTOMETRIC, photometric);
+    TIFFSetField(t, TIFFTAG_COMPRESSION, COMPRESSION_NONE);
+    TIFFSetField(t, TIFFTAG_PLANARCONFIG, PLANARCONFIG_CONTIG);
+    if (tileSize) {
+        TIFFSetField(t, TIFFTAG_TILEWIDTH, tileSize);
+        TIFFSetField(t, TIFFTAG_TILELENGTH, tileSize);
+    } else {
+        TIFFSetField(t, TIFFTAG_ROWSPERSTRIP, h);
+    }
+    fields(t);
+    if (tileSize) {
+        const tmsize_t tile = TIFFTileSize(t);
+        for (uint32_t i = 0; i < TIFFNumberOfTiles(t); ++i) {
+            Bytes piece = PseudoRandomBytes(static_cast<size_t>(tile), i + 1);
+            TIFFWriteEncodedTile(t, i, piece.data(), tile);
+        }
+    } else {
+        const tmsize_t strip = TIFFStripSize(t);
+        const uint32_t strips = TIFFNumberOfStrips(t);
+        Bytes padded = data;
+        padded.resize(static_cast<size_t>(strip) * strips);
+        for (uint32_t i = 0; i < strips; ++i) TIFFWriteEncodedStrip(t, i, padded.data() + i * strip, strip);
+    }
+    TIFFClose(t);
+}
+
+// Our pixels against libtiff's RGBA rendering; returns the largest channel difference.
+int LargestDifferenceFromLibtiff(const std::string& path, int w, int h) {
+    TTIFFGraphic g;
+    g.LoadFromFile(path);
+    EXPECT_EQ(g.Width(), w);
+    EXPECT_EQ(g.Height(), h);
+    std::vector<uint32_t> rgba = ReadRgbaWithLibtiff(path, w, h);
+    int worst = 0;
+    for (int y = 0; y < h; ++y)
+        for (int x = 0; x < w; ++x) {
+            TColor ours = g.GetPixel(x, y);
+            uint32_t p = rgba[static_cast<size_t>(y) * w + x];
+            worst = std::max({worst, std::abs(int(TIFFGetR(p)) - GetRValue(ours)),
+                              std::abs(int(TIFFGetG(p)) - GetGValue(ours)),
+                              std::abs(int(TIFFGetB(p)) - GetBValue(ours))});
+        }
+    return worst;
+}
+
+} // namespace
+
+TEST(TiffLoader, LayoutsItDoesNotReadRaiseAnErrorInsteadOfAWrongPicture) {
+    TempDir dir;
+    const std::string path = dir.File("t.tif");
+    const int w = 40, h = 24;
+    auto refused = [&](const char* what, int bits, int spp, int photometric, const std::function<void(TIFF*)>& fields,
+                       int tileSize = 0) {
+        SCOPED_TRACE(what);
+        Bytes data = PseudoRandomBytes(static_cast<size_t>(w) * h * spp * 4, 3);
+        WriteRawTiff(path, w, h, bits, spp, photometric, fields, data, tileSize);
+        TTIFFGraphic g;
+        EXPECT_THROW(g.LoadFromFile(path), EInvalidGraphic);
+    };
+    auto none = [](TIFF*) {};
+    refused("tiled", 8, 3, PHOTOMETRIC_RGB, none, 16);
+    refused("tiled grey", 8, 1, PHOTOMETRIC_MINISBLACK, none, 16);
+    refused("separate planes", 8, 3, PHOTOMETRIC_RGB,
+            [](TIFF* t) { TIFFSetField(t, TIFFTAG_PLANARCONFIG, PLANARCONFIG_SEPARATE); });
+    refused("2-bit grey", 2, 1, PHOTOMETRIC_MINISBLACK, none);
+    refused("12-bit grey", 12, 1, PHOTOMETRIC_MINISBLACK, none);
+    refused("4-bit RGB", 4, 3, PHOTOMETRIC_RGB, none);
+    refused("signed samples", 8, 1, PHOTOMETRIC_MINISBLACK,
+            [](TIFF* t) { TIFFSetField(t, TIFFTAG_SAMPLEFORMAT, SAMPLEFORMAT_INT); });
+    refused("16-bit float RGB", 16, 3, PHOTOMETRIC_RGB,
+            [](TIFF* t) { TIFFSetField(t, TIFFTAG_SAMPLEFORMAT, SAMPLEFORMAT_IEEEFP); });
+    refused("two colour channels", 8, 2, PHOTOMETRIC_MINISBLACK, none);
+    refused("transparency mask", 1, 1, PHOTOMETRIC_MASK, none);
+    refused("16-bit Lab", 16, 3, PHOTOMETRIC_CIELAB, none);
+    refused("reversed bit order", 1, 1, PHOTOMETRIC_MINISBLACK,
+            [](TIFF* t) { TIFFSetField(t, TIFFTAG_FILLORDER, FILLORDER_LSB2MSB); });
+    refused("YCbCr subsampled 1x4", 8, 3, PHOTOMETRIC_YCBCR,
+            [](TIFF* t) { TIFFSetField(t, TIFFTAG_YCBCRSUBSAMPLING, 1, 4); });
+
+    // The layouts it reads still load.
+    WriteRawTiff(path, w, h, 8, 3, PHOTOMETRIC_RGB, none, PseudoRandomBytes(w * h * 3, 4));
+    TTIFFGraphic g;
+    EXPECT_NO_THROW(g.LoadFromFile(path));
+}
+
+TEST(TiffLoader, LabAndYCbCrAgreeWithLibtiff) {
+    TempDir dir;
+    const std::string path = dir.File("t.tif");
+    const int w = 37, h = 21;
+    // Every L level with a spread of a and b, in a file without and with its own white point.
+    Bytes lab = PseudoRandomBytes(static_cast<size_t>(w) * h * 3, 11);
+    for (size_t i = 0; i < lab.size() / 3; ++i) lab[3 * i] = static_cast<uint8_t>(i);
+    for (bool ownWhite : {false, true}) {
+        WriteRawTiff(path, w, h, 8, 3, PHOTOMETRIC_CIELAB,
+                     [&](TIFF* t) {
+                         static float d65[2] = {0.3127f, 0.3290f};
+                         if (ownWhite) TIFFSetField(t, TIFFTAG_WHITEPOINT, d65);
+                     },
+                     lab);
+        EXPECT_LE(LargestDifferenceFromLibtiff(path, w, h), 2) << "Lab, own white point " << ownWhite;
+    }
+    // YCbCr in each subsampling libtiff renders, with the default and with other coefficients and ranges.
+    const int samplings[][2] = {{1, 1}, {2, 1}, {2, 2}, {4, 1}, {4, 2}, {4, 4}, {1, 2}};
+    for (auto [sh, sv] : samplings)
+        for (bool custom : {false, true}) {
+            SCOPED_TRACE("YCbCr " + std::to_string(sh) + "x" + std::to_string(sv) + (custom ? " custom" : ""));
+            const size_t blocks = static_cast<size_t>((w + sh - 1) / sh) * ((h + sv - 1) / sv);
+            Bytes data = PseudoRandomBytes(blocks * (sh * sv + 2), 12 + sh * 4 + sv);
+            WriteRawTiff(path, w, h, 8, 3, PHOTOMETRIC_YCBCR,
+                         [&](TIFF* t) {
+                             TIFFSetField(t, TIFFTAG_YCBCRSUBSAMPLING, sh, sv);
+                             if (custom) {
+                                 static float coefficients[3] = {0.2126f, 0.7152f, 0.0722f};
+                                 static float range[6] = {16, 235, 128, 240, 128, 240};
+                                 TIFFSetField(t, TIFFTAG_YCBCRCOEFFICIENTS, coefficients);
+                                 TIFFSetField(t, TIFFTAG_REFERENCEBLACKWHITE, range);
+                             }
+                         },
+                         data);
+            EXPECT_LE(LargestDifferenceFromLibtiff(path, w, h), 2);
+        }
 }
