@@ -3,7 +3,10 @@
 #include <algorithm>
 #include <cstring>
 #include <map>
+#include <optional>
 #include <set>
+
+#include <zlib.h>
 
 #include "audio/ByteReader.h"
 #include "platform/SafeRewrite.h"
@@ -71,70 +74,6 @@ std::string Lower(std::string s) {
     return s;
 }
 
-// Reads a version 2.4 frame's extra header bytes and returns its payload (unsynchronisation undone),
-// and the same frame in version 2.3 form when that can hold it.
-void DecodeFrame24(TID3v2Frame& f, std::span<const uint8_t> raw, const uint8_t flags[2], bool tagUnsync) {
-    TByteReader r(raw);
-    uint8_t format = flags[1];
-    bool grouped = format & 0x40, compressed = format & 0x08, encrypted = format & 0x04;
-    bool unsync = (format & 0x02) || tagUnsync, lengthGiven = format & 0x01;
-    uint8_t group = grouped ? r.U8() : 0;
-    uint8_t method = encrypted ? r.U8() : 0;
-    uint32_t dataLength = lengthGiven ? r.Synchsafe32() : 0;
-    if (r.Failed()) return;
-    auto rest = r.Bytes(r.Remaining());
-    std::string payload = unsync ? Deunsynchronise(rest) : std::string(rest.begin(), rest.end());
-    f.Readable = !compressed && !encrypted;
-    if (f.Readable) f.Data = payload;
-    if (compressed && !lengthGiven) return; // version 2.3 needs the decompressed size
-    f.Convertible = true;
-    f.ID23 = f.ID;
-    f.Flags23[0] = static_cast<uint8_t>((flags[0] << 1) & 0xE0);
-    f.Flags23[1] = static_cast<uint8_t>((compressed ? 0x80 : 0) | (encrypted ? 0x40 : 0) | (grouped ? 0x20 : 0));
-    if (compressed) {
-        char size[4] = {char(dataLength >> 24), char(dataLength >> 16), char(dataLength >> 8), char(dataLength)};
-        f.Body23.append(size, 4);
-    }
-    if (encrypted) f.Body23 += static_cast<char>(method);
-    if (grouped) f.Body23 += static_cast<char>(group);
-    f.Body23 += payload;
-}
-
-void DecodeFrame23(TID3v2Frame& f, std::span<const uint8_t> raw, const uint8_t flags[2]) {
-    bool compressed = flags[1] & 0x80, encrypted = flags[1] & 0x40, grouped = flags[1] & 0x20;
-    f.Convertible = true;
-    f.ID23 = f.ID;
-    f.Flags23[0] = flags[0];
-    f.Flags23[1] = flags[1];
-    f.Body23.assign(raw.begin(), raw.end());
-    f.Readable = !compressed && !encrypted;
-    if (f.Readable) {
-        size_t skip = grouped ? 1 : 0;
-        if (raw.size() >= skip) f.Data.assign(raw.begin() + static_cast<ptrdiff_t>(skip), raw.end());
-    }
-}
-
-void DecodeFrame22(TID3v2Frame& f, std::span<const uint8_t> raw) {
-    f.Readable = true;
-    f.Data.assign(raw.begin(), raw.end());
-    auto it = FramesOf22().find(f.ID);
-    if (it == FramesOf22().end()) return;
-    f.ID23 = it->second;
-    f.Convertible = true;
-    if (f.ID == "PIC") {
-        // Version 2.2 names the picture format in three letters where 2.3 has a MIME type.
-        if (f.Data.size() < 5) {
-            f.Convertible = false;
-            return;
-        }
-        std::string format = Lower(f.Data.substr(1, 3));
-        std::string mime = format == "jpg" ? "image/jpeg" : "image/" + format;
-        f.Body23 = f.Data.substr(0, 1) + mime + std::string(1, '\0') + f.Data.substr(4);
-    } else {
-        f.Body23 = f.Data;
-    }
-}
-
 // Where the first terminator of an encoded string starts at or after from, or npos.
 size_t FindTerminator(const std::string& data, size_t from, uint8_t encoding) {
     if (encoding == 1 || encoding == 2) {
@@ -162,6 +101,169 @@ std::string DecodeText(uint8_t encoding, std::string_view bytes, TByteOrder fall
     case 2: return DecodeUtf16(bytes, TByteOrder::BigEndian);
     case 3: return SanitizeUtf8(bytes.substr(0, bytes.find('\0')));
     default: return {};
+    }
+}
+
+// Compressed frames are zlib streams; a frame never inflates past this, whatever it declares.
+constexpr uLongf maxInflatedFrame = 16 << 20;
+
+std::optional<std::string> Inflate(std::span<const uint8_t> in, uint64_t declaredSize) {
+    if (declaredSize == 0 || declaredSize > maxInflatedFrame) declaredSize = maxInflatedFrame;
+    std::string out(static_cast<size_t>(declaredSize), '\0');
+    uLongf length = static_cast<uLongf>(declaredSize);
+    uLong consumed = static_cast<uLong>(in.size());
+    if (uncompress2(reinterpret_cast<Bytef*>(out.data()), &length, in.data(), &consumed) != Z_OK) return std::nullopt;
+    out.resize(length);
+    return out;
+}
+
+// Splits an encoded string list at its terminators; trailing tells whether the last one ended
+// with a terminator.
+std::vector<std::string_view> SplitStrings(std::string_view data, uint8_t encoding, bool& trailing) {
+    std::vector<std::string_view> parts;
+    std::string owned(data);
+    size_t from = 0;
+    trailing = false;
+    while (from < data.size()) {
+        size_t end = FindTerminator(owned, from, encoding);
+        if (end == std::string::npos) {
+            parts.push_back(data.substr(from));
+            return parts;
+        }
+        parts.push_back(data.substr(from, end - from));
+        from = end + TerminatorLength(encoding);
+        trailing = from >= data.size();
+    }
+    return parts;
+}
+
+std::string Utf16WithBom(std::string_view encoded, uint8_t encoding) {
+    return EncodeUtf16(DecodeText(encoding, encoded), TByteOrder::LittleEndian, true);
+}
+
+// The strings of a version 2.4 frame that are in UTF-16BE or UTF-8 (encodings 2 and 3, which
+// version 2.3 does not define) rewritten as UTF-16 with a byte-order mark (encoding 1). Frames of
+// other layouts are returned unchanged.
+std::string To23Encoding(const std::string& id, const std::string& data) {
+    if (data.empty() || (data[0] != 2 && data[0] != 3)) return data;
+    uint8_t enc = uint8_t(data[0]);
+    std::string_view all(data);
+    // Leading fields that are not encoded text: a language, or a MIME type and a picture type.
+    size_t plain = 1;
+    size_t encodedStrings = std::string::npos; // how many encoded strings follow, npos for all
+    if (id[0] == 'T' || id == "IPLS") {
+    } else if (id == "COMM" || id == "USLT" || id == "USER") {
+        plain = 4;
+    } else if (id == "WXXX") {
+        encodedStrings = 1;
+    } else if (id == "APIC" || id == "GEOB") {
+        size_t mimeEnd = data.find('\0', 1);
+        if (mimeEnd == std::string::npos) return data;
+        plain = mimeEnd + 1 + (id == "APIC" ? 1 : 0);
+        encodedStrings = id == "APIC" ? 1 : 2;
+    } else {
+        return data;
+    }
+    if (plain > data.size()) return data;
+    std::string out = "\x01" + data.substr(1, plain - 1);
+    size_t pos = plain;
+    if (encodedStrings == std::string::npos) {
+        bool trailing = false;
+        auto parts = SplitStrings(all.substr(plain), enc, trailing);
+        for (size_t i = 0; i < parts.size(); ++i) {
+            if (i) out.append(2, '\0');
+            out += Utf16WithBom(parts[i], enc);
+        }
+        if (trailing) out.append(2, '\0');
+        return out;
+    }
+    for (size_t i = 0; i < encodedStrings; ++i) {
+        size_t end = FindTerminator(data, pos, enc);
+        if (end == std::string::npos) return data;
+        out += Utf16WithBom(all.substr(pos, end - pos), enc);
+        out.append(2, '\0');
+        pos = end + TerminatorLength(enc);
+    }
+    return out + data.substr(pos);
+}
+
+// Reads a version 2.4 frame's extra header bytes and returns its payload (unsynchronisation undone,
+// compression inflated), and the same frame in version 2.3 form when that can hold it.
+void DecodeFrame24(TID3v2Frame& f, std::span<const uint8_t> raw, const uint8_t flags[2], bool tagUnsync) {
+    TByteReader r(raw);
+    uint8_t format = flags[1];
+    bool grouped = format & 0x40, compressed = format & 0x08, encrypted = format & 0x04;
+    bool unsync = (format & 0x02) || tagUnsync, lengthGiven = format & 0x01;
+    uint8_t group = grouped ? r.U8() : 0;
+    uint8_t method = encrypted ? r.U8() : 0;
+    uint32_t dataLength = lengthGiven ? r.Synchsafe32() : 0;
+    if (r.Failed()) return;
+    auto rest = r.Bytes(r.Remaining());
+    std::string payload = unsync ? Deunsynchronise(rest) : std::string(rest.begin(), rest.end());
+    if (compressed && !encrypted) {
+        auto bytes = reinterpret_cast<const uint8_t*>(payload.data());
+        if (auto inflated = Inflate({bytes, payload.size()}, dataLength)) {
+            payload = std::move(*inflated);
+            compressed = false;
+        }
+    }
+    f.Readable = !compressed && !encrypted;
+    if (f.Readable) f.Data = payload;
+    if (compressed && !lengthGiven) return; // version 2.3 needs the decompressed size
+    f.Convertible = true;
+    f.ID23 = f.ID;
+    f.Flags23[0] = static_cast<uint8_t>((flags[0] << 1) & 0xE0);
+    f.Flags23[1] = static_cast<uint8_t>((compressed ? 0x80 : 0) | (encrypted ? 0x40 : 0) | (grouped ? 0x20 : 0));
+    if (compressed) {
+        char size[4] = {char(dataLength >> 24), char(dataLength >> 16), char(dataLength >> 8), char(dataLength)};
+        f.Body23.append(size, 4);
+    }
+    if (encrypted) f.Body23 += static_cast<char>(method);
+    if (grouped) f.Body23 += static_cast<char>(group);
+    f.Body23 += f.Readable ? To23Encoding(f.ID, payload) : payload;
+}
+
+void DecodeFrame23(TID3v2Frame& f, std::span<const uint8_t> raw, const uint8_t flags[2]) {
+    bool compressed = flags[1] & 0x80, encrypted = flags[1] & 0x40, grouped = flags[1] & 0x20;
+    f.Convertible = true;
+    f.ID23 = f.ID;
+    f.Flags23[0] = flags[0];
+    f.Flags23[1] = flags[1];
+    f.Body23.assign(raw.begin(), raw.end());
+    if (encrypted) return;
+    // The extra bytes come in this order: decompressed size, encryption method, group.
+    TByteReader r(raw);
+    uint32_t inflatedSize = compressed ? r.BE32() : 0;
+    if (grouped) r.U8();
+    if (r.Failed()) return;
+    auto rest = r.Bytes(r.Remaining());
+    if (!compressed) {
+        f.Data.assign(rest.begin(), rest.end());
+        f.Readable = true;
+    } else if (auto inflated = Inflate(rest, inflatedSize)) {
+        f.Data = std::move(*inflated);
+        f.Readable = true;
+    }
+}
+
+void DecodeFrame22(TID3v2Frame& f, std::span<const uint8_t> raw) {
+    f.Readable = true;
+    f.Data.assign(raw.begin(), raw.end());
+    auto it = FramesOf22().find(f.ID);
+    if (it == FramesOf22().end()) return;
+    f.ID23 = it->second;
+    f.Convertible = true;
+    if (f.ID == "PIC") {
+        // Version 2.2 names the picture format in three letters where 2.3 has a MIME type.
+        if (f.Data.size() < 5) {
+            f.Convertible = false;
+            return;
+        }
+        std::string format = Lower(f.Data.substr(1, 3));
+        std::string mime = format == "jpg" ? "image/jpeg" : "image/" + format;
+        f.Body23 = f.Data.substr(0, 1) + mime + std::string(1, '\0') + f.Data.substr(4);
+    } else {
+        f.Body23 = f.Data;
     }
 }
 
@@ -286,6 +388,8 @@ std::string CommentFrameData(const std::string& text) {
     return std::string("\x01" "eng\xFF\xFE\0\0", 8) + EncodeUtf16(text, TByteOrder::LittleEndian, true);
 }
 
+std::string Latin1Frame(std::string_view digits) { return std::string(1, '\0') + std::string(digits); }
+
 void AppendFrame(std::string& out, const std::string& id, const uint8_t flags[2], const std::string& body) {
     out += id;
     uint32_t n = static_cast<uint32_t>(body.size());
@@ -296,6 +400,35 @@ void AppendFrame(std::string& out, const std::string& id, const uint8_t flags[2]
     out += static_cast<char>(flags[0]);
     out += static_cast<char>(flags[1]);
     out += body;
+}
+
+// The slot whose field a frame of the old tag holds, or -1 when no field stands for it.
+int OwnerSlot(const TID3v2Frame& f) {
+    for (int s = 0; s < ID3v2SlotCount; ++s) {
+        if (s == sDate || s == sGroup || s == sOrigAlbum || f.ID23 != slotIDs[s][0]) continue;
+        if (DescribedSlot(s) && !HasEmptyDescription(s, f.Body23)) return -1;
+        return s;
+    }
+    return -1;
+}
+
+bool AllDigits(std::string_view s) {
+    return !s.empty() && std::all_of(s.begin(), s.end(), [](char c) { return c >= '0' && c <= '9'; });
+}
+
+// TYER, TDAT and TIME frames for a date in the 2.4 form yyyy-MM-ddTHH:mm.
+std::string DateFrames23(const std::string& date) {
+    std::string out;
+    const uint8_t noFlags[2] = {0, 0};
+    std::string_view d(date);
+    if (d.size() < 4 || !AllDigits(d.substr(0, 4))) return out;
+    AppendFrame(out, "TYER", noFlags, Latin1Frame(d.substr(0, 4)));
+    if (d.size() >= 10 && d[4] == '-' && d[7] == '-' && AllDigits(d.substr(5, 2)) && AllDigits(d.substr(8, 2))) {
+        AppendFrame(out, "TDAT", noFlags, Latin1Frame(std::string(d.substr(8, 2)) + std::string(d.substr(5, 2))));
+        if (d.size() >= 16 && d[10] == 'T' && d[13] == ':' && AllDigits(d.substr(11, 2)) && AllDigits(d.substr(14, 2)))
+            AppendFrame(out, "TIME", noFlags, Latin1Frame(std::string(d.substr(11, 2)) + std::string(d.substr(14, 2))));
+    }
+    return out;
 }
 
 // Reads the tag at the start of a file whole (bounded by the file). available < 10 means the
@@ -520,11 +653,38 @@ bool TID3v2::SaveToFile(const std::string& fileName) {
         std::memcpy(tag.Size, bytes.data() + 6, 4);
     }
     tag.FileSize = fileLength;
+
+    // A field left as the file has it keeps its frames byte for byte (text that merely reads as
+    // CP932 is not re-encoded); only edited fields are written anew.
+    TID3v2 was;
+    if (old.Understood) {
+        TagInfo info;
+        FillSlots(old, info);
+        was.Derive(info);
+    }
+    std::array<bool, ID3v2SlotCount> edited{};
+    edited[sTitle] = title_ != was.title_;
+    edited[sArtist] = artist_ != was.artist_;
+    edited[sAlbum] = album_ != was.album_;
+    edited[sTrack] = track_ != was.track_;
+    edited[sYear] = year_ != was.year_;
+    edited[sGenre] = genre_ != was.genre_;
+    edited[sComment] = comment_ != was.comment_;
+    edited[sComposer] = composer_ != was.composer_;
+    edited[sEncoder] = encoder_ != was.encoder_;
+    edited[sCopyright] = copyright_ != was.copyright_;
+    edited[sLanguage] = language_ != was.language_;
+    edited[sLink] = link_ != was.link_;
+    edited[sOrigArtist] = origArtist_ != was.origArtist_;
+
     tag.Frame[sTitle] = title_;
     tag.Frame[sArtist] = artist_;
     tag.Frame[sAlbum] = album_;
-    // The stored track text (such as 3/12) is kept while the number is unchanged.
-    if (track_ > 0) tag.Frame[sTrack] = TrackNumber(trackText_) == track_ ? trackText_ : std::to_string(track_);
+    // A new track number keeps the total stored with the old one (7/12 becomes 8/12).
+    if (track_ > 0) {
+        size_t slash = was.trackText_.find('/');
+        tag.Frame[sTrack] = std::to_string(track_) + (slash == std::string::npos ? "" : was.trackText_.substr(slash));
+    }
     tag.Frame[sYear] = year_;
     tag.Frame[sGenre] = genre_;
     tag.Frame[sComposer] = composer_;
@@ -536,6 +696,7 @@ bool TID3v2::SaveToFile(const std::string& fileName) {
     std::string frames;
     const uint8_t noFlags[2] = {0, 0};
     for (int s = 0; s < ID3v2SlotCount; ++s) {
+        if (!edited[s]) continue;
         std::string data;
         if (s == sComment) {
             if (!comment_.empty()) data = CommentFrameData(comment_);
@@ -546,14 +707,21 @@ bool TID3v2::SaveToFile(const std::string& fileName) {
         }
         if (!data.empty()) AppendFrame(frames, slotIDs[s][0], noFlags, data);
     }
-    // Every other frame of the old tag is kept as it was; the year of a 2.4 date frame lives on in
-    // the year frame, and version 2.3 has no date frame.
-    static const std::set<std::string> replaced = {"TIT2", "TPE1", "TALB", "TRCK", "TYER", "TCON", "TCOM",
-                                                   "TENC", "TCOP", "TLAN", "TOPE", "TDRC"};
+    bool hasYearFrames = std::any_of(old.Frames.begin(), old.Frames.end(), [](const TID3v2Frame& f) {
+        return f.ID23 == "TYER" || f.ID23 == "TDAT" || f.ID23 == "TIME";
+    });
     for (const auto& f : old.Frames) {
-        if (!f.Convertible || replaced.count(f.ID23)) continue;
-        if (f.ID23 == "COMM" && HasEmptyDescription(sComment, f.Body23)) continue;
-        if (f.ID23 == "WXXX" && HasEmptyDescription(sLink, f.Body23)) continue;
+        if (!f.Convertible) continue;
+        int owner = OwnerSlot(f);
+        if (owner >= 0 && edited[owner]) continue;
+        if (f.ID23 == "TDRC" || f.ID23 == "TDAT" || f.ID23 == "TIME") {
+            if (edited[sYear]) continue;
+            // Version 2.3 keeps a 2.4 date as year, day and month, and time.
+            if (f.ID23 == "TDRC") {
+                if (!hasYearFrames && f.Readable) frames += DateFrames23(SlotText(f.Data));
+                continue;
+            }
+        }
         AppendFrame(frames, f.ID23, f.Flags23, f.Body23);
     }
 

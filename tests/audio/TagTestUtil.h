@@ -4,6 +4,7 @@
 #include <sys/wait.h>
 
 #include <cstdint>
+#include <cstdio>
 #include <cstdlib>
 #include <fstream>
 #include <functional>
@@ -31,6 +32,25 @@ inline std::string Quoted(const std::string& s) {
 
 #define REQUIRE_TOOL(name) \
     if (!::lumora::test::HaveTool(name)) GTEST_SKIP() << name " is not installed (tools/setup installs it)"
+
+// Runs tests/audio/mutagen_tags.py (mutagen, the independent oracle) and returns what it prints;
+// "dump FILE" gives every value mutagen reads, one sorted line each.
+inline bool HaveMutagen() { return Run("/usr/bin/python3 -c 'import mutagen'"); }
+inline std::string Mutagen(const std::string& args) {
+    std::string out;
+    std::string cmd = "/usr/bin/python3 " + Quoted(std::string(LUMORA_SOURCE_DIR) + "/tests/audio/mutagen_tags.py") +
+                      " " + args + " 2>&1";
+    FILE* p = ::popen(cmd.c_str(), "r");
+    if (!p) return out;
+    char buf[4096];
+    size_t n;
+    while ((n = fread(buf, 1, sizeof buf, p)) > 0) out.append(buf, n);
+    ::pclose(p);
+    return out;
+}
+
+#define REQUIRE_MUTAGEN() \
+    if (!::lumora::test::HaveMutagen()) GTEST_SKIP() << "python3-mutagen is not installed (tools/setup installs it)"
 
 // A short 16-bit sine WAV made by sox.
 inline std::string MakeWav(const TempDir& dir, const std::string& name, double seconds, int rate = 44100,

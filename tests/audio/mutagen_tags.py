@@ -1,0 +1,108 @@
+#!/usr/bin/python3
+"""Makes and reads tagged sound files with mutagen, the independent oracle of the tag tests.
+
+  dump FILE                  what mutagen reads, one line per value, sorted
+  id3 FILE VERSION           writes a rich ID3v2 tag (8-bit text, every encoding, picture, lyrics)
+  id3-compressed FILE VER    writes an ID3v2 tag whose frames are zlib-compressed
+  ogg-big FILE SIZE          adds a cover picture and a comment of SIZE bytes to an Ogg Vorbis file
+"""
+import base64
+import struct
+import sys
+import zlib
+
+import mutagen
+from mutagen import id3
+from mutagen.oggvorbis import OggVorbis
+
+
+def dump(path):
+    f = mutagen.File(path)
+    lines = []
+    if f is not None and f.tags is not None:
+        if isinstance(f.tags, id3.ID3):
+            lines.append("version=%d.%d" % f.tags.version[:2])
+            for frame in f.tags.values():
+                enc = getattr(frame, "encoding", None)
+                if enc is not None and f.tags.version[1] < 4 and int(enc) > 1:
+                    lines.append("invalid-encoding=" + frame.HashKey)
+                if isinstance(frame, id3.APIC):
+                    lines.append("APIC:%s=%s %d %s" % (frame.desc, frame.mime, frame.type,
+                                                       zlib.crc32(frame.data)))
+                else:
+                    lines.append(frame.HashKey + "=" + repr(frame._pprint() if hasattr(frame, "_pprint")
+                                                             else frame.pprint()))
+        else:
+            for key, value in f.tags.items():
+                lines.append(key.lower() + "=" + repr(value))
+    print("\n".join(sorted(lines)))
+
+
+def id3_tag(path, version):
+    tags = id3.ID3()
+    tags.add(id3.TIT2(encoding=0, text="Die Ärzte"))
+    tags.add(id3.TPE1(encoding=0, text="Motörhead"))
+    tags.add(id3.TCOP(encoding=0, text="© 1998"))
+    tags.add(id3.TALB(encoding=3, text="Album ü 日本"))
+    tags.add(id3.TRCK(encoding=0, text="7/12"))
+    tags.add(id3.TCON(encoding=0, text="(17)Rock"))
+    tags.add(id3.TDRC(encoding=0, text="2001-05-12"))
+    tags.add(id3.TXXX(encoding=3, desc="Ünïcode key", text="värde 日本"))
+    tags.add(id3.USLT(encoding=3, lang="deu", desc="", text="Lyrics ö 日本"))
+    tags.add(id3.COMM(encoding=2 if version == 4 else 1, lang="eng", desc="", text="Comment é"))
+    tags.add(id3.COMM(encoding=3, lang="eng", desc="iTunNORM", text=" 0001"))
+    tags.add(id3.APIC(encoding=3, mime="image/png", type=3, desc="Cover ß", data=b"\x89PNG" + bytes(range(256)) * 8))
+    tags.add(id3.WXXX(encoding=3, desc="Ort", url="http://example.com/x"))
+    tags.save(path, v2_version=version)
+
+
+def frame(version, fid, body, flags):
+    size = struct.pack(">I", len(body)) if version == 3 else bytes(
+        (len(body) >> s) & 0x7F for s in (21, 14, 7, 0))
+    return fid.encode() + size + struct.pack(">H", flags) + body
+
+
+def id3_compressed(path, version):
+    frames = b""
+    for fid, text in (("TIT2", "Compressed title"), ("TALB", "Compressed album")):
+        data = b"\x00" + text.encode("latin-1")
+        if version == 3:
+            body, flags = struct.pack(">I", len(data)) + zlib.compress(data), 0x0080
+        else:
+            length = bytes((len(data) >> s) & 0x7F for s in (21, 14, 7, 0))
+            body, flags = length + zlib.compress(data), 0x0009
+        frames += frame(version, fid, body, flags)
+    frames += frame(version, "TPE1", b"\x00Plain artist", 0)
+    frames += b"\x00" * 64
+    size = bytes((len(frames) >> s) & 0x7F for s in (21, 14, 7, 0))
+    with open(path, "rb") as f:
+        audio = f.read()
+    with open(path, "wb") as f:
+        f.write(b"ID3" + bytes([version, 0, 0]) + size + frames + audio)
+
+
+def ogg_big(path, size):
+    f = OggVorbis(path)
+    picture = mutagen.flac.Picture()
+    picture.type = 3
+    picture.mime = "image/png"
+    picture.data = bytes(range(256)) * (size // 512 + 1)
+    f["METADATA_BLOCK_PICTURE"] = [base64.b64encode(picture.write()).decode("ascii")]
+    f["LONGNOTE"] = ["n" * (size // 2)]
+    f["TITLE"] = ["Big Ögg"]
+    f.save()
+
+
+if __name__ == "__main__":
+    import mutagen.flac
+    command, path = sys.argv[1], sys.argv[2]
+    if command == "dump":
+        dump(path)
+    elif command == "id3":
+        id3_tag(path, int(sys.argv[3]))
+    elif command == "id3-compressed":
+        id3_compressed(path, int(sys.argv[3]))
+    elif command == "ogg-big":
+        ogg_big(path, int(sys.argv[3]))
+    else:
+        sys.exit("unknown command " + command)
