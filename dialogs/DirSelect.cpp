@@ -77,6 +77,9 @@ void TPickerForm::BindControls(const TControls& controls) {
     connect(c_.SpeedButton4, &QToolButton::clicked, this, [this] { Guarded([this] { SpeedButton4Click(); }); });
     connect(c_.SpeedButton6, &QToolButton::clicked, this, [this] { Guarded([this] { SpeedButton6Click(); }); });
     connect(c_.Button2, &QPushButton::clicked, this, [this] {
+        bool gone = false;
+        Guarded([&] { gone = SelectionGone(); });
+        if (gone) return;
         Guarded([this] { Button2Click(); });
         accept();
     });
@@ -121,12 +124,16 @@ void TPickerForm::FormShow() {
     c_.FolderView1->SetFileView(c_.FileView1);
     if (!c_.FolderView1->SelectPath(Folder)) FolderView1Change();
     c_.FileView1->Fill();
+    shownFolder_ = c_.FolderView1->SelectedPath();
 }
 
 void TPickerForm::FolderView1Change() {
     std::string path = c_.FolderView1->SelectedPath();
     bool usable = !path.empty() && !c_.FolderView1->NotFileSystemFolder();
     c_.Button2->setEnabled(usable);
+    // Folders renamed or removed since they were listed are no choice any more.
+    for (int i = c_.ComboBox1->count() - 1; i >= 0; --i)
+        if (!DirectoryExists(S(c_.ComboBox1->itemText(i)))) c_.ComboBox1->removeItem(i);
     if (usable) {
         int index = c_.ComboBox1->findText(Q(path));
         if (index < 0) {
@@ -141,8 +148,22 @@ void TPickerForm::FolderView1Change() {
 void TPickerForm::ComboBox1Change() { c_.FolderView1->SelectPath(S(c_.ComboBox1->currentText())); }
 
 void TPickerForm::Button2Click() {
-    if (c_.ComboBox1->currentIndex() >= 0 && !c_.ComboBox1->currentText().isEmpty())
-        Folder = S(c_.ComboBox1->currentText());
+    // The folder the picker opened on stays as it was given unless the user chose another: a
+    // stored folder is never rewritten behind the user's back.
+    std::string chosen = S(c_.ComboBox1->currentText());
+    if (c_.ComboBox1->currentIndex() >= 0 && !chosen.empty() && chosen != shownFolder_) Folder = chosen;
+}
+
+bool TPickerForm::SelectionGone() {
+    std::string path = c_.FolderView1->SelectedPath();
+    if (path.empty() || DirectoryExists(path)) return false;
+    // The folder went away while the picker showed it: show the nearest one that is still there.
+    std::string existing = path;
+    while (!existing.empty() && existing != "/" && !DirectoryExists(existing))
+        existing = ExcludeTrailingPathDelimiter(ExtractFilePath(ExcludeTrailingPathDelimiter(existing)));
+    c_.FolderView1->BuildRoot();
+    if (existing.empty() || !c_.FolderView1->SelectPath(existing)) FolderView1Change();
+    return true;
 }
 
 void TPickerForm::SpeedButton1Click() {

@@ -55,6 +55,9 @@ public:
     void FormClose();
     // The selected file's path: an existing file that is no folder, else empty.
     std::string SelectedFile() const;
+    // True (and the tree moved to the nearest folder still there) when the selected folder no
+    // longer exists.
+    bool SelectionGone();
 
 protected:
     struct TControls {
@@ -84,6 +87,8 @@ protected:
 
     TControls c_{};
     bool shown_ = false;
+    // The path the tree selected for Folder when the form was shown.
+    std::string shownFolder_;
 };
 
 class TDSelect : public TPickerForm {

@@ -70,13 +70,30 @@ void TIntEdit::focusOutEvent(QFocusEvent* event) {
     try {
         Validate();
     } catch (const Exception& e) {
-        // The value stays in front of the user until it is right; the message says what is wrong.
-        QTimer::singleShot(0, this, [this] {
-            setFocus(Qt::OtherFocusReason);
-            selectAll();
-        });
-        Application().HandleException(e);
+        Reject(e);
     }
+}
+
+bool TIntEdit::ConfirmValue() {
+    if (rejectPending_) return false;
+    try {
+        Validate();
+        return true;
+    } catch (const Exception& e) {
+        Reject(e);
+        return false;
+    }
+}
+
+void TIntEdit::Reject(const Exception& e) {
+    // The value stays in front of the user until it is right; the message says what is wrong.
+    rejectPending_ = true;
+    QTimer::singleShot(0, this, [this] {
+        rejectPending_ = false;
+        setFocus(Qt::OtherFocusReason);
+        selectAll();
+    });
+    Application().HandleException(e);
 }
 
 TUpDown::TUpDown(QWidget* parent) : QWidget(parent) {

@@ -31,6 +31,10 @@ public:
 
     // Raises EConvertError for a text that is no number and ERangeError for a number out of range.
     void Validate() const;
+    // Checks the value as leaving the box does, for a confirmation that does not leave it (Enter
+    // on the dialog's default button): a wrong value is reported once, the focus stays in the box
+    // and the answer is false.
+    bool ConfirmValue();
 
 protected:
     void keyPressEvent(QKeyEvent* event) override;
@@ -38,6 +42,9 @@ protected:
 
 private:
     void TextChanged();
+    void Reject(const Exception& e);
+    // A wrong value was just reported and the focus is on its way back.
+    bool rejectPending_ = false;
     int min_ = INT_MIN;
     int max_ = INT_MAX;
 };

@@ -418,13 +418,18 @@ void TSaverSettings::StoreSettings(int slot) {
 void TSaverSettings::ComboBox2Change() {
     int oldSlot = currentSlot_;
     SelectTheme(ui->ComboBox2->currentIndex());
-    if (currentSlot_ != oldSlot) StoreSettings(oldSlot);
+    // Choosing the theme already shown changes nothing: reloading it would throw its edits away.
+    if (currentSlot_ == oldSlot) return;
+    StoreSettings(oldSlot);
     EnsureSlot(currentSlot_);
     LoadSettings();
     common_->CurrentTheme = currentSlot_ == 0 ? std::string() : IntToStr(currentSlot_ - 1);
 }
 
 void TSaverSettings::OkButtonClick() {
+    // Enter reaches OK without leaving the box it was typed in: check the boxes as leaving would.
+    for (TIntEdit* box : {ui->IntEdit1, ui->IntEdit2})
+        if (box->isEnabled() && box->ValidateOnExit && !box->ConfirmValue()) return;
     StoreSettings(currentSlot_);
     common_->TMRandom = ui->SpeedButton5->isChecked();
     try {
@@ -496,7 +501,8 @@ void TSaverSettings::Button2Click() {
     TRegData& d = CurrentData();
     d.Folder = S(ui->EdtPictFolder->text());
     d.SoundFolder = S(ui->EdtSndFolder->text());
-    hook(*this, d.SoundFolder, d.Folder);
+    // Cancel leaves the switch as the user set it; only the dialog's OK decides it anew.
+    if (!hook(*this, d.SoundFolder, d.Folder)) return;
     ui->RadioButton2->setChecked(d.Grouping);
     ui->RadioButton1->setChecked(!d.Grouping);
     RadioButton1Click();

@@ -165,7 +165,7 @@ void TFolderView::FillChildren(QTreeWidgetItem* node) {
         folder = bound.get();
     }
     std::vector<TItemIdList> items;
-    if (!folder || !folder->EnumObjects(SHCONTF_FOLDERS, items)) {
+    if (!folder || !folder->EnumObjects(SHCONTF_FOLDERS | SHCONTF_INCLUDEHIDDEN, items)) {
         RestorePrevious();
         return;
     }
@@ -266,13 +266,14 @@ bool TFolderView::Edit(QTreeWidgetItem* node, const std::string& newName) {
     const TItemIdList& shown = ok ? newId : oldId;
     if (ok) node->setData(0, kIdRole, ToBytes(newId));
     node->setText(0, Q(folder ? folder->DisplayNameOf(shown, SHGDN_INFOLDER) : std::string()));
-    // The list shows a folder at or below the renamed one under its old name: show it again.
-    if (ok && fileView_ && current_) {
-        for (QTreeWidgetItem* n = current_; n; n = n->parent())
-            if (n == node) {
-                fileView_->SetFolder(AbsoluteId(current_));
-                break;
-            }
+    // The selected folder is at or below the renamed one: its path changed, so the list shows it
+    // again and whoever follows the selection learns the new path.
+    bool selectionMoved = false;
+    for (QTreeWidgetItem* n = current_; ok && n; n = n->parent())
+        selectionMoved = selectionMoved || n == node;
+    if (selectionMoved) {
+        if (fileView_) fileView_->SetFolder(AbsoluteId(current_));
+        if (OnChange) OnChange();
     }
     return ok;
 }
@@ -458,7 +459,7 @@ bool TFileView::KeepItem(const TItemIdList& item, uint32_t attrs) const {
 
 void TFileView::Fill() {
     std::vector<TItemIdList> items;
-    if (!folder_ || !folder_->EnumObjects(SHCONTF_FOLDERS | SHCONTF_NONFOLDERS, items)) {
+    if (!folder_ || !folder_->EnumObjects(SHCONTF_FOLDERS | SHCONTF_NONFOLDERS | SHCONTF_INCLUDEHIDDEN, items)) {
         if (!folder_) model_->removeRows(0, model_->rowCount());
         if (folderView_) folderView_->RestorePrevious();
         return;

@@ -71,9 +71,9 @@ std::vector<TShellPlace> DefaultPlaces() {
     return places;
 }
 
-// The folder holds at least one folder that the views would list.
+// The folder holds at least one folder that the folder tree would list, hidden ones included.
 bool HasSubFolder(const std::string& path) {
-    TFolderReader reader;
+    TFolderReader reader(true);
     if (!reader.Open(path)) return false;
     TFolderEntry entry;
     while (reader.Next(entry))
@@ -336,7 +336,7 @@ bool TShellFolder::EnumObjects(uint32_t flags, std::vector<TItemIdList>& items) 
         }
         return true;
     }
-    TFolderReader reader;
+    TFolderReader reader(flags & SHCONTF_INCLUDEHIDDEN);
     if (path_.empty() || !reader.Open(path_)) return false;
     TFolderEntry entry;
     while (reader.Next(entry)) {

@@ -5,8 +5,8 @@
 // clipboard and in drag data, and the "Send To" folder.
 //
 // The desktop lists a few places (the home folder and the file system's root unless set
-// otherwise); below a place every item is one file-system name. Names starting with "." are never
-// listed, as the play-list scans never enter them either.
+// otherwise); below a place every item is one file-system name. Names starting with "." are listed
+// only when SHCONTF_INCLUDEHIDDEN asks for them.
 
 #include <cstdint>
 #include <memory>
@@ -76,7 +76,7 @@ enum : uint32_t {
     SFGAO_FILESYSTEM = 0x40000000,
     SFGAO_HASSUBFOLDER = 0x80000000,
 };
-enum : uint32_t { SHCONTF_FOLDERS = 0x20, SHCONTF_NONFOLDERS = 0x40 };
+enum : uint32_t { SHCONTF_FOLDERS = 0x20, SHCONTF_NONFOLDERS = 0x40, SHCONTF_INCLUDEHIDDEN = 0x80 };
 enum : uint32_t { SHGDN_NORMAL = 0, SHGDN_INFOLDER = 1, SHGDN_FORPARSING = 0x8000 };
 
 // Longest name a rename accepts, in bytes.

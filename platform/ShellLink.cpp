@@ -353,7 +353,10 @@ bool TFolderReader::Next(TFolderEntry& entry) {
     for (;;) {
         dirent* e = ::readdir(static_cast<DIR*>(dir_));
         if (!e) return false;
-        if (e->d_name[0] == '.') continue;
+        if (e->d_name[0] == '.') {
+            bool self = e->d_name[1] == '\0' || (e->d_name[1] == '.' && e->d_name[2] == '\0');
+            if (self || !includeHidden_) continue;
+        }
         entry.Name = e->d_name;
         switch (e->d_type) {
         case DT_REG: entry.Kind = TEntryKind::File; break;

@@ -79,12 +79,12 @@ struct TFolderId {
 };
 
 // Reads one folder's entries in the order the file system returns them. Hidden entries (names
-// starting with ".", which also covers "." and "..") are never returned; symbolic links are
+// starting with ".") are returned only when asked for; "." and ".." never are; symbolic links are
 // reported as what they point to, and dangling ones as Other. The entry type comes from the
 // directory itself where the file system records it, so a scan costs no stat per plain file.
 class TFolderReader {
 public:
-    TFolderReader() = default;
+    explicit TFolderReader(bool includeHidden = false) : includeHidden_(includeHidden) {}
     ~TFolderReader();
     TFolderReader(const TFolderReader&) = delete;
     TFolderReader& operator=(const TFolderReader&) = delete;
@@ -98,6 +98,7 @@ public:
     void Close();
 
 private:
+    bool includeHidden_;
     void* dir_ = nullptr; // DIR*
     int fd_ = -1;
     TFolderId id_;

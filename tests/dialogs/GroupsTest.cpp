@@ -2,13 +2,16 @@
 // linked sounds, and what its OK leaves in the theme's record, the radio buttons and (after the
 // settings dialog's OK) the registry.
 
+#include <QApplication>
 #include <QCheckBox>
 #include <QListWidget>
 #include <QPushButton>
 #include <QRadioButton>
+#include <QTimer>
 #include <QToolButton>
 
 #include "dialogs/GrpSet.h"
+#include "dialogs/SubDialogs.h"
 #include "engine/FileProcs.h"
 #include "tests/dialogs/SubDialogsTestSupport.h"
 
@@ -236,6 +239,28 @@ TEST_F(Groups, CancelLeavesTheRecordAsItWas) {
     EXPECT_TRUE(dlg->CurrentData().Grouping);
     EXPECT_EQ(Tracks(*dlg->CurrentData().Groups), (std::vector<std::string>{"a.mp3"}));
     EXPECT_EQ(PicturesOf(*dlg->CurrentData().Groups, 0), (std::vector<std::string>{"x.jpg"}));
+}
+
+TEST_F(Groups, CancelAfterSwitchingGroupingOnKeepsItOn) {
+    TSettingsDialogHooks saved = SettingsDialogHooks();
+    InstallSubDialogs();
+    auto dlg = OpenSettings();
+    auto* on = Find<QRadioButton>(*dlg, "RadioButton2");
+    QTest::mouseClick(on, Qt::LeftButton, {}, QPoint(6, 8));
+    ASSERT_TRUE(on->isChecked());
+    bool cancelled = false;
+    QTimer::singleShot(0, [&] {
+        QWidget* groups = QApplication::activeModalWidget();
+        ASSERT_TRUE(groups);
+        QTest::mouseClick(Find<QPushButton>(*groups, "Button3"), Qt::LeftButton);
+        cancelled = true;
+    });
+    QTest::mouseClick(Find<QPushButton>(*dlg, "Button2"), Qt::LeftButton);
+    EXPECT_TRUE(cancelled);
+    EXPECT_TRUE(on->isChecked());
+    EXPECT_FALSE(Find<QRadioButton>(*dlg, "RadioButton1")->isChecked());
+    EXPECT_TRUE(Find<QPushButton>(*dlg, "Button2")->isEnabled());
+    SettingsDialogHooks() = saved;
 }
 
 } // namespace

@@ -3,8 +3,10 @@
 #include <string>
 #include <vector>
 
+#include <QApplication>
 #include <QComboBox>
 #include <QLabel>
+#include <QLineEdit>
 #include <QMenu>
 #include <QPushButton>
 #include <QTest>
@@ -302,6 +304,59 @@ TEST_F(Pickers, SoundFolderPickerShowsTagsAndPlays) {
     EXPECT_EQ(Stored("SndBtnState"), "2");
     EXPECT_EQ(Stored("SndPreview"), "0");
     EXPECT_EQ(Stored("ImgBtnState"), "<missing>");
+}
+
+TEST_F(Pickers, PickerFollowsARenameOrRemovalOfTheShownFolder) {
+    fs::create_directories(root + "/pics/gone");
+    {
+        TDSelect form(nullptr, *data);
+        form.Folder = root + "/pics/sub";
+        form.show();
+        auto* tree = form.findChild<TFolderView*>("FolderView1");
+        ASSERT_EQ(tree->SelectedPath(), root + "/pics/sub");
+        QTest::keyClick(tree, Qt::Key_F2);
+        auto* editor = tree->viewport()->findChild<QLineEdit*>();
+        ASSERT_TRUE(editor);
+        editor->selectAll();
+        QTest::keyClicks(editor, "renamed");
+        QTest::keyClick(editor, Qt::Key_Return);
+        QApplication::processEvents(); // the edit is handed over after the key
+        ASSERT_TRUE(fs::is_directory(root + "/pics/renamed"));
+        EXPECT_EQ(tree->SelectedPath(), root + "/pics/renamed");
+        auto* history = Find<QComboBox>(form, "ComboBox1");
+        EXPECT_EQ(history->currentText().toStdString(), root + "/pics/renamed");
+        EXPECT_EQ(history->findText(QString::fromStdString(root + "/pics/sub")), -1);
+        QTest::mouseClick(Find<QPushButton>(form, "Button2"), Qt::LeftButton);
+        EXPECT_EQ(form.result(), QDialog::Accepted);
+        EXPECT_EQ(form.Folder, root + "/pics/renamed");
+    }
+    TDSelect form(nullptr, *data);
+    form.Folder = root + "/pics/gone";
+    form.show();
+    fs::remove(root + "/pics/gone");
+    QTest::mouseClick(Find<QPushButton>(form, "Button2"), Qt::LeftButton);
+    EXPECT_EQ(form.result(), 0); // still open, now on what is left
+    EXPECT_EQ(form.findChild<TFolderView*>("FolderView1")->SelectedPath(), root + "/pics");
+    QTest::mouseClick(Find<QPushButton>(form, "Button2"), Qt::LeftButton);
+    EXPECT_EQ(form.Folder, root + "/pics");
+}
+
+TEST_F(Pickers, HiddenItemsAreListedAndAStoredHiddenFolderIsKept) {
+    TBitmap picture(8, 8);
+    fs::create_directories(root + "/.config/pics");
+    picture.SaveToFile(root + "/.config/pics/.thumb.bmp");
+    picture.SaveToFile(root + "/.config/pics/shown.bmp");
+    TDSelect form(nullptr, *data);
+    form.Folder = root + "/.config/pics";
+    form.Mask = "*.bmp";
+    form.show();
+    EXPECT_EQ(form.findChild<TFolderView*>("FolderView1")->SelectedPath(), root + "/.config/pics");
+    TFileView* list = form.findChild<TFileView*>("FileView1");
+    EXPECT_EQ(list->Count(), 2);
+    EXPECT_GE(list->FindRow(".thumb.bmp"), 0);
+    QTest::mouseClick(Find<QPushButton>(form, "Button2"), Qt::LeftButton);
+    EXPECT_EQ(form.result(), QDialog::Accepted);
+    EXPECT_EQ(form.Folder, root + "/.config/pics");
 }
 
 TEST_F(Pickers, SettingsDialogHooksOpenThePickers) {

@@ -4,6 +4,8 @@
 #include <string>
 #include <vector>
 
+#include <QAbstractItemView>
+#include <QApplication>
 #include <QCheckBox>
 #include <QComboBox>
 #include <QLabel>
@@ -135,6 +137,56 @@ TEST_F(SettingsDialog, ThemeEditsSurviveSwitchingAndOkSavesAll) {
     EXPECT_EQ(Get(kBase + "\\T0", "Setting", "Interval"), "11");
     EXPECT_EQ(Get(kBase + "\\T1", "Setting", "Interval"), "22");
     EXPECT_EQ(Get(kBase, "Common", "Default"), "0"); // the theme shown last
+}
+
+TEST_F(SettingsDialog, ChoosingTheThemeShownFromTheListKeepsItsEdits) {
+    Put(kBase, "Thema", "0", "Spring");
+    TSaverSettings dlg;
+    dlg.show();
+    auto* interval = Find<TIntEdit>(dlg, "IntEdit1");
+    auto* combo = Find<QComboBox>(dlg, "ComboBox2");
+    auto choose = [&](int row) {
+        QTest::keyClick(combo, Qt::Key_F4); // opens the list
+        ASSERT_TRUE(combo->view()->isVisible());
+        combo->view()->setCurrentIndex(combo->model()->index(row, 0));
+        QTest::keyClick(combo->view(), Qt::Key_Return);
+    };
+    interval->selectAll();
+    QTest::keyClicks(interval, "11");
+    choose(0);
+    EXPECT_EQ(interval->text(), "11");
+    choose(1);
+    EXPECT_EQ(dlg.CurrentSlot(), 1);
+    EXPECT_EQ(interval->text(), "5");
+    choose(0);
+    EXPECT_EQ(interval->text(), "11");
+    Ok(dlg);
+    EXPECT_EQ(Get(kBase, "Setting", "Interval"), "11");
+}
+
+TEST_F(SettingsDialog, EnterOnAnIntervalOutOfRangeKeepsTheDialogOpen) {
+    TSaverSettings dlg;
+    dlg.show();
+    auto* interval = Find<TIntEdit>(dlg, "IntEdit1");
+    auto* tabs = Find<QTabWidget>(dlg, "PageControl1");
+    tabs->setCurrentIndex(tabs->indexOf(interval->parentWidget()->parentWidget()));
+    ASSERT_TRUE(interval->isVisible());
+    interval->setFocus();
+    interval->selectAll();
+    QTest::keyClicks(interval, "1000");
+    QTest::keyClick(interval, Qt::Key_Return);
+    QApplication::processEvents();
+    EXPECT_EQ(dlg.result(), 0);
+    EXPECT_TRUE(dlg.isVisible());
+    EXPECT_EQ(messages, std::vector<std::string>{"1 から 999 の間の値でなければなりません"});
+    EXPECT_EQ(dlg.focusWidget(), interval);
+    EXPECT_EQ(Get(kBase, "Setting", "Interval"), "<missing>");
+    interval->selectAll();
+    QTest::keyClicks(interval, "30");
+    QTest::keyClick(interval, Qt::Key_Return);
+    EXPECT_EQ(dlg.result(), QDialog::Accepted);
+    EXPECT_EQ(Get(kBase, "Setting", "Interval"), "30");
+    EXPECT_EQ(messages.size(), 1u);
 }
 
 TEST_F(SettingsDialog, CancelLeavesTheRegistryFileByteIdentical) {

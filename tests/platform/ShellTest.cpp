@@ -137,10 +137,13 @@ TEST_F(ShellNamespace, FoldersEnumerateNameAndCompare) {
     EXPECT_EQ(pics->Path(), root + "/pics");
     ASSERT_TRUE(pics->EnumObjects(SHCONTF_FOLDERS | SHCONTF_NONFOLDERS, items));
     std::sort(items.begin(), items.end(), [&](auto& a, auto& b) { return pics->CompareIds(a, b) < 0; });
-    // Folders first, then names without regard to case; names starting with "." never appear.
+    // Folders first, then names without regard to case; names starting with "." only when asked for.
     EXPECT_EQ(Names(*pics, items), (std::vector<std::string>{"sub", "A.jpg", "b.jpg"}));
     ASSERT_TRUE(pics->EnumObjects(SHCONTF_NONFOLDERS, items));
     EXPECT_EQ(items.size(), 2u);
+    ASSERT_TRUE(pics->EnumObjects(SHCONTF_NONFOLDERS | SHCONTF_INCLUDEHIDDEN, items));
+    std::sort(items.begin(), items.end(), [&](auto& a, auto& b) { return pics->CompareIds(a, b) < 0; });
+    EXPECT_EQ(Names(*pics, items), (std::vector<std::string>{".hidden.jpg", "A.jpg", "b.jpg"}));
     EXPECT_EQ(pics->CompareIds(Items({"b.jpg"}), Items({"b.jpg"})), 0);
     EXPECT_NE(pics->CompareIds(Items({"B.jpg"}), Items({"b.jpg"})), 0);
 
