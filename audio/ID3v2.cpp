@@ -559,6 +559,10 @@ void TID3v2::SetEncoder(const std::string& v) { encoder_ = TrimControl(v); }
 void TID3v2::SetCopyright(const std::string& v) { copyright_ = TrimControl(v); }
 void TID3v2::SetLink(const std::string& v) { link_ = TrimControl(v); }
 void TID3v2::SetOrigArtist(const std::string& v) { origArtist_ = TrimControl(v); }
+void TID3v2::SetTrackText(const std::string& v) {
+    trackText_ = TrimControl(v);
+    track_ = TrackNumber(trackText_);
+}
 
 void TID3v2::Derive(const TagInfo& tag) {
     auto text = [&](int slot) { return SlotText(tag.Frame[slot]); };
@@ -666,7 +670,7 @@ bool TID3v2::SaveToFile(const std::string& fileName) {
     edited[sTitle] = title_ != was.title_;
     edited[sArtist] = artist_ != was.artist_;
     edited[sAlbum] = album_ != was.album_;
-    edited[sTrack] = track_ != was.track_;
+    edited[sTrack] = track_ != was.track_ || trackText_ != was.trackText_;
     edited[sYear] = year_ != was.year_;
     edited[sGenre] = genre_ != was.genre_;
     edited[sComment] = comment_ != was.comment_;
@@ -680,10 +684,13 @@ bool TID3v2::SaveToFile(const std::string& fileName) {
     tag.Frame[sTitle] = title_;
     tag.Frame[sArtist] = artist_;
     tag.Frame[sAlbum] = album_;
-    // A new track number keeps the total stored with the old one (7/12 becomes 8/12).
+    // The track text is saved when it still holds the number; a number set on its own keeps the
+    // total stored with the old one (7/12 becomes 8/12).
     if (track_ > 0) {
         size_t slash = was.trackText_.find('/');
-        tag.Frame[sTrack] = std::to_string(track_) + (slash == std::string::npos ? "" : was.trackText_.substr(slash));
+        tag.Frame[sTrack] = TrackNumber(trackText_) == track_
+                                ? trackText_
+                                : std::to_string(track_) + (slash == std::string::npos ? "" : was.trackText_.substr(slash));
     }
     tag.Frame[sYear] = year_;
     tag.Frame[sGenre] = genre_;

@@ -97,6 +97,8 @@ public:
     void SetLink(const std::string& v);
     void SetOrigArtist(const std::string& v);
     void SetTrack(uint16_t v) { track_ = v; }
+    // The track as typed, such as 7/12: the number before the "/" becomes Track, the text is saved.
+    void SetTrackText(const std::string& v);
 
 private:
     void Derive(const TagInfo& tag);

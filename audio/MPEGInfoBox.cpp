@@ -1,5 +1,7 @@
 #include "audio/MPEGInfoBox.h"
 
+#include <optional>
+
 #include <QCheckBox>
 #include <QComboBox>
 #include <QFontMetrics>
@@ -10,6 +12,7 @@
 
 #include "audio/ID3v1.h"
 #include "audio/ID3v2.h"
+#include "audio/TagText.h"
 #include "audio/TAGEdit.h"
 #include "framework/Forms.h"
 #include "framework/SysUtils.h"
@@ -24,12 +27,16 @@ std::string S(const QString& s) { return s.toUtf8().toStdString(); }
 
 void Guarded(const std::function<void()>& f) { Application().Guard(f); }
 
-// A track number as typed: empty is 0, anything else must be a number up to max.
+// A track number as typed: empty is 0; otherwise a number up to max, optionally followed by "/"
+// and the number of tracks (as the ID3v2 group shows it, 7/12).
 int TrackNumber(const QString& text, int max) {
     std::string t = Trim(S(text));
-    int n = t.empty() ? 0 : StrToInt(t);
-    if (n < 0 || n > max) throw EConvertError("'" + t + "' is not a valid track number");
-    return n;
+    size_t slash = t.find('/');
+    std::string number = t.substr(0, slash);
+    std::string total = slash == std::string::npos ? "0" : t.substr(slash + 1);
+    auto n = number.empty() ? std::optional<uint32_t>(0) : ParseDecimal(number, static_cast<uint32_t>(max));
+    if (!n || !ParseDecimal(total, 0xFFFF)) throw EConvertError("'" + t + "' is not a valid track number");
+    return static_cast<int>(*n);
 }
 
 void SelectGenre(QComboBox* box, const std::string& name) {
@@ -212,7 +219,7 @@ void TMPEGFileInfoForm::btnUpdateClick() {
     }
     if (ui->cbID3v2Tag->isChecked()) {
         bool existed = t2.Exists();
-        t2.SetTrack(static_cast<uint16_t>(track2));
+        t2.SetTrackText(track2 ? Trim(S(ui->Tag2_TrackNo->text())) : std::string());
         t2.SetTitle(S(ui->Tag2_Title->text()));
         t2.SetArtist(S(ui->Tag2_Artist->text()));
         t2.SetAlbum(S(ui->Tag2_Album->text()));

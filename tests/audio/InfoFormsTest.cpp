@@ -140,6 +140,33 @@ TEST_F(InfoForms, MpegFormShowsStreamAndEditsBothTags) {
     form->grab().save(LUMORA_BINARY_DIR "/form-mpeg-info.png");
 }
 
+TEST_F(InfoForms, MpegFormSavesATrackWithItsTotal) {
+    REQUIRE_TOOL("sox");
+    REQUIRE_TOOL("lame");
+    REQUIRE_MUTAGEN();
+    std::string wav = test::MakeWav(dir, "in.wav", 0.5);
+    std::string file = dir.File("lame.mp3");
+    ASSERT_TRUE(test::Run("lame --quiet --id3v2-only --tt Title --tn 7/12 " + wav + " " + file));
+    std::string before = test::Mutagen("dump " + file);
+    ASSERT_NE(before.find("TRCK='7/12'"), std::string::npos) << before;
+
+    for (const char* typed : {"7/12", "8/12"}) {
+        std::unique_ptr<TMPEGFileInfoForm> form = TMPEGFileInfoForm::Open(nullptr, file);
+        ASSERT_TRUE(form);
+        form->show();
+        EXPECT_EQ(Find<QLineEdit>(*form, "Tag2_TrackNo")->text().toStdString(), "7/12");
+        Set(*form, "Tag2_TrackNo", typed);
+        Click(*form, "btnUpdate");
+        EXPECT_EQ(form->result(), QDialog::Accepted);
+        EXPECT_TRUE(messages.empty()) << messages.front();
+        if (std::string(typed) == "7/12") {
+            EXPECT_EQ(test::Mutagen("dump " + file), before);
+        }
+    }
+    std::string after = test::Mutagen("dump " + file);
+    EXPECT_NE(after.find("TRCK='8/12'"), std::string::npos) << after;
+}
+
 TEST_F(InfoForms, OggFormEditsStandardAndOtherComments) {
     REQUIRE_TOOL("sox");
     REQUIRE_TOOL("oggenc");
