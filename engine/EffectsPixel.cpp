@@ -608,7 +608,7 @@ const TWarpCache* WarpGeometry(TWarpCache* cache, int w, int h, int rows, int co
                 double ddx = 2 * i - cx, ddy = 2 * j - cy;
                 size_t at = size_t(j) * size_t(bx) + size_t(i);
                 cache->Radius[at] = std::sqrt(ddx * ddx + ddy * ddy);
-                if (angles) cache->Angle[at] = std::atan2(ddx, ddy) + std::numbers::pi / 2;
+                if (angles) cache->Angle[at] = std::atan2(ddy, ddx);
             }
     }, 8);
     cache->W = w, cache->H = h, cache->Rows = rows, cache->Cols = cols, cache->Angles = angles;
@@ -617,7 +617,7 @@ const TWarpCache* WarpGeometry(TWarpCache* cache, int w, int h, int rows, int co
 
 } // namespace
 
-void Fisheye(TPLines& dst, int dstW, TBitmap& pic, double p, TWarpCache* cache) {
+void Fisheye(TPLines& dst, int dstW, TBitmap& pic, double p, double pull, TWarpCache* cache) {
     int w = pic.Width(), h = pic.Height();
     if (w <= 0 || h <= 0) return;
     int rows = std::min(Height(dst), h), cols = std::min(dstW, w);
@@ -636,9 +636,9 @@ void Fisheye(TPLines& dst, int dstW, TBitmap& pic, double p, TWarpCache* cache) 
                 double d = geo ? geo->Radius[size_t(y / 2) * bx + size_t(x / 2)] : std::sqrt(ddx * ddx + ddy * ddy);
                 double sx = cx, sy = cy;
                 if (d != 0 && d != R && R != 0) {
-                    double t = (1 / (1 - d / R) - 1) * R / 2;
-                    sx = cx + ddx * t / d;
-                    sy = cy + ddy * t / d;
+                    double g = pull * ((1 / (1 - d / R) - 1) * R / 2 / d) + (1 - pull);
+                    sx = cx + ddx * g;
+                    sy = cy + ddy * g;
                     // Near the radius the position runs away to infinity; such pixels show the centre.
                     if (!std::isfinite(sx) || !std::isfinite(sy)) sx = cx, sy = cy;
                 }
@@ -649,9 +649,9 @@ void Fisheye(TPLines& dst, int dstW, TBitmap& pic, double p, TWarpCache* cache) 
     }, 8);
 }
 
-void Twist(TPLines& dst, int dstW, TBitmap& pic, int t, TWarpCache* cache) {
+void Twist(TPLines& dst, int dstW, TBitmap& pic, double twist, TWarpCache* cache) {
     int w = pic.Width(), h = pic.Height();
-    if (w <= 0 || h <= 0 || t == 0) return;
+    if (w <= 0 || h <= 0) return;
     int rows = std::min(Height(dst), h), cols = std::min(dstW, w);
     double cx = (w - 1) / 2, cy = (h - 1) / 2;
     const TWarpCache* geo = WarpGeometry(cache, w, h, rows, cols, cx, cy, true);
@@ -668,8 +668,8 @@ void Twist(TPLines& dst, int dstW, TBitmap& pic, int t, TWarpCache* cache) {
                 double r = geo ? geo->Radius[at] : std::sqrt(ddx * ddx + ddy * ddy);
                 double sx = cx, sy = cy;
                 if (r != 0) {
-                    double turn = geo ? geo->Angle[at] : std::atan2(ddx, ddy) + std::numbers::pi / 2;
-                    double theta = turn - r / t;
+                    double turn = geo ? geo->Angle[at] : std::atan2(ddy, ddx);
+                    double theta = turn - r * twist;
                     sx = cx + r * std::cos(theta);
                     sy = cy + r * std::sin(theta);
                 }
@@ -860,8 +860,8 @@ void WarpFrame(TEffectContext& c, int k, int n) {
         break;
     case 49: ColorNoise(dst, w, pic, (n - k) * (n - k) + 2); break;
     case 50: WhiteNoise(dst, w, pic, (n - k) * (n - k) + 2); break;
-    case 52: Fisheye(dst, w, pic, (k + 1) * 1.2 / n, &c.S.Scratch->Warp); break;
-    case 53: Twist(dst, w, pic, k * k * k + 32, &c.S.Scratch->Warp); break;
+    case 52: Fisheye(dst, w, pic, (k + 1) * 1.2 / n, double(n - k) / n, &c.S.Scratch->Warp); break;
+    case 53: Twist(dst, w, pic, TwistAt(k, n), &c.S.Scratch->Warp); break;
     case 63: Wave(dst, w, pic, c.S.WaveAmp, WaveCos(k + 192), 0); break;
     case 64: Wave(dst, w, pic, c.S.WaveAmp, WaveCos(k + 192), 1); break;
     default: Wave(dst, w, pic, c.S.WaveAmp, WaveCos(k + 192), 2); break;

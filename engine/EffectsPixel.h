@@ -50,8 +50,18 @@ struct TWarpCache {
     bool Angles = false;
     std::vector<double> Radius, Angle;
 };
-void Fisheye(TPLines& dst, int dstW, TBitmap& pic, double p, TWarpCache* cache = nullptr);
-void Twist(TPLines& dst, int dstW, TBitmap& pic, int t, TWarpCache* cache = nullptr);
+// A lens of radius max(dst W, dst H) x p at the picture's centre; pull 1 is the full lens, 0 none
+// (every source position moves that share of the way back to where it stands).
+void Fisheye(TPLines& dst, int dstW, TBitmap& pic, double p, double pull, TWarpCache* cache = nullptr);
+// Each block's source turned about the centre by twist radians per pixel of distance: a positive
+// twist takes each source from counter-clockwise of its block on the screen, so the picture turns
+// clockwise, the more the farther out.
+void Twist(TPLines& dst, int dstW, TBitmap& pic, double twist, TWarpCache* cache = nullptr);
+// The twist of frame k of n: 1 / (k^3 + 32) radians per pixel, less the last frame's, so that the
+// last frame shows the picture untwisted.
+inline double TwistAt(int k, int n) {
+    return 1.0 / (double(k) * k * k + 32) - 1.0 / (double(n) * n * n + 32);
+}
 // kind 0 both axes, 1 rows (vertical displacement), 2 columns (horizontal displacement).
 void Wave(TPLines& dst, int dstW, TBitmap& pic, const std::array<int, 256>& amp, double f, int kind);
 

@@ -2,6 +2,8 @@
 
 #include <gtest/gtest.h>
 
+#include <cmath>
+#include <numbers>
 #include <set>
 
 #include "engine/Common.h"
@@ -350,25 +352,87 @@ TEST(EffectsPixel, MosaicAndSplit) {
     EXPECT_EQ(r.At(5, 0) & 0xFF, kBgPix & 0xFF); // blue from above the picture
 }
 
-TEST(EffectsPixel, FisheyeAndTwistStayInsideTheirPictures) {
+// Every 2 x 2 block inside the picture is written, nothing beyond it, on sizes down to one pixel
+// and with lenses from a point to far beyond the picture.
+TEST(EffectsPixel, FisheyeAndTwistWriteEveryBlockAndNothingElse) {
     TBitmap pic;
+    const uint32_t canary = 0xFF000000u; // byte 3 is never written
     for (auto [w, h] : {std::pair{1, 1}, {1, 9}, {9, 1}, {3, 3}, {63, 5}, {40, 30}}) {
         Pattern(pic, w, h, 3);
+        auto check = [&](TDest& d, const char* what) {
+            for (int y = 0; y < h + 2; ++y)
+                for (int x = 0; x < w + 3; ++x) {
+                    bool block = x < w / 2 * 2 && y < h / 2 * 2;
+                    ASSERT_EQ(d.At(x, y) == canary, !block) << what << " " << w << "x" << h << " at " << x << "," << y;
+                }
+        };
         for (double p : {1e-12, 0.0375, 0.5, 1.2, 1e9}) {
-            TDest d(w, h, 0);
-            Fisheye(d.lines, w, pic, p);
+            TDest d(w + 3, h + 2, canary);
+            Fisheye(d.lines, w + 3, pic, p, 1);
+            check(d, "fisheye");
         }
         for (int k : {0, 1, 5, 32}) {
-            TDest d(w, h, 0);
-            Twist(d.lines, w, pic, k * k * k + 32);
+            TDest d(w + 3, h + 2, canary);
+            Twist(d.lines, w + 3, pic, TwistAt(k, 32));
+            check(d, "twist");
         }
     }
-    // At the centre the fisheye shows the centre pixel.
-    Pattern(pic, 40, 32, 3);
-    TDest d(40, 32, 0);
-    Fisheye(d.lines, 40, pic, 0.5);
-    EXPECT_EQ(d.At(20, 16), pic.Row32(16)[20]);
-    EXPECT_EQ(d.At(21, 17), pic.Row32(16)[20]);
+}
+
+// A picture whose channels grow steadily to the right and downwards (no wrap), so that a sample a
+// hair away from a pixel is within one step of it.
+void Smooth(TBitmap& b, int w, int h) {
+    b.SetPixelFormat(TPixelFormat::pf32bit);
+    b.SetSize(w, h);
+    for (int y = 0; y < h; ++y)
+        for (int x = 0; x < w; ++x) b.Row32(y)[x] = uint32_t(x * 5) | uint32_t(y * 6) << 8 | uint32_t((x + y) * 3) << 16;
+}
+
+// Near enough: a bilinear mix a hair away from a pixel.
+void ExpectNear(uint32_t got, uint32_t want, const char* what) {
+    for (int s = 0; s <= 16; s += 8)
+        EXPECT_LE(std::abs(int((got >> s) & 0xFF) - int((want >> s) & 0xFF)), 1) << what << std::hex << " " << got << " " << want;
+}
+
+TEST(EffectsPixel, FisheyeMagnifiesTheCentreAndFlattensOut) {
+    TBitmap pic;
+    Smooth(pic, 40, 32);
+    auto at = [&](int x, int y) { return pic.Row32(y)[x]; };
+    // A lens much larger than the picture shows the middle twice as large; half its pull gives 4/3.
+    TDest full(40, 32, 0), half(40, 32, 0), none(40, 32, 0);
+    Fisheye(full.lines, 40, pic, 1e6, 1);
+    ExpectNear(full.At(20, 16), at(20, 16), "centre");
+    ExpectNear(full.At(21, 17), at(20, 16), "centre block");
+    ExpectNear(full.At(28, 16), at(24, 16), "right of the centre");
+    ExpectNear(full.At(20, 8), at(20, 12), "above the centre");
+    Fisheye(half.lines, 40, pic, 1e6, 0.5);
+    ExpectNear(half.At(28, 16), at(26, 16), "half pull");
+    // Without pull every block shows its own pixel: the last frame is the picture.
+    Fisheye(none.lines, 40, pic, 1.2, 0);
+    for (int y = 0; y < 32; ++y)
+        for (int x = 0; x < 40; ++x) ASSERT_EQ(none.At(x, y), at(x & ~1, y & ~1)) << x << "," << y;
+}
+
+TEST(EffectsPixel, TwistTurnsClockwiseAndEndsUntwisted) {
+    TBitmap pic;
+    Smooth(pic, 41, 33); // centre (20, 16)
+    auto at = [&](int x, int y) { return pic.Row32(y)[x]; };
+    // A quarter turn at a distance of 8: the pixel right of the centre shows what stood above it,
+    // the one below shows what stood to the right (the picture turns clockwise on the screen).
+    TDest d(41, 33, 0);
+    Twist(d.lines, 41, pic, std::numbers::pi / 16);
+    ExpectNear(d.At(28, 16), at(20, 8), "right");
+    ExpectNear(d.At(20, 24), at(28, 16), "below");
+    ExpectNear(d.At(12, 16), at(20, 24), "left");
+    ExpectNear(d.At(20, 16), at(20, 16), "centre");
+    // Half-way through the transition the middle is barely turned, not mirrored.
+    Twist(d.lines, 41, pic, TwistAt(16, 32));
+    ExpectNear(d.At(30, 16), at(30, 16), "mid-way");
+    ExpectNear(d.At(10, 20), at(10, 20), "mid-way");
+    EXPECT_EQ(TwistAt(32, 32), 0);
+    Twist(d.lines, 41, pic, TwistAt(32, 32));
+    for (int y = 0; y < 32; ++y)
+        for (int x = 0; x < 40; ++x) ASSERT_EQ(d.At(x, y), at(x & ~1, y & ~1)) << x << "," << y;
 }
 
 TEST(EffectsPixel, ConvertRoutines) {

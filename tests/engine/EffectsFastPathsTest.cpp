@@ -191,7 +191,7 @@ void RefBlock2(TPLines& dst, int w, int x, int y, uint32_t p) {
         for (int xx = x; xx < std::min(x + 2, w); ++xx) dst[size_t(yy)][xx] = p;
 }
 
-void RefFisheye(TPLines& dst, int dstW, TBitmap& pic, double p) {
+void RefFisheye(TPLines& dst, int dstW, TBitmap& pic, double p, double pull) {
     int w = pic.Width(), h = pic.Height();
     int rows = std::min(static_cast<int>(dst.size()), h), cols = std::min(dstW, w);
     double cx = w / 2, cy = h / 2;
@@ -202,16 +202,16 @@ void RefFisheye(TPLines& dst, int dstW, TBitmap& pic, double p) {
             double d = std::sqrt(ddx * ddx + ddy * ddy);
             double sx = cx, sy = cy;
             if (d != 0 && d != R && R != 0) {
-                double t = (1 / (1 - d / R) - 1) * R / 2;
-                sx = cx + ddx * t / d;
-                sy = cy + ddy * t / d;
+                double g = pull * ((1 / (1 - d / R) - 1) * R / 2 / d) + (1 - pull);
+                sx = cx + ddx * g;
+                sy = cy + ddy * g;
                 if (!std::isfinite(sx) || !std::isfinite(sy)) sx = cx, sy = cy;
             }
             RefBlock2(dst, dstW, x, y, RefBilinear(pic, sx, sy));
         }
 }
 
-void RefTwist(TPLines& dst, int dstW, TBitmap& pic, int t) {
+void RefTwist(TPLines& dst, int dstW, TBitmap& pic, double twist) {
     int w = pic.Width(), h = pic.Height();
     int rows = std::min(static_cast<int>(dst.size()), h), cols = std::min(dstW, w);
     double cx = (w - 1) / 2, cy = (h - 1) / 2;
@@ -221,7 +221,7 @@ void RefTwist(TPLines& dst, int dstW, TBitmap& pic, int t) {
             double r = std::sqrt(ddx * ddx + ddy * ddy);
             double sx = cx, sy = cy;
             if (r != 0) {
-                double theta = std::atan2(ddx, ddy) + std::numbers::pi / 2 - r / t;
+                double theta = std::atan2(ddy, ddx) - r * twist;
                 sx = cx + r * std::cos(theta);
                 sy = cy + r * std::sin(theta);
             }
@@ -467,17 +467,17 @@ TEST(EffectsFastPaths, FisheyeAndTwistSampleAsThePlainBilinearMix) {
         for (int k = 0; k <= 32; k += 3) {
             for (int dw : {w, w + 5, w - 1}) {
                 TDest a(dw, h + 1, 1);
-                RefFisheye(a.lines, dw, pic, (k + 1) * 1.2 / 32);
+                RefFisheye(a.lines, dw, pic, (k + 1) * 1.2 / 32, (32 - k) / 32.0);
                 for (TWarpCache* cache : {static_cast<TWarpCache*>(nullptr), &shared, &fisheyeOnly}) {
                     TDest b(dw, h + 1, 1);
-                    Fisheye(b.lines, dw, pic, (k + 1) * 1.2 / 32, cache);
+                    Fisheye(b.lines, dw, pic, (k + 1) * 1.2 / 32, (32 - k) / 32.0, cache);
                     ASSERT_TRUE(a.SameAs(b)) << "fisheye " << w << "x" << h << " k " << k;
                 }
                 TDest c(dw, h + 1, 1);
-                RefTwist(c.lines, dw, pic, k * k * k + 32);
+                RefTwist(c.lines, dw, pic, TwistAt(k, 32));
                 for (TWarpCache* cache : {static_cast<TWarpCache*>(nullptr), &shared, &twistOnly}) {
                     TDest d(dw, h + 1, 1);
-                    Twist(d.lines, dw, pic, k * k * k + 32, cache);
+                    Twist(d.lines, dw, pic, TwistAt(k, 32), cache);
                     ASSERT_TRUE(c.SameAs(d)) << "twist " << w << "x" << h << " k " << k;
                 }
             }

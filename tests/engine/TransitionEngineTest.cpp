@@ -308,6 +308,55 @@ TEST_F(TransitionEngineTest, EveryEffectEndsOnceAndLeavesTheNewPicture) {
     }
 }
 
+// The last frame each effect draws itself (before the end of the transition redraws the picture)
+// already shows the new picture: nothing mirrored, magnified or left over. The pictures are smooth
+// so that the blends' last phases, a row of a stretch or the final 2 x 2 mosaic differ only a little
+// from it; every frame is drawn (the slowest speed on the virtual clock).
+TEST_F(TransitionEngineTest, EveryEffectsLastFrameShowsTheNewPicture) {
+    // A width that is a multiple of 24 leaves the noise lines no jitter on their last frame.
+    const int W = 168, H = 120;
+    auto smooth = [](TBitmap& b, int w, int h, bool flipped) {
+        b.SetPixelFormat(TPixelFormat::pf32bit);
+        b.SetSize(w, h);
+        for (int y = 0; y < h; ++y)
+            for (int x = 0; x < w; ++x) {
+                // The old picture stays below the last thresholds of the colour-through.
+                int u = flipped ? w - 1 - x : x, v = flipped ? h - 1 - y : y, top = flipped ? 240 : 255;
+                b.Row32(y)[x] = uint32_t(u * top / w) | uint32_t(v * top / h) << 8 | uint32_t((u + v) * top / (w + h)) << 16;
+            }
+    };
+    for (int code = 0; code < 88; ++code) {
+        TFakeHost h(W + 40, H + 30);
+        h.Speed = 10;
+        h.SetOld(W - 30, H - 20, 35, 25);
+        smooth(*h.Mons[0].Bitmap, W - 30, H - 20, true);
+        smooth(h.Picture, W, H, false);
+        Run(h, code);
+        ASSERT_EQ(h.Ends, 1) << "code " << code;
+        bool overBlend = code == 69 || code == 79 || code == 84 || code == 85;
+        TRect pic = MakeBoundsRect(h.NewRect);
+        int off = 0;
+        for (int y = pic.Top; y < pic.Bottom; ++y)
+            for (int x = pic.Left; x < pic.Right; ++x) {
+                uint32_t got = h.BeforeEnd.Row32(y)[x], want = h.Picture.Row32(y - pic.Top)[x - pic.Left];
+                for (int s = 0; s <= 16; s += 8) {
+                    int d = std::abs(int((got >> s) & 0xFF) - int((want >> s) & 0xFF));
+                    // The over-blends wrap channel values by design while their weight is above 256.
+                    if (overBlend) d = std::min(d, 256 - d);
+                    if (d > 8) {
+                        ++off;
+                        break;
+                    }
+                }
+            }
+        // A stretch never draws its frame at the end: the seam (two columns for the fixed-point
+        // horizontal ones) still shows the old picture. The zoom out's smallest square leaves the
+        // 4 x 4 pixels at the centre to the end.
+        int allowed = code == 27 || code == 28 ? W : code == 29 || code == 30 ? 2 * H : code == 5 ? 16 : 0;
+        EXPECT_LE(off, allowed) << "code " << code << " " << EffectName(SettingsIndexOfCode(code));
+    }
+}
+
 // Pictures larger than the form and placed partly off it: every routine clips.
 TEST_F(TransitionEngineTest, EveryEffectClipsToTheForm) {
     for (int code = 0; code < 88; ++code) {
