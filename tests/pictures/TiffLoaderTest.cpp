@@ -407,8 +407,9 @@ TEST(TiffLoader, LabAndYCbCrAgreeWithLibtiff) {
     }
     // YCbCr in each subsampling libtiff renders, with the default and with other coefficients and ranges.
     const int samplings[][2] = {{1, 1}, {2, 1}, {2, 2}, {4, 1}, {4, 2}, {4, 4}, {1, 2}};
-    for (auto [sh, sv] : samplings)
+    for (const auto& sampling : samplings)
         for (bool custom : {false, true}) {
+            const int sh = sampling[0], sv = sampling[1];
             SCOPED_TRACE("YCbCr " + std::to_string(sh) + "x" + std::to_string(sv) + (custom ? " custom" : ""));
             const size_t blocks = static_cast<size_t>((w + sh - 1) / sh) * ((h + sv - 1) / sv);
             Bytes data = PseudoRandomBytes(blocks * (sh * sv + 2), 12 + sh * 4 + sv);
