@@ -591,6 +591,9 @@ void TGIFImage::Optimize(uint8_t options, uint8_t colorReduction, uint8_t, int) 
                 const int t = f.TransparentIndex();
                 progress();
                 if (t < 0 || f.Empty()) continue;
+                // The area cleared after a frame restored to the background is the whole frame, its
+                // transparent pixels too: cropping or dropping it would change what later frames show.
+                if (f.GraphicControlExtension()->Disposal() == 2) continue;
                 int x0 = f.Width(), y0 = f.Height(), x1 = -1, y1 = -1;
                 for (int y = 0; y < f.Height(); ++y) {
                     const uint8_t* row = f.Scanline(y);

@@ -632,3 +632,250 @@ TEST(GIFCrashers, KeptFilesLoadOrRaiseTheirMessage) {
         EXPECT_EQ(message, k.message) << k.name;
     }
 }
+
+namespace {
+
+// What the painter's target shows in its first row after each frame, as grey levels (index x 10) or
+// -1 for a colour that is no grey of the frames' maps.
+using Shown = std::vector<std::vector<int>>;
+
+struct PlayLog {
+    Shown shown;
+    std::vector<int> frames;
+    int stopAfter = 0;
+    void Attach(TGIFImage& image) {
+        image.OnFramePainted = [this](TGIFPainter* p) {
+            TBitmap& b = p->Canvas().Bitmap();
+            std::vector<int> row;
+            for (int x = 0; x < b.Width(); ++x) {
+                const TColor c = b.GetPixel(x, 0);
+                row.push_back(GetRValue(c) == GetGValue(c) && GetGValue(c) == GetBValue(c) && GetRValue(c) % 10 == 0
+                                  ? GetRValue(c) / 10
+                                  : -1);
+            }
+            shown.push_back(row);
+            frames.push_back(p->ActiveImage());
+            if (stopAfter && static_cast<int>(frames.size()) >= stopAfter) p->Stop();
+        };
+    }
+};
+
+} // namespace
+
+TEST(GIFPainter, DisposalMethodsComposeTheFrames) {
+    VirtualClock clock;
+    SetClock(&clock);
+    // 4x1: an opaque first frame, a frame restored to the background, one restored to what was before.
+    TGIFImage image;
+    image.BackgroundColor = RGB(255, 0, 0);
+    AddControl(*AddFrame(image, 0, 0, 4, 1, Bytes{1, 1, 1, 1}, 6), 1, 1);
+    AddControl(*AddFrame(image, 1, 0, 2, 1, Bytes{2, 2}, 6), 1, 2);
+    AddControl(*AddFrame(image, 3, 0, 1, 1, Bytes{3}, 6), 1, 3);
+    AddControl(*AddFrame(image, 0, 0, 1, 1, Bytes{4}, 6), 1, 1);
+    image.DrawOptions = drAnimate;
+    PlayLog log;
+    log.Attach(image);
+    TBitmap target(4, 1);
+    image.Draw(target.Canvas(), TRect{0, 0, 4, 1});
+    EXPECT_EQ(log.shown, (Shown{{1, 1, 1, 1}, {1, 2, 2, 1}, {1, -1, -1, 3}, {4, -1, -1, 1}}));
+    EXPECT_EQ(target.GetPixel(1, 0), RGB(255, 0, 0)) << "the restored area shows the background colour";
+
+    // Restoring on a new pass: the first frame's transparent pixel shows what was there before the play.
+    TGIFImage loop;
+    AddControl(*AddFrame(loop, 0, 0, 4, 1, Bytes{3, 1, 1, 1}, 6), 1, 1, 3);
+    AddLoop(*loop.Images()[0], 2);
+    AddControl(*AddFrame(loop, 0, 0, 4, 1, Bytes{2, 2, 2, 2}, 6), 1, 1);
+    for (bool clearOnLoop : {false, true}) {
+        TBitmap green(4, 1);
+        green.Canvas().Brush.Color = RGB(0, 255, 0);
+        green.Canvas().FillRect(TRect{0, 0, 4, 1});
+        loop.DrawOptions = static_cast<TGIFDrawOptions>(drAnimate | drLoop | drTransparent | (clearOnLoop ? drClearOnLoop : 0));
+        loop.FreeBitmap(); // a kept back buffer would be shown again without a new play
+        PlayLog played;
+        played.Attach(loop);
+        loop.Draw(green.Canvas(), TRect{0, 0, 4, 1});
+        ASSERT_EQ(played.shown.size(), 4u);
+        EXPECT_EQ(played.shown[2], (std::vector<int>{clearOnLoop ? -1 : 2, 1, 1, 1})) << clearOnLoop;
+    }
+    SetClock(nullptr);
+}
+
+TEST(GIFPainter, LoopForeverTileAndDirectDraw) {
+    VirtualClock clock;
+    SetClock(&clock);
+    // A loop count of 1 plays one pass, unless the painter is told to loop for ever.
+    for (bool forever : {false, true}) {
+        auto image = ThreeFrames(0, 1);
+        image->DrawOptions = static_cast<TGIFDrawOptions>(drAnimate | drLoop | (forever ? drLoopForever : 0));
+        PlayLog log;
+        log.stopAfter = 8;
+        log.Attach(*image);
+        TBitmap target(4, 4);
+        image->Draw(target.Canvas(), TRect{0, 0, 4, 4});
+        EXPECT_EQ(log.frames.size(), forever ? 8u : 3u);
+    }
+
+    // 2x1 frames on a 6x1 target: tiled in steps of the logical screen, else stretched.
+    TGIFImage image;
+    AddControl(*AddFrame(image, 0, 0, 2, 1, Bytes{1, 2}, 4), 1);
+    AddControl(*AddFrame(image, 0, 0, 2, 1, Bytes{2, 1}, 4), 1);
+    for (int extra : {0, int(drTile), int(drDirectDraw), drDirectDraw | drTile}) {
+        image.DrawOptions = static_cast<TGIFDrawOptions>(drAnimate | extra);
+        image.FreeBitmap();
+        PlayLog log;
+        log.Attach(image);
+        TBitmap target(6, 1);
+        target.Canvas().Brush.Color = RGB(255, 0, 0);
+        target.Canvas().FillRect(TRect{0, 0, 6, 1});
+        image.Draw(target.Canvas(), TRect{0, 0, 6, 1});
+        const bool tiled = extra & drTile;
+        const std::vector<int> last = tiled ? std::vector<int>{2, 1, 2, 1, 2, 1} : std::vector<int>{2, 2, 2, 1, 1, 1};
+        std::vector<int> after;
+        for (int x = 0; x < 6; ++x) after.push_back(GetRValue(target.GetPixel(x, 0)) / 10);
+        EXPECT_EQ(after, last) << extra;
+        if (extra & drDirectDraw) {
+            // The painter draws straight on the caller's canvas.
+            const std::vector<int> first = tiled ? std::vector<int>{1, 2, 1, 2, 1, 2} : std::vector<int>{1, 1, 1, 2, 2, 2};
+            EXPECT_EQ(log.shown, (Shown{first, last})) << extra;
+        } else {
+            // It composes on a back buffer of the logical screen, which reaches the canvas at the end.
+            EXPECT_EQ(log.shown, (Shown{{1, 2}, {2, 1}})) << extra;
+        }
+    }
+    SetClock(nullptr);
+}
+
+namespace {
+
+// Error diffusion as the ditherers' kernels define it, walked in alternating directions over whole
+// error planes, with the web palette's lookup: the indices each ditherer must give.
+struct Tap {
+    int dy, dx, weight;
+};
+
+std::vector<int> ReferenceWebDither(const TBitmap& source, const std::vector<Tap>& kernel, int divisor) {
+    const int w = source.Width(), h = source.Height(), pad = 4;
+    std::vector<std::vector<int>> error(3, std::vector<int>(static_cast<size_t>((h + pad) * (w + 2 * pad)), 0));
+    auto at = [&](int c, int y, int x) -> int& { return error[c][static_cast<size_t>(y * (w + 2 * pad) + x + pad)]; };
+    std::vector<int> out(static_cast<size_t>(w * h));
+    for (int y = 0; y < h; ++y) {
+        const int dir = y % 2 == 0 ? 1 : -1;
+        for (int i = 0; i < w; ++i) {
+            const int x = dir > 0 ? i : w - 1 - i;
+            const TColor c = source.GetPixel(x, y);
+            const int input[3] = {GetRValue(c), GetGValue(c), GetBValue(c)};
+            int level[3];
+            for (int ch = 0; ch < 3; ++ch) {
+                const int corrected = std::clamp(input[ch] + (at(ch, y, x) + divisor / 2) / divisor, 0, 255);
+                level[ch] = (corrected + 3) / 51;
+                const int e = corrected - level[ch] * 51;
+                for (const Tap& t : kernel) at(ch, y + t.dy, x + t.dx * dir) += t.weight * e;
+            }
+            out[static_cast<size_t>(y * w + x)] = level[2] + 6 * level[1] + 36 * level[0];
+        }
+    }
+    return out;
+}
+
+} // namespace
+
+TEST(GIFQuantize, EachDithererDiffusesByItsKernel) {
+    const std::vector<Tap> kernels[7] = {
+        {},
+        {{0, 1, 7}, {1, -1, 3}, {1, 0, 5}, {1, 1, 1}},
+        {{0, 1, 8}, {0, 2, 4}, {1, -2, 2}, {1, -1, 4}, {1, 0, 8}, {1, 1, 4}, {1, 2, 2},
+         {2, -2, 1}, {2, -1, 2}, {2, 0, 4}, {2, 1, 2}, {2, 2, 1}},
+        {{0, 1, 5}, {0, 2, 3}, {1, -2, 2}, {1, -1, 4}, {1, 0, 5}, {1, 1, 4}, {1, 2, 2}, {2, -1, 2}, {2, 0, 3}, {2, 1, 2}},
+        {{0, 1, 7}, {0, 2, 5}, {1, -2, 3}, {1, -1, 5}, {1, 0, 7}, {1, 1, 5}, {1, 2, 3},
+         {2, -2, 1}, {2, -1, 3}, {2, 0, 5}, {2, 1, 3}, {2, 2, 1}},
+        {{0, 2, 32}, {1, -3, 12}, {1, -1, 26}, {1, 1, 30}, {1, 3, 16}, {2, -2, 12}, {2, 0, 26}, {2, 2, 12},
+         {3, -3, 5}, {3, -1, 12}, {3, 1, 12}, {3, 3, 5}},
+        {{0, 1, 8}, {0, 2, 4}, {1, -2, 2}, {1, -1, 4}, {1, 0, 8}, {1, 1, 4}, {1, 2, 2}},
+    };
+    const int divisors[7] = {1, 16, 42, 32, 48, 200, 32};
+    TBitmap source(9, 7);
+    uint32_t s = 12345;
+    for (int y = 0; y < 7; ++y)
+        for (int x = 0; x < 9; ++x) {
+            s = s * 1103515245u + 12345u;
+            source.SetPixelColor(x, y, RGB(uint8_t(s >> 8), uint8_t(s >> 16), uint8_t(s >> 24)));
+        }
+    for (uint8_t mode = dmNearest; mode <= dmBurkes; ++mode) {
+        TBitmap input;
+        input.Assign(source);
+        auto out = ReduceColors(input, rmNetscape, mode, 8, nullptr);
+        const std::vector<int> expected = ReferenceWebDither(source, kernels[mode], divisors[mode]);
+        std::vector<int> got;
+        for (int y = 0; y < 7; ++y)
+            for (int x = 0; x < 9; ++x) got.push_back(static_cast<const uint8_t*>(out->ScanLine(y))[x]);
+        EXPECT_EQ(got, expected) << "dither mode " << int(mode);
+    }
+
+    // Grey weights: red counts 77/256, blue 29/256.
+    TBitmap primaries(2, 1);
+    primaries.SetPixelColor(0, 0, RGB(255, 0, 0));
+    primaries.SetPixelColor(1, 0, RGB(0, 0, 255));
+    auto grey = ReduceColors(primaries, rmGrayScale, dmNearest, 8, nullptr);
+    EXPECT_EQ(static_cast<const uint8_t*>(grey->ScanLine(0))[0], 76);
+    EXPECT_EQ(static_cast<const uint8_t*>(grey->ScanLine(0))[1], 28);
+}
+
+TEST(GIFQuantize, OctreeMergesTheDeepestNodesFirst) {
+    // Two colours asked for, three given: the two that differ only in their low bits merge (weighted
+    // by their pixel counts), the far one stays whole.
+    TBitmap source(5, 1);
+    const TColor pixels[5] = {RGB(100, 100, 100), RGB(100, 100, 103), RGB(100, 100, 103), RGB(100, 100, 103),
+                              RGB(200, 40, 60)};
+    for (int x = 0; x < 5; ++x) source.SetPixelColor(x, 0, pixels[x]);
+    int colors = 0;
+    auto out = ReduceColors(source, rmQuantize, dmNearest, 1, nullptr, &colors);
+    ASSERT_EQ(colors, 2);
+    const auto& palette = out->Palette();
+    EXPECT_EQ(RGB(palette[0].rgbRed, palette[0].rgbGreen, palette[0].rgbBlue), RGB(100, 100, 102));
+    EXPECT_EQ(RGB(palette[1].rgbRed, palette[1].rgbGreen, palette[1].rgbBlue), RGB(200, 40, 60));
+    EXPECT_EQ(Bytes(static_cast<const uint8_t*>(out->ScanLine(0)), static_cast<const uint8_t*>(out->ScanLine(0)) + 5),
+              (Bytes{0, 0, 0, 0, 1}));
+}
+
+namespace {
+
+// Every frame as ImageMagick composes it (RGBA, transparent pixels zeroed), one byte string a frame.
+std::vector<Bytes> Coalesced(TGIFImage& image) {
+    test::TempDir dir;
+    const std::string file = dir.File("in.gif"), out = dir.File("out.rgba");
+    image.SaveToFile(file);
+    const std::string command = "convert " + file + " -coalesce -depth 8 rgba:" + out;
+    EXPECT_EQ(std::system(command.c_str()), 0);
+    const Bytes all = FileBytes(out);
+    const size_t frameSize = static_cast<size_t>(image.Width()) * image.Height() * 4;
+    std::vector<Bytes> frames;
+    for (size_t at = 0; frameSize && at + frameSize <= all.size(); at += frameSize) {
+        Bytes f(all.begin() + static_cast<long>(at), all.begin() + static_cast<long>(at + frameSize));
+        for (size_t p = 0; p < f.size(); p += 4)
+            if (f[p + 3] == 0) f[p] = f[p + 1] = f[p + 2] = 0;
+        frames.push_back(f);
+    }
+    return frames;
+}
+
+} // namespace
+
+TEST(GIFOptimize, CropAndMergeKeepHowTheAnimationLooks) {
+    TGIFImage image;
+    AddControl(*AddFrame(image, 0, 0, 6, 1, Bytes{1, 1, 1, 1, 1, 1}, 6), 10, 1);
+    // Cleared to the background after it is shown: cropping it would shrink the cleared area.
+    AddControl(*AddFrame(image, 0, 0, 6, 1, Bytes{5, 5, 2, 2, 5, 5}, 6), 10, 2, 5);
+    AddControl(*AddFrame(image, 0, 0, 6, 1, Bytes{5, 5, 5, 5, 5, 3}, 6), 10, 1, 5);
+    // Its last pixel repeats what the frame before shows there: merged away, then cropped off.
+    AddControl(*AddFrame(image, 0, 0, 6, 1, Bytes{3, 4, 4, 4, 4, 3}, 6), 10, 1);
+    const std::vector<Bytes> before = Coalesced(image);
+    ASSERT_EQ(before.size(), 4u);
+
+    image.Optimize(ooMerge | ooCrop, rmNone, dmNearest, 8);
+    EXPECT_EQ(Coalesced(image), before);
+    TGIFSubImage& last = *image.Images()[3];
+    EXPECT_TRUE(last.Transparent());
+    EXPECT_EQ(last.BoundsRect(), (TRect{0, 0, 5, 1}));
+    EXPECT_EQ(Bytes(last.Data(), last.Data() + 5), (Bytes{3, 4, 4, 4, 4}));
+    EXPECT_EQ(image.Images()[2]->BoundsRect(), (TRect{5, 0, 6, 1}));
+}
