@@ -256,11 +256,135 @@ std::string LE32Bytes(uint32_t v) {
     return s;
 }
 
+void SetPageChecksum(std::string& page) {
+    for (int i = 22; i < 26; ++i) page[i] = 0;
+    uint32_t crc = OggChecksum(reinterpret_cast<const uint8_t*>(page.data()), page.size());
+    for (int i = 0; i < 4; ++i) page[22 + i] = static_cast<char>(crc >> (8 * i));
+}
+
 uint16_t TrackOf(const std::string& text) {
     auto n = ParseDecimal(std::string_view(text).substr(0, text.find('/')), 0xFFFF);
     return n ? static_cast<uint16_t>(*n) : 0;
 }
 
+
+// Lays the header packets out on pages as an encoder would: every page holds up to 255 lacing
+// values, a packet that does not fit goes on in the next page, and the pages are numbered from
+// firstSequence. A page on which no packet ends has granule position -1, the others 0.
+std::vector<std::string> HeaderPages(const std::vector<std::string>& packets, uint32_t serial, uint32_t firstSequence) {
+    struct TSegment {
+        uint8_t Length;
+        bool EndsPacket;
+    };
+    std::vector<TSegment> segments;
+    for (const auto& packet : packets) {
+        size_t full = packet.size() / 255;
+        for (size_t i = 0; i < full; ++i) segments.push_back({255, false});
+        segments.push_back({static_cast<uint8_t>(packet.size() % 255), true});
+    }
+    std::string body;
+    for (const auto& packet : packets) body += packet;
+    std::vector<std::string> pages;
+    size_t next = 0, offset = 0;
+    bool continued = false;
+    while (next < segments.size()) {
+        size_t count = std::min<size_t>(255, segments.size() - next);
+        std::string lacing, bytes;
+        bool endsPacket = false;
+        for (size_t i = next; i < next + count; ++i) {
+            lacing += static_cast<char>(segments[i].Length);
+            endsPacket = endsPacket || segments[i].EndsPacket;
+        }
+        size_t size = 0;
+        for (char c : lacing) size += uint8_t(c);
+        std::string page = "OggS";
+        page += '\0';
+        page += static_cast<char>(continued ? 1 : 0);
+        page.append(8, endsPacket ? '\0' : '\xFF');
+        page += LE32Bytes(serial);
+        page += LE32Bytes(firstSequence + static_cast<uint32_t>(pages.size()));
+        page += LE32Bytes(0);
+        page += static_cast<char>(count);
+        page += lacing;
+        page += body.substr(offset, size);
+        SetPageChecksum(page);
+        pages.push_back(std::move(page));
+        offset += size;
+        continued = !segments[next + count - 1].EndsPacket;
+        next += count;
+    }
+    return pages;
+}
+
+uint32_t LE32At(const char* p) {
+    return uint32_t(uint8_t(p[0])) | uint32_t(uint8_t(p[1])) << 8 | uint32_t(uint8_t(p[2])) << 16 |
+           uint32_t(uint8_t(p[3])) << 24;
+}
+
+// Writes the comment packet when it does not fit the second page alone: the comment and setup
+// packets are laid out on as many pages as they need, and the later pages of the stream are
+// renumbered (their contents and every other byte stay as they are).
+bool RewriteHeaderPages(const std::string& target, const FileInfo& info, const TOggPage& second,
+                        const std::string& comment) {
+    const uint32_t serial = info.FPage.Serial;
+    std::string setup;
+    int64_t audioStart = 0, oldPages = 0;
+    try {
+        TFileStream file(target, fmOpenRead | fmShareDenyWrite);
+        TPacketReader packets(file, info.FileSize, info.FPage);
+        TPacketReader::TPacket packet;
+        if (!packets.Next(packet) || !packets.Next(packet) || !packets.Next(packet)) return false;
+        if (packet.Data.size() < 7 || std::memcmp(packet.Data.data(), "\x05vorbis", 7) != 0 || !packet.EndsPage)
+            return false;
+        setup.assign(packet.Data.begin(), packet.Data.end());
+        // The old header pages must follow one another, with no page of another stream between.
+        TOggPage page = second;
+        while (true) {
+            if (page.Serial != serial) return false;
+            ++oldPages;
+            if (page.Position == packet.EndPage) break;
+            if (!ReadPage(file, page.BodyPosition + page.BodySize, info.FileSize, page)) return false;
+        }
+        audioStart = page.BodyPosition + page.BodySize;
+    } catch (const Exception&) {
+        return false;
+    }
+    std::vector<std::string> pages =
+        HeaderPages({comment, setup}, serial, LE32At(reinterpret_cast<const char*>(second.Header) + 18));
+    const uint32_t shift = static_cast<uint32_t>(static_cast<int64_t>(pages.size()) - oldPages);
+
+    return RewriteFile(target, [&](int64_t, TRewriteOutput& out) {
+        if (!out.CopySource(0, second.Position)) return false;
+        for (const auto& page : pages)
+            if (!out.Write(page)) return false;
+        if (shift == 0) return out.CopySource(audioStart, -1);
+        try {
+            TFileStream file(target, fmOpenRead | fmShareDenyWrite);
+            int64_t pos = audioStart;
+            TOggPage page;
+            while (ReadPage(file, pos, info.FileSize, page)) {
+                int64_t end = page.BodyPosition + page.BodySize;
+                if (page.Serial != serial) {
+                    if (!out.CopySource(pos, end - pos)) return false;
+                    pos = end;
+                    continue;
+                }
+                std::vector<uint8_t> raw = ReadStreamAt(file, pos, end - pos);
+                if (static_cast<int64_t>(raw.size()) != end - pos) return false;
+                std::string bytes(raw.begin(), raw.end());
+                uint32_t sequence = LE32At(bytes.data() + 18) + shift;
+                for (int i = 0; i < 4; ++i) bytes[18 + i] = static_cast<char>(sequence >> (8 * i));
+                SetPageChecksum(bytes);
+                if (!out.Write(bytes)) return false;
+                pos = end;
+            }
+            // Whatever follows the last page that can be read is kept as it is.
+            return pos >= info.FileSize || out.CopySource(pos, -1);
+        } catch (const Exception&) {
+            return false;
+        }
+    });
+}
 } // namespace
 
 uint32_t OggChecksum(const uint8_t* data, size_t size, uint32_t crc) {
@@ -339,14 +463,15 @@ bool TOggVorbis::SaveToFile(const std::string& fileName) {
     if (target.empty()) return false;
     FileInfo info;
     TOggPage second;
+    bool onePage = false;
     try {
         TFileStream file(target, fmOpenRead | fmShareDenyWrite);
         if (!ReadFileInfo(file, info) || !info.HasComments || !info.CommentsComplete) return false;
-        // The comment packet must be the second page's first packet and end on that page.
+        // The comment packet must begin the second page.
         const auto& packet = info.CommentPacket;
-        if (!info.PacketOneEndsFirstPage || packet.StartSegment != 0 || packet.StartPage != packet.EndPage)
-            return false;
+        if (!info.PacketOneEndsFirstPage || packet.StartSegment != 0) return false;
         if (!ReadPage(file, packet.StartPage, info.FileSize, second) || (second.Type & 1)) return false;
+        onePage = packet.StartPage == packet.EndPage;
     } catch (const Exception&) {
         return false;
     }
@@ -393,7 +518,7 @@ bool TOggVorbis::SaveToFile(const std::string& fileName) {
     int k = info.CommentPacket.EndSegment;
     int64_t p = static_cast<int64_t>(packet.size());
     int64_t segments = p / 255 + 1 + (second.SegmentCount - (k + 1));
-    if (segments > 255) return false;
+    if (!onePage || segments > 255) return RewriteHeaderPages(target, info, second, packet);
 
     std::string page(reinterpret_cast<const char*>(second.Header), pageHeaderSize);
     page[26] = static_cast<char>(segments);

@@ -19,8 +19,9 @@ public:
     void ResetData();
     // Throws EFOpenError when the file cannot be opened; false when it is not Ogg Vorbis.
     bool LoadFromFile(const std::string& fileName);
-    // Writes the comment fields and Extra back. Refused (false, file untouched) when the comment
-    // packet does not fill the start of the second page alone or would need more than 255 lacing values.
+    // Writes the comment fields and Extra back. A comment packet that does not fit the second page
+    // is laid out, with the setup packet, on as many pages as it needs. Refused (false, file
+    // untouched) when the header packets are not laid out as Vorbis requires.
     bool SaveToFile(const std::string& fileName);
     // Reads Ogg Vorbis bytes held in memory (fuzzing and tests).
     bool LoadFromStream(TStream& stream);
