@@ -357,7 +357,8 @@ TEST(EffectsPixel, MosaicAndSplit) {
 TEST(EffectsPixel, FisheyeAndTwistWriteEveryBlockAndNothingElse) {
     TBitmap pic;
     const uint32_t canary = 0xFF000000u; // byte 3 is never written
-    for (auto [w, h] : {std::pair{1, 1}, {1, 9}, {9, 1}, {3, 3}, {63, 5}, {40, 30}}) {
+    for (auto size : {std::pair{1, 1}, {1, 9}, {9, 1}, {3, 3}, {63, 5}, {40, 30}}) {
+        const int w = size.first, h = size.second;
         Pattern(pic, w, h, 3);
         auto check = [&](TDest& d, const char* what) {
             for (int y = 0; y < h + 2; ++y)
