@@ -49,6 +49,13 @@ std::string Decode(const uint8_t* data, size_t size, TBitmap& bitmap) {
     bool cmyk = info.jpeg_color_space == JCS_CMYK || info.jpeg_color_space == JCS_YCCK;
     info.out_color_space = cmyk ? JCS_CMYK : JCS_EXT_BGRX;
     jpeg_calc_output_dimensions(&info);
+    // A picture over the pixel budget is decoded at a half, a quarter or an eighth of its size,
+    // whichever first fits; it is scaled to the screen afterwards anyway.
+    while (!FitsPixelBudget(info.output_width, info.output_height) && info.scale_denom < 8) {
+        info.scale_num = 1;
+        info.scale_denom *= 2;
+        jpeg_calc_output_dimensions(&info);
+    }
     if (!FitsPixelBudget(info.output_width, info.output_height)) {
         jpeg_destroy_decompress(&info);
         return "JPEG image is too large";

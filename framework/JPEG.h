@@ -1,5 +1,6 @@
 #pragma once
-// The JPEG picture class on libjpeg: decodes the whole picture into a 32-bit bitmap at load.
+// The JPEG picture class on libjpeg: decodes the whole picture into a 32-bit bitmap at load, at a
+// half, a quarter or an eighth of its size when the whole would exceed the pixel budget.
 
 #include <memory>
 

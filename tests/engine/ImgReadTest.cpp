@@ -1,11 +1,13 @@
 // The reading thread: decoding or the notice, the size modes against the limits and the preview
 // scale, and the hand-over on the main thread.
+#include <cstdlib>
 #include <filesystem>
 
 #include <gtest/gtest.h>
 
 #include "engine/ImgRead.h"
 #include "engine/PictureFormats.h"
+#include "framework/Checked.h"
 #include "tests/support/TempDir.h"
 
 namespace lumora {
@@ -50,6 +52,25 @@ TEST(ImgReadTest, FilesThatCannotBeReadGiveTheNotice) {
     auto b = LoadPictureOrNotice(dir.File("good.bmp"));
     EXPECT_EQ(b->Width(), 7);
     EXPECT_EQ(b->PixelFormat(), TPixelFormat::pf32bit);
+}
+
+TEST(ImgReadTest, JpegOverThePixelBudgetShowsScaledDownAndOtherFormatsGiveTheNotice) {
+    RegisterPictureFormats();
+    test::TempDir dir;
+    TBitmap picture(400, 300);
+    for (int y = 0; y < 300; ++y) std::fill(picture.Row32(y), picture.Row32(y) + 400, 0x00336699u);
+    picture.SaveToFile(dir.File("big.bmp"));
+    ASSERT_EQ(std::system(("cjpeg -outfile " + dir.File("big.jpg") + " " + dir.File("big.bmp")).c_str()), 0);
+    const int64_t saved = PixelBudget();
+    SetPixelBudget(400 * 300 / 3); // half the width and height fit (and the notice), the whole does not
+    auto jpeg = LoadPictureOrNotice(dir.File("big.jpg"));
+    auto bmp = LoadPictureOrNotice(dir.File("big.bmp"));
+    SetPixelBudget(saved);
+    ASSERT_FALSE(IsNotice(*jpeg));
+    EXPECT_EQ(jpeg->Width(), 200);
+    EXPECT_EQ(jpeg->Height(), 150);
+    EXPECT_NEAR(static_cast<int>(jpeg->Row32(70)[100] & 0xFF), 0x99, 4);
+    EXPECT_TRUE(IsNotice(*bmp));
 }
 
 TEST(ImgReadTest, SizeModesAgainstMonitorAndLimits) {

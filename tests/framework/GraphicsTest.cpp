@@ -1,6 +1,8 @@
 #include <QBuffer>
 #include <QImage>
 
+#include <sstream>
+
 #include <gtest/gtest.h>
 
 #include "framework/Checked.h"
@@ -189,4 +191,57 @@ TEST(Jpeg, DecodesQtWrittenJpegAndRejectsGarbage) {
     EXPECT_NO_THROW(cut.LoadFromFile(truncated)); // libjpeg fills a truncated scan with grey
     std::string empty = dir.WriteFile("empty.jpg", "");
     EXPECT_THROW(pic.LoadFromFile(empty), EInvalidGraphic);
+}
+
+namespace {
+// Pixels of a binary PPM as 0x00RRGGBB words.
+std::vector<uint32_t> ReadPpm(const std::string& bytes, int& w, int& h) {
+    std::istringstream in(bytes);
+    std::string magic;
+    int maxval = 0;
+    in >> magic >> w >> h >> maxval;
+    in.get();
+    std::vector<uint32_t> px(static_cast<size_t>(w) * h);
+    for (auto& p : px) {
+        unsigned char rgb[3];
+        in.read(reinterpret_cast<char*>(rgb), 3);
+        p = (rgb[0] << 16) | (rgb[1] << 8) | rgb[2];
+    }
+    return magic == "P6" && in ? px : std::vector<uint32_t>{};
+}
+} // namespace
+
+TEST(Jpeg, PictureOverThePixelBudgetDecodesScaledDownLikeDjpeg) {
+    QImage img(121, 83, QImage::Format_RGB32);
+    for (int y = 0; y < img.height(); ++y)
+        for (int x = 0; x < img.width(); ++x) img.setPixel(x, y, qRgb(x * 2, y * 3, (x * y) & 255));
+    test::TempDir dir;
+    const std::string path = dir.File("big.jpg");
+    ASSERT_TRUE(img.save(QString::fromStdString(path), "JPEG", 90));
+    const int64_t saved = PixelBudget();
+    struct Restore {
+        int64_t budget;
+        ~Restore() { SetPixelBudget(budget); }
+    } restore{saved};
+    for (int denom : {1, 2, 4, 8}) {
+        SCOPED_TRACE(denom);
+        const int w = (121 + denom - 1) / denom, h = (83 + denom - 1) / denom;
+        SetPixelBudget(static_cast<int64_t>(w) * h + denom / 2); // just enough for this scale only
+        TJPEGImage jpeg;
+        jpeg.LoadFromFile(path);
+        ASSERT_EQ(jpeg.Width(), w);
+        ASSERT_EQ(jpeg.Height(), h);
+        const std::string ppm = dir.File("ref.ppm");
+        ASSERT_EQ(std::system(("djpeg -scale 1/" + std::to_string(denom) + " -ppm -outfile " + ppm + " " + path).c_str()), 0);
+        int rw = 0, rh = 0;
+        std::vector<uint32_t> want = ReadPpm(test::ReadFile(ppm), rw, rh);
+        ASSERT_EQ(rw, w);
+        ASSERT_EQ(rh, h);
+        for (int y = 0; y < h; ++y)
+            for (int x = 0; x < w; ++x) ASSERT_EQ(jpeg.Bitmap().Row32(y)[x], want[static_cast<size_t>(y) * w + x]) << x << "," << y;
+    }
+    // Even an eighth too large: the picture cannot be shown.
+    SetPixelBudget(16 * 11 - 1);
+    TJPEGImage jpeg;
+    EXPECT_THROW(jpeg.LoadFromFile(path), EInvalidGraphic);
 }
