@@ -187,7 +187,8 @@ TAudioPlayer::TAudioPlayer(TObject* owner) : owner_(owner) {
         } else {
             BASS_SetConfig(BASS_CONFIG_MAXVOL, 255);
             BASS_SetConfig(BASS_CONFIG_CD_FREEOLD, 1);
-            if (!BASS_Init(-1, 44100, 0, nullptr, nullptr)) {
+            // Another player of this process may already run the device; the library is shared.
+            if (!BASS_Init(-1, 44100, 0, nullptr, nullptr) && BASS_ErrorGetCode() != BASS_ERROR_ALREADY) {
                 ShowError("Can't initialize device", true);
             } else {
                 bassReady_ = true;
@@ -201,13 +202,19 @@ TAudioPlayer::TAudioPlayer(TObject* owner) : owner_(owner) {
                 BASS_SetConfig(BASS_CONFIG_GVOL_STREAM, 255);
                 BASS_SetConfig(BASS_CONFIG_BUFFER, 2000);
                 bassDllVer_ = std::to_string(version & 0xFFFF) + "." + std::to_string(version >> 16);
-                hostReady_ = InitPluginCtrl(window_->Handle());
-                if (!hostReady_)
+                // The plug-in host and its ring are one per process and stay with the player that
+                // started them; a later player plays single-channel without plug-ins.
+                if (PluginCtrlStarted()) {
+                    hostReady_ = false;
+                } else if (!(hostReady_ = InitPluginCtrl(window_->Handle()))) {
+                    QuitPluginCtrl();
                     ShowError("Failed to get buffer.\n - Cannot run Winamp input plug-ins.\n - Cannot support dual "
                               "channel mode.",
                               false);
-                else
+                } else {
+                    ownsHost_ = true;
                     singleRequest_ = false;
+                }
                 wmaReady_ = LoadBassWmaLibrary(folder + kBassWmaLibraryFile);
                 cdReady_ = LoadBassCdLibrary(folder + kBassCdLibraryFile);
                 if (cdReady_) {
@@ -250,7 +257,7 @@ TAudioPlayer::~TAudioPlayer() {
         }
         if (!singleInEffect_) FreeDualChannel();
         ClearSource();
-        QuitPluginCtrl();
+        if (ownsHost_) QuitPluginCtrl();
         BASS_PluginFree(0);
     }
     vis_.reset();

@@ -158,6 +158,7 @@ private:
     bool syncVisWindow_ = false;
 
     bool coreLoaded_ = false, bassReady_ = false, hostReady_ = false, wmaReady_ = false, cdReady_ = false;
+    bool ownsHost_ = false; // this player started the process's plug-in host
     TPlayerMode mode_ = plmStandby;
     uint8_t kind_ = ckNone;
     DWORD source_ = 0, play_ = 0;

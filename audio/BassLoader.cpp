@@ -25,16 +25,23 @@ const std::vector<TEntry> kWmaEntries = {LUMORA_BASS_WMA_ENTRIES(LUMORA_BASS_ENT
 const std::vector<TEntry> kCdEntries = {LUMORA_BASS_CD_ENTRIES(LUMORA_BASS_ENTRY_ROW)};
 #undef LUMORA_BASS_ENTRY_ROW
 
-void* g_core = nullptr;
-void* g_wma = nullptr;
-void* g_cd = nullptr;
+// A library's module and how many users loaded it: every player of the process loads and unloads
+// it, and only the last unload may take it away from the others.
+struct TLibrary {
+    void* Handle = nullptr;
+    int Users = 0;
+};
+TLibrary g_core, g_wma, g_cd;
 
 void ClearEntries(const std::vector<TEntry>& entries) {
     for (const auto& e : entries) *e.Slot = nullptr;
 }
 
-bool LoadOne(void*& handle, const std::string& path, const std::vector<TEntry>& entries) {
-    if (handle) return true;
+bool LoadOne(TLibrary& library, const std::string& path, const std::vector<TEntry>& entries) {
+    if (library.Handle) {
+        ++library.Users;
+        return true;
+    }
     void* module = ModuleLoader().Load(path);
     if (!module) return false;
     for (const auto& e : entries) {
@@ -46,15 +53,18 @@ bool LoadOne(void*& handle, const std::string& path, const std::vector<TEntry>& 
             return false;
         }
     }
-    handle = module;
+    library.Handle = module;
+    library.Users = 1;
     return true;
 }
 
-void UnloadOne(void*& handle, const std::vector<TEntry>& entries) {
-    if (!handle) return;
+// True when this was the last user, who must free the module.
+bool LastUserLeaves(TLibrary& library) { return library.Handle && --library.Users == 0; }
+
+void FreeModule(TLibrary& library, const std::vector<TEntry>& entries) {
     ClearEntries(entries);
-    ModuleLoader().Free(handle);
-    handle = nullptr;
+    ModuleLoader().Free(library.Handle);
+    library.Handle = nullptr;
 }
 
 // The library reads the wave-out gain that the mixer component controls, once per mixing period.
@@ -64,29 +74,33 @@ void ReadOutputGain(float* left, float* right) { UnpackOutputGain(OutputGainWord
 
 
 bool LoadBassLibrary(const std::string& path) {
-    bool wasLoaded = g_core != nullptr;
+    bool wasLoaded = g_core.Handle != nullptr;
     if (!LoadOne(g_core, path, kCoreEntries)) return false;
     if (!wasLoaded) {
         // An optional entry of our own library; a library without it simply plays at unity gain.
         using SetGainProc = void (*)(LUMORA_GAINPROC*);
-        if (auto set = reinterpret_cast<SetGainProc>(ModuleLoader().Symbol(g_core, "LumoraAudio_SetOutputGainProc")))
+        if (auto set = reinterpret_cast<SetGainProc>(ModuleLoader().Symbol(g_core.Handle, "LumoraAudio_SetOutputGainProc")))
             set(ReadOutputGain);
     }
     return true;
 }
 
 void UnloadBassLibrary() {
-    if (!g_core) return;
+    if (!LastUserLeaves(g_core)) return;
     BASS_Free();
-    UnloadOne(g_core, kCoreEntries);
+    FreeModule(g_core, kCoreEntries);
 }
 
 bool LoadBassWmaLibrary(const std::string& path) { return LoadOne(g_wma, path, kWmaEntries); }
-void UnloadBassWmaLibrary() { UnloadOne(g_wma, kWmaEntries); }
+void UnloadBassWmaLibrary() {
+    if (LastUserLeaves(g_wma)) FreeModule(g_wma, kWmaEntries);
+}
 bool LoadBassCdLibrary(const std::string& path) { return LoadOne(g_cd, path, kCdEntries); }
-void UnloadBassCdLibrary() { UnloadOne(g_cd, kCdEntries); }
-bool BassLibraryLoaded() { return g_core != nullptr; }
-bool BassWmaLibraryLoaded() { return g_wma != nullptr; }
-bool BassCdLibraryLoaded() { return g_cd != nullptr; }
+void UnloadBassCdLibrary() {
+    if (LastUserLeaves(g_cd)) FreeModule(g_cd, kCdEntries);
+}
+bool BassLibraryLoaded() { return g_core.Handle != nullptr; }
+bool BassWmaLibraryLoaded() { return g_wma.Handle != nullptr; }
+bool BassCdLibraryLoaded() { return g_cd.Handle != nullptr; }
 
 } // namespace lumora

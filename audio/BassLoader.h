@@ -64,9 +64,10 @@ inline constexpr const char* kBassWmaLibraryFile = "libbasswma.so";
 inline constexpr const char* kBassCdLibraryFile = "libbasscd.so";
 
 // Each load takes the library's full path and returns whether it is loaded (at once when it already
-// is). A load that fails, and every unload, leaves the library's function variables nil.
+// is). Every successful load counts one user and every unload takes one away; the last unload frees
+// the library. A load that fails, and the last unload, leave the library's function variables nil.
 bool LoadBassLibrary(const std::string& path);
-void UnloadBassLibrary(); // calls BASS_Free first
+void UnloadBassLibrary(); // the last one calls BASS_Free first
 bool LoadBassWmaLibrary(const std::string& path);
 void UnloadBassWmaLibrary();
 bool LoadBassCdLibrary(const std::string& path);

@@ -451,6 +451,8 @@ void QuitPluginCtrl() {
     h.started = false;
 }
 
+bool PluginCtrlStarted() { return Host().started; }
+
 int LoadWinampPlugin(const std::string& fileName) {
     THost& h = Host();
     if (!h.started || !h.outputReady) return 1;

@@ -152,6 +152,7 @@ private:
 
 bool InitPluginCtrl(HWND window);
 void QuitPluginCtrl();
+bool PluginCtrlStarted();
 // 0 loaded, 1 output not ready, 2 already loaded, 3 no free slot, 4 cannot be loaded, 5 not a Winamp 2
 // input plug-in.
 int LoadWinampPlugin(const std::string& fileName);

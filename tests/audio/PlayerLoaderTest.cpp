@@ -19,14 +19,20 @@ TEST(PlayerLoader, ALibraryMissingOneEntryIsRefusedAndLeavesNothingBound) {
     scope.loader.MissingEntry.clear();
     ASSERT_TRUE(LoadBassLibrary("/x/libbass.so"));
     EXPECT_NE(BASS_FXGetParameters, nullptr);
-    int loads = scope.loader.Loads;
-    EXPECT_TRUE(LoadBassLibrary("/x/libbass.so")); // already loaded: not loaded again
+    int loads = scope.loader.Loads, frees = scope.loader.Frees;
+    EXPECT_TRUE(LoadBassLibrary("/x/libbass.so")); // a second user: not loaded again
     EXPECT_EQ(scope.loader.Loads, loads);
+    UnloadBassLibrary(); // the first user goes; the other one still calls in
+    EXPECT_TRUE(BassLibraryLoaded());
+    EXPECT_NE(BASS_ChannelPlay, nullptr);
+    EXPECT_EQ(FakeBass::Get().freeCalls, 0);
+    EXPECT_EQ(scope.loader.Frees, frees);
     UnloadBassLibrary();
     EXPECT_EQ(FakeBass::Get().freeCalls, 1); // the library is told before it goes
+    EXPECT_EQ(scope.loader.Frees, frees + 1);
     EXPECT_FALSE(BassLibraryLoaded());
     EXPECT_EQ(BASS_ChannelPlay, nullptr);
-    UnloadBassLibrary(); // a second unload does nothing
+    UnloadBassLibrary(); // one unload too many does nothing
     EXPECT_EQ(FakeBass::Get().freeCalls, 1);
 }
 
@@ -41,6 +47,17 @@ TEST(PlayerLoader, AddOnsLoadOnTheirOwnAndAreOptional) {
     EXPECT_EQ(BASS_CD_GetDriveDescription, nullptr);
     EXPECT_TRUE(BassLibraryLoaded());
     UnloadBassLibrary();
+
+    // An add-on, too, stays for as long as one of its users does.
+    scope.loader.MissingFiles.clear();
+    scope.loader.MissingEntry.clear();
+    ASSERT_TRUE(LoadBassWmaLibrary("/x/libbasswma.so"));
+    ASSERT_TRUE(LoadBassWmaLibrary("/x/libbasswma.so"));
+    UnloadBassWmaLibrary();
+    EXPECT_TRUE(BassWmaLibraryLoaded());
+    EXPECT_NE(BASS_WMA_StreamCreateFile, nullptr);
+    UnloadBassWmaLibrary();
+    EXPECT_FALSE(BassWmaLibraryLoaded());
 }
 
 TEST(PlayerLoader, TheRealLibrariesBindEveryEntry) {

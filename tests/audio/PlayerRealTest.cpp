@@ -120,6 +120,34 @@ TEST_F(PlayerReal, EffectsChosenBeforePlayReachTheNewPlayChannel) {
     EXPECT_GT(differ, input.size() / 2);
 }
 
+TEST_F(PlayerReal, ASecondPlayerComesAndGoesWhileTheFirstPlaysOn) {
+    std::string in = folder_.Dir().File("tone.wav");
+    ASSERT_TRUE(Shell("sox -n -r 44100 -c 2 -b 16 " + in + " synth 3 sine 440"));
+    auto first = MakePlayer();
+    ASSERT_TRUE(first->Ready());
+    ASSERT_TRUE(first->Open(in));
+    first->Play();
+    ASSERT_TRUE(PumpUntil([&] { return first->GetPosition() > 100; }, 3000));
+    {
+        TAudioPlayer second;
+        // The device the first one runs is no failure, and the plug-in host stays with the first.
+        EXPECT_TRUE(second.Ready());
+        EXPECT_EQ(boxes_.Count(), 0u) << boxes_.Last();
+        EXPECT_TRUE(second.SingleChannel());
+        ASSERT_TRUE(second.Open(in));
+        second.Play();
+        EXPECT_EQ(second.Mode(), plmPlaying);
+        ASSERT_TRUE(PumpUntil([&] { return second.GetPosition() > 100; }, 3000));
+    }
+    ASSERT_TRUE(BassLibraryLoaded());
+    EXPECT_FALSE(first->SingleChannel());
+    int64_t at = first->GetPosition();
+    ASSERT_TRUE(PumpUntil([&] { return first->GetPosition() > at + 200; }, 3000));
+    first->SetPosition(2800);
+    ASSERT_TRUE(PumpUntil([&] { return ends_ > 0; }, 3000));
+    EXPECT_EQ(first->Mode(), plmStopped);
+}
+
 TEST_F(PlayerReal, PauseHoldsThePositionAndResumeGoesOn) {
     std::string in = folder_.Dir().File("tone.wav");
     ASSERT_TRUE(Shell("sox -n -r 44100 -c 2 -b 16 " + in + " synth 4 sine 440"));
