@@ -6,6 +6,7 @@
 #include <semaphore.h>
 #include <signal.h>
 #include <sys/eventfd.h>
+#include <sys/file.h>
 #include <sys/mman.h>
 #include <sys/socket.h>
 #include <sys/stat.h>
@@ -92,15 +93,39 @@ IIpc* g_ipc = nullptr;
 
 // ---- real: shared memory and mutexes ----
 
+// Named blocks and mutexes live, as named mappings do, while any process holds them. Every holder
+// keeps a shared lock on the object's file; the kernel drops it with the process, so whoever finds
+// no other holder when it lets go is the last one, even after others crashed.
+bool HoldShared(int fd) {
+    while (flock(fd, LOCK_SH) != 0)
+        if (errno != EINTR) return false;
+    return true;
+}
+
+bool LastHolder(int fd) { return flock(fd, LOCK_EX | LOCK_NB) == 0; }
+
+bool SameFile(int fd, const struct stat& other) {
+    struct stat st;
+    return fstat(fd, &st) == 0 && st.st_dev == other.st_dev && st.st_ino == other.st_ino;
+}
+
+// Whether the block's name still leads to the file behind fd.
+bool NameLeadsTo(const std::string& name, int fd) {
+    int current = shm_open(name.c_str(), O_RDONLY | O_CLOEXEC, 0);
+    if (current < 0) return false;
+    struct stat st;
+    bool same = fstat(current, &st) == 0 && SameFile(fd, st);
+    close(current);
+    return same;
+}
+
 class PosixSharedMemory : public ISharedMemoryBlock {
 public:
-    PosixSharedMemory(int fd, std::string name, size_t size, bool created)
-        : fd_(fd), name_(std::move(name)), size_(size), created_(created) {}
+    PosixSharedMemory(int fd, std::string name, size_t size) : fd_(fd), name_(std::move(name)), size_(size) {}
     ~PosixSharedMemory() override {
         Unmap();
+        if (LastHolder(fd_) && NameLeadsTo(name_, fd_)) shm_unlink(name_.c_str());
         close(fd_);
-        // The block lives while its creator does, as a named mapping lives while a handle is open.
-        if (created_) shm_unlink(name_.c_str());
     }
     uint8_t* Map(bool readOnly) override {
         Unmap();
@@ -118,16 +143,17 @@ private:
     int fd_;
     std::string name_;
     size_t size_;
-    bool created_;
     uint8_t* view_ = nullptr;
 };
 
 class PosixMutex : public INamedMutex {
 public:
-    PosixMutex(sem_t* sem, std::string name, bool created) : sem_(sem), name_(std::move(name)), created_(created) {}
+    PosixMutex(sem_t* sem, std::string name, bool created, int holdFd)
+        : sem_(sem), name_(std::move(name)), created_(created), holdFd_(holdFd) {}
     ~PosixMutex() override {
         sem_close(sem_);
-        if (created_) sem_unlink(name_.c_str());
+        if (holdFd_ >= 0 ? LastHolder(holdFd_) : created_) sem_unlink(name_.c_str());
+        if (holdFd_ >= 0) close(holdFd_);
     }
     bool Lock(int timeoutMs) override {
         if (timeoutMs < 0) {
@@ -153,6 +179,7 @@ private:
     sem_t* sem_;
     std::string name_;
     bool created_;
+    int holdFd_; // the semaphore's file, when the system shows it
 };
 
 // ---- real: sockets ----
@@ -338,20 +365,36 @@ std::string TPosixIpc::SystemName(const std::string& name) const { return "/" + 
 std::unique_ptr<ISharedMemoryBlock> TPosixIpc::OpenSharedMemory(const std::string& name, size_t size) {
     if (size == 0) return nullptr;
     const std::string sys = SystemName(name);
-    bool created = true;
-    int fd = shm_open(sys.c_str(), O_RDWR | O_CREAT | O_EXCL | O_CLOEXEC, 0600);
-    if (fd < 0 && errno == EEXIST) {
-        created = false;
-        fd = shm_open(sys.c_str(), O_RDWR | O_CLOEXEC, 0600);
+    // The last holder of an existing block may remove its name between our open and our hold; then
+    // the block is opened (or made) again.
+    for (int attempt = 0; attempt < 8; ++attempt) {
+        bool created = true;
+        int fd = shm_open(sys.c_str(), O_RDWR | O_CREAT | O_EXCL | O_CLOEXEC, 0600);
+        if (fd < 0 && errno == EEXIST) {
+            created = false;
+            fd = shm_open(sys.c_str(), O_RDWR | O_CLOEXEC, 0600);
+            if (fd < 0 && errno == ENOENT) continue;
+        }
+        if (fd < 0) return nullptr;
+        if (!HoldShared(fd)) {
+            close(fd);
+            if (created) shm_unlink(sys.c_str());
+            return nullptr;
+        }
+        if (!created && !NameLeadsTo(sys, fd)) {
+            close(fd);
+            continue;
+        }
+        struct stat st;
+        if (fstat(fd, &st) != 0 ||
+            (static_cast<size_t>(st.st_size) < size && ftruncate(fd, static_cast<off_t>(size)) != 0)) {
+            if (LastHolder(fd)) shm_unlink(sys.c_str());
+            close(fd);
+            return nullptr;
+        }
+        return std::make_unique<PosixSharedMemory>(fd, sys, size);
     }
-    if (fd < 0) return nullptr;
-    struct stat st;
-    if (fstat(fd, &st) != 0 || (static_cast<size_t>(st.st_size) < size && ftruncate(fd, static_cast<off_t>(size)) != 0)) {
-        close(fd);
-        if (created) shm_unlink(sys.c_str());
-        return nullptr;
-    }
-    return std::make_unique<PosixSharedMemory>(fd, sys, size, created);
+    return nullptr;
 }
 
 std::unique_ptr<INamedMutex> TPosixIpc::OpenMutex(const std::string& name) {
@@ -363,7 +406,13 @@ std::unique_ptr<INamedMutex> TPosixIpc::OpenMutex(const std::string& name) {
         sem = sem_open(sys.c_str(), 0);
     }
     if (sem == SEM_FAILED) return nullptr;
-    return std::make_unique<PosixMutex>(sem, sys, created);
+    // Linux keeps a named semaphore as a file "sem.NAME" in its shared-memory folder.
+    int holdFd = open(("/dev/shm/sem." + sys.substr(1)).c_str(), O_RDONLY | O_CLOEXEC);
+    if (holdFd >= 0 && !HoldShared(holdFd)) {
+        close(holdFd);
+        holdFd = -1;
+    }
+    return std::make_unique<PosixMutex>(sem, sys, created, holdFd);
 }
 
 std::unique_ptr<IIpcWindow> TPosixIpc::CreateWindow(const std::string& className, const std::string& title,

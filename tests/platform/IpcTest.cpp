@@ -145,8 +145,60 @@ TEST(PosixIpc, SharedMemoryIsSeenByAnotherProcessAndGoesWithItsCreator) {
     block.reset();
     auto fresh = r.ipc.OpenSharedMemory("Block", 16);
     ASSERT_NE(fresh, nullptr);
-    EXPECT_EQ(fresh->Map(false)[0], 0) << "the name went with the block's creator";
+    EXPECT_EQ(fresh->Map(false)[0], 0) << "the name went with the last of its holders";
     EXPECT_EQ(r.ipc.OpenSharedMemory("Empty", 0), nullptr);
+}
+
+TEST(PosixIpc, ABlockAndItsMutexOutliveTheirCreatorWhileAnotherProcessHoldsThem) {
+    RealIpc r;
+    int made[2], done[2];
+    ASSERT_EQ(pipe(made), 0);
+    ASSERT_EQ(pipe(done), 0);
+    const pid_t pid = fork();
+    if (pid == 0) {
+        // The creator writes, waits until the parent holds both, and ends the orderly way.
+        int code = 1;
+        {
+            auto block = r.ipc.OpenSharedMemory("Feed", 2600);
+            auto mutex = r.ipc.OpenMutex("Feed_SMMutex");
+            if (block && mutex && block->Map(false)) {
+                block->Map(false)[0] = 42;
+                char c = 1, go = 0;
+                if (write(made[1], &c, 1) == 1 && read(done[0], &go, 1) == 1) code = 0;
+            }
+        }
+        _exit(code);
+    }
+    char c = 0;
+    ASSERT_EQ(read(made[0], &c, 1), 1);
+    auto held = r.ipc.OpenSharedMemory("Feed", 2600);
+    auto heldMutex = r.ipc.OpenMutex("Feed_SMMutex");
+    ASSERT_TRUE(held && heldMutex);
+    ASSERT_EQ(write(done[1], &c, 1), 1);
+    int status = 0;
+    waitpid(pid, &status, 0);
+    ASSERT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 0);
+    for (int fd : {made[0], made[1], done[0], done[1]}) close(fd);
+
+    // One who comes later finds the same block and the same mutex, not new ones.
+    auto later = r.ipc.OpenSharedMemory("Feed", 2600);
+    ASSERT_NE(later, nullptr);
+    EXPECT_EQ(later->Map(false)[0], 42);
+    auto laterMutex = r.ipc.OpenMutex("Feed_SMMutex");
+    ASSERT_NE(laterMutex, nullptr);
+    ASSERT_TRUE(heldMutex->Lock(50));
+    EXPECT_FALSE(laterMutex->Lock(50));
+    heldMutex->Unlock();
+    EXPECT_TRUE(laterMutex->Lock(50));
+    laterMutex->Unlock();
+    held.reset();
+    later.reset();
+    heldMutex.reset();
+    laterMutex.reset();
+    // With the last holder gone the names are free again.
+    auto fresh = r.ipc.OpenSharedMemory("Feed", 2600);
+    ASSERT_NE(fresh, nullptr);
+    EXPECT_EQ(fresh->Map(false)[0], 0);
 }
 
 TEST(PosixIpc, NamedMutexExcludesAnotherProcess) {
