@@ -267,9 +267,12 @@ TEST(EffectsCompositors, PosterShiftAndMelt) {
             for (int sy = std::max(0, y - 15); sy <= y && !found; ++sy) found = b.Row32(y)[x] == orig.Row32(sy)[x];
             EXPECT_TRUE(found) << x << "," << y;
         }
+    // Too short to drip: a one-row picture stays as it is.
     TBitmap one;
     Pattern(one, 3, 1, 1);
+    orig.Assign(one);
     MeltLines(one, 16);
+    for (int x = 0; x < 3; ++x) EXPECT_EQ(one.Row32(0)[x], orig.Row32(0)[x]);
 }
 
 TEST(EffectsPixel, RotationTurnsAboutTheCentre) {
@@ -447,11 +450,20 @@ TEST(EffectsPixel, ConvertRoutines) {
     EXPECT_EQ(b.Row32(0)[0], twice);
     EXPECT_EQ(b.Row32(1)[2], once);
     EXPECT_EQ(b.Row32(2)[1], 0x102030u);
-    for (auto [w, h] : {std::pair{1, 1}, {1, 5}, {5, 1}}) {
-        TBitmap t;
-        Pattern(t, w, h, 1);
-        Emboss(t);
-    }
+    // A single pixel is its own neighbour: twice half of 255. A single column keeps its last row.
+    TBitmap t;
+    Pattern(t, 1, 1, 1);
+    Emboss(t);
+    EXPECT_EQ(t.Row32(0)[0], 0x7F7F7Fu);
+    Pattern(t, 1, 5, 1);
+    TBitmap before;
+    before.Assign(t);
+    Emboss(t);
+    EXPECT_EQ(t.Row32(4)[0], before.Row32(4)[0]);
+    EXPECT_NE(t.Row32(3)[0], before.Row32(3)[0]);
+    Pattern(t, 5, 1, 1);
+    Emboss(t);
+    for (int x = 0; x < 5; ++x) EXPECT_EQ(t.Row32(0)[x] >> 24, 0u);
     TBitmap c(1, 1);
     c.Row32(0)[0] = 0x112233; // red 0x11, green 0x22, blue 0x33
     ColorSwap(c, 1);
@@ -507,8 +519,31 @@ TEST(EffectsPixel, LightAndNoiseRows) {
     EXPECT_EQ(r.At(0, 0), kBgPix);
     NoiseRows(r.lines, 8, pic, 6, 1, 0, kBgPix, -1);
     EXPECT_EQ(r.At(1, 2), pic.Row32(1)[3]);
+    // Moving only green: each row's green lands rotated as a whole (the rest of the row in the
+    // background's green), blue and red stay; the rows move by different amounts.
     RandSeed(3);
-    for (int i = 0; i < 50; ++i) NoiseRows(r.lines, 8, pic, 0, 0, 64, kBgPix, 1);
+    std::set<int> offsets;
+    for (int i = 0; i < 50; ++i) {
+        TBitmap before;
+        before.Assign(r.bmp);
+        NoiseRows(r.lines, 8, pic, 0, 0, 64, kBgPix, 1);
+        for (int y = 0; y < 3; ++y) {
+            int found = -1;
+            for (int o = 0; o < 8 && found < 0; ++o) {
+                bool fits = true;
+                for (int x = 0; x < 8; ++x) {
+                    int at = (x - o + 8) % 8;
+                    uint32_t want = at < 5 ? pic.Row32(y)[at] : kBgPix;
+                    fits = fits && (r.At(x, y) & 0xFF00) == (want & 0xFF00);
+                }
+                if (fits) found = o;
+            }
+            ASSERT_GE(found, 0) << "call " << i << " row " << y;
+            offsets.insert(found);
+            for (int x = 0; x < 8; ++x) ASSERT_EQ(r.At(x, y) & 0xFF00FF, before.Row32(y)[x] & 0xFF00FF);
+        }
+    }
+    EXPECT_GT(offsets.size(), 4u);
     TDest ch(8, 5, 0);
     ComposeOnBackground(ch.lines, 8, pic, kBg, 1, 2);
     NoiseRows(ch.lines, 8, pic, 2, 1, 0, kBgPix, 2); // only red moves; unmoved it lands on itself
