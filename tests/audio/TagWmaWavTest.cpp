@@ -10,6 +10,7 @@ namespace {
 
 using test::LE16;
 using test::LE32;
+using test::Quoted;
 using test::TempDir;
 
 // GUID bytes as ASF stores them (first three groups little-endian).
@@ -138,33 +139,43 @@ std::string WavHeader(uint16_t channels, uint32_t rate, uint16_t bits, uint32_t 
            LE32(riffSize - 36);
 }
 
+// A header followed by the sound data it declares.
+std::string WavFile(uint16_t channels, uint32_t rate, uint16_t bits, uint32_t dataSize) {
+    return WavHeader(channels, rate, bits, 36 + dataSize) + std::string(dataSize, '\0');
+}
+
 TEST(TagWav, HeaderFieldsAndDuration) {
     TempDir dir;
     TWAVfile wav;
-    ASSERT_TRUE(wav.LoadFromFile(dir.WriteFile("a.wav", WavHeader(2, 44100, 16, 36 + 176400))));
+    ASSERT_TRUE(wav.LoadFromFile(dir.WriteFile("a.wav", WavFile(2, 44100, 16, 176400))));
     EXPECT_TRUE(wav.Valid());
     EXPECT_EQ(wav.ChannelModeText(), "Stereo");
     EXPECT_DOUBLE_EQ(wav.Duration(), 1.0);
     // Sample rates above 65535 Hz are kept whole.
-    ASSERT_TRUE(wav.LoadFromFile(dir.WriteFile("hi.wav", WavHeader(1, 192000, 24, 36 + 576000))));
+    ASSERT_TRUE(wav.LoadFromFile(dir.WriteFile("hi.wav", WavFile(1, 192000, 24, 576000))));
     EXPECT_EQ(wav.SampleRate(), 192000u);
     EXPECT_DOUBLE_EQ(wav.Duration(), 1.0);
     // A zero sample rate or sample size gives no duration instead of a division by zero.
-    ASSERT_TRUE(wav.LoadFromFile(dir.WriteFile("z.wav", WavHeader(2, 0, 16, 1000))));
+    ASSERT_TRUE(wav.LoadFromFile(dir.WriteFile("z.wav", WavFile(2, 0, 16, 1000))));
     EXPECT_TRUE(wav.Valid());
     EXPECT_EQ(wav.Duration(), 0);
-    ASSERT_TRUE(wav.LoadFromFile(dir.WriteFile("b.wav", WavHeader(2, 44100, 0, 1000))));
+    ASSERT_TRUE(wav.LoadFromFile(dir.WriteFile("b.wav", WavFile(2, 44100, 0, 1000))));
     EXPECT_EQ(wav.Duration(), 0);
-    // A streamed header with the largest RIFF size does not wrap.
-    ASSERT_TRUE(wav.LoadFromFile(dir.WriteFile("s.wav", WavHeader(2, 44100, 16, 0xFFFFFFFF))));
-    EXPECT_EQ(wav.FileSize(), 0x100000007LL);
-    EXPECT_GT(wav.Duration(), 24000);
+    // Declared sizes larger than the file count only the bytes present.
+    ASSERT_TRUE(wav.LoadFromFile(dir.WriteFile("s.wav", WavHeader(2, 44100, 16, 0xFFFFFFFF) + std::string(17640, 'x'))));
+    EXPECT_EQ(wav.FileSize(), 44 + 17640);
+    EXPECT_DOUBLE_EQ(wav.Duration(), 0.1);
+    // A chunk size that would run past the end, or a walk that finds no data, reads as no sound.
+    std::string noData = WavHeader(2, 44100, 16, 1000).substr(0, 36) + "LIST" + LE32(0xFFFFFFF0) + "data";
+    ASSERT_TRUE(wav.LoadFromBuffer(reinterpret_cast<const uint8_t*>(noData.data()), static_cast<int64_t>(noData.size())));
+    EXPECT_TRUE(wav.Valid());
+    EXPECT_EQ(wav.Duration(), 0);
 }
 
 TEST(TagWav, NotValidOrTooShort) {
     TempDir dir;
     TWAVfile wav;
-    ASSERT_TRUE(wav.LoadFromFile(dir.WriteFile("6.wav", WavHeader(6, 44100, 16, 1000))));
+    ASSERT_TRUE(wav.LoadFromFile(dir.WriteFile("6.wav", WavFile(6, 44100, 16, 1000))));
     EXPECT_FALSE(wav.Valid());
     EXPECT_EQ(wav.Duration(), 0);
     std::string h = WavHeader(2, 44100, 16, 1000);
@@ -175,8 +186,9 @@ TEST(TagWav, NotValidOrTooShort) {
     EXPECT_FALSE(wav.Valid());
 }
 
-TEST(TagWav, FileMadeBySox) {
+TEST(TagWav, FilesMadeBySoxAndFfmpeg) {
     REQUIRE_TOOL("sox");
+    REQUIRE_TOOL("ffmpeg");
     TempDir dir;
     TWAVfile wav;
     ASSERT_TRUE(wav.LoadFromFile(test::MakeWav(dir, "m.wav", 1.5, 22050, 1)));
@@ -185,6 +197,24 @@ TEST(TagWav, FileMadeBySox) {
     EXPECT_EQ(wav.SampleRate(), 22050u);
     EXPECT_EQ(wav.BitsPerSample(), 16);
     EXPECT_NEAR(wav.Duration(), 1.5, 0.01);
+
+    // Streamed to a pipe (sizes 0xFFFFFFFF), a JUNK chunk before "fmt ", a large LIST chunk.
+    std::string source = test::MakeWav(dir, "in.wav", 2.0);
+    std::string ffmpeg = "ffmpeg -v error -y -i " + source;
+    struct Case {
+        const char* name;
+        std::string command;
+    } cases[] = {{"streamed.wav", "sh -c " + Quoted(ffmpeg + " -f wav - | cat > " + dir.File("streamed.wav"))},
+                 {"junk.wav", ffmpeg + " -rf64 auto " + dir.File("junk.wav")},
+                 {"list.wav", ffmpeg + " -metadata comment=" + std::string(30000, 'c') + " " + dir.File("list.wav")}};
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.name);
+        ASSERT_TRUE(test::Run(c.command));
+        ASSERT_TRUE(wav.LoadFromFile(dir.File(c.name)));
+        EXPECT_TRUE(wav.Valid());
+        EXPECT_EQ(wav.SampleRate(), 44100u);
+        EXPECT_NEAR(wav.Duration(), 2.0, 0.001);
+    }
 }
 
 } // namespace
