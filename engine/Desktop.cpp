@@ -461,9 +461,12 @@ void TDesktopWindow::NextPicture() {
         PlayTrack(track); // deferred to the end of this change
     }
     std::string name;
-    if (!fileManager_->CurrentPicture(name)) {
-        noPictures_ = true;
-        return;
+    // A folder without pictures shows the notice that asks for one, as no folder does: the change
+    // runs and ends, so the cycle and the music waiting for its end go on.
+    const bool noPictures = !fileManager_->CurrentPicture(name);
+    if (noPictures && !notice_) {
+        data_->PosRandom = true;
+        MakeNotice();
     }
     // The picture shown now becomes the last picture of the monitor it stands on.
     if (currentPicture_->Width() > 0 && currentPicture_->Height() > 0 && previousMonitor_ >= 0 &&
@@ -476,7 +479,7 @@ void TDesktopWindow::NextPicture() {
         rec.W = newPicture_.W;
         rec.H = newPicture_.H;
     }
-    if (!data_->Folder.empty()) {
+    if (!noPictures && !data_->Folder.empty()) {
         RetireReader();
         const TMonitorRec& target = monitors_[static_cast<size_t>(currentMonitor_)];
         reader_ = std::make_unique<TImgRead>(true);

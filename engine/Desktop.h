@@ -92,7 +92,8 @@ public:
     void DrawCaption() override;
     void DrawPicture() override { engine_.DrawPicture(); }
     void EndTransition() override;
-    bool NoPictures() override { return noPictures_; }
+    // The notice stands in for missing pictures, so every change has a picture to show.
+    bool NoPictures() override { return false; }
     int EnabledEffectCount() override { return static_cast<int>(enabledEffects_.size()); }
 
     // State the overlays, the music and the tests read.
@@ -168,7 +169,7 @@ private:
     bool muteState_ = false;
     int mouseMoves_ = 0, firstMouseX_ = 0, firstMouseY_ = 0;
     bool firstTickDone_ = false;
-    bool noPictures_ = false, grouping_ = false, closed_ = false, changing_ = false, loading_ = false;
+    bool grouping_ = false, closed_ = false, changing_ = false, loading_ = false;
     bool closeDeferred_ = false, closing_ = false, cursorHidden_ = false, shown_ = false;
     uint32_t timerPeriod_ = 0; // raised in FormCreate, restored in FormDestroy
     TPowerWatch powerWatch_;

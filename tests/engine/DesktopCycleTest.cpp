@@ -39,10 +39,13 @@ TEST(DesktopCycleTest, WithOneEffectEnabledEveryLaterChangeUsesIt) {
     h.NextChange();
     EXPECT_EQ(w.Engine().EffectCode(), 0);
     for (int change = 0; change < 3; ++change) {
-        uint32_t took = h.NextChange();
+        // The interval counts from the end of the previous change, not from its start.
+        uint32_t ended = h.clock.timeGetTime();
+        while (!w.Changing() && h.clock.timeGetTime() - ended < 5000) h.Run(10);
+        EXPECT_GE(h.clock.timeGetTime() - ended, 1000u) << change;
+        EXPECT_LT(h.clock.timeGetTime() - ended, 1100u) << change;
+        h.NextChange();
         EXPECT_EQ(w.Engine().EffectCode(), 86) << change;
-        // The interval counts from the end of the previous change.
-        EXPECT_GE(took, 1000u);
     }
 }
 
@@ -76,19 +79,26 @@ TEST(DesktopCycleTest, WithoutEffectsPicturesStandWholeOncePerIntervalAndAWaitin
 TEST(DesktopCycleTest, TrackAskedForDuringAChangeStartsWhenItEnds) {
     SaverHarness h;
     h.PictureFolder({clRed, clLime});
+    h.dir.WriteFile("music/t1.wav", "");
+    h.Set("Setting", "UseSound", "1");
+    h.Set("Setting", "SoundFolder", h.dir.File("music"));
     std::vector<std::string> played;
     TSaverExtras extras;
     extras.PlayTrack = [&](TDesktopWindow&, const std::string& name) { played.push_back(name); };
     TDesktopWindow& w = h.Open(extras);
+    ASSERT_EQ(played, std::vector<std::string>{h.dir.File("music/t1.wav")}); // the first track, at once
+    played.clear();
     h.Run(200);
     ASSERT_TRUE(w.Changing());
     w.PlayTrack("x");
-    EXPECT_TRUE(played.empty());
     EXPECT_TRUE(w.TrackDeferred);
-    h.Run(3200);
+    while (w.Changing() && h.clock.timeGetTime() < 10000) {
+        EXPECT_TRUE(played.empty());
+        h.Run(10);
+    }
+    // The change's end starts the play list's current track.
     EXPECT_FALSE(w.TrackDeferred);
-    // The music itself is off here: the deferred start asks the play list, which holds no track.
-    EXPECT_TRUE(played.empty());
+    EXPECT_EQ(played, std::vector<std::string>{h.dir.File("music/t1.wav")});
 }
 
 TEST(DesktopCycleTest, UnreadableFilesShowTheNoticeAndTheShowGoesOn) {
@@ -144,15 +154,25 @@ TEST(DesktopCycleTest, WithoutAFolderTheNoticeAsksForOne) {
     EXPECT_EQ(w.CurrentPicture().Width(), 680);
 }
 
-TEST(DesktopCycleTest, AnEmptyFolderStopsTheCycleWithTheDesktopShown) {
+TEST(DesktopCycleTest, AnEmptyFolderShowsTheNoticeAndTheCycleAndTheMusicGoOn) {
     SaverHarness h;
     h.dir.WriteFile("empty/readme.txt", "no pictures");
     h.Set("Setting", "Folder", h.dir.File("empty"));
-    TDesktopWindow& w = h.Open();
-    h.Run(500);
-    EXPECT_TRUE(w.NoPictures());
-    EXPECT_FALSE(w.Timer1.Enabled());
-    EXPECT_EQ(h.FormPixel(100, 100), 0x00102030u);
+    h.Set("Setting", "Interval", "1");
+    std::vector<std::string> played;
+    TSaverExtras extras;
+    extras.PlayTrack = [&](TDesktopWindow&, const std::string& name) { played.push_back(name); };
+    TDesktopWindow& w = h.Open(extras);
+    h.NextChange();
+    ASSERT_FALSE(w.Changing());
+    EXPECT_EQ(w.CurrentPicture().Width(), 680);
+    EXPECT_EQ(h.FormPixel(319, 239), Px(clNavy));
+    EXPECT_EQ(h.FormPixel(0, 239), Px(clNavy));
+    // The next track starts at once instead of waiting for a change that never ends.
+    w.PlayTrack("next");
+    EXPECT_EQ(played, std::vector<std::string>{"next"});
+    h.NextChange();
+    EXPECT_EQ(h.changesEnded, 2);
 }
 
 } // namespace
