@@ -169,23 +169,35 @@ void TFileProc::Scan(const std::string& folder, TScanState& state) {
 
 // ---- Sound-to-picture groups ----
 
+namespace {
+// A value stored with another type than text counts as missing, so no hand edit of the groups
+// stops the saver.
+std::string ReadGroupText(TRegIniFile& reg, const std::string& section, const std::string& name) {
+    try {
+        return reg.ReadString(section, name, "");
+    } catch (const ERegistryException&) {
+        return {};
+    }
+}
+} // namespace
+
 TFileGrpProc::TFileGrpProc(const std::string& soundFolder, bool fullPaths, const std::string& keyPath,
                            const std::string& pictureFolder) {
     Groups.SetOwnsObjects(true);
-    TRegIniFile reg(keyPath);
+    TRegIniFile reg(keyPath, TRegIniFile::ReadOnly);
     TStringList names;
     reg.ReadSection("GroupDef", names);
     for (int i = 0; i < names.Count(); ++i) {
         const std::string& section = names[i];
-        std::string track = reg.ReadString("GroupDef", section, "");
+        std::string track = ReadGroupText(reg, "GroupDef", section);
         auto pictures = std::make_unique<TStringList>();
         pictures->SetOwnsObjects(true);
-        if (FileExistsIn(soundFolder, track)) {
+        if (!track.empty() && FileExistsIn(soundFolder, track)) {
             TStringList values;
             reg.ReadSection(section, values);
             for (int j = 0; j < values.Count(); ++j) {
-                std::string picture = reg.ReadString(section, values[j], "");
-                if (FileExistsIn(pictureFolder, picture))
+                std::string picture = ReadGroupText(reg, section, values[j]);
+                if (!picture.empty() && FileExistsIn(pictureFolder, picture))
                     pictures->Add(fullPaths ? IncludeTrailingPathDelimiter(pictureFolder) + picture : picture);
             }
             Groups.AddObject(fullPaths ? IncludeTrailingPathDelimiter(soundFolder) + track : track, pictures.release());

@@ -383,6 +383,18 @@ TEST(FileProcsGroups, GroupsCarryTheirPicturesInOrder) {
         reg.WriteString("GP3", "GP3-1", "e.png");
         reg.WriteString("GroupDef", "GP4", "four.lnk");
         reg.WriteString("GP4", "x", "d.png");
+        reg.WriteString("GP5", "GP5-0", "b.png");
+    }
+    {
+        // Hand-edited values of another type count as missing: a double-word track drops its
+        // group, a double-word picture is left out.
+        TRegistry reg;
+        ASSERT_TRUE(reg.OpenKey(std::string(kKey) + "\\GroupDef", false));
+        reg.WriteInteger("GP5", 1);
+        reg.CloseKey();
+        ASSERT_TRUE(reg.OpenKey(std::string(kKey) + "\\GP0", false));
+        reg.WriteInteger("GP0-3", 2);
+        reg.CloseKey();
     }
 
     TFileGrpProc relative(snd, false, kKey, pic);
