@@ -62,6 +62,13 @@ bool IsGroupSection(const std::string& name) {
     return std::regex_match(name, pattern);
 }
 
+// Sections of the settings and keys of the themes, which a name in "GroupDef" must never erase.
+bool IsProtectedSection(const std::string& name) {
+    static const std::regex pattern("Setting|LOGO|Method|Font|Volume|EFECT|GroupDef|Common|Thema|T[0-9]",
+                                    std::regex::icase);
+    return name.empty() || name.find_first_of("\\/") != std::string::npos || std::regex_match(name, pattern);
+}
+
 QCursor MakeHandCursor() { return QCursor(QPixmap(ad_hand_xpm), 5, 0); }
 
 // The hand cursor is in the cursor list from the program's start, as the framework's unit
@@ -347,8 +354,12 @@ void TRegData::Save() {
 }
 
 void TRegData::EraseGroups(TRegIniFile& ini) {
-    // Only group sections go, whatever "GroupDef" names: a stray name there must not erase
-    // "Setting" or another section of the settings.
+    // Every section "GroupDef" names goes (loading reads a group from any of them), and so does
+    // any "GP" section left behind; a name there that is a settings section or a theme's key stays.
+    TStringList named;
+    ini.ReadSection("GroupDef", named);
+    for (int i = 0; i < named.Count(); ++i)
+        if (!IsProtectedSection(named[i])) ini.EraseSection(named[i]);
     TStringList sections;
     ini.ReadSections(sections);
     for (int i = 0; i < sections.Count(); ++i)

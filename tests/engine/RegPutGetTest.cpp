@@ -408,17 +408,22 @@ TEST_F(Groups, SaveKeepsOrErasesStoredGroups) {
     }
 }
 
-TEST_F(Groups, EraseTouchesOnlyGroupSections) {
+TEST_F(Groups, EraseTakesEveryNamedGroupButNoSettingsSection) {
     Put(kBase, "GroupDef", "Setting", "t0.mp3");
+    Put(kBase, "GroupDef", "T3", "t0.mp3");
+    Put(kBase, "T3\\Setting", "Interval", "9"); // a theme's key
     Put(kBase, "GroupDef", "GP0", "t0.mp3");
     Put(kBase, "GP0", "GP0-0", "p0.jpg");
+    Put(kBase, "GroupDef", "Odd", "t3.mp3"); // read by loading, so erased too
+    Put(kBase, "Odd", "x", "p3.jpg");
     Put(kBase, "GP7", "GP7-0", "orphan.jpg");
     TRegData d(kBase);
     d.Load();
     d.EraseGroups();
     auto sections = Sections(kBase);
-    EXPECT_EQ(sections, std::vector<std::string>{"Setting"});
+    EXPECT_EQ(sections, (std::vector<std::string>{"Setting", "T3"}));
     EXPECT_EQ(Get(kBase, "Setting", "Folder"), pics);
+    EXPECT_EQ(Get(kBase + std::string("\\T3"), "Setting", "Interval"), "9");
 }
 
 TEST_F(Settings, ThemeListIgnoresStrayIdsAndLeavesThemAlone) {
