@@ -172,7 +172,9 @@ void TSaverOverlays::HideLogo() {
 }
 
 void TSaverOverlays::ShowProgress(int p) {
-    if (!SpectrumOn()) return;
+    // The bar belongs to the logo: before the logo stands (or while it is hidden) there is nowhere
+    // to draw it.
+    if (!SpectrumOn() || !window_.LogoVisible) return;
     const TRect& r = window_.LogoRectOnForm;
     const int x = r.Left + kProgressX, y = r.Top + kProgressY;
     FillForm(TRect{x, y, x + kProgressW, y + kProgressH}, kNavy);

@@ -265,6 +265,21 @@ TEST(SaverOverlaysTest, NoSpectrumWithoutTheLogoShown) {
     EXPECT_EQ(h.FormPixel(h.logo.Left + 45, h.logo.Top + 25), before);
 }
 
+TEST(SaverOverlaysTest, NoProgressBeforeTheLogoIsPlaced) {
+    // A MIDI track that starts with the show reports progress before the first change ends.
+    OverlayHarness h;
+    h.Set("Setting", "UseSound", "1");
+    TDesktopWindow& w = h.Open();
+    ASSERT_FALSE(w.LogoVisible);
+    TBitmap scope(101, 25);
+    h.Overlays().MidiScope1->setVisible(true);
+    h.Overlays().MidiScope1MIDIVisTData(scope, 1000, 2000, 1);
+    h.Overlays().ShowProgress(9);
+    for (int x = 0; x < 40; ++x)
+        for (int y = 0; y < 20; ++y)
+            ASSERT_EQ(h.FormPixel(x, y), 0x00102030u) << x << "," << y; // the desktop, untouched
+}
+
 // Counts the pixels of one colour in a bitmap.
 int CountPixels(TBitmap& b, TColor c, int x0 = 0, int x1 = -1) {
     if (x1 < 0) x1 = b.Width();
