@@ -59,9 +59,16 @@ int LumSaverMain(int argc, char** argv) {
     const char mode = ModeLetter(argc, argv);
     Application().Title = "Lumora 2.0";
     std::unique_ptr<TDesktopWindow> window;
+    TSaverDisplayLock saverLock;
     switch (mode) {
     case 'S':
     case 'P': {
+        // One full-screen saver per display: a second start (the system asking again while one
+        // runs) ends at once. A preview is no saver.
+        if (mode == 'S' && !saverLock.Claim()) {
+            Application().Terminate();
+            break;
+        }
         if (mode == 'P') {
             PreviewWnd = HandleArgument(argc, argv);
             if (PreviewWnd) NativeWindows().Show(PreviewWnd);

@@ -1,5 +1,13 @@
 #include "platform/ScreenSaver.h"
 
+#include <fcntl.h>
+#include <sys/file.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <cerrno>
+#include <cstdlib>
+
 #include "framework/Registry.h"
 
 namespace lumora {
@@ -47,5 +55,49 @@ void SetScreenSaveUsePasswordSource(std::function<bool()> source) { g_usePasswor
 
 void SetScreenSaverRunning(bool running) { g_running = running; }
 bool ScreenSaverRunning() { return g_running; }
+
+namespace {
+// "host:2.1" -> "host:2": the screens of one display share its saver.
+std::string DisplayWithoutScreen(std::string display) {
+    const size_t colon = display.rfind(':');
+    const size_t dot = display.find('.', colon == std::string::npos ? 0 : colon);
+    if (colon != std::string::npos && dot != std::string::npos) display.erase(dot);
+    for (char& c : display)
+        if (c == '/') c = '_';
+    return display;
+}
+
+std::string RuntimeFolder() {
+    if (const char* xdg = std::getenv("XDG_RUNTIME_DIR"); xdg && *xdg) return xdg;
+    // Without a session's runtime folder, a private one in the temporary folder.
+    std::string folder = "/tmp/lumora-" + std::to_string(getuid());
+    if (mkdir(folder.c_str(), 0700) != 0 && errno != EEXIST) return {};
+    struct stat st {};
+    if (lstat(folder.c_str(), &st) != 0 || !S_ISDIR(st.st_mode) || st.st_uid != getuid()) return {};
+    return folder;
+}
+} // namespace
+
+TSaverDisplayLock::~TSaverDisplayLock() {
+    if (fd_ >= 0) close(fd_);
+}
+
+bool TSaverDisplayLock::Claim() {
+    if (fd_ >= 0) return true;
+    const char* display = std::getenv("DISPLAY");
+    if (!display || !*display) return true;
+    const std::string folder = RuntimeFolder();
+    if (folder.empty()) return true;
+    const std::string path = folder + "/lumora-saver-" + DisplayWithoutScreen(display) + ".lock";
+    const int fd = open(path.c_str(), O_RDWR | O_CREAT | O_CLOEXEC | O_NOFOLLOW, 0600);
+    if (fd < 0) return true;
+    if (flock(fd, LOCK_EX | LOCK_NB) != 0) {
+        const bool held = errno == EWOULDBLOCK;
+        close(fd);
+        return !held;
+    }
+    fd_ = fd;
+    return true;
+}
 
 } // namespace lumora

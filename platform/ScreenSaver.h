@@ -38,6 +38,23 @@ void SetScreenSaveUsePasswordSource(std::function<bool()> source); // nullptr = 
 void SetScreenSaverRunning(bool running);
 bool ScreenSaverRunning();
 
+// The one full-screen saver of a display: a lock file per display ($DISPLAY without its screen
+// number) in the user's runtime folder, held while the object lives and released by the system
+// when the process ends, however it ends.
+class TSaverDisplayLock {
+public:
+    TSaverDisplayLock() = default;
+    ~TSaverDisplayLock();
+    TSaverDisplayLock(const TSaverDisplayLock&) = delete;
+    TSaverDisplayLock& operator=(const TSaverDisplayLock&) = delete;
+    // False when another saver holds this display. Without a display, or when the lock file
+    // cannot be made, there is nothing to share and the claim succeeds.
+    bool Claim();
+
+private:
+    int fd_ = -1;
+};
+
 // A provider for tests: answers from a script and counts the calls.
 class FakeScreenSaverPassword : public IScreenSaverPassword {
 public:

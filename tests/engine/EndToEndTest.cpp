@@ -86,6 +86,20 @@ wait $pid; echo "exit=$?"
     EXPECT_EQ(Value(out, "exit"), "0") << out;
 }
 
+TEST_F(EndToEndTest, ASecondSaverOnTheSameDisplayEndsAtOnce) {
+    WriteRegistry(dir, "\"Folder\"=\"" + dir.File("none") + "\"\n");
+    std::string out = InXvfb(dir, "export XDG_RUNTIME_DIR=" + dir.Path() + "\n" + kProgram + R"SH( /s & pid=$!
+for i in $(seq 50); do xwininfo -root -tree | grep -q '"Lumora"' && break; sleep 0.1; done
+timeout 20 )SH" + kProgram + R"SH( /s; echo "second=$?"
+echo "windows=$(xwininfo -root -tree | grep -c '"Lumora"')"
+kill -0 $pid 2>/dev/null && echo first=running
+kill -TERM $pid; wait $pid
+)SH");
+    EXPECT_EQ(Value(out, "second"), "0") << out; // refused, not timed out
+    EXPECT_EQ(Value(out, "windows"), "1") << out;
+    EXPECT_EQ(Value(out, "first"), "running") << out;
+}
+
 TEST_F(EndToEndTest, PreviewBecomesAChildOfTheGivenWindow) {
     if (!Have("xmessage")) GTEST_SKIP() << "no xmessage";
     WriteRegistry(dir, "\"Folder\"=\"" + dir.File("none") + "\"\n");

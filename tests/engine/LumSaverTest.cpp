@@ -1,7 +1,12 @@
 // The mode letter and the window handle from the command line.
 #include <gtest/gtest.h>
 
+#include <cstdlib>
+#include <optional>
+#include <string>
+
 #include "engine/LumSaver.h"
+#include "tests/support/TempDir.h"
 
 namespace lumora {
 namespace {
@@ -41,6 +46,43 @@ TEST(LumSaverTest, HandleIsZeroUnlessAValidWindowId) {
     EXPECT_EQ(Handle({"/p", "-5"}), TNativeHandle(0));
     EXPECT_EQ(Handle({"/p", "99999999999999999999"}), TNativeHandle(0));
     EXPECT_EQ(Handle({"/p", ""}), TNativeHandle(0));
+}
+
+// Sets an environment variable for one scope and puts the old value back.
+class EnvScope {
+public:
+    EnvScope(const char* name, const std::string& value) : name_(name) {
+        if (const char* old = std::getenv(name)) old_ = old;
+        setenv(name, value.c_str(), 1);
+    }
+    ~EnvScope() {
+        if (old_) setenv(name_, old_->c_str(), 1);
+        else unsetenv(name_);
+    }
+
+private:
+    const char* name_;
+    std::optional<std::string> old_;
+};
+
+TEST(LumSaverTest, OneSaverLockPerDisplayWhateverTheScreen) {
+    test::TempDir runtime;
+    EnvScope folder("XDG_RUNTIME_DIR", runtime.Path());
+    std::optional<TSaverDisplayLock> first(std::in_place);
+    {
+        EnvScope display("DISPLAY", ":77.0");
+        ASSERT_TRUE(first->Claim());
+    }
+    EnvScope display("DISPLAY", ":77.1");
+    TSaverDisplayLock second;
+    EXPECT_FALSE(second.Claim());
+    {
+        EnvScope other("DISPLAY", ":78");
+        TSaverDisplayLock elsewhere;
+        EXPECT_TRUE(elsewhere.Claim());
+    }
+    first.reset(); // the first saver ends
+    EXPECT_TRUE(second.Claim());
 }
 
 } // namespace
