@@ -1,8 +1,10 @@
 #include "engine/ScrollingText.h"
 
+#include <QEvent>
 #include <QFont>
 #include <QFontMetrics>
 #include <QImage>
+#include <QMouseEvent>
 #include <QPainter>
 
 #include <algorithm>
@@ -23,6 +25,17 @@ QFont QtFont(const TFont& font) {
     f.setItalic(font.Style & fsItalic);
     return f;
 }
+
+bool SameFont(const TFont& a, const TFont& b) {
+    return a.Name == b.Name && a.Charset == b.Charset && a.Color == b.Color && a.Style == b.Style &&
+           a.Pitch == b.Pitch && a.Height() == b.Height();
+}
+
+TMouseButton ToMouseButton(Qt::MouseButton button) {
+    return button == Qt::RightButton    ? TMouseButton::mbRight
+           : button == Qt::MiddleButton ? TMouseButton::mbMiddle
+                                        : TMouseButton::mbLeft;
+}
 } // namespace
 
 TScrollingText::TScrollingText(QWidget* parent) : QWidget(parent) {
@@ -33,6 +46,7 @@ TScrollingText::TScrollingText(QWidget* parent) : QWidget(parent) {
     timer_.SetEnabled(true);
     position_ = -width();
     setAttribute(Qt::WA_OpaquePaintEvent);
+    if (parent) TakeParentFont();
 }
 
 TScrollingText::~TScrollingText() = default;
@@ -54,6 +68,9 @@ TColor TScrollingText::FadeColor(TColor from, TColor to, int index, int count) {
 }
 
 void TScrollingText::Render() {
+    // An edit of Font makes it the control's own: the parent's font no longer replaces it.
+    if (!SameFont(Font, renderedFont_)) parentFont_ = false;
+    renderedFont_ = Font;
     int w = std::max(0, width()), h = std::max(0, height());
     QFont f = QtFont(Font);
     QFontMetrics fm(f);
@@ -97,6 +114,8 @@ void TScrollingText::Render() {
 }
 
 const TBitmap& TScrollingText::Frame() {
+    // Font is a plain member: an edit shows from the next frame on.
+    if (!SameFont(Font, renderedFont_)) Render();
     int w = buffer_.Width(), h = buffer_.Height();
     uint32_t box = ColorToPixel(backgroundColor_);
     for (int y = 0; y < h; ++y) {
@@ -208,6 +227,51 @@ void TScrollingText::paintEvent(QPaintEvent*) {
 void TScrollingText::resizeEvent(QResizeEvent* event) {
     QWidget::resizeEvent(event);
     Render();
+}
+
+void TScrollingText::FontChanged() {
+    Render();
+}
+
+void TScrollingText::SetParentFont(bool on) {
+    parentFont_ = on;
+    if (on) TakeParentFont();
+}
+
+void TScrollingText::TakeParentFont() {
+    const QWidget* parent = parentWidget();
+    if (!parent) return;
+    const QFont& f = parent->font();
+    Font.Name = f.family().toStdString();
+    if (f.pixelSize() > 0)
+        Font.SetHeight(-f.pixelSize());
+    else
+        Font.SetSize(static_cast<int>(f.pointSizeF() + 0.5));
+    Font.Style = static_cast<TFontStyles>((Font.Style & ~(fsBold | fsItalic)) | (f.bold() ? fsBold : 0) |
+                                          (f.italic() ? fsItalic : 0));
+    renderedFont_ = Font;
+    Render();
+}
+
+void TScrollingText::changeEvent(QEvent* event) {
+    QWidget::changeEvent(event);
+    // The parent's font reaches this control as a font change (and so does a new parent).
+    if ((event->type() == QEvent::FontChange || event->type() == QEvent::ParentChange) && parentFont_)
+        TakeParentFont();
+}
+
+void TScrollingText::mousePressEvent(QMouseEvent* event) {
+    const QPoint p = event->position().toPoint();
+    if (event->button() == Qt::LeftButton) pressed_ = true;
+    if (OnMouseDown) OnMouseDown(ToMouseButton(event->button()), p.x(), p.y());
+}
+
+void TScrollingText::mouseReleaseEvent(QMouseEvent* event) {
+    const QPoint p = event->position().toPoint();
+    const bool click = pressed_ && event->button() == Qt::LeftButton && rect().contains(p);
+    if (event->button() == Qt::LeftButton) pressed_ = false;
+    if (OnMouseUp) OnMouseUp(ToMouseButton(event->button()), p.x(), p.y());
+    if (click && OnClick) OnClick();
 }
 
 } // namespace lumora

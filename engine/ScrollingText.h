@@ -4,6 +4,7 @@
 
 #include <QWidget>
 
+#include <functional>
 #include <memory>
 #include <string>
 #include <vector>
@@ -15,6 +16,9 @@ namespace lumora {
 
 enum class TTextLayout { tlTop, tlCenter, tlBottom };
 enum class TTextDirection { tdLeftToRight, tdRightToLeft };
+enum class TMouseButton { mbLeft, mbRight, mbMiddle };
+// A mouse button going down or up at (x, y) in the control.
+using TMouseEvent = std::function<void(TMouseButton button, int x, int y)>;
 
 class TScrollingText : public QWidget {
 public:
@@ -39,9 +43,18 @@ public:
     void SetVisible(bool visible);
     bool Enabled() const { return enabled_; }
     void SetEnabled(bool enabled);
-    // The text font; Font.Color is the text colour. Call FontChanged after editing it.
+    // The text font; Font.Color is the text colour. An edit shows at the next frame and ends
+    // ParentFont; FontChanged shows it at once.
     TFont Font;
-    void FontChanged() { Render(); }
+    void FontChanged();
+    // While on, Font follows the parent widget's font (face, size, bold, italic).
+    bool ParentFont() const { return parentFont_; }
+    void SetParentFont(bool on);
+
+    // Passed through from the control.
+    TMouseEvent OnMouseDown;
+    TMouseEvent OnMouseUp;
+    TNotifyEvent OnClick;
 
     // Called once the control's properties are set up, as after loading a stored form.
     void Loaded();
@@ -57,10 +70,14 @@ public:
 protected:
     void paintEvent(QPaintEvent* event) override;
     void resizeEvent(QResizeEvent* event) override;
+    void changeEvent(QEvent* event) override;
+    void mousePressEvent(QMouseEvent* event) override;
+    void mouseReleaseEvent(QMouseEvent* event) override;
 
 private:
     void Render();
     void UpdateTimer();
+    void TakeParentFont();
 
     std::string text_ = "Text";
     int speed_ = 50;
@@ -71,6 +88,9 @@ private:
     int pixelJump_ = 1;
     bool visible_ = true;
     bool enabled_ = true;
+    bool parentFont_ = true;
+    TFont renderedFont_;   // the font the strip was last drawn with
+    bool pressed_ = false; // a left press inside, waiting for its release to click
 
     TTimer timer_;
     TBitmap background_; // the text colour with the fade at both edges

@@ -1,5 +1,12 @@
 #include <gtest/gtest.h>
 
+#include <QCoreApplication>
+#include <QFont>
+#include <QMouseEvent>
+
+#include <string>
+#include <vector>
+
 #include "engine/ScrollingText.h"
 #include "platform/Clock.h"
 
@@ -109,4 +116,64 @@ TEST(ScrollingText, EmptyAndHugeTextsAndVisibility) {
     EXPECT_EQ(t.Position(), pos);
     t.SetVisible(true);
     EXPECT_TRUE(t.Enabled());
+}
+
+TEST(ScrollingText, FontFollowsTheParentUntilEditedAndEditsShowAtTheNextFrame) {
+    QWidget parent;
+    QFont big("IPAPGothic");
+    big.setPixelSize(20);
+    big.setBold(true);
+    parent.setFont(big);
+    auto* t = new TScrollingText(&parent);
+    EXPECT_TRUE(t->ParentFont());
+    EXPECT_EQ(t->Font.Height(), -20);
+    EXPECT_TRUE(t->Font.Style & fsBold);
+    QFont small = big;
+    small.setPixelSize(12);
+    small.setBold(false);
+    parent.setFont(small);
+    EXPECT_EQ(t->Font.Height(), -12);
+    EXPECT_FALSE(t->Font.Style & fsBold);
+
+    t->resize(100, 18);
+    t->SetText("Wide");
+    t->Loaded();
+    const int strip = t->StripWidth();
+    t->Font.SetHeight(-36); // no FontChanged call
+    t->Frame();
+    EXPECT_GT(t->StripWidth(), strip);
+    EXPECT_FALSE(t->ParentFont());
+    parent.setFont(big); // the edited font stays the control's own
+    EXPECT_EQ(t->Font.Height(), -36);
+    t->SetParentFont(true);
+    EXPECT_EQ(t->Font.Height(), -20);
+}
+
+TEST(ScrollingText, MouseEventsArePassedOnAndALeftClickInsideClicks) {
+    TScrollingText t;
+    t.resize(100, 18);
+    std::vector<std::string> log;
+    auto name = [](TMouseButton b) {
+        return b == TMouseButton::mbLeft ? "L" : b == TMouseButton::mbRight ? "R" : "M";
+    };
+    t.OnMouseDown = [&](TMouseButton b, int x, int y) {
+        log.push_back(std::string("down ") + name(b) + " " + std::to_string(x) + "," + std::to_string(y));
+    };
+    t.OnMouseUp = [&](TMouseButton b, int x, int y) {
+        log.push_back(std::string("up ") + name(b) + " " + std::to_string(x) + "," + std::to_string(y));
+    };
+    t.OnClick = [&] { log.push_back("click"); };
+    auto send = [&](QEvent::Type type, Qt::MouseButton button, QPoint at) {
+        QMouseEvent event(type, QPointF(at), QPointF(t.mapToGlobal(at)), button,
+                          type == QEvent::MouseButtonPress ? button : Qt::NoButton, Qt::NoModifier);
+        QCoreApplication::sendEvent(&t, &event);
+    };
+    send(QEvent::MouseButtonPress, Qt::LeftButton, {10, 5});
+    send(QEvent::MouseButtonRelease, Qt::LeftButton, {12, 6});
+    send(QEvent::MouseButtonPress, Qt::RightButton, {3, 4});
+    send(QEvent::MouseButtonRelease, Qt::RightButton, {3, 4});
+    send(QEvent::MouseButtonPress, Qt::LeftButton, {10, 5});
+    send(QEvent::MouseButtonRelease, Qt::LeftButton, {150, 5}); // let go outside: no click
+    EXPECT_EQ(log, (std::vector<std::string>{"down L 10,5", "up L 12,6", "click", "down R 3,4", "up R 3,4",
+                                             "down L 10,5", "up L 150,5"}));
 }
