@@ -41,7 +41,8 @@ TEST(DesktopCycleTest, WithOneEffectEnabledEveryLaterChangeUsesIt) {
     for (int change = 0; change < 3; ++change) {
         // The interval counts from the end of the previous change, not from its start.
         uint32_t ended = h.clock.timeGetTime();
-        while (!w.Changing() && h.clock.timeGetTime() - ended < 5000) h.Run(10);
+        while (!w.Changing() && h.clock.timeGetTime() - ended < 5000)
+            h.Run(10);
         EXPECT_GE(h.clock.timeGetTime() - ended, 1000u) << change;
         EXPECT_LT(h.clock.timeGetTime() - ended, 1100u) << change;
         h.NextChange();

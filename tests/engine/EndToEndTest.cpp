@@ -121,7 +121,8 @@ wait $pid; echo "exit=$?"
 }
 
 TEST_F(EndToEndTest, TheSaverOpensShowingTheDesktopItCovers) {
-    if (!Have("xmessage") || !Have("import") || !Have("convert")) GTEST_SKIP() << "no xmessage or imagemagick";
+    if (!Have("xmessage") || !Have("import") || !Have("convert"))
+        GTEST_SKIP() << "no xmessage or imagemagick";
     // The slowest cross-fade goes from the snapshot to a background of the desktop's own colour (a
     // small picture stands in the centre): a saver that did not open with the desktop would still
     // be far from that colour a second and a half in.
@@ -129,8 +130,11 @@ TEST_F(EndToEndTest, TheSaverOpensShowingTheDesktopItCovers) {
                            dir.File("pics/a.bmp") + "'")
                               .c_str()),
               0);
-    WriteRegistry(dir, "\"Folder\"=\"" + dir.File("pics") + "\"\n\"PosRandom\"=\"0\"\n\"BackGround\"=\"$00996633\"\n"
-                       "\n[HKEY_CURRENT_USER\\Software\\Varenko's Software\\Lumora\\Method]\n\"ChgSpeed\"=\"10\"\n");
+    WriteRegistry(
+        dir,
+        "\"Folder\"=\"" + dir.File("pics") +
+            "\"\n\"PosRandom\"=\"0\"\n\"BackGround\"=\"$00996633\"\n"
+            "\n[HKEY_CURRENT_USER\\Software\\Varenko's Software\\Lumora\\Method]\n\"ChgSpeed\"=\"10\"\n");
     std::string out = InXvfb(dir, R"SH(xmessage -bg '#336699' -geometry 640x480+0+0 ' ' & box=$!
 sleep 1
 )SH" + kProgram + R"SH( /s & pid=$!

@@ -56,8 +56,10 @@ public:
         setenv(name, value.c_str(), 1);
     }
     ~EnvScope() {
-        if (old_) setenv(name_, old_->c_str(), 1);
-        else unsetenv(name_);
+        if (old_)
+            setenv(name_, old_->c_str(), 1);
+        else
+            unsetenv(name_);
     }
 
 private:
