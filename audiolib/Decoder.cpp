@@ -91,14 +91,47 @@ Decoder::~Decoder() {
 }
 
 std::unique_ptr<Decoder> Decoder::Open(const std::string& path, std::unique_ptr<ByteSource> source,
-                                       SampleFormat format, int& error) {
+                                       SampleFormat format, int& error, bool exactLength) {
     QuietFfmpegOnce();
     std::unique_ptr<Decoder> d(new Decoder);
     d->path_ = path;
     d->source_ = std::move(source);
     d->format_ = format;
     if (!d->Init(error)) return nullptr;
+    const AVCodecID codec = d->dec_->codec_id;
+    if (exactLength && (codec == AV_CODEC_ID_MP3 || codec == AV_CODEC_ID_MP2 || codec == AV_CODEC_ID_MP1) &&
+        (!d->source_ || d->source_->Seek))
+        d->MeasureLength();
     return d;
+}
+
+void Decoder::MeasureLength() {
+    // Decoding the last two seconds (from the start when the container's length overshoots) gives
+    // the frame where the decode ends.
+    const uint64_t tail = 2 * static_cast<uint64_t>(rate_);
+    uint64_t from = lengthFrames_ > tail ? lengthFrames_ - tail : 0;
+    const size_t frameBytes = chans_ * static_cast<size_t>(BytesPerSample(format_));
+    std::vector<uint8_t> scratch(frameBytes * 4096);
+    auto framesToEnd = [&] {
+        uint64_t frames = 0;
+        bool ended = false;
+        while (!ended) {
+            size_t n = Read(scratch.data(), scratch.size(), ended);
+            if (n == 0) break;
+            frames += n / frameBytes;
+        }
+        return frames;
+    };
+    if (!SeekFrame(from)) return;
+    uint64_t frames = framesToEnd();
+    if (frames == 0 && from > 0) {
+        from = 0;
+        if (!SeekFrame(0)) return;
+        frames = framesToEnd();
+    }
+    if (from + frames > 0) measuredFrames_ = from + frames;
+    SeekFrame(0);
+    if (measuredFrames_) lengthFrames_ = measuredFrames_;
 }
 
 bool Decoder::Init(int& error) {
@@ -183,7 +216,9 @@ bool Decoder::Init(int& error) {
     int bits = st->codecpar->bits_per_raw_sample ? st->codecpar->bits_per_raw_sample
                                                  : st->codecpar->bits_per_coded_sample;
     origRes_ = bits > 0 && bits <= 64 ? static_cast<DWORD>(bits) : 0;
-    if (st->duration != AV_NOPTS_VALUE && st->duration > 0) {
+    if (measuredFrames_ > 0) {
+        lengthFrames_ = measuredFrames_;
+    } else if (st->duration != AV_NOPTS_VALUE && st->duration > 0) {
         lengthFrames_ = static_cast<uint64_t>(av_rescale_q(st->duration, st->time_base, AVRational{1, dec_->sample_rate}));
     } else if (fmt_->duration != AV_NOPTS_VALUE && fmt_->duration > 0) {
         lengthFrames_ = static_cast<uint64_t>(av_rescale(fmt_->duration, dec_->sample_rate, AV_TIME_BASE));
@@ -336,12 +371,27 @@ bool Decoder::Reopen() {
     if (io_) {
         av_freep(&io_->buffer);
         avio_context_free(&io_);
-        if (source_->Seek(0) != 0) return false;
+        if (!source_->Seek || source_->Seek(0) != 0) return false;
     }
     av_packet_free(&pkt_);
     av_frame_free(&frame_);
     int error = 0;
     return Init(error);
+}
+
+int64_t Decoder::PrerollFrames() const {
+    const AVCodecDescriptor* desc = avcodec_descriptor_get(dec_->codec_id);
+    if (desc && (desc->props & AV_CODEC_PROP_LOSSLESS) && !(desc->props & AV_CODEC_PROP_LOSSY)) return 0;
+    // Ten codec frames reach past the farthest an MP3 frame's data may begin before it (511 bytes,
+    // five frames at the lowest rates) and the transform overlap of every lossy codec we read.
+    return 10 * static_cast<int64_t>(std::max(dec_->frame_size, 1152));
+}
+
+bool Decoder::SeekByDecoding(uint64_t frame) {
+    // Without an index the stream is decoded from the start up to the frame.
+    if (!Reopen()) return Fail(BASS_ERROR_FILEOPEN, false);
+    discard_ = static_cast<int64_t>(frame);
+    return true;
 }
 
 bool Decoder::SeekFrame(uint64_t frame) {
@@ -350,20 +400,23 @@ bool Decoder::SeekFrame(uint64_t frame) {
     inputDone_ = ended_ = false;
     discard_ = 0;
     seekTarget_ = -1;
-    // The start is reached by opening again, which also restores the decoder's start-up trimming.
-    if (frame == 0) {
-        if (source_ && !source_->Seek) return Fail(BASS_ERROR_NOTAVAIL, false);
-        return Reopen() ? true : Fail(BASS_ERROR_FILEOPEN, false);
-    }
-    AVStream* st = fmt_->streams[stream_];
-    int64_t start = st->start_time != AV_NOPTS_VALUE ? st->start_time : 0;
-    int64_t ts = av_rescale_q(static_cast<int64_t>(frame), AVRational{1, static_cast<int>(rate_)}, st->time_base) + start;
-    if (av_seek_frame(fmt_, stream_, ts, AVSEEK_FLAG_BACKWARD) < 0) {
-        // Without an index the stream is decoded from the start up to the frame.
+    // A lossy decoder needs the frames before the target to rebuild its state (the MP3 bit reservoir,
+    // the overlap of transforms); without them the first samples come out silent or faded in. So
+    // decoding starts that far before the target and what comes before it is dropped.
+    const int64_t preroll = PrerollFrames();
+    // Near the start, opening again and decoding from there gives exactly what a whole decode does,
+    // the decoder's start-up trimming included.
+    if (static_cast<int64_t>(frame) <= preroll) {
+        if (source_ && !source_->Seek) return frame == 0 ? Fail(BASS_ERROR_NOTAVAIL, false) : SeekByDecoding(frame);
         if (!Reopen()) return Fail(BASS_ERROR_FILEOPEN, false);
         discard_ = static_cast<int64_t>(frame);
         return true;
     }
+    AVStream* st = fmt_->streams[stream_];
+    int64_t start = st->start_time != AV_NOPTS_VALUE ? st->start_time : 0;
+    int64_t ts = av_rescale_q(static_cast<int64_t>(frame) - preroll, AVRational{1, static_cast<int>(rate_)},
+                              st->time_base) + start;
+    if (av_seek_frame(fmt_, stream_, ts, AVSEEK_FLAG_BACKWARD) < 0) return SeekByDecoding(frame);
     avcodec_flush_buffers(dec_);
     swr_free(&swr_);
     seekTarget_ = static_cast<int64_t>(frame);

@@ -31,8 +31,11 @@ class Decoder {
 public:
     ~Decoder();
     // Opens a file by path, or a byte source when `source` is given; nullptr with a library error code.
+    // With `exactLength` the length of an MPEG audio stream is measured by decoding its end (the
+    // container counts the encoder's delay and padding that the decode trims); only for sources
+    // that are at hand as a whole, not for the net.
     static std::unique_ptr<Decoder> Open(const std::string& path, std::unique_ptr<ByteSource> source,
-                                         SampleFormat format, int& error);
+                                         SampleFormat format, int& error, bool exactLength = false);
 
     DWORD Rate() const { return rate_; }
     DWORD Chans() const { return chans_; }
@@ -53,6 +56,10 @@ private:
     Decoder() = default;
     bool Init(int& error);
     bool Reopen();
+    // Frames decoded before a seek target so that the samples from the target on are exact.
+    int64_t PrerollFrames() const;
+    void MeasureLength();
+    bool SeekByDecoding(uint64_t frame);
     // Decodes the next frame into pending_; false at the end.
     bool DecodeMore();
     void ConvertFrame();
@@ -70,6 +77,7 @@ private:
     int stream_ = -1;
     DWORD rate_ = 0, chans_ = 0, ctype_ = BASS_CTYPE_STREAM, origRes_ = 0;
     uint64_t lengthFrames_ = 0;
+    uint64_t measuredFrames_ = 0; // the length that decodes, once measured; kept when opened again
     std::vector<uint8_t> pending_;
     size_t pendingPos_ = 0;
     bool inputDone_ = false;

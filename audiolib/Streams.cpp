@@ -182,7 +182,7 @@ private:
 } // namespace
 
 ChannelPtr OpenFileChannel(const std::string& path, DWORD flags, int& error) {
-    auto dec = Decoder::Open(path, nullptr, FormatFromFlags(flags), error);
+    auto dec = Decoder::Open(path, nullptr, FormatFromFlags(flags), error, true);
     if (!dec) return nullptr;
     uint64_t size = 0;
     FileTags tags = ReadFileTags(path, size);
@@ -209,7 +209,7 @@ ChannelPtr OpenMemoryChannel(const void* data, size_t size, DWORD flags, int& er
         return pos;
     };
     src->Size = [cur] { return static_cast<int64_t>(cur->size); };
-    auto dec = Decoder::Open("", std::move(src), FormatFromFlags(flags), error);
+    auto dec = Decoder::Open("", std::move(src), FormatFromFlags(flags), error, true);
     if (!dec) return nullptr;
     FileTags tags;
     auto* bytes = static_cast<const uint8_t*>(data);

@@ -75,6 +75,47 @@ TEST_F(LibraryData, DecodeChannelGivesTheFileSeeksExactlyAndEndsOnce) {
     EXPECT_EQ(BASS_ErrorGetCode(), BASS_ERROR_HANDLE);
 }
 
+// MP3 (constant and variable rate) and Ogg: the length is what the decode gives, and after a seek
+// the samples are ffmpeg's decode of the whole file from that point on, with no gap or fade-in.
+TEST_F(LibraryData, CompressedFilesSeekOntoFfmpegsSamplesAndReportTheLengthThatPlays) {
+    REQUIRE_TOOL("sox");
+    REQUIRE_TOOL("lame");
+    REQUIRE_TOOL("oggenc");
+    REQUIRE_TOOL("ffmpeg");
+    std::string wav = dir_.File("music.wav");
+    ASSERT_TRUE(Shell("sox -n -r 44100 -c 2 -b 16 " + wav + " synth 4 sine 300-3000 sine 440 vol 0.4"));
+    struct Kind {
+        std::string Name, Make;
+    };
+    const std::vector<Kind> kinds = {{"cbr.mp3", "lame --quiet -b 128 " + wav + " "},
+                                     {"vbr.mp3", "lame --quiet -V 4 " + wav + " "},
+                                     {"music.ogg", "oggenc -Q -q 3 " + wav + " -o "}};
+    for (const auto& kind : kinds) {
+        SCOPED_TRACE(kind.Name);
+        std::string file = dir_.File(kind.Name), ref = dir_.File(kind.Name + ".raw");
+        ASSERT_TRUE(Shell(kind.Make + file));
+        ASSERT_TRUE(Shell("ffmpeg -v quiet -y -i " + file + " -f s16le -acodec pcm_s16le " + ref));
+        auto expected = ReadBytes(ref);
+        ASSERT_EQ(expected.size() % 4, 0u);
+        HSTREAM h = BASS_StreamCreateFile(0, file.c_str(), 0, 0, BASS_STREAM_DECODE);
+        ASSERT_NE(h, 0u);
+        EXPECT_EQ(BASS_ChannelGetLength(h), expected.size());
+        EXPECT_EQ(DecodeAll(h).size(), expected.size());
+        // Forwards, backwards, near the start, near the end, and onto the very last frame.
+        for (QWORD frame : {QWORD{66150}, QWORD{13337}, QWORD{5000}, QWORD{150001}, QWORD{expected.size() / 4 - 1}}) {
+            SCOPED_TRACE(frame);
+            ASSERT_TRUE(BASS_ChannelSetPosition(h, frame * 4));
+            EXPECT_EQ(BASS_ChannelGetPosition(h), frame * 4);
+            auto rest = DecodeAll(h);
+            ASSERT_EQ(rest.size(), expected.size() - frame * 4);
+            size_t first = 0;
+            while (first < rest.size() && rest[first] == expected[frame * 4 + first]) ++first;
+            EXPECT_EQ(first, rest.size()) << "differs from frame " << frame + first / 4;
+        }
+        BASS_StreamFree(h);
+    }
+}
+
 TEST_F(LibraryData, EightBitAndFloatChannelsCarryTheirFormat) {
     REQUIRE_TOOL("sox");
     std::string in = dir_.File("tone.wav");
