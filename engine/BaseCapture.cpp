@@ -28,7 +28,7 @@ void TBaseCapture::Capture(int X, int Y, uintptr_t, std::unique_ptr<TBitmap>& Bi
     if (Width <= 0 || Height <= 0) throw Exception("Invalid region to capture. Check input values.");
     TBitmap screen;
     // A failed grab leaves the bitmap blank, as a device that cannot be read did.
-    if (!ScreenGrabber().Grab(Bounds(X, Y, Width, Height), screen) || screen.Width() != Width ||
+    if (!ScreenGrabber().Grab(Bounds(X, Y, Width, Height), screen, XScreen) || screen.Width() != Width ||
         screen.Height() != Height) {
         Bitmap->SetSize(Width, Height);
         return;

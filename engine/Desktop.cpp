@@ -142,6 +142,11 @@ void TDesktopWindow::LayOutMonitors() {
     } else {
         std::vector<TMonitor> all = Screens().Monitors();
         if (all.empty()) all.push_back(TMonitor{TRect{0, 0, 1024, 768}, true});
+        // The monitors of the primary's X screen; another X screen is a desktop of its own.
+        int primaryScreen = all[0].Screen;
+        for (const auto& m : all)
+            if (m.Primary) primaryScreen = m.Screen;
+        std::erase_if(all, [&](const TMonitor& m) { return m.Screen != primaryScreen; });
         int primary = 0;
         for (size_t i = 0; i < all.size(); ++i)
             if (all[i].Primary) {

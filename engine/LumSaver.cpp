@@ -13,6 +13,7 @@
 #include "platform/Installer.h"
 #include "platform/NativeWindow.h"
 #include "platform/Platform.h"
+#include "platform/Screens.h"
 #include "platform/Signals.h"
 #include "platform/System.h"
 
@@ -51,12 +52,13 @@ void InstallSaver() {
 }
 
 int LumSaverMain(int argc, char** argv) {
+    const char mode = ModeLetter(argc, argv);
+    if (mode == 'S' || mode == 'P') UseDevicePixels();
     QApplication app(argc, argv);
     InstallPlatform();
     RegisterPictureFormats();
     InstallSaverExtras();
     PreviewWnd = 0;
-    const char mode = ModeLetter(argc, argv);
     Application().Title = "Lumora 2.0";
     std::unique_ptr<TDesktopWindow> window;
     TSaverDisplayLock saverLock;

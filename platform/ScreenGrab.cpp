@@ -6,24 +6,34 @@
 #include <QPixmap>
 #include <QScreen>
 
+#include <cmath>
+
+#include "platform/Screens.h"
+
 namespace lumora {
 
 namespace {
 class QtScreenGrabber : public IScreenGrabber {
 public:
-    bool Grab(const TRect& area, TBitmap& out) override {
+    bool Grab(const TRect& area, TBitmap& out, int xScreen) override {
         out.SetPixelFormat(TPixelFormat::pf32bit);
         out.SetSize(std::max(0, area.Width()), std::max(0, area.Height()));
         if (area.IsEmpty()) return false;
-        if (!qobject_cast<QGuiApplication*>(QCoreApplication::instance())) return false;
+        QScreen* first = QtScreenOf(xScreen);
+        if (!first) return false;
         bool any = false;
-        for (QScreen* screen : QGuiApplication::screens()) {
-            QRect g = screen->geometry();
-            TRect part = IntersectRect(area, Bounds(g.x(), g.y(), g.width(), g.height()));
+        for (QScreen* screen : first->virtualSiblings()) {
+            // The area is in device pixels; Qt takes offsets relative to the screen in its own
+            // pixels, and the grab is made to line up with the device pixels it stands for.
+            const QRect g = screen->geometry();
+            const double ratio = screen->devicePixelRatio();
+            TRect device = Bounds(g.x(), g.y(), static_cast<int>(std::lround(g.width() * ratio)),
+                                  static_cast<int>(std::lround(g.height() * ratio)));
+            TRect part = IntersectRect(area, device);
             if (part.IsEmpty()) continue;
-            // Offsets are relative to the screen; the grab is scaled back to device-independent
-            // pixels so it lines up with the screen's geometry.
-            QPixmap pixmap = screen->grabWindow(0, part.Left - g.x(), part.Top - g.y(), part.Width(), part.Height());
+            QPixmap pixmap = screen->grabWindow(
+                0, static_cast<int>((part.Left - g.x()) / ratio), static_cast<int>((part.Top - g.y()) / ratio),
+                static_cast<int>(std::ceil(part.Width() / ratio)), static_cast<int>(std::ceil(part.Height() / ratio)));
             if (pixmap.isNull()) continue;
             QImage image = pixmap.toImage().convertToFormat(QImage::Format_RGB32);
             if (image.size() != QSize(part.Width(), part.Height()))
@@ -46,9 +56,10 @@ public:
 IScreenGrabber* g_grabber = nullptr;
 } // namespace
 
-bool FakeScreenGrabber::Grab(const TRect& area, TBitmap& out) {
+bool FakeScreenGrabber::Grab(const TRect& area, TBitmap& out, int screen) {
     ++grabs;
     lastArea = area;
+    lastScreen = screen;
     out.SetPixelFormat(TPixelFormat::pf32bit);
     out.SetSize(std::max(0, area.Width()), std::max(0, area.Height()));
     for (int y = 0; y < out.Height(); ++y)

@@ -10,9 +10,9 @@ namespace lumora {
 class IScreenGrabber {
 public:
     virtual ~IScreenGrabber() = default;
-    // Fills out (made 32-bit, area's size) with the screens' content of area, in virtual-desktop
-    // coordinates; parts no screen shows stay black. False when nothing could be read.
-    virtual bool Grab(const TRect& area, TBitmap& out) = 0;
+    // Fills out (made 32-bit, area's size) with what X screen `screen` shows of area, in that
+    // screen's device pixels; parts no monitor shows stay black. False when nothing could be read.
+    virtual bool Grab(const TRect& area, TBitmap& out, int screen) = 0;
     // Where the mouse pointer is, in virtual-desktop coordinates.
     virtual TPoint CursorPos() = 0;
 };
@@ -20,14 +20,16 @@ public:
 IScreenGrabber& ScreenGrabber();
 void SetScreenGrabber(IScreenGrabber* grabber); // nullptr = the real screens (Qt)
 
-// A desktop for tests: each pixel is given by a function of its desktop position.
+// A desktop for tests: each pixel is given by a function of its desktop position (the same on every
+// X screen unless pixel reads lastScreen).
 class FakeScreenGrabber : public IScreenGrabber {
 public:
     std::function<uint32_t(int x, int y)> pixel = [](int x, int y) { return uint32_t((x * 7 + y * 13) & 0xFFFFFF); };
     TPoint cursor;
     int grabs = 0;
     TRect lastArea;
-    bool Grab(const TRect& area, TBitmap& out) override;
+    int lastScreen = 0;
+    bool Grab(const TRect& area, TBitmap& out, int screen) override;
     TPoint CursorPos() override { return cursor; }
 };
 

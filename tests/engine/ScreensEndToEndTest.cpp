@@ -1,0 +1,144 @@
+// The real program on the screens users have, in a real X server (Xvfb): monitors that RandR defines
+// on one X screen, a Qt scale factor, separate X screens and a window handed over by the desktop's
+// screensaver. Pictures are one-pixel checkerboards, so any scaling shows; screenshots stay in the
+// test's folder.
+#include <cstdio>
+#include <cstdlib>
+#include <fstream>
+#include <sstream>
+#include <string>
+
+#include <gtest/gtest.h>
+
+#include "tests/support/TempDir.h"
+
+namespace lumora {
+namespace {
+
+const std::string kProgram = std::string(LUMORA_BINARY_DIR) + "/bin/lumora";
+
+bool Have(const char* tool) { return std::system((std::string("command -v ") + tool + " >/dev/null 2>&1").c_str()) == 0; }
+
+// Shell helpers for the scripts: `shot FILE` saves the root window of the current screen; `pattern
+// FILE X Y` prints the two colours of a one-pixel checkerboard whose (X, Y) has the first, or
+// "none"; `until_pattern X Y WANT [FILE]` takes shots until (X, Y) shows the pattern WANT.
+const char* const kHelpers = R"SH(
+shot() { import -window root "$1" 2>/dev/null; }
+pattern() {
+  set -- $(convert "$1" -crop 3x2+$2+$3 +repage -depth 8 txt:- 2>/dev/null | awk 'NR>1{print $3}')
+  if [ $# -eq 6 ] && [ "$1" != "$2" ] && [ "$3" = "$1" ] && [ "$4" = "$2" ] && [ "$5" = "$1" ] && [ "$6" = "$2" ]; then
+    echo "$1$2"; else echo none; fi
+}
+until_pattern() {
+  f=${4:-$dir/poll.png}
+  for i in $(seq 80); do shot "$f"; [ "$(pattern "$f" $1 $2)" = "$3" ] && return 0; sleep 0.1; done
+  return 1
+}
+wait_window() {
+  for i in $(seq 50); do xwininfo -root -tree | grep -q '"Lumora"' && return 0; sleep 0.1; done
+  return 1
+}
+stop() {
+  kill -TERM $1
+  for i in $(seq 50); do kill -0 $1 2>/dev/null || break; sleep 0.1; done
+  if kill -0 $1 2>/dev/null; then echo still=1; kill -9 $1; fi
+  wait $1; echo "exit=$?"
+}
+)SH";
+
+const std::string kFirst = "#FFFF00#0000FF";  // yellow and blue
+const std::string kSecond = "#FF0000#FFFFFF"; // red and white
+
+class ScreensEndToEndTest : public ::testing::Test {
+protected:
+    void SetUp() override {
+        if (!Have("xvfb-run") || !Have("xwininfo") || !Have("import") || !Have("convert") || !Have("xrandr"))
+            GTEST_SKIP() << "no Xvfb, xwininfo, xrandr or imagemagick";
+        if (!std::ifstream(kProgram)) GTEST_SKIP() << "the program is not built";
+        // Two 64 x 48 pictures of one-pixel squares, shown at their own size in turn.
+        std::string pics = dir.File("pics");
+        std::string make = "mkdir -p " + pics + " && convert -size 64x48 pattern:gray50 -fill '#FFFF00' -opaque black " +
+                           "-fill '#0000FF' -opaque white -type TrueColor " + pics + "/a1.bmp && " +
+                           "convert -size 64x48 pattern:gray50 -fill '#FF0000' -opaque black -type TrueColor " + pics +
+                           "/a2.bmp";
+        ASSERT_EQ(std::system(make.c_str()), 0);
+    }
+
+    void WriteSettings(bool multiMon) {
+        dir.WriteFile("registry.reg",
+                      "REGEDIT4\n\n[HKEY_CURRENT_USER\\Software\\Varenko's Software\\Lumora\\Setting]\n\"Folder\"=\"" +
+                          dir.File("pics") + "\"\n\"OrdRandom\"=\"0\"\n\"Interval\"=\"1\"\n\"PosRandom\"=\"0\"\n"
+                          "\"SizeAdjust\"=\"0\"\n\"MultiMon\"=\"" + (multiMon ? "1" : "0") + "\"\n"
+                          "[HKEY_CURRENT_USER\\Software\\Varenko's Software\\Lumora\\Method]\n\"ChgSpeed\"=\"0\"\n");
+    }
+
+    // Runs a script inside a fresh X server started with serverArgs and returns what it printed. The
+    // server does not reset between clients, so monitors that xrandr defines stay.
+    std::string InXvfb(const std::string& serverArgs, const std::string& script) {
+        std::string path = dir.WriteFile("run.sh", "set -u\ndir=" + dir.Path() + "\nexport LUMORA_REGISTRY=" +
+                                                       dir.File("registry.reg") + "\nexport XDG_DATA_HOME=" +
+                                                       dir.File("data") + "\nunset QT_QPA_PLATFORM\n" + kHelpers +
+                                                       script);
+        std::string command =
+            "timeout 120 xvfb-run -a -s '" + serverArgs + " -noreset' bash " + path + " 2>&1";
+        std::string out;
+        if (FILE* p = popen(command.c_str(), "r")) {
+            char buf[512];
+            while (fgets(buf, sizeof buf, p)) out += buf;
+            pclose(p);
+        }
+        return out;
+    }
+
+    // Keeps the script's shot.png among the build's artefacts, to look at.
+    void KeepShot(const std::string& name) {
+        std::string folder = std::string(LUMORA_BINARY_DIR) + "/artefacts/screens";
+        std::system(("mkdir -p " + folder + " && cp -f " + dir.File("shot.png") + " " + folder + "/" + name +
+                     ".png 2>/dev/null").c_str());
+    }
+
+    test::TempDir dir;
+};
+
+std::string Value(const std::string& out, const std::string& key) {
+    std::istringstream in(out);
+    std::string line;
+    while (std::getline(in, line))
+        if (line.rfind(key + "=", 0) == 0) return line.substr(key.size() + 1);
+    return "";
+}
+
+// Two monitors that RandR splits off one output, under a Qt scale factor of 2: the window covers the
+// screen pixel for pixel and each monitor gets its own picture, centred, with one-pixel squares.
+TEST_F(ScreensEndToEndTest, RandRMonitorsEachShowAPictureInDevicePixels) {
+    WriteSettings(true);
+    std::string out = InXvfb("-screen 0 640x480x24", R"SH(
+xrandr --setmonitor left 320/160x480/240+0+0 none
+xrandr --setmonitor right 320/160x480/240+320+0 screen
+QT_SCALE_FACTOR=2 )SH" + kProgram + R"SH( /s & pid=$!
+wait_window
+echo "window=$(xwininfo -root -tree | grep '"Lumora"' | grep -o '[0-9]*x[0-9]*+[0-9-]*+[0-9-]*' | head -1)"
+# The pictures are 64 x 48 and stand in the middle of their monitor: the first from (128, 216) on
+# the left one, the second from (448, 216) on the right one.
+until_pattern 150 230 ')SH" + kFirst + R"SH(' || echo "first=missing"
+until_pattern 470 230 ')SH" + kSecond + R"SH(' $dir/shot.png || echo "second=missing"
+echo "left=$(pattern $dir/shot.png 150 230)"
+echo "right=$(pattern $dir/shot.png 470 230)"
+echo "corner=$(pattern $dir/shot.png 128 216)"
+echo "outside=$(convert $dir/shot.png -crop 1x1+126+216 -depth 8 txt:- | awk 'NR>1{print $3}')"
+stop $pid
+)SH");
+    KeepShot("randr-monitors-scale2");
+    EXPECT_EQ(Value(out, "window"), "640x480+0+0") << out;
+    EXPECT_EQ(Value(out, "first"), "") << out;
+    EXPECT_EQ(Value(out, "second"), "") << out;
+    EXPECT_EQ(Value(out, "left"), kFirst) << out;
+    EXPECT_EQ(Value(out, "right"), kSecond) << out;
+    EXPECT_EQ(Value(out, "corner"), kFirst) << out;    // the picture starts here, not a pixel later
+    EXPECT_EQ(Value(out, "outside"), "#000000") << out; // and not a pixel earlier
+    EXPECT_EQ(Value(out, "still"), "") << out;
+    EXPECT_EQ(Value(out, "exit"), "0") << out;
+}
+
+} // namespace
+} // namespace lumora
