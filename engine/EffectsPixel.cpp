@@ -13,8 +13,8 @@
 #include "engine/Effects.h"
 #include "engine/EffectsSimd.h"
 #include "engine/RowBands.h"
+#include "engine/RowRandom.h"
 #include "platform/Random.h"
-#include "platform/RandomEngine.h"
 
 namespace lumora {
 
@@ -542,52 +542,170 @@ void RotatePicture(TPLines& dst, int dstW, TBitmap& pic, int angle, uint32_t bg)
     });
 }
 
+namespace {
+
+// n for TRowRandom::Below in a 16-bit lane: 1..65535.
+int LaneRange(int n) { return std::clamp(n, 1, 65535); }
+
+#if defined(__SSE2__)
+inline __m128i Load4(const uint32_t* p) { return _mm_loadu_si128(reinterpret_cast<const __m128i*>(p)); }
+inline void Store4(uint32_t* p, __m128i v) { _mm_storeu_si128(reinterpret_cast<__m128i*>(p), v); }
+#endif
+
+// Runs block(src, dst) over a row four pixels at a time; the last pixels of a row whose width is
+// not a multiple of four go through a four-pixel buffer, so every pixel is made the same way.
+template <class Block>
+void ByFours(const uint32_t* src, uint32_t* dst, int cols, Block&& block) {
+    int x = 0;
+    for (; x + 4 <= cols; x += 4) block(src + x, dst + x);
+    if (x < cols) {
+        uint32_t in[4] = {}, out[4];
+        std::memcpy(in, src + x, size_t(cols - x) * 4);
+        block(in, out);
+        std::memcpy(dst + x, out, size_t(cols - x) * 4);
+    }
+}
+
+} // namespace
+
+// The random numbers of a row come from the row's own stream, so rows are drawn in bands.
 void Spray(TPLines& dst, int dstW, TBitmap& pic, int radius) {
     int w = pic.Width(), h = pic.Height();
     if (w <= 0 || h <= 0) return;
     int rows = std::min(Height(dst), h), cols = std::min(dstW, w);
-    TPLines src;
-    BitmapToLines(src, pic);
-    TRandomEngine& e = RandomEngine();
-    for (int y = 0; y < rows; ++y) {
-        uint32_t* d = dst[static_cast<size_t>(y)];
-        for (int x = 0; x < cols; ++x) {
-            int r = RandomFrom(e, radius);
-            int sx = ClampRange(x + r - RandomFrom(e, 2 * r), 0, w - 1);
-            int sy = ClampRange(y + r - RandomFrom(e, 2 * r), 0, h - 1);
-            d[x] = src[static_cast<size_t>(sy)][sx];
+    const int bound = std::clamp(radius, 0, 16383); // 2r stays a 16-bit number
+    const uint64_t seed = NewFrameSeed();
+    const uint32_t* base = pic.Row32(0);
+    const int64_t stride = pic.BytesPerLine() / 4;
+    // Offsets and positions eight pixels at a time in 16-bit lanes, as long as sizes allow.
+    const bool lanes = w < 32768 && h < 32768 && stride < 32768;
+    ForRowBands(rows, [&](int first, int last) {
+        alignas(16) int16_t ox[8], oy[8];
+        alignas(16) int32_t at[8];
+        for (int y = first; y < last; ++y) {
+            TRowRandom rnd(seed, y);
+            uint32_t* d = dst[static_cast<size_t>(y)];
+            for (int x0 = 0; x0 < cols; x0 += 8) {
+                int n = std::min(8, cols - x0);
+                // r := Random(bound), then x and y each move by r - Random(2r).
+#if defined(__SSE2__)
+                __m128i r = _mm_mulhi_epu16(rnd.Next8v(), _mm_set1_epi16(static_cast<int16_t>(bound)));
+                __m128i two = _mm_add_epi16(r, r);
+                __m128i a = _mm_mulhi_epu16(rnd.Next8v(), two), b = _mm_mulhi_epu16(rnd.Next8v(), two);
+                if (lanes) {
+                    __m128i xs = _mm_add_epi16(_mm_set1_epi16(static_cast<int16_t>(x0)), _mm_setr_epi16(0, 1, 2, 3, 4, 5, 6, 7));
+                    __m128i sx = _mm_add_epi16(xs, _mm_sub_epi16(r, a));
+                    __m128i sy = _mm_add_epi16(_mm_set1_epi16(static_cast<int16_t>(y)), _mm_sub_epi16(r, b));
+                    sx = _mm_min_epi16(_mm_max_epi16(sx, _mm_setzero_si128()), _mm_set1_epi16(static_cast<int16_t>(w - 1)));
+                    sy = _mm_min_epi16(_mm_max_epi16(sy, _mm_setzero_si128()), _mm_set1_epi16(static_cast<int16_t>(h - 1)));
+                    // sx + sy x stride, as 32-bit sums of 16-bit products.
+                    const __m128i mul = _mm_set1_epi32(int32_t(uint32_t(stride) << 16 | 1u));
+                    _mm_store_si128(reinterpret_cast<__m128i*>(at), _mm_madd_epi16(_mm_unpacklo_epi16(sx, sy), mul));
+                    _mm_store_si128(reinterpret_cast<__m128i*>(at + 4), _mm_madd_epi16(_mm_unpackhi_epi16(sx, sy), mul));
+                    for (int i = 0; i < n; ++i) d[x0 + i] = base[at[i]];
+                    continue;
+                }
+                _mm_store_si128(reinterpret_cast<__m128i*>(ox), _mm_sub_epi16(r, a));
+                _mm_store_si128(reinterpret_cast<__m128i*>(oy), _mm_sub_epi16(r, b));
+#else
+                (void)lanes;
+                (void)at;
+                uint16_t u0[8], u1[8], u2[8];
+                rnd.Next8(u0);
+                rnd.Next8(u1);
+                rnd.Next8(u2);
+                for (int i = 0; i < 8; ++i) {
+                    int r = TRowRandom::Below(u0[i], bound);
+                    ox[i] = int16_t(r - TRowRandom::Below(u1[i], 2 * r));
+                    oy[i] = int16_t(r - TRowRandom::Below(u2[i], 2 * r));
+                }
+#endif
+                for (int i = 0; i < n; ++i) {
+                    int sx = ClampRange(x0 + i + ox[i], 0, w - 1), sy = ClampRange(y + oy[i], 0, h - 1);
+                    d[x0 + i] = base[sy * stride + sx];
+                }
+            }
         }
-    }
+    });
 }
 
+// Each channel gets its own number of 0..n-1, less n div 2, and is clamped.
 void ColorNoise(TPLines& dst, int dstW, TBitmap& pic, int n) {
     int rows = std::min(Height(dst), pic.Height()), cols = std::min(dstW, pic.Width());
-    TRandomEngine& e = RandomEngine();
-    for (int y = 0; y < rows; ++y) {
-        const uint32_t* s = pic.Row32(y);
-        uint32_t* d = dst[static_cast<size_t>(y)];
-        for (int x = 0; x < cols; ++x) {
-            uint32_t out = 0;
-            for (int sh = 0; sh <= 16; sh += 8)
-                out |= uint32_t(ClampByte(int(Channel(s[x], sh)) + RandomFrom(e, n) - n / 2)) << sh;
-            d[x] = out;
+    if (rows <= 0 || cols <= 0) return;
+    n = LaneRange(n);
+    const uint64_t seed = NewFrameSeed();
+    ForRowBands(rows, [&](int first, int last) {
+        for (int y = first; y < last; ++y) {
+            TRowRandom rnd(seed, y);
+#if defined(__SSE2__)
+            const __m128i range = _mm_set1_epi16(static_cast<int16_t>(n)), half = _mm_set1_epi16(static_cast<int16_t>(n / 2));
+            const __m128i zero = _mm_setzero_si128(), rgb = _mm_set1_epi32(0x00FFFFFF);
+            ByFours(pic.Row32(y), dst[static_cast<size_t>(y)], cols, [&](const uint32_t* s, uint32_t* d) {
+                __m128i v = Load4(s);
+                __m128i n0 = _mm_sub_epi16(_mm_mulhi_epu16(rnd.Next8v(), range), half);
+                __m128i n1 = _mm_sub_epi16(_mm_mulhi_epu16(rnd.Next8v(), range), half);
+                __m128i lo = _mm_adds_epi16(_mm_unpacklo_epi8(v, zero), n0);
+                __m128i hi = _mm_adds_epi16(_mm_unpackhi_epi8(v, zero), n1);
+                Store4(d, _mm_and_si128(_mm_packus_epi16(lo, hi), rgb));
+            });
+#else
+            ByFours(pic.Row32(y), dst[static_cast<size_t>(y)], cols, [&](const uint32_t* s, uint32_t* d) {
+                uint16_t u[16];
+                rnd.Next8(u);
+                rnd.Next8(u + 8);
+                for (int i = 0; i < 4; ++i) {
+                    uint32_t out = 0;
+                    for (int c = 0; c < 3; ++c)
+                        out |= uint32_t(ClampByte(int(Channel(s[i], 8 * c)) + TRowRandom::Below(u[4 * i + c], n) - n / 2)) << (8 * c);
+                    d[i] = out;
+                }
+            });
+#endif
         }
-    }
+    });
 }
 
+// One number of 0..n-1, less n div 2, per pixel, added to all three channels and clamped.
 void WhiteNoise(TPLines& dst, int dstW, TBitmap& pic, int n) {
     int rows = std::min(Height(dst), pic.Height()), cols = std::min(dstW, pic.Width());
-    TRandomEngine& e = RandomEngine();
-    for (int y = 0; y < rows; ++y) {
-        const uint32_t* s = pic.Row32(y);
-        uint32_t* d = dst[static_cast<size_t>(y)];
-        for (int x = 0; x < cols; ++x) {
-            int v = RandomFrom(e, n) - n / 2;
-            uint32_t out = 0;
-            for (int sh = 0; sh <= 16; sh += 8) out |= uint32_t(ClampByte(int(Channel(s[x], sh)) + v)) << sh;
-            d[x] = out;
+    if (rows <= 0 || cols <= 0) return;
+    n = LaneRange(n);
+    const uint64_t seed = NewFrameSeed();
+    ForRowBands(rows, [&](int first, int last) {
+        for (int y = first; y < last; ++y) {
+            TRowRandom rnd(seed, y);
+            // One step's eight numbers serve eight pixels: four pixels, then the next four.
+            int phase = 0;
+            uint16_t u[8];
+#if defined(__SSE2__)
+            const __m128i range = _mm_set1_epi16(static_cast<int16_t>(n)), half = _mm_set1_epi16(static_cast<int16_t>(n / 2));
+            const __m128i zero = _mm_setzero_si128(), rgb = _mm_set1_epi32(0x00FFFFFF);
+            __m128i noise = zero;
+            ByFours(pic.Row32(y), dst[static_cast<size_t>(y)], cols, [&](const uint32_t* s, uint32_t* d) {
+                if (phase == 0) noise = _mm_sub_epi16(_mm_mulhi_epu16(rnd.Next8v(), range), half);
+                __m128i pair = phase == 0 ? _mm_unpacklo_epi16(noise, noise) : _mm_unpackhi_epi16(noise, noise);
+                phase ^= 1;
+                __m128i v = Load4(s);
+                __m128i lo = _mm_adds_epi16(_mm_unpacklo_epi8(v, zero), _mm_unpacklo_epi32(pair, pair));
+                __m128i hi = _mm_adds_epi16(_mm_unpackhi_epi8(v, zero), _mm_unpackhi_epi32(pair, pair));
+                Store4(d, _mm_and_si128(_mm_packus_epi16(lo, hi), rgb));
+            });
+            (void)u;
+#else
+            ByFours(pic.Row32(y), dst[static_cast<size_t>(y)], cols, [&](const uint32_t* s, uint32_t* d) {
+                if (phase == 0) rnd.Next8(u);
+                for (int i = 0; i < 4; ++i) {
+                    int v = TRowRandom::Below(u[4 * phase + i], n) - n / 2;
+                    uint32_t out = 0;
+                    for (int c = 0; c < 3; ++c) out |= uint32_t(ClampByte(int(Channel(s[i], 8 * c)) + v)) << (8 * c);
+                    d[i] = out;
+                }
+                phase ^= 1;
+            });
+#endif
         }
-    }
+    });
 }
 
 namespace {
@@ -854,10 +972,14 @@ void WarpFrame(TEffectContext& c, int k, int n) {
     switch (c.S.EffectCode) {
     case 25: RotatePicture(dst, w, pic, k, c.BgPix); break;
     case 45: RotatePicture(dst, w, pic, 360 - k, c.BgPix); break;
-    case 26:
-        for (auto* row : dst) std::fill(row, row + w, c.BgPix);
+    case 26: {
+        // The background shows only where the spray does not reach (beyond the picture).
+        int ph = pic.Height(), pw = std::max(0, std::min(pic.Width(), w));
+        for (size_t y = 0; y < dst.size(); ++y)
+            std::fill(dst[y] + (int(y) < ph ? pw : 0), dst[y] + w, c.BgPix);
         Spray(dst, w, pic, ((n - k) * (n - k) + 2) / 8);
         break;
+    }
     case 49: ColorNoise(dst, w, pic, (n - k) * (n - k) + 2); break;
     case 50: WhiteNoise(dst, w, pic, (n - k) * (n - k) + 2); break;
     case 52: Fisheye(dst, w, pic, (k + 1) * 1.2 / n, double(n - k) / n, &c.S.Scratch->Warp); break;

@@ -9,6 +9,7 @@
 #include <cmath>
 #include <cstring>
 #include <numbers>
+#include <set>
 #include <thread>
 #include <vector>
 
@@ -18,7 +19,6 @@
 #include "engine/Transition.h"
 #include "platform/Clock.h"
 #include "platform/Random.h"
-#include "platform/RandomEngine.h"
 #include "tests/engine/TransitionTestHost.h"
 
 namespace lumora {
@@ -123,29 +123,6 @@ void RefRotate(TPLines& dst, int w0, TBitmap& pic, int angle, uint32_t bg) {
             dst[size_t(y)][x] = (u < 0 || v < 0 || sx >= w || sy >= h) ? bg : pic.Row32(int(sy))[sx];
         }
     }
-}
-
-void RefColorNoise(TPLines& dst, int w, TBitmap& pic, int n) {
-    int rows = std::min(static_cast<int>(dst.size()), pic.Height()), cols = std::min(w, pic.Width());
-    for (int y = 0; y < rows; ++y)
-        for (int x = 0; x < cols; ++x) {
-            uint32_t out = 0;
-            for (int sh = 0; sh <= 16; sh += 8)
-                out |= uint32_t(ClampByte(int(Ch(pic.Row32(y)[x], sh)) + Random(n) - n / 2)) << sh;
-            dst[size_t(y)][x] = out;
-        }
-}
-
-void RefSpray(TPLines& dst, int w0, TBitmap& pic, int radius) {
-    int w = pic.Width(), h = pic.Height();
-    int rows = std::min(static_cast<int>(dst.size()), h), cols = std::min(w0, w);
-    for (int y = 0; y < rows; ++y)
-        for (int x = 0; x < cols; ++x) {
-            int r = Random(radius);
-            int sx = ClampRange(x + r - Random(2 * r), 0, w - 1);
-            int sy = ClampRange(y + r - Random(2 * r), 0, h - 1);
-            dst[size_t(y)][x] = pic.Row32(sy)[sx];
-        }
 }
 
 void RefMelt(TBitmap& pic, int amount) {
@@ -285,7 +262,9 @@ TEST(EffectsFastPaths, RowBandsCoverEveryRowOnceWhateverTheThreads) {
                     calls++;
                 }, minRows);
                 for (int y = 0; y < rows; ++y) ASSERT_EQ(seen[size_t(y)].load(), 1) << threads << " " << rows << " " << y;
-                if (threads == 1 && rows > 0) EXPECT_EQ(calls.load(), 1);
+                if (threads == 1 && rows > 0) {
+                    EXPECT_EQ(calls.load(), 1);
+                }
             }
         }
     }
@@ -581,28 +560,72 @@ TEST(EffectsFastPaths, FusedPassesMatchTheirSteps) {
     }
 }
 
-// The pixel routines that draw from the one random stream inline get the very numbers Random()
-// gives, in the same order.
-TEST(EffectsFastPaths, InlineRandomDrawsFollowTheOneStream) {
-    TBitmap pic;
-    Pattern(pic, 29, 23, 6);
-    for (int n : {1, 2, 77, 1026}) {
-        TDest a(31, 23, 1), b(31, 23, 1);
-        RandSeed(n);
-        RefColorNoise(a.lines, 31, pic, n);
-        int next = Random(1 << 30);
-        RandSeed(n);
-        ColorNoise(b.lines, 31, pic, n);
-        ASSERT_TRUE(a.SameAs(b)) << n;
-        EXPECT_EQ(Random(1 << 30), next);
+// The noise and the spray draw one seed per frame from the one random source and their numbers
+// per row from streams made of it: a fixed seed gives the same frame, a row does not depend on the
+// rows before it, and the numbers cover their ranges.
+TEST(EffectsFastPaths, NoiseAndSprayDrawPerRowStreamsOfOneSeed) {
+    TBitmap grey(301, 40);
+    for (int y = 0; y < 40; ++y)
+        for (int x = 0; x < 301; ++x) grey.Row32(y)[x] = 0x808080;
+    for (int white : {0, 1}) {
+        for (int n : {1, 2, 77, 1026}) {
+            TDest a(301, 40, 1), b(301, 40, 1), c(301, 5, 1);
+            RandSeed(n);
+            white ? WhiteNoise(a.lines, 301, grey, n) : ColorNoise(a.lines, 301, grey, n);
+            int next = Random(1 << 30);
+            RandSeed(n);
+            white ? WhiteNoise(b.lines, 301, grey, n) : ColorNoise(b.lines, 301, grey, n);
+            ASSERT_TRUE(a.SameAs(b)) << n;
+            EXPECT_EQ(Random(1 << 30), next) << "one draw from the source per frame";
+            RandSeed(n);
+            white ? WhiteNoise(c.lines, 301, grey, n) : ColorNoise(c.lines, 301, grey, n);
+            for (int y = 0; y < 5; ++y) ASSERT_EQ(std::memcmp(c.lines[size_t(y)], a.lines[size_t(y)], 301 * 4), 0);
+            // Every value 128 + (0..n-1) - n div 2 and no other; the channels apart (colour) or
+            // together (white).
+            std::set<int> seen;
+            int apart = 0;
+            for (int y = 0; y < 40; ++y)
+                for (int x = 0; x < 301; ++x) {
+                    uint32_t p = a.bmp.Row32(y)[x];
+                    ASSERT_EQ(p >> 24, 0u);
+                    for (int sh = 0; sh <= 16; sh += 8) {
+                        int v = int(Ch(p, sh)) - 128 + n / 2;
+                        if (n <= 256) {
+                            ASSERT_TRUE(v >= 0 && v < n) << n << " " << v;
+                        }
+                        seen.insert(int(Ch(p, sh)));
+                    }
+                    apart += Ch(p, 0) != Ch(p, 8);
+                }
+            EXPECT_EQ(seen.size(), size_t(std::min(n, 256))) << n;
+            if (white) {
+                EXPECT_EQ(apart, 0);
+            } else if (n > 1) {
+                EXPECT_GT(apart, 301 * 40 / 3);
+            }
+        }
     }
-    for (int radius : {0, 1, 9, 128}) {
-        TDest a(31, 23, 1), b(31, 23, 1);
+    // The spray takes each pixel from at most r - 1 pixels away on each axis, r below the bound,
+    // clamped to the picture; the offsets spread over the whole range.
+    TBitmap where(200, 150);
+    for (int y = 0; y < 150; ++y)
+        for (int x = 0; x < 200; ++x) where.Row32(y)[x] = uint32_t(x) | uint32_t(y) << 8;
+    for (int radius : {0, 1, 9, 40}) {
+        TDest a(200, 150, 1), b(200, 150, 1);
         RandSeed(radius);
-        RefSpray(a.lines, 31, pic, radius);
+        Spray(a.lines, 200, where, radius);
         RandSeed(radius);
-        Spray(b.lines, 31, pic, radius);
-        ASSERT_TRUE(a.SameAs(b)) << radius;
+        Spray(b.lines, 200, where, radius);
+        ASSERT_TRUE(a.SameAs(b));
+        int widest = 0;
+        for (int y = 0; y < 150; ++y)
+            for (int x = 0; x < 200; ++x) {
+                uint32_t p = a.bmp.Row32(y)[x];
+                int dx = int(p & 0xFF) - x, dy = int(p >> 8) - y;
+                ASSERT_LE(std::max(std::abs(dx), std::abs(dy)), std::max(0, radius - 1)) << radius;
+                if (x >= radius && y >= radius && x < 200 - radius && y < 150 - radius) widest = std::max(widest, std::abs(dx));
+            }
+        EXPECT_EQ(widest, std::max(0, radius - 1)) << radius;
     }
     TBitmap m1, m2;
     Pattern(m1, 40, 50, 1);
