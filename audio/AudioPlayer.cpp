@@ -9,6 +9,7 @@
 #include "audio/MPEGaudio.h"
 #include "audio/OggVorbis.h"
 #include "audio/PluginConfig.h"
+#include "audio/SoundInfoForm.h"
 #include "audio/VisDataThread.h"
 #include "audio/WAVfile.h"
 #include "audio/WMAfile.h"
@@ -299,6 +300,11 @@ void TAudioPlayer::SetSyncVisWindow(bool sync) {
 }
 
 TVisFeed* TAudioPlayer::VisFeed() const { return vis_.get(); }
+
+bool TAudioPlayer::ShowInfoForm(QWidget* owner, const std::string& fileName) {
+    bool isOpen = !fileName_.empty() && fileName == fileName_;
+    return ShowSoundInfoForm(owner, fileName, isOpen ? &info_ : nullptr);
+}
 
 void TAudioPlayer::VisTrackInfo() {
     if (vis_) vis_->TrackInfo(info_.SampleRate, info_.BitRate, info_.Channels, info_.Duration, info_.Title);

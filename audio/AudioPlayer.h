@@ -16,6 +16,8 @@
 #include "framework/Classes.h"
 #include "framework/Forms.h"
 
+class QWidget;
+
 namespace lumora {
 
 class TMPEGaudio;
@@ -125,6 +127,9 @@ public:
     void SpectrumTick();
     // The feed of an external visualisation host; null when it could not be set up.
     TVisFeed* VisFeed() const;
+    // Shows the information and tag form that fits a file (MPEG audio, Ogg Vorbis or WMA); for the
+    // open file the form gets the player's stream information. False when no form fits the file.
+    bool ShowInfoForm(QWidget* owner, const std::string& fileName);
 
 private:
     void WndProc(TMessage& msg);

@@ -1,12 +1,16 @@
 #include "dialogs/DirSelect2.h"
 
+#include <algorithm>
 #include <cmath>
 
+#include <QBoxLayout>
 #include <QLabel>
+#include <QMenu>
 #include <QPushButton>
 
 #include "audio/MPEGaudio.h"
 #include "audio/OggVorbis.h"
+#include "audio/SoundInfoForm.h"
 #include "audio/WAVfile.h"
 #include "audio/WMAfile.h"
 #include "engine/Common.h"
@@ -14,6 +18,7 @@
 #include "engine/RegPutGet.h"
 #include "framework/Forms.h"
 #include "framework/SysUtils.h"
+#include "platform/Shell.h"
 #include "ui_DirSelect2.h"
 
 namespace lumora {
@@ -100,6 +105,26 @@ TDSelect2::TDSelect2(QWidget* owner, TRegData& data) : TPickerForm(owner), ui(ne
     BindControls({ui->FolderView1, ui->FileView1, ui->ComboBox1, ui->SpeedButton1, ui->SpeedButton2, ui->SpeedButton4,
                   ui->SpeedButton6, ui->Button1, ui->Button2, ui->BitBtn1, ui->Panel4});
     connect(ui->BitBtn1, &QPushButton::clicked, this, [this] { Application().Guard([this] { SpeedButton5Click(); }); });
+
+    // The tag form's button sits beside the play button.
+    QWidget* panel = ui->BitBtn1->parentWidget();
+    BitBtn2 = new QPushButton(Q("ﾀｸﾞ情報"), panel);
+    BitBtn2->setObjectName("BitBtn2");
+    BitBtn2->setEnabled(false);
+    auto* box = qobject_cast<QBoxLayout*>(panel->layout());
+    if (box && box->indexOf(ui->BitBtn1) >= 0) {
+        box->insertWidget(box->indexOf(ui->BitBtn1) + 1, BitBtn2);
+    } else {
+        QRect play = ui->BitBtn1->geometry();
+        play.moveLeft(std::max(2, (panel->width() - 2 * play.width() - 6) / 2));
+        ui->BitBtn1->setGeometry(play);
+        BitBtn2->setGeometry(play.translated(play.width() + 6, 0));
+    }
+    connect(BitBtn2, &QPushButton::clicked, this, [this] { Application().Guard([this] { BitBtn2Click(); }); });
+    ui->FileView1->setContextMenuPolicy(Qt::CustomContextMenu);
+    connect(ui->FileView1, &QWidget::customContextMenuRequested, this, [this](const QPoint& pos) {
+        Application().Guard([this, pos] { FileView1ContextPopup(ui->FileView1->mapToGlobal(pos)); });
+    });
     LastPath.clear();
 }
 
@@ -118,7 +143,10 @@ void TDSelect2::ShowStarted() {
 }
 
 void TDSelect2::FolderChanged(bool usable) {
-    if (usable) ui->BitBtn1->setEnabled(false);
+    if (usable) {
+        ui->BitBtn1->setEnabled(false);
+        BitBtn2->setEnabled(false);
+    }
 }
 
 void TDSelect2::ClearValues() {
@@ -140,14 +168,38 @@ void TDSelect2::FileView1Change() {
     if (p == LastPath) return;
     ClearValues();
     ui->BitBtn1->setEnabled(!p.empty());
+    BitBtn2->setEnabled(!p.empty() && HasSoundInfoForm(SelectedTarget()));
     LastPath = p;
     if (p.empty()) {
         ui->Label2->clear();
         return;
     }
     ui->Label2->setText(Q(ExtractFileName(p)));
+    ShowInfo(SelectedTarget());
+}
+
+// The selected file, or the target of a selected shortcut; empty without a selected file.
+std::string TDSelect2::SelectedTarget() const {
+    std::string p = SelectedFile();
+    if (p.empty()) return p;
     std::string target = ResolveLinkPath(p);
-    ShowInfo(target.empty() ? p : target);
+    return target.empty() ? p : target;
+}
+
+void TDSelect2::BitBtn2Click() {
+    std::string file = SelectedTarget();
+    if (file.empty() || !ShowSoundInfoForm(this, file)) return;
+    // The form may have changed the tags the panel shows.
+    LastPath.clear();
+    FileView1Change();
+}
+
+void TDSelect2::FileView1ContextPopup(const QPoint& screenPoint) {
+    if (SelectedFile().empty()) return;
+    QMenu menu(this);
+    QAction* info = menu.addAction(Q("ﾀｸﾞ情報(&I)..."));
+    info->setEnabled(HasSoundInfoForm(SelectedTarget()));
+    if (ShellUi().PopupMenu(menu, screenPoint) == info) BitBtn2Click();
 }
 
 void TDSelect2::ShowInfo(const std::string& file) {

@@ -7,6 +7,8 @@
 
 #include "dialogs/DirSelect.h"
 
+class QPushButton;
+
 namespace Ui {
 class DirSelect2;
 }
@@ -27,8 +29,14 @@ public:
     // Opens the preview for a file: the sound preview when bassPreview, else the MIDI preview.
     std::function<void(const std::string& file, bool bassPreview)> OnPlay;
 
+    // Opens the information and tag form for the selected file (BitBtn2, or the file list's
+    // context menu item "ﾀｸﾞ情報(&I)...").
+    QPushButton* BitBtn2;
+
     void FileView1Change() override;
     void SpeedButton5Click();
+    void BitBtn2Click();
+    void FileView1ContextPopup(const QPoint& screenPoint);
     // The twelve value labels' texts in the order Label20, 8, 11, 10, 12, 13, 6, 1, 3, 7, 26, 5.
     std::vector<std::string> ValueTexts() const;
 
@@ -44,6 +52,7 @@ protected:
 private:
     void ClearValues();
     void ShowInfo(const std::string& file);
+    std::string SelectedTarget() const;
     TRegData& data_;
 };
 

@@ -11,6 +11,7 @@
 
 #include "audio/AudioPlayer.h"
 #include "audio/OGGInfoBox.h"
+#include "audio/SoundInfoForm.h"
 #include "audio/TAGEdit.h"
 #include "audio/WMAEditor.h"
 #include "audio/WMAInfoBox.h"
@@ -25,6 +26,7 @@ namespace {
 
 using namespace test::asf;
 using test::LE16;
+using test::Quoted;
 using test::LE32;
 using test::TempDir;
 
@@ -250,6 +252,37 @@ TEST_F(WMATags, FormShowsTheFileAndUpdatesItsTags) {
     // The form does not write the SDK version, so the one in the file stays.
     EXPECT_EQ(tags.WMFSDKVersion, "9.00.00.2980");
     EXPECT_EQ(AfterHeader(test::ReadFile(file)), AfterHeader(before));
+}
+
+TEST_F(WMATags, EachSoundKindReachesItsOwnForm) {
+    REQUIRE_TOOL("ffmpeg");
+    REQUIRE_TOOL("oggenc");
+    std::string wma = MakeWma(dir, "tone.wma", {{"title", "Tone"}});
+    std::string wav = test::MakeWav(dir, "tone.wav", 0.5, 22050, 1);
+    std::string ogg = dir.File("tone.ogg");
+    ASSERT_TRUE(test::Run("oggenc -Q " + Quoted(wav) + " -o " + Quoted(ogg)));
+    std::string mp3 = dir.WriteFile("tone.MP3", test::MpegFrames(20));
+    std::vector<std::string> shown;
+    InfoFormModalRunner() = [&](QDialog& dialog) {
+        std::string title = dialog.windowTitle().toStdString();
+        if (auto* rate = dialog.findChild<QLabel*>("lbSamplingrate")) title += " / " + rate->text().toStdString();
+        shown.push_back(title);
+        return 0;
+    };
+    EXPECT_TRUE(HasSoundInfoForm(wma) && HasSoundInfoForm(ogg) && HasSoundInfoForm(mp3));
+    EXPECT_FALSE(HasSoundInfoForm(wav));
+    EXPECT_TRUE(ShowSoundInfoForm(nullptr, mp3));
+    EXPECT_TRUE(ShowSoundInfoForm(nullptr, ogg));
+    // Without the player's stream information the WMA header gives the rate.
+    EXPECT_TRUE(ShowSoundInfoForm(nullptr, wma));
+    TStreamInfo playing;
+    playing.SampleRate = 8000;
+    EXPECT_TRUE(ShowSoundInfoForm(nullptr, wma, &playing));
+    EXPECT_FALSE(ShowSoundInfoForm(nullptr, wav));
+    EXPECT_FALSE(ShowSoundInfoForm(nullptr, dir.WriteFile("noise.ogg", "not ogg")));
+    EXPECT_EQ(shown, (std::vector<std::string>{"MPEG file info box + ID3 tag editor", "Ogg Vorbis info + tag editor",
+                                               "WMA info + tag editor / Samplingrate: 44100 Hz",
+                                               "WMA info + tag editor / Samplingrate: 8000 Hz"}));
 }
 
 TEST(WMAInfoFormTexts, LengthDropsTheMinutesLeadingZero) {

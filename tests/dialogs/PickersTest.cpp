@@ -14,6 +14,7 @@
 
 #include <gtest/gtest.h>
 
+#include "audio/TAGEdit.h"
 #include "dialogs/DirSelect.h"
 #include "dialogs/DirSelect2.h"
 #include "dialogs/ImagePrev.h"
@@ -304,6 +305,44 @@ TEST_F(Pickers, SoundFolderPickerShowsTagsAndPlays) {
     EXPECT_EQ(Stored("SndBtnState"), "2");
     EXPECT_EQ(Stored("SndPreview"), "0");
     EXPECT_EQ(Stored("ImgBtnState"), "<missing>");
+}
+
+TEST_F(Pickers, SoundPickerOpensTheTagFormOfTheSelectedFile) {
+    TDSelect2 form(nullptr, *data);
+    form.Folder = root + "/music";
+    form.Mask = "*.mp3;*.wav;*.mid";
+    std::vector<std::string> shown;
+    // The form edits the ID3v2 title and saves it, as a user would.
+    InfoFormModalRunner() = [&](QDialog& dialog) {
+        shown.push_back(dialog.windowTitle().toStdString());
+        if (shown.size() == 1) SaveArtefact(dialog, "picker-tag-form.png");
+        Find<QLineEdit>(dialog, "Tag2_Title")->setText("edited " + QString::number(shown.size()));
+        QTest::mouseClick(Find<QPushButton>(dialog, "btnUpdate"), Qt::LeftButton);
+        return dialog.result();
+    };
+    form.show();
+    auto* button = Find<QPushButton>(form, "BitBtn2");
+    EXPECT_FALSE(button->isEnabled());
+    Select(form, "tone.wav");
+    EXPECT_FALSE(button->isEnabled());
+
+    Select(form, "both.mp3");
+    ASSERT_TRUE(button->isEnabled());
+    SaveArtefact(form, "picker-tag-button.png");
+    QTest::mouseClick(button, Qt::LeftButton);
+    ASSERT_EQ(shown.size(), 1u);
+    EXPECT_EQ(form.ValueTexts()[6], "edited 1"); // the panel shows the saved tag
+
+    // The file list's context menu reaches the same form, through a shortcut as well.
+    Select(form, "to-both.lnk");
+    ui.Choose = {"ﾀｸﾞ情報(&I)..."};
+    emit form.findChild<TFileView*>("FileView1")->customContextMenuRequested(QPoint(4, 4));
+    EXPECT_EQ(ui.MenuTexts, std::vector<std::string>{"ﾀｸﾞ情報(&I)..."});
+    ASSERT_EQ(shown.size(), 2u);
+    EXPECT_EQ(shown[1], shown[0]);
+    EXPECT_EQ(form.ValueTexts()[6], "edited 2");
+    EXPECT_TRUE(messages.empty());
+    InfoFormModalRunner() = [](QDialog& dialog) { return dialog.exec(); };
 }
 
 TEST_F(Pickers, PickerFollowsARenameOrRemovalOfTheShownFolder) {
