@@ -10,6 +10,7 @@
 #include "framework/Forms.h"
 #include "pictures/GraphicCompression.h"
 #include "pictures/PixelSwap.h"
+#include "platform/Bell.h"
 
 namespace lumora {
 
@@ -750,11 +751,15 @@ void TPCXGraphic::LoadFromStream(TStream& stream) {
     if (width <= 0 || height <= 0 || bitsPerLine < width) WrongPcxFormat();
 
     std::vector<TRGBQuad> palette;
+    std::vector<TRGBQuad> defaultPalette;
+    for (auto& c : kDefault16) defaultPalette.push_back(Quad(c[0], c[1], c[2]));
+    // Version 3 files carry no palette of their own.
+    const bool noPalette = version == 3;
     if (format == TPixelFormat::pf1bit) {
         palette = {Quad(0, 0, 0), Quad(255, 255, 255)};
     } else if (format == TPixelFormat::pf4bit) {
-        if (version == 3) {
-            for (auto& c : kDefault16) palette.push_back(Quad(c[0], c[1], c[2]));
+        if (noPalette) {
+            palette = defaultPalette;
         } else if (paletteInfo == 2) {
             palette = GreyRamp(16);
         } else {
@@ -770,11 +775,19 @@ void TPCXGraphic::LoadFromStream(TStream& stream) {
             stream.ReadBuffer(tail, 769);
             marked = tail[0] == 12;
         }
+        // A closing palette wins even in a version 3 file: it is the file's own, and every other
+        // reader shows it.
         if (marked) {
             for (int i = 0; i < 256; ++i) palette.push_back(Quad(tail[1 + 3 * i], tail[2 + 3 * i], tail[3 + 3 * i]));
-        } else {
-            // Without its palette the file's colours are unknown; a grey ramp shows the picture's shapes.
+        } else if (noPalette) {
+            palette = defaultPalette;
+        } else if (paletteInfo == 2) {
             palette = GreyRamp(256);
+        } else {
+            // Without its palette the file's colours are unknown: the user hears so, and a grey ramp
+            // shows the picture's shapes.
+            palette = GreyRamp(256);
+            Bell().Ring();
         }
         stream.SetPosition(dataStart);
     }

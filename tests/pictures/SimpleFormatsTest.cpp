@@ -85,7 +85,9 @@ TEST(Targa, WriteThenReadGivesTheSamePixels) {
             EXPECT_EQ(m.Position(), m.Size());
             ASSERT_EQ(back.PixelFormat(), format);
             EXPECT_EQ(Colors(back), Colors(g)) << BitsPerPixel(format) << (compressed ? " RLE" : " raw");
-            if (compressed) EXPECT_LT(file.size(), 18 + 6 + 768 + 301u * 7 * BitsPerPixel(format) / 8);
+            if (compressed) {
+                EXPECT_LT(file.size(), 18 + 6 + 768 + 301u * 7 * BitsPerPixel(format) / 8);
+            }
         }
 }
 
