@@ -7,6 +7,7 @@
 #include <QToolButton>
 
 #include "dialogs/ImagePrev.h"
+#include "dialogs/ImageView.h"
 #include "engine/FileProcs.h"
 #include "engine/RegPutGet.h"
 #include "framework/Forms.h"
@@ -217,15 +218,12 @@ bool TDSelect::PanelState() const { return data_.ImgPreview; }
 void TDSelect::SetPanelState(bool on) { data_.ImgPreview = on; }
 void TDSelect::SaveState() { data_.SaveImgBtnState(); }
 
-QSize TDSelect::ThumbnailSize() const {
-    QPixmap pixmap = ui->Image1->pixmap();
-    return pixmap.isNull() ? QSize(0, 0) : ui->Image1->size();
-}
+QSize TDSelect::ThumbnailSize() const { return ui->Image1->Empty() ? QSize(0, 0) : ui->Image1->size(); }
 
 void TDSelect::ClearPreview() {
     ui->Label2->clear();
     ui->Label3->clear();
-    ui->Image1->clear();
+    ui->Image1->Clear();
 }
 
 void TDSelect::FileView1Change() {
@@ -239,19 +237,18 @@ void TDSelect::FileView1Change() {
     }
     ui->Label2->setText(Q(ExtractFileName(p)));
     ui->Label3->clear();
-    ui->Image1->clear();
+    ui->Image1->Clear();
     std::string target = ResolveLinkPath(p);
     try {
         TPicture picture;
         picture.LoadFromFile(target.empty() ? p : target);
-        TBitmap bitmap;
-        picture.Graphic()->AssignTo(bitmap);
-        int w = bitmap.Width(), h = bitmap.Height();
+        // An animated GIF plays in the thumbnail.
+        const QSize size = ui->Image1->SetPicture(picture);
+        int w = size.width(), h = size.height();
         ui->Label3->setText(Q("(" + IntToStr(w) + "x" + IntToStr(h) + ")"));
         double ratio = FitRatio(w, h, kThumbWidth, kThumbHeight);
         int tw = static_cast<int>(w * ratio), th = static_cast<int>(h * ratio);
         ui->Image1->setGeometry((kThumbWidth - tw) / 2 + kThumbLeft, (kThumbHeight - th) / 2 + kThumbTop, tw, th);
-        ui->Image1->setPixmap(QPixmap::fromImage(bitmap.AsQImage().copy()));
         update();
     } catch (const std::exception&) {
         ui->BitBtn1->setEnabled(false);

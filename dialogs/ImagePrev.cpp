@@ -5,6 +5,7 @@
 #include <QMenu>
 #include <QMouseEvent>
 
+#include "dialogs/ImageView.h"
 #include "engine/RegPutGet.h"
 #include "framework/Graphics.h"
 #include "platform/CursorList.h"
@@ -25,11 +26,10 @@ TIPrev::~TIPrev() { delete ui; }
 
 void TIPrev::SetPicture(const std::string& fileName, TPicture& picture) {
     setWindowTitle(QString::fromUtf8(fileName));
-    TBitmap bitmap;
-    picture.Graphic()->AssignTo(bitmap);
-    ui->Image1->setPixmap(QPixmap::fromImage(bitmap.AsQImage().copy()));
-    ui->Image1->setGeometry(0, 0, bitmap.Width(), bitmap.Height());
-    resize(bitmap.Width(), bitmap.Height());
+    // An animated GIF plays here; the window takes the picture's size.
+    const QSize size = ui->Image1->SetPicture(picture);
+    ui->Image1->setGeometry(0, 0, size.width(), size.height());
+    resize(size);
 }
 
 void TIPrev::Image1MouseDown(const QPoint& globalPos) { grab_ = globalPos; }

@@ -25,7 +25,7 @@ public:
     Ui::ImagePrev* ui;
     QMenu* PopupMenu1;
 
-    // Shows the picture with the file name as caption; the window takes the picture's size.
+    // Shows the picture (taking it over) with the file name as caption; the window takes its size.
     void SetPicture(const std::string& fileName, TPicture& picture);
 
     void Image1MouseDown(const QPoint& globalPos);

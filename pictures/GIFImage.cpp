@@ -238,6 +238,7 @@ TBitmap* TGIFImage::Bitmap() {
         }
         first.Draw(bitmap->Canvas(), TRect{0, 0, Width(), Height()}, false, false);
     }
+    bitmap->OnChange = [this] { Changed(); };
     bitmap_ = std::move(bitmap);
     stillPalette_ = palette;
     return bitmap_.get();
@@ -303,6 +304,8 @@ void TGIFImage::Draw(TCanvas& canvas, const TRect& rect) {
         bitmap_ = std::make_unique<TBitmap>(Width(), Height(), TPixelFormat::pf32bit);
         stillPalette_.reset();
         bitmap_->Canvas().CopyRect(bitmap_->Canvas().ClipRect(), canvas, rect);
+        // Each frame the painter puts on the back buffer tells the image's holder to draw again.
+        bitmap_->OnChange = [this] { Changed(); };
         target = &bitmap_->Canvas();
         targetRect = TRect{0, 0, Width(), Height()};
     }

@@ -558,9 +558,11 @@ public:
     std::vector<TGIFPainter*>& Painters() { return painters_; }
     TGIFPainter*& PainterRef() { return painter_; }
 
+    // Stops every painter of the image and waits until the threaded ones have ended.
+    void StopAllPainters();
+
 private:
     void StopPainter();
-    void StopAllPainters();
     void CopyFrom(TGIFImage& source);
     void PaintBackBuffer(TCanvas& canvas, const TRect& rect);
 

@@ -264,6 +264,8 @@ void TGIFPainter::Execute() {
 void TGIFPainter::PaintFrame() {
     if (buffer_) ComposingPaint();
     else PlainPaint();
+    // The target's owner learns that its picture changed (the image's back buffer passes it on).
+    if (!Terminated() && canvas_.Bitmap().OnChange) canvas_.Bitmap().OnChange();
 }
 
 void TGIFPainter::PlainPaint() {
