@@ -1,24 +1,31 @@
 #include "engine/BaseCapture.h"
 
+#include <algorithm>
+
 #include "platform/ScreenGrab.h"
 
 namespace lumora {
 
 namespace {
-// A plain arrow pointer, drawn when the capture includes the cursor: black outline, white body.
-const char* const kArrow[] = {
-    "X           ", "XX          ", "X.X         ", "X..X        ", "X...X       ", "X....X      ",
-    "X.....X     ", "X......X    ", "X.......X   ", "X........X  ", "X.....XXXXX ", "X..X..X     ",
-    "X.X X..X    ", "XX  X..X    ", "X    X..X   ", "     X..X   ", "      XX    ",
-};
-
-void DrawArrow(TBitmap& bmp, int x0, int y0) {
-    for (int row = 0; row < int(std::size(kArrow)); ++row)
-        for (int col = 0; kArrow[row][col]; ++col) {
-            char c = kArrow[row][col];
-            if (c == ' ') continue;
-            bmp.SetPixelColor(x0 + col, y0 + row, c == 'X' ? clBlack : clWhite);
+// Lays a premultiplied ARGB picture over the bitmap with its top left at (x0, y0).
+void DrawCursor(TBitmap& bmp, const TCursorImage& cursor, int x0, int y0) {
+    for (int row = 0; row < cursor.Height; ++row) {
+        const int y = y0 + row;
+        if (y < 0 || y >= bmp.Height()) continue;
+        uint32_t* line = bmp.Row32(y);
+        for (int col = 0; col < cursor.Width; ++col) {
+            const int x = x0 + col;
+            if (x < 0 || x >= bmp.Width()) continue;
+            const uint32_t src = cursor.Pixels[static_cast<size_t>(row) * cursor.Width + col];
+            const uint32_t alpha = src >> 24, dst = line[x];
+            uint32_t out = 0;
+            for (int shift = 0; shift < 24; shift += 8) {
+                const uint32_t channel = ((src >> shift) & 0xFF) + (((dst >> shift) & 0xFF) * (255 - alpha) + 127) / 255;
+                out |= std::min<uint32_t>(channel, 255) << shift;
+            }
+            line[x] = out;
         }
+    }
 }
 } // namespace
 
@@ -33,9 +40,11 @@ void TBaseCapture::Capture(int X, int Y, uintptr_t, std::unique_ptr<TBitmap>& Bi
         Bitmap->SetSize(Width, Height);
         return;
     }
-    if (CaptureCursor) {
-        TPoint p = ScreenGrabber().CursorPos();
-        DrawArrow(screen, p.X - X, p.Y - Y);
+    TCursorImage cursor;
+    if (CaptureCursor && ScreenGrabber().CursorImage(cursor) &&
+        cursor.Pixels.size() == static_cast<size_t>(cursor.Width) * static_cast<size_t>(cursor.Height)) {
+        const TPoint p = ScreenGrabber().CursorPos();
+        DrawCursor(screen, cursor, p.X - cursor.HotSpot.X - X, p.Y - cursor.HotSpot.Y - Y);
     }
     screen.SetPixelFormat(TPixelFormat::pf24bit);
     Bitmap->Assign(screen);

@@ -1,6 +1,7 @@
 #include "engine/ScreenCapture.h"
 
 #include "framework/SysUtils.h"
+#include "pictures/GIFImage.h"
 
 namespace lumora {
 
@@ -25,8 +26,13 @@ void TScreenCapture::SetActive(bool active) {
     if (active == active_) return;
     active_ = active;
     if (active) {
-        framesRecorded_ = 0;
-        if (OnRecordingStart) OnRecordingStart();
+        recording_.reset();
+        recording_ = std::make_unique<TGIFImage>();
+        // Screen content keeps its colours best with a palette made for each frame; a recording is
+        // stored, not shown, so it is drawn without threads.
+        recording_->ColorReduction = rmQuantize;
+        recording_->ReductionBits = 8;
+        recording_->DrawOptions = static_cast<TGIFDrawOptions>(recording_->DrawOptions & ~drThreaded);
         timer_.SetInterval(static_cast<uint32_t>(std::max(0, MotionGifInterval)));
         timer_.SetEnabled(true);
     } else {
@@ -38,8 +44,10 @@ void TScreenCapture::MotionStep() {
     timer_.SetEnabled(false);
     std::unique_ptr<TBitmap> frame;
     Capture(Left, Top, 0, frame, Height, Width);
-    ++framesRecorded_;
-    if (OnMotionFrame) OnMotionFrame(*frame, MotionGifInterval / 10);
+    TGIFSubImage* added = recording_->Images()[recording_->Add(frame.get())];
+    auto control = std::make_unique<TGIFGraphicControlExtension>(added);
+    control->SetDelay(MotionGifInterval / 10);
+    added->Extensions().Add(std::move(control));
     if (active_) timer_.SetEnabled(true);
 }
 

@@ -2,13 +2,14 @@
 // The screen-capture component: one-shot captures (what the saver uses for its first picture) and a
 // motion mode that records a region of the screen at a fixed interval.
 
-#include <functional>
 #include <memory>
 
 #include "engine/BaseCapture.h"
 #include "framework/Forms.h"
 
 namespace lumora {
+
+class TGIFImage;
 
 enum class TCaptureMode { cmStillBitmap, cmStillJPEG, cmStillGIF, cmMotionGIF };
 
@@ -28,18 +29,16 @@ public:
     int MotionGifInterval = 0; // ms
     int Left = 0, Top = 0, Width = 0, Height = 0;
 
-    // Receives each recorded frame with its delay in hundredths of a second; the animated-picture
-    // writer is attached here. Started afresh by each start of recording.
-    std::function<void()> OnRecordingStart;
-    std::function<void(const TBitmap& frame, int delayCs)> OnMotionFrame;
-    int FramesRecorded() const { return framesRecorded_; }
+    // The animation being recorded (or last recorded): each step adds a frame whose graphic control
+    // extension holds the interval. Made afresh by each start of recording; none before the first.
+    TGIFImage* Recording() const { return recording_.get(); }
 
 private:
     void MotionStep();
     TCaptureMode captureMode_ = TCaptureMode::cmStillBitmap;
     bool active_ = false;
     bool loading_ = false;
-    int framesRecorded_ = 0;
+    std::unique_ptr<TGIFImage> recording_;
     TTimer timer_;
 };
 

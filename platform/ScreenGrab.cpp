@@ -10,6 +10,9 @@
 
 #include "platform/Screens.h"
 
+#include <X11/Xlib.h>
+#include <X11/extensions/Xfixes.h>
+
 namespace lumora {
 
 namespace {
@@ -50,6 +53,25 @@ public:
     TPoint CursorPos() override {
         QPoint p = QCursor::pos();
         return TPoint{p.x(), p.y()};
+    }
+    bool CursorImage(TCursorImage& image) override {
+        // The X server's XFixes extension gives the picture of whatever cursor is shown now.
+        auto* app = qobject_cast<QGuiApplication*>(QCoreApplication::instance());
+        auto* x11 = app ? app->nativeInterface<QNativeInterface::QX11Application>() : nullptr;
+        Display* display = x11 ? x11->display() : nullptr;
+        if (!display) return false;
+        int eventBase = 0, errorBase = 0;
+        if (!XFixesQueryExtension(display, &eventBase, &errorBase)) return false;
+        XFixesCursorImage* cursor = XFixesGetCursorImage(display);
+        if (!cursor) return false;
+        image.Width = cursor->width;
+        image.Height = cursor->height;
+        image.HotSpot = TPoint{cursor->xhot, cursor->yhot};
+        image.Pixels.resize(static_cast<size_t>(cursor->width) * cursor->height);
+        // Each pixel comes in an unsigned long whose low 32 bits hold it.
+        for (size_t i = 0; i < image.Pixels.size(); ++i) image.Pixels[i] = static_cast<uint32_t>(cursor->pixels[i]);
+        XFree(cursor);
+        return !image.Pixels.empty();
     }
 };
 

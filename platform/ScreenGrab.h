@@ -1,11 +1,20 @@
 #pragma once
 // Copies of what the screens show, for the saver's first picture (the desktop before it is covered).
 
+#include <cstdint>
 #include <functional>
+#include <vector>
 
 #include "framework/Graphics.h"
 
 namespace lumora {
+
+// The mouse pointer's current picture: premultiplied ARGB pixels (rows top-down) and its hot spot.
+struct TCursorImage {
+    int Width = 0, Height = 0;
+    TPoint HotSpot;
+    std::vector<uint32_t> Pixels;
+};
 
 class IScreenGrabber {
 public:
@@ -15,6 +24,8 @@ public:
     virtual bool Grab(const TRect& area, TBitmap& out, int screen) = 0;
     // Where the mouse pointer is, in virtual-desktop coordinates.
     virtual TPoint CursorPos() = 0;
+    // The pointer's picture as the display shows it now; false when the display cannot tell.
+    virtual bool CursorImage(TCursorImage& image) = 0;
 };
 
 IScreenGrabber& ScreenGrabber();
@@ -31,6 +42,11 @@ public:
     int lastScreen = 0;
     bool Grab(const TRect& area, TBitmap& out, int screen) override;
     TPoint CursorPos() override { return cursor; }
+    TCursorImage cursorImage; // no pixels: no picture to give
+    bool CursorImage(TCursorImage& image) override {
+        image = cursorImage;
+        return !cursorImage.Pixels.empty();
+    }
 };
 
 } // namespace lumora

@@ -1,7 +1,13 @@
-// The one-shot capture of the desktop and the motion recording on virtual time.
+// The one-shot capture of the desktop (with the pointer's picture) and the motion recording into a
+// GIF on virtual time, read back by giflib.
+#include <gif_lib.h>
+
+#include <cstring>
+
 #include <gtest/gtest.h>
 
 #include "engine/ScreenCapture.h"
+#include "pictures/GIFImage.h"
 #include "platform/Clock.h"
 #include "platform/ScreenGrab.h"
 
@@ -49,14 +55,23 @@ TEST(ScreenCaptureTest, CursorIsDrawnAtItsPositionWhenAsked) {
     GrabberScope g;
     g.grabber.pixel = [](int, int) { return 0x00808080u; };
     g.grabber.cursor = TPoint{105, 52};
+    // A 3x2 pointer with its hot spot at (1, 1): opaque red, half-covering white, and clear pixels.
+    g.grabber.cursorImage = TCursorImage{3, 2, TPoint{1, 1}, {0xFFFF0000u, 0x80808080u, 0, 0, 0, 0xFF0000FFu}};
     TScreenCapture c;
     std::unique_ptr<TBitmap> bmp;
     c.Capture(100, 50, 0, bmp, 20, 20);
-    EXPECT_EQ(bmp->GetPixel(5, 2), RGB(0x80, 0x80, 0x80));
+    EXPECT_EQ(bmp->GetPixel(4, 1), RGB(0x80, 0x80, 0x80));
     c.CaptureCursor = true;
     c.Capture(100, 50, 0, bmp, 20, 20);
-    EXPECT_EQ(bmp->GetPixel(5, 2), clBlack); // the arrow's tip
-    EXPECT_EQ(bmp->GetPixel(6, 4), clWhite); // its body
+    // The picture's top left lands at the pointer minus its hot spot, minus the region's origin.
+    EXPECT_EQ(bmp->GetPixel(4, 1), RGB(0xFF, 0, 0));
+    EXPECT_EQ(bmp->GetPixel(5, 1), RGB(0xC0, 0xC0, 0xC0)) << "premultiplied white over grey";
+    EXPECT_EQ(bmp->GetPixel(4, 2), RGB(0x80, 0x80, 0x80)) << "clear pixels leave the screen";
+    EXPECT_EQ(bmp->GetPixel(6, 2), RGB(0, 0, 0xFF));
+    // Without a picture from the display, nothing is drawn.
+    g.grabber.cursorImage = TCursorImage{};
+    c.Capture(100, 50, 0, bmp, 20, 20);
+    EXPECT_EQ(bmp->GetPixel(4, 1), RGB(0x80, 0x80, 0x80));
 }
 
 TEST(ScreenCaptureTest, MotionRecordingOnlyInMotionModeAndAtItsInterval) {
@@ -70,23 +85,55 @@ TEST(ScreenCaptureTest, MotionRecordingOnlyInMotionModeAndAtItsInterval) {
     c.MotionGifInterval = 200;
     c.Width = 8;
     c.Height = 6;
-    int starts = 0;
-    std::vector<int> delays;
-    c.OnRecordingStart = [&] { ++starts; };
-    c.OnMotionFrame = [&](const TBitmap& frame, int delayCs) {
-        EXPECT_EQ(frame.Width(), 8);
-        delays.push_back(delayCs);
-    };
+    // Each grab shows the desktop in another grey.
+    g.grabber.pixel = [&](int x, int) { return uint32_t(g.grabber.grabs * 40 + (x < 4 ? 0 : 16)) * 0x010101u; };
     c.SetActive(true);
     c.SetCaptureMode(TCaptureMode::cmStillBitmap); // ignored while recording
     EXPECT_EQ(c.CaptureMode(), TCaptureMode::cmMotionGIF);
     clock.Advance(1000);
-    EXPECT_EQ(starts, 1);
-    EXPECT_EQ(delays.size(), 5u);
-    EXPECT_EQ(delays.front(), 20);
     c.SetActive(false);
     clock.Advance(1000);
-    EXPECT_EQ(delays.size(), 5u);
+    ASSERT_NE(c.Recording(), nullptr);
+    EXPECT_EQ(c.Recording()->Images().Count(), 5);
+
+    // The saved recording reads in giflib: five 8x6 frames of 1/5 s, each the desktop as grabbed.
+    TMemoryStream saved;
+    c.Recording()->SaveToStream(saved);
+    std::pair<std::vector<uint8_t>, size_t> source{saved.Bytes(), 0};
+    int error = 0;
+    GifFileType* gif = DGifOpen(&source, [](GifFileType* f, GifByteType* out, int n) {
+        auto* s = static_cast<std::pair<std::vector<uint8_t>, size_t>*>(f->UserData);
+        const size_t k = std::min<size_t>(static_cast<size_t>(n), s->first.size() - s->second);
+        std::memcpy(out, s->first.data() + s->second, k);
+        s->second += k;
+        return static_cast<int>(k);
+    }, &error);
+    ASSERT_NE(gif, nullptr);
+    ASSERT_EQ(DGifSlurp(gif), GIF_OK);
+    ASSERT_EQ(gif->ImageCount, 5);
+    for (int i = 0; i < gif->ImageCount; ++i) {
+        const SavedImage& frame = gif->SavedImages[i];
+        EXPECT_EQ(frame.ImageDesc.Width, 8);
+        EXPECT_EQ(frame.ImageDesc.Height, 6);
+        GraphicsControlBlock control;
+        ASSERT_EQ(DGifSavedExtensionToGCB(gif, i, &control), GIF_OK);
+        EXPECT_EQ(control.DelayTime, 20);
+        const ColorMapObject* map = frame.ImageDesc.ColorMap ? frame.ImageDesc.ColorMap : gif->SColorMap;
+        ASSERT_NE(map, nullptr);
+        for (int x : {0, 7}) {
+            const GifColorType color = map->Colors[frame.RasterBits[3 * 8 + x]];
+            const int grey = (i + 1) * 40 + (x < 4 ? 0 : 16);
+            EXPECT_EQ(color.Red, grey) << i << " " << x;
+            EXPECT_EQ(color.Blue, grey) << i << " " << x;
+        }
+    }
+    DGifCloseFile(gif, &error);
+
+    // A new start records afresh.
+    c.SetActive(true);
+    clock.Advance(200);
+    c.SetActive(false);
+    EXPECT_EQ(c.Recording()->Images().Count(), 1);
     // A component being loaded from its stored description never starts recording.
     c.SetLoading(true);
     c.SetActive(true);
