@@ -30,12 +30,13 @@ public:
     std::unique_ptr<TBitmap> picture = std::make_unique<TBitmap>();
     TBoundsRec newRect;
     bool ended = false;
+    int speed = 5; // "ChgSpeed"
     TTransitionEngine engine{*this};
 
     TBitmap& FormBitmap() override { return form; }
     void InvalidateFormRect(const TRect&) override {}
     TColor BackGround() override { return clBlack; }
-    int ChgSpeed() override { return 5; }
+    int ChgSpeed() override { return speed; }
     bool PosRandom() override { return false; }
     bool IsPreview() override { return false; }
     int LogoHeight() override { return 0; }
