@@ -19,3 +19,30 @@ TEST(Resources, TitleBitmapsLoadWithRoomForTheOverlays) {
     TBitmap none;
     EXPECT_FALSE(LoadResourceBitmap("NOSUCH", none));
 }
+
+TEST(Resources, TitleEdgesHoldNoBlendWithTheKeyColour) {
+    // The plates are blue-grey, red never above green; red standing out near the keyed-out magenta
+    // is magenta mixed in, a pink fringe on the screen.
+    for (const char* name : {"LMTITLE", "LMTITLE2"}) {
+        TBitmap b;
+        ASSERT_TRUE(LoadResourceBitmap(name, b));
+        const TColor key = b.GetPixel(0, b.Height() - 1);
+        auto nearKey = [&](int x, int y) {
+            for (int dy = -2; dy <= 2; ++dy)
+                for (int dx = -2; dx <= 2; ++dx) {
+                    const int nx = x + dx, ny = y + dy;
+                    if (nx >= 0 && ny >= 0 && nx < b.Width() && ny < b.Height() && b.GetPixel(nx, ny) == key)
+                        return true;
+                }
+            return false;
+        };
+        int fringe = 0;
+        for (int y = 0; y < b.Height(); ++y)
+            for (int x = 0; x < b.Width(); ++x) {
+                const TColor c = b.GetPixel(x, y);
+                const int red = c & 0xFF, green = (c >> 8) & 0xFF;
+                fringe += c != key && nearKey(x, y) && red > green + 16;
+            }
+        EXPECT_EQ(fringe, 0) << name;
+    }
+}
