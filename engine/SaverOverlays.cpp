@@ -167,7 +167,9 @@ void TSaverOverlays::HideLogo() {
         MidiScope1->setVisible(false);
         ScrollingText2->SetVisible(false);
     }
-    window_.Engine().RestoreArea(window_.LogoRectOnForm);
+    // Under the logo lies the last picture of the logo's own monitor, whichever monitor the change
+    // that moves it ran on.
+    window_.Engine().RestoreArea(window_.LogoRectOnForm, window_.LogoMonitor());
     window_.LogoVisible = false;
 }
 

@@ -112,14 +112,15 @@ void TTransitionEngine::AreaCopy(const TRect& r, int dx, int dy) {
     CopyFromPicture(host_, pic, PictureRect(host_.NewPictureRect(), pic), cut, dx, dy);
 }
 
-void TTransitionEngine::RestoreArea(const TRect& r) {
+void TTransitionEngine::RestoreArea(const TRect& r) { RestoreArea(r, host_.CurrentMonitor()); }
+
+void TTransitionEngine::RestoreArea(const TRect& r, int monitor) {
     // The logo may reach beyond the update rectangle, so the whole of r is restored (on the form).
     TRect cut = IntersectRect(r, FormClient(host_.FormBitmap()));
     if (cut.IsEmpty()) return;
     auto& monitors = host_.Monitors();
-    int cur = host_.CurrentMonitor();
-    if (cur < 0 || cur >= static_cast<int>(monitors.size())) return;
-    TMonitorRec& mon = monitors[static_cast<size_t>(cur)];
+    if (monitor < 0 || monitor >= static_cast<int>(monitors.size())) return;
+    TMonitorRec& mon = monitors[static_cast<size_t>(monitor)];
     CopyFromPicture(host_, *mon.Bitmap, Bounds(mon.X, mon.Y, mon.Bitmap->Width(), mon.Bitmap->Height()), cut, 0,
                     0);
 }

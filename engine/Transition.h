@@ -107,8 +107,10 @@ public:
     void AreaCopy(const TRect& r);
     // What AreaCopy(r) would draw, drawn at r moved by (dx, dy).
     void AreaCopy(const TRect& r, int dx, int dy);
-    // As AreaCopy, from the current monitor's last picture (takes the logo off the screen).
+    // As AreaCopy, from the current monitor's (or the given monitor's) last picture (takes the logo
+    // off the screen).
     void RestoreArea(const TRect& r);
+    void RestoreArea(const TRect& r, int monitor);
     // The current picture whole at its rectangle, the rest of the update rectangle in the background.
     void DrawPicture();
     // Row tables of the work bitmap, the current monitor's last picture and the current picture.

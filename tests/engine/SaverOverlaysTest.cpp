@@ -144,6 +144,32 @@ TEST(SaverOverlaysTest, HidingTheLogoRestoresThePictureBelow) {
     EXPECT_EQ(h.FormPixel(r.Left + 20, r.Top + 15), withLogo);
 }
 
+TEST(SaverOverlaysTest, MovingTheLogoAfterAChangeOnAnotherMonitorRestoresItsOwnMonitor) {
+    // Two monitors side by side, the logo at random along the primary's bottom edge.
+    OverlayHarness h;
+    h.screens.monitors_ = {TMonitor{TRect{0, 0, 640, 480}, true}, TMonitor{TRect{640, 0, 1280, 480}, false}};
+    h.PictureFolder({clRed, clLime, clBlue}, 640, 480);
+    h.Set("Setting", "MultiMon", "1");
+    h.Set("Setting", "SizeAdjust", "0");
+    h.Set("Setting", "Interval", "1");
+    h.Set("Setting", "PosRandom", "0");
+    h.Set("LOGO", "LogoImgPos", "2");
+    TDesktopWindow& w = h.Open();
+    h.NextChange(); // red on the primary, the logo placed on it
+    ASSERT_TRUE(w.LogoVisible);
+    const TRect first = w.LogoRectOnForm;
+    h.NextChange(); // lime on the other monitor; the logo moves
+    const TRect second = w.LogoRectOnForm;
+    ASSERT_NE(first, second);
+    EXPECT_EQ(h.FormPixel(1000, 240), Px(clLime));
+    int wrong = 0;
+    for (int y = first.Top; y < first.Bottom; ++y)
+        for (int x = first.Left; x < first.Right; ++x)
+            if (x < second.Left || x >= second.Right || y < second.Top || y >= second.Bottom)
+                wrong += h.FormPixel(x, y) != Px(clRed);
+    EXPECT_EQ(wrong, 0); // the primary's picture came back where the logo stood
+}
+
 // A window with music and the spectrum title, the logo at the bottom centre (10, 210).
 struct SpectrumHarness : OverlayHarness {
     SpectrumHarness() {
