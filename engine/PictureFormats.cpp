@@ -4,6 +4,7 @@
 #include "pictures/GIFImage.h"
 #include "pictures/GraphicFormats.h"
 #include "pictures/PngImage.h"
+#include "pictures/SFunc.h"
 
 namespace lumora {
 
@@ -16,6 +17,8 @@ void RegisterPictureFormats() {
     RegisterJpegFormat();
     RegisterPngFormat();
     RegisterGifImageFormat();
+    // The system information object asks the display for its mode once, at start-up.
+    CreateSystemInfo();
 }
 
 } // namespace lumora

@@ -5,7 +5,11 @@
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
+#include <memory>
+#include <mutex>
+#include <optional>
 
+#include "platform/DisplayMode.h"
 #include "platform/Screens.h"
 #include "platform/System.h"
 
@@ -59,16 +63,28 @@ int MakeGreyRamp(TRGBQuad* buffer, int depth) {
     return count;
 }
 
-static TDisplayFacts g_displayFacts;
+TDisplayFacts AskDisplayFacts() {
+    TDisplayFacts facts;
+    if (std::optional<TDisplayMode> mode = DisplayModeSource().Current()) {
+        facts.HasPalette = mode->HasPalette;
+        facts.PaletteSize = mode->PaletteSize;
+        facts.BitsPerPixel = mode->BitsPerPixel;
+        facts.Planes = mode->Planes;
+        if (mode->RefreshRate > 0) facts.RefreshRate = mode->RefreshRate;
+    }
+    return facts;
+}
 
-void SetDisplayFacts(const TDisplayFacts& facts) { g_displayFacts = facts; }
-const TDisplayFacts& DisplayFacts() { return g_displayFacts; }
+const TDisplayFacts& DisplayFacts() {
+    static const TDisplayFacts facts = AskDisplayFacts();
+    return facts;
+}
 
 TSystemInfo::TSystemInfo() {
     TRect desktop = Monitor(PrimaryMonitorIndex()).BoundsRect;
     ScreenWidth = desktop.Width();
     ScreenHeight = desktop.Height();
-    const TDisplayFacts& d = DisplayFacts();
+    const TDisplayFacts d = AskDisplayFacts();
     if (d.HasPalette) {
         switch (d.PaletteSize) {
         case 2: ColorBits = 1; break;
@@ -99,9 +115,15 @@ TSystemInfo::~TSystemInfo() {
     DisplayModeChanged = false;
 }
 
-TSystemInfo& SystemInfo() {
-    static TSystemInfo info;
-    return info;
+namespace {
+std::unique_ptr<TSystemInfo> g_systemInfo;
+std::once_flag g_systemInfoOnce;
+} // namespace
+
+void CreateSystemInfo() {
+    std::call_once(g_systemInfoOnce, [] { g_systemInfo = std::make_unique<TSystemInfo>(); });
 }
+
+TSystemInfo* SystemInfo() { return g_systemInfo.get(); }
 
 } // namespace lumora

@@ -32,7 +32,8 @@ int PaletteToEntries(const TLogPalette& palette, TRGBQuad* buffer);
 // 2, 4, 16 or 256 grey levels for depths 1, 2, 4 and any other; returns the count.
 int MakeGreyRamp(TRGBQuad* buffer, int depth);
 
-// What the display offers; the platform has no palette display, so tests set other facts here.
+// What the display offers: asked of the X server, with fixed values (32 bits, 60 Hz) only where no
+// display answers.
 struct TDisplayFacts {
     bool HasPalette = false;
     int PaletteSize = 0;
@@ -40,7 +41,8 @@ struct TDisplayFacts {
     int Planes = 1;
     int RefreshRate = 60;
 };
-void SetDisplayFacts(const TDisplayFacts& facts);
+TDisplayFacts AskDisplayFacts();
+// The facts asked once, on first use.
 const TDisplayFacts& DisplayFacts();
 
 struct TOSVersionInfo {
@@ -60,7 +62,8 @@ public:
     TOSVersionInfo Version;
 };
 
-// The one instance, created on first use (the picture formats' start-up asks for it).
-TSystemInfo& SystemInfo();
+// The one instance: created when the picture formats start (and only then), freed at exit.
+void CreateSystemInfo();
+TSystemInfo* SystemInfo();
 
 } // namespace lumora

@@ -8,6 +8,7 @@
 #include "engine/ImgRead.h"
 #include "engine/PictureFormats.h"
 #include "framework/Checked.h"
+#include "pictures/SFunc.h"
 #include "tests/support/TempDir.h"
 
 namespace lumora {
@@ -52,6 +53,11 @@ TEST(ImgReadTest, FilesThatCannotBeReadGiveTheNotice) {
     auto b = LoadPictureOrNotice(dir.File("good.bmp"));
     EXPECT_EQ(b->Width(), 7);
     EXPECT_EQ(b->PixelFormat(), TPixelFormat::pf32bit);
+}
+
+TEST(ImgReadTest, StartingThePictureFormatsCreatesTheSystemInformation) {
+    RegisterPictureFormats();
+    EXPECT_NE(SystemInfo(), nullptr);
 }
 
 TEST(ImgReadTest, JpegOverThePixelBudgetShowsScaledDownAndOtherFormatsGiveTheNotice) {

@@ -5,6 +5,7 @@
 
 #include "pictures/GraphicStream.h"
 #include "pictures/SFunc.h"
+#include "platform/DisplayMode.h"
 #include "platform/Screens.h"
 #include "platform/System.h"
 #include "tests/pictures/PictureTestUtil.h"
@@ -192,27 +193,33 @@ TEST(PaletteRoutines, RowLengthsNearestEntriesAndRamps) {
     EXPECT_EQ(ramp[77].rgbBlue, 77);
 }
 
-TEST(SystemInfo, ReadsTheDisplayFactsItIsGiven) {
+TEST(SystemInfo, AsksTheDisplayAndUsesFixedValuesOnlyWithoutOne) {
     FakeScreens screens({TMonitor{TRect{0, 0, 1024, 768}, true}});
     SetScreens(&screens);
+    FakeDisplayModeSource display;
+    SetDisplayModeSource(&display);
+    display.mode = TDisplayMode{1024, 768, 16, 1, false, 0, 75};
     TSystemInfo normal;
+    EXPECT_EQ(display.queries, 1);
     EXPECT_EQ(normal.ScreenWidth, 1024);
     EXPECT_EQ(normal.ScreenHeight, 768);
-    EXPECT_EQ(normal.ColorBits, 32);
+    EXPECT_EQ(normal.ColorBits, 16);
+    EXPECT_EQ(normal.RefreshRate, 75);
     EXPECT_EQ(normal.Version.Size, 148u);
-    TDisplayFacts palette;
-    palette.HasPalette = true;
-    palette.PaletteSize = 256;
-    SetDisplayFacts(palette);
+    display.mode = TDisplayMode{1024, 768, 8, 1, true, 256, 0};
     TSystemInfo paletted;
     EXPECT_EQ(paletted.ColorBits, 8);
-    palette.PaletteSize = 100;
-    SetDisplayFacts(palette);
+    EXPECT_EQ(paletted.RefreshRate, 60); // the server did not say
+    display.mode->PaletteSize = 100;
     EXPECT_EQ(TSystemInfo().ColorBits, 0);
+    display.mode.reset();
+    TSystemInfo headless;
+    EXPECT_EQ(headless.ColorBits, 32);
+    EXPECT_EQ(headless.RefreshRate, 60);
     SetOSLine(TOSLine::Win9x);
     TSystemInfo old;
     EXPECT_EQ(old.Version.PlatformId, 1u);
     SetOSLine(TOSLine::NT);
-    SetDisplayFacts(TDisplayFacts{});
+    SetDisplayModeSource(nullptr);
     SetScreens(nullptr);
 }
