@@ -1,5 +1,7 @@
 // Playing through the library to the WAV output: what comes out must be exactly what went in.
 
+#include <cstdio>
+
 #include <gtest/gtest.h>
 
 #include "tests/audiolib/AudioTestUtil.h"
@@ -74,9 +76,11 @@ TEST(LibraryPlay, TheAlsaOutputPlaysTheDecodedSamples) {
     REQUIRE_TOOL("sox");
     REQUIRE_TOOL("lame");
     REQUIRE_TOOL("ffmpeg");
-    TempDir dir;
+    // ALSA reads its configuration once per process, so every run in this one keeps the same home.
+    static TempDir dir;
     std::string wav = dir.File("tone.wav"), mp3 = dir.File("tone.mp3"), ref = dir.File("ref.raw");
     std::string written = dir.File("written.raw");
+    std::remove(written.c_str());
     ASSERT_TRUE(Shell("sox -n -r 44100 -c 2 -b 16 " + wav + " synth 0.6 sine 330 sine 550 vol 0.5"));
     ASSERT_TRUE(Shell("lame --quiet -b 160 " + wav + " " + mp3));
     ASSERT_TRUE(Shell("ffmpeg -v quiet -y -i " + mp3 + " -f s16le -acodec pcm_s16le " + ref));
