@@ -853,8 +853,8 @@ void TGIFGraphic::LoadFromStream(TStream& stream) {
         for (int i = 0; i < entries; ++i) p[i] = Quad(rgb[3 * i], rgb[3 * i + 1], rgb[3 * i + 2]);
         return p;
     };
-    std::vector<TRGBQuad> palette;
-    if (screen[4] & 0x80) palette = readTable(screen[4]);
+    std::vector<TRGBQuad> global;
+    if (screen[4] & 0x80) global = readTable(screen[4]);
     auto readByte = [&] {
         uint8_t b;
         stream.ReadBuffer(&b, 1);
@@ -864,25 +864,33 @@ void TGIFGraphic::LoadFromStream(TStream& stream) {
         // Data sub-blocks, each led by its length, up to the empty one.
         for (uint8_t n; (n = readByte()) != 0;) stream.Seek(n, TSeekOrigin::soCurrent);
     };
+    // The first image the decoder can serve is shown: one whose minimum code size is beyond the
+    // decoder's 12-bit table is passed over whole, so the next image is found where it starts.
+    bool passedOver = false;
+    uint8_t d[9];
+    std::vector<TRGBQuad> palette;
+    TGIFLZW lzw;
     for (;;) {
         uint8_t b = readByte();
-        if (b == ';') return; // no image: the bitmap stays empty
+        if (b == ';') {
+            if (passedOver) throw EInvalidGraphic("GIF LZW: invalid opcode.");
+            return; // no image: the bitmap stays empty
+        }
         if (b == '!') {
             readByte(); // the extension's label
             skipBlocks();
         } else if (b == ',') {
-            break;
+            stream.ReadBuffer(d, 9);
+            palette = d[8] & 0x80 ? readTable(d[8]) : global;
+            lzw.InitialCodeSize = readByte();
+            if (lzw.InitialCodeSize >= 1 && lzw.InitialCodeSize <= 11) break;
+            skipBlocks();
+            passedOver = true;
         }
     }
-    uint8_t d[9];
-    stream.ReadBuffer(d, 9);
     int width = Le16(d + 4), height = Le16(d + 6);
     if (width == 0) width = Le16(screen);
     if (height == 0) height = Le16(screen + 2);
-    if (d[8] & 0x80) palette = readTable(d[8]);
-    TGIFLZW lzw;
-    lzw.InitialCodeSize = readByte();
-    if (lzw.InitialCodeSize < 1 || lzw.InitialCodeSize > 11) throw EInvalidGraphic("GIF LZW: invalid opcode.");
     std::vector<uint8_t> data;
     for (uint8_t n; (n = readByte()) != 0;) {
         size_t at = data.size();

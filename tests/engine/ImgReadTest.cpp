@@ -2,12 +2,17 @@
 // scale, and the hand-over on the main thread.
 #include <cstdlib>
 #include <filesystem>
+#include <type_traits>
 
 #include <gtest/gtest.h>
 
 #include "engine/ImgRead.h"
 #include "engine/PictureFormats.h"
 #include "framework/Checked.h"
+#include "framework/JPEG.h"
+#include "pictures/GIFImage.h"
+#include "pictures/GraphicFormats.h"
+#include "pictures/PngImage.h"
 #include "pictures/SFunc.h"
 #include "tests/support/TempDir.h"
 
@@ -53,6 +58,25 @@ TEST(ImgReadTest, FilesThatCannotBeReadGiveTheNotice) {
     auto b = LoadPictureOrNotice(dir.File("good.bmp"));
     EXPECT_EQ(b->Width(), 7);
     EXPECT_EQ(b->PixelFormat(), TPixelFormat::pf32bit);
+}
+
+TEST(ImgReadTest, ProgramRegistrationSendsEachExtensionToItsPictureClass) {
+    RegisterPictureFormats();
+    // ".gif" is registered twice; the GIF image class comes later and wins over the simple loader.
+    auto is = [](const char* extension, auto* kind) {
+        using Kind = std::remove_pointer_t<decltype(kind)>;
+        TGraphicFactory factory = FindGraphicClass(extension);
+        return factory && dynamic_cast<Kind*>(factory().get()) != nullptr;
+    };
+    EXPECT_TRUE(is("gif", static_cast<TGIFImage*>(nullptr)));
+    EXPECT_TRUE(is("GIF", static_cast<TGIFImage*>(nullptr)));
+    EXPECT_FALSE(is("gif", static_cast<TGIFGraphic*>(nullptr)));
+    EXPECT_TRUE(is("tif", static_cast<TTIFFGraphic*>(nullptr)));
+    EXPECT_TRUE(is("tga", static_cast<TTargaGraphic*>(nullptr)));
+    EXPECT_TRUE(is("pcx", static_cast<TPCXGraphic*>(nullptr)));
+    EXPECT_TRUE(is("png", static_cast<TPngImage*>(nullptr)));
+    EXPECT_TRUE(is("jpg", static_cast<TJPEGImage*>(nullptr)));
+    EXPECT_TRUE(is("bmp", static_cast<TBitmap*>(nullptr)));
 }
 
 TEST(ImgReadTest, StartingThePictureFormatsCreatesTheSystemInformation) {

@@ -387,6 +387,40 @@ TEST(Gif, BadFilesRaiseTheirMessages) {
     EXPECT_TRUE(g.Empty());
 }
 
+TEST(Gif, ImageWithACodeSizeBeyondTheDecoderIsPassedOverToTheNextOne) {
+    // Two images written by giflib, the second with its own colour table; then the first image's
+    // minimum code size is raised beyond what a 12-bit table serves.
+    const int width = 21, height = 13;
+    Bytes first(static_cast<size_t>(width) * height, 1), second = PseudoRandomBytes(first.size(), 3);
+    for (auto& v : second) v &= 15;
+    Bytes out;
+    int error = 0;
+    GifFileType* gif = EGifOpen(&out, WriteGifBytes, &error);
+    std::vector<GifColorType> colours(16), local(16);
+    for (int i = 0; i < 16; ++i) {
+        colours[i] = GifColorType{uint8_t(i), 0, 0};
+        local[i] = GifColorType{0, uint8_t(i * 16), 7};
+    }
+    ColorMapObject* globalMap = GifMakeMapObject(16, colours.data());
+    ColorMapObject* localMap = GifMakeMapObject(16, local.data());
+    EGifPutScreenDesc(gif, width, height, 8, 0, globalMap);
+    EGifPutImageDesc(gif, 0, 0, width, height, false, nullptr);
+    for (int y = 0; y < height; ++y) EGifPutLine(gif, first.data() + y * width, width);
+    EGifPutImageDesc(gif, 0, 0, width, height, false, localMap);
+    for (int y = 0; y < height; ++y) EGifPutLine(gif, second.data() + y * width, width);
+    EGifCloseFile(gif, &error);
+    GifFreeMapObject(globalMap);
+    GifFreeMapObject(localMap);
+    ASSERT_EQ(out[13 + 48], ',');
+    out[13 + 48 + 10] = 12;
+    TMemoryStream m(out);
+    TGIFGraphic g;
+    g.LoadFromStream(m);
+    ASSERT_EQ(g.Width(), width);
+    for (int y = 0; y < height; ++y) ASSERT_EQ(std::memcmp(g.ScanLine(y), second.data() + y * width, width), 0) << y;
+    EXPECT_EQ(g.GetPixel(3, 2), RGB(0, second[2 * width + 3] * 16, 7));
+}
+
 TEST(Decoders, LzwRejectsCodesTheTableDoesNotHold) {
     // TIFF: 9-bit codes, most significant bit first.
     auto pack9 = [](std::initializer_list<unsigned> codes) {
