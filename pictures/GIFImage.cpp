@@ -359,6 +359,8 @@ void TGIFImage::StopPainter() {
             if (!p) break;
             p->Stop();
             if (!p->Threaded()) break;
+            // The program is quitting: nobody waits for painters any more.
+            if (Application().Terminated()) break;
         }
         PumpPainterCalls();
     }
@@ -376,6 +378,15 @@ void TGIFImage::StopAllPainters() {
                 if (p->Threaded()) ++threaded;
             }
             if (threaded == 0) break;
+            if (Application().Terminated()) {
+                // Quitting: the threaded painters are let go at once. Stopped and cut off from the
+                // image, each ends by itself without touching it.
+                for (TGIFPainter* p : painters_)
+                    if (p->Threaded()) p->DetachImage();
+                std::erase_if(painters_, [](TGIFPainter* p) { return p->Threaded(); });
+                if (painter_ && painter_->Threaded()) painter_ = nullptr;
+                break;
+            }
         }
         PumpPainterCalls();
     }

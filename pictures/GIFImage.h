@@ -632,6 +632,7 @@ private:
     std::atomic<int> activeImage_{-1};
     uint8_t disposal_ = 1, previousDisposal_ = 1;
     TColor backgroundColor_ = clWhite;
+    TPoint canvasSize_; // the target's size when the play began, for drCheckCanvas
     std::unique_ptr<TBitmap> buffer_, previousBuffer_, background_;
     bool hasEvent_ = false;
     std::mutex eventMutex_;

@@ -3,6 +3,7 @@
 #include <algorithm>
 #include <cmath>
 #include <cstring>
+#include <limits>
 
 namespace lumora {
 
@@ -66,8 +67,11 @@ class TLZWDecoder {
 public:
     TLZWDecoder(TReadAhead& in, const TGIFWarning& warning) : in_(in), warning_(warning) {}
 
-    // Decodes up to total pixels into out; returns how many were produced.
-    int64_t Decode(uint8_t* out, int64_t total) {
+    // Decodes up to total pixels into the rows (in the order the data gives them); returns how many
+    // were produced.
+    template <class Rows>
+    int64_t Decode(Rows& rows, int64_t total) {
+        int64_t room = 0;
         const int minSize = in_.ReadByte();
         if (minSize < 0) return 0;
         // The tables hold 4096 codes, so a larger minimum code size cannot be served: the frame keeps
@@ -94,7 +98,7 @@ public:
                 }
                 cleared = true;
                 prev = firstByte = code;
-                out[pos++] = static_cast<uint8_t>(code);
+                *rows.At(pos++, room) = static_cast<uint8_t>(code);
                 continue;
             }
             if (code == endCode_) {
@@ -127,8 +131,12 @@ public:
             prev = incoming;
             // The string sits reversed on the stack; copy it out whole, cut at the frame's end.
             const int64_t n = std::min<int64_t>(sp, total - pos);
-            uint8_t* d = out + pos;
-            for (int64_t i = 0; i < n; ++i) d[i] = stack_[sp - 1 - i];
+            for (int64_t i = 0; i < n;) {
+                uint8_t* d = rows.At(pos + i, room);
+                const int64_t m = std::min<int64_t>(room, n - i);
+                for (int64_t j = 0; j < m; ++j) d[j] = stack_[sp - 1 - i - j];
+                i += m;
+            }
             pos += n;
         }
         // Whatever follows the last pixel (the end code, or data a careless encoder left) is skipped,
@@ -217,6 +225,34 @@ private:
     uint8_t stack_[kTableSize + 1];
 };
 
+// Pixels in file order are the frame's pixels in order.
+struct TSequentialRows {
+    uint8_t* pixels;
+    uint8_t* At(int64_t pos, int64_t& room) const {
+        room = std::numeric_limits<int64_t>::max();
+        return pixels + pos;
+    }
+};
+
+// Interlaced rows come as 0, 8, 16, ...; 4, 12, ...; 2, 6, ...; 1, 3, 5, ...: each decoded row goes
+// straight to its place.
+struct TInterlacedRows {
+    uint8_t* pixels;
+    int64_t width;
+    std::vector<int> order; // the frame's row for each row of the data
+    TInterlacedRows(uint8_t* p, int w, int height) : pixels(p), width(w) {
+        static const int kStart[4] = {0, 4, 2, 1}, kStep[4] = {8, 8, 4, 2};
+        order.reserve(static_cast<size_t>(height));
+        for (int pass = 0; pass < 4; ++pass)
+            for (int row = kStart[pass]; row < height; row += kStep[pass]) order.push_back(row);
+    }
+    uint8_t* At(int64_t pos, int64_t& room) const {
+        const int64_t column = pos % width;
+        room = width - column;
+        return pixels + static_cast<int64_t>(order[static_cast<size_t>(pos / width)]) * width + column;
+    }
+};
+
 } // namespace
 
 void DecodeGIFFrame(TStream& stream, uint8_t* pixels, int width, int height, bool interlaced,
@@ -225,22 +261,12 @@ void DecodeGIFFrame(TStream& stream, uint8_t* pixels, int width, int height, boo
     TReadAhead in(stream);
     auto decoder = std::make_unique<TLZWDecoder>(in, warning);
     if (!interlaced || height <= 1) {
-        decoder->Decode(pixels, total);
+        TSequentialRows rows{pixels};
+        decoder->Decode(rows, total);
         return;
     }
-    // Interlaced rows come as 0, 8, 16, ...; 4, 12, ...; 2, 6, ...; 1, 3, 5, ...: decode them in that
-    // order, then put each decoded row in its place.
-    std::vector<uint8_t> ordered(static_cast<size_t>(total));
-    const int64_t produced = decoder->Decode(ordered.data(), total);
-    static const int kStart[4] = {0, 4, 2, 1}, kStep[4] = {8, 8, 4, 2};
-    int64_t index = 0;
-    for (int pass = 0; pass < 4; ++pass)
-        for (int row = kStart[pass]; row < height; row += kStep[pass], ++index) {
-            const int64_t from = index * width;
-            if (from >= produced) return;
-            const int64_t n = std::min<int64_t>(width, produced - from);
-            std::memcpy(pixels + static_cast<int64_t>(row) * width, ordered.data() + from, static_cast<size_t>(n));
-        }
+    TInterlacedRows rows(pixels, width, height);
+    decoder->Decode(rows, total);
 }
 
 // ---- sub-block writer ----

@@ -39,6 +39,7 @@ TGIFPainter::TGIFPainter(TGIFPainter** painterRef, TGIFDrawOptions options, cons
     hasEvent_ = (options_ & drThreaded) && (options_ & drAnimate) && image_ && image_->Images().Count() >= 2 &&
                 animationSpeed_ >= 0;
     backgroundColor_ = image_ ? image_->ResolvedBackgroundColor() : clWhite;
+    canvasSize_ = TPoint{canvas_.Bitmap().Width(), canvas_.Bitmap().Height()};
     if (!image_) return;
     // Which disposal methods the play will need decides the buffers made now.
     bool restoreBackground = options_ & drClearOnLoop, restorePrevious = false;
@@ -262,6 +263,13 @@ void TGIFPainter::Execute() {
 }
 
 void TGIFPainter::PaintFrame() {
+    // A target that is no longer the surface the play started on (freed or remade at another size)
+    // ends the play quietly.
+    if ((options_ & drCheckCanvas) &&
+        (canvas_.Bitmap().Width() != canvasSize_.X || canvas_.Bitmap().Height() != canvasSize_.Y)) {
+        Terminate();
+        return;
+    }
     if (buffer_) ComposingPaint();
     else PlainPaint();
     // The target's owner learns that its picture changed (the image's back buffer passes it on).

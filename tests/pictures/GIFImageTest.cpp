@@ -4,16 +4,20 @@
 
 #include <gif_lib.h>
 
+#include <atomic>
+#include <chrono>
 #include <cstdlib>
 #include <cstring>
 #include <fstream>
 #include <string>
+#include <thread>
 #include <vector>
 
 #include <gtest/gtest.h>
 
 #include "framework/Checked.h"
 #include "framework/Clipboard.h"
+#include "framework/Forms.h"
 #include "pictures/GIFImage.h"
 #include "pictures/GIFQuantize.h"
 #include "platform/Clock.h"
@@ -610,6 +614,31 @@ TEST(GIFPainter, ThreadedPainterWakesOnASpeedChange) {
     EXPECT_TRUE(image->Painters().empty());
 }
 
+TEST(GIFPainter, QuittingLetsThreadedPaintersGoAtOnce) {
+    auto image = ThreeFrames(0, 0);
+    for (int i = 0; i < 3; ++i) image->Images()[i]->GraphicControlExtension()->SetDelay(500);
+    image->DrawOptions = drThreaded | drAnimate | drLoop;
+    TBitmap target(4, 4);
+    image->Draw(target.Canvas(), TRect{0, 0, 4, 4});
+    ASSERT_NE(image->Painter(), nullptr);
+    // Another thread's synchronised call is waiting for the main thread.
+    struct Caller : TThread {
+        std::atomic<bool> ran{false};
+        Caller() : TThread(true) {}
+        void Execute() override { Synchronize([this] { ran = true; }); }
+    } caller;
+    caller.Start();
+    std::this_thread::sleep_for(std::chrono::milliseconds(50));
+    Application().Terminate();
+    image->Clear();
+    EXPECT_TRUE(image->Painters().empty());
+    EXPECT_EQ(image->Painter(), nullptr);
+    EXPECT_FALSE(caller.ran) << "a quitting program waits for no painter";
+    Application().ResetForTests();
+    caller.WaitFor();
+    EXPECT_TRUE(caller.ran);
+}
+
 TEST(GIFCrashers, KeptFilesLoadOrRaiseTheirMessage) {
     struct Kept {
         const char* name;
@@ -741,6 +770,19 @@ TEST(GIFPainter, LoopForeverTileAndDirectDraw) {
             // It composes on a back buffer of the logical screen, which reaches the canvas at the end.
             EXPECT_EQ(log.shown, (Shown{{1, 2}, {2, 1}})) << extra;
         }
+    }
+
+    // With drCheckCanvas a target remade at another size ends the play.
+    for (bool check : {false, true}) {
+        auto three = ThreeFrames(0, 1);
+        three->DrawOptions = static_cast<TGIFDrawOptions>(drAnimate | drDirectDraw | (check ? drCheckCanvas : 0));
+        TBitmap target(4, 4);
+        int painted = 0;
+        three->OnFramePainted = [&](TGIFPainter*) {
+            if (++painted == 1) target.SetSize(2, 2);
+        };
+        three->Draw(target.Canvas(), TRect{0, 0, 4, 4});
+        EXPECT_EQ(painted, check ? 1 : 3) << check;
     }
     SetClock(nullptr);
 }

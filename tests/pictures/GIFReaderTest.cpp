@@ -4,7 +4,10 @@
 
 #include <gif_lib.h>
 
+#include <atomic>
+#include <cstdlib>
 #include <cstring>
+#include <new>
 #include <functional>
 #include <string>
 #include <vector>
@@ -553,4 +556,30 @@ TEST(GIFReader, ColorMapLookupsAndSizes) {
     TMemoryStream out;
     map.SaveToStream(out);
     EXPECT_EQ(out.Size(), 8 * 3) << "padded with black to a power of two";
+}
+
+// Allocations of at least g_watchFrom bytes are counted while a test sets it.
+namespace {
+std::atomic<size_t> g_watchFrom{0};
+std::atomic<int> g_largeAllocations{0};
+} // namespace
+
+void* operator new(size_t size) {
+    const size_t from = g_watchFrom.load();
+    if (from && size >= from) ++g_largeAllocations;
+    if (void* p = std::malloc(size ? size : 1)) return p;
+    throw std::bad_alloc();
+}
+void operator delete(void* p) noexcept { std::free(p); }
+void operator delete(void* p, size_t) noexcept { std::free(p); }
+
+TEST(GIFReader, InterlacedFrameDecodesIntoItsOwnPixelsOnly) {
+    const int w = 640, h = 480;
+    const Bytes file = GiflibWrite(w, h, 256, {OracleFrame{0, 0, w, h, true, 0, Runs(size_t(w) * h, 9, 256)}});
+    g_largeAllocations = 0;
+    g_watchFrom = size_t(w) * h / 2;
+    auto image = Load(file);
+    g_watchFrom = 0;
+    EXPECT_EQ(g_largeAllocations.load(), 1) << "the frame's pixels, and no second buffer of its size";
+    EXPECT_EQ(Bytes(image->Images()[0]->Data(), image->Images()[0]->Data() + w * h), GiflibDecode(file)[0]);
 }
