@@ -9,6 +9,8 @@
 #include <numbers>
 #include <vector>
 
+#include <emmintrin.h>
+
 #include "engine/Compositors.h"
 #include "engine/Effects.h"
 #include "engine/EffectsSimd.h"
@@ -45,88 +47,6 @@ int Wrap(int64_t c, int size) {
     if (c < 0) return size - 1 - static_cast<int>((-c) % size);
     if (c > size - 1) return static_cast<int>(c % size);
     return static_cast<int>(c);
-}
-
-// Where the bilinear mix of (sx, sy) reads: the two rows, the two columns and the weights.
-struct TSample {
-    const uint32_t* r0;
-    const uint32_t* r1;
-    int x0, x1;
-    double fx, fy;
-};
-
-// The four pixels around (sx, sy), positions wrapped into the picture. The two rows are asked for
-// from the memory at once, so that a row of samples waits for its reads side by side.
-TSample SampleAt(const TPLines& rows, int w, double sx, double sy) {
-    int h = static_cast<int>(rows.size());
-    // Far-away positions only need their place modulo the size; keep them in integer range.
-    if (std::fabs(sx) > 1e9) sx = std::fmod(sx, w);
-    if (std::fabs(sy) > 1e9) sy = std::fmod(sy, h);
-    double fx0 = std::floor(sx), fy0 = std::floor(sy);
-    int64_t ix = static_cast<int64_t>(fx0), iy = static_cast<int64_t>(fy0);
-    TSample t;
-    t.fx = sx - fx0;
-    t.fy = sy - fy0;
-    t.x0 = Wrap(ix, w);
-    t.x1 = Wrap(ix + 1, w);
-    t.r0 = rows[static_cast<size_t>(Wrap(iy, h))];
-    t.r1 = rows[static_cast<size_t>(Wrap(iy + 1, h))];
-#if defined(__SSE2__)
-    _mm_prefetch(reinterpret_cast<const char*>(t.r0 + t.x0), _MM_HINT_T0);
-    _mm_prefetch(reinterpret_cast<const char*>(t.r1 + t.x0), _MM_HINT_T0);
-#endif
-    return t;
-}
-
-// The nearest integer in the current rounding mode (ties to even), as lrint gives it.
-inline long RoundToInt(double v) {
-#if defined(__SSE2__)
-    return _mm_cvtsd_si32(_mm_set_sd(v));
-#else
-    return std::lrint(v);
-#endif
-}
-
-// The mix, channel by channel, rounded to the nearest integer.
-uint32_t Mix(const TSample& t) {
-    uint32_t p00 = t.r0[t.x0], p10 = t.r0[t.x1], p01 = t.r1[t.x0], p11 = t.r1[t.x1];
-    double fx = t.fx, fy = t.fy;
-    double w00 = (1 - fx) * (1 - fy), w10 = fx * (1 - fy), w01 = (1 - fx) * fy, w11 = fx * fy;
-    uint32_t out = 0;
-    for (int s = 0; s <= 16; s += 8) {
-        double v = w00 * Channel(p00, s) + w10 * Channel(p10, s) + w01 * Channel(p01, s) + w11 * Channel(p11, s);
-        // The weights sum to one, so v stays well inside the range where the conversion is exact.
-        out |= static_cast<uint32_t>(std::clamp<long>(RoundToInt(v), 0, 255)) << s;
-    }
-    return out;
-}
-
-// Writes p to the 2 x 2 block at (x, y), clipped to the destination.
-void Block2(TPLines& dst, int dstW, int x, int y, uint32_t p) {
-    int h = Height(dst);
-    for (int yy = y; yy < std::min(y + 2, h); ++yy)
-        for (int xx = x; xx < std::min(x + 2, dstW); ++xx) dst[static_cast<size_t>(yy)][xx] = p;
-}
-
-// The mixes of a row of samples written to the 2 x 2 blocks from column 0 on, at row y.
-void MixBlocks(TPLines& dst, int dstW, int y, const std::vector<TSample>& samples) {
-    int h = Height(dst);
-    if (y + 1 >= h) {
-        for (size_t i = 0; i < samples.size(); ++i) Block2(dst, dstW, 2 * static_cast<int>(i), y, Mix(samples[i]));
-        return;
-    }
-    uint32_t* d0 = dst[static_cast<size_t>(y)];
-    uint32_t* d1 = dst[static_cast<size_t>(y + 1)];
-    for (size_t i = 0; i < samples.size(); ++i) {
-        int x = 2 * static_cast<int>(i);
-        uint32_t p = Mix(samples[i]);
-        if (x + 1 < dstW) {
-            d0[x] = d0[x + 1] = p;
-            d1[x] = d1[x + 1] = p;
-        } else {
-            Block2(dst, dstW, x, y, p);
-        }
-    }
 }
 
 } // namespace
@@ -708,94 +628,196 @@ void WhiteNoise(TPLines& dst, int dstW, TBitmap& pic, int n) {
     });
 }
 
+// ---- Fisheye and twist ----
+//
+// Both compute one source position per 2 x 2 block, in single precision four blocks at a time,
+// and fill the block with the bilinear mix of the four pixels around it: weights in 1/256, the two
+// pixels of each row mixed and rounded, then the two rows. Each block's distance to the centre does
+// not change during a transition and is computed once.
+
 namespace {
 
-// The cache for a picture of w x h drawn over rows x cols, filled when it was made for other sizes.
-// The values are computed exactly as the frame routines compute them.
-const TWarpCache* WarpGeometry(TWarpCache* cache, int w, int h, int rows, int cols, double cx, double cy,
-                               bool angles) {
-    if (!cache) return nullptr;
-    if (cache->W == w && cache->H == h && cache->Rows == rows && cache->Cols == cols && cache->Angles == angles)
-        return cache;
+constexpr float kFar = 4194304.0f; // 2^22: beyond it a position is first reduced modulo the size
+
+// sin and cos of a (single precision, a few units in the last place): the quarter turns taken out
+// in three parts, then the usual polynomials on [-pi/4, pi/4].
+inline void SinCos4(__m128 a, __m128& sinOut, __m128& cosOut) {
+    const __m128 twoOverPi = _mm_set1_ps(0.636619772367581f);
+    __m128i q = _mm_cvtps_epi32(_mm_mul_ps(a, twoOverPi));
+    __m128 qf = _mm_cvtepi32_ps(q);
+    __m128 t = _mm_sub_ps(a, _mm_mul_ps(qf, _mm_set1_ps(1.5703125f)));
+    t = _mm_sub_ps(t, _mm_mul_ps(qf, _mm_set1_ps(4.837512969970703125e-4f)));
+    t = _mm_sub_ps(t, _mm_mul_ps(qf, _mm_set1_ps(7.54978995489188216e-8f)));
+    __m128 z = _mm_mul_ps(t, t);
+    __m128 ps = _mm_add_ps(_mm_mul_ps(_mm_set1_ps(-1.9515295891e-4f), z), _mm_set1_ps(8.3321608736e-3f));
+    ps = _mm_add_ps(_mm_mul_ps(ps, z), _mm_set1_ps(-1.6666654611e-1f));
+    __m128 sn = _mm_add_ps(t, _mm_mul_ps(_mm_mul_ps(ps, z), t));
+    __m128 pc = _mm_add_ps(_mm_mul_ps(_mm_set1_ps(2.443315711809948e-5f), z), _mm_set1_ps(-1.388731625493765e-3f));
+    pc = _mm_add_ps(_mm_mul_ps(pc, z), _mm_set1_ps(4.166664568298827e-2f));
+    __m128 cs = _mm_add_ps(_mm_sub_ps(_mm_set1_ps(1.0f), _mm_mul_ps(z, _mm_set1_ps(0.5f))), _mm_mul_ps(_mm_mul_ps(pc, z), z));
+    // Quadrant q: odd ones swap sine and cosine; the sine turns negative in quadrants 2 and 3, the
+    // cosine in 1 and 2.
+    __m128 swap = _mm_castsi128_ps(_mm_cmpeq_epi32(_mm_and_si128(q, _mm_set1_epi32(1)), _mm_set1_epi32(1)));
+    __m128 s = _mm_or_ps(_mm_and_ps(swap, cs), _mm_andnot_ps(swap, sn));
+    __m128 c = _mm_or_ps(_mm_and_ps(swap, sn), _mm_andnot_ps(swap, cs));
+    __m128i signS = _mm_slli_epi32(_mm_and_si128(q, _mm_set1_epi32(2)), 30);
+    __m128i signC = _mm_slli_epi32(_mm_and_si128(_mm_add_epi32(q, _mm_set1_epi32(1)), _mm_set1_epi32(2)), 30);
+    sinOut = _mm_xor_ps(s, _mm_castsi128_ps(signS));
+    cosOut = _mm_xor_ps(c, _mm_castsi128_ps(signC));
+}
+
+// The source picture of a warp.
+struct TWarpSource {
+    const uint32_t* base;
+    int64_t stride; // in pixels
+    int w, h;
+    const uint32_t* Row(int y) const { return base + y * stride; }
+};
+
+// The bilinear mix at the fixed-point position (X, Y) in 1/256 of a pixel; coordinates outside the
+// picture wrap.
+inline uint32_t MixAt(const TWarpSource& src, int32_t X, int32_t Y) {
+    int ix = X >> 8, iy = Y >> 8, fx = X & 255, fy = Y & 255;
+    int x0, x1, y0, y1;
+    if (ix >= 0 && ix < src.w - 1) x0 = ix, x1 = ix + 1;
+    else x0 = Wrap(ix, src.w), x1 = Wrap(int64_t(ix) + 1, src.w);
+    if (iy >= 0 && iy < src.h - 1) y0 = iy, y1 = iy + 1;
+    else y0 = Wrap(iy, src.h), y1 = Wrap(int64_t(iy) + 1, src.h);
+    const uint32_t *r0 = src.Row(y0), *r1 = src.Row(y1);
+    const __m128i zero = _mm_setzero_si128(), round = _mm_set1_epi32(128);
+    // Channels of the left and the right pixel side by side, weighted in pairs: 32-bit sums.
+    const __m128i wx = _mm_set1_epi32(fx << 16 | (256 - fx));
+    __m128i top = _mm_unpacklo_epi8(_mm_unpacklo_epi8(_mm_cvtsi32_si128(int(r0[x0])), _mm_cvtsi32_si128(int(r0[x1]))), zero);
+    __m128i bot = _mm_unpacklo_epi8(_mm_unpacklo_epi8(_mm_cvtsi32_si128(int(r1[x0])), _mm_cvtsi32_si128(int(r1[x1]))), zero);
+    top = _mm_srli_epi32(_mm_add_epi32(_mm_madd_epi16(top, wx), round), 8);
+    bot = _mm_srli_epi32(_mm_add_epi32(_mm_madd_epi16(bot, wx), round), 8);
+    // The two rows' channels side by side the same way.
+    __m128i v = _mm_or_si128(top, _mm_slli_epi32(bot, 16));
+    v = _mm_srli_epi32(_mm_add_epi32(_mm_madd_epi16(v, _mm_set1_epi32(fy << 16 | (256 - fy))), round), 8);
+    v = _mm_packs_epi32(v, zero);
+    return uint32_t(_mm_cvtsi128_si32(_mm_packus_epi16(v, zero))) & 0x00FFFFFFu;
+}
+
+// floor(s x 256) of a position inside kFar.
+inline __m128i Fixed4(__m128 s) {
+    __m128 v = _mm_mul_ps(s, _mm_set1_ps(256.0f));
+    __m128i t = _mm_cvttps_epi32(v);
+    return _mm_add_epi32(t, _mm_castps_si128(_mm_cmplt_ps(v, _mm_cvtepi32_ps(t)))); // -1 where truncation rounded up
+}
+
+// The distance of every block to the centre, for one transition.
+const std::vector<float>& BlockRadii(TWarpCache& cache, int rows, int cols, float cx, float cy) {
+    if (cache.Rows == rows && cache.Cols == cols && cache.Cx == cx && cache.Cy == cy) return cache.Radius;
     int bx = std::max(0, cols / 2), by = std::max(0, rows / 2);
-    cache->Radius.assign(size_t(bx) * size_t(by), 0.0);
-    cache->Angle.assign(angles ? size_t(bx) * size_t(by) : 0, 0.0);
+    // Four more than the blocks of a row, so that rows can be read four at a time.
+    cache.Radius.assign(size_t(by) * size_t(bx) + 4, 0.0f);
+    for (int j = 0; j < by; ++j)
+        for (int i = 0; i < bx; ++i) {
+            float dx = float(2 * i) - cx, dy = float(2 * j) - cy;
+            cache.Radius[size_t(j) * size_t(bx) + size_t(i)] = std::sqrt(dx * dx + dy * dy);
+        }
+    cache.Rows = rows, cache.Cols = cols, cache.Cx = cx, cache.Cy = cy;
+    return cache.Radius;
+}
+
+// Runs map(dx, dy, radius, sx, sy) for every four blocks (dx, dy: the blocks' offsets from the
+// centre) and fills each block with the mix at its source position. Positions that are not finite
+// show the centre; far ones are first reduced modulo the size.
+template <class Map>
+void WarpBlocks(TPLines& dst, int dstW, TBitmap& pic, float cx, float cy, TWarpCache* cache, Map&& map) {
+    int w = pic.Width(), h = pic.Height();
+    if (w <= 0 || h <= 0) return;
+    int rows = std::min(Height(dst), h), cols = std::min(dstW, w);
+    int bx = cols / 2, by = rows / 2;
+    if (bx <= 0 || by <= 0) return;
+    TWarpCache local;
+    const std::vector<float>& radius = BlockRadii(cache ? *cache : local, rows, cols, cx, cy);
+    const TWarpSource src{pic.Row32(0), pic.BytesPerLine() / 4, w, h};
+    const __m128 steps = _mm_setr_ps(0, 2, 4, 6);
     ForRowBands(by, [&](int first, int last) {
-        for (int j = first; j < last; ++j)
-            for (int i = 0; i < bx; ++i) {
-                double ddx = 2 * i - cx, ddy = 2 * j - cy;
-                size_t at = size_t(j) * size_t(bx) + size_t(i);
-                cache->Radius[at] = std::sqrt(ddx * ddx + ddy * ddy);
-                if (angles) cache->Angle[at] = std::atan2(ddy, ddx);
+        // A row of blocks in two passes: the positions first (and the memory they read is asked
+        // for), then the mixes, so that the reads of a row wait for the memory side by side.
+        std::vector<int32_t> xs(size_t(bx) + 4), ys(size_t(bx) + 4);
+        alignas(16) float sxs[4], sys[4];
+        for (int j = first; j < last; ++j) {
+            int y = 2 * j;
+            const float* rad = radius.data() + size_t(j) * size_t(bx);
+            __m128 dy = _mm_set1_ps(float(y) - cy);
+            for (int i = 0; i < bx; i += 4) {
+                __m128 dx = _mm_add_ps(_mm_set1_ps(float(2 * i) - cx), steps);
+                __m128 sx, sy;
+                map(dx, dy, _mm_loadu_ps(rad + i), sx, sy);
+                // Lanes that are not finite or lie far away go the slow way.
+                __m128 mag = _mm_max_ps(_mm_andnot_ps(_mm_set1_ps(-0.0f), sx), _mm_andnot_ps(_mm_set1_ps(-0.0f), sy));
+                __m128 far = _mm_cmpnlt_ps(mag, _mm_set1_ps(kFar)); // also NaN
+                _mm_storeu_si128(reinterpret_cast<__m128i*>(&xs[size_t(i)]), Fixed4(_mm_andnot_ps(far, sx)));
+                _mm_storeu_si128(reinterpret_cast<__m128i*>(&ys[size_t(i)]), Fixed4(_mm_andnot_ps(far, sy)));
+                if (int slow = _mm_movemask_ps(far)) {
+                    _mm_store_ps(sxs, sx);
+                    _mm_store_ps(sys, sy);
+                    for (int l = 0; l < 4; ++l) {
+                        if (!(slow & (1 << l))) continue;
+                        float fx = sxs[l], fy = sys[l];
+                        if (!std::isfinite(fx) || !std::isfinite(fy)) {
+                            fx = cx, fy = cy;
+                        } else {
+                            if (std::fabs(fx) >= kFar) fx = std::fmod(fx, float(w));
+                            if (std::fabs(fy) >= kFar) fy = std::fmod(fy, float(h));
+                        }
+                        xs[size_t(i + l)] = int32_t(std::floor(fx * 256.0f));
+                        ys[size_t(i + l)] = int32_t(std::floor(fy * 256.0f));
+                    }
+                }
+                for (int l = 0; l < 4; ++l) {
+                    int px = xs[size_t(i + l)] >> 8, py = ys[size_t(i + l)] >> 8;
+                    if (px >= 0 && px < w && py >= 0 && py < h - 1) {
+                        _mm_prefetch(reinterpret_cast<const char*>(src.Row(py) + px), _MM_HINT_T0);
+                        _mm_prefetch(reinterpret_cast<const char*>(src.Row(py + 1) + px), _MM_HINT_T0);
+                    }
+                }
             }
-    }, 8);
-    cache->W = w, cache->H = h, cache->Rows = rows, cache->Cols = cols, cache->Angles = angles;
-    return cache;
+            uint32_t* d0 = dst[size_t(y)];
+            uint32_t* d1 = dst[size_t(y) + 1];
+            for (int i = 0; i < bx; ++i) {
+                uint64_t p = MixAt(src, xs[size_t(i)], ys[size_t(i)]);
+                p |= p << 32;
+                std::memcpy(d0 + 2 * i, &p, 8);
+                std::memcpy(d1 + 2 * i, &p, 8);
+            }
+        }
+    }, 4);
 }
 
 } // namespace
 
 void Fisheye(TPLines& dst, int dstW, TBitmap& pic, double p, double pull, TWarpCache* cache) {
     int w = pic.Width(), h = pic.Height();
-    if (w <= 0 || h <= 0) return;
-    int rows = std::min(Height(dst), h), cols = std::min(dstW, w);
-    double cx = w / 2, cy = h / 2;
-    const TWarpCache* geo = WarpGeometry(cache, w, h, rows, cols, cx, cy, false);
-    size_t bx = size_t(std::max(0, cols / 2));
-    double R = std::max(dstW, Height(dst)) * p;
-    TPLines lines;
-    BitmapToLines(lines, pic);
-    ForRowBands(rows / 2, [&](int first, int last) {
-        std::vector<TSample> samples;
-        for (int y = 2 * first; y < 2 * last; y += 2) {
-            samples.clear();
-            for (int x = 0; x <= cols - 2; x += 2) {
-                double ddx = x - cx, ddy = y - cy;
-                double d = geo ? geo->Radius[size_t(y / 2) * bx + size_t(x / 2)] : std::sqrt(ddx * ddx + ddy * ddy);
-                double sx = cx, sy = cy;
-                if (d != 0 && d != R && R != 0) {
-                    double g = pull * ((1 / (1 - d / R) - 1) * R / 2 / d) + (1 - pull);
-                    sx = cx + ddx * g;
-                    sy = cy + ddy * g;
-                    // Near the radius the position runs away to infinity; such pixels show the centre.
-                    if (!std::isfinite(sx) || !std::isfinite(sy)) sx = cx, sy = cy;
-                }
-                samples.push_back(SampleAt(lines, w, sx, sy));
-            }
-            MixBlocks(dst, dstW, y, samples);
-        }
-    }, 8);
+    const float cx = float(w / 2), cy = float(h / 2);
+    const float R = float(std::max(dstW, Height(dst)) * p);
+    const __m128 vr = _mm_set1_ps(R), pullR = _mm_set1_ps(float(pull) * R), rest = _mm_set1_ps(1.0f - float(pull));
+    const __m128 two = _mm_set1_ps(2.0f), zero = _mm_setzero_ps();
+    WarpBlocks(dst, dstW, pic, cx, cy, cache, [&](__m128 dx, __m128 dy, __m128 d, __m128& sx, __m128& sy) {
+        // g = pull x R / (2 (R - d)) + (1 - pull): the lens's pull, faded towards no pull. At the
+        // centre and on the lens's rim (and for a lens of no size) the block shows the centre.
+        __m128 g = _mm_add_ps(_mm_div_ps(pullR, _mm_mul_ps(two, _mm_sub_ps(vr, d))), rest);
+        __m128 centre = _mm_or_ps(_mm_or_ps(_mm_cmpeq_ps(d, zero), _mm_cmpeq_ps(d, vr)), _mm_cmpeq_ps(vr, zero));
+        g = _mm_andnot_ps(centre, g);
+        sx = _mm_add_ps(_mm_set1_ps(cx), _mm_mul_ps(dx, g));
+        sy = _mm_add_ps(_mm_set1_ps(cy), _mm_mul_ps(dy, g));
+    });
 }
 
 void Twist(TPLines& dst, int dstW, TBitmap& pic, double twist, TWarpCache* cache) {
     int w = pic.Width(), h = pic.Height();
-    if (w <= 0 || h <= 0) return;
-    int rows = std::min(Height(dst), h), cols = std::min(dstW, w);
-    double cx = (w - 1) / 2, cy = (h - 1) / 2;
-    const TWarpCache* geo = WarpGeometry(cache, w, h, rows, cols, cx, cy, true);
-    size_t bx = size_t(std::max(0, cols / 2));
-    TPLines lines;
-    BitmapToLines(lines, pic);
-    ForRowBands(rows / 2, [&](int first, int last) {
-        std::vector<TSample> samples;
-        for (int y = 2 * first; y < 2 * last; y += 2) {
-            samples.clear();
-            for (int x = 0; x <= cols - 2; x += 2) {
-                double ddx = x - cx, ddy = y - cy;
-                size_t at = size_t(y / 2) * bx + size_t(x / 2);
-                double r = geo ? geo->Radius[at] : std::sqrt(ddx * ddx + ddy * ddy);
-                double sx = cx, sy = cy;
-                if (r != 0) {
-                    double turn = geo ? geo->Angle[at] : std::atan2(ddy, ddx);
-                    double theta = turn - r * twist;
-                    sx = cx + r * std::cos(theta);
-                    sy = cy + r * std::sin(theta);
-                }
-                samples.push_back(SampleAt(lines, w, sx, sy));
-            }
-            MixBlocks(dst, dstW, y, samples);
-        }
-    }, 8);
+    const float cx = float((w - 1) / 2), cy = float((h - 1) / 2);
+    const __m128 turn = _mm_set1_ps(float(twist));
+    WarpBlocks(dst, dstW, pic, cx, cy, cache, [&](__m128 dx, __m128 dy, __m128 r, __m128& sx, __m128& sy) {
+        // The source turned back by r x twist: (dx cos + dy sin, dy cos - dx sin) about the centre.
+        __m128 s, c;
+        SinCos4(_mm_mul_ps(r, turn), s, c);
+        sx = _mm_add_ps(_mm_set1_ps(cx), _mm_add_ps(_mm_mul_ps(dx, c), _mm_mul_ps(dy, s)));
+        sy = _mm_add_ps(_mm_set1_ps(cy), _mm_sub_ps(_mm_mul_ps(dy, c), _mm_mul_ps(dx, s)));
+    });
 }
 
 void Wave(TPLines& dst, int dstW, TBitmap& pic, const std::array<int, 256>& amp, double f, int kind) {

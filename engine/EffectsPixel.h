@@ -43,12 +43,12 @@ void RotatePicture(TPLines& dst, int dstW, TBitmap& pic, int angle, uint32_t bg)
 void Spray(TPLines& dst, int dstW, TBitmap& pic, int radius);
 void ColorNoise(TPLines& dst, int dstW, TBitmap& pic, int n);
 void WhiteNoise(TPLines& dst, int dstW, TBitmap& pic, int n);
-// What the fisheye and the twist compute per 2 x 2 block the same way in every frame: the distance
-// to the centre and (twist) the block's angle. Kept for one transition; rebuilt when the sizes change.
+// What the fisheye and the twist keep for one transition: each 2 x 2 block's distance to the
+// centre, rebuilt when the sizes or the centre change.
 struct TWarpCache {
-    int W = -1, H = -1, Cols = -1, Rows = -1;
-    bool Angles = false;
-    std::vector<double> Radius, Angle;
+    int Rows = -1, Cols = -1;
+    float Cx = -1, Cy = -1;
+    std::vector<float> Radius;
 };
 // A lens of radius max(dst W, dst H) x p at the picture's centre; pull 1 is the full lens, 0 none
 // (every source position moves that share of the way back to where it stands).

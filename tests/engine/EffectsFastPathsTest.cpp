@@ -144,66 +144,64 @@ int RefWrap(int64_t c, int size) {
     return static_cast<int>(c);
 }
 
+// The bilinear mix at (sx, sy) with weights in 1/256: each row's two pixels mixed and rounded,
+// then the two rows; coordinates outside the picture wrap.
 uint32_t RefBilinear(TBitmap& pic, double sx, double sy) {
     int w = pic.Width(), h = pic.Height();
-    if (std::fabs(sx) > 1e9) sx = std::fmod(sx, w);
-    if (std::fabs(sy) > 1e9) sy = std::fmod(sy, h);
-    double fx0 = std::floor(sx), fy0 = std::floor(sy);
-    double fx = sx - fx0, fy = sy - fy0;
-    int64_t ix = static_cast<int64_t>(fx0), iy = static_cast<int64_t>(fy0);
+    if (std::fabs(sx) > 4194304) sx = std::fmod(sx, w);
+    if (std::fabs(sy) > 4194304) sy = std::fmod(sy, h);
+    int64_t X = static_cast<int64_t>(std::floor(sx * 256)), Y = static_cast<int64_t>(std::floor(sy * 256));
+    int64_t ix = X >> 8, iy = Y >> 8;
+    int fx = int(X & 255), fy = int(Y & 255);
     int x0 = RefWrap(ix, w), x1 = RefWrap(ix + 1, w), y0 = RefWrap(iy, h), y1 = RefWrap(iy + 1, h);
     uint32_t p00 = pic.Row32(y0)[x0], p10 = pic.Row32(y0)[x1], p01 = pic.Row32(y1)[x0], p11 = pic.Row32(y1)[x1];
-    double w00 = (1 - fx) * (1 - fy), w10 = fx * (1 - fy), w01 = (1 - fx) * fy, w11 = fx * fy;
     uint32_t out = 0;
     for (int s = 0; s <= 16; s += 8) {
-        double v = w00 * Ch(p00, s) + w10 * Ch(p10, s) + w01 * Ch(p01, s) + w11 * Ch(p11, s);
-        out |= static_cast<uint32_t>(std::clamp<long>(std::lrint(v), 0, 255)) << s;
+        uint32_t top = (Ch(p00, s) * (256 - fx) + Ch(p10, s) * fx + 128) >> 8;
+        uint32_t bot = (Ch(p01, s) * (256 - fx) + Ch(p11, s) * fx + 128) >> 8;
+        out |= ((top * (256 - fy) + bot * fy + 128) >> 8) << s;
     }
     return out;
 }
 
-void RefBlock2(TPLines& dst, int w, int x, int y, uint32_t p) {
-    int h = static_cast<int>(dst.size());
-    for (int yy = y; yy < std::min(y + 2, h); ++yy)
-        for (int xx = x; xx < std::min(x + 2, w); ++xx) dst[size_t(yy)][xx] = p;
+// The warps in double precision, block by block; map gives a block's source from its offsets to
+// the centre.
+template <class Map>
+void RefWarp(TPLines& dst, int dstW, TBitmap& pic, double cx, double cy, Map&& map) {
+    int w = pic.Width(), h = pic.Height();
+    int rows = std::min(static_cast<int>(dst.size()), h), cols = std::min(dstW, w);
+    for (int y = 0; y <= rows - 2; y += 2)
+        for (int x = 0; x <= cols - 2; x += 2) {
+            double sx = cx, sy = cy;
+            map(x - cx, y - cy, sx, sy);
+            if (!std::isfinite(sx) || !std::isfinite(sy)) sx = cx, sy = cy;
+            uint32_t p = RefBilinear(pic, sx, sy);
+            for (int yy = y; yy < y + 2; ++yy)
+                for (int xx = x; xx < x + 2; ++xx) dst[size_t(yy)][xx] = p;
+        }
 }
 
 void RefFisheye(TPLines& dst, int dstW, TBitmap& pic, double p, double pull) {
-    int w = pic.Width(), h = pic.Height();
-    int rows = std::min(static_cast<int>(dst.size()), h), cols = std::min(dstW, w);
-    double cx = w / 2, cy = h / 2;
+    double cx = pic.Width() / 2, cy = pic.Height() / 2;
     double R = std::max(dstW, static_cast<int>(dst.size())) * p;
-    for (int y = 0; y <= rows - 2; y += 2)
-        for (int x = 0; x <= cols - 2; x += 2) {
-            double ddx = x - cx, ddy = y - cy;
-            double d = std::sqrt(ddx * ddx + ddy * ddy);
-            double sx = cx, sy = cy;
-            if (d != 0 && d != R && R != 0) {
-                double g = pull * ((1 / (1 - d / R) - 1) * R / 2 / d) + (1 - pull);
-                sx = cx + ddx * g;
-                sy = cy + ddy * g;
-                if (!std::isfinite(sx) || !std::isfinite(sy)) sx = cx, sy = cy;
-            }
-            RefBlock2(dst, dstW, x, y, RefBilinear(pic, sx, sy));
-        }
+    RefWarp(dst, dstW, pic, cx, cy, [&](double dx, double dy, double& sx, double& sy) {
+        double d = std::sqrt(dx * dx + dy * dy);
+        if (d == 0 || d == R || R == 0) return;
+        double g = pull * ((1 / (1 - d / R) - 1) * R / 2 / d) + (1 - pull);
+        sx = cx + dx * g;
+        sy = cy + dy * g;
+    });
 }
 
 void RefTwist(TPLines& dst, int dstW, TBitmap& pic, double twist) {
-    int w = pic.Width(), h = pic.Height();
-    int rows = std::min(static_cast<int>(dst.size()), h), cols = std::min(dstW, w);
-    double cx = (w - 1) / 2, cy = (h - 1) / 2;
-    for (int y = 0; y <= rows - 2; y += 2)
-        for (int x = 0; x <= cols - 2; x += 2) {
-            double ddx = x - cx, ddy = y - cy;
-            double r = std::sqrt(ddx * ddx + ddy * ddy);
-            double sx = cx, sy = cy;
-            if (r != 0) {
-                double theta = std::atan2(ddy, ddx) - r * twist;
-                sx = cx + r * std::cos(theta);
-                sy = cy + r * std::sin(theta);
-            }
-            RefBlock2(dst, dstW, x, y, RefBilinear(pic, sx, sy));
-        }
+    double cx = (pic.Width() - 1) / 2, cy = (pic.Height() - 1) / 2;
+    RefWarp(dst, dstW, pic, cx, cy, [&](double dx, double dy, double& sx, double& sy) {
+        double r = std::sqrt(dx * dx + dy * dy);
+        if (r == 0) return;
+        double theta = std::atan2(dy, dx) - r * twist;
+        sx = cx + r * std::cos(theta);
+        sy = cy + r * std::sin(theta);
+    });
 }
 
 // The stretches as first written: the whole frame in the background, then each picture row by row.
@@ -434,30 +432,50 @@ TEST(EffectsFastPaths, RotationRunsMatchThePixelByPixelTest) {
     }
 }
 
-TEST(EffectsFastPaths, FisheyeAndTwistSampleAsThePlainBilinearMix) {
+// The warps work in single precision, four blocks at a time, with each block's distance kept for
+// the transition: they agree with the formulas in double precision to a step of the weights, but
+// for the odd block whose source lies on a seam of the wrap or runs off to infinity near the
+// fisheye's rim; with no distortion left they agree exactly.
+TEST(EffectsFastPaths, FisheyeAndTwistFollowTheirFormulas) {
     TThreadsGuard guard;
     SetRowBandThreads(4);
-    for (auto [w, h] : {std::pair{67, 49}, {2, 2}, {3, 40}, {40, 3}, {128, 90}}) {
+    auto differing = [](const TDest& a, const TDest& b, int w, int h) {
+        int bad = 0;
+        for (int y = 0; y < h; ++y)
+            for (int x = 0; x < w; ++x) {
+                uint32_t p = a.bmp.Row32(y)[x], q = b.bmp.Row32(y)[x];
+                for (int sh = 0; sh <= 16; sh += 8)
+                    if (std::abs(int(Ch(p, sh)) - int(Ch(q, sh))) > 2) {
+                        ++bad;
+                        break;
+                    }
+            }
+        return bad;
+    };
+    for (auto [w, h] : {std::pair{67, 49}, {2, 2}, {3, 40}, {40, 3}, {128, 90}, {301, 203}}) {
         TBitmap pic;
         Pattern(pic, w, h, 12);
         // Without a cache, and with caches kept over the frames (rebuilt when the sizes change or
         // the other routine used them).
         TWarpCache shared, fisheyeOnly, twistOnly;
-        for (int k = 0; k <= 32; k += 3) {
+        for (int k = 0; k <= 32; k += 4) {
             for (int dw : {w, w + 5, w - 1}) {
+                int pixels = std::max(dw, 1) * (h + 1);
                 TDest a(dw, h + 1, 1);
                 RefFisheye(a.lines, dw, pic, (k + 1) * 1.2 / 32, (32 - k) / 32.0);
                 for (TWarpCache* cache : {static_cast<TWarpCache*>(nullptr), &shared, &fisheyeOnly}) {
                     TDest b(dw, h + 1, 1);
                     Fisheye(b.lines, dw, pic, (k + 1) * 1.2 / 32, (32 - k) / 32.0, cache);
-                    ASSERT_TRUE(a.SameAs(b)) << "fisheye " << w << "x" << h << " k " << k;
+                    int bad = differing(a, b, dw, h + 1);
+                    EXPECT_LE(bad, k == 32 ? 0 : std::max(4, pixels / 50)) << "fisheye " << w << "x" << h << " k " << k;
                 }
                 TDest c(dw, h + 1, 1);
                 RefTwist(c.lines, dw, pic, TwistAt(k, 32));
                 for (TWarpCache* cache : {static_cast<TWarpCache*>(nullptr), &shared, &twistOnly}) {
                     TDest d(dw, h + 1, 1);
                     Twist(d.lines, dw, pic, TwistAt(k, 32), cache);
-                    ASSERT_TRUE(c.SameAs(d)) << "twist " << w << "x" << h << " k " << k;
+                    int bad = differing(c, d, dw, h + 1);
+                    EXPECT_LE(bad, k == 32 ? 0 : std::max(4, pixels / 200)) << "twist " << w << "x" << h << " k " << k;
                 }
             }
         }
