@@ -235,7 +235,9 @@ TEST_F(StepRevealTest, ZoomDrawsSquareRingsAboutTheCentre) {
             TRect inner = Clip(TRect{130 - t, 100 - t, 130 + t, 100 + t});
             int ring = outer.Width() * outer.Height() - inner.Width() * inner.Height();
             EXPECT_EQ(c.count, ring) << code << " ring " << q;
-            if (ring > 0) EXPECT_EQ(c.box, outer) << code << " ring " << q;
+            if (ring > 0) {
+                EXPECT_EQ(c.box, outer) << code << " ring " << q;
+            }
             EXPECT_EQ(c.ms, 6u);
         }
     }
@@ -296,9 +298,13 @@ TEST_F(StepRevealTest, CellsOpenFromTheirSideAndPauseInTheirRhythm) {
         const TCall& first = calls[0];
         EXPECT_GT(first.count, k.perCall * k.cell * k.cell / 2) << k.code; // cells at the right edge are cut
         EXPECT_LE(first.count, k.perCall * k.cell * k.cell) << k.code;
-        if (k.code == 19 || k.code == 61) EXPECT_LE(first.box.Bottom, kU.Top + reach) << k.code;
-        else if (k.code == 20 || k.code == 62) EXPECT_GE(first.box.Top, kU.Bottom - reach) << k.code;
-        else EXPECT_GT(first.box.Bottom, kU.Top + reach) << k.code;
+        if (k.code == 19 || k.code == 61) {
+            EXPECT_LE(first.box.Bottom, kU.Top + reach) << k.code;
+        } else if (k.code == 20 || k.code == 62) {
+            EXPECT_GE(first.box.Top, kU.Bottom - reach) << k.code;
+        } else {
+            EXPECT_GT(first.box.Bottom, kU.Top + reach) << k.code;
+        }
         for (size_t i = 0; i + 1 < calls.size(); ++i)
             EXPECT_EQ(calls[i].ms, (i + 1) % size_t(k.rhythm) == 0 ? uint32_t(k.perCall) : 0u) << k.code << " call " << i;
     }
