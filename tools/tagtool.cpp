@@ -1,16 +1,30 @@
 // lumora-tagtool FILE: prints, as JSON, what each tag and stream reader that applies to the file reads.
 // MP3 files (.mp1, .mp2, .mp3) go through the MPEG reader with its ID3 tags, .ogg through the Ogg
 // Vorbis reader, .wma through the WMA reader, .wav through the WAV reader; any other file through all.
+//
+// lumora-tagtool --set FIELD=VALUE ... FILE writes the fields through the classes the information
+// forms use, then prints the JSON. FIELD is [TAG.]NAME, TAG one of id3v1, id3v2 (the default for MP3
+// files), ogg, wma; an empty VALUE clears the field. Names: id3v1 title artist album year comment
+// track genre (number or name); id3v2 title artist album track year genre comment composer encoder
+// copyright link origartist; ogg title artist album track date genre comment, any other name sets
+// that comment; wma title author album year genre track composer url copyright description lyrics
+// encodedby.
+// lumora-tagtool --resave FILE saves every tag the file has without an edit, then prints the JSON.
 
 #include <cstdio>
+#include <optional>
 #include <string>
+#include <vector>
 
 #include "audio/ID3v1.h"
 #include "audio/ID3v2.h"
 #include "audio/MPEGaudio.h"
 #include "audio/OggVorbis.h"
+#include "audio/TagText.h"
 #include "audio/WAVfile.h"
+#include "audio/WMAReader.h"
 #include "audio/WMAfile.h"
+#include "framework/Forms.h"
 #include "framework/SysUtils.h"
 
 using namespace lumora;
@@ -208,14 +222,178 @@ void WavJson(TJson& j, const std::string& path) {
     j.Close();
 }
 
+// ---- Editing ----
+
+struct TEdit {
+    std::string Tag, Name, Value;
+};
+
+bool Failed(const std::string& message) {
+    std::fprintf(stderr, "lumora-tagtool: %s\n", message.c_str());
+    return false;
+}
+
+std::optional<uint32_t> Number(const std::string& value, uint32_t max) {
+    return value.empty() ? std::optional<uint32_t>(0) : ParseDecimal(value, max);
+}
+
+bool SetID3v1(TID3v1& t, const TEdit& e) {
+    const std::string& v = e.Value;
+    if (e.Name == "title") t.SetTitle(v);
+    else if (e.Name == "artist") t.SetArtist(v);
+    else if (e.Name == "album") t.SetAlbum(v);
+    else if (e.Name == "year") t.SetYear(v);
+    else if (e.Name == "comment") t.SetComment(v);
+    else if (e.Name == "track") {
+        auto n = Number(v, 255);
+        if (!n) return Failed("not a track number: " + v);
+        t.SetTrack(static_cast<uint8_t>(*n));
+    } else if (e.Name == "genre") {
+        int genre = v.empty() ? 255 : -1;
+        if (auto n = ParseDecimal(v, 255)) genre = static_cast<int>(*n);
+        for (int i = 0; genre < 0 && i < 256; ++i)
+            if (!ID3v1GenreName(i).empty() && LowerCase(ID3v1GenreName(i)) == LowerCase(v)) genre = i;
+        if (genre < 0) return Failed("no such genre: " + v);
+        t.SetGenre(static_cast<uint8_t>(genre));
+    } else {
+        return Failed("no ID3v1 field " + e.Name);
+    }
+    return true;
+}
+
+bool SetID3v2(TID3v2& t, const TEdit& e) {
+    const std::string& v = e.Value;
+    if (e.Name == "title") t.SetTitle(v);
+    else if (e.Name == "artist") t.SetArtist(v);
+    else if (e.Name == "album") t.SetAlbum(v);
+    else if (e.Name == "track") {
+        if (!Number(v.substr(0, v.find('/')), 65535)) return Failed("not a track number: " + v);
+        t.SetTrackText(v);
+    } else if (e.Name == "year") t.SetYear(v);
+    else if (e.Name == "genre") t.SetGenre(v);
+    else if (e.Name == "comment") t.SetComment(v);
+    else if (e.Name == "composer") t.SetComposer(v);
+    else if (e.Name == "encoder") t.SetEncoder(v);
+    else if (e.Name == "copyright") t.SetCopyright(v);
+    else if (e.Name == "link") t.SetLink(v);
+    else if (e.Name == "origartist") t.SetOrigArtist(v);
+    else return Failed("no ID3v2 field " + e.Name);
+    return true;
+}
+
+// Other comments are NAME=value items of Extra: an edit replaces every item of that name (the
+// name's case ignored), or removes them when the value is empty.
+std::string WithExtra(const std::string& extra, const std::string& name, const std::string& value) {
+    std::string out;
+    size_t start = 0;
+    while (start < extra.size()) {
+        size_t end = extra.find('\0', start);
+        if (end == std::string::npos) end = extra.size();
+        std::string item = extra.substr(start, end - start);
+        if (UpperCase(item.substr(0, item.find('='))) != UpperCase(name)) out += (out.empty() ? "" : std::string(1, '\0')) + item;
+        start = end + 1;
+    }
+    if (!value.empty()) out += (out.empty() ? "" : std::string(1, '\0')) + name + "=" + value;
+    return out;
+}
+
+bool SetOgg(TOggVorbis& o, const TEdit& e) {
+    const std::string& v = e.Value;
+    if (e.Name == "title") o.SetTitle(v);
+    else if (e.Name == "artist") o.SetArtist(v);
+    else if (e.Name == "album") o.SetAlbum(v);
+    else if (e.Name == "track") {
+        auto n = Number(v, 65535);
+        if (!n) return Failed("not a track number: " + v);
+        o.SetTrack(static_cast<uint16_t>(*n));
+    } else if (e.Name == "date") o.SetDate(v);
+    else if (e.Name == "genre") o.SetGenre(v);
+    else if (e.Name == "comment") o.SetComment(v);
+    else if (e.Name.empty() || e.Name.find('=') != std::string::npos) return Failed("no comment name");
+    else o.SetExtra(WithExtra(o.Extra(), UpperCase(e.Name), v));
+    return true;
+}
+
+bool SetWma(TTagsData& d, const TEdit& e) {
+    std::string* field = e.Name == "title"       ? &d.Title
+                         : e.Name == "author"      ? &d.Author
+                         : e.Name == "album"       ? &d.AlbumTitle
+                         : e.Name == "year"        ? &d.Year
+                         : e.Name == "genre"       ? &d.Genre
+                         : e.Name == "track"       ? &d.TrackNumber
+                         : e.Name == "composer"    ? &d.Composer
+                         : e.Name == "url"         ? &d.URL
+                         : e.Name == "copyright"   ? &d.Copyright
+                         : e.Name == "description" ? &d.Description
+                         : e.Name == "lyrics"      ? &d.Lyrics
+                         : e.Name == "encodedby"   ? &d.EncodedBy
+                                                   : nullptr;
+    if (!field) return Failed("no WMA field " + e.Name);
+    *field = e.Value;
+    return true;
+}
+
+// Applies the edits (none for a resave) to the file's tags and saves them; a resave saves every
+// tag the file has.
+bool EditFile(const std::string& path, const std::vector<TEdit>& edits, bool resave) {
+    std::string ext = UpperCase(ExtractFileExt(path));
+    auto wanted = [&](const char* tag) {
+        for (const auto& e : edits)
+            if (e.Tag == tag) return true;
+        return false;
+    };
+    if (ext == ".MP1" || ext == ".MP2" || ext == ".MP3") {
+        for (const auto& e : edits)
+            if (e.Tag != "id3v1" && e.Tag != "id3v2") return Failed("an MPEG file has no " + e.Tag + " tag");
+        TMPEGaudio mpeg;
+        if (!mpeg.LoadFromFile(path)) return Failed("cannot read " + path);
+        TID3v2& v2 = mpeg.ID3v2();
+        TID3v1& v1 = mpeg.ID3v1();
+        bool saveV2 = resave ? v2.Exists() : wanted("id3v2");
+        bool saveV1 = resave ? v1.Exists() : wanted("id3v1");
+        for (const auto& e : edits)
+            if (!(e.Tag == "id3v2" ? SetID3v2(v2, e) : SetID3v1(v1, e))) return false;
+        // The ID3v2 tag goes first: rebuilding it moves the end of the file, where the ID3v1 tag is.
+        if (saveV2 && !v2.SaveToFile(path)) return Failed("the ID3v2 tag could not be saved");
+        if (saveV1 && !v1.SaveToFile(path)) return Failed("the ID3v1 tag could not be saved");
+        return true;
+    }
+    if (ext == ".OGG") {
+        TOggVorbis ogg;
+        if (!ogg.LoadFromFile(path)) return Failed("cannot read " + path + " as Ogg Vorbis");
+        for (const auto& e : edits) {
+            if (e.Tag != "ogg") return Failed("an Ogg file has no " + e.Tag + " tag");
+            if (!SetOgg(ogg, e)) return false;
+        }
+        return ogg.SaveToFile(path) || Failed("the comments could not be saved");
+    }
+    if (ext == ".WMA") {
+        TWMAReader reader;
+        TTagsData data;
+        if (!reader.LoadTags(path, data)) return Failed("cannot read the tags of " + path);
+        for (const auto& e : edits) {
+            if (e.Tag != "wma") return Failed("a WMA file has no " + e.Tag + " tag");
+            if (!SetWma(data, e)) return false;
+        }
+        return reader.SaveTags(data) || Failed("the tags could not be saved");
+    }
+    return Failed("no tag writer for " + path);
+}
+
+int Usage() {
+    std::fprintf(stderr, "usage: lumora-tagtool FILE\n"
+                         "       lumora-tagtool --set [TAG.]NAME=VALUE ... FILE\n"
+                         "       lumora-tagtool --resave FILE\n");
+    return 2;
+}
+
 } // namespace
 
 int main(int argc, char** argv) {
-    if (argc != 2) {
-        std::fprintf(stderr, "usage: lumora-tagtool FILE\n");
-        return 2;
-    }
-    std::string path = argv[1];
+    bool set = argc >= 4 && std::string(argv[1]) == "--set";
+    bool resave = argc == 3 && std::string(argv[1]) == "--resave";
+    if (argc != 2 && !set && !resave) return Usage();
+    std::string path = argv[argc - 1];
     if (!FileExists(path)) {
         std::fprintf(stderr, "lumora-tagtool: cannot open %s\n", path.c_str());
         return 1;
@@ -223,6 +401,32 @@ int main(int argc, char** argv) {
     std::string ext = UpperCase(ExtractFileExt(path));
     bool mp3 = ext == ".MP1" || ext == ".MP2" || ext == ".MP3";
     bool known = mp3 || ext == ".OGG" || ext == ".WMA" || ext == ".WAV";
+    if (set || resave) {
+        std::string defaultTag = mp3 ? "id3v2" : LowerCase(ext.empty() ? ext : ext.substr(1));
+        std::vector<TEdit> edits;
+        for (int i = 2; set && i < argc - 1; ++i) {
+            std::string arg = argv[i];
+            size_t eq = arg.find('=');
+            if (eq == std::string::npos || eq == 0) return Usage();
+            std::string field = arg.substr(0, eq);
+            size_t dot = field.find('.');
+            TEdit e{dot == std::string::npos ? defaultTag : LowerCase(field.substr(0, dot)),
+                    dot == std::string::npos ? field : field.substr(dot + 1), arg.substr(eq + 1)};
+            if (e.Tag != "ogg") e.Name = LowerCase(e.Name);
+            edits.push_back(e);
+        }
+        // Messages of the tag classes go to standard error instead of a message box.
+        SetMessageReporter([](const std::string& text, const std::string&, TMsgIcon, int) {
+            std::fprintf(stderr, "lumora-tagtool: %s\n", text.c_str());
+            return 1;
+        });
+        try {
+            if (!EditFile(path, edits, resave)) return 1;
+        } catch (const Exception& e) {
+            std::fprintf(stderr, "lumora-tagtool: %s\n", e.what());
+            return 1;
+        }
+    }
     TJson json;
     json.Field("file", path);
     try {

@@ -38,7 +38,7 @@ protected:
 
     static std::string Replaced(std::string text, const std::string& from, const std::string& to) {
         size_t at = text.find(from);
-        return at == std::string::npos ? text : text.replace(at, from.size(), to);
+        return at == std::string::npos ? text : text.substr(0, at) + to + text.substr(at + from.size());
     }
 
     TempDir dir_;

@@ -35,6 +35,7 @@ def dump(path):
         else:
             for key, values in f.tags.items():
                 for value in values:
+                    value = str(value)
                     if len(value) > 200:
                         value = "%d chars, crc %d" % (len(value), zlib.crc32(value.encode()))
                     lines.append(key.lower() + "=" + repr(value))
