@@ -1,5 +1,6 @@
 #include "audio/OggVorbis.h"
 
+#include <algorithm>
 #include <array>
 #include <cmath>
 #include <cstring>
@@ -490,25 +491,30 @@ bool TOggVorbis::SaveToFile(const std::string& fileName) {
     if (!info.Known[kArtist].empty()) values[kPerformer] = info.Known[kPerformer];
     if (!info.Known[kComment].empty()) values[kDescription] = info.Known[kDescription];
 
-    std::string items;
+    // Earlier values of a repeated known name live in Extra; they go before the fields, so that the
+    // field's own value is the one that reads back.
+    std::string repeated, items;
     uint32_t count = 0;
-    for (int k = 1; k <= knownCount; ++k) {
-        if (values[k].empty()) continue;
-        std::string item = std::string(knownNames[k]) + "=" + values[k];
-        items += LE32Bytes(static_cast<uint32_t>(item.size())) + item;
+    auto add = [&count](std::string& to, const std::string& item) {
+        to += LE32Bytes(static_cast<uint32_t>(item.size())) + item;
         ++count;
-    }
+    };
+    for (int k = 1; k <= knownCount; ++k)
+        if (!values[k].empty()) add(items, std::string(knownNames[k]) + "=" + values[k]);
     size_t start = 0;
     while (start <= extra_.size()) {
         size_t end = extra_.find('\0', start);
         if (end == std::string::npos) end = extra_.size();
         std::string item = extra_.substr(start, end - start);
-        if (item.find('=') != std::string::npos) {
-            items += LE32Bytes(static_cast<uint32_t>(item.size())) + item;
-            ++count;
+        size_t eq = item.find('=');
+        if (eq != std::string::npos) {
+            std::string name = UpperCase(item.substr(0, eq));
+            bool known = std::any_of(knownNames + 1, knownNames + knownCount + 1, [&](const char* n) { return name == n; });
+            add(known ? repeated : items, item);
         }
         start = end + 1;
     }
+    items = repeated + items;
     std::string data = "\x03vorbis" + LE32Bytes(static_cast<uint32_t>(info.VendorRaw.size())) + info.VendorRaw +
                        LE32Bytes(count) + items;
 

@@ -123,6 +123,18 @@ TEST_F(TagOgg, PerformerMovesIntoAnEmptyArtist) {
     EXPECT_EQ(list.find("PERFORMER="), std::string::npos);
 }
 
+TEST_F(TagOgg, AnEditedRepeatedNameReadsBackAsEdited) {
+    std::string path = Make("r.ogg", {"COMMENT=first", "COMMENT=second"});
+    TOggVorbis ogg;
+    ASSERT_TRUE(ogg.LoadFromFile(path));
+    EXPECT_EQ(ogg.Comment(), "second");
+    ogg.SetComment("edited");
+    ASSERT_TRUE(ogg.SaveToFile(path));
+    ASSERT_TRUE(ogg.LoadFromFile(path));
+    EXPECT_EQ(ogg.Comment(), "edited");
+    EXPECT_NE(Comments(path).find("COMMENT=first"), std::string::npos);
+}
+
 // The checks of other tools on a saved file: ogginfo and ffmpeg find nothing to complain about, and
 // the audio decodes as before.
 void ExpectSound(const std::string& path, const std::string& listFile) {
