@@ -25,6 +25,7 @@
 namespace lumora {
 
 TNativeHandle PreviewWnd = 0;
+TNativeHandle HostWnd = 0;
 
 namespace {
 TSaverExtras& Extras() {
@@ -57,7 +58,7 @@ TDesktopWindow::TDesktopWindow() : engine_(*this) {
     parentWatch_.SetEnabled(false);
     parentWatch_.SetInterval(500);
     parentWatch_.OnTimer = [this] {
-        if (!NativeWindows().Exists(PreviewWnd)) Close();
+        if (!NativeWindows().Exists(hosted_ ? HostWnd : PreviewWnd)) Close();
     };
     FormCreate();
 }
@@ -139,6 +140,19 @@ void TDesktopWindow::LayOutMonitors() {
         resize(area_.Width(), area_.Height());
         if (!NativeWindows().Embed(this, PreviewWnd)) move(0, 0);
         parentWatch_.SetEnabled(true);
+    } else if (TRect host; HostWnd && NativeWindows().ClientRect(HostWnd, host) && !host.IsEmpty()) {
+        // The daemon's window is the screen: the show fills it, and ends with it.
+        hosted_ = true;
+        area_ = TRect{0, 0, host.Width(), host.Height()};
+        monitors_.emplace_back();
+        monitors_[0].Width = area_.Width();
+        monitors_[0].Height = area_.Height();
+        currentMonitor_ = logoMonitor_ = 0;
+        setWindowFlags(Qt::Widget | Qt::FramelessWindowHint | Qt::WindowTransparentForInput);
+        setAttribute(Qt::WA_TransparentForMouseEvents);
+        resize(area_.Width(), area_.Height());
+        if (!NativeWindows().Embed(this, HostWnd)) move(0, 0);
+        parentWatch_.SetEnabled(true);
     } else {
         std::vector<TMonitor> all = Screens().Monitors();
         if (all.empty()) all.push_back(TMonitor{TRect{0, 0, 1024, 768}, true});
@@ -203,7 +217,7 @@ void TDesktopWindow::showEvent(QShowEvent* event) {
     if (shown_) return;
     shown_ = true;
     Application().Guard([this] { FormShow(); });
-    if (!preview_ && QGuiApplication::platformName() != "offscreen")
+    if (!preview_ && !hosted_ && QGuiApplication::platformName() != "offscreen")
         QTimer::singleShot(0, this, [this] { GrabInput(); });
 }
 
@@ -216,7 +230,9 @@ void TDesktopWindow::GrabInput() {
 }
 
 void TDesktopWindow::FormShow() {
-    if (!preview_) TakeSnapshot();
+    // The daemon's window already hides the desktop: the show starts from the background.
+    if (hosted_) FillBackground();
+    else if (!preview_) TakeSnapshot();
     if (preview_) {
         int horz = std::max(1, Monitor(PrimaryMonitorIndex()).Width());
         previewScale_ = static_cast<int>(int64_t(area_.Width()) * 1000 / horz);
@@ -285,7 +301,11 @@ void TDesktopWindow::MakeNotice() {
 
 void TDesktopWindow::FormPaint() {
     form_.Canvas().Brush.Color = background_;
-    if (!preview_) return;
+    if (preview_) FillBackground();
+}
+
+void TDesktopWindow::FillBackground() {
+    form_.Canvas().Brush.Color = background_;
     form_.Canvas().FillRect(TRect{0, 0, form_.Width(), form_.Height()});
     InvalidateFormRect(TRect{0, 0, form_.Width(), form_.Height()});
 }
@@ -399,7 +419,7 @@ void TDesktopWindow::FormClose() {
         if (extras_.Close) extras_.Close(*this);
     }
     if (OSLine() == TOSLine::Win9x) SetScreenSaverRunning(false);
-    if (!preview_) ShowCursor(true);
+    if (!preview_ && !hosted_) ShowCursor(true);
     powerWatch_.SetActive(false);
     parentWatch_.SetEnabled(false);
     releaseKeyboard();

@@ -26,6 +26,8 @@ namespace lumora {
 
 // The parent of the preview, set by the program's entry before the window is made; 0 = full screen.
 extern TNativeHandle PreviewWnd;
+// The window a desktop's screensaver daemon hands a full-screen run to draw into; 0 = our own window.
+extern TNativeHandle HostWnd;
 
 class TDesktopWindow;
 
@@ -81,6 +83,8 @@ public:
     int ChgSpeed() override;
     bool PosRandom() override { return data_->PosRandom; }
     bool IsPreview() override { return preview_; }
+    // Drawing into the daemon's window: it handles input, the cursor and locking.
+    bool Hosted() const { return hosted_; }
     int LogoHeight() override { return logo_->Height(); }
     TRect LogoRect() override { return LogoRectOnForm; }
     int LogoMonitor() override { return logoMonitor_; }
@@ -141,6 +145,7 @@ protected:
 private:
     void LayOutMonitors();
     void TakeSnapshot();
+    void FillBackground();
     void MakeNotice();
     void StartTransition();
     void RetireReader();
@@ -155,6 +160,7 @@ private:
     TBitmap form_;
     TColor background_ = clBlack;
     bool preview_ = false;
+    bool hosted_ = false;
     TRect area_;
     std::vector<TMonitorRec> monitors_;
     int currentMonitor_ = 0, logoMonitor_ = 0, previousMonitor_ = 0;

@@ -59,6 +59,7 @@ int LumSaverMain(int argc, char** argv) {
     RegisterPictureFormats();
     InstallSaverExtras();
     PreviewWnd = 0;
+    HostWnd = 0;
     Application().Title = "Lumora 2.0";
     std::unique_ptr<TDesktopWindow> window;
     TSaverDisplayLock saverLock;
@@ -66,8 +67,11 @@ int LumSaverMain(int argc, char** argv) {
     case 'S':
     case 'P': {
         // One full-screen saver per display: a second start (the system asking again while one
-        // runs) ends at once. A preview is no saver.
-        if (mode == 'S' && !saverLock.Claim()) {
+        // runs) ends at once. A preview is no saver, and a daemon that hands over a window (one
+        // per monitor) runs its programs itself.
+        if (mode == 'S') HostWnd = ScreenSaverDaemonWindow();
+        if (HostWnd && !NativeWindows().Exists(HostWnd)) HostWnd = 0;
+        if (mode == 'S' && !HostWnd && !saverLock.Claim()) {
             Application().Terminate();
             break;
         }

@@ -4,6 +4,8 @@
 #include <QWidget>
 #include <QWindow>
 
+#include <cctype>
+#include <cerrno>
 #include <cstdlib>
 
 #include <xcb/xcb.h>
@@ -60,6 +62,17 @@ public:
 
 INativeWindows* g_windows = nullptr;
 } // namespace
+
+TNativeHandle ScreenSaverDaemonWindow() {
+    const char* text = std::getenv("XSCREENSAVER_WINDOW");
+    if (!text || !*text) return 0;
+    errno = 0;
+    char* end = nullptr;
+    unsigned long long value = std::strtoull(text, &end, 0);
+    while (end && std::isspace(static_cast<unsigned char>(*end))) ++end;
+    if (errno || !end || *end || *text == '-' || value > 0xFFFFFFFFu) return 0;
+    return static_cast<TNativeHandle>(value);
+}
 
 INativeWindows& NativeWindows() {
     static X11Windows real;

@@ -25,6 +25,10 @@ public:
     virtual bool Embed(QWidget* widget, TNativeHandle parent) = 0;
 };
 
+// The window named by XSCREENSAVER_WINDOW (hexadecimal with 0x, or decimal), in which desktop
+// screensaver daemons have the programs they start draw; 0 when unset or not a window id.
+TNativeHandle ScreenSaverDaemonWindow();
+
 // The real windows are the X server's; without one nothing exists.
 INativeWindows& NativeWindows();
 void SetNativeWindows(INativeWindows* windows); // nullptr = the real ones

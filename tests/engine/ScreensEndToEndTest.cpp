@@ -140,5 +140,44 @@ stop $pid
     EXPECT_EQ(Value(out, "exit"), "0") << out;
 }
 
+// A daemon such as xfce4-screensaver hands its window over in XSCREENSAVER_WINDOW: the saver draws
+// inside it at full resolution, leaves input to it and ends with it.
+TEST_F(ScreensEndToEndTest, SaverDrawsIntoTheWindowTheDaemonHandsOver) {
+    if (!Have("xmessage") || !Have("xdotool")) GTEST_SKIP() << "no xmessage or xdotool";
+    WriteSettings(false);
+    std::string out = InXvfb("-screen 0 640x480x24", R"SH(
+xsetroot -solid '#808080'
+xmessage -name daemonwindow -bg '#336699' -geometry 400x300+100+50 ' ' & box=$!
+for i in $(seq 50); do id=$(xdotool search --name daemonwindow | head -1); [ -n "$id" ] && break; sleep 0.1; done
+XSCREENSAVER_WINDOW=$(printf '0x%x' $id) )SH" + kProgram + R"SH( /s & pid=$!
+for i in $(seq 50); do xwininfo -id $id -tree | grep -q '"Lumora"' && break; sleep 0.1; done
+echo "child=$(xwininfo -id $id -tree | grep '"Lumora"' | grep -o '[0-9]*x[0-9]*+[0-9-]*+[0-9-]*' | head -1)"
+echo "toplevel=$(xwininfo -root -children | grep -c '"Lumora"')"
+# The first picture stands in the middle of the daemon's window (whose inside starts at (101, 51),
+# past a one-pixel border): from (269, 177) on the screen.
+until_pattern 291 191 ')SH" + kFirst + R"SH(' $dir/shot.png || echo "first=missing"
+echo "corner=$(pattern $dir/shot.png 269 177)"
+echo "outside=$(convert $dir/shot.png -crop 1x1+267+177 -depth 8 txt:- | awk 'NR>1{print $3}')"
+echo "beside=$(convert $dir/shot.png -crop 1x1+50+20 -depth 8 txt:- | awk 'NR>1{print $3}')"
+# Input is the daemon's: a key leaves the saver running.
+xdotool key space; sleep 0.5
+kill -0 $pid 2>/dev/null && echo "after_key=running"
+kill $box
+for i in $(seq 50); do kill -0 $pid 2>/dev/null || break; sleep 0.1; done
+if kill -0 $pid 2>/dev/null; then echo still=1; kill -9 $pid; fi
+wait $pid; echo "exit=$?"
+)SH");
+    KeepShot("daemon-window");
+    EXPECT_EQ(Value(out, "child"), "400x300+0+0") << out;
+    EXPECT_EQ(Value(out, "toplevel"), "0") << out;
+    EXPECT_EQ(Value(out, "first"), "") << out;
+    EXPECT_EQ(Value(out, "corner"), kFirst) << out;
+    EXPECT_EQ(Value(out, "outside"), "#000000") << out;
+    EXPECT_EQ(Value(out, "beside"), "#808080") << out; // the root around the daemon's window shows through
+    EXPECT_EQ(Value(out, "after_key"), "running") << out;
+    EXPECT_EQ(Value(out, "still"), "") << out; // the saver ends with the daemon's window
+    EXPECT_EQ(Value(out, "exit"), "0") << out;
+}
+
 } // namespace
 } // namespace lumora

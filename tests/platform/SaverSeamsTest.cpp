@@ -1,5 +1,5 @@
 // The platform pieces of the saver window: the cursor counter, termination signals, the display
-// power watch, the screensaver entry and the old line's password setting.
+// power watch, the screensaver entry, the daemon's window and the old line's password setting.
 #include <signal.h>
 
 #include <QCoreApplication>
@@ -14,6 +14,7 @@
 #include "platform/Clock.h"
 #include "platform/Cursor.h"
 #include "platform/Installer.h"
+#include "platform/NativeWindow.h"
 #include "platform/PowerWatch.h"
 #include "platform/ScreenSaver.h"
 #include "platform/Signals.h"
@@ -116,6 +117,19 @@ TEST(SaverSeamsTest, InstallerWritesAScreensaverEntryThatStartsTheSaver) {
     EXPECT_THROW(InstallScreenSaver("/x"), EFCreateError);
     if (old) setenv("XDG_DATA_HOME", saved.c_str(), 1);
     else unsetenv("XDG_DATA_HOME");
+}
+
+TEST(SaverSeamsTest, DaemonWindowIsReadFromTheEnvironmentInHexOrDecimal) {
+    const std::pair<const char*, TNativeHandle> cases[] = {
+        {"0x1a00003", 0x1a00003}, {"27262979", 27262979}, {"0XFFFFFFFF", 0xFFFFFFFFu}, {"", 0},
+        {"0x100000000", 0},       {"-5", 0},              {"12abc", 0},                {"window", 0},
+    };
+    for (const auto& [text, window] : cases) {
+        setenv("XSCREENSAVER_WINDOW", text, 1);
+        EXPECT_EQ(ScreenSaverDaemonWindow(), window) << text;
+    }
+    unsetenv("XSCREENSAVER_WINDOW");
+    EXPECT_EQ(ScreenSaverDaemonWindow(), 0u);
 }
 
 TEST(SaverSeamsTest, PasswordSettingIsReadFromTheDesktopKey) {
