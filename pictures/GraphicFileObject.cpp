@@ -1,5 +1,7 @@
 #include "pictures/GraphicFileObject.h"
 
+#include "framework/Clipboard.h"
+
 namespace lumora {
 
 void TGraphicFileObject::AssignTo(TBitmap& dest) { dest.Assign(static_cast<TGraphic*>(bitmap_.get())); }
@@ -40,6 +42,35 @@ void TGraphicFileObject::LoadFromStream(TStream& stream) {
 
 void TGraphicFileObject::SaveToStream(TStream& stream) {
     if (!Empty()) bitmap_->SaveToStream(stream);
+}
+
+HPALETTE TGraphicFileObject::GetPalette() const { return bitmap_ ? PaletteOfBitmap(*bitmap_) : nullptr; }
+
+void TGraphicFileObject::SetPalette(const HPALETTE& palette) {
+    if (!bitmap_) return;
+    SetBitmapPalette(*bitmap_, palette);
+    Changed();
+}
+
+void TGraphicFileObject::LoadFromClipboardFormat(uint16_t format, const std::vector<uint8_t>* data) {
+    if (format != CF_BITMAP) throw EInvalidGraphic("Unsupported clipboard format");
+    auto bitmap = std::make_unique<TBitmap>();
+    if (data) {
+        TMemoryStream stream(*data);
+        bitmap->LoadFromStream(stream);
+    } else if (!Clipboard().GetBitmap(*bitmap)) {
+        throw EInvalidGraphic("Unsupported clipboard format");
+    }
+    SetBitmap(std::move(bitmap));
+}
+
+void TGraphicFileObject::SaveToClipboardFormat(uint16_t& format, std::vector<uint8_t>& data) {
+    format = CF_BITMAP;
+    data.clear();
+    if (Empty()) return;
+    TMemoryStream stream;
+    bitmap_->SaveToStream(stream);
+    data = stream.Bytes();
 }
 
 std::unique_ptr<TBitmap> TGraphicFileObject::ReleaseBitmap() {

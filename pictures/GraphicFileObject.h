@@ -1,9 +1,12 @@
 #pragma once
 // A picture that owns a bitmap and forwards the picture operations to it; the base of the PNG class.
 
+#include <cstdint>
 #include <memory>
+#include <vector>
 
 #include "framework/Graphics.h"
+#include "pictures/SFunc.h"
 
 namespace lumora {
 
@@ -25,6 +28,16 @@ public:
     // Reads a bitmap (BMP) and adopts it.
     void LoadFromStream(TStream& stream) override;
     void SaveToStream(TStream& stream) override;
+    // The picture's data as a stored property holds it: the picture's own format.
+    virtual void ReadData(TStream& stream) { LoadFromStream(stream); }
+    virtual void WriteData(TStream& stream) { SaveToStream(stream); }
+    // The held bitmap's palette; none without a bitmap or palette.
+    virtual HPALETTE GetPalette() const;
+    virtual void SetPalette(const HPALETTE& palette);
+    // The clipboard carries the picture as a bitmap (CF_BITMAP, BMP bytes). Without data the
+    // clipboard's own bitmap is read. Throws EInvalidGraphic for any other format or no bitmap.
+    virtual void LoadFromClipboardFormat(uint16_t format, const std::vector<uint8_t>* data);
+    virtual void SaveToClipboardFormat(uint16_t& format, std::vector<uint8_t>& data);
 
     // Hands the held bitmap to the caller, hooks cleared, and forgets it.
     std::unique_ptr<TBitmap> ReleaseBitmap();

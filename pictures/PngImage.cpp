@@ -2,6 +2,8 @@
 
 #include <ctime>
 
+#include "framework/Clipboard.h"
+
 namespace lumora {
 
 TPngImage::TPngImage() : alpha_(std::make_unique<TBitmap>()) {
@@ -19,20 +21,31 @@ TPngImage::TPngImage() : alpha_(std::make_unique<TBitmap>()) {
 
 TPngImage::~TPngImage() = default;
 
-void TPngImage::LoadFromStream(TStream& stream) {
+void TPngImage::LoadFromStream(TStream& stream) { Read(stream, true); }
+
+void TPngImage::ReadData(TStream& stream) {
+    Read(stream, false);
+    Changed();
+}
+
+void TPngImage::Read(TStream& stream, bool withKey) {
     TPngReadStream reader;
-    reader.OnRowTransform = OnRowTransform;
-    reader.OnGetKey = OnGetKey;
-    reader.Key = Key;
+    if (withKey) {
+        reader.OnRowTransform = OnRowTransform;
+        reader.OnGetKey = OnGetKey;
+        reader.Key = Key;
+    }
     reader.SkipHeader = SkipHeader;
     reader.Use16BitOutput = Use16BitOutput;
     reader.Time = &time_;
     reader.Chromaticities = &chromaticities_;
     reader.GifExtension = &gifExtension_;
-    TBitmap* alpha = AlphaInUse();
+    TBitmap* alpha = withKey ? AlphaInUse() : alpha_.get();
     alpha->Assign(static_cast<TGraphic*>(nullptr));
     reader.AlphaBitmap = alpha;
 
+    // A released bitmap is replaced, so a picture whose bitmap was handed away loads again.
+    if (!InUse()) SetBitmap(std::make_unique<TBitmap>());
     TBitmap* target = InUse();
     // Progress reaches this picture's owner while the load runs, on every path out of it.
     struct ProgressHook {
@@ -57,6 +70,28 @@ void TPngImage::LoadFromStream(TStream& stream) {
     bitDepth_ = reader.BitDepth();
     grey_ = reader.Grey();
     SynchronizeTransparency();
+}
+
+HPALETTE TPngImage::GetPalette() const { return InUse() ? PaletteOfBitmap(*InUse()) : nullptr; }
+
+void TPngImage::SetPalette(const HPALETTE& palette) {
+    if (InUse()) SetBitmapPalette(*InUse(), palette);
+    Changed();
+}
+
+void TPngImage::LoadFromClipboardFormat(uint16_t format, const std::vector<uint8_t>* data) {
+    displayOverride_ = nullptr;
+    TGraphicFileObject::LoadFromClipboardFormat(format, data);
+    SynchronizeTransparency();
+}
+
+void TPngImage::SaveToClipboardFormat(uint16_t& format, std::vector<uint8_t>& data) {
+    format = CF_BITMAP;
+    data.clear();
+    if (Empty()) return;
+    TMemoryStream stream;
+    InUse()->SaveToStream(stream);
+    data = stream.Bytes();
 }
 
 void TPngImage::SaveToStream(TStream& stream) {
@@ -96,6 +131,7 @@ void TPngImage::AssignTo(TBitmap& dest) { dest.Assign(static_cast<TGraphic*>(InU
 void TPngImage::Assign(TGraphic* source) {
     if (auto* png = dynamic_cast<TPngImage*>(source)) {
         if (png == this) return;
+        if (!Bitmap()) SetBitmap(std::make_unique<TBitmap>());
         Bitmap()->Assign(static_cast<TGraphic*>(png->InUse()));
         alpha_->Assign(static_cast<TGraphic*>(png->AlphaInUse()));
         Option1 = png->Option1;

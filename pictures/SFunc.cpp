@@ -53,6 +53,19 @@ int PaletteToEntries(const TLogPalette& palette, TRGBQuad* buffer) {
     return n;
 }
 
+HPALETTE PaletteOfBitmap(const TBitmap& bitmap) {
+    const std::vector<TRGBQuad>& entries = bitmap.Palette();
+    if (entries.empty()) return nullptr;
+    return std::make_shared<const TLogPalette>(CreatePaletteFromEntries(entries.data(), static_cast<int>(entries.size())));
+}
+
+void SetBitmapPalette(TBitmap& bitmap, const HPALETTE& palette) {
+    if (!palette) return;
+    std::vector<TRGBQuad> entries(256);
+    entries.resize(static_cast<size_t>(PaletteToEntries(*palette, entries.data())));
+    bitmap.SetPalette(entries);
+}
+
 int MakeGreyRamp(TRGBQuad* buffer, int depth) {
     const int count = depth == 1 ? 2 : depth == 2 ? 4 : depth == 4 ? 16 : 256;
     const int step = 255 / (count - 1);

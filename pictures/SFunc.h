@@ -2,6 +2,7 @@
 // Palette routines of the PNG codec and the system information object.
 
 #include <cstdint>
+#include <memory>
 #include <vector>
 
 #include "framework/Graphics.h"
@@ -18,6 +19,11 @@ struct TLogPalette {
     uint16_t Version = 0x300;
     std::vector<TPaletteEntry> Entries;
 };
+// A palette handle: shared, never changed once made.
+using HPALETTE = std::shared_ptr<const TLogPalette>;
+// A bitmap's palette as a handle, or none when it has no palette; and back into a bitmap.
+HPALETTE PaletteOfBitmap(const TBitmap& bitmap);
+void SetBitmapPalette(TBitmap& bitmap, const HPALETTE& palette);
 
 // Bytes per row rounded up to a multiple of four.
 int64_t RowLength(int64_t width, int bitsPerPixel);

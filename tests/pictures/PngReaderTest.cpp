@@ -319,8 +319,7 @@ TEST(PngReader, EachBadInputRaisesItsMessage) {
         for (auto& p : parts) out.insert(out.end(), p.begin(), p.end());
         return out;
     };
-    Bytes rows(1 + 3 * 2, 0);
-    rows.insert(rows.end(), rows.begin(), rows.end());
+    const Bytes rows(2 * (1 + 3 * 2), 0);
     const Bytes idat = PngChunk("IDAT", Deflate(rows)), iend = PngChunk("IEND", {});
     Bytes header = PngHeader(2, 2, 8, 2);
 
@@ -402,9 +401,9 @@ TEST(PngReader, StreamIsLeftJustBehindThePicture) {
     PngSpec s;
     Bytes file = WritePng(s);
     const int64_t size = static_cast<int64_t>(file.size());
-    Bytes padded(5, 0xEE);
-    padded.insert(padded.end(), file.begin(), file.end());
-    padded.insert(padded.end(), {'t', 'a', 'i', 'l'});
+    Bytes padded(5 + file.size() + 4, 0xEE);
+    std::copy(file.begin(), file.end(), padded.begin() + 5);
+    std::copy_n("tail", 4, padded.end() - 4);
     TempDir dir;
     std::string path = dir.WriteFile("x.bin", BytesToString(padded));
     TFileStream f(path, fmOpenRead);
