@@ -2,6 +2,7 @@
 
 #include <sys/stat.h>
 
+#include <algorithm>
 #include <array>
 #include <cstring>
 
@@ -137,19 +138,27 @@ bool TID3v1::ReadFromBuffer(const uint8_t* data, int64_t size, TMP3TagInfo& info
     return true;
 }
 
-std::string TID3v1::BuildBlock() const {
+std::string TID3v1::BuildBlock(const uint8_t* old) const {
     std::string block(TagSize, '\0');
     block.replace(0, 3, "TAG");
-    auto put = [&](size_t offset, const std::string& text, size_t length) {
-        std::string bytes = EncodeCP932(text, length);
+    int oldCommentLength = old && VersionOf(old) == 2 ? 28 : fieldLength;
+    // A field that still reads as it was keeps its bytes: re-encoding text that was not valid CP932
+    // (and so read as ISO-8859-1) would turn its accented letters into "?".
+    auto put = [&](size_t offset, const std::string& text, int length, int oldLength) {
+        if (old && FieldText(old + offset, oldLength) == text) {
+            block.replace(offset, static_cast<size_t>(std::min(length, oldLength)),
+                          reinterpret_cast<const char*>(old + offset), static_cast<size_t>(std::min(length, oldLength)));
+            return;
+        }
+        std::string bytes = EncodeCP932(text, static_cast<size_t>(length));
         block.replace(offset, bytes.size(), bytes);
     };
-    put(3, title_, fieldLength);
-    put(33, artist_, fieldLength);
-    put(63, album_, fieldLength);
-    put(93, year_, yearLength);
+    put(3, title_, fieldLength, fieldLength);
+    put(33, artist_, fieldLength, fieldLength);
+    put(63, album_, fieldLength, fieldLength);
+    put(93, year_, yearLength, yearLength);
     // With a track number the comment keeps 28 bytes, cut on a character boundary.
-    put(97, comment_, track_ != 0 ? 28 : fieldLength);
+    put(97, comment_, track_ != 0 ? 28 : fieldLength, oldCommentLength);
     if (track_ != 0) {
         block[125] = 0;
         block[126] = static_cast<char>(track_);
@@ -163,10 +172,11 @@ bool TID3v1::SaveToFile(const std::string& fileName) {
     bool tooShort;
     bool hasBlock = ReadLastBlock(fileName, old, tooShort);
     if (!hasBlock && !tooShort) return false;
-    std::string block = BuildBlock();
+    bool hasTag = hasBlock && std::memcmp(old, "TAG", 3) == 0;
+    std::string block = BuildBlock(hasTag ? old : nullptr);
     struct stat st;
     if (::stat(fileName.c_str(), &st) != 0) return false;
-    if (hasBlock && std::memcmp(old, "TAG", 3) == 0)
+    if (hasTag)
         return WriteFileRegion(fileName, st.st_size - TagSize, block.data(), TagSize);
     return WriteFileRegion(fileName, st.st_size, block.data(), TagSize, true);
 }

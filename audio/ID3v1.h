@@ -56,8 +56,9 @@ public:
     void SetTrack(uint8_t v) { track_ = v; }
     void SetGenre(uint8_t v) { genre_ = v; }
 
-    // The 128-byte block the current fields make.
-    std::string BuildBlock() const;
+    // The 128-byte block the current fields make; fields that read as in the old block (a tag's
+    // 128 bytes) keep its bytes.
+    std::string BuildBlock(const uint8_t* old = nullptr) const;
 
 private:
     bool exists_ = false;

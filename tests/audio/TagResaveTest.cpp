@@ -1,5 +1,6 @@
 #include <gtest/gtest.h>
 
+#include "audio/ID3v1.h"
 #include "audio/ID3v2.h"
 #include "tests/audio/TagTestUtil.h"
 
@@ -67,6 +68,20 @@ TEST_F(TagResave, Id3v2SaveWithoutEditKeepsEveryValueAndWritesValid23) {
         EXPECT_EQ(Dump(path), Replaced(before, "TIT2='Die Ärzte'", "TIT2='Neuer Titel'"));
         EXPECT_EQ(Audio(path), audio);
     }
+}
+
+TEST_F(TagResave, Id3v1FieldsLeftAsTheyWereKeepTheirBytes) {
+    std::string path = Mp3("id3v1", 0);
+    std::string before = Dump(path);
+    ASSERT_NE(before.find("TALB='© 1998 Ñandú'"), std::string::npos) << before;
+    std::string bytes = ReadFile(path);
+    TID3v1 tag;
+    ASSERT_TRUE(tag.ReadFromFile(path));
+    ASSERT_TRUE(tag.SaveToFile(path));
+    EXPECT_EQ(ReadFile(path), bytes);
+    tag.SetTitle("Neu");
+    ASSERT_TRUE(tag.SaveToFile(path));
+    EXPECT_EQ(Dump(path), Replaced(before, "TIT2='Die Ärzte'", "TIT2='Neu'"));
 }
 
 TEST_F(TagResave, CompressedFramesAreReadAndKept) {

@@ -4,6 +4,7 @@
   dump FILE                  what mutagen reads, one line per value, sorted
   id3 FILE VERSION           writes a rich ID3v2 tag (8-bit text, every encoding, picture, lyrics)
   id3-compressed FILE VER    writes an ID3v2 tag whose frames are zlib-compressed
+  id3v1 FILE                 writes an ID3v1 tag only, in ISO-8859-1
   ogg-big FILE SIZE          adds a cover picture and a comment of SIZE bytes to an Ogg Vorbis file
 """
 import base64
@@ -60,6 +61,17 @@ def id3_tag(path, version):
     tags.save(path, v2_version=version)
 
 
+def id3v1_tag(path):
+    tags = id3.ID3()
+    tags.add(id3.TIT2(encoding=0, text="Die Ärzte"))
+    tags.add(id3.TPE1(encoding=0, text="Motörhead"))
+    tags.add(id3.TALB(encoding=0, text="© 1998 Ñandú"))
+    tags.add(id3.COMM(encoding=0, lang="eng", desc="", text="Ça va"))
+    tags.add(id3.TRCK(encoding=0, text="3"))
+    tags.save(path, v1=2)
+    id3.delete(path, delete_v1=False, delete_v2=True)
+
+
 def frame(version, fid, body, flags):
     size = struct.pack(">I", len(body)) if version == 3 else bytes(
         (len(body) >> s) & 0x7F for s in (21, 14, 7, 0))
@@ -113,6 +125,8 @@ if __name__ == "__main__":
         dump(path)
     elif command == "id3":
         id3_tag(path, int(sys.argv[3]))
+    elif command == "id3v1":
+        id3v1_tag(path)
     elif command == "id3-compressed":
         id3_compressed(path, int(sys.argv[3]))
     elif command == "ogg-big":
