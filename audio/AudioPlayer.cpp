@@ -321,6 +321,7 @@ void TAudioPlayer::SetMode(TPlayerMode mode) {
         fileName_.clear();
         info_ = TStreamInfo();
     }
+    if (ownsHost_) SetPluginPlayerMode(mode);
     if (vis_) vis_->ModeChanged(mode, mode == plmPlaying);
     if (OnModeChange) OnModeChange(this, old, mode);
 }
@@ -556,7 +557,7 @@ bool TAudioPlayer::Open(const std::string& name) {
         if (ext == ".ASF" || ext == ".WMA") {
             std::string kindName = ext.substr(1);
             int index = FindPluginForExt(kindName);
-            if (index < 0) return fail("Winamp input plug-in for " + kindName + " file is not loaded.", false);
+            if (index < 0) return fail("Winamp input plug-in for ASF (or WMA) file is not loaded.", false);
             if (!hostReady_) return fail("Cannot run Winamp input plug-ins. (Faild to get buffer) !", false);
             SelectPluginSlot(index);
             newInfo = TStreamInfo();

@@ -1,6 +1,12 @@
 #include "audio/PluginCtrl.h"
 
+#include <pthread.h>
+#include <sys/resource.h>
+#include <sys/syscall.h>
+#include <unistd.h>
+
 #include <algorithm>
+#include <cerrno>
 #include <array>
 #include <atomic>
 #include <chrono>
@@ -23,6 +29,9 @@ constexpr size_t kInitialRingBytes = 88200;
 constexpr size_t kFeedBufferBytes = 36864;
 // How long the dual stream waits for the feeder to fill the ring before it plays silence instead.
 constexpr auto kPrebufferWait = 100ms;
+// How long the output stream waits for a resumed plug-in's first write, in steps.
+constexpr int kResyncWaitSteps = 5;
+constexpr auto kResyncWaitStep = 200ms;
 
 struct THost {
     bool started = false;
@@ -39,6 +48,13 @@ struct THost {
     std::atomic<uint64_t> written{0};
     std::atomic<int> timeOffset{0};
     std::atomic<bool> prebuffering{false}, inputEnded{false}, flushOnPause{false}, outputStarted{false};
+    // Set when a paused output resumes: the stream then waits once for the plug-in's fresh data
+    // rather than running dry while the plug-in gets going again.
+    std::atomic<bool> resync{false};
+    std::mutex writeMutex;
+    std::condition_variable writeCv;
+    uint64_t writes = 0; // guarded by writeMutex
+    std::atomic<int> playerMode{0};
     std::atomic<DWORD> outputStream{0}, playStream{0}, source{0};
     TChannelInfo info{};
     // The dual-channel feeder.
@@ -90,6 +106,7 @@ int BytesToMs(uint64_t bytes) {
 void StartOutput() {
     THost& h = Host();
     h.prebuffering = false;
+    h.resync = false;
     BASS_ChannelPlay(h.outputStream, 1);
     h.info.BitsPerSample = static_cast<uint16_t>(h.bits.load());
     h.info.SampleRate = h.rate;
@@ -109,7 +126,17 @@ void OutQuit() { Host().outputReady = false; }
 
 DWORD OutputStreamProc(HSTREAM, void* buffer, DWORD length, void*) {
     THost& h = Host();
-    size_t got = h.ring.Read(static_cast<uint8_t*>(buffer), length);
+    auto* out = static_cast<uint8_t*>(buffer);
+    size_t got = h.ring.Read(out, length);
+    if (h.resync && got < length) {
+        std::unique_lock lock(h.writeMutex);
+        const uint64_t seen = h.writes;
+        for (int i = 0; i < kResyncWaitSteps && h.writes == seen && !h.inputEnded; ++i)
+            h.writeCv.wait_for(lock, kResyncWaitStep);
+        lock.unlock();
+        h.resync = false;
+        got += h.ring.Read(out + got, length - got);
+    }
     // An empty ring is a momentary underrun while the plug-in still writes; the stream ends only
     // after the plug-in has reported the end of its file.
     if (got == 0 && h.inputEnded) return BASS_STREAMPROC_END;
@@ -156,6 +183,11 @@ int OutWrite(char* buf, int len) {
     if (static_cast<size_t>(len) >= h.ring.Free()) return 1; // full: the plug-in tries again
     h.ring.Write(reinterpret_cast<const uint8_t*>(buf), static_cast<size_t>(len));
     h.written += static_cast<uint64_t>(len);
+    {
+        std::lock_guard lock(h.writeMutex);
+        ++h.writes;
+    }
+    h.writeCv.notify_all();
     if (h.prebuffering) {
         size_t block = BlockBytes(h.bits, h.rate, h.chans);
         if (h.ring.Free() <= 8192 || h.ring.Used() >= 2 * block) StartOutput();
@@ -181,6 +213,7 @@ int OutPause(int pause) {
     DWORD state = BASS_ChannelIsActive(h.outputStream);
     bool paused = state == BASS_ACTIVE_PAUSED;
     if (!pause) {
+        h.resync = true;
         BASS_ChannelPlay(h.outputStream, paused ? 0 : 1);
     } else if (!paused) {
         BASS_ChannelPause(h.outputStream);
@@ -299,6 +332,12 @@ bool FeedStep() {
 
 void FeederLoop() {
     THost& h = Host();
+    // One step above normal priority where the system allows it (raising needs the right to).
+    pthread_setname_np(pthread_self(), "lumora-feeder");
+    const pid_t tid = static_cast<pid_t>(syscall(SYS_gettid));
+    errno = 0;
+    const int nice = getpriority(PRIO_PROCESS, static_cast<id_t>(tid));
+    if (errno == 0) setpriority(PRIO_PROCESS, static_cast<id_t>(tid), nice - 1);
     std::unique_lock lock(h.feederMutex);
     while (!h.feederStop) {
         // Woken by the stream, or every 20 ms to look again at a source that had nothing.
@@ -568,7 +607,12 @@ std::string GetPluginFileFilter() {
 
 std::string GetPluginFolder() { return ProgramFolder(); }
 
-void SetInputEnded() { Host().inputEnded = true; }
+void SetInputEnded() {
+    Host().inputEnded = true;
+    Host().writeCv.notify_all();
+}
+void SetPluginPlayerMode(int mode) { Host().playerMode = mode; }
+int PluginPlayerMode() { return Host().playerMode; }
 void RequestFlushOnPause() { Host().flushOnPause = true; }
 
 int GetPluginOutputTime(bool fromOutput) {

@@ -168,6 +168,9 @@ int FindPluginForExt(const std::string& ext);
 std::string GetPluginFileFilter();
 std::string GetPluginFolder();
 void SetInputEnded();
+// The player tells the host each mode it enters (a TPlayerMode value).
+void SetPluginPlayerMode(int mode);
+int PluginPlayerMode();
 void RequestFlushOnPause();
 int GetPluginOutputTime(bool fromOutput);
 DWORD CreateDualChannel(DWORD source, DWORD rate, DWORD channels, DWORD bits);

@@ -55,6 +55,10 @@ TEST_F(PlayerFake, OpenWhilePlayingWithAFailingSourceResumesTheOldOneAndReportsT
     EXPECT_FALSE(player->Open(junk));
     EXPECT_EQ(boxes_.Last(), "Invalid stream file (" + junk + ") !");
     EXPECT_EQ(player->Mode(), plmPlaying);
+    // A WMA or ASF stream from the net needs its plug-in.
+    EXPECT_FALSE(player->Open("http://example.invalid/radio.wma"));
+    EXPECT_EQ(boxes_.Last(), "Winamp input plug-in for ASF (or WMA) file is not loaded.");
+    EXPECT_EQ(player->Mode(), plmPlaying);
 }
 
 TEST_F(PlayerFake, EndOfPlayReachesOnPlayEndOnceAndReplayingAddsNoSecondSync) {

@@ -1,6 +1,15 @@
 // The audio player over the real library, writing what it plays to a WAV file: exact play-out in
 // both channel modes, one end event, pause and resume, and streams from a loopback HTTP server.
 
+#include <sys/resource.h>
+#include <sys/syscall.h>
+#include <unistd.h>
+
+#include <cerrno>
+#include <filesystem>
+#include <sstream>
+#include <thread>
+
 #include <gtest/gtest.h>
 
 #include "audio/AudioPlayer.h"
@@ -31,6 +40,38 @@ size_t FirstSound(const std::vector<int16_t>& s) {
     for (size_t i = 0; i < s.size(); ++i)
         if (s[i] != 0) return i;
     return s.size();
+}
+
+// The nice value of this process and of the dual-channel feeder thread, found by its name.
+bool FeederNice(int& process, int& feeder) {
+    namespace fs = std::filesystem;
+    auto niceOf = [](const std::string& statPath) {
+        std::string stat = test::ReadFile(statPath);
+        std::istringstream fields(stat.substr(stat.rfind(')') + 2));
+        std::string field;
+        for (int i = 3; i <= 19 && fields >> field; ++i) {
+        }
+        return std::stoi(field); // field 19
+    };
+    process = niceOf("/proc/self/stat");
+    for (const auto& task : fs::directory_iterator("/proc/self/task")) {
+        if (test::ReadFile(task.path() / "comm").rfind("lumora-feeder", 0) == 0) {
+            feeder = niceOf(task.path() / "stat");
+            return true;
+        }
+    }
+    return false;
+}
+
+// Whether a thread of this process may raise its own priority.
+bool MayRaisePriority() {
+    bool may = false;
+    std::thread([&] {
+        errno = 0;
+        const int nice = getpriority(PRIO_PROCESS, static_cast<id_t>(syscall(SYS_gettid)));
+        may = errno == 0 && setpriority(PRIO_PROCESS, static_cast<id_t>(syscall(SYS_gettid)), nice - 1) == 0;
+    }).join();
+    return may;
 }
 
 class PlayerReal : public ::testing::Test {
@@ -162,6 +203,10 @@ TEST_F(PlayerReal, PauseHoldsThePositionAndResumeGoesOn) {
     EXPECT_EQ(player->GetPosition(), held);
     player->Resume();
     EXPECT_EQ(player->Mode(), plmPlaying);
+    // The ring's feeder runs one step above normal priority where the system lets it.
+    int base = 0, feeder = 0;
+    ASSERT_TRUE(FeederNice(base, feeder));
+    EXPECT_EQ(feeder, MayRaisePriority() ? base - 1 : base);
     ASSERT_TRUE(PumpUntil([&] { return player->GetPosition() > held + 100; }, 3000));
     // Seeking lands where asked, give or take what the ring holds.
     ASSERT_TRUE(player->Seekable());

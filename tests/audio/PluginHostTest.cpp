@@ -1,6 +1,7 @@
 // The Winamp input plug-in host: loading and slots, the ring buffer, and a counter pattern played by
 // a test plug-in coming out of the WAV output exactly, across many turns of the ring.
 
+#include <algorithm>
 #include <filesystem>
 
 #include <gtest/gtest.h>
@@ -111,8 +112,10 @@ TEST_F(PluginHost, CounterPatternComesOutExactlyAcrossRingTurnsAndEndsOnce) {
         ASSERT_TRUE(player.Open(Track("count.tst", "44100 2 16 88200")));
         player.Play();
         EXPECT_EQ(player.Mode(), plmPlaying);
+        EXPECT_EQ(PluginPlayerMode(), plmPlaying); // the host is told every mode
         ASSERT_TRUE(PumpUntil([&] { return ends > 0; }, 15000)) << "no end of play";
         Pump(200);
+        EXPECT_EQ(PluginPlayerMode(), plmStopped);
         EXPECT_EQ(ends, 1);
         EXPECT_EQ(started, 1);
         EXPECT_EQ(player.Mode(), plmStopped);
@@ -190,6 +193,45 @@ TEST_F(PluginHost, OutputModuleKeepsTimeAndRefusesBadWrites) {
     EXPECT_EQ(PluginRing().Used(), 0u);
     EXPECT_EQ(out->GetWrittenTime(), 5000);
     out->Close();
+}
+
+// After a resume the output stream waits for the plug-in's next write when the ring runs dry,
+// so the plug-in's fresh data follows what was buffered without a gap of silence.
+TEST_F(PluginHost, AResumedOutputWaitsOnceForThePlugInsFreshData) {
+    const size_t block = 44100 * 4 / 5; // 0.2 s of 16-bit stereo
+    std::vector<int16_t> pattern(4 * block / 2);
+    for (size_t k = 0; k < pattern.size(); ++k) pattern[k] = static_cast<int16_t>(static_cast<uint16_t>(k + 1));
+    auto* bytes = reinterpret_cast<char*>(pattern.data());
+    {
+        TAudioPlayer player;
+        TOutModule* out = EmulatedOutputModule();
+        ASSERT_NE(out, nullptr);
+        ASSERT_EQ(out->Open(44100, 2, 16, -1, -1), 0);
+        ASSERT_EQ(out->Write(bytes, static_cast<int>(2 * block)), 0); // two blocks start the output
+        ASSERT_TRUE(PumpUntil([] { return OutputStarted(); }, 2000));
+        EXPECT_EQ(out->Pause(1), 0);
+        EXPECT_EQ(out->Pause(0), 1);
+        // The ring runs dry 0.4 s after the resume; the plug-in writes again a little later.
+        Pump(650);
+        ASSERT_EQ(out->Write(bytes + 2 * block, static_cast<int>(2 * block)), 0);
+        SetInputEnded();
+        ASSERT_TRUE(PumpUntil([&] { return !out->IsPlaying(); }, 3000));
+        out->Close();
+    }
+    std::string wav = test::ReadFile(out_);
+    ASSERT_GT(wav.size(), 44u);
+    std::vector<int16_t> played((wav.size() - 44) / 2);
+    std::memcpy(played.data(), wav.data() + 44, played.size() * 2);
+    // Where the buffered part ends, the fresh part begins at once.
+    const size_t last = block - 1; // the last sample written before the gap
+    auto at = std::search(played.begin(), played.end(), pattern.begin() + static_cast<long>(last) - 8,
+                          pattern.begin() + static_cast<long>(last) + 1);
+    ASSERT_NE(at, played.end()) << "the buffered part was not played";
+    const size_t next = static_cast<size_t>(at - played.begin()) + 9;
+    ASSERT_LT(next + 8, played.size());
+    EXPECT_TRUE(std::equal(pattern.begin() + static_cast<long>(last) + 1, pattern.begin() + static_cast<long>(last) + 9,
+                           played.begin() + static_cast<long>(next)))
+        << "silence between the buffered and the fresh data: " << played[next];
 }
 
 } // namespace
