@@ -4,7 +4,6 @@
 
 #include <QColorDialog>
 #include <QFileDialog>
-#include <QFontDialog>
 #include <QListWidget>
 #include <QMessageBox>
 #include <QMouseEvent>
@@ -12,6 +11,7 @@
 
 #include "dialogs/CCB.h"
 #include "dialogs/NumEdit.h"
+#include "framework/Dialogs.h"
 #include "framework/Forms.h"
 #include "framework/Registry.h"
 #include "platform/System.h"
@@ -31,23 +31,6 @@ std::string S(const QString& s) { return s.toStdString(); }
 
 int Clamp(int value, int low, int high) { return std::clamp(value, low, high); }
 
-QFont ToQFont(const TFont& font) {
-    QFont f(Q(font.Name));
-    f.setPointSize(std::max(1, font.Size()));
-    f.setBold(font.Style & 1);
-    f.setItalic(font.Style & 2);
-    f.setUnderline(font.Style & 4);
-    f.setStrikeOut(font.Style & 8);
-    return f;
-}
-
-void FromQFont(const QFont& f, TFont& font) {
-    font.Name = S(f.family());
-    if (f.pointSize() > 0) font.SetSize(f.pointSize());
-    font.Style = static_cast<TFontStyles>((f.bold() ? 1 : 0) | (f.italic() ? 2 : 0) | (f.underline() ? 4 : 0) |
-                                          (f.strikeOut() ? 8 : 0));
-}
-
 TSettingsDialogHooks DefaultHooks() {
     TSettingsDialogHooks hooks;
     hooks.PickColor = [](TSaverSettings& dlg, TColor& color) {
@@ -58,12 +41,7 @@ TSettingsDialogHooks DefaultHooks() {
                     static_cast<uint8_t>(chosen.blue()));
         return true;
     };
-    hooks.PickFont = [](TSaverSettings& dlg, TFont& font) {
-        bool ok = false;
-        QFont chosen = QFontDialog::getFont(&ok, ToQFont(font), &dlg);
-        if (ok) FromQFont(chosen, font);
-        return ok;
-    };
+    hooks.PickFont = [](TSaverSettings& dlg, TFont& font) { return ExecuteFontDialog(&dlg, font); };
     hooks.PickLogo = [](TSaverSettings& dlg, const std::string& initialFolder, std::string& file) {
         QString chosen = QFileDialog::getOpenFileName(&dlg, QStringLiteral("ﾛｺﾞｲﾒｰｼﾞの選択"), Q(initialFolder),
                                                       QStringLiteral("ビットマップファイル (*.bmp)"));
@@ -671,6 +649,7 @@ void TSaverSettings::CloseMidiOut() {
 }
 
 int RunSettingsDialog() {
+    LoadQtTranslations();
     TSaverSettings dialog;
     SettingsForm = &dialog;
     dialog.exec();

@@ -3,7 +3,11 @@
 #include <QAbstractEventDispatcher>
 #include <QApplication>
 #include <QCoreApplication>
+#include <QLibraryInfo>
+#include <QLocale>
 #include <QMessageBox>
+#include <QPushButton>
+#include <QTranslator>
 #include <QThread>
 #include <QTimer>
 
@@ -13,6 +17,7 @@
 #include <iostream>
 #include <map>
 #include <unordered_map>
+#include <vector>
 
 namespace lumora {
 
@@ -46,20 +51,55 @@ int MessageBox(const std::string& text, const std::string& caption, TMsgIcon ico
     std::cerr << caption << ": " << text << std::endl;
     const char* platform = std::getenv("QT_QPA_PLATFORM");
     bool headless = platform && std::string(platform) == "offscreen";
-    if (!headless && qobject_cast<QApplication*>(QCoreApplication::instance()) && IsMainThread()) {
-        QMessageBox::Icon qicon = icon == TMsgIcon::Error         ? QMessageBox::Critical
-                                  : icon == TMsgIcon::Warning     ? QMessageBox::Warning
-                                  : icon == TMsgIcon::Information ? QMessageBox::Information
-                                  : icon == TMsgIcon::Question    ? QMessageBox::Question
-                                                                  : QMessageBox::NoIcon;
-        QMessageBox box(qicon, QString::fromStdString(caption), QString::fromStdString(text));
-        if (buttons == 4) { // MB_YESNO
-            box.setStandardButtons(QMessageBox::Yes | QMessageBox::No);
-            return box.exec() == QMessageBox::Yes ? 6 : 7;
-        }
-        box.exec();
+    if (!headless && qobject_cast<QApplication*>(QCoreApplication::instance()) && IsMainThread())
+        return RunMessageBox(text, caption, icon, buttons);
+    return IDOK;
+}
+
+int RunMessageBox(const std::string& text, const std::string& caption, TMsgIcon icon, int buttons) {
+    QMessageBox::Icon qicon = icon == TMsgIcon::Error         ? QMessageBox::Critical
+                              : icon == TMsgIcon::Warning     ? QMessageBox::Warning
+                              : icon == TMsgIcon::Information ? QMessageBox::Information
+                              : icon == TMsgIcon::Question    ? QMessageBox::Question
+                                                              : QMessageBox::NoIcon;
+    QMessageBox box(qicon, QString::fromStdString(caption), QString::fromStdString(text), QMessageBox::NoButton,
+                    QApplication::activeWindow());
+    struct TChoice {
+        QMessageBox::StandardButton Button;
+        int Id;
+    };
+    std::vector<TChoice> choices;
+    switch (buttons & 0x0F) {
+    case MB_OKCANCEL: choices = {{QMessageBox::Ok, IDOK}, {QMessageBox::Cancel, IDCANCEL}}; break;
+    case MB_ABORTRETRYIGNORE:
+        choices = {{QMessageBox::Abort, IDABORT}, {QMessageBox::Retry, IDRETRY}, {QMessageBox::Ignore, IDIGNORE}};
+        break;
+    case MB_YESNOCANCEL:
+        choices = {{QMessageBox::Yes, IDYES}, {QMessageBox::No, IDNO}, {QMessageBox::Cancel, IDCANCEL}};
+        break;
+    case MB_YESNO: choices = {{QMessageBox::Yes, IDYES}, {QMessageBox::No, IDNO}}; break;
+    case MB_RETRYCANCEL: choices = {{QMessageBox::Retry, IDRETRY}, {QMessageBox::Cancel, IDCANCEL}}; break;
+    default: choices = {{QMessageBox::Ok, IDOK}}; break;
     }
-    return 1;
+    for (const TChoice& choice : choices) box.addButton(choice.Button);
+    box.setDefaultButton(choices.front().Button);
+    // The close box and Escape answer as the set's way out.
+    box.setEscapeButton(box.button(choices.back().Button));
+    box.exec();
+    QAbstractButton* pressed = box.clickedButton();
+    for (const TChoice& choice : choices)
+        if (pressed && pressed == box.button(choice.Button)) return choice.Id;
+    return choices.back().Id;
+}
+
+void LoadQtTranslations() {
+    auto* app = QCoreApplication::instance();
+    static QTranslator* translator = nullptr;
+    if (!app || translator) return;
+    translator = new QTranslator(app);
+    if (translator->load(QLocale(QLocale::Japanese, QLocale::Japan), QStringLiteral("qtbase"), QStringLiteral("_"),
+                         QLibraryInfo::path(QLibraryInfo::TranslationsPath)))
+        QCoreApplication::installTranslator(translator);
 }
 
 void ShowMessage(const std::string& text) { MessageBox(text, Application().Title); }

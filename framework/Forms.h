@@ -58,9 +58,19 @@ enum class TMsgIcon { None, Error, Warning, Information, Question };
 using TMessageReporter = std::function<int(const std::string& text, const std::string& caption, TMsgIcon icon,
                                            int buttons)>;
 void SetMessageReporter(TMessageReporter reporter);
-// Shows a message box (MB_OK = 0 buttons); returns the button pressed (IDOK = 1).
+// Button sets of a message box, and the answers.
+enum : int { MB_OK, MB_OKCANCEL, MB_ABORTRETRYIGNORE, MB_YESNOCANCEL, MB_YESNO, MB_RETRYCANCEL };
+enum : int { IDOK = 1, IDCANCEL, IDABORT, IDRETRY, IDIGNORE, IDYES, IDNO };
+// Shows a message box with one of the button sets; returns the button pressed. Without a screen
+// to show it on (or off the main thread) the text goes to standard error and the answer is IDOK.
 int MessageBox(const std::string& text, const std::string& caption, TMsgIcon icon = TMsgIcon::None,
-               int buttons = 0);
+               int buttons = MB_OK);
+// The message box itself, run modally over the active window: the answer, or IDCANCEL (IDNO for
+// MB_YESNO, IDOK for MB_OK) when it is closed without a button.
+int RunMessageBox(const std::string& text, const std::string& caption, TMsgIcon icon, int buttons);
+// Makes Qt's own texts (standard buttons and the colour, font and file dialogs) Japanese, as the
+// rest of the program is; safe to call more than once.
+void LoadQtTranslations();
 void ShowMessage(const std::string& text);
 
 // Timer scheduling seam: the real one runs on Qt timers, the virtual clock's fires on Advance.

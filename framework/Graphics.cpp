@@ -529,13 +529,16 @@ void TCanvas::BrushCopy(const TRect& destRect, TBitmap& source, const TRect& src
     }
 }
 
+std::string ScreenFontFamily(const std::string& name) {
+    // The Japanese UI fonts of the original map onto the IPA fonts that Debian ships.
+    if (name == "ＭＳ Ｐゴシック" || name == "MS PGothic" || name == "MS UI Gothic") return "IPAPGothic";
+    if (name == "ＭＳ ゴシック" || name == "MS Gothic") return "IPAGothic";
+    return name;
+}
+
 namespace {
 QFont ToQFont(const TFont& font) {
-    std::string family = font.Name;
-    // The Japanese UI fonts of the original map onto the IPA fonts that Debian ships.
-    if (family == "ＭＳ Ｐゴシック" || family == "MS PGothic" || family == "MS UI Gothic") family = "IPAPGothic";
-    else if (family == "ＭＳ ゴシック" || family == "MS Gothic") family = "IPAGothic";
-    QFont f(QString::fromStdString(family));
+    QFont f(QString::fromStdString(ScreenFontFamily(font.Name)));
     int px = font.Height() < 0 ? -font.Height() : std::max(1, font.Height() * 4 / 5);
     f.setPixelSize(std::max(1, px));
     f.setBold(font.Style & fsBold);

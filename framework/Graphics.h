@@ -60,6 +60,9 @@ enum TFontStyle : uint8_t { fsBold = 1, fsItalic = 2, fsUnderline = 4, fsStrikeO
 using TFontStyles = uint8_t; // bit set of TFontStyle
 enum class TFontPitch { fpDefault = 0, fpVariable = 1, fpFixed = 2 };
 
+// The family that stands for a font name of the original system on this one.
+std::string ScreenFontFamily(const std::string& name);
+
 // Font description. Size (points) and Height (pixels, negative = character height) are two views of
 // one value at the screen's 96 dpi: Height = -Size * 96 / 72, rounded.
 class TFont {
