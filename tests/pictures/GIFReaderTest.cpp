@@ -564,14 +564,28 @@ std::atomic<size_t> g_watchFrom{0};
 std::atomic<int> g_largeAllocations{0};
 } // namespace
 
-void* operator new(size_t size) {
+// Every plain form of new and delete is replaced together, so each block is freed the way it was made.
+static void* CountedAllocation(size_t size) noexcept {
     const size_t from = g_watchFrom.load();
     if (from && size >= from) ++g_largeAllocations;
-    if (void* p = std::malloc(size ? size : 1)) return p;
+    return std::malloc(size ? size : 1);
+}
+void* operator new(size_t size) {
+    if (void* p = CountedAllocation(size)) return p;
     throw std::bad_alloc();
 }
+void* operator new[](size_t size) {
+    if (void* p = CountedAllocation(size)) return p;
+    throw std::bad_alloc();
+}
+void* operator new(size_t size, const std::nothrow_t&) noexcept { return CountedAllocation(size); }
+void* operator new[](size_t size, const std::nothrow_t&) noexcept { return CountedAllocation(size); }
 void operator delete(void* p) noexcept { std::free(p); }
+void operator delete[](void* p) noexcept { std::free(p); }
 void operator delete(void* p, size_t) noexcept { std::free(p); }
+void operator delete[](void* p, size_t) noexcept { std::free(p); }
+void operator delete(void* p, const std::nothrow_t&) noexcept { std::free(p); }
+void operator delete[](void* p, const std::nothrow_t&) noexcept { std::free(p); }
 
 TEST(GIFReader, InterlacedFrameDecodesIntoItsOwnPixelsOnly) {
     const int w = 640, h = 480;
