@@ -85,6 +85,20 @@ void TPickerForm::BindControls(const TControls& controls) {
         accept();
     });
     connect(c_.Button1, &QPushButton::clicked, this, [this] { reject(); });
+    // The form description's places are the smallest layout; a larger window gives the lists the room.
+    design_.Form = size();
+    design_.Combo = c_.ComboBox1->geometry();
+    design_.Tree = c_.FolderView1->geometry();
+    design_.List = c_.FileView1->geometry();
+    design_.Panel = c_.Panel->geometry();
+    for (QWidget* corner : {static_cast<QWidget*>(c_.SpeedButton2), static_cast<QWidget*>(c_.SpeedButton4),
+                            static_cast<QWidget*>(c_.SpeedButton6), static_cast<QWidget*>(c_.SpeedButton1),
+                            static_cast<QWidget*>(c_.Button2), static_cast<QWidget*>(c_.Button1)})
+        design_.Corner.push_back({corner, corner->pos()});
+    setMinimumSize(size());
+    setSizeGripEnabled(true);
+    // Opened a little larger than the description, so the lists have room for long names.
+    resize(size() + QSize(120, 42));
 }
 
 void TPickerForm::showEvent(QShowEvent* event) {
@@ -96,7 +110,7 @@ void TPickerForm::showEvent(QShowEvent* event) {
 
 void TPickerForm::resizeEvent(QResizeEvent* event) {
     QDialog::resizeEvent(event);
-    if (c_.Panel) LayoutPanel();
+    if (c_.Panel) LayoutControls();
 }
 
 void TPickerForm::done(int result) {
@@ -104,11 +118,25 @@ void TPickerForm::done(int result) {
     QDialog::done(result);
 }
 
-// The list takes the room the panel leaves.
-void TPickerForm::LayoutPanel() {
-    QRect list = c_.FileView1->geometry();
-    int right = c_.Panel->isVisibleTo(this) ? c_.Panel->geometry().left() - 4 : width() - 8;
-    c_.FileView1->setGeometry(list.left(), list.top(), std::max(40, right - list.left()), list.height());
+// The history box and the views grow with the window: the tree takes a third of the extra width,
+// the file list the rest and all that the panel leaves when it is hidden; the buttons keep to the
+// right and bottom edges.
+void TPickerForm::LayoutControls() {
+    int dx = std::max(0, width() - design_.Form.width()), dy = std::max(0, height() - design_.Form.height());
+    QRect combo = design_.Combo;
+    c_.ComboBox1->setGeometry(combo.x(), combo.y(), combo.width() + dx, combo.height());
+    QRect tree = design_.Tree;
+    c_.FolderView1->setGeometry(tree.x(), tree.y(), tree.width() + dx / 3, tree.height() + dy);
+    QRect panel = design_.Panel;
+    c_.Panel->setGeometry(panel.x() + dx, panel.y(), panel.width(), panel.height() + dy);
+    int listLeft = c_.FolderView1->geometry().right() + 1 + (design_.List.left() - tree.right() - 1);
+    int listRight = c_.Panel->isVisibleTo(this) ? c_.Panel->geometry().left() - (panel.left() - design_.List.right())
+                                               : width() - (design_.Form.width() - panel.right());
+    c_.FileView1->setGeometry(listLeft, design_.List.y(), std::max(40, listRight - listLeft + 1),
+                              design_.List.height() + dy);
+    // The view buttons keep to the right edge, OK and Cancel to the bottom right corner.
+    for (const auto& [widget, place] : design_.Corner)
+        widget->move(place + QPoint(dx, place.y() > design_.List.bottom() ? dy : 0));
 }
 
 void TPickerForm::FormShow() {
@@ -118,7 +146,9 @@ void TPickerForm::FormShow() {
     c_.FileView1->SetViewStyle(state == 0 ? TViewStyle::vsIcon : state == 1 ? TViewStyle::vsList : TViewStyle::vsReport);
     c_.SpeedButton1->setChecked(PanelState());
     c_.Panel->setVisible(PanelState());
-    LayoutPanel();
+    // Nothing is selected yet, so there is nothing to show or play.
+    c_.BitBtn1->setEnabled(false);
+    LayoutControls();
     ShowStarted();
     c_.FileView1->SetMask(MaskFromPatterns(Mask));
     c_.FileView1->SetFolderDisplay(FolderDisplay);
@@ -171,7 +201,7 @@ void TPickerForm::SpeedButton1Click() {
     bool on = c_.SpeedButton1->isChecked();
     c_.Panel->setVisible(on);
     SetPanelState(on);
-    LayoutPanel();
+    LayoutControls();
 }
 
 void TPickerForm::SpeedButton2Click() {

@@ -5,6 +5,7 @@
 
 #include <functional>
 #include <string>
+#include <utility>
 #include <vector>
 
 #include <QDialog>
@@ -83,9 +84,15 @@ protected:
     virtual void ShowStarted() {}
     virtual void FolderChanged(bool usable) {}
     virtual void FileView1Change() = 0;
-    void LayoutPanel();
+    void LayoutControls();
 
     TControls c_{};
+    // The form description's size and places, from which the layout grows.
+    struct TDesign {
+        QSize Form;
+        QRect Combo, Tree, List, Panel;
+        std::vector<std::pair<QWidget*, QPoint>> Corner; // controls that keep to the right edge
+    } design_;
     bool shown_ = false;
     // The path the tree selected for Folder when the form was shown.
     std::string shownFolder_;

@@ -26,6 +26,7 @@ namespace {
 constexpr int kIdRole = Qt::UserRole + 1;
 constexpr int kLinkRole = Qt::UserRole + 2;
 constexpr int kFolderRole = Qt::UserRole + 3;
+constexpr int kNameColumnWidth = 120;
 
 QString Q(const std::string& s) { return QString::fromUtf8(s.data(), static_cast<qsizetype>(s.size())); }
 std::string S(const QString& s) { return s.toUtf8().toStdString(); }
@@ -46,6 +47,11 @@ class TRenameDelegate : public QStyledItemDelegate {
 public:
     using QStyledItemDelegate::QStyledItemDelegate;
     std::function<void(const QModelIndex&, const QString&)> OnRename;
+    void initStyleOption(QStyleOptionViewItem* option, const QModelIndex& index) const override {
+        QStyledItemDelegate::initStyleOption(option, index);
+        // The size text is padded to eight places; right-aligned it needs no padding on screen.
+        if (index.column() == 1) option->text = option->text.trimmed();
+    }
     void setModelData(QWidget* editor, QAbstractItemModel*, const QModelIndex& index) const override {
         auto* line = qobject_cast<QLineEdit*>(editor);
         if (line && OnRename && line->text() != index.data(Qt::DisplayRole).toString()) OnRename(index, line->text());
@@ -365,7 +371,7 @@ TFileView::TFileView(QWidget* parent) : QWidget(parent) {
     reportView_->setSortingEnabled(false);
     reportView_->header()->setSectionsClickable(true);
     reportView_->header()->setStretchLastSection(false);
-    const int widths[4] = {120, 60, 120, 120};
+    const int widths[4] = {kNameColumnWidth, 60, 120, 120};
     for (int c = 0; c < 4; ++c) reportView_->setColumnWidth(c, widths[c]);
     connect(reportView_->header(), &QHeaderView::sectionClicked, this, [this](int column) { ColClick(column); });
 
@@ -486,8 +492,8 @@ void TFileView::Fill() {
         name->setEditable(!folder_->IsDesktop());
         int64_t size = 0, modified = 0;
         bool found = ShellFindData(absolute, size, modified);
-        // A folder has no size of its own to show.
-        auto* sizeItem = new QStandardItem(Q(found && !isFolder ? FileSizeText(size) : std::string()));
+        // A folder counts as empty, as the find data of the original shell gave it: it shows 1 KB.
+        auto* sizeItem = new QStandardItem(Q(found ? FileSizeText(isFolder ? 0 : size) : std::string()));
         sizeItem->setTextAlignment(Qt::AlignRight | Qt::AlignVCenter);
         auto* type = new QStandardItem(Q(ShellTypeName(absolute)));
         auto* date = new QStandardItem(Q(found ? FileDateText(modified) : std::string()));
@@ -612,6 +618,12 @@ bool TFileView::Edit(int row, const std::string& newName) {
 }
 
 bool TFileView::eventFilter(QObject* watched, QEvent* event) {
+    if (watched == reportView_->viewport() && event->type() == QEvent::Resize) {
+        // The name column takes what the other columns leave, never less than its own width.
+        QHeaderView* header = reportView_->header();
+        int others = header->sectionSize(1) + header->sectionSize(2) + header->sectionSize(3);
+        reportView_->setColumnWidth(0, std::max(kNameColumnWidth, reportView_->viewport()->width() - others));
+    }
     QAbstractItemView* view = ActiveView();
     if (watched != view->viewport()) return QWidget::eventFilter(watched, event);
     if (event->type() == QEvent::MouseButtonPress) {

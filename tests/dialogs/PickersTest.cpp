@@ -11,6 +11,7 @@
 #include <QPushButton>
 #include <QTest>
 #include <QToolButton>
+#include <QTreeView>
 
 #include <gtest/gtest.h>
 
@@ -27,6 +28,7 @@
 #include "framework/Registry.h"
 #include "platform/Shell.h"
 #include "tests/audio/TagTestUtil.h"
+#include "tests/dialogs/SubDialogsTestSupport.h"
 #include "tests/platform/ShellLinkBuilder.h"
 #include "tests/support/TempDir.h"
 
@@ -396,6 +398,49 @@ TEST_F(Pickers, HiddenItemsAreListedAndAStoredHiddenFolderIsKept) {
     QTest::mouseClick(Find<QPushButton>(form, "Button2"), Qt::LeftButton);
     EXPECT_EQ(form.result(), QDialog::Accepted);
     EXPECT_EQ(form.Folder, root + "/.config/pics");
+}
+
+TEST_F(Pickers, ListsTakeTheRoomOfTheWindow) {
+    data->ImgBtnState = data->SndBtnState = 2;
+    data->ImgPreview = data->SndPreview = true;
+    for (bool sound : {false, true}) {
+        std::unique_ptr<TPickerForm> form;
+        if (sound) form = std::make_unique<TDSelect2>(nullptr, *data);
+        else form = std::make_unique<TDSelect>(nullptr, *data);
+        form->Folder = root + (sound ? "/music" : "/pics");
+        form->show();
+        // Nothing is selected yet: nothing to show or play.
+        EXPECT_FALSE(Find<QPushButton>(*form, "BitBtn1")->isEnabled()) << sound;
+        TFileView* list = form->findChild<TFileView*>("FileView1");
+        QWidget* panel = Find<QWidget>(*form, "Panel4");
+        QPushButton* ok = Find<QPushButton>(*form, "Button2");
+        int narrowWidth = 0;
+        for (QSize size : {form->minimumSize(), QSize(1000, 700)}) {
+            form->resize(size);
+            QApplication::processEvents();
+            ASSERT_EQ(form->size(), size);
+            // The list reaches the panel; the panel and OK keep to the right and bottom edges.
+            EXPECT_EQ(panel->geometry().right(), size.width() - 9);
+            EXPECT_EQ(list->geometry().right(), panel->geometry().left() - 5);
+            EXPECT_EQ(list->geometry().bottom(), panel->geometry().bottom());
+            EXPECT_EQ(ok->geometry().bottom(), size.height() - 9);
+            EXPECT_GT(ok->geometry().top(), list->geometry().bottom());
+            test::ExpectInside(*form);
+            if (narrowWidth == 0) narrowWidth = list->width();
+            test::SaveShot(*form, std::string(sound ? "picker-sounds-" : "picker-pictures-") +
+                                      std::to_string(size.width()) + "x" + std::to_string(size.height()));
+        }
+        // The tree takes a third of the extra width, the list the rest.
+        int extra = 1000 - form->minimumWidth();
+        EXPECT_EQ(list->width(), narrowWidth + extra - extra / 3);
+        // The name column takes what the others leave.
+        QTreeView* report = list->ReportView();
+        EXPECT_EQ(report->columnWidth(0) + report->columnWidth(1) + report->columnWidth(2) + report->columnWidth(3),
+                  report->viewport()->width());
+        // Without the panel the list reaches the right edge.
+        QTest::mouseClick(Find<QToolButton>(*form, "SpeedButton1"), Qt::LeftButton);
+        EXPECT_EQ(list->geometry().right(), 1000 - 9);
+    }
 }
 
 TEST_F(Pickers, SettingsDialogHooksOpenThePickers) {
