@@ -477,8 +477,8 @@ bool TOggVorbis::SaveToFile(const std::string& fileName) {
         return false;
     }
 
-    // Known values; PERFORMER and DESCRIPTION are kept unless they were shown in place of an
-    // empty ARTIST or COMMENT (then the field carries them).
+    // Known values. PERFORMER and DESCRIPTION shown in place of an empty ARTIST or COMMENT stay
+    // where they are while the field is not edited; an edited field replaces them.
     std::string values[knownCount + 1];
     values[kTitle] = TrimControl(title_);
     values[kArtist] = TrimControl(artist_);
@@ -488,8 +488,14 @@ bool TOggVorbis::SaveToFile(const std::string& fileName) {
     values[kDate] = TrimControl(date_);
     values[kGenre] = TrimControl(genre_);
     values[kComment] = TrimControl(comment_);
-    if (!info.Known[kArtist].empty()) values[kPerformer] = info.Known[kPerformer];
-    if (!info.Known[kComment].empty()) values[kDescription] = info.Known[kDescription];
+    for (auto [field, standIn] : {std::pair{kArtist, kPerformer}, std::pair{kComment, kDescription}}) {
+        if (!info.Known[field].empty()) {
+            values[standIn] = info.Known[standIn];
+        } else if (!info.Known[standIn].empty() && values[field] == info.Known[standIn]) {
+            values[standIn] = values[field];
+            values[field].clear();
+        }
+    }
 
     // Earlier values of a repeated known name live in Extra; they go before the fields, so that the
     // field's own value is the one that reads back.

@@ -113,14 +113,19 @@ TEST_F(TagOgg, SavedFilesAreAcceptedAndKeepTheirAudio) {
         EXPECT_EQ(e.path().string().find('~'), std::string::npos);
 }
 
-TEST_F(TagOgg, PerformerMovesIntoAnEmptyArtist) {
-    std::string path = Make("p.ogg", {"PERFORMER=Only"});
+TEST_F(TagOgg, PerformerShownAsTheArtistStaysUntilTheArtistIsEdited) {
+    std::string path = Make("p.ogg", {"PERFORMER=Only", "DESCRIPTION=Desc"});
     TOggVorbis ogg;
     ASSERT_TRUE(ogg.LoadFromFile(path));
+    std::string before = Comments(path);
+    ASSERT_TRUE(ogg.SaveToFile(path));
+    EXPECT_EQ(Comments(path), before);
+    ogg.SetArtist("New");
     ASSERT_TRUE(ogg.SaveToFile(path));
     std::string list = Comments(path);
-    EXPECT_NE(list.find("ARTIST=Only"), std::string::npos);
-    EXPECT_EQ(list.find("PERFORMER="), std::string::npos);
+    EXPECT_NE(list.find("ARTIST=New"), std::string::npos) << list;
+    EXPECT_EQ(list.find("PERFORMER="), std::string::npos) << list;
+    EXPECT_NE(list.find("DESCRIPTION=Desc"), std::string::npos) << list;
 }
 
 TEST_F(TagOgg, AnEditedRepeatedNameReadsBackAsEdited) {
