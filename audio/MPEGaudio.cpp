@@ -32,7 +32,8 @@ const char* const modeTexts[5] = {"Stereo", "Joint Stereo", "Dual Channel", "Mon
 const char* const encoderNames[8] = {"Unknown", "Xing", "FhG", "LAME", "Blade", "GoGo", "Shine", "QDesign"};
 
 constexpr int versionMPEG1 = 3;
-constexpr int layerIII = 1, layerII = 2, layerI = 3;
+// Values of the layer field that the frame sizes tell apart from Layer III (1).
+constexpr int layerII = 2, layerI = 3;
 constexpr int searchPositions = 1730;
 // Room after the block so that VBR fields near its end read as zeros instead of past it.
 constexpr int blockSlack = 256;
@@ -303,7 +304,7 @@ std::string TMPEGaudio::EncoderText() const {
         const std::string& vendor = !vendorID_.empty() ? vendorID_ : vbr_.VendorID;
         auto digit = [](char c) { return c >= '0' && c <= '9'; };
         if (vendor.size() >= 8 && digit(vendor[4]) && vendor[5] == '.' && digit(vendor[6]) && digit(vendor[7]))
-            text += " " + vendor.substr(4, 4);
+            text.append(" ").append(vendor, 4, 4);
     }
     return text;
 }
