@@ -4,6 +4,7 @@
 #include <QDir>
 #include <QHeaderView>
 #include <QPushButton>
+#include <QStyledItemDelegate>
 #include <QTableWidget>
 
 #include "audio/PluginCtrl.h"
@@ -14,20 +15,39 @@ namespace lumora {
 
 namespace {
 
-constexpr int kGridRows = 9;
+constexpr int kGridRows = 9; // the header row and eight plug-ins
+constexpr int kListRows = 10;
 
 std::string CellText(const QTableWidget* table, int row, int col) {
     const QTableWidgetItem* item = table->item(row, col);
     return item ? item->text().toStdString() : std::string();
 }
 
+// A cell with a name can be selected; an empty one cannot.
 void SetCell(QTableWidget* table, int row, int col, const std::string& text) {
     auto* item = new QTableWidgetItem(QString::fromStdString(text));
-    item->setFlags(Qt::ItemIsEnabled | Qt::ItemIsSelectable);
+    item->setFlags(text.empty() ? Qt::ItemIsEnabled : Qt::ItemIsEnabled | Qt::ItemIsSelectable);
     table->setItem(row, col, item);
 }
 
-void SetUpTable(QTableWidget* t, int rows, int cols) {
+void ClearRow(QTableWidget* table, int row) {
+    for (int c = 0; c < table->columnCount(); ++c) SetCell(table, row, c, "");
+}
+
+// Draws a selected cell in its own text colour, so a loaded file stays grey and the plug-in in use
+// yellow while selected.
+class TCellColourDelegate : public QStyledItemDelegate {
+public:
+    using QStyledItemDelegate::QStyledItemDelegate;
+    void initStyleOption(QStyleOptionViewItem* option, const QModelIndex& index) const override {
+        QStyledItemDelegate::initStyleOption(option, index);
+        QVariant foreground = index.data(Qt::ForegroundRole);
+        if (foreground.canConvert<QBrush>()) option->palette.setBrush(QPalette::HighlightedText, foreground.value<QBrush>());
+    }
+};
+
+// Rows of equal height that fill the table, so every row is seen without scroll bars.
+void SetUpTable(QTableWidget* t, int rows, int cols, int visibleRows) {
     t->setRowCount(rows);
     t->setColumnCount(cols);
     t->verticalHeader()->hide();
@@ -35,6 +55,17 @@ void SetUpTable(QTableWidget* t, int rows, int cols) {
     t->setSelectionMode(QAbstractItemView::SingleSelection);
     t->setEditTriggers(QAbstractItemView::NoEditTriggers);
     t->setFont(QFont("Arial", 9));
+    t->setItemDelegate(new TCellColourDelegate(t));
+    t->setHorizontalScrollBarPolicy(Qt::ScrollBarAlwaysOff);
+    t->setVerticalScrollBarPolicy(Qt::ScrollBarAsNeeded);
+    int rowHeight = (t->height() - 2 * t->frameWidth()) / visibleRows;
+    for (QHeaderView* header : {t->verticalHeader(), t->horizontalHeader()}) {
+        header->setMinimumSectionSize(1);
+        header->setSectionResizeMode(QHeaderView::Fixed);
+    }
+    t->verticalHeader()->setDefaultSectionSize(rowHeight);
+    t->horizontalHeader()->setFixedHeight(rowHeight);
+    for (int r = 0; r < rows; ++r) ClearRow(t, r);
 }
 
 } // namespace
@@ -50,10 +81,10 @@ TPluginConfigForm::TPluginConfigForm(QWidget* parent) : QDialog(parent), ui_(std
     btnAbout = ui_->btnAbout;
     btnConfigure = ui_->btnConfigure;
     btnClose = ui_->btnClose;
-    SetUpTable(PluginList, 1, 1);
+    SetUpTable(PluginList, 1, 1, kListRows);
     PluginList->horizontalHeader()->hide();
     PluginList->horizontalHeader()->setStretchLastSection(true);
-    SetUpTable(PluginGrid, kGridRows - 1, 3);
+    SetUpTable(PluginGrid, kGridRows - 1, 3, kGridRows);
     PluginGrid->setColumnWidth(0, 84);
     PluginGrid->setColumnWidth(1, 173);
     PluginGrid->setColumnWidth(2, 151);
@@ -89,6 +120,7 @@ void TPluginConfigForm::Inform(const std::string& text) { MessageBox(text, "Conf
 void TPluginConfigForm::FormShow() {
     PluginList->clearContents();
     PluginList->setRowCount(1);
+    ClearRow(PluginList, 0);
     btnLoad->setEnabled(false);
     QDir dir(QString::fromStdString(GetPluginFolder() + "/Plugins"));
     QStringList files = dir.entryList({"in_*.so"}, QDir::Files, QDir::Name);
@@ -109,7 +141,7 @@ void TPluginConfigForm::FormShow() {
 
 void TPluginConfigForm::ClearPluginGrid() {
     PluginGrid->setUpdatesEnabled(false);
-    PluginGrid->clearContents();
+    for (int r = 0; r < PluginGrid->rowCount(); ++r) ClearRow(PluginGrid, r);
     PluginGrid->setUpdatesEnabled(true);
     loadedShown_ = 0;
     PluginGrid->viewport()->update();
@@ -193,7 +225,7 @@ void TPluginConfigForm::btnUnloadClick() {
             ClearPluginGrid();
             FillPluginGrid();
         } else {
-            for (int c = 0; c < 3; ++c) PluginGrid->setItem(row, c, nullptr);
+            ClearRow(PluginGrid, row);
             --loadedShown_;
             PluginGrid->clearSelection();
             if (loadedShown_ > 0) PluginGrid->selectRow(loadedShown_ - 1);
@@ -219,7 +251,7 @@ void TPluginConfigForm::btnAboutClick() {
         return;
     }
     TInModule* mod = GetPlugin(GetPluginIndex(name));
-    if (mod && mod->About) mod->About(0);
+    if (mod && mod->About) mod->About(static_cast<uintptr_t>(winId()));
 }
 
 void TPluginConfigForm::btnConfigureClick() {
@@ -233,7 +265,7 @@ void TPluginConfigForm::btnConfigureClick() {
         return;
     }
     TInModule* mod = GetPlugin(GetPluginIndex(name));
-    if (mod && mod->Config) mod->Config(0);
+    if (mod && mod->Config) mod->Config(static_cast<uintptr_t>(winId()));
 }
 
 void TPluginConfigForm::btnCloseClick() { close(); }

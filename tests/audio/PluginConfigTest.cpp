@@ -1,6 +1,9 @@
 // The plug-in manager dialog on the host: the lists it shows and the refusals it explains.
 
 #include <QCheckBox>
+#include <QImage>
+#include <QScrollBar>
+#include <QTest>
 #include <QPushButton>
 #include <QTableWidget>
 
@@ -66,12 +69,65 @@ TEST_F(PluginConfig, LoadingTwiceAndUnloadingThePlugInInUseAreRefused) {
     EXPECT_TRUE(form.btnUnload->isEnabled());
     form.btnUnloadClick();
     EXPECT_EQ(GetPluginIndex("in_test.so"), -1);
-    EXPECT_EQ(form.PluginGrid->item(0, 0), nullptr);
+    EXPECT_EQ(form.PluginGrid->item(0, 0)->text().toStdString(), "");
 
     // The precedence box reaches the player through its window.
     form.PluginFirst->setChecked(true);
     form.PluginFirstClick();
     ASSERT_TRUE(PumpUntil([&] { return player.PluginFirst(); }, 2000));
+}
+
+TEST_F(PluginConfig, GridShowsEveryRowAndOnlyLoadedRowsCanBeChosen) {
+    ProgramFolderScope folder({"in_test.so", "in_badformat.so"});
+    std::string log = folder.Dir().File("plugin.log");
+    setenv("LUMORA_TEST_PLUGIN_LOG", log.c_str(), 1);
+    TAudioPlayer player;
+    TPluginConfigForm form;
+    form.show();
+    QTableWidget* grid = form.PluginGrid;
+    QTableWidget* list = form.PluginList;
+    // The header and all eight rows are in sight, with no scroll bar.
+    EXPECT_FALSE(grid->verticalScrollBar()->isVisible());
+    EXPECT_FALSE(grid->horizontalScrollBar()->isVisible());
+    EXPECT_LE(grid->rowViewportPosition(7) + grid->rowHeight(7), grid->viewport()->height());
+    EXPECT_LE(grid->columnViewportPosition(2) + grid->columnWidth(2), grid->viewport()->width());
+    EXPECT_LE(list->rowHeight(0) * 10, list->viewport()->height());
+
+    auto clickRow = [](QTableWidget* table, int row) {
+        QTest::mouseClick(table->viewport(), Qt::LeftButton, {}, table->visualRect(table->model()->index(row, 0)).center());
+    };
+    clickRow(list, 1);
+    ASSERT_EQ(list->item(1, 0)->text().toStdString(), "in_test.so");
+    QTest::mouseClick(form.btnLoad, Qt::LeftButton);
+    ASSERT_EQ(GetPluginIndex("in_test.so"), 0);
+    // The loaded file stays grey while it is selected: no text pixel is drawn as white as the
+    // highlighted text of other rows.
+    QImage shot = list->viewport()->grab().toImage();
+    QRect cell = list->visualRect(list->model()->index(1, 0));
+    int white = 0;
+    for (int y = cell.top(); y <= cell.bottom(); ++y)
+        for (int x = cell.left(); x <= cell.right(); ++x) {
+            QColor c = shot.pixelColor(x, y);
+            white += c.red() > 0xE0 && c.green() > 0xE0 && c.blue() > 0xE0;
+        }
+    EXPECT_EQ(white, 0);
+    form.grab().save(LUMORA_BINARY_DIR "/form-plugin-config.png");
+
+    // An empty row of the grid cannot be chosen; the loaded one can.
+    clickRow(grid, 3);
+    EXPECT_TRUE(grid->selectionModel()->selectedRows().isEmpty() ||
+                grid->selectionModel()->selectedRows().first().row() == 0);
+    grid->clearSelection();
+    clickRow(grid, 5);
+    EXPECT_TRUE(grid->selectionModel()->selectedRows().isEmpty());
+    clickRow(grid, 0);
+    ASSERT_EQ(grid->selectionModel()->selectedRows().size(), 1);
+    // About and Configure open over the manager's window.
+    QTest::mouseClick(form.btnAbout, Qt::LeftButton);
+    QTest::mouseClick(form.btnConfigure, Qt::LeftButton);
+    std::string parent = std::to_string(static_cast<uintptr_t>(form.winId()));
+    EXPECT_EQ(test::ReadFile(log), "about " + parent + "\nconfig " + parent + "\n");
+    unsetenv("LUMORA_TEST_PLUGIN_LOG");
 }
 
 } // namespace

@@ -10,6 +10,7 @@
 #include <atomic>
 #include <chrono>
 #include <cstdio>
+#include <cstdlib>
 #include <cstring>
 #include <fstream>
 #include <string>
@@ -37,8 +38,12 @@ bool ReadSpec(const char* fn) {
     return static_cast<bool>(in >> g_rate >> g_chans >> g_bits >> g_frames);
 }
 
-void Config(uintptr_t) {}
-void About(uintptr_t) {}
+// Notes the parent window a dialog of the plug-in would open over, in $LUMORA_TEST_PLUGIN_LOG.
+void LogParent(const char* what, uintptr_t parent) {
+    if (const char* log = std::getenv("LUMORA_TEST_PLUGIN_LOG")) std::ofstream(log, std::ios::app) << what << " " << parent << "\n";
+}
+void Config(uintptr_t parent) { LogParent("config", parent); }
+void About(uintptr_t parent) { LogParent("about", parent); }
 void Init() {}
 void Quit() {}
 
