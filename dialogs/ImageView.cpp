@@ -2,6 +2,7 @@
 
 #include <QPainter>
 
+#include "framework/Forms.h"
 #include "pictures/GIFImage.h"
 
 namespace lumora {
@@ -15,7 +16,10 @@ QSize TImageView::SetPicture(TPicture& picture) {
     Clear();
     TGraphic* graphic = picture.Graphic();
     if (!graphic) return QSize(0, 0);
-    if (dynamic_cast<TGIFImage*>(graphic)) {
+    if (auto* gif = dynamic_cast<TGIFImage*>(graphic)) {
+        // The first frame is rendered now, so a picture that cannot be shown fails here, where the
+        // caller reports it, and not later while painting.
+        if (!gif->Empty()) gif->Images()[0]->Bitmap();
         picture_ = std::make_unique<TPicture>(std::move(picture));
         picture_->Graphic()->OnChange = [this] { update(); };
         update();
@@ -48,7 +52,14 @@ void TImageView::paintEvent(QPaintEvent*) {
     const QColor panel = palette().color(backgroundRole());
     canvas_.Canvas().Brush.Color = RGB(uint8_t(panel.red()), uint8_t(panel.green()), uint8_t(panel.blue()));
     canvas_.Canvas().FillRect(TRect{0, 0, width(), height()});
-    graphic->Draw(canvas_.Canvas(), TRect{0, 0, width(), height()});
+    try {
+        graphic->Draw(canvas_.Canvas(), TRect{0, 0, width(), height()});
+    } catch (const std::exception& e) {
+        // No exception goes into Qt: the picture is dropped and the error shown once.
+        picture_.reset();
+        Application().HandleException(e);
+        return;
+    }
     painter.drawImage(0, 0, canvas_.AsQImage());
 }
 

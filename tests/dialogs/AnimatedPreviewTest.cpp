@@ -22,6 +22,7 @@
 #include "dialogs/ShView.h"
 #include "engine/PictureFormats.h"
 #include "engine/RegPutGet.h"
+#include "framework/Forms.h"
 #include "framework/Registry.h"
 #include "pictures/GIFImage.h"
 #include "platform/Shell.h"
@@ -201,6 +202,28 @@ TEST_F(AnimatedPreview, TransparentPixelsShowThePanel) {
     for (const Sample& s : samples)
         EXPECT_TRUE(((s.left & 0xFFFFFF) == 0xFF0000) != ((s.right & 0xFFFFFF) == 0x0000FF)) << s.ms;
     form.grab().save(QString::fromStdString(std::string(LUMORA_BINARY_DIR) + "/picker-transparent-gif.png"));
+}
+
+TEST_F(AnimatedPreview, AGifThatCannotBeDrawnIsReportedOnce) {
+    // Two frames and no colour table at all: the frames cannot be turned into colours.
+    const std::string frame = std::string(",\0\0\0\0\2\0\1\0\0\2\2\x04\x0A\0", 16);
+    dir.WriteFile("pics/nocolors.gif", std::string("GIF89a\2\0\1\0\0\0\0", 13) + frame + frame + ";");
+    std::vector<std::string> messages;
+    SetMessageReporter([&](const std::string& text, const std::string&, TMsgIcon, int) {
+        messages.push_back(text);
+        return 1;
+    });
+    TDSelect form(nullptr, *data);
+    form.Folder = folder;
+    form.Mask = "*.gif";
+    form.show();
+    Select(form, "nocolors.gif");
+    auto* thumb = form.findChild<TImageView*>("Image1");
+    ASSERT_NE(thumb, nullptr);
+    Watch(*thumb, 100);
+    EXPECT_EQ(messages, std::vector<std::string>{"画像ﾌｧｲﾙが不正です"});
+    EXPECT_FALSE(form.findChild<QPushButton*>("BitBtn1")->isEnabled());
+    SetMessageReporter(nullptr);
 }
 
 } // namespace
