@@ -675,6 +675,7 @@ void WhiteNoise(TPLines& dst, int dstW, TBitmap& pic, int n) {
 namespace {
 
 constexpr float kFar = 4194304.0f; // 2^22: beyond it a position is first reduced modulo the size
+constexpr int kAhead = 12;          // blocks between asking for a block's memory and mixing it
 
 // sin and cos of a (single precision, a few units in the last place): the quarter turns taken out
 // in three parts, then the usual polynomials on [-pi/4, pi/4].
@@ -772,8 +773,7 @@ void WarpBlocks(TPLines& dst, int dstW, TBitmap& pic, float cx, float cy, TWarpC
     const TWarpSource src{pic.Row32(0), pic.BytesPerLine() / 4, w, h};
     const __m128 steps = _mm_setr_ps(0, 2, 4, 6);
     ForRowBands(by, [&](int first, int last) {
-        // A row of blocks in two passes: the positions first (and the memory they read is asked
-        // for), then the mixes, so that the reads of a row wait for the memory side by side.
+        // A row of blocks in two passes: the positions first, then the mixes.
         std::vector<int32_t> xs(size_t(bx) + 4), ys(size_t(bx) + 4);
         alignas(16) float sxs[4], sys[4];
         for (int j = first; j < last; ++j) {
@@ -805,17 +805,20 @@ void WarpBlocks(TPLines& dst, int dstW, TBitmap& pic, float cx, float cy, TWarpC
                         ys[size_t(i + l)] = int32_t(std::floor(fy * 256.0f));
                     }
                 }
-                for (int l = 0; l < 4; ++l) {
-                    int px = xs[size_t(i + l)] >> 8, py = ys[size_t(i + l)] >> 8;
-                    if (px >= 0 && px < w && py >= 0 && py < h - 1) {
-                        _mm_prefetch(reinterpret_cast<const char*>(src.Row(py) + px), _MM_HINT_T0);
-                        _mm_prefetch(reinterpret_cast<const char*>(src.Row(py + 1) + px), _MM_HINT_T0);
-                    }
-                }
             }
+            auto ask = [&](int i) {
+                int px = xs[size_t(i)] >> 8, py = ys[size_t(i)] >> 8;
+                if (px >= 0 && px < w && py >= 0 && py < h - 1) {
+                    _mm_prefetch(reinterpret_cast<const char*>(src.Row(py) + px), _MM_HINT_T0);
+                    _mm_prefetch(reinterpret_cast<const char*>(src.Row(py + 1) + px), _MM_HINT_T0);
+                }
+            };
+            for (int i = 0; i < std::min(kAhead, bx); ++i) ask(i);
             uint32_t* d0 = dst[size_t(y)];
             uint32_t* d1 = dst[size_t(y) + 1];
             for (int i = 0; i < bx; ++i) {
+                // The memory of a block a few places ahead is asked for while this one is mixed.
+                if (i + kAhead < bx) ask(i + kAhead);
                 uint64_t p = MixAt(src, xs[size_t(i)], ys[size_t(i)]);
                 p |= p << 32;
                 std::memcpy(d0 + 2 * i, &p, 8);
