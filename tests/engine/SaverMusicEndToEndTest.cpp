@@ -135,6 +135,7 @@ TEST(SaverMusicEndToEndTest, SaverPlaysTheSoundFolderInOrderWithTheGapWhilePictu
         reg << "\"Method" << i << "\"=\"0\"\n";
     dir.WriteFile("reg.reg", reg.str());
     std::ostringstream script;
+    script << "for i in $(seq 50); do xdpyinfo >/dev/null 2>&1 && break; sleep 0.1; done\n";
     script << "'" << program.string() << "' /s 2>'" << dir.File("err.txt") << "' &\npid=$!\n"
            << "for t in 1 2 3 4 5 6; do sleep 0.7; import -window root '" << dir.File("shot")
            << "'$t.ppm; done\n"
