@@ -3,6 +3,7 @@
 #include <algorithm>
 
 #include <QAction>
+#include <QFileInfo>
 #include <QMenu>
 #include <QMimeData>
 #include <QWidget>
@@ -37,9 +38,12 @@ int FindMenuItem(const QMenu& menu, int verb) {
 }
 
 std::vector<TItemIdList> TContextMenuEx::SendToItems(const TShellFolder& sendTo) {
-    std::vector<TItemIdList> items;
-    // Links to folders are the usual entries here, so folders are listed as well as files.
-    if (!sendTo.EnumObjects(SHCONTF_FOLDERS | SHCONTF_NONFOLDERS, items)) return {};
+    std::vector<TItemIdList> items, folders;
+    // Only what is not a folder is an entry. A symbolic link to a folder stands for a shortcut to
+    // one (the usual entry), so it counts as a link, not as a folder.
+    if (!sendTo.EnumObjects(SHCONTF_NONFOLDERS, items) || !sendTo.EnumObjects(SHCONTF_FOLDERS, folders)) return {};
+    for (auto& folder : folders)
+        if (QFileInfo(QString::fromStdString(sendTo.PathOf(folder))).isSymLink()) items.push_back(std::move(folder));
     std::sort(items.begin(), items.end(),
               [&](const TItemIdList& a, const TItemIdList& b) { return sendTo.CompareIds(a, b) < 0; });
     if (items.size() > static_cast<size_t>(kMaxSendToItems)) items.resize(kMaxSendToItems);

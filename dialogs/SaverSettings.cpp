@@ -2,12 +2,14 @@
 
 #include <algorithm>
 
+#include <QApplication>
 #include <QColorDialog>
 #include <QFileDialog>
 #include <QListWidget>
 #include <QMessageBox>
 #include <QMouseEvent>
 #include <QTime>
+#include <QWindow>
 
 #include "dialogs/CCB.h"
 #include "dialogs/NumEdit.h"
@@ -82,7 +84,15 @@ TSettingsDialogHooks& SettingsDialogHooks() {
     return hooks;
 }
 
-TSaverSettings::TSaverSettings(QWidget* parent) : QDialog(parent), ui(new Ui::SaverSettings) {
+TSaverSettings::TSaverSettings(QWidget* owner) : QDialog(nullptr), ui(new Ui::SaverSettings) {
+    // The window in front when the dialog is made owns it and stays disabled until the dialog goes.
+    // It is not made the dialog's parent, as a disabled parent would disable the dialog too.
+    OwnerWindow = owner ? owner->window() : QApplication::activeWindow();
+    if (OwnerWindow) {
+        winId();
+        if (OwnerWindow->windowHandle()) windowHandle()->setTransientParent(OwnerWindow->windowHandle());
+        OwnerWindow->setEnabled(false);
+    }
     ui->setupUi(this);
     setFixedSize(size());
     setWindowFlags(windowFlags() & ~Qt::WindowContextHelpButtonHint);
@@ -118,6 +128,7 @@ TSaverSettings::TSaverSettings(QWidget* parent) : QDialog(parent), ui(new Ui::Sa
 }
 
 TSaverSettings::~TSaverSettings() {
+    if (OwnerWindow) OwnerWindow->setEnabled(true);
     CloseMidiOut();
     if (SettingsForm == this) SettingsForm = nullptr;
     delete ui;

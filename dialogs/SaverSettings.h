@@ -8,6 +8,7 @@
 #include <string>
 
 #include <QDialog>
+#include <QPointer>
 
 #include "audio/MidiOut.h"
 #include "engine/RegPutGet.h"
@@ -54,13 +55,16 @@ class TSaverSettings : public QDialog {
 public:
     static constexpr int kSlotCount = 11;
 
-    explicit TSaverSettings(QWidget* parent = nullptr);
+    // owner: the window that owns the dialog; none given, the application's active window.
+    explicit TSaverSettings(QWidget* owner = nullptr);
     ~TSaverSettings() override;
 
     Ui::SaverSettings* ui;
     TMidiOutput MidiOutput1;
     // Live equalizer gains in decibels for the sound preview, band 0..9.
     std::array<float, 10> EqGains{};
+    // Disabled while the dialog exists.
+    QPointer<QWidget> OwnerWindow;
     std::string PictStartFolder;
     std::string SndStartFolder;
     bool MidiOutOpen = false;

@@ -144,8 +144,15 @@ TItemIdList TFolderView::AbsoluteId(QTreeWidgetItem* node) const {
     return TItemIdList::Join(path);
 }
 
+void TFolderView::NotifyDeleting(QTreeWidgetItem* node) {
+    for (int i = 0; i < node->childCount(); ++i) NotifyDeleting(node->child(i));
+    node->setData(0, kIdRole, QVariant());
+    if (OnDeleting) OnDeleting(node);
+}
+
 void TFolderView::BuildRoot() {
     updating_ = true;
+    for (int i = 0; i < topLevelItemCount(); ++i) NotifyDeleting(topLevelItem(i));
     clear();
     current_ = previous_ = nullptr;
     updating_ = false;

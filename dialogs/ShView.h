@@ -41,6 +41,8 @@ public:
     void SetDropSource(TDropSourceEx* source) { dropSource_ = source; }
     // Called after the selected node changed and its folder was shown in the linked list.
     std::function<void()> OnChange;
+    // Called for each node the tree removes (children first), after its ID list was dropped.
+    std::function<void(QTreeWidgetItem*)> OnDeleting;
 
     // Rebuilds the tree from the desktop (done once on creation).
     void BuildRoot();
@@ -73,6 +75,7 @@ protected:
 
 private:
     void FillChildren(QTreeWidgetItem* node);
+    void NotifyDeleting(QTreeWidgetItem* node);
     void NodeChanged(QTreeWidgetItem* current);
     QTreeWidgetItem* FindNode(const TItemIdList& absolute);
     QTreeWidgetItem* FindChild(QTreeWidgetItem* node, const TItemIdList& relative);

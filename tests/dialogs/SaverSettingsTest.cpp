@@ -189,6 +189,22 @@ TEST_F(SettingsDialog, EnterOnAnIntervalOutOfRangeKeepsTheDialogOpen) {
     EXPECT_EQ(messages.size(), 1u);
 }
 
+TEST_F(SettingsDialog, OwnerWindowIsDisabledWhileTheDialogIsUp) {
+    QWidget owner;
+    owner.show();
+    {
+        TSaverSettings dlg(&owner);
+        dlg.show();
+        EXPECT_EQ(dlg.OwnerWindow, &owner);
+        EXPECT_FALSE(owner.isEnabled());
+        EXPECT_TRUE(dlg.isEnabled());
+        QTest::mouseClick(Find<QPushButton>(dlg, "Button4"), Qt::LeftButton);
+        EXPECT_EQ(dlg.result(), QDialog::Rejected);
+        EXPECT_FALSE(owner.isEnabled());
+    }
+    EXPECT_TRUE(owner.isEnabled());
+}
+
 TEST_F(SettingsDialog, CancelLeavesTheRegistryFileByteIdentical) {
     std::string path = dir.File("registry.reg");
     SetRegistryStore(std::make_shared<TFileRegistryStore>(path));

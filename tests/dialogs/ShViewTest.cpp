@@ -10,6 +10,7 @@
 #include <QListView>
 #include <QTest>
 #include <QTreeView>
+#include <QTreeWidgetItemIterator>
 
 #include <gtest/gtest.h>
 
@@ -180,6 +181,19 @@ TEST_F(ShellViews, TreeBrowsesFromTheDesktopAndDrivesTheList) {
     ASSERT_TRUE(plain);
     tree.setCurrentItem(plain);
     EXPECT_EQ(tree.SelectedPath(), root + "/music");
+
+    // Rebuilding removes every node, each reported after its ID list was dropped.
+    int nodes = 0;
+    for (QTreeWidgetItemIterator it(&tree); *it; ++it) ++nodes;
+    int reported = 0, withId = 0;
+    tree.OnDeleting = [&](QTreeWidgetItem* node) {
+        ++reported;
+        withId += !TFolderView::NodeId(node).Empty();
+    };
+    tree.BuildRoot();
+    EXPECT_GT(nodes, 3);
+    EXPECT_EQ(reported, nodes);
+    EXPECT_EQ(withId, 0);
 }
 
 TEST_F(ShellViews, RenamesKeepTreeAndListInStep) {
@@ -259,6 +273,7 @@ TEST_F(ShellMenus, SendToListsItsFolderAndCopiesThere) {
     fs::create_directories(sendTo);
     fs::create_directory_symlink(root + "/music", sendTo + "/Music folder");
     for (int i = 0; i < 120; ++i) dir.WriteFile("data/lumora/SendTo/z" + std::to_string(1000 + i) + ".txt", "");
+    fs::create_directories(sendTo + "/A real folder"); // a folder is no entry; a link to one is
     SetShellPlaces({{"Root", root}, {"Data", dir.File("data")}});
     TShellFolder pics = Pics();
 
