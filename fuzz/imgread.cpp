@@ -10,6 +10,7 @@
 #include "engine/ImgRead.h"
 #include "engine/PictureFormats.h"
 #include "framework/Checked.h"
+#include "platform/Bell.h"
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     using namespace lumora;
@@ -20,6 +21,8 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
         static char name[] = "fuzz_imgread";
         static char* argv[] = {name, nullptr};
         new QGuiApplication(argc, argv);
+        static FakeBell bell;
+        SetBell(&bell);
         RegisterPictureFormats();
         // Keep every allocation small enough for the fuzzer's memory limit.
         SetPixelBudget(int64_t(4) << 20);
