@@ -4,6 +4,7 @@
 #include <array>
 #include <cmath>
 #include <cstring>
+#include <utility>
 
 #include "audio/ByteReader.h"
 #include "audio/ID3v2.h"
@@ -157,7 +158,12 @@ struct FileInfo {
     std::string VendorRaw;        // the vendor string's bytes as stored
     std::string Known[knownCount + 1];
     std::string KnownName[knownCount + 1];
+    size_t KnownRaw[knownCount + 1] = {};
     std::string Extra;
+    // Every comment in file order as the fields hold it (NAME=value, the name upper-cased while it
+    // stands for a known field) with its bytes as stored, so that a comment left as it was is
+    // written back unchanged and in its place.
+    std::vector<std::pair<std::string, std::string>> Raw;
     int64_t Samples = 0;
     bool PacketOneEndsFirstPage = false;
 };
@@ -177,12 +183,20 @@ void StoreItem(FileInfo& info, const std::string& raw) {
     for (int k = 1; k <= knownCount; ++k) {
         if (upper != knownNames[k]) continue;
         // A repeated name keeps every value: the earlier one moves among the other comments.
-        if (!info.KnownName[k].empty()) AppendExtra(info.Extra, info.KnownName[k] + "=" + info.Known[k]);
+        if (!info.KnownName[k].empty()) {
+            std::string earlier = info.KnownName[k] + "=" + info.Known[k];
+            AppendExtra(info.Extra, earlier);
+            info.Raw[info.KnownRaw[k]].first = earlier;
+        }
         info.Known[k] = value;
         info.KnownName[k] = name;
+        info.KnownRaw[k] = info.Raw.size();
+        info.Raw.emplace_back(std::string(knownNames[k]) + "=" + value, raw);
         return;
     }
-    AppendExtra(info.Extra, SanitizeUtf8(name) + "=" + value);
+    std::string extra = SanitizeUtf8(name) + "=" + value;
+    AppendExtra(info.Extra, extra);
+    info.Raw.emplace_back(extra, raw);
 }
 
 void ParseComments(FileInfo& info) {
@@ -497,30 +511,33 @@ bool TOggVorbis::SaveToFile(const std::string& fileName) {
         }
     }
 
-    // Earlier values of a repeated known name live in Extra; they go before the fields, so that the
-    // field's own value is the one that reads back.
-    std::string repeated, items;
-    uint32_t count = 0;
-    auto add = [&count](std::string& to, const std::string& item) {
-        to += LE32Bytes(static_cast<uint32_t>(item.size())) + item;
-        ++count;
-    };
+    // The comments to write: the fields, then the others.
+    std::vector<std::string> wanted;
     for (int k = 1; k <= knownCount; ++k)
-        if (!values[k].empty()) add(items, std::string(knownNames[k]) + "=" + values[k]);
+        if (!values[k].empty()) wanted.push_back(std::string(knownNames[k]) + "=" + values[k]);
     size_t start = 0;
     while (start <= extra_.size()) {
         size_t end = extra_.find('\0', start);
         if (end == std::string::npos) end = extra_.size();
         std::string item = extra_.substr(start, end - start);
-        size_t eq = item.find('=');
-        if (eq != std::string::npos) {
-            std::string name = UpperCase(item.substr(0, eq));
-            bool known = std::any_of(knownNames + 1, knownNames + knownCount + 1, [&](const char* n) { return name == n; });
-            add(known ? repeated : items, item);
-        }
+        if (item.find('=') != std::string::npos) wanted.push_back(item);
         start = end + 1;
     }
-    items = repeated + items;
+    // Comments left as they were keep their bytes and their places; edited and new ones follow, so
+    // that the edited value of a name that repeats is the one that reads back.
+    std::string items;
+    uint32_t count = 0;
+    auto add = [&](const std::string& item) {
+        items += LE32Bytes(static_cast<uint32_t>(item.size())) + item;
+        ++count;
+    };
+    for (const auto& [held, raw] : info.Raw) {
+        auto match = std::find(wanted.begin(), wanted.end(), held);
+        if (match == wanted.end()) continue;
+        wanted.erase(match);
+        add(raw);
+    }
+    for (const auto& item : wanted) add(item);
     std::string data = "\x03vorbis" + LE32Bytes(static_cast<uint32_t>(info.VendorRaw.size())) + info.VendorRaw +
                        LE32Bytes(count) + items;
 

@@ -128,6 +128,22 @@ TEST_F(TagOgg, PerformerShownAsTheArtistStaysUntilTheArtistIsEdited) {
     EXPECT_NE(list.find("DESCRIPTION=Desc"), std::string::npos) << list;
 }
 
+TEST_F(TagOgg, CommentsLeftAsTheyWereKeepTheirBytes) {
+    std::string path = Make("k.ogg", {"title=Name  ", "Custom=spaced  ", "TRACKNUMBER=03", "genre=Jazz"});
+    std::string before = Comments(path);
+    ASSERT_NE(before.find("title=Name  \n"), std::string::npos) << before;
+    TOggVorbis ogg;
+    ASSERT_TRUE(ogg.LoadFromFile(path));
+    ASSERT_TRUE(ogg.SaveToFile(path));
+    EXPECT_EQ(Comments(path), before);
+    ogg.SetGenre("Blues");
+    ASSERT_TRUE(ogg.SaveToFile(path));
+    std::string after = Comments(path);
+    EXPECT_NE(after.find("GENRE=Blues\n"), std::string::npos) << after;
+    EXPECT_NE(after.find("title=Name  \n"), std::string::npos) << after;
+    EXPECT_NE(after.find("Custom=spaced  \n"), std::string::npos) << after;
+}
+
 TEST_F(TagOgg, AnEditedRepeatedNameReadsBackAsEdited) {
     std::string path = Make("r.ogg", {"COMMENT=first", "COMMENT=second"});
     TOggVorbis ogg;
