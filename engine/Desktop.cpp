@@ -6,6 +6,7 @@
 #include <QLabel>
 #include <QMouseEvent>
 #include <QPainter>
+#include <QScreen>
 #include <QTimer>
 
 #include <algorithm>
@@ -156,46 +157,55 @@ void TDesktopWindow::LayOutMonitors() {
     } else {
         std::vector<TMonitor> all = Screens().Monitors();
         if (all.empty()) all.push_back(TMonitor{TRect{0, 0, 1024, 768}, true});
-        // The monitors of the primary's X screen; another X screen is a desktop of its own.
-        int primaryScreen = all[0].Screen;
-        for (const auto& m : all)
-            if (m.Primary) primaryScreen = m.Screen;
-        std::erase_if(all, [&](const TMonitor& m) { return m.Screen != primaryScreen; });
-        int primary = 0;
+        size_t primary = 0;
         for (size_t i = 0; i < all.size(); ++i)
             if (all[i].Primary) {
-                primary = static_cast<int>(i);
+                primary = i;
                 break;
             }
         if (data_->MultiMon && all.size() > 1) {
-            TRect a{0, 0, 0, 0};
-            for (const auto& m : all) {
-                a.Left = std::min(a.Left, m.BoundsRect.Left);
-                a.Top = std::min(a.Top, m.BoundsRect.Top);
-                a.Right = std::max(a.Right, m.BoundsRect.Left + m.Width());
-                a.Bottom = std::max(a.Bottom, m.BoundsRect.Top + m.Height());
+            // Each X screen is a desktop of its own with its own window; on the form they stand
+            // side by side, the primary's screen first, then the others in the system's order.
+            std::vector<int> screens{all[primary].Screen};
+            for (const auto& m : all)
+                if (std::find(screens.begin(), screens.end(), m.Screen) == screens.end()) screens.push_back(m.Screen);
+            int formLeft = 0;
+            for (int screen : screens) {
+                TRect a{0, 0, 0, 0};
+                for (const auto& m : all) {
+                    if (m.Screen != screen) continue;
+                    a.Left = std::min(a.Left, m.BoundsRect.Left);
+                    a.Top = std::min(a.Top, m.BoundsRect.Top);
+                    a.Right = std::max(a.Right, m.BoundsRect.Left + m.Width());
+                    a.Bottom = std::max(a.Bottom, m.BoundsRect.Top + m.Height());
+                }
+                for (size_t i = 0; i < all.size(); ++i) {
+                    const TMonitor& m = all[i];
+                    if (m.Screen != screen) continue;
+                    if (i == primary) logoMonitor_ = static_cast<int>(monitors_.size());
+                    TMonitorRec r;
+                    r.Left = formLeft + m.BoundsRect.Left - a.Left;
+                    r.Top = m.BoundsRect.Top - a.Top;
+                    r.Width = m.Width();
+                    r.Height = m.Height();
+                    monitors_.push_back(std::move(r));
+                }
+                parts_.push_back(TScreenPart{screen, a, formLeft});
+                formLeft += a.Width();
             }
-            area_ = a;
-            for (const auto& m : all) {
-                TMonitorRec r;
-                r.Left = m.BoundsRect.Left - a.Left;
-                r.Top = m.BoundsRect.Top - a.Top;
-                r.Width = m.Width();
-                r.Height = m.Height();
-                monitors_.push_back(std::move(r));
-            }
-            logoMonitor_ = primary;
-            currentMonitor_ = primary;
+            currentMonitor_ = logoMonitor_;
         } else {
             // One monitor: the primary one, wherever the system placed it.
-            const TMonitor& m = all[static_cast<size_t>(primary)];
-            area_ = m.BoundsRect;
+            const TMonitor& m = all[primary];
             TMonitorRec r;
             r.Width = m.Width();
             r.Height = m.Height();
             monitors_.push_back(std::move(r));
+            parts_.push_back(TScreenPart{m.Screen, m.BoundsRect, 0});
             logoMonitor_ = currentMonitor_ = 0;
         }
+        area_ = parts_[0].OnScreen;
+        if (QScreen* screen = QtScreenOf(parts_[0].XScreen)) setScreen(screen);
         setWindowFlags(Qt::Window | Qt::FramelessWindowHint | Qt::WindowStaysOnTopHint |
                        Qt::X11BypassWindowManagerHint);
         setGeometry(area_.Left, area_.Top, area_.Width(), area_.Height());
@@ -205,9 +215,72 @@ void TDesktopWindow::LayOutMonitors() {
         if (OSLine() == TOSLine::Win9x) SetScreenSaverRunning(true);
         powerWatch_.SetActive(true);
     }
+    int formWidth = area_.Width(), formHeight = area_.Height();
+    for (const auto& part : parts_) {
+        formWidth = std::max(formWidth, part.FormLeft + part.OnScreen.Width());
+        formHeight = std::max(formHeight, part.OnScreen.Height());
+    }
     form_.SetPixelFormat(TPixelFormat::pf32bit);
-    form_.SetSize(area_.Width(), area_.Height());
+    form_.SetSize(formWidth, formHeight);
     previousMonitor_ = currentMonitor_;
+    MakeScreenCovers();
+}
+
+// ---- the other X screens ----
+
+// A window over the share of the form on another X screen: it shows that share and passes input
+// on to the form, so any input closes the saver on every screen.
+class TScreenCover : public QWidget {
+public:
+    TScreenCover(TDesktopWindow& form, size_t part) : form_(form), part_(part) {
+        setWindowTitle("Lumora");
+        setAttribute(Qt::WA_OpaquePaintEvent);
+        setAttribute(Qt::WA_NoSystemBackground);
+        setMouseTracking(true);
+        setWindowFlags(Qt::Window | Qt::FramelessWindowHint | Qt::WindowStaysOnTopHint |
+                       Qt::X11BypassWindowManagerHint);
+    }
+
+protected:
+    void paintEvent(QPaintEvent* event) override { form_.PaintPart(*this, *event, part_); }
+    void keyPressEvent(QKeyEvent* event) override { form_.keyPressEvent(event); }
+    void mousePressEvent(QMouseEvent* event) override { form_.mousePressEvent(event); }
+    void mouseMoveEvent(QMouseEvent* event) override {
+        QPoint p = event->position().toPoint();
+        // Placed as the form's own window reports its moves: from the corner of its covered area.
+        const TRect& area = form_.area_;
+        const int left = area.Left + form_.parts_[part_].FormLeft;
+        Application().Guard([&] { form_.FormMouseMove(left + p.x(), area.Top + p.y()); });
+    }
+    void closeEvent(QCloseEvent* event) override {
+        event->ignore();
+        Application().Guard([this] { form_.Close(); });
+    }
+
+private:
+    TDesktopWindow& form_;
+    size_t part_;
+};
+
+void TDesktopWindow::MakeScreenCovers() {
+    covers_.clear();
+    for (size_t i = 1; i < parts_.size(); ++i) {
+        auto cover = std::make_unique<TScreenCover>(*this, i);
+        if (QScreen* screen = QtScreenOf(parts_[i].XScreen)) cover->setScreen(screen);
+        const TRect& r = parts_[i].OnScreen;
+        cover->setGeometry(r.Left, r.Top, r.Width(), r.Height());
+        covers_.push_back(std::move(cover));
+    }
+}
+
+QWidget& TDesktopWindow::PartWindow(size_t part) { return part == 0 ? *this : *covers_[part - 1]; }
+
+void TDesktopWindow::PaintPart(QWidget& window, QPaintEvent& event, size_t part) {
+    QPainter painter(&window);
+    QImage image = form_.AsQImage();
+    if (image.isNull()) return;
+    const int formLeft = part < parts_.size() ? parts_[part].FormLeft : 0;
+    for (const QRect& r : event.region()) painter.drawImage(r.topLeft(), image, r.translated(formLeft, 0));
 }
 
 // ---- showing ----
@@ -216,6 +289,7 @@ void TDesktopWindow::showEvent(QShowEvent* event) {
     QWidget::showEvent(event);
     if (shown_) return;
     shown_ = true;
+    for (auto& cover : covers_) cover->show();
     Application().Guard([this] { FormShow(); });
     if (!preview_ && !hosted_ && QGuiApplication::platformName() != "offscreen")
         QTimer::singleShot(0, this, [this] { GrabInput(); });
@@ -262,12 +336,31 @@ void TDesktopWindow::FormShow() {
 
 void TDesktopWindow::TakeSnapshot() {
     std::unique_ptr<TBitmap> snap;
-    try {
-        // The covered area, from its own corner on the virtual desktop.
-        ScreenCapture1.Capture(area_.Left, area_.Top, 0, snap, area_.Height(), area_.Width());
-    } catch (const std::exception&) {
-        snap = std::make_unique<TBitmap>();
+    for (const TScreenPart& part : parts_) {
+        // Each screen's covered area from its own corner, beside the others as the form has them.
+        std::unique_ptr<TBitmap> piece;
+        try {
+            ScreenCapture1.XScreen = part.XScreen;
+            ScreenCapture1.Capture(part.OnScreen.Left, part.OnScreen.Top, 0, piece, part.OnScreen.Height(),
+                                   part.OnScreen.Width());
+        } catch (const std::exception&) {
+            piece = std::make_unique<TBitmap>();
+        }
+        piece->SetPixelFormat(TPixelFormat::pf32bit);
+        if (parts_.size() == 1) {
+            snap = std::move(piece);
+            break;
+        }
+        if (!snap) {
+            snap = std::make_unique<TBitmap>();
+            snap->SetPixelFormat(TPixelFormat::pf32bit);
+            snap->SetSize(form_.Width(), form_.Height());
+        }
+        for (int y = 0; y < std::min(piece->Height(), snap->Height()); ++y)
+            std::copy(piece->Row32(y), piece->Row32(y) + std::min(piece->Width(), snap->Width() - part.FormLeft),
+                      snap->Row32(y) + part.FormLeft);
     }
+    if (!snap) snap = std::make_unique<TBitmap>();
     snap->SetPixelFormat(TPixelFormat::pf32bit);
     currentPicture_ = std::move(snap);
     newPicture_ = TBoundsRec{0, 0, currentPicture_->Width(), currentPicture_->Height()};
@@ -315,15 +408,18 @@ void TDesktopWindow::FillBackground() {
 void TDesktopWindow::InvalidateFormRect(const TRect& rect) {
     TRect r = IntersectRect(rect, TRect{0, 0, form_.Width(), form_.Height()});
     if (r.IsEmpty()) return;
-    update(QRect(r.Left, r.Top, r.Width(), r.Height()));
+    if (parts_.size() <= 1) {
+        update(QRect(r.Left, r.Top, r.Width(), r.Height()));
+        return;
+    }
+    for (size_t i = 0; i < parts_.size(); ++i) {
+        const TScreenPart& part = parts_[i];
+        TRect p = IntersectRect(r, Bounds(part.FormLeft, 0, part.OnScreen.Width(), part.OnScreen.Height()));
+        if (!p.IsEmpty()) PartWindow(i).update(QRect(p.Left - part.FormLeft, p.Top, p.Width(), p.Height()));
+    }
 }
 
-void TDesktopWindow::paintEvent(QPaintEvent* event) {
-    QPainter painter(this);
-    QImage image = form_.AsQImage();
-    if (image.isNull()) return;
-    for (const QRect& r : event->region()) painter.drawImage(r.topLeft(), image, r);
-}
+void TDesktopWindow::paintEvent(QPaintEvent* event) { PaintPart(*this, *event, 0); }
 
 // ---- input ----
 
@@ -377,6 +473,7 @@ void TDesktopWindow::Close() {
     closing_ = false;
     if (!closed_) return;
     hide();
+    for (auto& cover : covers_) cover->hide();
     if (OnClosed) OnClosed();
 }
 

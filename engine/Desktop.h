@@ -110,6 +110,15 @@ public:
     const std::vector<int>& EnabledEffects() const { return enabledEffects_; }
     int PreviousMonitor() const { return previousMonitor_; }
     TRect CoveredArea() const { return area_; }
+    // One X screen's share of the form: the area it covers there (in its device pixels) and where
+    // that starts on the form. The form's own window shows the first; each other has a window of
+    // its own.
+    struct TScreenPart {
+        int XScreen = 0;
+        TRect OnScreen;
+        int FormLeft = 0;
+    };
+    const std::vector<TScreenPart>& ScreenParts() const { return parts_; }
     int PreviewScale() const { return previewScale_; }
     int MouseMoves() const { return mouseMoves_; }
     bool Loading() const { return loading_; }
@@ -146,6 +155,10 @@ private:
     void LayOutMonitors();
     void TakeSnapshot();
     void FillBackground();
+    void MakeScreenCovers();
+    QWidget& PartWindow(size_t part);
+    void PaintPart(QWidget& window, QPaintEvent& event, size_t part);
+    friend class TScreenCover;
     void MakeNotice();
     void StartTransition();
     void RetireReader();
@@ -162,6 +175,8 @@ private:
     bool preview_ = false;
     bool hosted_ = false;
     TRect area_;
+    std::vector<TScreenPart> parts_;
+    std::vector<std::unique_ptr<QWidget>> covers_;
     std::vector<TMonitorRec> monitors_;
     int currentMonitor_ = 0, logoMonitor_ = 0, previousMonitor_ = 0;
     std::unique_ptr<TBitmap> currentPicture_ = std::make_unique<TBitmap>();

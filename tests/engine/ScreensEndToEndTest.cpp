@@ -2,6 +2,7 @@
 // on one X screen, a Qt scale factor, separate X screens and a window handed over by the desktop's
 // screensaver. Pictures are one-pixel checkerboards, so any scaling shows; screenshots stay in the
 // test's folder.
+#include <cstdint>
 #include <cstdio>
 #include <cstdlib>
 #include <fstream>
@@ -108,6 +109,15 @@ std::string Value(const std::string& out, const std::string& key) {
     return "";
 }
 
+// Whether "#RRGGBB" is within a fifth of the scale of want on every channel.
+bool Near(const std::string& hex, uint32_t want) {
+    if (hex.size() != 7 || hex[0] != '#') return false;
+    const auto got = static_cast<uint32_t>(std::stoul(hex.substr(1), nullptr, 16));
+    for (int shift : {0, 8, 16})
+        if (std::abs(int((got >> shift) & 0xFF) - int((want >> shift) & 0xFF)) > 0x33) return false;
+    return true;
+}
+
 // Two monitors that RandR splits off one output, under a Qt scale factor of 2: the window covers the
 // screen pixel for pixel and each monitor gets its own picture, centred, with one-pixel squares.
 TEST_F(ScreensEndToEndTest, RandRMonitorsEachShowAPictureInDevicePixels) {
@@ -136,6 +146,64 @@ stop $pid
     EXPECT_EQ(Value(out, "right"), kSecond) << out;
     EXPECT_EQ(Value(out, "corner"), kFirst) << out;    // the picture starts here, not a pixel later
     EXPECT_EQ(Value(out, "outside"), "#000000") << out; // and not a pixel earlier
+    EXPECT_EQ(Value(out, "still"), "") << out;
+    EXPECT_EQ(Value(out, "exit"), "0") << out;
+}
+
+// Two X screens (":0.0" and ":0.1"): each is covered by a window of its own that shows first the
+// snapshot of its own desktop, then pictures; input on either closes the saver.
+TEST_F(ScreensEndToEndTest, EveryXScreenIsCoveredWithItsOwnDesktopAndPictures) {
+    if (!Have("xdotool") || !Have("xsetroot")) GTEST_SKIP() << "no xdotool or xsetroot";
+    const std::string server = "-screen 0 640x480x24 -screen 1 400x300x24";
+    const std::string windows = R"SH(
+for i in $(seq 50); do
+  DISPLAY=$D.1 xwininfo -root -tree | grep -q '"Lumora"' && DISPLAY=$D.0 xwininfo -root -tree | grep -q '"Lumora"' && break
+  sleep 0.1
+done
+echo "window0=$(DISPLAY=$D.0 xwininfo -root -tree | grep '"Lumora"' | grep -o '[0-9]*x[0-9]*+[0-9-]*+[0-9-]*' | head -1)"
+echo "window1=$(DISPLAY=$D.1 xwininfo -root -tree | grep '"Lumora"' | grep -o '[0-9]*x[0-9]*+[0-9-]*+[0-9-]*' | head -1)"
+)SH";
+    // The slowest cross-fade leaves each screen its own desktop for a while after the desktops
+    // themselves turned black.
+    dir.WriteFile("registry.reg", "REGEDIT4\n\n[HKEY_CURRENT_USER\\Software\\Varenko's Software\\Lumora\\Setting]\n"
+                                  "\"Folder\"=\"" + dir.File("pics") + "\"\n\"MultiMon\"=\"1\"\n\"PosRandom\"=\"0\"\n"
+                                  "[HKEY_CURRENT_USER\\Software\\Varenko's Software\\Lumora\\Method]\n"
+                                  "\"ChgSpeed\"=\"10\"\n");
+    std::string out = InXvfb(server, R"SH(D=$DISPLAY
+DISPLAY=$D.0 xsetroot -solid '#336699'; DISPLAY=$D.1 xsetroot -solid '#CC3300'
+)SH" + kProgram + " /s & pid=$!\n" + windows + R"SH(
+DISPLAY=$D.0 xsetroot -solid black; DISPLAY=$D.1 xsetroot -solid black
+echo "desktop0=$(DISPLAY=$D.0 import -window root -crop 1x1+600+20 -depth 8 txt:- | awk 'NR>1{print $3}')"
+echo "desktop1=$(DISPLAY=$D.1 import -window root -crop 1x1+380+20 -depth 8 txt:- | awk 'NR>1{print $3}')"
+stop $pid
+)SH");
+    EXPECT_EQ(Value(out, "window0"), "640x480+0+0") << out;
+    EXPECT_EQ(Value(out, "window1"), "400x300+0+0") << out;
+    EXPECT_TRUE(Near(Value(out, "desktop0"), 0x336699)) << out;
+    EXPECT_TRUE(Near(Value(out, "desktop1"), 0xCC3300)) << out;
+    EXPECT_EQ(Value(out, "exit"), "0") << out;
+
+    // Pictures: the first on the primary screen's monitor, the next on the other screen's, each in
+    // the middle of its monitor; a mouse move on the second screen ends the saver.
+    WriteSettings(true);
+    out = InXvfb(server, "D=$DISPLAY\n" + kProgram + " /s & pid=$!\n" + windows + R"SH(
+until_pattern 310 230 ')SH" + kFirst + R"SH(' || echo "first=missing"
+export DISPLAY=$D.1
+# Later changes may use any effect: the picture stands once its corner and its middle show it.
+until_pattern 168 126 ')SH" + kSecond + R"SH(' || echo "second=missing"
+until_pattern 190 140 ')SH" + kSecond + R"SH(' $dir/shot.png || echo "second=missing"
+echo "corner1=$(pattern $dir/shot.png 168 126)"
+xdotool mousemove --screen 1 10 10; sleep 0.3; xdotool mousemove --screen 1 100 100
+for i in $(seq 50); do kill -0 $pid 2>/dev/null || break; sleep 0.1; done
+if kill -0 $pid 2>/dev/null; then echo still=1; kill -9 $pid; fi
+wait $pid; echo "exit=$?"
+)SH");
+    KeepShot("second-x-screen");
+    EXPECT_EQ(Value(out, "window0"), "640x480+0+0") << out;
+    EXPECT_EQ(Value(out, "window1"), "400x300+0+0") << out;
+    EXPECT_EQ(Value(out, "first"), "") << out;
+    EXPECT_EQ(Value(out, "second"), "") << out;
+    EXPECT_EQ(Value(out, "corner1"), kSecond) << out;
     EXPECT_EQ(Value(out, "still"), "") << out;
     EXPECT_EQ(Value(out, "exit"), "0") << out;
 }
