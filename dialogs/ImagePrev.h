@@ -34,6 +34,7 @@ public:
 
 protected:
     bool eventFilter(QObject* watched, QEvent* event) override;
+    void done(int result) override;
 
 private:
     QPoint grab_;

@@ -63,9 +63,13 @@ void TImageView::paintEvent(QPaintEvent*) {
     painter.drawImage(0, 0, canvas_.AsQImage());
 }
 
-void TImageView::hideEvent(QHideEvent* event) {
-    // A hidden control plays nothing: the painters stop, and showing it again starts the play anew.
+void TImageView::Stop() {
     if (auto* gif = dynamic_cast<TGIFImage*>(Animated())) gif->StopAllPainters();
+}
+
+void TImageView::hideEvent(QHideEvent* event) {
+    // A hidden control plays nothing.
+    Stop();
     QWidget::hideEvent(event);
 }
 

@@ -24,6 +24,8 @@ public:
     bool Empty() const { return !picture_ && still_.isNull(); }
     // The picture drawn through Draw, or none.
     TGraphic* Animated() const { return picture_ ? picture_->Graphic() : nullptr; }
+    // Stops the animation's painters and waits for them; the next paint starts the play anew.
+    void Stop();
 
 protected:
     void paintEvent(QPaintEvent* event) override;
