@@ -267,6 +267,8 @@ TEST_F(WMATags, EachSoundKindReachesItsOwnForm) {
         std::string title = dialog.windowTitle().toStdString();
         if (auto* rate = dialog.findChild<QLabel*>("lbSamplingrate")) title += " / " + rate->text().toStdString();
         shown.push_back(title);
+        dialog.grab().save(QString::fromStdString(std::string(LUMORA_BINARY_DIR) + "/form-reached-" +
+                                                  std::to_string(shown.size()) + ".png"));
         return 0;
     };
     EXPECT_TRUE(HasSoundInfoForm(wma) && HasSoundInfoForm(ogg) && HasSoundInfoForm(mp3));
