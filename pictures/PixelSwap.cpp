@@ -28,35 +28,25 @@ void RgbaToBgrPlain(const uint8_t* src, uint8_t* dst, uint8_t* alpha, int64_t pi
 }
 
 #if defined(__x86_64__)
-// Shuffle masks for 16 pixels (48 bytes) in three registers: output register j takes from input
-// register i the bytes that belong to it, and zero elsewhere.
-struct SwapMasks {
-    alignas(16) int8_t m[3][3][16];
-    constexpr SwapMasks() : m() {
-        for (int j = 0; j < 3; ++j)
-            for (int i = 0; i < 3; ++i)
-                for (int k = 0; k < 16; ++k) {
-                    const int out = 16 * j + k, from = 3 * (out / 3) + 2 - out % 3;
-                    m[j][i][k] = static_cast<int8_t>(from / 16 == i ? from % 16 : -128);
-                }
-    }
-};
-constexpr SwapMasks kSwapMasks;
-
+// Works on four pixels (12 bytes) per 16-byte register: each register starts on a pixel, so one
+// shuffle swaps its pixels and passes the four bytes after them through unchanged. Sixteen pixels
+// take four loads, all before any store, so the rows may be the same memory; the last register is
+// stored as 8 + 4 bytes, so no store reaches the bytes the next step loads.
 __attribute__((target("ssse3"))) void SwapRedBlue24Ssse3(const uint8_t* src, uint8_t* dst, int64_t pixels) {
-    // All three loads come before the stores, so the rows may be the same memory.
-    const auto* m = reinterpret_cast<const __m128i*>(&kSwapMasks.m[0][0][0]);
+    const __m128i mask = _mm_setr_epi8(2, 1, 0, 5, 4, 3, 8, 7, 6, 11, 10, 9, 12, 13, 14, 15);
     int64_t x = 0;
-    for (; x + 16 <= pixels; x += 16, src += 48, dst += 48) {
-        const __m128i a = _mm_loadu_si128(reinterpret_cast<const __m128i*>(src));
-        const __m128i b = _mm_loadu_si128(reinterpret_cast<const __m128i*>(src + 16));
-        const __m128i c = _mm_loadu_si128(reinterpret_cast<const __m128i*>(src + 32));
-        for (int j = 0; j < 3; ++j) {
-            __m128i o = _mm_or_si128(_mm_or_si128(_mm_shuffle_epi8(a, _mm_load_si128(m + 3 * j)),
-                                                  _mm_shuffle_epi8(b, _mm_load_si128(m + 3 * j + 1))),
-                                     _mm_shuffle_epi8(c, _mm_load_si128(m + 3 * j + 2)));
-            _mm_storeu_si128(reinterpret_cast<__m128i*>(dst + 16 * j), o);
-        }
+    // The last load reads four bytes past the 16 pixels, so two more pixels must follow.
+    for (; x + 18 <= pixels; x += 16, src += 48, dst += 48) {
+        const __m128i a = _mm_shuffle_epi8(_mm_loadu_si128(reinterpret_cast<const __m128i*>(src)), mask);
+        const __m128i b = _mm_shuffle_epi8(_mm_loadu_si128(reinterpret_cast<const __m128i*>(src + 12)), mask);
+        const __m128i c = _mm_shuffle_epi8(_mm_loadu_si128(reinterpret_cast<const __m128i*>(src + 24)), mask);
+        const __m128i d = _mm_shuffle_epi8(_mm_loadu_si128(reinterpret_cast<const __m128i*>(src + 36)), mask);
+        _mm_storeu_si128(reinterpret_cast<__m128i*>(dst), a);
+        _mm_storeu_si128(reinterpret_cast<__m128i*>(dst + 12), b);
+        _mm_storeu_si128(reinterpret_cast<__m128i*>(dst + 24), c);
+        _mm_storel_epi64(reinterpret_cast<__m128i*>(dst + 36), d);
+        const int last = _mm_cvtsi128_si32(_mm_srli_si128(d, 8));
+        __builtin_memcpy(dst + 44, &last, 4);
     }
     SwapRedBlue24Plain(src, dst, pixels - x);
 }
