@@ -670,7 +670,8 @@ void WhiteNoise(TPLines& dst, int dstW, TBitmap& pic, int n) {
 // Both compute one source position per 2 x 2 block, in single precision four blocks at a time,
 // and fill the block with the bilinear mix of the four pixels around it: weights in 1/256, the two
 // pixels of each row mixed and rounded, then the two rows. Each block's distance to the centre does
-// not change during a transition and is computed once.
+// not change during a transition and is computed once. Positions are wrapped into the picture
+// as they are computed, so that nearly every mix is of four blocks at once from plain offsets.
 
 namespace {
 
@@ -736,11 +737,70 @@ inline uint32_t MixAt(const TWarpSource& src, int32_t X, int32_t Y) {
     return uint32_t(_mm_cvtsi128_si32(_mm_packus_epi16(v, zero))) & 0x00FFFFFFu;
 }
 
+// The same mix for four blocks whose pixel pairs (top row at p[l], bottom row a stride further)
+// lie inside the picture, X and Y holding their fixed-point positions: in 16-bit lanes, two blocks
+// to a register, where a channel times a weight of at most 256 stays below 2^16.
+inline __m128i Mix4(const uint32_t* const p[4], int64_t stride, __m128i X, __m128i Y) {
+    const __m128i zero = _mm_setzero_si128(), round = _mm_set1_epi16(128), full = _mm_set1_epi16(256);
+    // Each block's weight in the four lanes of its pixel: blocks 0, 1 and blocks 2, 3.
+    auto spread = [](__m128i f32, __m128i& lo, __m128i& hi) {
+        __m128i f16 = _mm_packs_epi32(f32, f32);
+        f16 = _mm_unpacklo_epi16(f16, f16);
+        lo = _mm_unpacklo_epi32(f16, f16);
+        hi = _mm_unpackhi_epi32(f16, f16);
+    };
+    const __m128i byte = _mm_set1_epi32(255);
+    __m128i fxLo, fxHi, fyLo, fyHi;
+    spread(_mm_and_si128(X, byte), fxLo, fxHi);
+    spread(_mm_and_si128(Y, byte), fyLo, fyHi);
+    // The left pixels of the four blocks in one register, the right ones in another.
+    auto row = [&](int64_t offset, __m128i& left, __m128i& right) {
+        auto pair = [&](int l) { return _mm_loadl_epi64(reinterpret_cast<const __m128i*>(p[l] + offset)); };
+        __m128i a = _mm_unpacklo_epi32(pair(0), pair(1)), b = _mm_unpacklo_epi32(pair(2), pair(3));
+        left = _mm_unpacklo_epi64(a, b);
+        right = _mm_unpackhi_epi64(a, b);
+    };
+    // (a (256 - f) + b f + 128) / 256 per channel.
+    auto mix = [&](__m128i a, __m128i b, __m128i f) {
+        __m128i s = _mm_add_epi16(_mm_mullo_epi16(a, _mm_sub_epi16(full, f)), _mm_mullo_epi16(b, f));
+        return _mm_srli_epi16(_mm_add_epi16(s, round), 8);
+    };
+    __m128i tl, tr, bl, br;
+    row(0, tl, tr);
+    row(stride, bl, br);
+    __m128i topLo = mix(_mm_unpacklo_epi8(tl, zero), _mm_unpacklo_epi8(tr, zero), fxLo);
+    __m128i topHi = mix(_mm_unpackhi_epi8(tl, zero), _mm_unpackhi_epi8(tr, zero), fxHi);
+    __m128i botLo = mix(_mm_unpacklo_epi8(bl, zero), _mm_unpacklo_epi8(br, zero), fxLo);
+    __m128i botHi = mix(_mm_unpackhi_epi8(bl, zero), _mm_unpackhi_epi8(br, zero), fxHi);
+    __m128i v = _mm_packus_epi16(mix(topLo, botLo, fyLo), mix(topHi, botHi, fyHi));
+    return _mm_and_si128(v, _mm_set1_epi32(0x00FFFFFF));
+}
+
 // floor(s x 256) of a position inside kFar.
 inline __m128i Fixed4(__m128 s) {
     __m128 v = _mm_mul_ps(s, _mm_set1_ps(256.0f));
     __m128i t = _mm_cvttps_epi32(v);
     return _mm_add_epi32(t, _mm_castps_si128(_mm_cmplt_ps(v, _mm_cvtepi32_ps(t)))); // -1 where truncation rounded up
+}
+
+// A fixed-point position with its whole pixels wrapped the way Wrap does (negative ones count back
+// from the far edge: -k is size - 1 - k mod size), so that the mix seldom wraps; -1, whose right
+// neighbour 0 does not wrap with it, is left for the mix. The fraction stays; every step is exact
+// in single precision for |pixels| below 2^22.
+inline __m128i Wrap4(__m128i X, __m128 size, __m128 inverse) {
+    const __m128 one = _mm_set1_ps(1.0f), zero = _mm_setzero_ps();
+    __m128i whole = _mm_srai_epi32(X, 8);
+    __m128 v = _mm_cvtepi32_ps(whole);
+    v = _mm_sub_ps(v, _mm_and_ps(_mm_cmplt_ps(v, zero), one));
+    __m128 t = _mm_mul_ps(v, inverse);
+    __m128 q = _mm_cvtepi32_ps(_mm_cvttps_epi32(t));
+    q = _mm_sub_ps(q, _mm_and_ps(_mm_cmplt_ps(t, q), one));
+    __m128 r = _mm_sub_ps(v, _mm_mul_ps(q, size));
+    r = _mm_add_ps(r, _mm_and_ps(_mm_cmplt_ps(r, zero), size));
+    r = _mm_sub_ps(r, _mm_and_ps(_mm_cmpge_ps(r, size), size));
+    __m128i wrapped = _mm_or_si128(_mm_slli_epi32(_mm_cvttps_epi32(r), 8), _mm_and_si128(X, _mm_set1_epi32(255)));
+    __m128i keep = _mm_cmpeq_epi32(whole, _mm_set1_epi32(-1));
+    return _mm_or_si128(_mm_and_si128(keep, X), _mm_andnot_si128(keep, wrapped));
 }
 
 // The distance of every block to the centre, for one transition.
@@ -772,10 +832,23 @@ void WarpBlocks(TPLines& dst, int dstW, TBitmap& pic, float cx, float cy, TWarpC
     const std::vector<float>& radius = BlockRadii(cache ? *cache : local, rows, cols, cx, cy);
     const TWarpSource src{pic.Row32(0), pic.BytesPerLine() / 4, w, h};
     const __m128 steps = _mm_setr_ps(0, 2, 4, 6);
+    const __m128 fw = _mm_set1_ps(float(w)), fh = _mm_set1_ps(float(h));
+    const __m128 invW = _mm_set1_ps(1.0f / float(w)), invH = _mm_set1_ps(1.0f / float(h));
     ForRowBands(by, [&](int first, int last) {
-        // A row of blocks in two passes: the positions first, then the mixes.
-        std::vector<int32_t> xs(size_t(bx) + 4), ys(size_t(bx) + 4);
+        // A row of blocks in two passes: the positions first, then the mixes. offs holds where
+        // a block's top left pixel lies, or -1 where the mix has to wrap (or the sizes do not
+        // fit the 16-bit arithmetic of the offsets).
+        std::vector<int32_t> xs(size_t(bx) + 4), ys(size_t(bx) + 4), offs(size_t(bx) + 4);
         alignas(16) float sxs[4], sys[4];
+        const bool lanes = w < 32768 && h < 32768 && src.stride < 32768;
+        const __m128i lastX = _mm_set1_epi32(w - 1), lastY = _mm_set1_epi32(h - 1), minus = _mm_set1_epi32(-1);
+        const __m128i rowStep = _mm_set1_epi32(int32_t(uint32_t(src.stride) << 16 | 1u));
+        // Lanes whose pair of rows and pair of columns lie inside the picture.
+        auto inside = [&](__m128i X, __m128i Y) {
+            __m128i ix = _mm_srai_epi32(X, 8), iy = _mm_srai_epi32(Y, 8);
+            __m128i in = _mm_and_si128(_mm_cmpgt_epi32(ix, minus), _mm_cmplt_epi32(ix, lastX));
+            return _mm_and_si128(in, _mm_and_si128(_mm_cmpgt_epi32(iy, minus), _mm_cmplt_epi32(iy, lastY)));
+        };
         for (int j = first; j < last; ++j) {
             int y = 2 * j;
             const float* rad = radius.data() + size_t(j) * size_t(bx);
@@ -787,8 +860,20 @@ void WarpBlocks(TPLines& dst, int dstW, TBitmap& pic, float cx, float cy, TWarpC
                 // Lanes that are not finite or lie far away go the slow way.
                 __m128 mag = _mm_max_ps(_mm_andnot_ps(_mm_set1_ps(-0.0f), sx), _mm_andnot_ps(_mm_set1_ps(-0.0f), sy));
                 __m128 far = _mm_cmpnlt_ps(mag, _mm_set1_ps(kFar)); // also NaN
-                _mm_storeu_si128(reinterpret_cast<__m128i*>(&xs[size_t(i)]), Fixed4(_mm_andnot_ps(far, sx)));
-                _mm_storeu_si128(reinterpret_cast<__m128i*>(&ys[size_t(i)]), Fixed4(_mm_andnot_ps(far, sy)));
+                __m128i X = Fixed4(_mm_andnot_ps(far, sx)), Y = Fixed4(_mm_andnot_ps(far, sy));
+                __m128i in = inside(X, Y);
+                // Positions outside the picture are wrapped here, so that the mix of a block
+                // rarely needs to.
+                if (_mm_movemask_ps(_mm_castsi128_ps(in)) != 15) {
+                    X = Wrap4(X, fw, invW), Y = Wrap4(Y, fh, invH);
+                    in = inside(X, Y);
+                }
+                _mm_storeu_si128(reinterpret_cast<__m128i*>(&xs[size_t(i)]), X);
+                _mm_storeu_si128(reinterpret_cast<__m128i*>(&ys[size_t(i)]), Y);
+                __m128i pair = _mm_or_si128(_mm_srai_epi32(X, 8), _mm_slli_epi32(_mm_srai_epi32(Y, 8), 16));
+                __m128i off = _mm_madd_epi16(_mm_and_si128(in, pair), rowStep); // x + y x stride
+                off = _mm_or_si128(_mm_and_si128(in, off), _mm_andnot_si128(in, minus));
+                _mm_storeu_si128(reinterpret_cast<__m128i*>(&offs[size_t(i)]), lanes ? off : minus);
                 if (int slow = _mm_movemask_ps(far)) {
                     _mm_store_ps(sxs, sx);
                     _mm_store_ps(sys, sy);
@@ -803,27 +888,45 @@ void WarpBlocks(TPLines& dst, int dstW, TBitmap& pic, float cx, float cy, TWarpC
                         }
                         xs[size_t(i + l)] = int32_t(std::floor(fx * 256.0f));
                         ys[size_t(i + l)] = int32_t(std::floor(fy * 256.0f));
+                        offs[size_t(i + l)] = -1;
                     }
                 }
             }
             auto ask = [&](int i) {
-                int px = xs[size_t(i)] >> 8, py = ys[size_t(i)] >> 8;
-                if (px >= 0 && px < w && py >= 0 && py < h - 1) {
-                    _mm_prefetch(reinterpret_cast<const char*>(src.Row(py) + px), _MM_HINT_T0);
-                    _mm_prefetch(reinterpret_cast<const char*>(src.Row(py + 1) + px), _MM_HINT_T0);
+                if (int32_t o = offs[size_t(i)]; o >= 0) {
+                    _mm_prefetch(reinterpret_cast<const char*>(src.base + o), _MM_HINT_T0);
+                    _mm_prefetch(reinterpret_cast<const char*>(src.base + o + src.stride), _MM_HINT_T0);
                 }
             };
             for (int i = 0; i < std::min(kAhead, bx); ++i) ask(i);
             uint32_t* d0 = dst[size_t(y)];
             uint32_t* d1 = dst[size_t(y) + 1];
-            for (int i = 0; i < bx; ++i) {
-                // The memory of a block a few places ahead is asked for while this one is mixed.
-                if (i + kAhead < bx) ask(i + kAhead);
+            auto one = [&](int i) {
                 uint64_t p = MixAt(src, xs[size_t(i)], ys[size_t(i)]);
                 p |= p << 32;
                 std::memcpy(d0 + 2 * i, &p, 8);
                 std::memcpy(d1 + 2 * i, &p, 8);
+            };
+            int i = 0;
+            for (; i + 4 <= bx; i += 4) {
+                // The memory of blocks a few places ahead is asked for while these are mixed.
+                for (int l = 0; l < 4 && i + kAhead + l < bx; ++l) ask(i + kAhead + l);
+                __m128i off = _mm_loadu_si128(reinterpret_cast<const __m128i*>(&offs[size_t(i)]));
+                if (_mm_movemask_ps(_mm_castsi128_ps(off))) {
+                    for (int l = 0; l < 4; ++l) one(i + l);
+                    continue;
+                }
+                const uint32_t* p[4];
+                for (int l = 0; l < 4; ++l) p[l] = src.base + offs[size_t(i + l)];
+                __m128i v = Mix4(p, src.stride, _mm_loadu_si128(reinterpret_cast<const __m128i*>(&xs[size_t(i)])),
+                                 _mm_loadu_si128(reinterpret_cast<const __m128i*>(&ys[size_t(i)])));
+                __m128i lo = _mm_unpacklo_epi32(v, v), hi = _mm_unpackhi_epi32(v, v);
+                Store4(d0 + 2 * i, lo);
+                Store4(d0 + 2 * i + 4, hi);
+                Store4(d1 + 2 * i, lo);
+                Store4(d1 + 2 * i + 4, hi);
             }
+            for (; i < bx; ++i) one(i);
         }
     }, 4);
 }
