@@ -142,10 +142,13 @@ std::string TID3v1::BuildBlock(const uint8_t* old) const {
     std::string block(TagSize, '\0');
     block.replace(0, 3, "TAG");
     int oldCommentLength = old && VersionOf(old) == 2 ? 28 : fieldLength;
-    // A field that still reads as it was keeps its bytes: re-encoding text that was not valid CP932
-    // (and so read as ISO-8859-1) would turn its accented letters into "?".
+    // A field that still reads as it was, directly or through its setter, keeps its bytes:
+    // re-encoding text that was not valid CP932 (and so read as ISO-8859-1) would turn its accented
+    // letters into "?" and could cut it.
     auto put = [&](size_t offset, const std::string& text, int length, int oldLength) {
-        if (old && FieldText(old + offset, oldLength) == text) {
+        std::string was = old ? FieldText(old + offset, oldLength) : std::string();
+        int setterLength = length == yearLength ? yearLength : fieldLength;
+        if (old && (was == text || FitField(was, setterLength) == text)) {
             block.replace(offset, static_cast<size_t>(std::min(length, oldLength)),
                           reinterpret_cast<const char*>(old + offset), static_cast<size_t>(std::min(length, oldLength)));
             return;
