@@ -676,7 +676,7 @@ void WhiteNoise(TPLines& dst, int dstW, TBitmap& pic, int n) {
 namespace {
 
 constexpr float kFar = 4194304.0f; // 2^22: beyond it a position is first reduced modulo the size
-constexpr int kAhead = 12;          // blocks between asking for a block's memory and mixing it
+constexpr int kAhead = 32;          // blocks between asking for a block's memory and mixing it
 
 // sin and cos of a (single precision, a few units in the last place): the quarter turns taken out
 // in three parts, then the usual polynomials on [-pi/4, pi/4].
@@ -818,11 +818,15 @@ const std::vector<float>& BlockRadii(TWarpCache& cache, int rows, int cols, floa
     return cache.Radius;
 }
 
-// Runs map(dx, dy, radius, sx, sy) for every four blocks (dx, dy: the blocks' offsets from the
-// centre) and fills each block with the mix at its source position. Positions that are not finite
-// show the centre; far ones are first reduced modulo the size.
-template <class Map>
-void WarpBlocks(TPLines& dst, int dstW, TBitmap& pic, float cx, float cy, TWarpCache* cache, Map&& map) {
+// Fills each block with the mix at its source position: factors(radius, f1, f2) gives, four blocks
+// at a time, what the position takes from the block's distance to the centre, and place(dx, dy,
+// f1, f2, sx, sy) the position from the block's offsets to the centre. As the distances are the
+// same for blocks that mirror each other about the centre, the factors are computed for one
+// quarter of the blocks and shared. Positions that are not finite show the centre; far ones are
+// first reduced modulo the size.
+template <class Factors, class Place>
+void WarpBlocks(TPLines& dst, int dstW, TBitmap& pic, float cx, float cy, TWarpCache* cache, Factors&& factors,
+                Place&& place) {
     int w = pic.Width(), h = pic.Height();
     if (w <= 0 || h <= 0) return;
     int rows = std::min(Height(dst), h), cols = std::min(dstW, w);
@@ -834,7 +838,15 @@ void WarpBlocks(TPLines& dst, int dstW, TBitmap& pic, float cx, float cy, TWarpC
     const __m128 steps = _mm_setr_ps(0, 2, 4, 6);
     const __m128 fw = _mm_set1_ps(float(w)), fh = _mm_set1_ps(float(h));
     const __m128 invW = _mm_set1_ps(1.0f / float(w)), invH = _mm_set1_ps(1.0f / float(h));
-    ForRowBands(by, [&](int first, int last) {
+    // The centre is a whole pixel, so block column i mirrors column mx - i and row j row my - j
+    // (mx, my below 0 when no column or row mirrors another). Columns from split on take their
+    // mirror's factors; a row j up to my / 2 also draws row my - j (when that lies below it), and
+    // the rows after my stand alone.
+    const int mx = cx == std::floor(cx) ? int(cx) : -1, my = cy == std::floor(cy) ? int(cy) : -1;
+    const int split = mx >= bx - 1 ? std::clamp(mx / 2 + 1, 0, bx) : bx;
+    const int pairs = my >= 0 ? std::clamp(my / 2 + 1, 0, by) : 0;
+    const int alone = std::max(0, by - std::max(pairs, my + 1));
+    ForRowBands(pairs + alone, [&](int first, int last) {
         // A row of blocks in two passes: the positions first, then the mixes. offs holds where
         // a block's top left pixel lies, or -1 where the mix has to wrap (or the sizes do not
         // fit the 16-bit arithmetic of the offsets).
@@ -849,14 +861,25 @@ void WarpBlocks(TPLines& dst, int dstW, TBitmap& pic, float cx, float cy, TWarpC
             __m128i in = _mm_and_si128(_mm_cmpgt_epi32(ix, minus), _mm_cmplt_epi32(ix, lastX));
             return _mm_and_si128(in, _mm_and_si128(_mm_cmpgt_epi32(iy, minus), _mm_cmplt_epi32(iy, lastY)));
         };
-        for (int j = first; j < last; ++j) {
-            int y = 2 * j;
+        std::vector<float> f1(size_t(bx) + 4), f2(size_t(bx) + 4);
+        // The factors of block row j's columns.
+        auto rowFactors = [&](int j) {
             const float* rad = radius.data() + size_t(j) * size_t(bx);
+            for (int i = 0; i < split; i += 4) {
+                __m128 a = _mm_setzero_ps(), b = a;
+                factors(_mm_loadu_ps(rad + i), a, b);
+                _mm_storeu_ps(&f1[size_t(i)], a);
+                _mm_storeu_ps(&f2[size_t(i)], b);
+            }
+            for (int i = split; i < bx; ++i) f1[size_t(i)] = f1[size_t(mx - i)], f2[size_t(i)] = f2[size_t(mx - i)];
+        };
+        auto drawRow = [&](int j) {
+            int y = 2 * j;
             __m128 dy = _mm_set1_ps(float(y) - cy);
             for (int i = 0; i < bx; i += 4) {
                 __m128 dx = _mm_add_ps(_mm_set1_ps(float(2 * i) - cx), steps);
                 __m128 sx, sy;
-                map(dx, dy, _mm_loadu_ps(rad + i), sx, sy);
+                place(dx, dy, _mm_loadu_ps(&f1[size_t(i)]), _mm_loadu_ps(&f2[size_t(i)]), sx, sy);
                 // Lanes that are not finite or lie far away go the slow way.
                 __m128 mag = _mm_max_ps(_mm_andnot_ps(_mm_set1_ps(-0.0f), sx), _mm_andnot_ps(_mm_set1_ps(-0.0f), sy));
                 __m128 far = _mm_cmpnlt_ps(mag, _mm_set1_ps(kFar)); // also NaN
@@ -927,8 +950,14 @@ void WarpBlocks(TPLines& dst, int dstW, TBitmap& pic, float cx, float cy, TWarpC
                 Store4(d1 + 2 * i + 4, hi);
             }
             for (; i < bx; ++i) one(i);
+        };
+        for (int t = first; t < last; ++t) {
+            int j = t < pairs ? t : t - pairs + std::max(pairs, my + 1);
+            rowFactors(j);
+            drawRow(j);
+            if (t < pairs && my - j > j && my - j < by) drawRow(my - j);
         }
-    }, 4);
+    }, 2);
 }
 
 } // namespace
@@ -939,28 +968,34 @@ void Fisheye(TPLines& dst, int dstW, TBitmap& pic, double p, double pull, TWarpC
     const float R = float(std::max(dstW, Height(dst)) * p);
     const __m128 vr = _mm_set1_ps(R), pullR = _mm_set1_ps(float(pull) * R), rest = _mm_set1_ps(1.0f - float(pull));
     const __m128 two = _mm_set1_ps(2.0f), zero = _mm_setzero_ps();
-    WarpBlocks(dst, dstW, pic, cx, cy, cache, [&](__m128 dx, __m128 dy, __m128 d, __m128& sx, __m128& sy) {
-        // g = pull x R / (2 (R - d)) + (1 - pull): the lens's pull, faded towards no pull. At the
-        // centre and on the lens's rim (and for a lens of no size) the block shows the centre.
-        __m128 g = _mm_add_ps(_mm_div_ps(pullR, _mm_mul_ps(two, _mm_sub_ps(vr, d))), rest);
-        __m128 centre = _mm_or_ps(_mm_or_ps(_mm_cmpeq_ps(d, zero), _mm_cmpeq_ps(d, vr)), _mm_cmpeq_ps(vr, zero));
-        g = _mm_andnot_ps(centre, g);
-        sx = _mm_add_ps(_mm_set1_ps(cx), _mm_mul_ps(dx, g));
-        sy = _mm_add_ps(_mm_set1_ps(cy), _mm_mul_ps(dy, g));
-    });
+    WarpBlocks(
+        dst, dstW, pic, cx, cy, cache,
+        [&](__m128 d, __m128& g, __m128&) {
+            // g = pull x R / (2 (R - d)) + (1 - pull): the lens's pull, faded towards no pull. At
+            // the centre and on the lens's rim (and for a lens of no size) the block shows the
+            // centre.
+            g = _mm_add_ps(_mm_div_ps(pullR, _mm_mul_ps(two, _mm_sub_ps(vr, d))), rest);
+            __m128 centre = _mm_or_ps(_mm_or_ps(_mm_cmpeq_ps(d, zero), _mm_cmpeq_ps(d, vr)), _mm_cmpeq_ps(vr, zero));
+            g = _mm_andnot_ps(centre, g);
+        },
+        [&](__m128 dx, __m128 dy, __m128 g, __m128, __m128& sx, __m128& sy) {
+            sx = _mm_add_ps(_mm_set1_ps(cx), _mm_mul_ps(dx, g));
+            sy = _mm_add_ps(_mm_set1_ps(cy), _mm_mul_ps(dy, g));
+        });
 }
 
 void Twist(TPLines& dst, int dstW, TBitmap& pic, double twist, TWarpCache* cache) {
     int w = pic.Width(), h = pic.Height();
     const float cx = float((w - 1) / 2), cy = float((h - 1) / 2);
     const __m128 turn = _mm_set1_ps(float(twist));
-    WarpBlocks(dst, dstW, pic, cx, cy, cache, [&](__m128 dx, __m128 dy, __m128 r, __m128& sx, __m128& sy) {
-        // The source turned back by r x twist: (dx cos + dy sin, dy cos - dx sin) about the centre.
-        __m128 s, c;
-        SinCos4(_mm_mul_ps(r, turn), s, c);
-        sx = _mm_add_ps(_mm_set1_ps(cx), _mm_add_ps(_mm_mul_ps(dx, c), _mm_mul_ps(dy, s)));
-        sy = _mm_add_ps(_mm_set1_ps(cy), _mm_sub_ps(_mm_mul_ps(dy, c), _mm_mul_ps(dx, s)));
-    });
+    WarpBlocks(
+        dst, dstW, pic, cx, cy, cache, [&](__m128 r, __m128& s, __m128& c) { SinCos4(_mm_mul_ps(r, turn), s, c); },
+        [&](__m128 dx, __m128 dy, __m128 s, __m128 c, __m128& sx, __m128& sy) {
+            // The source turned back by r x twist: (dx cos + dy sin, dy cos - dx sin) about the
+            // centre.
+            sx = _mm_add_ps(_mm_set1_ps(cx), _mm_add_ps(_mm_mul_ps(dx, c), _mm_mul_ps(dy, s)));
+            sy = _mm_add_ps(_mm_set1_ps(cy), _mm_sub_ps(_mm_mul_ps(dy, c), _mm_mul_ps(dx, s)));
+        });
 }
 
 void Wave(TPLines& dst, int dstW, TBitmap& pic, const std::array<int, 256>& amp, double f, int kind) {
