@@ -163,6 +163,34 @@ TEST(DesktopInputTest, TwoMonitorsAreLaidOutRelativeToTheCoveredArea) {
     EXPECT_EQ(h.grabber.lastArea, (TRect{-200, 0, 320, 240}));
 }
 
+TEST(DesktopInputTest, SeparateXScreensStandSideBySideEachWithItsOwnSnapshot) {
+    {
+        SaverHarness h({TMonitor{TRect{0, 0, 320, 240}, true, 0}, TMonitor{TRect{0, 0, 200, 100}, false, 1}});
+        h.grabber.pixel = [&h](int, int) { return h.grabber.lastScreen == 1 ? 0x00AA0000u : 0x000000BBu; };
+        h.PictureFolder({clRed});
+        h.Set("Setting", "MultiMon", "1");
+        TDesktopWindow& w = h.Open();
+        ASSERT_EQ(w.Monitors().size(), 2u);
+        EXPECT_EQ(w.Monitors()[1].Left, 320);
+        EXPECT_EQ(w.Monitors()[1].Top, 0);
+        EXPECT_EQ(w.FormBitmap().Width(), 520);
+        EXPECT_EQ(w.FormBitmap().Height(), 240);
+        ASSERT_EQ(w.ScreenParts().size(), 2u);
+        EXPECT_EQ(w.ScreenParts()[1].XScreen, 1);
+        EXPECT_EQ(w.ScreenParts()[1].FormLeft, 320);
+        EXPECT_EQ(h.FormPixel(319, 10), 0x000000BBu);
+        EXPECT_EQ(h.FormPixel(320, 10), 0x00AA0000u);
+        EXPECT_EQ(h.FormPixel(519, 99), 0x00AA0000u);
+        EXPECT_EQ(h.FormPixel(519, 100), 0u); // below the smaller screen
+    }
+    // Without "MultiMon" only the primary's screen is covered.
+    SaverHarness single({TMonitor{TRect{0, 0, 200, 100}, false, 1}, TMonitor{TRect{0, 0, 320, 240}, true, 0}});
+    TDesktopWindow& one = single.Open();
+    EXPECT_EQ(one.FormBitmap().Width(), 320);
+    EXPECT_EQ(one.ScreenParts().size(), 1u);
+    EXPECT_EQ(single.grabber.lastScreen, 0);
+}
+
 TEST(DesktopInputTest, MultiMonWithOneMonitorOrOffCoversThePrimaryScreen) {
     for (const char* multi : {"0", "1"}) {
         SaverHarness h({TMonitor{TRect{0, 0, 300, 200}, true}});
