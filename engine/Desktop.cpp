@@ -289,8 +289,9 @@ void TDesktopWindow::showEvent(QShowEvent* event) {
     QWidget::showEvent(event);
     if (shown_) return;
     shown_ = true;
-    for (auto& cover : covers_) cover->show();
     Application().Guard([this] { FormShow(); });
+    // After the snapshot, which must not catch them.
+    for (auto& cover : covers_) cover->show();
     if (!preview_ && !hosted_ && QGuiApplication::platformName() != "offscreen")
         QTimer::singleShot(0, this, [this] { GrabInput(); });
 }

@@ -155,11 +155,13 @@ stop $pid
 TEST_F(ScreensEndToEndTest, EveryXScreenIsCoveredWithItsOwnDesktopAndPictures) {
     if (!Have("xdotool") || !Have("xsetroot")) GTEST_SKIP() << "no xdotool or xsetroot";
     const std::string server = "-screen 0 640x480x24 -screen 1 400x300x24";
+    // Waits until the saver's windows on both screens are mapped, then prints their geometry.
     const std::string windows = R"SH(
-for i in $(seq 50); do
-  DISPLAY=$D.1 xwininfo -root -tree | grep -q '"Lumora"' && DISPLAY=$D.0 xwininfo -root -tree | grep -q '"Lumora"' && break
-  sleep 0.1
-done
+viewable() {
+  id=$(DISPLAY=$D.$1 xwininfo -root -tree | grep '"Lumora"' | awk '{print $1}' | head -1)
+  [ -n "$id" ] && DISPLAY=$D.$1 xwininfo -id $id | grep -q IsViewable
+}
+for i in $(seq 100); do viewable 0 && viewable 1 && break; sleep 0.1; done
 echo "window0=$(DISPLAY=$D.0 xwininfo -root -tree | grep '"Lumora"' | grep -o '[0-9]*x[0-9]*+[0-9-]*+[0-9-]*' | head -1)"
 echo "window1=$(DISPLAY=$D.1 xwininfo -root -tree | grep '"Lumora"' | grep -o '[0-9]*x[0-9]*+[0-9-]*+[0-9-]*' | head -1)"
 )SH";
