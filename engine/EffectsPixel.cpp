@@ -915,15 +915,19 @@ void WarpBlocks(TPLines& dst, int dstW, TBitmap& pic, float cx, float cy, TWarpC
                     }
                 }
             }
+            // Local copies, which the stores into the frame cannot be taken to change.
+            const uint32_t* const base = src.base;
+            const int64_t stride = src.stride;
+            const int32_t* const at = offs.data();
+            // Asking never faults, so the blocks that wrap (at -1) are asked for too.
             auto ask = [&](int i) {
-                if (int32_t o = offs[size_t(i)]; o >= 0) {
-                    _mm_prefetch(reinterpret_cast<const char*>(src.base + o), _MM_HINT_T0);
-                    _mm_prefetch(reinterpret_cast<const char*>(src.base + o + src.stride), _MM_HINT_T0);
-                }
+                uintptr_t a = uintptr_t(base) + uintptr_t(intptr_t(at[i]) * 4);
+                _mm_prefetch(reinterpret_cast<const char*>(a), _MM_HINT_T0);
+                _mm_prefetch(reinterpret_cast<const char*>(a + uintptr_t(stride * 4)), _MM_HINT_T0);
             };
             for (int i = 0; i < std::min(kAhead, bx); ++i) ask(i);
-            uint32_t* d0 = dst[size_t(y)];
-            uint32_t* d1 = dst[size_t(y) + 1];
+            uint32_t* const d0 = dst[size_t(y)];
+            uint32_t* const d1 = dst[size_t(y) + 1];
             auto one = [&](int i) {
                 uint64_t p = MixAt(src, xs[size_t(i)], ys[size_t(i)]);
                 p |= p << 32;
@@ -933,15 +937,19 @@ void WarpBlocks(TPLines& dst, int dstW, TBitmap& pic, float cx, float cy, TWarpC
             int i = 0;
             for (; i + 4 <= bx; i += 4) {
                 // The memory of blocks a few places ahead is asked for while these are mixed.
-                for (int l = 0; l < 4 && i + kAhead + l < bx; ++l) ask(i + kAhead + l);
-                __m128i off = _mm_loadu_si128(reinterpret_cast<const __m128i*>(&offs[size_t(i)]));
+                if (i + kAhead + 4 <= bx) {
+                    for (int l = 0; l < 4; ++l) ask(i + kAhead + l);
+                } else {
+                    for (int l = i + kAhead; l < bx; ++l) ask(l);
+                }
+                __m128i off = _mm_loadu_si128(reinterpret_cast<const __m128i*>(at + i));
                 if (_mm_movemask_ps(_mm_castsi128_ps(off))) {
                     for (int l = 0; l < 4; ++l) one(i + l);
                     continue;
                 }
                 const uint32_t* p[4];
-                for (int l = 0; l < 4; ++l) p[l] = src.base + offs[size_t(i + l)];
-                __m128i v = Mix4(p, src.stride, _mm_loadu_si128(reinterpret_cast<const __m128i*>(&xs[size_t(i)])),
+                for (int l = 0; l < 4; ++l) p[l] = base + at[i + l];
+                __m128i v = Mix4(p, stride, _mm_loadu_si128(reinterpret_cast<const __m128i*>(&xs[size_t(i)])),
                                  _mm_loadu_si128(reinterpret_cast<const __m128i*>(&ys[size_t(i)])));
                 __m128i lo = _mm_unpacklo_epi32(v, v), hi = _mm_unpackhi_epi32(v, v);
                 Store4(d0 + 2 * i, lo);
