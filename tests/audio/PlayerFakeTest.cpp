@@ -194,6 +194,66 @@ TEST_F(PlayerFake, StartUpFailuresAreReported) {
     }
 }
 
+TEST_F(PlayerFake, EffectParametersFollowTheLevelsAndUnchangedGainsAreNotWrittenAgain) {
+    auto player = MakePlayer();
+    ASSERT_TRUE(player->Open(wavA_));
+    player->Play();
+    FakeBass& f = FakeBass::Get();
+    player->SetEchoLevel(0);
+    player->SetReverbLevel(32);
+    player->SetSoundEffects(sefEqualizer | sefEcho | sefReverb);
+    auto echo = f.Effects(BASS_FX_ECHO);
+    ASSERT_EQ(echo.size(), 1u);
+    EXPECT_EQ(echo[0].Echo.fWetDryMix, 0);
+    EXPECT_EQ(echo[0].Echo.fFeedback, 30);
+    EXPECT_EQ(echo[0].Echo.fLeftDelay, 500); // the delays stay as the library gave them
+    EXPECT_EQ(echo[0].Echo.fRightDelay, 500);
+    auto reverb = f.Effects(BASS_FX_REVERB);
+    ASSERT_EQ(reverb.size(), 1u);
+    EXPECT_EQ(reverb[0].Reverb.fInGain, 0);
+    EXPECT_EQ(reverb[0].Reverb.fReverbMix, 0);
+    EXPECT_EQ(reverb[0].Reverb.fReverbTime, 1000);
+    EXPECT_FLOAT_EQ(reverb[0].Reverb.fHighFreqRTRatio, 0.1f);
+    auto eq = f.Effects(BASS_FX_PARAMEQ);
+    ASSERT_EQ(eq.size(), 10u);
+    for (size_t b = 0; b < eq.size(); ++b) {
+        EXPECT_EQ(eq[b].Eq.fCenter, kEqBandTable[b].Center) << b;
+        EXPECT_EQ(eq[b].Eq.fBandwidth, kEqBandTable[b].Bandwidth) << b;
+    }
+
+    std::array<float, kEqBands> gains{};
+    gains[0] = 20;
+    gains[1] = -20;
+    gains[2] = 3.5f;
+    player->SetEQGains(gains);
+    eq = f.Effects(BASS_FX_PARAMEQ);
+    EXPECT_EQ(eq[0].Eq.fGain, 15);
+    EXPECT_EQ(eq[1].Eq.fGain, -15);
+    EXPECT_EQ(eq[2].Eq.fGain, 3.5f);
+    const int writes = eq[2].Sets, untouched = eq[3].Sets;
+    gains[2] = 3.5005f; // less than 0.001 dB away: not written
+    player->SetEQGains(gains);
+    EXPECT_EQ(f.Effects(BASS_FX_PARAMEQ)[2].Sets, writes);
+    gains[2] = 3.502f;
+    player->SetEQGains(gains);
+    eq = f.Effects(BASS_FX_PARAMEQ);
+    EXPECT_EQ(eq[2].Sets, writes + 1);
+    EXPECT_EQ(eq[2].Eq.fGain, 3.502f);
+    EXPECT_EQ(eq[3].Sets, untouched);
+
+    player->SetEchoLevel(33); // ignored
+    EXPECT_EQ(f.Effects(BASS_FX_ECHO)[0].Echo.fWetDryMix, 0);
+    player->SetEchoLevel(32);
+    EXPECT_FLOAT_EQ(f.Effects(BASS_FX_ECHO)[0].Echo.fWetDryMix, 38.4f);
+    player->SetReverbLevel(0);
+    EXPECT_EQ(f.Effects(BASS_FX_REVERB)[0].Reverb.fReverbMix, -16);
+    // Switched off, each effect leaves the channel.
+    player->SetSoundEffects(0);
+    EXPECT_TRUE(f.Effects(BASS_FX_ECHO).empty());
+    EXPECT_TRUE(f.Effects(BASS_FX_PARAMEQ).empty());
+    EXPECT_TRUE(f.Effects(BASS_FX_REVERB).empty());
+}
+
 TEST_F(PlayerFake, ModulesTakeTheirOwnLength) {
     auto player = MakePlayer();
     std::string mod = scope_.Dir().WriteFile("song.mod", "My Module Title\0\0\0\0\0" + std::string(2000, '\0'));

@@ -139,6 +139,15 @@ struct FakeChannel {
     std::vector<std::pair<SYNCPROC*, void*>> EndSyncs;
 };
 
+// An effect on a fake channel: its type and its parameter record, DirectX's defaults at first.
+struct FakeFx {
+    DWORD Type = 0;
+    BASS_FXPARAMEQ Eq{8000, 12, 0};
+    BASS_FXECHO Echo{50, 50, 500, 500, 0};
+    BASS_FXREVERB Reverb{0, 0, 1000, 0.001f};
+    int Sets = 0; // parameter writes
+};
+
 class FakeBass {
 public:
     static FakeBass& Get() {
@@ -158,6 +167,7 @@ public:
         eightBit = false;
         freed.clear();
         positionsSet.clear();
+        fx.clear();
     }
     std::mutex mutex;
     std::map<DWORD, FakeChannel> channels;
@@ -171,6 +181,15 @@ public:
     bool eightBit = false;
     std::vector<DWORD> freed;
     std::vector<std::pair<DWORD, QWORD>> positionsSet;
+    std::map<DWORD, FakeFx> fx;
+    // The effects of one type, in the order they were set.
+    std::vector<FakeFx> Effects(DWORD type) {
+        std::lock_guard lock(mutex);
+        std::vector<FakeFx> found;
+        for (auto& [handle, f] : fx)
+            if (f.Type == type) found.push_back(f);
+        return found;
+    }
 
     // Runs the end syncs of a channel, as the library's thread would.
     void FireEnd(DWORD handle) {
@@ -317,9 +336,43 @@ inline HSTREAM WmaStreamCreateFile(BOOL, const void* file, QWORD, QWORD, DWORD f
 }
 inline HDSP SetDSP(DWORD, DSPPROC*, void*, int) { return 7; }
 inline BOOL RemoveItem(DWORD, DWORD) { return 1; }
-inline HFX SetFX(DWORD, DWORD, int) { return 8; }
-inline BOOL FXGetParameters(HFX, void*) { return 0; }
-inline BOOL FXSetParameters(HFX, const void*) { return 0; }
+inline HFX SetFX(DWORD, DWORD type, int) {
+    FakeBass& f = FakeBass::Get();
+    std::lock_guard lock(f.mutex);
+    DWORD h = f.next++;
+    f.fx[h].Type = type;
+    return h;
+}
+inline BOOL RemoveFX(DWORD, HFX h) {
+    FakeBass& f = FakeBass::Get();
+    std::lock_guard lock(f.mutex);
+    return f.fx.erase(h) ? 1 : 0;
+}
+inline BOOL FXGetParameters(HFX h, void* par) {
+    FakeBass& f = FakeBass::Get();
+    std::lock_guard lock(f.mutex);
+    if (!f.fx.count(h)) return 0;
+    const FakeFx& e = f.fx[h];
+    switch (e.Type) {
+    case BASS_FX_PARAMEQ: std::memcpy(par, &e.Eq, sizeof e.Eq); return 1;
+    case BASS_FX_ECHO: std::memcpy(par, &e.Echo, sizeof e.Echo); return 1;
+    case BASS_FX_REVERB: std::memcpy(par, &e.Reverb, sizeof e.Reverb); return 1;
+    default: return 0;
+    }
+}
+inline BOOL FXSetParameters(HFX h, const void* par) {
+    FakeBass& f = FakeBass::Get();
+    std::lock_guard lock(f.mutex);
+    if (!f.fx.count(h)) return 0;
+    FakeFx& e = f.fx[h];
+    ++e.Sets;
+    switch (e.Type) {
+    case BASS_FX_PARAMEQ: std::memcpy(&e.Eq, par, sizeof e.Eq); return 1;
+    case BASS_FX_ECHO: std::memcpy(&e.Echo, par, sizeof e.Echo); return 1;
+    case BASS_FX_REVERB: std::memcpy(&e.Reverb, par, sizeof e.Reverb); return 1;
+    default: return 0;
+    }
+}
 inline void Unused() {}
 } // namespace fake
 
@@ -376,7 +429,7 @@ public:
             {"BASS_ChannelSetDSP", reinterpret_cast<void*>(fake::SetDSP)},
             {"BASS_ChannelRemoveDSP", reinterpret_cast<void*>(fake::RemoveItem)},
             {"BASS_ChannelSetFX", reinterpret_cast<void*>(fake::SetFX)},
-            {"BASS_ChannelRemoveFX", reinterpret_cast<void*>(fake::RemoveItem)},
+            {"BASS_ChannelRemoveFX", reinterpret_cast<void*>(fake::RemoveFX)},
             {"BASS_FXGetParameters", reinterpret_cast<void*>(fake::FXGetParameters)},
             {"BASS_FXSetParameters", reinterpret_cast<void*>(fake::FXSetParameters)},
         };
