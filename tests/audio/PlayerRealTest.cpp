@@ -139,26 +139,78 @@ TEST_F(PlayerReal, WavPlaysOutByteIdenticalInSingleChannelMode) {
 }
 
 TEST_F(PlayerReal, EffectsChosenBeforePlayReachTheNewPlayChannel) {
-    std::string in = folder_.Dir().File("noise.wav");
-    ASSERT_TRUE(Shell("sox -n -r 44100 -c 2 -b 16 " + in + " synth 0.4 whitenoise vol 0.3"));
+    // One click in silence: the echo at level 32 keeps 61.6 % of it and repeats 38.4 % of it 500 ms
+    // later, then 30 % of that again; the reverb leaves a tail after a click where there was none.
+    std::string click(44100 * 4 * 5 / 2, '\0');
+    const int16_t peak = 20000;
+    std::memcpy(&click[4 * 1000], &peak, 2);
+    std::memcpy(&click[4 * 1000 + 2], &peak, 2);
+    std::string in = WriteWav(folder_.Dir(), "click.wav", 44100, 2, 44100 * 5 / 2);
     {
-        auto player = MakePlayer();
-        player->SetSoundEffects(sefEcho);
-        player->SetEchoLevel(32);
-        player->SetEchoLevel(33); // out of range: ignored
-        ASSERT_TRUE(player->Open(in));
-        player->Play();
-        ASSERT_TRUE(PumpUntil([&] { return ends_ > 0; }, 10000));
-        EXPECT_EQ(player->SoundEffects(), sefEcho);
+        std::string bytes = test::ReadFile(in);
+        bytes.replace(44, click.size(), click);
+        in = folder_.Dir().WriteFile("click.wav", bytes);
     }
+    auto playWith = [&](uint8_t effects) {
+        ends_ = 0;
+        {
+            auto player = MakePlayer();
+            player->SetSoundEffects(effects);
+            player->SetEchoLevel(32);
+            player->SetEchoLevel(33); // out of range: ignored
+            ASSERT_TRUE(player->Open(in));
+            player->Play();
+            ASSERT_TRUE(PumpUntil([&] { return ends_ > 0; }, 10000));
+            EXPECT_EQ(player->SoundEffects(), effects);
+        }
+    };
+    playWith(sefEcho);
     auto played = WavSamples(out_);
-    auto input = WavSamples(in);
-    size_t p0 = FirstSound(played), i0 = FirstSound(input);
-    ASSERT_GE(p0, i0);
-    size_t start = p0 - i0, differ = 0;
-    for (size_t i = 0; i < input.size() && start + i < played.size(); ++i) differ += played[start + i] != input[i];
-    // A 38 % wet echo changes nearly every sample.
-    EXPECT_GT(differ, input.size() / 2);
+    const size_t at = FirstSound(played);
+    ASSERT_LT(at + 2 * 44100 * 2, played.size());
+    EXPECT_NEAR(played[at], peak * 0.616, 1.5);
+    EXPECT_NEAR(played[at + 1], peak * 0.616, 1.5);
+    EXPECT_NEAR(played[at + 22050 * 2], peak * 0.384, 1.5);
+    EXPECT_NEAR(played[at + 44100 * 2], peak * 0.384 * 0.3, 1.5);
+    size_t others = 0;
+    for (size_t i = at + 2; i < at + 55125 * 2; ++i) // nothing else before the third repeat
+        others += played[i] != 0 && i != at + 22050 * 2 && i != at + 22050 * 2 + 1 && i != at + 44100 * 2 &&
+                  i != at + 44100 * 2 + 1;
+    EXPECT_EQ(others, 0u);
+
+    playWith(sefReverb);
+    played = WavSamples(out_);
+    const size_t click0 = FirstSound(played);
+    ASSERT_LT(click0 + 44100, played.size());
+    double tail = 0;
+    for (size_t i = click0 + 2; i < click0 + 44100; ++i) tail += std::abs(played[i]);
+    EXPECT_GT(tail, peak * 0.5) << "no reverberation after the click";
+}
+
+TEST_F(PlayerReal, SpectrumTicksShowWhatPlaysAndStopWithThePlay) {
+    // 1033.6 Hz is FFT bin 12 exactly, the top of band 4 (bins 7..12).
+    std::string in = folder_.Dir().File("tone.wav");
+    ASSERT_TRUE(Shell("sox -n -r 44100 -c 2 -b 16 " + in + " synth 1 sine 1033.59375 vol 0.5"));
+    auto player = MakePlayer();
+    int events = 0;
+    TBandOut seen{};
+    player->OnNewFFTData = [&](TObject* sender, const TBandOut& bands) {
+        EXPECT_EQ(sender, player.get());
+        ++events;
+        if (player->GetPosition() > 300 && player->GetPosition() < 800) seen = bands;
+    };
+    ASSERT_TRUE(player->Open(in));
+    player->Play();
+    ASSERT_TRUE(PumpUntil([&] { return ends_ > 0; }, 10000));
+    EXPECT_GT(events, 10);
+    // A half-scale sine: magnitude 0.5, times 1.6 for band 4, times 80.
+    EXPECT_NEAR(seen[4], 64, 8);
+    // The window spreads half of it into bin 13, the first of band 5; the other bands stay low.
+    for (size_t b = 0; b < seen.size(); ++b)
+        if (b != 4 && b != 5) EXPECT_LT(seen[b], seen[4] / 4) << "band " << b;
+    const int atEnd = events;
+    Pump(300);
+    EXPECT_LE(events, atEnd + 1) << "ticks went on after the end";
 }
 
 TEST_F(PlayerReal, ASecondPlayerComesAndGoesWhileTheFirstPlaysOn) {
