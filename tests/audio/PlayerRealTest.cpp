@@ -5,6 +5,7 @@
 #include <sys/syscall.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <cerrno>
 #include <filesystem>
 #include <sstream>
@@ -211,6 +212,36 @@ TEST_F(PlayerReal, SpectrumTicksShowWhatPlaysAndStopWithThePlay) {
     const int atEnd = events;
     Pump(300);
     EXPECT_LE(events, atEnd + 1) << "ticks went on after the end";
+}
+
+TEST_F(PlayerReal, AnMp3SeekPlaysOnWithFfmpegsSamplesFromThatPoint) {
+    if (!HaveTool("lame") || !HaveTool("ffmpeg")) GTEST_SKIP() << "lame or ffmpeg is not installed";
+    std::string wav = folder_.Dir().File("sweep.wav"), mp3 = folder_.Dir().File("sweep.mp3");
+    std::string ref = folder_.Dir().File("ref.raw");
+    ASSERT_TRUE(Shell("sox -n -r 44100 -c 2 -b 16 " + wav + " synth 4 sine 200-4000 vol 0.5"));
+    ASSERT_TRUE(Shell("lame --quiet -b 128 " + wav + " " + mp3));
+    ASSERT_TRUE(Shell("ffmpeg -v quiet -y -i " + mp3 + " -f s16le -acodec pcm_s16le " + ref));
+    std::string refBytes = test::ReadFile(ref);
+    std::vector<int16_t> expected(refBytes.size() / 2);
+    std::memcpy(expected.data(), refBytes.data(), expected.size() * 2);
+    {
+        auto player = MakePlayer();
+        ASSERT_TRUE(player->Open(mp3));
+        EXPECT_EQ(player->GetPlayLength(), 4000); // the length that plays, not the container's
+        player->Play();
+        ASSERT_TRUE(PumpUntil([&] { return player->GetPosition() > 200; }, 3000));
+        player->SetPosition(2500);
+        ASSERT_TRUE(PumpUntil([&] { return ends_ > 0; }, 10000));
+    }
+    auto played = WavSamples(out_);
+    // From 2.5 s on, the rest of the file follows with no silence and no fade-in.
+    const size_t from = 2 * 110250;
+    auto at = std::search(played.begin(), played.end(), expected.begin() + static_cast<long>(from),
+                          expected.begin() + static_cast<long>(from) + 64);
+    ASSERT_NE(at, played.end()) << "the samples at the seek point never played";
+    const size_t rest = expected.size() - from;
+    ASSERT_GE(static_cast<size_t>(played.end() - at), rest);
+    EXPECT_TRUE(std::equal(expected.begin() + static_cast<long>(from), expected.end(), at));
 }
 
 TEST_F(PlayerReal, ASecondPlayerComesAndGoesWhileTheFirstPlaysOn) {
