@@ -156,13 +156,23 @@ TBitmap::TBitmap(int width, int height, TPixelFormat format) {
 
 TBitmap::~TBitmap() = default;
 
-void TBitmap::Allocate(int width, int height, TPixelFormat format) {
+void TBitmap::Allocate(int width, int height, TPixelFormat format, bool clear) {
     width = std::max(width, 0);
     height = std::max(height, 0);
     if (width > 0 && height > 0 && !FitsPixelBudget(width, height))
         throw EOutOfMemory("Out of memory: bitmap of " + std::to_string(width) + "x" + std::to_string(height));
     int64_t stride = ((static_cast<int64_t>(width) * BitsPerPixel(format) + 31) / 32) * 4;
-    std::vector<uint8_t> bits(static_cast<size_t>(stride * height));
+    decltype(bits_) bits(static_cast<size_t>(stride * height));
+    if (!clear) {
+        bits_ = std::move(bits);
+        width_ = width;
+        height_ = height;
+        stride_ = static_cast<int>(stride);
+        format_ = format;
+        if (static_cast<int>(palette_.size()) != PaletteSize(format)) palette_.resize(PaletteSize(format));
+        return;
+    }
+    if (!bits.empty()) std::memset(bits.data(), 0, bits.size());
     // Keep the overlapping part of the old pixels, as the framework does on a size change.
     if (format == format_ && !bits_.empty()) {
         int rows = std::min(height, height_);
@@ -181,6 +191,10 @@ void TBitmap::Allocate(int width, int height, TPixelFormat format) {
 void TBitmap::SetSize(int width, int height) {
     if (width == width_ && height == height_ && !bits_.empty()) return;
     Allocate(width, height, format_ == TPixelFormat::pfDevice ? TPixelFormat::pf32bit : format_);
+}
+
+void TBitmap::SetSizeForOverwrite(int width, int height) {
+    Allocate(width, height, format_ == TPixelFormat::pfDevice ? TPixelFormat::pf32bit : format_, false);
 }
 
 void TBitmap::SetPalette(const std::vector<TRGBQuad>& palette) {

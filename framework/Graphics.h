@@ -5,6 +5,7 @@
 #include <functional>
 #include <memory>
 #include <string>
+#include <utility>
 #include <vector>
 
 #include "framework/Classes.h"
@@ -153,6 +154,9 @@ public:
     void SetHeight(int height) { SetSize(width_, height); }
     // Keeps the overlapping pixels; throws EOutOfMemory beyond the pixel budget.
     void SetSize(int width, int height);
+    // As SetSize, but the pixels start undefined, sparing the clearing pass: only for a caller that
+    // writes every byte of every row (padding included) before the bitmap is used.
+    void SetSizeForOverwrite(int width, int height);
     TPixelFormat PixelFormat() const { return format_; }
     // Converts the pixels to the new format (to 32 bits exactly; to fewer bits by nearest palette entry).
     void SetPixelFormat(TPixelFormat format);
@@ -200,10 +204,23 @@ public:
     void FromQImage(const QImage& image);
 
 private:
-    void Allocate(int width, int height, TPixelFormat format);
+    // Leaves new bytes as they come, so Allocate decides whether to clear them.
+    template <class T> struct TUnclearedAllocator : std::allocator<T> {
+        template <class U> struct rebind {
+            using other = TUnclearedAllocator<U>;
+        };
+        TUnclearedAllocator() = default;
+        template <class U> TUnclearedAllocator(const TUnclearedAllocator<U>&) {}
+        template <class U> void construct(U* p) { ::new (static_cast<void*>(p)) U; }
+        template <class U, class... A> void construct(U* p, A&&... args) {
+            ::new (static_cast<void*>(p)) U(std::forward<A>(args)...);
+        }
+    };
+
+    void Allocate(int width, int height, TPixelFormat format, bool clear = true);
     int width_ = 0, height_ = 0, stride_ = 0;
     TPixelFormat format_ = TPixelFormat::pfDevice;
-    std::vector<uint8_t> bits_;
+    std::vector<uint8_t, TUnclearedAllocator<uint8_t>> bits_;
     std::vector<TRGBQuad> palette_;
     std::unique_ptr<TCanvas> canvas_;
     TColor transparentColor_ = clDefault;

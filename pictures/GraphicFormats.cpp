@@ -51,6 +51,12 @@ int64_t MulDiv(int64_t a, int64_t b, int64_t c) {
 
 uint8_t Clamp255(int64_t v) { return static_cast<uint8_t>(std::clamp<int64_t>(v, 0, 255)); }
 
+// Clears the rows from first to the bottom (the rows of a bitmap are one block).
+void ClearRowsFrom(TBitmap& bmp, int first) {
+    if (first < bmp.Height())
+        std::memset(bmp.ScanLine(first), 0, static_cast<size_t>(bmp.Height() - first) * bmp.BytesPerLine());
+}
+
 // Starts a bitmap over: no pixels, the given format, then the size (checked against the budget).
 void Reset(TBitmap& bmp, TPixelFormat format, int width, int height) {
     bmp.Assign(static_cast<TGraphic*>(nullptr));
@@ -469,7 +475,8 @@ void TTIFFGraphic::LoadFromStream(TStream& stream) {
     if (width == 0 || height == 0) InvalidTiff();
     if (!FitsPixelBudget(width, height))
         throw EOutOfMemory("Out of memory: bitmap of " + std::to_string(width) + "x" + std::to_string(height));
-    Reset(*this, format, static_cast<int>(width), static_cast<int>(height));
+    Reset(*this, format, 0, 0);
+    SetSizeForOverwrite(static_cast<int>(width), static_cast<int>(height));
     if (!palette.empty()) SetPalette(palette);
     f.width = static_cast<int>(width);
     f.rowBytes = (static_cast<int64_t>(width) * bitsPerPixel + 7) / 8;
@@ -498,9 +505,23 @@ void TTIFFGraphic::LoadFromStream(TStream& stream) {
     const int64_t dstBytes = BytesPerLine();
     // When the bitmap's rows have the file's layout, strips are decoded straight into them and any
     // conversion runs in place.
-    const bool inPlace = f.rowBytes == dstBytes && (f.conv == TiffConv::Copy ||
-                                                    (f.conv == TiffConv::RGB && bits == 8 && spp == 3));
+    const bool swapOnly = f.rowBytes == dstBytes && f.conv == TiffConv::RGB && bits == 8 && spp == 3;
+    const bool inPlace = f.rowBytes == dstBytes && (f.conv == TiffConv::Copy || swapOnly);
+    // A compressed strip small enough to stay in the cache is decoded aside and swapped into the
+    // bitmap row by row, so the bitmap is written once.
+    constexpr int64_t kCachedStrip = 256 * 1024;
+    // Rows are filled in order. Whole-row writers start on an uncleared bitmap, so whatever the strips
+    // leave (a short strip table, or bad data that stops the load) is cleared on the way out.
     uint32_t row = 0;
+    struct ClearUnreached {
+        TBitmap& bitmap;
+        const uint32_t& row;
+        const bool active;
+        ~ClearUnreached() {
+            if (active) ClearRowsFrom(bitmap, static_cast<int>(row));
+        }
+    } clearUnreached{*this, row, inPlace};
+    if (!inPlace) ClearRowsFrom(*this, 0);
     for (size_t i = 0; i < offsets.size() && row < height; ++i) {
         int64_t rows = i < rowsPerStrip.size() ? rowsPerStrip[i] : rowsPerStrip.back();
         rows = std::min<int64_t>(rows, height - row);
@@ -509,7 +530,8 @@ void TTIFFGraphic::LoadFromStream(TStream& stream) {
         const int64_t decodedSize = groups * groupBytes;
         const int64_t offset = offsets[i];
         uint8_t* out;
-        if (inPlace) {
+        const bool swapAside = swapOnly && decoder && decodedSize <= kCachedStrip;
+        if (inPlace && !swapAside) {
             out = static_cast<uint8_t*>(ScanLine(static_cast<int>(row)));
         } else {
             strip.resize(static_cast<size_t>(decodedSize));
@@ -519,8 +541,7 @@ void TTIFFGraphic::LoadFromStream(TStream& stream) {
             const int64_t packedSize = i < byteCounts.size() ? byteCounts[i] : 0;
             if (offset > size_ || packedSize > size_ - offset) ReadError();
             packed.resize(static_cast<size_t>(packedSize));
-            stream.SetPosition(base_ + offset);
-            stream.ReadBuffer(packed.data(), packedSize);
+            if (stream.ReadAt(base_ + offset, packed.data(), packedSize) != packedSize) ReadError();
             const uint8_t* src = packed.data();
             const int64_t written = decoder->Decode(src, out, packedSize, decodedSize);
             // What the data did not reach stays black.
@@ -545,7 +566,8 @@ void TTIFFGraphic::LoadFromStream(TStream& stream) {
         for (int64_t r = 0; r < rows; ++r, ++row) {
             uint8_t* src = out + r * f.rowBytes;
             if (predictor) UndoPredictor(src, f);
-            if (!inPlace) ConvertTiffRow(src, static_cast<uint8_t*>(ScanLine(static_cast<int>(row))), dstBytes, f);
+            if (swapAside) SwapRedBlue24(src, static_cast<uint8_t*>(ScanLine(static_cast<int>(row))), width);
+            else if (!inPlace) ConvertTiffRow(src, static_cast<uint8_t*>(ScanLine(static_cast<int>(row))), dstBytes, f);
             else if (f.conv == TiffConv::RGB) SwapRedBlue24(src, src, width);
         }
     }

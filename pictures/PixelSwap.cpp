@@ -51,6 +51,28 @@ __attribute__((target("ssse3"))) void SwapRedBlue24Ssse3(const uint8_t* src, uin
     SwapRedBlue24Plain(src, dst, pixels - x);
 }
 
+// Rows apart: each register is stored whole, its last four (unswapped) bytes overwritten by the
+// next store, so a step is one load, one shuffle and one store.
+__attribute__((target("ssse3"))) void SwapRedBlue24ApartSsse3(const uint8_t* src, uint8_t* dst, int64_t pixels) {
+    const __m128i mask = _mm_setr_epi8(2, 1, 0, 5, 4, 3, 8, 7, 6, 11, 10, 9, 12, 13, 14, 15);
+    int64_t x = 0;
+    // A 16-byte load or store starting at pixel x reaches into pixel x + 5.
+    for (; x + 18 <= pixels; x += 16, src += 48, dst += 48) {
+        const __m128i a = _mm_shuffle_epi8(_mm_loadu_si128(reinterpret_cast<const __m128i*>(src)), mask);
+        const __m128i b = _mm_shuffle_epi8(_mm_loadu_si128(reinterpret_cast<const __m128i*>(src + 12)), mask);
+        const __m128i c = _mm_shuffle_epi8(_mm_loadu_si128(reinterpret_cast<const __m128i*>(src + 24)), mask);
+        const __m128i d = _mm_shuffle_epi8(_mm_loadu_si128(reinterpret_cast<const __m128i*>(src + 36)), mask);
+        _mm_storeu_si128(reinterpret_cast<__m128i*>(dst), a);
+        _mm_storeu_si128(reinterpret_cast<__m128i*>(dst + 12), b);
+        _mm_storeu_si128(reinterpret_cast<__m128i*>(dst + 24), c);
+        _mm_storeu_si128(reinterpret_cast<__m128i*>(dst + 36), d);
+    }
+    for (; x + 6 <= pixels; x += 4, src += 12, dst += 12)
+        _mm_storeu_si128(reinterpret_cast<__m128i*>(dst),
+                         _mm_shuffle_epi8(_mm_loadu_si128(reinterpret_cast<const __m128i*>(src)), mask));
+    SwapRedBlue24Plain(src, dst, pixels - x);
+}
+
 __attribute__((target("ssse3"))) void RgbaToBgrSsse3(const uint8_t* src, uint8_t* dst, uint8_t* alpha,
                                                      int64_t pixels) {
     // Four pixels per step: 16 bytes in, 12 colour bytes and four alpha bytes out.
@@ -76,7 +98,7 @@ const bool g_ssse3 = __builtin_cpu_supports("ssse3");
 
 void SwapRedBlue24(const uint8_t* src, uint8_t* dst, int64_t pixels) {
 #if defined(__x86_64__)
-    if (g_ssse3) return SwapRedBlue24Ssse3(src, dst, pixels);
+    if (g_ssse3) return src == dst ? SwapRedBlue24Ssse3(src, dst, pixels) : SwapRedBlue24ApartSsse3(src, dst, pixels);
 #endif
     SwapRedBlue24Plain(src, dst, pixels);
 }
