@@ -11,6 +11,7 @@
 #include <gtest/gtest.h>
 
 #include "tests/support/TempDir.h"
+#include "tests/support/Xvfb.h"
 
 namespace lumora {
 namespace {
@@ -28,7 +29,7 @@ std::string InXvfb(const test::TempDir& dir, const std::string& script) {
                                                    "for i in $(seq 50); do xdpyinfo >/dev/null 2>&1 && break; "
                                                    "sleep 0.1; done\n" +
                                                    script);
-    std::string command = "timeout 120 xvfb-run -a -s '-screen 0 640x480x24' bash " + path + " 2>&1";
+    std::string command = "timeout 120 " + test::WithXvfb() + " '-screen 0 640x480x24' bash " + path + " 2>&1";
     std::string out;
     if (FILE* p = popen(command.c_str(), "r")) {
         char buf[512];
@@ -46,7 +47,7 @@ void WriteRegistry(const test::TempDir& dir, const std::string& settings) {
 class EndToEndTest : public ::testing::Test {
 protected:
     void SetUp() override {
-        if (!Have("xvfb-run") || !Have("xdotool") || !Have("xwininfo"))
+        if (!Have("Xvfb") || !Have("xdotool") || !Have("xwininfo"))
             GTEST_SKIP() << "no Xvfb, xdotool or xwininfo";
         if (!std::ifstream(kProgram)) GTEST_SKIP() << "the program is not built";
     }

@@ -10,6 +10,7 @@
 #include <sstream>
 
 #include "tests/support/TempDir.h"
+#include "tests/support/Xvfb.h"
 
 namespace lumora {
 namespace {
@@ -112,7 +113,7 @@ long PpmPixel(const std::string& path, int x, int y) {
 TEST(SaverMusicEndToEndTest, SaverPlaysTheSoundFolderInOrderWithTheGapWhilePicturesChange) {
     const fs::path program = fs::path(LUMORA_BINARY_DIR) / "bin" / "lumora";
     if (!fs::exists(program)) GTEST_SKIP() << "the program is not built: " << program;
-    for (const char* tool : {"xvfb-run", "sox", "import"})
+    for (const char* tool : {"Xvfb", "sox", "import"})
         if (!HaveTool(tool)) GTEST_SKIP() << tool << " is not installed";
     test::TempDir dir;
     fs::create_directories(dir.File("pics"));
@@ -142,8 +143,8 @@ TEST(SaverMusicEndToEndTest, SaverPlaysTheSoundFolderInOrderWithTheGapWhilePictu
            << "sleep 6\nkill -TERM $pid\nwait $pid\n"; // room for a slow start (sanitizer builds)
     dir.WriteFile("run.sh", script.str());
     run("env LUMORA_REGISTRY='" + dir.File("reg.reg") + "' LUMORA_AUDIO_OUTPUT=wav:'" + dir.File("out.wav") +
-        "' LUMORA_DEVICES=fake:'" + dir.File("dev") + "' QT_QPA_PLATFORM=xcb timeout 120 xvfb-run -a -s " +
-        "'-screen 0 640x480x24' sh '" + dir.File("run.sh") + "'");
+        "' LUMORA_DEVICES=fake:'" + dir.File("dev") + "' QT_QPA_PLATFORM=xcb timeout 120 " + test::WithXvfb() +
+        " '-screen 0 640x480x24' sh '" + dir.File("run.sh") + "'");
 
     std::vector<Stretch> sound = ClearStretches(Stretches(LeftChannel(dir.File("out.wav"))));
     // Leading silence, then t1, the gap, t2, the gap, and t1 again as the list wraps.

@@ -12,6 +12,7 @@
 #include <gtest/gtest.h>
 
 #include "tests/support/TempDir.h"
+#include "tests/support/Xvfb.h"
 
 namespace lumora {
 namespace {
@@ -53,7 +54,7 @@ const std::string kSecond = "#FF0000#FFFFFF"; // red and white
 class ScreensEndToEndTest : public ::testing::Test {
 protected:
     void SetUp() override {
-        if (!Have("xvfb-run") || !Have("xwininfo") || !Have("import") || !Have("convert") || !Have("xrandr"))
+        if (!Have("Xvfb") || !Have("xwininfo") || !Have("import") || !Have("convert") || !Have("xrandr"))
             GTEST_SKIP() << "no Xvfb, xwininfo, xrandr or imagemagick";
         if (!std::ifstream(kProgram)) GTEST_SKIP() << "the program is not built";
         // Two 64 x 48 pictures of one-pixel squares, shown at their own size in turn.
@@ -81,7 +82,7 @@ protected:
                                                        dir.File("data") + "\nunset QT_QPA_PLATFORM\n" + kHelpers +
                                                        script);
         std::string command =
-            "timeout 120 xvfb-run -a -s '" + serverArgs + " -noreset' bash " + path + " 2>&1";
+            "timeout 120 " + test::WithXvfb() + " '" + serverArgs + " -noreset' bash " + path + " 2>&1";
         std::string out;
         if (FILE* p = popen(command.c_str(), "r")) {
             char buf[512];

@@ -8,6 +8,7 @@
 #include <gtest/gtest.h>
 
 #include "platform/DisplayMode.h"
+#include "tests/support/Xvfb.h"
 
 namespace lumora {
 namespace {
@@ -17,7 +18,7 @@ int RunInXvfb(int depth, const std::string& filter) {
     char self[4096] = {};
     if (readlink("/proc/self/exe", self, sizeof self - 1) <= 0) return -1;
     const std::string command = "LUMORA_EXPECT_DEPTH=" + std::to_string(depth) +
-                                " timeout 60 xvfb-run -a -s '-screen 0 640x480x" + std::to_string(depth) + "' " +
+                                " timeout 60 " + test::WithXvfb() + " '-screen 0 640x480x" + std::to_string(depth) + "' " +
                                 self + " --gtest_filter=" + filter + " >/dev/null 2>&1";
     return std::system(command.c_str());
 }
@@ -34,7 +35,7 @@ TEST(DisplayMode, RealSourceReadsTheServersDepthAndSize) {
         EXPECT_EQ(mode->RefreshRate, 0); // Xvfb's modes carry no timing
         return;
     }
-    if (std::system("command -v xvfb-run >/dev/null 2>&1") != 0) GTEST_SKIP() << "no xvfb-run";
+    if (std::system("command -v Xvfb >/dev/null 2>&1") != 0) GTEST_SKIP() << "no Xvfb";
     for (int depth : {8, 16, 24}) EXPECT_EQ(RunInXvfb(depth, "DisplayMode.RealSourceReadsTheServersDepthAndSize"), 0) << depth;
 
     // Without a display nothing answers.
