@@ -314,10 +314,19 @@ struct SyncCall {
     bool done = false;
     std::exception_ptr error;
 };
-std::mutex g_syncMutex;
-std::condition_variable g_syncQueued; // main thread waits for work
-std::condition_variable g_syncDone;   // workers wait for their call
-std::deque<SyncCall*> g_syncQueue;
+// Never destroyed: a worker may still wait in Synchronize while the program exits, and destroying a
+// condition variable it waits on hangs the exit.
+struct SyncState {
+    std::mutex mutex;
+    std::condition_variable queued; // main thread waits for work
+    std::condition_variable done;   // workers wait for their call
+    std::deque<SyncCall*> queue;
+};
+SyncState& g_sync = *new SyncState;
+std::mutex& g_syncMutex = g_sync.mutex;
+std::condition_variable& g_syncQueued = g_sync.queued;
+std::condition_variable& g_syncDone = g_sync.done;
+std::deque<SyncCall*>& g_syncQueue = g_sync.queue;
 } // namespace
 
 bool CheckSynchronize(int timeoutMs) {

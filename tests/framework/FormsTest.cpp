@@ -1,3 +1,12 @@
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <atomic>
+#include <chrono>
+#include <cstdlib>
+#include <string>
+#include <thread>
+
 #include <QCoreApplication>
 #include <QTimer>
 
@@ -103,6 +112,33 @@ TEST(Thread, SynchronizeRunsOnMainThreadWhileWaitForServicesIt) {
     EXPECT_EQ(w.value, 42);
     EXPECT_TRUE(terminated);
     EXPECT_TRUE(terminatedOnMain);
+}
+
+// A worker still waiting in Synchronize when the program exits must not hold the exit up. The test
+// runs itself again as the exiting program.
+TEST(Thread, ProgramExitsWhileAWorkerWaitsInSynchronize) {
+    struct Waiter : TThread {
+        Waiter() : TThread(false) {}
+        std::atomic<bool> asked{false};
+        void Execute() override {
+            asked = true;
+            Synchronize([] {});
+        }
+    };
+    if (std::getenv("LUMORA_EXIT_WHILE_SYNCHRONIZING")) {
+        auto* waiter = new Waiter; // still running at exit, on purpose
+        waiter->Start();
+        while (!waiter->asked) std::this_thread::yield();
+        std::this_thread::sleep_for(std::chrono::milliseconds(50));
+        std::exit(0);
+    }
+    char self[4096] = {};
+    ASSERT_GT(readlink("/proc/self/exe", self, sizeof self - 1), 0);
+    const std::string command = std::string("LUMORA_EXIT_WHILE_SYNCHRONIZING=1 timeout 20 ") + self +
+                                " --gtest_filter=Thread.ProgramExitsWhileAWorkerWaitsInSynchronize >/dev/null 2>&1";
+    const int status = std::system(command.c_str());
+    ASSERT_TRUE(WIFEXITED(status));
+    EXPECT_EQ(WEXITSTATUS(status), 0) << "124 means the exit hung";
 }
 
 TEST(Messages, PostedMessagesArriveOnMainAndFreedTargetsGetNothing) {
