@@ -20,8 +20,7 @@ const std::string kProgram = std::string(LUMORA_BINARY_DIR) + "/bin/lumora";
 
 bool Have(const char* tool) { return std::system((std::string("command -v ") + tool + " >/dev/null 2>&1").c_str()) == 0; }
 
-// Runs a script inside a fresh X server, once it answers, and returns what it printed (standard
-// error too, so a failure shows the program's own words).
+// Runs a script inside a fresh X server, once it answers, and returns what it printed.
 std::string InXvfb(const test::TempDir& dir, const std::string& script) {
     std::string path = dir.WriteFile("run.sh", "set -u\nexport LUMORA_REGISTRY=" + dir.File("registry.reg") +
                                                    "\nexport XDG_DATA_HOME=" + dir.File("data") +
@@ -29,14 +28,7 @@ std::string InXvfb(const test::TempDir& dir, const std::string& script) {
                                                    "for i in $(seq 50); do xdpyinfo >/dev/null 2>&1 && break; "
                                                    "sleep 0.1; done\n" +
                                                    script);
-    std::string command = "timeout 120 " + test::WithXvfb() + " '-screen 0 640x480x24' bash " + path + " 2>&1";
-    std::string out;
-    if (FILE* p = popen(command.c_str(), "r")) {
-        char buf[512];
-        while (fgets(buf, sizeof buf, p)) out += buf;
-        pclose(p);
-    }
-    return out;
+    return test::RunScriptInXvfb("-screen 0 640x480x24", path);
 }
 
 void WriteRegistry(const test::TempDir& dir, const std::string& settings) {

@@ -81,15 +81,7 @@ protected:
                                                        dir.File("registry.reg") + "\nexport XDG_DATA_HOME=" +
                                                        dir.File("data") + "\nunset QT_QPA_PLATFORM\n" + kHelpers +
                                                        script);
-        std::string command =
-            "timeout 120 " + test::WithXvfb() + " '" + serverArgs + " -noreset' bash " + path + " 2>&1";
-        std::string out;
-        if (FILE* p = popen(command.c_str(), "r")) {
-            char buf[512];
-            while (fgets(buf, sizeof buf, p)) out += buf;
-            pclose(p);
-        }
-        return out;
+        return test::RunScriptInXvfb(serverArgs + " -noreset", path);
     }
 
     // Keeps the script's shot.png among the build's artefacts, to look at.
