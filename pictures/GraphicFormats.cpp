@@ -540,9 +540,12 @@ void TTIFFGraphic::LoadFromStream(TStream& stream) {
         if (decoder) {
             const int64_t packedSize = i < byteCounts.size() ? byteCounts[i] : 0;
             if (offset > size_ || packedSize > size_ - offset) ReadError();
-            packed.resize(static_cast<size_t>(packedSize));
-            if (stream.ReadAt(base_ + offset, packed.data(), packedSize) != packedSize) ReadError();
-            const uint8_t* src = packed.data();
+            // Placed at the file's own alignment within a cache line, so the copy out of it runs aligned.
+            packed.resize(static_cast<size_t>(packedSize) + 128);
+            uint8_t* at = packed.data() + ((64 - (reinterpret_cast<uintptr_t>(packed.data()) & 63)) & 63) +
+                          ((base_ + offset) & 63);
+            if (stream.ReadAt(base_ + offset, at, packedSize) != packedSize) ReadError();
+            const uint8_t* src = at;
             const int64_t written = decoder->Decode(src, out, packedSize, decodedSize);
             // What the data did not reach stays black.
             std::memset(out + written, 0, static_cast<size_t>(decodedSize - written));
