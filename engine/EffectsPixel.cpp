@@ -870,6 +870,73 @@ inline __m128i Wrap4(__m128i X, __m128 size, __m128 inverse) {
     return _mm_or_si128(_mm_and_si128(keep, X), _mm_andnot_si128(keep, wrapped));
 }
 
+#if defined(LUMORA_WARP_AVX2)
+// Wrap4 in eight lanes.
+__attribute__((target("avx2"))) inline __m256i Wrap8(__m256i X, __m256 size, __m256 inverse) {
+    const __m256 one = _mm256_set1_ps(1.0f), zero = _mm256_setzero_ps();
+    __m256i whole = _mm256_srai_epi32(X, 8);
+    __m256 v = _mm256_cvtepi32_ps(whole);
+    v = _mm256_sub_ps(v, _mm256_and_ps(_mm256_cmp_ps(v, zero, _CMP_LT_OQ), one));
+    __m256 t = _mm256_mul_ps(v, inverse);
+    __m256 q = _mm256_cvtepi32_ps(_mm256_cvttps_epi32(t));
+    q = _mm256_sub_ps(q, _mm256_and_ps(_mm256_cmp_ps(t, q, _CMP_LT_OQ), one));
+    __m256 r = _mm256_sub_ps(v, _mm256_mul_ps(q, size));
+    r = _mm256_add_ps(r, _mm256_and_ps(_mm256_cmp_ps(r, zero, _CMP_LT_OQ), size));
+    r = _mm256_sub_ps(r, _mm256_and_ps(_mm256_cmp_ps(r, size, _CMP_GE_OQ), size));
+    __m256i wrapped = _mm256_or_si256(_mm256_slli_epi32(_mm256_cvttps_epi32(r), 8), _mm256_and_si256(X, _mm256_set1_epi32(255)));
+    __m256i keep = _mm256_cmpeq_epi32(whole, _mm256_set1_epi32(-1));
+    return _mm256_blendv_epi8(wrapped, X, keep);
+}
+
+// Lanes whose pair of rows and pair of columns lie inside a w x h picture.
+__attribute__((target("avx2"))) inline __m256i Inside8(__m256i X, __m256i Y, int w, int h) {
+    const __m256i minus = _mm256_set1_epi32(-1);
+    __m256i ix = _mm256_srai_epi32(X, 8), iy = _mm256_srai_epi32(Y, 8);
+    __m256i in = _mm256_and_si256(_mm256_cmpgt_epi32(ix, minus), _mm256_cmpgt_epi32(_mm256_set1_epi32(w - 1), ix));
+    return _mm256_and_si256(in, _mm256_and_si256(_mm256_cmpgt_epi32(iy, minus), _mm256_cmpgt_epi32(_mm256_set1_epi32(h - 1), iy)));
+}
+
+// The positions of block row j (pass one of WarpBlocks) eight blocks at a time, from block i on
+// until fewer than eight are left or a group holds a position that is far or not finite. Returns
+// where it stopped.
+__attribute__((target("avx2"))) int PlaceRunAvx2(const float* a, const float* b, float cx, float cy, float dyRow,
+                                                 int w, int h, int64_t stride, bool lanes, int32_t* xs, int32_t* ys,
+                                                 int32_t* offs, int i, int bx) {
+    const __m256 steps = _mm256_setr_ps(0, 2, 4, 6, 8, 10, 12, 14), sign = _mm256_set1_ps(-0.0f);
+    const __m256 vcx = _mm256_set1_ps(cx), vcy = _mm256_set1_ps(cy), dy = _mm256_set1_ps(dyRow);
+    const __m256 fw = _mm256_set1_ps(float(w)), fh = _mm256_set1_ps(float(h));
+    const __m256 invW = _mm256_set1_ps(1.0f / float(w)), invH = _mm256_set1_ps(1.0f / float(h));
+    const __m256 scale = _mm256_set1_ps(256.0f), far = _mm256_set1_ps(kFar);
+    const __m256i minus = _mm256_set1_epi32(-1);
+    const __m256i rowStep = _mm256_set1_epi32(int32_t(uint32_t(stride) << 16 | 1u));
+    for (; i + 8 <= bx; i += 8) {
+        __m256 dx = _mm256_add_ps(_mm256_set1_ps(float(2 * i) - cx), steps);
+        __m256 A = _mm256_loadu_ps(a + i), B = _mm256_loadu_ps(b + i);
+        __m256 sx = _mm256_add_ps(vcx, _mm256_add_ps(_mm256_mul_ps(dx, A), _mm256_mul_ps(dy, B)));
+        __m256 sy = _mm256_add_ps(vcy, _mm256_sub_ps(_mm256_mul_ps(dy, A), _mm256_mul_ps(dx, B)));
+        __m256 mag = _mm256_max_ps(_mm256_andnot_ps(sign, sx), _mm256_andnot_ps(sign, sy));
+        if (_mm256_movemask_ps(_mm256_cmp_ps(mag, far, _CMP_NLT_UQ))) break; // also NaN
+        // floor(s x 256): the truncation, less one where it rounded up.
+        __m256 vx = _mm256_mul_ps(sx, scale), vy = _mm256_mul_ps(sy, scale);
+        __m256i X = _mm256_cvttps_epi32(vx), Y = _mm256_cvttps_epi32(vy);
+        X = _mm256_add_epi32(X, _mm256_castps_si256(_mm256_cmp_ps(vx, _mm256_cvtepi32_ps(X), _CMP_LT_OQ)));
+        Y = _mm256_add_epi32(Y, _mm256_castps_si256(_mm256_cmp_ps(vy, _mm256_cvtepi32_ps(Y), _CMP_LT_OQ)));
+        __m256i in = Inside8(X, Y, w, h);
+        if (_mm256_movemask_ps(_mm256_castsi256_ps(in)) != 255) {
+            X = Wrap8(X, fw, invW), Y = Wrap8(Y, fh, invH);
+            in = Inside8(X, Y, w, h);
+        }
+        _mm256_storeu_si256(reinterpret_cast<__m256i*>(xs + i), X);
+        _mm256_storeu_si256(reinterpret_cast<__m256i*>(ys + i), Y);
+        __m256i pair = _mm256_or_si256(_mm256_srai_epi32(X, 8), _mm256_slli_epi32(_mm256_srai_epi32(Y, 8), 16));
+        __m256i off = _mm256_madd_epi16(_mm256_and_si256(in, pair), rowStep); // x + y x stride
+        off = _mm256_blendv_epi8(minus, off, in);
+        _mm256_storeu_si256(reinterpret_cast<__m256i*>(offs + i), lanes ? off : minus);
+    }
+    return i;
+}
+#endif
+
 // The distance of every block to the centre, for one transition.
 const std::vector<float>& BlockRadii(TWarpCache& cache, int rows, int cols, float cx, float cy) {
     if (cache.Rows == rows && cache.Cols == cols && cache.Cx == cx && cache.Cy == cy) return cache.Radius;
@@ -885,15 +952,14 @@ const std::vector<float>& BlockRadii(TWarpCache& cache, int rows, int cols, floa
     return cache.Radius;
 }
 
-// Fills each block with the mix at its source position: factors(radius, f1, f2) gives, four blocks
-// at a time, what the position takes from the block's distance to the centre, and place(dx, dy,
-// f1, f2, sx, sy) the position from the block's offsets to the centre. As the distances are the
+// Fills each block with the mix at its source position, (cx + dx a + dy b, cy + dy a - dx b) for
+// the block's offsets (dx, dy) to the centre, where factors(radius, a, b) gives a and b (b starts
+// at 0), four blocks at a time, from the block's distance to the centre. As the distances are the
 // same for blocks that mirror each other about the centre, the factors are computed for one
 // quarter of the blocks and shared. Positions that are not finite show the centre; far ones are
 // first reduced modulo the size.
-template <class Factors, class Place>
-void WarpBlocks(TPLines& dst, int dstW, TBitmap& pic, float cx, float cy, TWarpCache* cache, Factors&& factors,
-                Place&& place) {
+template <class Factors>
+void WarpBlocks(TPLines& dst, int dstW, TBitmap& pic, float cx, float cy, TWarpCache* cache, Factors&& factors) {
     int w = pic.Width(), h = pic.Height();
     if (w <= 0 || h <= 0) return;
     int rows = std::min(Height(dst), h), cols = std::min(dstW, w);
@@ -947,9 +1013,17 @@ void WarpBlocks(TPLines& dst, int dstW, TBitmap& pic, float cx, float cy, TWarpC
             int y = 2 * j;
             __m128 dy = _mm_set1_ps(float(y) - cy);
             for (int i = 0; i < bx; i += 4) {
+#if defined(LUMORA_WARP_AVX2)
+                if (avx2) {
+                    i = PlaceRunAvx2(f1.data(), f2.data(), cx, cy, float(y) - cy, w, h, src.stride, lanes, xs.data(),
+                                     ys.data(), offs.data(), i, bx);
+                    if (i >= bx) break;
+                }
+#endif
                 __m128 dx = _mm_add_ps(_mm_set1_ps(float(2 * i) - cx), steps);
-                __m128 sx, sy;
-                place(dx, dy, _mm_loadu_ps(&f1[size_t(i)]), _mm_loadu_ps(&f2[size_t(i)]), sx, sy);
+                __m128 a = _mm_loadu_ps(&f1[size_t(i)]), b = _mm_loadu_ps(&f2[size_t(i)]);
+                __m128 sx = _mm_add_ps(_mm_set1_ps(cx), _mm_add_ps(_mm_mul_ps(dx, a), _mm_mul_ps(dy, b)));
+                __m128 sy = _mm_add_ps(_mm_set1_ps(cy), _mm_sub_ps(_mm_mul_ps(dy, a), _mm_mul_ps(dx, b)));
                 // Lanes that are not finite or lie far away go the slow way.
                 __m128 mag = _mm_max_ps(_mm_andnot_ps(_mm_set1_ps(-0.0f), sx), _mm_andnot_ps(_mm_set1_ps(-0.0f), sy));
                 __m128 far = _mm_cmpnlt_ps(mag, _mm_set1_ps(kFar)); // also NaN
@@ -1061,10 +1135,6 @@ void Fisheye(TPLines& dst, int dstW, TBitmap& pic, double p, double pull, TWarpC
             g = _mm_add_ps(_mm_div_ps(pullR, _mm_mul_ps(two, _mm_sub_ps(vr, d))), rest);
             __m128 centre = _mm_or_ps(_mm_or_ps(_mm_cmpeq_ps(d, zero), _mm_cmpeq_ps(d, vr)), _mm_cmpeq_ps(vr, zero));
             g = _mm_andnot_ps(centre, g);
-        },
-        [&](__m128 dx, __m128 dy, __m128 g, __m128, __m128& sx, __m128& sy) {
-            sx = _mm_add_ps(_mm_set1_ps(cx), _mm_mul_ps(dx, g));
-            sy = _mm_add_ps(_mm_set1_ps(cy), _mm_mul_ps(dy, g));
         });
 }
 
@@ -1073,12 +1143,10 @@ void Twist(TPLines& dst, int dstW, TBitmap& pic, double twist, TWarpCache* cache
     const float cx = float((w - 1) / 2), cy = float((h - 1) / 2);
     const __m128 turn = _mm_set1_ps(float(twist));
     WarpBlocks(
-        dst, dstW, pic, cx, cy, cache, [&](__m128 r, __m128& s, __m128& c) { SinCos4(_mm_mul_ps(r, turn), s, c); },
-        [&](__m128 dx, __m128 dy, __m128 s, __m128 c, __m128& sx, __m128& sy) {
+        dst, dstW, pic, cx, cy, cache, [&](__m128 r, __m128& c, __m128& s) {
             // The source turned back by r x twist: (dx cos + dy sin, dy cos - dx sin) about the
             // centre.
-            sx = _mm_add_ps(_mm_set1_ps(cx), _mm_add_ps(_mm_mul_ps(dx, c), _mm_mul_ps(dy, s)));
-            sy = _mm_add_ps(_mm_set1_ps(cy), _mm_sub_ps(_mm_mul_ps(dy, c), _mm_mul_ps(dx, s)));
+            SinCos4(_mm_mul_ps(r, turn), s, c);
         });
 }
 
