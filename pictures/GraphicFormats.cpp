@@ -505,11 +505,8 @@ void TTIFFGraphic::LoadFromStream(TStream& stream) {
     const int64_t dstBytes = BytesPerLine();
     // When the bitmap's rows have the file's layout, strips are decoded straight into them and any
     // conversion runs in place.
-    const bool swapOnly = f.rowBytes == dstBytes && f.conv == TiffConv::RGB && bits == 8 && spp == 3;
-    const bool inPlace = f.rowBytes == dstBytes && (f.conv == TiffConv::Copy || swapOnly);
-    // A compressed strip small enough to stay in the cache is decoded aside and swapped into the
-    // bitmap row by row, so the bitmap is written once.
-    constexpr int64_t kCachedStrip = 256 * 1024;
+    const bool inPlace = f.rowBytes == dstBytes && (f.conv == TiffConv::Copy ||
+                                                    (f.conv == TiffConv::RGB && bits == 8 && spp == 3));
     // Rows are filled in order. Whole-row writers start on an uncleared bitmap, so whatever the strips
     // leave (a short strip table, or bad data that stops the load) is cleared on the way out.
     uint32_t row = 0;
@@ -530,8 +527,7 @@ void TTIFFGraphic::LoadFromStream(TStream& stream) {
         const int64_t decodedSize = groups * groupBytes;
         const int64_t offset = offsets[i];
         uint8_t* out;
-        const bool swapAside = swapOnly && decoder && decodedSize <= kCachedStrip;
-        if (inPlace && !swapAside) {
+        if (inPlace) {
             out = static_cast<uint8_t*>(ScanLine(static_cast<int>(row)));
         } else {
             strip.resize(static_cast<size_t>(decodedSize));
@@ -569,8 +565,7 @@ void TTIFFGraphic::LoadFromStream(TStream& stream) {
         for (int64_t r = 0; r < rows; ++r, ++row) {
             uint8_t* src = out + r * f.rowBytes;
             if (predictor) UndoPredictor(src, f);
-            if (swapAside) SwapRedBlue24(src, static_cast<uint8_t*>(ScanLine(static_cast<int>(row))), width);
-            else if (!inPlace) ConvertTiffRow(src, static_cast<uint8_t*>(ScanLine(static_cast<int>(row))), dstBytes, f);
+            if (!inPlace) ConvertTiffRow(src, static_cast<uint8_t*>(ScanLine(static_cast<int>(row))), dstBytes, f);
             else if (f.conv == TiffConv::RGB) SwapRedBlue24(src, src, width);
         }
     }
