@@ -412,6 +412,12 @@ bool Decoder::SeekFrame(uint64_t frame) {
         discard_ = static_cast<int64_t>(frame);
         return true;
     }
+    // FFmpeg's Ogg reader indexes the last page as it reads it, and a seek that lands there through
+    // that index gives its packets wrong times and loses the last packet's end trimming. A fresh
+    // reader searches the pages instead and lands before the last one.
+    if (fmt_->iformat && std::strcmp(fmt_->iformat->name, "ogg") == 0 && (!source_ || source_->Seek) &&
+        !Reopen())
+        return Fail(BASS_ERROR_FILEOPEN, false);
     AVStream* st = fmt_->streams[stream_];
     int64_t start = st->start_time != AV_NOPTS_VALUE ? st->start_time : 0;
     int64_t ts = av_rescale_q(static_cast<int64_t>(frame) - preroll, AVRational{1, static_cast<int>(rate_)},
