@@ -88,6 +88,9 @@ size_t Channel::Read(uint8_t* out, size_t bytes, std::vector<PendingSync>& due) 
     const size_t fb = FrameBytes();
     bytes -= bytes % fb;
     std::lock_guard lock(DecodeMutex);
+    // The mixing thread may have picked the channel just before it was freed; once freeing has
+    // returned, the caller's source and procedures may be gone.
+    if (Freed) return 0;
     if (Ended) {
         if (!Decode()) State = PlayState::Stopped;
         return 0;

@@ -193,6 +193,11 @@ TEST_F(LibraryData, FftOfAPlayingChannelFollowsWhatWasPlayed) {
     SineSource sine{44100.0 / 512 * 10, 1.0, 44100 * 5};
     HSTREAM h = BASS_StreamCreate(44100, 2, 0, SineSource::Proc, &sine);
     ASSERT_NE(h, 0u);
+    // The mixing thread reads `sine` while the stream plays: the stream goes before it does.
+    struct FreeStream {
+        HSTREAM H;
+        ~FreeStream() { BASS_StreamFree(H); }
+    } freeStream{h};
     float fft[256];
     ASSERT_EQ(BASS_ChannelGetData(h, fft, BASS_DATA_FFT512), 256u * 4);
     EXPECT_LT(*std::max_element(fft, fft + 256), 1e-6f); // nothing played yet
