@@ -678,7 +678,7 @@ void WhiteNoise(TPLines& dst, int dstW, TBitmap& pic, int n) {
 namespace {
 
 constexpr float kFar = 4194304.0f; // 2^22: beyond it a position is first reduced modulo the size
-constexpr int kAhead = 32;          // blocks between asking for a block's memory and mixing it
+constexpr int kAhead = 64;          // blocks between asking for a block's memory and mixing it
 
 // sin and cos of a (single precision, a few units in the last place): the quarter turns taken out
 // in three parts, then the usual polynomials on [-pi/4, pi/4].
