@@ -9,6 +9,16 @@
 
 namespace lumora::bench {
 
+// A 32-bit picture of smooth ramps and a coarse checker, different for each seed.
+inline void FillPattern(TBitmap& b, int width, int height, int seed) {
+    b.SetPixelFormat(TPixelFormat::pf32bit);
+    b.SetSize(width, height);
+    for (int y = 0; y < height; ++y)
+        for (int x = 0; x < width; ++x)
+            b.Row32(y)[x] = uint32_t((x * 7 + y * 3 + seed) & 0xFF) | (uint32_t((x + y * 5 + seed) & 0xFF) << 8) |
+                            (uint32_t(((x >> 2) ^ (y >> 2)) & 0xFF) << 16);
+}
+
 class TBenchTransitionHost : public ITransitionHost {
 public:
     TBenchTransitionHost(int width, int height, int enabledEffects)

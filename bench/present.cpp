@@ -20,6 +20,7 @@
 #include <QPainter>
 #include <QWidget>
 
+#include "bench/BenchHost.h"
 #include "engine/Transition.h"
 #include "platform/Random.h"
 
@@ -27,15 +28,6 @@ namespace lumora {
 namespace {
 
 constexpr int W = 1920, H = 1080;
-
-void Pattern(TBitmap& b, int seed) {
-    b.SetPixelFormat(TPixelFormat::pf32bit);
-    b.SetSize(W, H);
-    for (int y = 0; y < H; ++y)
-        for (int x = 0; x < W; ++x)
-            b.Row32(y)[x] = uint32_t((x * 7 + y * 3 + seed) & 0xFF) | (uint32_t((x + y * 5 + seed) & 0xFF) << 8) |
-                            (uint32_t(((x >> 2) ^ (y >> 2)) & 0xFF) << 16);
-}
 
 // One monitor filling the window; the transition engine draws into the window's framebuffer.
 class TPresentWindow : public QWidget, public ITransitionHost {
@@ -47,8 +39,8 @@ public:
         monitors_.resize(1);
         monitors_[0].Width = W;
         monitors_[0].Height = H;
-        Pattern(oldPic_, 1);
-        Pattern(picture_, 2);
+        bench::FillPattern(oldPic_, W, H, 1);
+        bench::FillPattern(picture_, W, H, 2);
     }
 
     // Runs the effect from the old picture to the new one; returns frames presented per second.

@@ -30,20 +30,11 @@ namespace {
 
 constexpr int W = 1920, H = 1080;
 
-void Pattern(TBitmap& b, int seed) {
-    b.SetPixelFormat(TPixelFormat::pf32bit);
-    b.SetSize(W, H);
-    for (int y = 0; y < H; ++y)
-        for (int x = 0; x < W; ++x)
-            b.Row32(y)[x] = uint32_t((x * 7 + y * 3 + seed) & 0xFF) | (uint32_t((x + y * 5 + seed) & 0xFF) << 8) |
-                            (uint32_t(((x >> 2) ^ (y >> 2)) & 0xFF) << 16);
-}
-
 class TBenchHost : public bench::TBenchTransitionHost {
 public:
     TBenchHost() : TBenchTransitionHost(W, H, 88) {
-        Pattern(oldPic, 1);
-        Pattern(*picture, 2);
+        bench::FillPattern(oldPic, W, H, 1);
+        bench::FillPattern(*picture, W, H, 2);
     }
     // Shows the old picture again and prepares the effect.
     void Restart(int code) {
