@@ -5,7 +5,7 @@
 #include <memory>
 #include <vector>
 
-#include "engine/Transition.h"
+#include "engine/transitions/Transition.h"
 
 namespace lumora::bench {
 

@@ -6,8 +6,8 @@
 
 #include "framework/Checked.h"
 #include "framework/SysUtils.h"
-#include "platform/Random.h"
-#include "platform/System.h"
+#include "platform/system/Random.h"
+#include "platform/system/System.h"
 
 namespace lumora {
 

@@ -10,7 +10,7 @@
 
 #include "framework/Classes.h"
 #include "framework/Graphics.h"
-#include "platform/Clock.h"
+#include "platform/system/Clock.h"
 
 namespace lumora {
 

@@ -3,7 +3,7 @@
 #include <memory>
 
 #include "framework/Registry.h"
-#include "platform/Registry.h"
+#include "platform/system/RegistryFile.h"
 
 namespace lumora {
 

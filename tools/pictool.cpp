@@ -7,7 +7,7 @@
 #include <string>
 #include <vector>
 
-#include "engine/PictureFormats.h"
+#include "engine/saver/PictureFormats.h"
 #include "framework/Graphics.h"
 
 using namespace lumora;

@@ -11,8 +11,8 @@
 #include <cstdlib>
 #include <string>
 
-#include "audio/AudioPlayer.h"
-#include "audio/PluginCtrl.h"
+#include "audio/player/AudioPlayer.h"
+#include "audio/plugins/PluginHost.h"
 #include "framework/Forms.h"
 #include "platform/Platform.h"
 

@@ -16,14 +16,14 @@
 #include <string>
 #include <vector>
 
-#include "audio/ID3v1.h"
-#include "audio/ID3v2.h"
-#include "audio/MPEGaudio.h"
-#include "audio/OggVorbis.h"
-#include "audio/TagText.h"
-#include "audio/WAVfile.h"
-#include "audio/WMAReader.h"
-#include "audio/WMAfile.h"
+#include "audio/tags/ID3v1.h"
+#include "audio/tags/ID3v2.h"
+#include "audio/tags/MPEGaudio.h"
+#include "audio/tags/OggVorbis.h"
+#include "audio/tags/TagText.h"
+#include "audio/tags/WAVfile.h"
+#include "audio/tags/WMAReader.h"
+#include "audio/tags/WMAfile.h"
 #include "framework/Forms.h"
 #include "framework/SysUtils.h"
 

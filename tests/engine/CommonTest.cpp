@@ -7,7 +7,7 @@
 
 #include "engine/Common.h"
 #include "framework/Checked.h"
-#include "platform/Random.h"
+#include "platform/system/Random.h"
 #include "tests/support/TempDir.h"
 
 using namespace lumora;

@@ -13,7 +13,7 @@
 #include <gtest/gtest.h>
 
 #include "framework/Forms.h"
-#include "platform/Clock.h"
+#include "platform/system/Clock.h"
 
 using namespace lumora;
 

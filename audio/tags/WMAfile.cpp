@@ -1,0 +1,183 @@
+#include "audio/tags/WMAfile.h"
+
+#include <array>
+#include <cstring>
+
+#include "audio/tags/AsfGuids.h"
+#include "audio/tags/ByteReader.h"
+#include "audio/tags/TagText.h"
+
+namespace lumora {
+
+namespace {
+
+using asf::TGuid;
+
+const TGuid& headerObject = asf::Header;
+const TGuid& filePropertiesObject = asf::FileProperties;
+const TGuid& streamPropertiesObject = asf::StreamProperties;
+const TGuid& contentDescriptionObject = asf::ContentDescription;
+const TGuid& extendedContentObject = asf::ExtendedContent;
+const TGuid& audioMedia = asf::AudioMedia;
+
+constexpr int objectHeaderSize = 24;
+// The header object is read whole; real ones are kilobytes, with cover art a few megabytes.
+constexpr uint64_t maxHeaderSize = uint64_t(64) << 20;
+
+enum { tTitle = 1, tArtist, tAlbum, tTrack, tYear, tGenre, tComment };
+
+struct FileData {
+    uint32_t MaxBitRate = 0;
+    uint16_t Channels = 0;
+    uint32_t SampleRate = 0;
+    uint32_t ByteRate = 0;
+    std::string TagData[8];
+};
+
+bool Is(std::span<const uint8_t> bytes, const TGuid& guid) {
+    return bytes.size() == 16 && std::memcmp(bytes.data(), guid.data(), 16) == 0;
+}
+
+std::string WideString(TByteReader& r, uint64_t length) {
+    auto bytes = r.Bytes(length);
+    return DecodeUtf16(std::string_view(reinterpret_cast<const char*>(bytes.data()), bytes.size()),
+                       TByteOrder::LittleEndian);
+}
+
+int TagIndexOf(const std::string& name) {
+    static const char* const names[] = {"", "WM/TITLE", "WM/AUTHOR", "WM/ALBUMTITLE", "WM/TRACK", "WM/YEAR",
+                                        "WM/GENRE", "WM/DESCRIPTION"};
+    std::string upper = UpperCase(TrimControl(name));
+    for (int i = 1; i <= 7; ++i)
+        if (upper == names[i]) return i;
+    // The current name of the track number, written by today's tools.
+    if (upper == "WM/TRACKNUMBER") return tTrack;
+    return 0;
+}
+
+void ReadContentDescription(TByteReader r, FileData& data) {
+    uint16_t lengths[5];
+    for (auto& l : lengths) l = r.LE16();
+    const int targets[5] = {tTitle, tArtist, 0, tComment, 0};
+    for (int i = 0; i < 5 && !r.Failed(); ++i) {
+        if (lengths[i] == 0) continue;
+        std::string text = WideString(r, lengths[i]);
+        if (!r.Failed() && targets[i]) data.TagData[targets[i]] = text;
+    }
+}
+
+void ReadExtendedContent(TByteReader r, FileData& data) {
+    uint16_t count = r.LE16();
+    for (uint16_t i = 0; i < count && !r.Failed(); ++i) {
+        uint16_t nameLength = r.LE16();
+        std::string name = WideString(r, nameLength);
+        uint16_t type = r.LE16();
+        uint16_t valueLength = r.LE16();
+        TByteReader value = r.Sub(valueLength);
+        if (r.Failed()) return;
+        int index = TagIndexOf(name);
+        if (!index) continue;
+        // Numbers (a track number is often a double word) are shown as decimal text.
+        switch (type) {
+        case 0: data.TagData[index] = WideString(value, valueLength); break;
+        case 3: if (valueLength >= 4) data.TagData[index] = std::to_string(value.LE32()); break;
+        case 4: if (valueLength >= 8) data.TagData[index] = std::to_string(value.LE64()); break;
+        case 5: if (valueLength >= 2) data.TagData[index] = std::to_string(value.LE16()); break;
+        default: break;
+        }
+    }
+}
+
+void ReadHeader(TByteReader& header, FileData& data) {
+    uint32_t count = header.LE32();
+    header.Skip(2);
+    for (uint32_t i = 0; i < count && header.Remaining() >= objectHeaderSize; ++i) {
+        auto guid = header.Bytes(16);
+        uint64_t size = header.LE64();
+        // An object smaller than its own header or running past the header object ends the walk.
+        if (size < objectHeaderSize || size - objectHeaderSize > header.Remaining()) return;
+        TByteReader body = header.Sub(size - objectHeaderSize);
+        if (Is(guid, filePropertiesObject)) {
+            body.Skip(76);
+            uint32_t rate = body.LE32();
+            if (!body.Failed()) data.MaxBitRate = rate;
+        } else if (Is(guid, streamPropertiesObject)) {
+            if (!Is(body.Bytes(16), audioMedia)) continue;
+            body.Seek(56);
+            uint16_t channels = body.LE16();
+            uint32_t sampleRate = body.LE32();
+            uint32_t byteRate = body.LE32();
+            if (body.Failed()) continue;
+            data.Channels = channels;
+            data.SampleRate = sampleRate;
+            data.ByteRate = byteRate;
+        } else if (Is(guid, contentDescriptionObject)) {
+            ReadContentDescription(body, data);
+        } else if (Is(guid, extendedContentObject)) {
+            ReadExtendedContent(body, data);
+        }
+    }
+}
+
+} // namespace
+
+void TWMAfile::ResetData() {
+    valid_ = false;
+    fileSize_ = 0;
+    channelModeID_ = 0;
+    sampleRate_ = 0;
+    duration_ = 0;
+    bitRate_ = 0;
+    track_ = 0;
+    for (auto* s : {&title_, &artist_, &album_, &year_, &genre_, &comment_}) s->clear();
+}
+
+bool TWMAfile::LoadFromFile(const std::string& fileName) {
+    ResetData();
+    TFileStream file(fileName, fmOpenRead | fmShareDenyWrite);
+    return LoadFromStream(file);
+}
+
+bool TWMAfile::LoadFromStream(TStream& stream) {
+    ResetData();
+    FileData data;
+    int64_t fileSize = stream.Size();
+    std::vector<uint8_t> head = ReadStreamAt(stream, 0, 30);
+    TByteReader r(head);
+    if (Is(r.Bytes(16), headerObject)) {
+        uint64_t size = r.LE64();
+        if (size >= 30) {
+            size = std::min<uint64_t>({size, static_cast<uint64_t>(fileSize), maxHeaderSize});
+            std::vector<uint8_t> bytes = ReadStreamAt(stream, 0, static_cast<int64_t>(size));
+            TByteReader header(bytes);
+            header.Skip(24);
+            ReadHeader(header, data);
+        }
+    }
+    bool valid = data.MaxBitRate >= 1 && data.MaxBitRate <= 319999 && data.Channels >= 1 && data.Channels <= 6 &&
+                 data.SampleRate >= 8000 && data.SampleRate <= 96000 && data.ByteRate >= 1 && data.ByteRate <= 39999;
+    if (valid) {
+        valid_ = true;
+        fileSize_ = fileSize;
+        channelModeID_ = static_cast<uint8_t>(data.Channels);
+        sampleRate_ = static_cast<int32_t>(data.SampleRate);
+        duration_ = double(fileSize) * 8 / data.MaxBitRate;
+        bitRate_ = static_cast<int32_t>(data.ByteRate * 8 / 1000);
+        title_ = TrimControl(data.TagData[tTitle]);
+        artist_ = TrimControl(data.TagData[tArtist]);
+        album_ = TrimControl(data.TagData[tAlbum]);
+        year_ = TrimControl(data.TagData[tYear]);
+        genre_ = TrimControl(data.TagData[tGenre]);
+        comment_ = TrimControl(data.TagData[tComment]);
+        auto track = ParseDecimal(TrimControl(data.TagData[tTrack]), INT32_MAX);
+        track_ = track ? static_cast<int32_t>(*track) : 0;
+    }
+    return true;
+}
+
+std::string TWMAfile::ChannelModeText() const {
+    static const char* const texts[7] = {"Unknown", "Mono", "Stereo", "3Ch", "4Ch", "5Ch", "5.1Ch"};
+    return channelModeID_ <= 6 ? texts[channelModeID_] : "Unknown";
+}
+
+} // namespace lumora

@@ -1,0 +1,121 @@
+#include "engine/saver/SaverEntry.h"
+
+#include <QApplication>
+
+#include <climits>
+#include <cstdio>
+#include <memory>
+
+#include "engine/saver/SaverWindow.h"
+#include "engine/saver/PictureFormats.h"
+#include "engine/music/SaverMusic.h"
+#include "framework/Forms.h"
+#include "platform/session/Installer.h"
+#include "platform/display/NativeWindow.h"
+#include "platform/Platform.h"
+#include "platform/display/Screens.h"
+#include "platform/system/Signals.h"
+#include "platform/system/System.h"
+
+namespace lumora {
+
+namespace {
+std::function<int()>& SettingsDialogRunner() {
+    static std::function<int()> runner;
+    return runner;
+}
+} // namespace
+
+char ModeLetter(int argc, const char* const* argv) {
+    if (argc < 2 || !argv[1]) return 'C';
+    const char* arg = argv[1];
+    if (arg[0] == '\0' || arg[1] == '\0') return '\0';
+    char c = arg[1];
+    return c >= 'a' && c <= 'z' ? static_cast<char>(c - 'a' + 'A') : c;
+}
+
+TNativeHandle HandleArgument(int argc, const char* const* argv) {
+    if (argc < 3 || !argv[2]) return 0;
+    int value = 0;
+    if (!TryStrToInt(argv[2], value) || value < 0) return 0;
+    return static_cast<TNativeHandle>(value);
+}
+
+void SetSettingsDialogRunner(std::function<int()> runner) { SettingsDialogRunner() = std::move(runner); }
+
+void InstallSaver() {
+    try {
+        InstallScreenSaver(ProgramFolder() + "/lumora");
+    } catch (const std::exception&) {
+        // The installer's failure is not reported, as the system's installer call was not.
+    }
+}
+
+int LumSaverMain(int argc, char** argv) {
+    const char mode = ModeLetter(argc, argv);
+    if (mode == 'S' || mode == 'P') UseDevicePixels();
+    QApplication app(argc, argv);
+    InstallPlatform();
+    RegisterPictureFormats();
+    InstallSaverExtras();
+    PreviewWnd = 0;
+    HostWnd = 0;
+    Application().Title = "Lumora 2.0";
+    std::unique_ptr<TDesktopWindow> window;
+    TSaverDisplayLock saverLock;
+    switch (mode) {
+    case 'S':
+    case 'P': {
+        // One full-screen saver per display: a second start (the system asking again while one
+        // runs) ends at once. A preview is no saver, and a daemon that hands over a window (one
+        // per monitor) runs its programs itself.
+        if (mode == 'S') HostWnd = ScreenSaverDaemonWindow();
+        if (HostWnd && !NativeWindows().Exists(HostWnd)) HostWnd = 0;
+        if (mode == 'S' && !HostWnd && !saverLock.Claim()) {
+            Application().Terminate();
+            break;
+        }
+        if (mode == 'P') {
+            PreviewWnd = HandleArgument(argc, argv);
+            if (PreviewWnd) NativeWindows().Show(PreviewWnd);
+        }
+        // A modal box would sit under (or behind) a full-screen saver and stall the show, so the
+        // components' error boxes go to standard error while the saver runs; the show goes on.
+        SetMessageReporter([](const std::string& text, const std::string& caption, TMsgIcon, int) {
+            std::fprintf(stderr, "%s: %s\n", caption.c_str(), text.c_str());
+            return 1;
+        });
+        window = std::make_unique<TDesktopWindow>();
+        window->OnClosed = [] { Application().Terminate(); };
+        // A termination request closes the window the orderly way.
+        InstallCloseSignals([&window](int) {
+            if (window && !window->Closed()) window->Close();
+            else Application().Terminate();
+        });
+        window->show();
+        break;
+    }
+    case 'C':
+        if (SettingsDialogRunner()) SettingsDialogRunner()();
+        Application().Terminate();
+        break;
+    case 'A': {
+        PreviewWnd = HandleArgument(argc, argv);
+        IScreenSaverPassword& provider = ScreenSaverPassword();
+        if (provider.CanChange()) provider.PwdChangePassword("SCRSAVE", PreviewWnd);
+        Application().Terminate();
+        break;
+    }
+    case 'I':
+        InstallSaver();
+        Application().Terminate();
+        break;
+    default: Application().Terminate(); break;
+    }
+    Application().Run();
+    RemoveCloseSignals();
+    window.reset();
+    return 0;
+}
+
+} // namespace lumora

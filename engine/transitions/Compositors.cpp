@@ -1,0 +1,439 @@
+#include "engine/transitions/Compositors.h"
+
+#include <algorithm>
+#include <cmath>
+#include <cstring>
+
+#include "platform/system/Random.h"
+#include "platform/system/RandomEngine.h"
+
+#include "engine/transitions/EffectsSimd.h"
+#include "engine/transitions/RowBands.h"
+
+namespace lumora {
+
+namespace {
+
+#if defined(__SSE2__)
+using simd::Blend4;
+using simd::Evens;
+using simd::StoreEvens;
+#endif
+
+// Odd rows move s pixels to the left, even rows s pixels to the right.
+void ShiftRow(uint32_t* row, int y, int s, size_t bytes) {
+    if (y % 2) std::memmove(row, row + s, bytes);
+    else std::memmove(row + s, row, bytes);
+}
+
+enum TSource { srcOld, srcNew, srcBg };
+
+struct TComposer {
+    TPLines& dst;
+    int dstW, dstH;
+    TBitmap& o;
+    TBitmap& n;
+    TComposeGeometry g;
+    int rowPar, colPar;
+    int rowLo = 0, rowHi = INT32_MAX; // the destination rows this composer may write
+    uint32_t bg;
+
+    TComposer(TPLines& d, int w, TBitmap& oldPic, TBitmap& newPic, const TComposeGeometry& geo, int framesDrawn,
+              TColor bgColor)
+        : dst(d), dstW(w), dstH(static_cast<int>(d.size())), o(oldPic), n(newPic), g(geo) {
+        int p = ((framesDrawn % 4) + 4) % 4;
+        rowPar = p % 2;
+        colPar = (p == 0 || p == 3) ? 0 : 1;
+        bg = SwapRB(ColorToRGB(bgColor));
+    }
+
+    TRect OldRect() const { return Bounds(g.OldX, g.OldY, o.Width(), o.Height()); }
+    TRect NewRect() const { return Bounds(g.NewX, g.NewY, n.Width(), n.Height()); }
+
+    // Runs kernel(dst, a, b) over the phase's pixels of region (destination coordinates; the phase
+    // counts from the region's own corner, so clipping never shifts it).
+    template <class Kernel>
+    void Region(const TRect& region, TSource sa, TSource sb, Kernel kernel) {
+        if (region.IsEmpty()) return;
+        TRect clip = IntersectRect(region, TRect{0, std::max(0, rowLo), dstW, std::min(dstH, rowHi)});
+        if (sa == srcOld || sb == srcOld) clip = IntersectRect(clip, OldRect());
+        if (sa == srcNew || sb == srcNew) clip = IntersectRect(clip, NewRect());
+        if (clip.IsEmpty()) return;
+        int y0 = region.Top + rowPar;
+        if (y0 < clip.Top) y0 += (clip.Top - y0 + 1) / 2 * 2;
+        int x0 = region.Left + colPar;
+        if (x0 < clip.Left) x0 += (clip.Left - x0 + 1) / 2 * 2;
+        if (x0 >= clip.Right || y0 >= clip.Bottom) return;
+        int count = (clip.Right - x0 + 1) / 2;
+        auto row = [&](int y) {
+            uint32_t* d = dst[static_cast<size_t>(y)] + x0;
+            const uint32_t* pa = nullptr;
+            const uint32_t* pb = nullptr;
+            if (sa == srcOld || sb == srcOld) {
+                const uint32_t* r = o.Row32(y - g.OldY) + (x0 - g.OldX);
+                (sa == srcOld ? pa : pb) = r;
+            }
+            if (sa == srcNew || sb == srcNew) {
+                const uint32_t* r = n.Row32(y - g.NewY) + (x0 - g.NewX);
+                (sa == srcNew ? pa : pb) = r;
+            }
+            if (sa == srcBg) {
+                for (int i = 0; i < count; ++i) d[2 * i] = (d[2 * i] & 0xFF000000u) | kernel(bg, pb[2 * i]);
+            } else if (sb == srcBg) {
+                for (int i = 0; i < count; ++i) d[2 * i] = (d[2 * i] & 0xFF000000u) | kernel(pa[2 * i], bg);
+            } else {
+                for (int i = 0; i < count; ++i)
+                    d[2 * i] = (d[2 * i] & 0xFF000000u) | kernel(pa[2 * i], pb[2 * i]);
+            }
+        };
+        ForEvenRows(y0, clip.Bottom, row);
+    }
+
+    // Runs row(y) for y = y0, y0 + 2, ... below y1, in row bands.
+    template <class Row>
+    static void ForEvenRows(int y0, int y1, Row& row) {
+        ForRowBands((y1 - y0 + 1) / 2, [&](int first, int last) {
+            for (int i = first; i < last; ++i) row(y0 + 2 * i);
+        });
+    }
+
+    // Region() for the plain blend at weight w, four pixels at a time where the CPU allows.
+    void RegionBlend(const TRect& region, TSource sa, TSource sb, int w);
+    template <class K4, class K1>
+    void RegionWide(const TRect& region, TSource sa, TSource sb, K4 k4, K1 k1);
+
+    // The regions of a blend with their delays: fn(region, a, b, delay, isOverlap).
+    template <class Fn>
+    void ForEachRegion(Fn fn) {
+        TRect O = OldRect(), N = NewRect();
+        bool oEmpty = o.Width() <= 0 || o.Height() <= 0;
+        bool nEmpty = n.Width() <= 0 || n.Height() <= 0;
+        TRect I = IntersectRect(O, N);
+        if (!oEmpty && !nEmpty && !I.IsEmpty()) {
+            fn(I, srcOld, srcNew, 256, true);
+            fn(TRect{O.Left, O.Top, O.Right, I.Top}, srcOld, srcBg, 64, false);
+            fn(TRect{O.Left, I.Bottom, O.Right, O.Bottom}, srcOld, srcBg, 128, false);
+            fn(TRect{O.Left, I.Top, I.Left, I.Bottom}, srcOld, srcBg, 192, false);
+            fn(TRect{I.Right, I.Top, O.Right, I.Bottom}, srcOld, srcBg, 0, false);
+            fn(TRect{N.Left, N.Top, N.Right, I.Top}, srcBg, srcNew, 32, false);
+            fn(TRect{N.Left, I.Bottom, N.Right, N.Bottom}, srcBg, srcNew, 96, false);
+            fn(TRect{N.Left, I.Top, I.Left, I.Bottom}, srcBg, srcNew, 160, false);
+            fn(TRect{I.Right, I.Top, N.Right, I.Bottom}, srcBg, srcNew, 224, false);
+            return;
+        }
+        if (!oEmpty) fn(O, srcOld, srcBg, 90, false);
+        if (!nEmpty) fn(N, srcBg, srcNew, 180, false);
+    }
+};
+
+// a + floor(w * (b - a) / 256) per channel, low 8 bits kept (weights above 256 wrap).
+inline uint32_t BlendPixel(uint32_t a, uint32_t b, int w) {
+    int a0 = a & 0xFF, a1 = (a >> 8) & 0xFF, a2 = (a >> 16) & 0xFF;
+    int b0 = b & 0xFF, b1 = (b >> 8) & 0xFF, b2 = (b >> 16) & 0xFF;
+    uint32_t c0 = static_cast<uint32_t>(a0 + ((w * (b0 - a0)) >> 8)) & 0xFF;
+    uint32_t c1 = static_cast<uint32_t>(a1 + ((w * (b1 - a1)) >> 8)) & 0xFF;
+    uint32_t c2 = static_cast<uint32_t>(a2 + ((w * (b2 - a2)) >> 8)) & 0xFF;
+    return c0 | (c1 << 8) | (c2 << 16);
+}
+
+
+#if defined(__SSE2__)
+// The same walk as Region(), with rows split into runs of four phase pixels (k4) and a tail (k1).
+template <class K4, class K1>
+void TComposer::RegionWide(const TRect& region, TSource sa, TSource sb, K4 k4, K1 k1) {
+    if (region.IsEmpty()) return;
+    TRect clip = IntersectRect(region, TRect{0, std::max(0, rowLo), dstW, std::min(dstH, rowHi)});
+    if (sa == srcOld || sb == srcOld) clip = IntersectRect(clip, OldRect());
+    if (sa == srcNew || sb == srcNew) clip = IntersectRect(clip, NewRect());
+    if (clip.IsEmpty()) return;
+    int y0 = region.Top + rowPar;
+    if (y0 < clip.Top) y0 += (clip.Top - y0 + 1) / 2 * 2;
+    int x0 = region.Left + colPar;
+    if (x0 < clip.Left) x0 += (clip.Left - x0 + 1) / 2 * 2;
+    if (x0 >= clip.Right) return;
+    int count = (clip.Right - x0 + 1) / 2;
+    int span = clip.Right - x0; // pixels readable from x0 on
+    if (y0 >= clip.Bottom) return;
+    const __m128i bgv = _mm_set1_epi32(static_cast<int>(bg));
+    auto row = [&](int y) {
+        uint32_t* d = dst[static_cast<size_t>(y)] + x0;
+        const uint32_t* po = (sa == srcOld || sb == srcOld) ? o.Row32(y - g.OldY) + (x0 - g.OldX) : nullptr;
+        const uint32_t* pn = (sa == srcNew || sb == srcNew) ? n.Row32(y - g.NewY) + (x0 - g.NewX) : nullptr;
+        const uint32_t* pa = sa == srcOld ? po : sa == srcNew ? pn : nullptr;
+        const uint32_t* pb = sb == srcOld ? po : sb == srcNew ? pn : nullptr;
+        int i = 0;
+        for (; 2 * i + 8 <= span; i += 4) {
+            __m128i a = pa ? Evens(pa + 2 * i) : bgv;
+            __m128i b = pb ? Evens(pb + 2 * i) : bgv;
+            StoreEvens(d + 2 * i, k4(a, b));
+        }
+        for (; i < count; ++i) {
+            uint32_t a = pa ? pa[2 * i] : bg, b = pb ? pb[2 * i] : bg;
+            d[2 * i] = (d[2 * i] & 0xFF000000u) | k1(a, b);
+        }
+    };
+    ForEvenRows(y0, clip.Bottom, row);
+}
+#else
+template <class K4, class K1>
+void TComposer::RegionWide(const TRect& region, TSource sa, TSource sb, K4, K1 k1) {
+    Region(region, sa, sb, k1);
+}
+#endif
+
+void TComposer::RegionBlend(const TRect& region, TSource sa, TSource sb, int w) {
+#if defined(__SSE2__)
+    const __m128i wv = _mm_set1_epi16(static_cast<int16_t>(w));
+    RegionWide(region, sa, sb, [wv](__m128i a, __m128i b) { return Blend4(a, b, wv); },
+               [w](uint32_t a, uint32_t b) { return BlendPixel(a, b, w); });
+#else
+    Region(region, sa, sb, [w](uint32_t pa, uint32_t pb) { return BlendPixel(pa, pb, w); });
+#endif
+}
+
+int DelayWeight(int level, int delay) {
+    int s = level - delay;
+    return s <= 0 ? 0 : s < 256 ? s : 256;
+}
+
+int KindWeight(int level, int mode) {
+    if (mode == bkPeak) return level <= 128 ? 3 * level : 512 - level;
+    return level;
+}
+
+void Blend(TComposer& c, int level, int mode, bool colorThrough) {
+    c.ForEachRegion([&](const TRect& r, TSource a, TSource b, int delay, bool overlap) {
+        int w = mode == bkDelayed ? DelayWeight(level, delay) : KindWeight(level, mode);
+        if (overlap && colorThrough) {
+            int t = mode == bkDelayed ? level - 256 : level;
+            auto k1 = [t](uint32_t pa, uint32_t pb) {
+                bool keep = int(pa & 0xFF) >= t || int((pa >> 8) & 0xFF) >= t || int((pa >> 16) & 0xFF) >= t;
+                return (keep ? pa : pb) & 0xFFFFFFu;
+            };
+#if defined(__SSE2__)
+            const __m128i rgb = _mm_set1_epi32(0x00FFFFFF), zero = _mm_setzero_si128();
+            const __m128i tv = _mm_set1_epi8(static_cast<char>(std::clamp(t, 0, 255)));
+            c.RegionWide(r, a, b, [=](__m128i pa, __m128i pb) {
+                if (t <= 0) return _mm_and_si128(pa, rgb);
+                if (t > 255) return _mm_and_si128(pb, rgb);
+                // Bytes of the old pixel at or above the threshold; none of them: the new pixel.
+                __m128i ge = _mm_and_si128(_mm_cmpeq_epi8(_mm_max_epu8(pa, tv), pa), rgb);
+                __m128i none = _mm_cmpeq_epi32(ge, zero);
+                return _mm_and_si128(_mm_or_si128(_mm_andnot_si128(none, pa), _mm_and_si128(none, pb)), rgb);
+            }, k1);
+#else
+            c.Region(r, a, b, k1);
+#endif
+            return;
+        }
+        c.RegionBlend(r, a, b, w);
+    });
+}
+
+} // namespace
+
+void CompositeBlend(TPLines& dst, int dstW, TBitmap& oldPic, TBitmap& newPic, const TComposeGeometry& g,
+                    int framesDrawn, TColor bg, int level, int mode) {
+    TComposer c(dst, dstW, oldPic, newPic, g, framesDrawn, bg);
+    Blend(c, level, mode, false);
+}
+
+void ShiftAndBlend(TPLines& dst, int dstW, TBitmap& oldPic, int s, TBitmap& newPic, const TComposeGeometry& g,
+                   int framesDrawn, TColor bg, int level, int mode) {
+    int w = oldPic.Width(), oh = oldPic.Height(), dstH = static_cast<int>(dst.size());
+    bool shifting = s > 0 && w > s;
+    size_t bytes = shifting ? static_cast<size_t>(w - s) * 4 : 0;
+    // Each band shifts the old rows its destination rows show, then blends them while they are
+    // still in the cache; old rows that no destination row shows are shifted afterwards.
+    ForRowBands(dstH, [&](int first, int last) {
+        if (shifting)
+            for (int y = first; y < last; ++y) {
+                int sy = y - g.OldY;
+                if (sy >= 0 && sy < oh) ShiftRow(oldPic.Row32(sy), sy, s, bytes);
+            }
+        TComposer c(dst, dstW, oldPic, newPic, g, framesDrawn, bg);
+        c.rowLo = first;
+        c.rowHi = last;
+        Blend(c, level, mode, false);
+    });
+    if (shifting)
+        for (int sy = 0; sy < oh; ++sy)
+            if (sy + g.OldY < 0 || sy + g.OldY >= dstH) ShiftRow(oldPic.Row32(sy), sy, s, bytes);
+}
+
+void ColorThrough(TPLines& dst, int dstW, TBitmap& oldPic, TBitmap& newPic, const TComposeGeometry& g,
+                  int framesDrawn, TColor bg, int level) {
+    TComposer c(dst, dstW, oldPic, newPic, g, framesDrawn, bg);
+    Blend(c, level, bkLinear, true);
+}
+
+void ColorThroughBlock(TPLines& dst, int dstW, TBitmap& oldPic, TBitmap& newPic, const TComposeGeometry& g,
+                       int framesDrawn, TColor bg, int level) {
+    TComposer c(dst, dstW, oldPic, newPic, g, framesDrawn, bg);
+    Blend(c, level, bkDelayed, true);
+}
+
+TChannelBlendTables ChannelBlendTables(int level) {
+    TChannelBlendTables t;
+    for (int d = -255; d <= 255; ++d) {
+        size_t i = static_cast<size_t>(d + 255);
+        if (level >= 128) t.FadeIn[i] = static_cast<int16_t>(((level - 128) * 2 * d) >> 8);
+        else t.FadeOut[i] = static_cast<int16_t>(((128 - level) * 2 * d) >> 8);
+    }
+    return t;
+}
+
+void CompositeBlendRGB(TPLines& dst, int dstW, TBitmap& oldPic, TBitmap& newPic, const TComposeGeometry& g,
+                       int framesDrawn, TColor bg, int level, int channelMode) {
+    TComposer c(dst, dstW, oldPic, newPic, g, framesDrawn, bg);
+    TChannelBlendTables t = ChannelBlendTables(level);
+    // The byte of the pixel word that blends; the other two go through black.
+    int shift = channelMode == 1 ? 16 : channelMode == 2 ? 8 : 0;
+    const int16_t* in = t.FadeIn.data() + 255;
+    const int16_t* out = t.FadeOut.data() + 255;
+    auto k1 = [&](uint32_t pa, uint32_t pb) {
+        uint32_t result = 0;
+        for (int s = 0; s <= 16; s += 8) {
+            int ca = (pa >> s) & 0xFF, cb = (pb >> s) & 0xFF;
+            int v = s == shift ? ca + ((level * (cb - ca)) >> 8) : out[ca] + in[cb];
+            result |= (static_cast<uint32_t>(v) & 0xFF) << s;
+        }
+        return result;
+    };
+#if defined(__SSE2__)
+    // The faded channels are blends too: to black at weight 2L below level 128, from black at
+    // weight 2L - 256 from there on.
+    const __m128i sel = _mm_set1_epi32(static_cast<int>(0xFFu << shift)), rgb = _mm_set1_epi32(0x00FFFFFF);
+    const __m128i zero = _mm_setzero_si128();
+    const __m128i wl = _mm_set1_epi16(static_cast<int16_t>(level));
+    const __m128i wf = _mm_set1_epi16(static_cast<int16_t>(level < 128 ? 2 * level : 2 * level - 256));
+    const bool fadingOut = level < 128;
+    auto k4 = [=](__m128i pa, __m128i pb) {
+        __m128i chosen = Blend4(pa, pb, wl);
+        __m128i faded = fadingOut ? Blend4(pa, zero, wf) : Blend4(zero, pb, wf);
+        return _mm_or_si128(_mm_and_si128(chosen, sel), _mm_andnot_si128(sel, _mm_and_si128(faded, rgb)));
+    };
+    c.ForEachRegion([&](const TRect& r, TSource a, TSource b, int, bool) { c.RegionWide(r, a, b, k4, k1); });
+#else
+    c.ForEachRegion([&](const TRect& r, TSource a, TSource b, int, bool) { c.Region(r, a, b, k1); });
+#endif
+}
+
+namespace {
+
+void PosterizeRow(uint32_t* row, int w, int colPar, const std::array<uint8_t, 256>& table) {
+    for (int x = colPar; x < w; x += 2) {
+        uint32_t v = row[x];
+        row[x] = table[v & 0xFF] | (uint32_t(table[(v >> 8) & 0xFF]) << 8) | (uint32_t(table[(v >> 16) & 0xFF]) << 16);
+    }
+}
+
+// ComposeOnBackground, with treat(sy) applied to every source row first, each row just before it
+// is copied (so it is still in the cache), in row bands. Source rows that land outside the
+// destination are treated too.
+template <class Treat>
+void TreatAndCompose(TPLines& dst, int dstW, TBitmap& src, TColor bg, int dy, int dx, Treat treat) {
+    uint32_t bgPix = SwapRB(ColorToRGB(bg));
+    int dstH = static_cast<int>(dst.size());
+    int sw = src.Width(), sh = src.Height();
+    bool empty = sw <= 0 || sh <= 0;
+    int x0 = std::max(0, dx), x1 = empty ? 0 : std::min(dstW, dx + sw);
+    ForRowBands(dstH, [&](int first, int last) {
+        for (int y = first; y < last; ++y) {
+            uint32_t* d = dst[static_cast<size_t>(y)];
+            int sy = y - dy;
+            bool inside = !empty && sy >= 0 && sy < sh;
+            if (inside) treat(sy);
+            if (!inside || x1 <= x0) {
+                std::fill(d, d + dstW, bgPix);
+                continue;
+            }
+            std::fill(d, d + x0, bgPix);
+            std::memcpy(d + x0, src.Row32(sy) + (x0 - dx), static_cast<size_t>(x1 - x0) * 4);
+            std::fill(d + x1, d + dstW, bgPix);
+        }
+    });
+    if (empty) return;
+    for (int sy = 0; sy < sh; ++sy)
+        if (sy + dy < 0 || sy + dy >= dstH) treat(sy);
+}
+
+} // namespace
+
+void ComposeOnBackground(TPLines& dst, int dstW, TBitmap& src, TColor bg, int dy, int dx) {
+    TreatAndCompose(dst, dstW, src, bg, dy, dx, [](int) {});
+}
+
+void ShiftAndCompose(TPLines& dst, int dstW, TBitmap& pic, int s, TColor bg, int dy, int dx) {
+    int w = pic.Width();
+    if (s <= 0 || w <= s) {
+        ComposeOnBackground(dst, dstW, pic, bg, dy, dx);
+        return;
+    }
+    size_t bytes = static_cast<size_t>(w - s) * 4;
+    TreatAndCompose(dst, dstW, pic, bg, dy, dx, [&](int sy) { ShiftRow(pic.Row32(sy), sy, s, bytes); });
+}
+
+void PosterizeAndCompose(TPLines& dst, int dstW, TBitmap& pic, const std::array<uint8_t, 256>& table, int phase,
+                         TColor bg, int dy, int dx) {
+    int p = ((phase % 4) + 4) % 4;
+    int rowPar = (p == 1 || p == 2) ? 1 : 0, colPar = p % 2;
+    int w = pic.Width();
+    TreatAndCompose(dst, dstW, pic, bg, dy, dx, [&](int sy) {
+        if (sy % 2 == rowPar) PosterizeRow(pic.Row32(sy), w, colPar, table);
+    });
+}
+
+void MeltLines(TBitmap& pic, int amount) {
+    int w = pic.Width(), h = pic.Height();
+    if (w <= 0 || h <= 0) return;
+    int a = std::min(h / 2, amount);
+    if (a <= 0) return;
+    TPLines rows;
+    BitmapToLines(rows, pic);
+    TRandomEngine& e = RandomEngine();
+    for (int y = h - 1 - a; y >= 0; --y) {
+        const uint32_t* src = rows[static_cast<size_t>(y)];
+        int o = 0;
+        for (int x = 0; x < w; ++x) {
+            // y + o <= h - 1 - a + a - 1 stays inside the picture.
+            rows[static_cast<size_t>(y + o)][x] = src[x];
+            o = RandomFrom(e, a);
+        }
+    }
+}
+
+std::array<uint8_t, 256> MakePosterTable(int v) {
+    std::array<uint8_t, 256> p{};
+    if (v <= 0) {
+        for (int i = 0; i < 256; ++i) p[static_cast<size_t>(i)] = static_cast<uint8_t>(i);
+        return p;
+    }
+    for (int i = 0; i < 256; ++i) {
+        long q = std::lrint(static_cast<double>(i) / v); // the current rounding mode: ties to even
+        p[static_cast<size_t>(i)] = static_cast<uint8_t>((q * v) & 0xFF);
+    }
+    return p;
+}
+
+void PosterizeLines(TBitmap& pic, const std::array<uint8_t, 256>& table, int phase) {
+    int w = pic.Width(), h = pic.Height();
+    if (w <= 0 || h <= 0) return;
+    int p = ((phase % 4) + 4) % 4;
+    int rowPar = (p == 1 || p == 2) ? 1 : 0;
+    int colPar = p % 2;
+    ForRowBands((h - rowPar + 1) / 2, [&](int first, int last) {
+        for (int i = first; i < last; ++i) PosterizeRow(pic.Row32(rowPar + 2 * i), w, colPar, table);
+    });
+}
+
+void ShiftLines(TBitmap& pic, int s) {
+    int w = pic.Width(), h = pic.Height();
+    if (s <= 0 || w <= s) return;
+    size_t bytes = static_cast<size_t>(w - s) * 4;
+    ForRowBands(h, [&](int first, int last) {
+        for (int y = first; y < last; ++y) ShiftRow(pic.Row32(y), y, s, bytes);
+    });
+}
+
+} // namespace lumora

@@ -1,0 +1,27 @@
+// Fuzz target: writing Ogg Vorbis comments back, on one page or laid out on several. A save that
+// succeeds must read back with the comment written.
+#include <cstddef>
+#include <cstdint>
+#include <cstdlib>
+#include <string>
+
+#include "audio/tags/OggVorbis.h"
+#include "fuzz/FuzzFile.h"
+
+extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
+    if (size < 1) return 0;
+    // The first byte chooses how long the new comment is: up to about 100 KB, past one page.
+    std::string comment((size_t(data[0]) + 1) * 400, 'c');
+    TFuzzFile file(data + 1, size - 1, ".ogg");
+    if (!file.Ok()) return 0;
+    lumora::TOggVorbis ogg;
+    try {
+        if (!ogg.LoadFromFile(file.Path())) return 0;
+        ogg.SetComment(comment);
+        if (!ogg.SaveToFile(file.Path())) return 0;
+        lumora::TOggVorbis back;
+        if (!back.LoadFromFile(file.Path()) || back.Comment() != comment) std::abort();
+    } catch (const lumora::Exception&) {
+    }
+    return 0;
+}

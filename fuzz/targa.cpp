@@ -1,7 +1,0 @@
-// Feeds arbitrary bytes to the Targa loader.
-#include "fuzz/PictureFuzz.h"
-#include "pictures/GraphicFormats.h"
-
-extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
-    return lumora::FuzzPictureLoad<lumora::TTargaGraphic>(data, size);
-}

@@ -1,0 +1,103 @@
+#include "platform/session/ScreenSaver.h"
+
+#include <fcntl.h>
+#include <sys/file.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <cerrno>
+#include <cstdlib>
+
+#include "framework/Registry.h"
+
+namespace lumora {
+
+namespace {
+// Linux has no screensaver password provider: nothing can verify or change a password, which is
+// what the old system showed when its provider library was missing.
+class NoPasswordProvider : public IScreenSaverPassword {
+public:
+    bool CanVerify() override { return false; }
+    bool VerifyScreenSavePwd(TNativeHandle) override { return true; }
+    bool CanChange() override { return false; }
+    void PwdChangePassword(const std::string&, TNativeHandle) override {}
+};
+
+IScreenSaverPassword* g_provider = nullptr;
+std::function<bool()> g_usePasswordSource;
+bool g_running = false;
+
+bool ReadUsePasswordFromRegistry() {
+    try {
+        TRegistry reg;
+        reg.SetRootKey(HKEY::HKEY_CURRENT_USER);
+        if (!reg.OpenKeyReadOnly("Control Panel\\desktop")) return false;
+        if (!reg.ValueExists("ScreenSaveUsePassword")) return false;
+        // The system stores it as text; a double word is read as its number.
+        if (reg.GetDataType("ScreenSaveUsePassword") == TRegDataType::rdInteger)
+            return reg.ReadInteger("ScreenSaveUsePassword") != 0;
+        return StrToIntDef(Trim(reg.ReadString("ScreenSaveUsePassword")), 0) != 0;
+    } catch (const std::exception&) {
+        return false;
+    }
+}
+} // namespace
+
+IScreenSaverPassword& ScreenSaverPassword() {
+    static NoPasswordProvider none;
+    return g_provider ? *g_provider : none;
+}
+
+void SetScreenSaverPassword(IScreenSaverPassword* provider) { g_provider = provider; }
+
+bool ScreenSaveUsePassword() { return g_usePasswordSource ? g_usePasswordSource() : ReadUsePasswordFromRegistry(); }
+void SetScreenSaveUsePasswordSource(std::function<bool()> source) { g_usePasswordSource = std::move(source); }
+
+void SetScreenSaverRunning(bool running) { g_running = running; }
+bool ScreenSaverRunning() { return g_running; }
+
+namespace {
+// "host:2.1" -> "host:2": the screens of one display share its saver.
+std::string DisplayWithoutScreen(std::string display) {
+    const size_t colon = display.rfind(':');
+    const size_t dot = display.find('.', colon == std::string::npos ? 0 : colon);
+    if (colon != std::string::npos && dot != std::string::npos) display.erase(dot);
+    for (char& c : display)
+        if (c == '/') c = '_';
+    return display;
+}
+
+std::string RuntimeFolder() {
+    if (const char* xdg = std::getenv("XDG_RUNTIME_DIR"); xdg && *xdg) return xdg;
+    // Without a session's runtime folder, a private one in the temporary folder.
+    std::string folder = "/tmp/lumora-" + std::to_string(getuid());
+    if (mkdir(folder.c_str(), 0700) != 0 && errno != EEXIST) return {};
+    struct stat st {};
+    if (lstat(folder.c_str(), &st) != 0 || !S_ISDIR(st.st_mode) || st.st_uid != getuid()) return {};
+    return folder;
+}
+} // namespace
+
+TSaverDisplayLock::~TSaverDisplayLock() {
+    if (fd_ >= 0) close(fd_);
+}
+
+bool TSaverDisplayLock::Claim() {
+    if (fd_ >= 0) return true;
+    const char* display = std::getenv("DISPLAY");
+    if (!display || !*display) return true;
+    const std::string folder = RuntimeFolder();
+    if (folder.empty()) return true;
+    const std::string path = folder + "/lumora-saver-" + DisplayWithoutScreen(display) + ".lock";
+    const int fd = open(path.c_str(), O_RDWR | O_CREAT | O_CLOEXEC | O_NOFOLLOW, 0600);
+    if (fd < 0) return true;
+    if (flock(fd, LOCK_EX | LOCK_NB) != 0) {
+        const bool held = errno == EWOULDBLOCK;
+        close(fd);
+        return !held;
+    }
+    fd_ = fd;
+    return true;
+}
+
+} // namespace lumora

@@ -1,0 +1,223 @@
+#include <cmath>
+#include <memory>
+#include <string>
+#include <vector>
+
+#include <QCheckBox>
+#include <QComboBox>
+#include <QLabel>
+#include <QLineEdit>
+#include <QListWidget>
+#include <QPlainTextEdit>
+#include <QPushButton>
+#include <QTest>
+
+#include <gtest/gtest.h>
+
+#include "audio/tags/ID3v1.h"
+#include "audio/tagforms/MPEGInfoBox.h"
+#include "audio/tagforms/OGGInfoBox.h"
+#include "audio/tags/OggVorbis.h"
+#include "audio/tagforms/TagItemDialog.h"
+#include "framework/Forms.h"
+#include "tests/audio/tags/TagTestUtil.h"
+#include "tests/support/TempDir.h"
+
+namespace lumora {
+namespace {
+
+template <typename T>
+T* Find(QWidget& form, const char* name) {
+    T* widget = form.findChild<T*>(name);
+    if (!widget) throw std::runtime_error(std::string("no control ") + name);
+    return widget;
+}
+
+std::string Text(QWidget& form, const char* name) { return Find<QLabel>(form, name)->text().toStdString(); }
+void Set(QWidget& form, const char* name, const char* text) { Find<QLineEdit>(form, name)->setText(text); }
+void Click(QWidget& form, const char* name) { Find<QAbstractButton>(form, name)->click(); }
+
+std::string Id3v1(const std::string& title, uint8_t genre) {
+    auto field = [](const std::string& s, size_t n) { return (s + std::string(n, '\0')).substr(0, n); };
+    return "TAG" + field(title, 30) + field("v1 artist", 30) + field("v1 album", 30) + "2001" + field("note", 30) +
+           std::string(1, char(genre));
+}
+
+class InfoForms : public ::testing::Test {
+protected:
+    test::TempDir dir;
+    std::vector<std::string> messages;
+    void SetUp() override {
+        SetMessageReporter([this](const std::string& text, const std::string&, TMsgIcon, int) {
+            messages.push_back(text);
+            return 1;
+        });
+    }
+    void TearDown() override {
+        SetMessageReporter(nullptr);
+        InfoFormModalRunner() = [](QDialog& dialog) { return dialog.exec(); };
+    }
+};
+
+TEST(InfoFormTexts, NumbersTimesAndEmphasis) {
+    EXPECT_EQ(GroupedNumber(0), "0");
+    EXPECT_EQ(GroupedNumber(999), "999");
+    EXPECT_EQ(GroupedNumber(1234567), "1,234,567");
+    EXPECT_EQ(GroupedNumber(-1000), "-1,000");
+    EXPECT_EQ(MinutesSeconds(185.6), "03:05");
+    EXPECT_EQ(MinutesSeconds(6000), "100:00");
+    EXPECT_EQ(MinutesSeconds(std::nan("")), "00:00");
+    EXPECT_EQ(EmphasisText(0), "None");
+    EXPECT_EQ(EmphasisText(1), "50/15 ms");
+    EXPECT_EQ(EmphasisText(3), "CCIT J.17");
+}
+
+TEST_F(InfoForms, TagItemEditorTellsOkFromCancel) {
+    TTAGEditForm edit(nullptr);
+    edit.show();
+    EXPECT_EQ(edit.Result, 0);
+    edit.SetTag("NAME", "line 1\nline 2");
+    EXPECT_EQ(edit.TagValue(), "line 1\nline 2");
+    Click(edit, "btnOK");
+    EXPECT_EQ(edit.Result, 1);
+    Click(edit, "btnCancel");
+    EXPECT_EQ(edit.Result, 2);
+}
+
+TEST_F(InfoForms, MpegFormShowsStreamAndEditsBothTags) {
+    std::string file = dir.WriteFile("song.mp3", test::Tag(3, test::Frame23("TIT2", test::Latin("v2 title")) +
+                                                                test::Frame23("TCON", test::Latin("Jazz"))) +
+                                                     test::MpegFrames(40) + Id3v1("v1 title", 17));
+    EXPECT_FALSE(TMPEGFileInfoForm::Open(nullptr, dir.WriteFile("noise.mp3", std::string(5000, 'x'))));
+    EXPECT_FALSE(ShowMPEGFileInfo(nullptr, dir.File("missing.mp3")));
+    std::unique_ptr<TMPEGFileInfoForm> form = TMPEGFileInfoForm::Open(nullptr, file);
+    ASSERT_TRUE(form);
+    form->show();
+    EXPECT_EQ(Text(*form, "lbSize"), "Size: " + std::to_string(test::ReadFile(file).size()) + " bytes");
+    EXPECT_EQ(Text(*form, "lbType"), "MPEG 1 Layer III");
+    EXPECT_EQ(Text(*form, "lbFreq_Channels"), "44100Hz Stereo");
+    EXPECT_EQ(Text(*form, "lbCRC"), "CRCs: No");
+    EXPECT_EQ(Text(*form, "lbEmphasis"), "Emphasis: None");
+    EXPECT_TRUE(Find<QCheckBox>(*form, "cbID3v1Tag")->isChecked());
+    EXPECT_EQ(Find<QComboBox>(*form, "Tag1_Genre")->currentText().toStdString(), "Rock");
+    EXPECT_EQ(Find<QComboBox>(*form, "Tag1_Genre")->itemText(0).toStdString(), "");
+    EXPECT_EQ(Find<QComboBox>(*form, "Tag2_Genre")->currentText().toStdString(), "Jazz");
+    EXPECT_EQ(Find<QLineEdit>(*form, "Tag2_Title")->text().toStdString(), "v2 title");
+
+    // Turning a tag off disables its group and the button that copies out of it.
+    Click(*form, "cbID3v1Tag");
+    EXPECT_FALSE(Find<QLineEdit>(*form, "Tag1_Title")->isEnabled());
+    EXPECT_FALSE(Find<QPushButton>(*form, "btnCopyFrom")->isEnabled());
+    Click(*form, "btnCopyTo");
+    EXPECT_TRUE(Find<QCheckBox>(*form, "cbID3v1Tag")->isChecked());
+    EXPECT_EQ(Find<QLineEdit>(*form, "Tag1_Title")->text().toStdString(), "v2 title");
+    EXPECT_EQ(Find<QComboBox>(*form, "Tag1_Genre")->currentText().toStdString(), "Jazz");
+    Click(*form, "btnUndo");
+    EXPECT_EQ(Find<QLineEdit>(*form, "Tag1_Title")->text().toStdString(), "v1 title");
+
+    // A track that is no number stops the update before anything is written.
+    std::string before = test::ReadFile(file);
+    Set(*form, "Tag1_TrackNo", "x");
+    Click(*form, "btnUpdate");
+    EXPECT_EQ(messages.size(), 1u);
+    EXPECT_EQ(test::ReadFile(file), before);
+
+    Set(*form, "Tag1_TrackNo", "7");
+    Set(*form, "Tag1_Title", "new v1");
+    Find<QComboBox>(*form, "Tag1_Genre")->setCurrentIndex(0);
+    Click(*form, "cbID3v2Tag");
+    Click(*form, "btnUpdate");
+    EXPECT_EQ(form->result(), QDialog::Accepted);
+    TMPEGaudio reread;
+    ASSERT_TRUE(reread.LoadFromFile(file));
+    EXPECT_FALSE(reread.ID3v2().Exists());
+    ASSERT_TRUE(reread.ID3v1().Exists());
+    EXPECT_EQ(reread.ID3v1().Title(), "new v1");
+    EXPECT_EQ(reread.ID3v1().Track(), 7);
+    // No genre chosen is stored as the format's "none".
+    EXPECT_EQ(reread.ID3v1().Genre(), 255);
+    EXPECT_EQ(messages.size(), 1u);
+    form->grab().save(LUMORA_BINARY_DIR "/form-mpeg-info.png");
+}
+
+TEST_F(InfoForms, MpegFormSavesATrackWithItsTotal) {
+    REQUIRE_TOOL("sox");
+    REQUIRE_TOOL("lame");
+    REQUIRE_MUTAGEN();
+    std::string wav = test::MakeWav(dir, "in.wav", 0.5);
+    std::string file = dir.File("lame.mp3");
+    ASSERT_TRUE(test::Run("lame --quiet --id3v2-only --tt Title --tn 7/12 " + wav + " " + file));
+    std::string before = test::Mutagen("dump " + file);
+    ASSERT_NE(before.find("TRCK='7/12'"), std::string::npos) << before;
+
+    for (const char* typed : {"7/12", "8/12"}) {
+        std::unique_ptr<TMPEGFileInfoForm> form = TMPEGFileInfoForm::Open(nullptr, file);
+        ASSERT_TRUE(form);
+        form->show();
+        EXPECT_EQ(Find<QLineEdit>(*form, "Tag2_TrackNo")->text().toStdString(), "7/12");
+        Set(*form, "Tag2_TrackNo", typed);
+        Click(*form, "btnUpdate");
+        EXPECT_EQ(form->result(), QDialog::Accepted);
+        EXPECT_TRUE(messages.empty()) << messages.front();
+        if (std::string(typed) == "7/12") {
+            EXPECT_EQ(test::Mutagen("dump " + file), before);
+        }
+    }
+    std::string after = test::Mutagen("dump " + file);
+    EXPECT_NE(after.find("TRCK='8/12'"), std::string::npos) << after;
+}
+
+TEST_F(InfoForms, OggFormEditsStandardAndOtherComments) {
+    REQUIRE_TOOL("sox");
+    REQUIRE_TOOL("oggenc");
+    REQUIRE_TOOL("vorbiscomment");
+    std::string wav = test::MakeWav(dir, "tone.wav", 1.0);
+    std::string file = dir.File("tone.ogg");
+    ASSERT_TRUE(test::Run("oggenc -Q -q 1 " + test::Quoted(wav) + " -o " + test::Quoted(file)));
+    ASSERT_TRUE(test::Run("vorbiscomment -w -t TITLE=Tone -t FOO=bar -t MOOD=calm " + test::Quoted(file)));
+    EXPECT_FALSE(TOggVorbisInfoForm::Open(nullptr, wav));
+
+    std::unique_ptr<TOggVorbisInfoForm> form = TOggVorbisInfoForm::Open(nullptr, file);
+    ASSERT_TRUE(form);
+    form->show();
+    EXPECT_EQ(Find<QLineEdit>(*form, "Tag_Title")->text().toStdString(), "Tone");
+    EXPECT_EQ(Text(*form, "lbSamplingRate"), "Sampling rate: 44100 Hz");
+    EXPECT_EQ(Text(*form, "lbChannels"), "Channels: 2");
+    EXPECT_EQ(Text(*form, "lbFileSize").rfind("File size: ", 0), 0u);
+    EXPECT_EQ(form->ExtraItems(), (std::vector<std::string>{"FOO=bar", "MOOD=calm"}));
+
+    std::vector<std::pair<std::string, std::string>> answers{{"title", "x"}, {"foo", "y"}, {"NEW", "value"}};
+    size_t next = 0;
+    InfoFormModalRunner() = [&](QDialog& dialog) {
+        auto& edit = dynamic_cast<TTAGEditForm&>(dialog);
+        edit.SetTag(answers[next].first, answers[next].second);
+        ++next;
+        edit.btnOKClick();
+        return 1;
+    };
+    form->btnAddNewClick();
+    form->btnAddNewClick();
+    EXPECT_EQ(messages, (std::vector<std::string>{"Can't add predefined TAG ID.", "Duplicate TAG ID."}));
+    form->btnAddNewClick();
+    EXPECT_EQ(form->ExtraItems(), (std::vector<std::string>{"FOO=bar", "MOOD=calm", "NEW=value"}));
+    // A double click edits an item in place.
+    answers.push_back({"MOOD", "happy"});
+    Find<QListWidget>(*form, "ExtraTagList")->setCurrentRow(1);
+    form->ExtraTagListDblClick();
+    EXPECT_EQ(form->ExtraItems()[1], "MOOD=happy");
+    Find<QListWidget>(*form, "ExtraTagList")->setCurrentRow(0);
+    Click(*form, "btnDelete");
+
+    Set(*form, "Tag_Title", "Tone two");
+    Set(*form, "Tag_TrackNo", "3");
+    Click(*form, "btnUpdate");
+    EXPECT_EQ(form->result(), QDialog::Accepted);
+    TOggVorbis reread;
+    ASSERT_TRUE(reread.LoadFromFile(file));
+    EXPECT_EQ(reread.Title(), "Tone two");
+    EXPECT_EQ(reread.Track(), 3);
+    EXPECT_EQ(reread.Extra(), std::string("MOOD=happy\0NEW=value", 20));
+}
+
+} // namespace
+} // namespace lumora

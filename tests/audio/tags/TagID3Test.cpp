@@ -1,0 +1,337 @@
+#include <gtest/gtest.h>
+
+#include <map>
+
+#include "audio/tags/ID3v1.h"
+#include "audio/tags/ID3v2.h"
+#include "tests/audio/tags/TagTestUtil.h"
+
+namespace lumora {
+namespace {
+
+using test::Frame22;
+using test::Frame23;
+using test::Frame24;
+using test::Latin;
+using test::ReadFile;
+using test::Tag;
+using test::TempDir;
+
+std::string V1Block(const std::string& title, const std::string& comment30, uint8_t genre) {
+    std::string b(128, '\0');
+    b.replace(0, 3, "TAG");
+    b.replace(3, title.size(), title);
+    b.replace(97, comment30.size(), comment30);
+    b[127] = static_cast<char>(genre);
+    return b;
+}
+
+TEST(TagID3v1, VersionDetectionFromTheCommentBytes) {
+    TempDir dir;
+    struct Case {
+        char b125, b126;
+        int version, track;
+    } cases[] = {{0, 7, 2, 7}, {0x20, 0x35, 2, 0x35}, {0x20, 0x20, 1, 0}, {'x', 'y', 1, 0}, {0, 0, 1, 0}};
+    for (const auto& c : cases) {
+        std::string comment(30, 'c');
+        comment[28] = c.b125;
+        comment[29] = c.b126;
+        std::string path = dir.WriteFile("v1.mp3", "audio" + V1Block("T", comment, 17));
+        TID3v1 tag;
+        ASSERT_TRUE(tag.ReadFromFile(path));
+        EXPECT_TRUE(tag.Exists());
+        EXPECT_EQ(tag.VersionID(), c.version) << int(c.b125) << "/" << int(c.b126);
+        EXPECT_EQ(tag.Track(), c.track);
+        EXPECT_EQ(tag.Comment().substr(0, 28), std::string(28, 'c'));
+        if (c.version == 2) {
+            EXPECT_EQ(tag.Comment().size(), 28u);
+        }
+        EXPECT_EQ(tag.GenreName(), "Rock");
+    }
+}
+
+TEST(TagID3v1, GenreTableAndNames) {
+    EXPECT_EQ(ID3v1GenreName(0), "Blues");
+    EXPECT_EQ(ID3v1GenreName(67), "Psychadelic");
+    EXPECT_EQ(ID3v1GenreName(92), "Progessive Rock");
+    EXPECT_EQ(ID3v1GenreName(147), "Synthpop");
+    EXPECT_EQ(ID3v1GenreName(148), "");
+    EXPECT_EQ(ID3v1GenreName(255), "");
+}
+
+TEST(TagID3v1, FilesWithoutTagOrTooShort) {
+    TempDir dir;
+    TID3v1 tag;
+    EXPECT_FALSE(tag.ReadFromFile(dir.File("missing.mp3")));
+    EXPECT_FALSE(tag.ReadFromFile(dir.WriteFile("short.mp3", "abc")));
+    EXPECT_TRUE(tag.ReadFromFile(dir.WriteFile("none.mp3", std::string(300, 'x'))));
+    EXPECT_FALSE(tag.Exists());
+    EXPECT_EQ(tag.Genre(), 255);
+}
+
+TEST(TagID3v1, SaveOverwritesInPlaceAppendsAndRemoves) {
+    TempDir dir;
+    std::string audio(1000, 'a');
+    std::string path = dir.WriteFile("s.mp3", audio);
+    TID3v1 tag;
+    tag.SetTitle("Title   ");
+    tag.SetArtist("日本語のアーティスト名はとても長いのでここで切れる");
+    tag.SetComment(std::string(30, 'k'));
+    tag.SetTrack(9);
+    tag.SetGenre(13);
+    ASSERT_TRUE(tag.SaveToFile(path));
+    std::string bytes = ReadFile(path);
+    ASSERT_EQ(bytes.size(), 1128u);
+    EXPECT_EQ(bytes.substr(0, 1000), audio);
+
+    TID3v1 back;
+    ASSERT_TRUE(back.ReadFromFile(path));
+    EXPECT_EQ(back.Title(), "Title");
+    // 30 bytes of CP932 hold 15 of these characters, cut on a character boundary.
+    EXPECT_EQ(back.Artist(), "日本語のアーティスト名はとても");
+    EXPECT_EQ(back.Comment(), std::string(28, 'k'));
+    EXPECT_EQ(back.Track(), 9);
+    EXPECT_EQ(back.VersionID(), 2);
+    EXPECT_EQ(back.GenreName(), "Pop");
+
+    // Saving again overwrites the block: the length stays.
+    back.SetTitle("Other");
+    ASSERT_TRUE(back.SaveToFile(path));
+    EXPECT_EQ(ReadFile(path).size(), 1128u);
+    ASSERT_TRUE(tag.ReadFromFile(path));
+    EXPECT_EQ(tag.Title(), "Other");
+
+    ASSERT_TRUE(tag.RemoveFromFile(path));
+    EXPECT_EQ(ReadFile(path), audio);
+    EXPECT_TRUE(tag.RemoveFromFile(path));
+    EXPECT_EQ(ReadFile(path), audio);
+}
+
+TEST(TagID3v1, BufferReaderIsBoundedByItsLength) {
+    std::string block = V1Block("Buffered", std::string(28, 'c') + std::string("\0\x04", 2), 2);
+    TID3v1 tag;
+    TMP3TagInfo info;
+    EXPECT_FALSE(tag.ReadFromBuffer(reinterpret_cast<const uint8_t*>(block.data()), 127, info));
+    ASSERT_TRUE(tag.ReadFromBuffer(reinterpret_cast<const uint8_t*>(block.data()), 128, info));
+    EXPECT_EQ(info.Title, "Buffered");
+    EXPECT_EQ(info.Track, 4);
+    EXPECT_EQ(info.Genre, "Country");
+    EXPECT_EQ(info.Comment, std::string(28, 'c'));
+}
+
+std::string Utf16Text(const std::string& bytesAfterEncoding) { return "\x01" + bytesAfterEncoding; }
+
+TEST(TagID3v2, ReadsVersions22To24IntoTheFields) {
+    TempDir dir;
+    // Version 2.2 with three-letter frames.
+    std::string v22 = Tag(2, Frame22("TT2", Latin("Two Two")) + Frame22("TP1", Latin("Artist22")) +
+                                 Frame22("TRK", Latin("7/12")) + Frame22("TCO", Latin("(17)")) +
+                                 Frame22("COM", std::string("\0eng\0Note", 9)),
+                          20);
+    TID3v2 tag;
+    ASSERT_TRUE(tag.ReadFromFile(dir.WriteFile("22.mp3", v22 + "audio")));
+    EXPECT_EQ(tag.VersionID(), 2);
+    EXPECT_EQ(tag.Title(), "Two Two");
+    EXPECT_EQ(tag.Artist(), "Artist22");
+    EXPECT_EQ(tag.Track(), 7);
+    EXPECT_EQ(tag.TrackText(), "7/12");
+    EXPECT_EQ(tag.Genre(), "Rock");
+    EXPECT_EQ(tag.Comment(), "Note");
+    EXPECT_EQ(tag.Size(), static_cast<int64_t>(v22.size()));
+
+    // Version 2.3: UTF-16 in both byte orders, a described comment, a link and fallbacks.
+    std::string le = Utf16Text(std::string("\xFF\xFE" "A\0\xFF\x00", 6));
+    std::string be = Utf16Text(std::string("\xFE\xFF\x30\xFF", 4));
+    std::string v23 = Tag(3, Frame23("TPE1", le) + Frame23("TIT1", be) + Frame23("TALB", Latin("Alb")) +
+                                 Frame23("TCON", Latin("(13)Pop Rock")) + Frame23("TRCK", Latin("A7")) +
+                                 Frame23("COMM", std::string("\0engiTunNORM\0 0000", 18)) +
+                                 Frame23("COMM", std::string("\0eng\0Plain comment", 19)) +
+                                 Frame23("WXXX", std::string("\0desc\0http://x/\xe9", 17)) +
+                                 Frame23("TPE2", std::string("\x03" "ignored", 8)),
+                          50);
+    ASSERT_TRUE(tag.ReadFromFile(dir.WriteFile("23.mp3", v23 + "audio")));
+    EXPECT_EQ(tag.Artist(), "Aÿ");
+    EXPECT_EQ(tag.Title(), "ヿ"); // from TIT1, TIT2 being absent
+    EXPECT_EQ(tag.Genre(), "Pop Rock");
+    EXPECT_EQ(tag.Track(), 0);
+    EXPECT_EQ(tag.TrackText(), "A7");
+    EXPECT_EQ(tag.Comment(), "Plain comment");
+    EXPECT_EQ(tag.Link(), "http://x/é");
+
+    // Version 2.4: synchsafe sizes (a 200-byte frame before the title), UTF-8, a date for the year.
+    std::string v24 = Tag(4, Frame24("TXXX", std::string("\0big\0", 5) + std::string(195, 'z')) +
+                                 Frame24("TIT2", "\x03" "Über") + Frame24("TDRC", Latin("2004-05-06")) +
+                                 Frame24("TPE1", std::string("\x02\x65\xE5\x67\x2C", 5)),
+                          10);
+    ASSERT_TRUE(tag.ReadFromFile(dir.WriteFile("24.mp3", v24 + "audio")));
+    EXPECT_EQ(tag.VersionID(), 4);
+    EXPECT_EQ(tag.Title(), "Über");
+    EXPECT_EQ(tag.Year(), "2004");
+    EXPECT_EQ(tag.Artist(), "日本");
+}
+
+TEST(TagID3v2, UnsynchronisationExtendedHeaderAndCompressedFrames) {
+    TempDir dir;
+    // Tag-level unsynchronisation (2.3): FF 00 stands for FF.
+    std::string frame = Frame23("TIT2", std::string("\x01\xFF\x00\xFE" "A\0", 6));
+    std::string body = frame + std::string(10, '\0');
+    std::string tag = std::string("ID3\x03\0\x80", 6) + test::Synchsafe(static_cast<uint32_t>(body.size())) + body;
+    TID3v2 t;
+    ASSERT_TRUE(t.ReadFromFile(dir.WriteFile("u.mp3", tag + "audio")));
+    EXPECT_EQ(t.Title(), "A");
+
+    // An extended header (2.3) is passed over; a compressed frame is not shown.
+    std::string ext = test::BE32(6) + std::string(6, '\0');
+    std::string frames = Frame23("TPE1", Latin("Packed"), 0, 0x80) + Frame23("TALB", Latin("Album"));
+    std::string t2 = std::string("ID3\x03\0\x40", 6) + test::Synchsafe(static_cast<uint32_t>(ext.size() + frames.size())) +
+                     ext + frames;
+    ASSERT_TRUE(t.ReadFromFile(dir.WriteFile("x.mp3", t2 + "audio")));
+    EXPECT_EQ(t.Album(), "Album");
+    EXPECT_EQ(t.Artist(), "");
+}
+
+TEST(TagID3v2, DamagedTagsStopCleanly) {
+    TempDir dir;
+    TID3v2 tag;
+    // A declared size beyond the file counts as no tag body.
+    std::string big = std::string("ID3\x03\0\0", 6) + test::Synchsafe(100000) + Frame23("TIT2", Latin("x"));
+    ASSERT_TRUE(tag.ReadFromFile(dir.WriteFile("big.mp3", big)));
+    EXPECT_TRUE(tag.Exists());
+    EXPECT_EQ(tag.Size(), 0);
+    EXPECT_EQ(tag.Title(), "");
+    // A frame running past the tag ends the walk; the frames before it are kept.
+    std::string frames = Frame23("TIT2", Latin("Good")) + "TPE1" + test::BE32(5000) + std::string(2, '\0') + "xx";
+    ASSERT_TRUE(tag.ReadFromFile(dir.WriteFile("run.mp3", Tag(3, frames) + std::string(6000, 'a'))));
+    EXPECT_EQ(tag.Title(), "Good");
+    EXPECT_EQ(tag.Artist(), "");
+    EXPECT_FALSE(tag.ReadFromFile(dir.WriteFile("tiny.mp3", "ID3")));
+}
+
+TEST(TagID3v2, BufferReaderNeverReadsPastItsLength) {
+    std::string tag = Tag(3, Frame23("TIT2", Latin("Memory")) + Frame23("TPE1", Latin("Whole")), 100);
+    TID3v2 reader;
+    TMP3TagInfo info;
+    // Only the first frame is inside the bytes handed over.
+    std::vector<uint8_t> cut(tag.begin(), tag.begin() + 10 + 17);
+    ASSERT_TRUE(reader.ReadFromBuffer(cut.data(), static_cast<int64_t>(cut.size()), 100000, info));
+    EXPECT_EQ(info.Title, "Memory");
+    EXPECT_EQ(info.Artist, "");
+    std::vector<uint8_t> whole(tag.begin(), tag.end());
+    ASSERT_TRUE(reader.ReadFromBuffer(whole.data(), static_cast<int64_t>(whole.size()), 100000, info));
+    EXPECT_EQ(info.Artist, "Whole");
+    EXPECT_FALSE(reader.ReadFromBuffer(whole.data(), 5, 100000, info));
+}
+
+TEST(TagID3v2, InPlaceSaveKeepsTheLengthAndTheAudio) {
+    TempDir dir;
+    std::string audio = test::MpegFrames(20);
+    std::string original = Tag(3, Frame23("TIT2", Latin("Old")), 2000) + audio;
+    std::string path = dir.WriteFile("p.mp3", original);
+    TID3v2 tag;
+    ASSERT_TRUE(tag.ReadFromFile(path));
+    tag.SetTitle("  New title ");
+    tag.SetArtist("Ärtist");
+    tag.SetComment("日本語のコメント");
+    tag.SetTrack(4);
+    tag.SetLink("http://example.org/");
+    ASSERT_TRUE(tag.SaveToFile(path));
+    std::string saved = ReadFile(path);
+    ASSERT_EQ(saved.size(), original.size());
+    EXPECT_EQ(saved.substr(saved.size() - audio.size()), audio);
+    EXPECT_EQ(saved[3], 3);
+
+    TID3v2 back;
+    ASSERT_TRUE(back.ReadFromFile(path));
+    EXPECT_EQ(back.Title(), "New title");
+    EXPECT_EQ(back.Artist(), "Ärtist");
+    EXPECT_EQ(back.Comment(), "日本語のコメント");
+    EXPECT_EQ(back.Track(), 4);
+    EXPECT_EQ(back.Link(), "http://example.org/");
+}
+
+TEST(TagID3v2, RebuildKeepsAudioAndFramesItDoesNotOwn) {
+    TempDir dir;
+    std::string audio = test::MpegFrames(30);
+    std::string picture = std::string("\0image/png\0\x03\0", 13) + std::string(6000, 'P');
+    // The last frame carries a data length indicator the 2.3 form does not have.
+    std::string txxx = std::string("\x03" "key\0value", 10);
+    std::string frames = Frame24("TIT2", Latin("Title")) + Frame24("APIC", picture) + Frame24("TDRC", Latin("1999-01-01")) +
+             Frame24("TRCK", Latin("3/12")) + Frame24("COMM", std::string("\0engiTunNORM\0 0001", 18)) +
+             Frame24("TXXX", test::Synchsafe(static_cast<uint32_t>(txxx.size())) + txxx, 0, 0x01);
+    std::string path = dir.WriteFile("r.mp3", Tag(4, frames, 10) + audio);
+    TID3v2 tag;
+    ASSERT_TRUE(tag.ReadFromFile(path));
+    EXPECT_EQ(tag.Year(), "1999");
+    tag.SetAlbum("New album");
+    ASSERT_TRUE(tag.SaveToFile(path));
+
+    std::string saved = ReadFile(path);
+    TID3v2Parsed parsed = ParseID3v2(reinterpret_cast<const uint8_t*>(saved.data()),
+                                     static_cast<int64_t>(saved.size()), static_cast<int64_t>(saved.size()));
+    ASSERT_TRUE(parsed.Found);
+    EXPECT_EQ(parsed.Version, 3);
+    EXPECT_EQ(saved.substr(static_cast<size_t>(parsed.Size)), audio);
+    std::map<std::string, std::string> byID;
+    for (const auto& f : parsed.Frames) byID[f.ID] = f.Data;
+    EXPECT_EQ(byID["APIC"], picture);
+    EXPECT_EQ(byID.count("TDRC"), 0u);
+    EXPECT_EQ(byID["TYER"], Latin("1999"));
+    EXPECT_EQ(byID["TRCK"], Latin("3/12"));
+    // Version 2.3 has no UTF-8: the text is kept as UTF-16.
+    EXPECT_EQ(byID["TXXX"], std::string("\x01\xFF\xFEk\0e\0y\0\0\0\xFF\xFEv\0a\0l\0u\0e\0", 23));
+    EXPECT_EQ(byID["COMM"], std::string("\0engiTunNORM\0 0001", 18));
+    TID3v2 back;
+    ASSERT_TRUE(back.ReadFromFile(path));
+    EXPECT_EQ(back.Album(), "New album");
+    EXPECT_EQ(back.Title(), "Title");
+}
+
+TEST(TagID3v2, OversizedTagsShrinkAndTagsAreAddedAndRemoved) {
+    TempDir dir;
+    std::string audio = test::MpegFrames(5);
+    std::string path = dir.WriteFile("o.mp3", Tag(3, Frame23("TIT2", Latin("x")), 5000) + audio);
+    TID3v2 tag;
+    ASSERT_TRUE(tag.ReadFromFile(path));
+    ASSERT_TRUE(tag.SaveToFile(path));
+    EXPECT_EQ(ReadFile(path).size(), 4096 + audio.size());
+
+    std::string plain = dir.WriteFile("plain.mp3", audio);
+    TID3v2 fresh;
+    EXPECT_FALSE(fresh.RemoveFromFile(plain));
+    EXPECT_EQ(ReadFile(plain), audio);
+    fresh.SetTitle("Added");
+    ASSERT_TRUE(fresh.SaveToFile(plain));
+    EXPECT_EQ(ReadFile(plain).size(), 4096 + audio.size());
+    ASSERT_TRUE(fresh.RemoveFromFile(plain));
+    EXPECT_EQ(ReadFile(plain), audio);
+}
+
+TEST(TagID3v2, UnreadableTagVersionIsNotReplaced) {
+    TempDir dir;
+    std::string original = std::string("ID3\x05\0\0", 6) + test::Synchsafe(20) + std::string(20, 'q') + "audio";
+    std::string path = dir.WriteFile("v5.mp3", original);
+    TID3v2 tag;
+    tag.SetTitle("x");
+    EXPECT_FALSE(tag.SaveToFile(path));
+    EXPECT_EQ(ReadFile(path), original);
+}
+
+TEST(TagID3v2, ReadsTagsWrittenByLame) {
+    REQUIRE_TOOL("lame");
+    REQUIRE_TOOL("sox");
+    TempDir dir;
+    std::string wav = test::MakeWav(dir, "in.wav", 0.5);
+    std::string mp3 = dir.File("out.mp3");
+    ASSERT_TRUE(test::Run("lame --quiet -b 64 --id3v2-only --id3v2-utf16 --tt " + test::Quoted("日本の歌") +
+                          " --ta Artist --tn 2/9 --tg Jazz " + wav + " " + mp3));
+    TID3v2 tag;
+    ASSERT_TRUE(tag.ReadFromFile(mp3));
+    EXPECT_TRUE(tag.Exists());
+    EXPECT_EQ(tag.Title(), "日本の歌");
+    EXPECT_EQ(tag.Artist(), "Artist");
+    EXPECT_EQ(tag.Track(), 2);
+    EXPECT_EQ(tag.Genre(), "Jazz");
+}
+
+} // namespace
+} // namespace lumora

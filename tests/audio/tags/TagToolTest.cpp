@@ -1,0 +1,107 @@
+#include <gtest/gtest.h>
+
+#include <cstdio>
+#include <filesystem>
+
+#include "audio/tags/TagText.h"
+#include "tests/audio/tags/TagTestUtil.h"
+
+namespace lumora {
+namespace {
+
+using test::TempDir;
+
+// Runs the tool with arguments given as a shell would take them.
+std::string ToolOutput(const std::string& args, int& status) {
+    std::string tool = std::string(LUMORA_BINARY_DIR) + "/bin/lumora-tagtool";
+    std::string out;
+    FILE* p = ::popen((test::Quoted(tool) + " " + args + " 2>/dev/null").c_str(), "r");
+    if (!p) return out;
+    char buf[4096];
+    size_t n;
+    while ((n = fread(buf, 1, sizeof buf, p)) > 0) out.append(buf, n);
+    status = ::pclose(p);
+    return out;
+}
+
+TEST(TagTool, PrintsWhatTheReadersRead) {
+    if (!std::filesystem::exists(std::string(LUMORA_BINARY_DIR) + "/bin/lumora-tagtool"))
+        GTEST_SKIP() << "lumora-tagtool is not built";
+    TempDir dir;
+    std::string title = "Quote \" and \\ and 日本";
+    std::string text = EncodeUtf16(title, TByteOrder::LittleEndian, true);
+    text.insert(text.begin(), 0x01);
+    std::string tag = test::Tag(3, test::Frame23("TIT2", text), 20);
+    std::string path = dir.WriteFile("t.mp3", tag + test::MpegFrames(30));
+    int status = -1;
+    std::string json = ToolOutput(test::Quoted(path), status);
+    EXPECT_EQ(status, 0);
+    EXPECT_NE(json.find("\"title\":\"Quote \\\" and \\\\ and 日本\""), std::string::npos) << json;
+    EXPECT_NE(json.find("\"bitRate\":128"), std::string::npos) << json;
+    EXPECT_NE(json.find("\"valid\":true"), std::string::npos) << json;
+    EXPECT_EQ(json.find("\"ogg\""), std::string::npos);
+
+    ToolOutput(test::Quoted(dir.File("missing.mp3")), status);
+    EXPECT_NE(status, 0);
+}
+
+TEST(TagTool, SetAndResaveWriteOnlyWhatTheyAreAskedTo) {
+    if (!std::filesystem::exists(std::string(LUMORA_BINARY_DIR) + "/bin/lumora-tagtool"))
+        GTEST_SKIP() << "lumora-tagtool is not built";
+    for (const char* tool : {"sox", "lame", "oggenc", "ffmpeg"})
+        if (!test::HaveTool(tool)) GTEST_SKIP() << tool << " is not installed (tools/setup installs it)";
+    REQUIRE_MUTAGEN();
+    TempDir dir;
+    auto dump = [](const std::string& file) { return test::Mutagen("dump " + test::Quoted(file)); };
+    auto replaced = [](std::string text, const std::string& from, const std::string& to) {
+        size_t at = text.find(from);
+        return at == std::string::npos ? text : text.substr(0, at) + to + text.substr(at + from.size());
+    };
+    int status = -1;
+    std::string wav = test::MakeWav(dir, "in.wav", 0.5);
+
+    std::string mp3 = dir.File("a.mp3");
+    ASSERT_TRUE(test::Run("lame --quiet -b 64 " + wav + " " + mp3));
+    ASSERT_EQ(test::Mutagen("id3 " + mp3 + " 3"), "");
+    std::string before = dump(mp3);
+    ToolOutput("--resave " + mp3, status);
+    EXPECT_EQ(status, 0);
+    EXPECT_EQ(dump(mp3), before);
+    std::string json = ToolOutput("--set title=Neu id3v1.title=Alt id3v1.genre=jazz " + mp3, status);
+    EXPECT_EQ(status, 0);
+    EXPECT_NE(json.find("\"title\":\"Alt\""), std::string::npos) << json;
+    EXPECT_NE(json.find("\"genreName\":\"Jazz\""), std::string::npos) << json;
+    EXPECT_EQ(dump(mp3), replaced(before, "TIT2='Die Ärzte'", "TIT2='Neu'"));
+    // A field no tag has changes nothing.
+    std::string bytes = test::ReadFile(mp3);
+    ToolOutput("--set title=x bogus=1 " + mp3, status);
+    EXPECT_NE(status, 0);
+    EXPECT_EQ(test::ReadFile(mp3), bytes);
+
+    std::string ogg = dir.File("a.ogg");
+    ASSERT_TRUE(test::Run("oggenc -Q -q 1 " + wav + " -o " + ogg));
+    ToolOutput("--set title=T MOOD=calm Artist=A " + ogg, status);
+    EXPECT_EQ(status, 0);
+    before = dump(ogg);
+    EXPECT_NE(before.find("mood='calm'"), std::string::npos) << before;
+    ToolOutput("--resave " + ogg, status);
+    EXPECT_EQ(dump(ogg), before);
+    ToolOutput("--set MOOD= " + ogg, status);
+    EXPECT_EQ(dump(ogg), replaced(before, "mood='calm'\n", ""));
+
+    std::string wma = dir.File("a.wma");
+    ASSERT_TRUE(test::Run("ffmpeg -v error -y -i " + wav + " -c:a wmav2 -b:a 64k -metadata album=Old " + wma));
+    before = dump(wma);
+    ToolOutput("--resave " + wma, status);
+    EXPECT_EQ(status, 0);
+    EXPECT_EQ(dump(wma), before);
+    ToolOutput("--set album=Platte " + wma, status);
+    EXPECT_EQ(status, 0);
+    EXPECT_EQ(dump(wma), replaced(before, "wm/albumtitle='Old'", "wm/albumtitle='Platte'"));
+
+    ToolOutput("--set " + wma, status);
+    EXPECT_EQ(WEXITSTATUS(status), 2);
+}
+
+} // namespace
+} // namespace lumora

@@ -1,0 +1,147 @@
+// The framework's standard dialogs as the settings dialog shows them: the message box's button
+// sets, the font dialog with its colour, and Qt's own dialogs in Japanese (kept as screenshots).
+
+#include <algorithm>
+#include <functional>
+
+#include <QAbstractButton>
+#include <QColorDialog>
+#include <QComboBox>
+#include <QDialogButtonBox>
+#include <QFileDialog>
+#include <QFontDialog>
+#include <QMessageBox>
+#include <QPushButton>
+#include <QTimer>
+
+#include "framework/Dialogs.h"
+#include "tests/dialogs/settings/SubDialogsTestSupport.h"
+
+namespace lumora::test {
+namespace {
+
+// Runs check on the modal window that the next call opens.
+void WhenModal(std::function<void(QWidget&)> check) {
+    QTimer::singleShot(0, [check = std::move(check)] {
+        QWidget* modal = QApplication::activeModalWidget();
+        ASSERT_TRUE(modal);
+        check(*modal);
+        // A check that failed before closing the window must not leave the test waiting.
+        if (modal->isVisible() && QApplication::activeModalWidget() == modal) {
+            ADD_FAILURE() << "the window was left open";
+            if (auto* dialog = qobject_cast<QDialog*>(modal)) dialog->reject();
+        }
+    });
+}
+
+std::vector<std::string> ButtonTexts(QWidget& box) {
+    std::vector<std::string> texts;
+    for (QAbstractButton* button : box.findChild<QDialogButtonBox*>()->buttons())
+        texts.push_back(button->text().remove('&').toStdString());
+    std::sort(texts.begin(), texts.end());
+    return texts;
+}
+
+QAbstractButton* ButtonNamed(QWidget& box, const std::string& text) {
+    for (QAbstractButton* button : box.findChild<QDialogButtonBox*>()->buttons())
+        if (button->text().remove('&').toStdString() == text) return button;
+    return nullptr;
+}
+
+class StandardDialogs : public SubDialogTest {
+protected:
+    void SetUp() override {
+        SubDialogTest::SetUp();
+        LoadQtTranslations();
+    }
+    // Answers a message box of the set by clicking the button with the text; returns the answer.
+    int Answer(int buttons, const std::string& click, std::vector<std::string>* texts = nullptr) {
+        WhenModal([&](QWidget& box) {
+            if (texts) *texts = ButtonTexts(box);
+            QAbstractButton* button = ButtonNamed(box, click);
+            EXPECT_TRUE(button) << click << " not among " << testing::PrintToString(ButtonTexts(box));
+            if (button) QTest::mouseClick(button, Qt::LeftButton);
+            else static_cast<QDialog&>(box).reject();
+        });
+        return RunMessageBox("本当に?", "Lumora", TMsgIcon::Question, buttons);
+    }
+};
+
+TEST_F(StandardDialogs, EveryMessageBoxButtonSetAnswers) {
+    std::vector<std::string> texts;
+    EXPECT_EQ(Answer(MB_OK, "OK", &texts), IDOK);
+    EXPECT_EQ(texts, std::vector<std::string>{"OK"});
+    EXPECT_EQ(Answer(MB_OKCANCEL, "キャンセル", &texts), IDCANCEL);
+    EXPECT_EQ(texts, (std::vector<std::string>{"OK", "キャンセル"}));
+    EXPECT_EQ(Answer(MB_OKCANCEL, "OK"), IDOK);
+    EXPECT_EQ(Answer(MB_YESNO, "いいえ(N)", &texts), IDNO);
+    EXPECT_EQ(texts.size(), 2u);
+    EXPECT_EQ(Answer(MB_YESNO, "はい(Y)"), IDYES);
+    EXPECT_EQ(Answer(MB_YESNOCANCEL, "キャンセル", &texts), IDCANCEL);
+    EXPECT_EQ(texts.size(), 3u);
+    EXPECT_EQ(Answer(MB_RETRYCANCEL, "再試行"), IDRETRY);
+    EXPECT_EQ(Answer(MB_ABORTRETRYIGNORE, "無視"), IDIGNORE);
+    EXPECT_EQ(Answer(MB_ABORTRETRYIGNORE, "中止"), IDABORT);
+    // Escape is the set's way out: an OK/Cancel box is cancelled.
+    WhenModal([](QWidget& box) { QTest::keyClick(&box, Qt::Key_Escape); });
+    EXPECT_EQ(RunMessageBox("Targa", "Warning", TMsgIcon::Warning, MB_OKCANCEL), IDCANCEL);
+}
+
+TEST_F(StandardDialogs, CaptionFontDialogSetsTheColour) {
+    Put(kLumoraKey, "Setting", "CapDisp", "1");
+    auto dlg = OpenSettings();
+    ASSERT_EQ(dlg->CurrentData().CapFont.Color, 0xFFFFFF);
+    auto* fontButton = Find<QPushButton>(*dlg, "FontBtn");
+    ASSERT_TRUE(fontButton->isEnabled());
+    WhenModal([this](QWidget& form) {
+        auto* colors = Find<QComboBox>(form, "FontColor");
+        EXPECT_EQ(colors->currentText().toStdString(), "白");
+        EXPECT_EQ(Find<QFontDialog>(form, "FontFaces")->currentFont().family().toStdString(), "IPAPGothic");
+        SaveShot(form, "font-dialog");
+        QTest::keyClick(colors, Qt::Key_Home);
+        for (int i = 0; i < 9; ++i) QTest::keyClick(colors, Qt::Key_Down);
+        EXPECT_EQ(colors->currentText().toStdString(), "赤");
+        QTest::mouseClick(ButtonNamed(form, "OK"), Qt::LeftButton);
+    });
+    QTest::mouseClick(fontButton, Qt::LeftButton);
+    EXPECT_EQ(dlg->CurrentData().CapFont.Color, 0x0000FF);
+    EXPECT_EQ(dlg->CurrentData().CapFont.Name, "ＭＳ Ｐゴシック");
+    // Cancel keeps the colour.
+    WhenModal([](QWidget& form) {
+        QTest::keyClick(Find<QComboBox>(form, "FontColor"), Qt::Key_Home);
+        QTest::mouseClick(ButtonNamed(form, "キャンセル"), Qt::LeftButton);
+    });
+    QTest::mouseClick(fontButton, Qt::LeftButton);
+    EXPECT_EQ(dlg->CurrentData().CapFont.Color, 0x0000FF);
+    QTest::mouseClick(Find<QPushButton>(*dlg, "Button3"), Qt::LeftButton);
+    TRegData saved(kLumoraKey);
+    saved.Load();
+    EXPECT_EQ(saved.CapFont.Color, 0x0000FF);
+}
+
+TEST_F(StandardDialogs, QtDialogsSpeakJapanese) {
+    auto dlg = OpenSettings();
+    // Screenshot, then close, whatever Qt dialog opens next.
+    auto shootAndClose = [this](const std::string& name, const std::string& expected) {
+        WhenModal([this, name, expected](QWidget& form) {
+            SaveShot(form, name);
+            bool found = false;
+            for (QAbstractButton* button : form.findChildren<QAbstractButton*>())
+                found = found || button->text().remove('&').toStdString() == expected;
+            EXPECT_TRUE(found) << name << " has no " << expected;
+            QTest::keyClick(&form, Qt::Key_Escape);
+        });
+    };
+    shootAndClose("colour-dialog", "キャンセル");
+    QColorDialog::getColor(Qt::white, dlg.get(), {}, QColorDialog::DontUseNativeDialog);
+    shootAndClose("file-dialog", "キャンセル");
+    QFileDialog::getOpenFileName(dlg.get(), QStringLiteral("ﾛｺﾞｲﾒｰｼﾞの選択"), QString::fromStdString(dir.File("")),
+                                 QStringLiteral("ビットマップファイル (*.bmp)"), nullptr,
+                                 QFileDialog::DontUseNativeDialog);
+    shootAndClose("message-box", "キャンセル");
+    RunMessageBox("Targa image: 1 or 4 bit color depth not allowed. Convert to 256 colors?", "Warning",
+                  TMsgIcon::Warning, MB_OKCANCEL);
+}
+
+} // namespace
+} // namespace lumora::test

@@ -1,0 +1,198 @@
+// The reading thread: decoding or the notice, the size modes against the limits and the preview
+// scale, and the hand-over on the main thread.
+#include <cstdlib>
+#include <filesystem>
+#include <type_traits>
+
+#include <gtest/gtest.h>
+
+#include "engine/saver/PictureReader.h"
+#include "engine/saver/PictureFormats.h"
+#include "framework/Checked.h"
+#include "framework/JPEG.h"
+#include "pictures/gif/GIFImage.h"
+#include "pictures/formats/GraphicFormats.h"
+#include "pictures/png/PngImage.h"
+#include "pictures/common/PaletteRoutines.h"
+#include "tests/support/TempDir.h"
+
+namespace lumora {
+namespace {
+
+std::unique_ptr<TBitmap> Solid(int w, int h, uint32_t px = 0x00336699) {
+    auto b = std::make_unique<TBitmap>(w, h);
+    for (int y = 0; y < h; ++y) std::fill(b->Row32(y), b->Row32(y) + w, px);
+    return b;
+}
+
+bool IsNotice(const TBitmap& b) {
+    return b.Width() == 400 && b.Height() == 64 && b.Row32(0)[0] == ColorToPixel(clNavy);
+}
+
+TEST(ImgReadTest, NoticeIsNavyWithRedText) {
+    auto n = MakeUnreadableNotice();
+    ASSERT_TRUE(IsNotice(*n));
+    int red = 0;
+    for (int y = 0; y < 64; ++y)
+        for (int x = 0; x < 400; ++x) {
+            uint32_t p = n->Row32(y)[x];
+            EXPECT_EQ(p >> 24, 0u);
+            if (((p >> 16) & 0xFF) > 0x80 && (p & 0xFF) < 0x60) ++red;
+        }
+    EXPECT_GT(red, 200); // the text is there
+}
+
+TEST(ImgReadTest, FilesThatCannotBeReadGiveTheNotice) {
+    RegisterPictureFormats();
+    test::TempDir dir;
+    std::string files[] = {
+        dir.WriteFile("text.jpg", "plain text saved as a picture"),
+        dir.WriteFile("empty.bmp", ""),
+        dir.WriteFile("cut.jpg", std::string("\xFF\xD8\xFF\xE0\x00\x10JFIF", 10)),
+        dir.WriteFile("unknown.xyz", "whatever"),
+        dir.File("missing.jpg"),
+    };
+    for (const auto& f : files) EXPECT_TRUE(IsNotice(*LoadPictureOrNotice(f))) << f;
+    TBitmap good(7, 5);
+    good.SaveToFile(dir.File("good.bmp"));
+    auto b = LoadPictureOrNotice(dir.File("good.bmp"));
+    EXPECT_EQ(b->Width(), 7);
+    EXPECT_EQ(b->PixelFormat(), TPixelFormat::pf32bit);
+}
+
+TEST(ImgReadTest, ProgramRegistrationSendsEachExtensionToItsPictureClass) {
+    RegisterPictureFormats();
+    // ".gif" is registered twice; the GIF image class comes later and wins over the simple loader.
+    auto is = [](const char* extension, auto* kind) {
+        using Kind = std::remove_pointer_t<decltype(kind)>;
+        TGraphicFactory factory = FindGraphicClass(extension);
+        return factory && dynamic_cast<Kind*>(factory().get()) != nullptr;
+    };
+    EXPECT_TRUE(is("gif", static_cast<TGIFImage*>(nullptr)));
+    EXPECT_TRUE(is("GIF", static_cast<TGIFImage*>(nullptr)));
+    EXPECT_FALSE(is("gif", static_cast<TGIFGraphic*>(nullptr)));
+    EXPECT_TRUE(is("tif", static_cast<TTIFFGraphic*>(nullptr)));
+    EXPECT_TRUE(is("tga", static_cast<TTargaGraphic*>(nullptr)));
+    EXPECT_TRUE(is("pcx", static_cast<TPCXGraphic*>(nullptr)));
+    EXPECT_TRUE(is("png", static_cast<TPngImage*>(nullptr)));
+    EXPECT_TRUE(is("jpg", static_cast<TJPEGImage*>(nullptr)));
+    EXPECT_TRUE(is("bmp", static_cast<TBitmap*>(nullptr)));
+}
+
+TEST(ImgReadTest, StartingThePictureFormatsCreatesTheSystemInformation) {
+    RegisterPictureFormats();
+    EXPECT_NE(SystemInfo(), nullptr);
+}
+
+TEST(ImgReadTest, JpegOverThePixelBudgetShowsScaledDownAndOtherFormatsGiveTheNotice) {
+    RegisterPictureFormats();
+    test::TempDir dir;
+    TBitmap picture(400, 300);
+    for (int y = 0; y < 300; ++y) std::fill(picture.Row32(y), picture.Row32(y) + 400, 0x00336699u);
+    picture.SaveToFile(dir.File("big.bmp"));
+    ASSERT_EQ(std::system(("cjpeg -outfile " + dir.File("big.jpg") + " " + dir.File("big.bmp")).c_str()), 0);
+    const int64_t saved = PixelBudget();
+    SetPixelBudget(400 * 300 / 3); // half the width and height fit (and the notice), the whole does not
+    auto jpeg = LoadPictureOrNotice(dir.File("big.jpg"));
+    auto bmp = LoadPictureOrNotice(dir.File("big.bmp"));
+    SetPixelBudget(saved);
+    ASSERT_FALSE(IsNotice(*jpeg));
+    EXPECT_EQ(jpeg->Width(), 200);
+    EXPECT_EQ(jpeg->Height(), 150);
+    EXPECT_NEAR(static_cast<int>(jpeg->Row32(70)[100] & 0xFF), 0x99, 4);
+    EXPECT_TRUE(IsNotice(*bmp));
+}
+
+TEST(ImgReadTest, SizeModesAgainstMonitorAndLimits) {
+    struct Case {
+        int mode, w, h, limitX, limitY, scale, ew, eh;
+    } cases[] = {
+        // mode 0 keeps the size and cuts at the monitor's right and bottom
+        {0, 1000, 500, 0, 0, 1000, 800, 500},
+        {0, 300, 200, 0, 0, 1000, 300, 200},
+        // mode 1 shrinks into min(monitor, limit) only when too large
+        {1, 1000, 500, 560, 420, 1000, 560, 280},
+        {1, 300, 200, 560, 420, 1000, 300, 200},
+        // mode 2 always fits, enlarging small pictures
+        {2, 300, 200, 560, 420, 1000, 560, 373},
+        {2, 1000, 500, 2000, 2000, 1000, 800, 400},
+        // the preview scales the limits (and in mode 0 the picture itself)
+        {1, 1000, 500, 560, 420, 250, 140, 70},
+        {0, 1000, 500, 0, 0, 250, 250, 125},
+        // any other mode leaves the picture alone; negative limits never enlarge or crash
+        {7, 1000, 500, 1, 1, 1000, 1000, 500},
+        {1, 1000, 500, -5, -5, 1000, 1000, 500},
+    };
+    for (const auto& c : cases) {
+        auto b = Solid(c.w, c.h);
+        TImgReadSize s;
+        s.TargetWidth = 800;
+        s.TargetHeight = 600;
+        s.SizeMode = c.mode;
+        s.SizeLimitX = c.limitX;
+        s.SizeLimitY = c.limitY;
+        s.PreviewScale = c.scale;
+        s.Smooth = true;
+        ScaleForMonitor(b, s);
+        EXPECT_EQ(b->Width(), c.ew) << "mode " << c.mode << " " << c.w << "x" << c.h << " scale " << c.scale;
+        EXPECT_EQ(b->Height(), c.eh) << "mode " << c.mode << " " << c.w << "x" << c.h << " scale " << c.scale;
+    }
+}
+
+// Runs a reading thread to its end, pumping the main thread's synchronised calls.
+void RunToEnd(TImgRead& r) {
+    r.Start();
+    r.WaitFor();
+    for (int i = 0; i < 5; ++i) CheckSynchronize(1);
+}
+
+TEST(ImgReadTest, ThreadHandsTheScaledPictureOverOnTheMainThread) {
+    RegisterPictureFormats();
+    test::TempDir dir;
+    TBitmap src(1000, 500);
+    src.SaveToFile(dir.File("a.bmp"));
+    TImgRead r;
+    r.FileName = dir.File("a.bmp");
+    r.Size.TargetWidth = 400;
+    r.Size.TargetHeight = 300;
+    r.Size.SizeMode = 1;
+    r.Size.SizeLimitX = 1000;
+    r.Size.SizeLimitY = 1000;
+    std::unique_ptr<TBitmap> got;
+    bool onMain = false, terminated = false;
+    r.OnHandOver = [&](std::unique_ptr<TBitmap> b) {
+        onMain = IsMainThread();
+        got = std::move(b);
+    };
+    r.OnTerminate = [&] { terminated = true; };
+    RunToEnd(r);
+    ASSERT_TRUE(got);
+    EXPECT_TRUE(onMain);
+    EXPECT_TRUE(terminated);
+    EXPECT_EQ(got->Width(), 400);
+    EXPECT_EQ(got->Height(), 200);
+}
+
+TEST(ImgReadTest, EmptyNameOrCancelledOwnerGetsNothing) {
+    TImgRead empty;
+    bool handed = false, terminated = false;
+    empty.OnHandOver = [&](std::unique_ptr<TBitmap>) { handed = true; };
+    empty.OnTerminate = [&] { terminated = true; };
+    RunToEnd(empty);
+    EXPECT_FALSE(handed);
+    EXPECT_TRUE(terminated); // the owner still learns that the thread ended
+
+    RegisterPictureFormats();
+    test::TempDir dir;
+    TBitmap(20, 10).SaveToFile(dir.File("b.bmp"));
+    TImgRead cancelled;
+    cancelled.FileName = dir.File("b.bmp");
+    cancelled.OnHandOver = [&](std::unique_ptr<TBitmap>) { handed = true; };
+    cancelled.CancelHandOver();
+    RunToEnd(cancelled);
+    EXPECT_FALSE(handed);
+    EXPECT_FALSE(cancelled.HandedOver());
+}
+
+} // namespace
+} // namespace lumora

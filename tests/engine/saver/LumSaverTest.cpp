@@ -1,0 +1,91 @@
+// The mode letter and the window handle from the command line.
+#include <gtest/gtest.h>
+
+#include <cstdlib>
+#include <optional>
+#include <string>
+
+#include "engine/saver/SaverEntry.h"
+#include "tests/support/TempDir.h"
+
+namespace lumora {
+namespace {
+
+char Mode(std::vector<const char*> args) {
+    args.insert(args.begin(), "lumora");
+    return ModeLetter(static_cast<int>(args.size()), args.data());
+}
+
+TNativeHandle Handle(std::vector<const char*> args) {
+    args.insert(args.begin(), "lumora");
+    return HandleArgument(static_cast<int>(args.size()), args.data());
+}
+
+TEST(LumSaverTest, ModeLetterIsTheFirstArgumentsSecondCharacter) {
+    EXPECT_EQ(Mode({}), 'C');
+    for (const char* s : {"/S", "/s", "-s", "/s:99", "/sXYZ", "-S"}) EXPECT_EQ(Mode({s}), 'S') << s;
+    EXPECT_EQ(Mode({"/p", "1234"}), 'P');
+    EXPECT_EQ(Mode({"/c:6789"}), 'C');
+    EXPECT_EQ(Mode({"/a", "5"}), 'A');
+    EXPECT_EQ(Mode({"/i"}), 'I');
+    EXPECT_EQ(Mode({"/x"}), 'X');
+    EXPECT_EQ(Mode({"/1"}), '1');
+    // One character, or none at all, is no mode.
+    EXPECT_EQ(Mode({"s"}), '\0');
+    EXPECT_EQ(Mode({""}), '\0');
+    // Only ASCII letters are upper-cased.
+    EXPECT_EQ(Mode({"/\xC3\xA9"}), '\xC3');
+}
+
+TEST(LumSaverTest, HandleIsZeroUnlessAValidWindowId) {
+    EXPECT_EQ(Handle({"/p", "1234"}), TNativeHandle(1234));
+    EXPECT_EQ(Handle({"/p", "$1F"}), TNativeHandle(31));
+    EXPECT_EQ(Handle({"/p"}), TNativeHandle(0));
+    EXPECT_EQ(Handle({"/p", "abc"}), TNativeHandle(0));
+    EXPECT_EQ(Handle({"/p", "12abc"}), TNativeHandle(0));
+    EXPECT_EQ(Handle({"/p", "-5"}), TNativeHandle(0));
+    EXPECT_EQ(Handle({"/p", "99999999999999999999"}), TNativeHandle(0));
+    EXPECT_EQ(Handle({"/p", ""}), TNativeHandle(0));
+}
+
+// Sets an environment variable for one scope and puts the old value back.
+class EnvScope {
+public:
+    EnvScope(const char* name, const std::string& value) : name_(name) {
+        if (const char* old = std::getenv(name)) old_ = old;
+        setenv(name, value.c_str(), 1);
+    }
+    ~EnvScope() {
+        if (old_)
+            setenv(name_, old_->c_str(), 1);
+        else
+            unsetenv(name_);
+    }
+
+private:
+    const char* name_;
+    std::optional<std::string> old_;
+};
+
+TEST(LumSaverTest, OneSaverLockPerDisplayWhateverTheScreen) {
+    test::TempDir runtime;
+    EnvScope folder("XDG_RUNTIME_DIR", runtime.Path());
+    std::optional<TSaverDisplayLock> first(std::in_place);
+    {
+        EnvScope display("DISPLAY", ":77.0");
+        ASSERT_TRUE(first->Claim());
+    }
+    EnvScope display("DISPLAY", ":77.1");
+    TSaverDisplayLock second;
+    EXPECT_FALSE(second.Claim());
+    {
+        EnvScope other("DISPLAY", ":78");
+        TSaverDisplayLock elsewhere;
+        EXPECT_TRUE(elsewhere.Claim());
+    }
+    first.reset(); // the first saver ends
+    EXPECT_TRUE(second.Claim());
+}
+
+} // namespace
+} // namespace lumora

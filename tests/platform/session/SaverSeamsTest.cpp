@@ -1,0 +1,164 @@
+// The platform pieces of the saver window: the cursor counter, termination signals, the display
+// power watch, the screensaver entry, the daemon's window and the old line's password setting.
+#include <signal.h>
+
+#include <QCoreApplication>
+#include <QThread>
+
+#include <cstdlib>
+#include <filesystem>
+
+#include <gtest/gtest.h>
+
+#include "framework/Registry.h"
+#include "platform/system/Clock.h"
+#include "platform/display/Cursor.h"
+#include "platform/session/Installer.h"
+#include "platform/display/NativeWindow.h"
+#include "platform/session/PowerWatch.h"
+#include "platform/session/ScreenSaver.h"
+#include "platform/system/Signals.h"
+#include "tests/support/TempDir.h"
+
+namespace lumora {
+namespace {
+
+TEST(SaverSeamsTest, CursorHidesOnlyWhileTheCountIsBelowZero) {
+    std::vector<bool> applied;
+    SetCursorApplier([&](bool hidden) { applied.push_back(hidden); });
+    int base = CursorDisplayCount();
+    ASSERT_EQ(base, 0);
+    EXPECT_EQ(ShowCursor(false), -1);
+    EXPECT_TRUE(CursorHidden());
+    EXPECT_EQ(ShowCursor(false), -2);
+    EXPECT_EQ(ShowCursor(true), -1);
+    EXPECT_TRUE(CursorHidden());
+    EXPECT_EQ(ShowCursor(true), 0);
+    EXPECT_FALSE(CursorHidden());
+    EXPECT_EQ(ShowCursor(true), 1);
+    EXPECT_EQ(ShowCursor(false), 0);
+    // Only the two crossings of the threshold reach the screen.
+    EXPECT_EQ(applied, (std::vector<bool>{true, false}));
+    SetCursorApplier(nullptr);
+}
+
+TEST(SaverSeamsTest, TerminationSignalsArriveOnTheMainThread) {
+    std::vector<int> got;
+    bool onMain = false;
+    InstallCloseSignals([&](int sig) {
+        got.push_back(sig);
+        onMain = QCoreApplication::instance()->thread() == QThread::currentThread();
+    });
+    raise(SIGTERM);
+    raise(SIGHUP);
+    raise(SIGINT);
+    for (int i = 0; i < 50 && got.size() < 3; ++i) QCoreApplication::processEvents(QEventLoop::AllEvents, 20);
+    RemoveCloseSignals();
+    EXPECT_EQ(got, (std::vector<int>{SIGTERM, SIGHUP, SIGINT}));
+    EXPECT_TRUE(onMain);
+}
+
+TEST(SaverSeamsTest, PowerWatchReportsEachChangeIntoPowerSaving) {
+    VirtualClock clock;
+    SetClock(&clock);
+    FakeDisplayPower power;
+    SetDisplayPower(&power);
+    TPowerWatch watch(500);
+    int calls = 0;
+    watch.OnMonitorPower = [&] { ++calls; };
+    watch.SetActive(true);
+    clock.Advance(2000);
+    EXPECT_EQ(calls, 0);
+    power.state = TMonitorPower::Standby;
+    clock.Advance(600);
+    EXPECT_EQ(calls, 1);
+    power.state = TMonitorPower::Off; // still saving: no second command
+    clock.Advance(600);
+    EXPECT_EQ(calls, 1);
+    power.state = TMonitorPower::On;
+    clock.Advance(600);
+    power.state = TMonitorPower::Suspend;
+    clock.Advance(600);
+    EXPECT_EQ(calls, 2);
+    watch.SetActive(false);
+    power.state = TMonitorPower::On;
+    clock.Advance(600);
+    power.state = TMonitorPower::Off;
+    clock.Advance(600);
+    EXPECT_EQ(calls, 2);
+    SetDisplayPower(nullptr);
+    SetClock(nullptr);
+}
+
+TEST(SaverSeamsTest, InstallerWritesAScreensaverEntryThatStartsTheSaver) {
+    test::TempDir dir;
+    const char* old = std::getenv("XDG_DATA_HOME");
+    std::string saved = old ? old : "";
+    setenv("XDG_DATA_HOME", dir.Path().c_str(), 1);
+    std::string path = InstallScreenSaver("/opt/lumora/bin/lumora");
+    EXPECT_EQ(path, dir.Path() + "/applications/screensavers/lumora.desktop");
+    std::string text = test::ReadFile(path);
+    EXPECT_NE(text.find("[Desktop Entry]\n"), std::string::npos);
+    EXPECT_NE(text.find("\nExec=/opt/lumora/bin/lumora /s\n"), std::string::npos);
+    // A path with blanks and shell characters is quoted so the launcher runs this program only.
+    InstallScreenSaver("/home/a b/$x/lu\"mora");
+    text = test::ReadFile(path);
+    EXPECT_NE(text.find("\nExec=\"/home/a b/\\\\$x/lu\\\\\"mora\" /s\n"), std::string::npos) << text;
+    // Nothing but the entry is left in the folder.
+    int files = 0;
+    for (auto& e : std::filesystem::directory_iterator(dir.Path() + "/applications/screensavers")) {
+        (void)e;
+        ++files;
+    }
+    EXPECT_EQ(files, 1);
+    // A folder that cannot be written is reported.
+    setenv("XDG_DATA_HOME", (dir.Path() + "/file").c_str(), 1);
+    dir.WriteFile("file", "x");
+    EXPECT_THROW(InstallScreenSaver("/x"), EFCreateError);
+    if (old) setenv("XDG_DATA_HOME", saved.c_str(), 1);
+    else unsetenv("XDG_DATA_HOME");
+}
+
+TEST(SaverSeamsTest, DaemonWindowIsReadFromTheEnvironmentInHexOrDecimal) {
+    const std::pair<const char*, TNativeHandle> cases[] = {
+        {"0x1a00003", 0x1a00003}, {"27262979", 27262979}, {"0XFFFFFFFF", 0xFFFFFFFFu}, {"", 0},
+        {"0x100000000", 0},       {"-5", 0},              {"12abc", 0},                {"window", 0},
+    };
+    for (const auto& [text, window] : cases) {
+        setenv("XSCREENSAVER_WINDOW", text, 1);
+        EXPECT_EQ(ScreenSaverDaemonWindow(), window) << text;
+    }
+    unsetenv("XSCREENSAVER_WINDOW");
+    EXPECT_EQ(ScreenSaverDaemonWindow(), 0u);
+}
+
+TEST(SaverSeamsTest, PasswordSettingIsReadFromTheDesktopKey) {
+    auto store = std::make_shared<TMemoryRegistryStore>();
+    SetRegistryStore(store);
+    EXPECT_FALSE(ScreenSaveUsePassword()); // no key at all
+    {
+        TRegistry reg;
+        ASSERT_TRUE(reg.OpenKey("Control Panel\\desktop", true));
+        reg.WriteString("ScreenSaveUsePassword", "1");
+    }
+    EXPECT_TRUE(ScreenSaveUsePassword());
+    {
+        TRegistry reg;
+        reg.OpenKey("Control Panel\\desktop", true);
+        reg.WriteInteger("ScreenSaveUsePassword", 0);
+    }
+    EXPECT_FALSE(ScreenSaveUsePassword());
+    {
+        TRegistry reg;
+        reg.OpenKey("Control Panel\\desktop", true);
+        reg.WriteString("ScreenSaveUsePassword", "garbage");
+    }
+    EXPECT_FALSE(ScreenSaveUsePassword());
+    // Linux has no provider: nothing verifies or changes a password.
+    EXPECT_FALSE(ScreenSaverPassword().CanVerify());
+    EXPECT_FALSE(ScreenSaverPassword().CanChange());
+    SetRegistryStore(nullptr);
+}
+
+} // namespace
+} // namespace lumora
