@@ -810,7 +810,7 @@ __attribute__((target("avx2"))) int MixRunAvx2(const uint32_t* base, int64_t str
         fx = _mm256_unpacklo_epi16(fx, fx), fy = _mm256_unpacklo_epi16(fy, fy);
         const __m256i fxLo = _mm256_unpacklo_epi32(fx, fx), fxHi = _mm256_unpackhi_epi32(fx, fx);
         const __m256i fyLo = _mm256_unpacklo_epi32(fy, fy), fyHi = _mm256_unpackhi_epi32(fy, fy);
-        __m256i tl, tr, bl, br;
+        __m256i tl = zero, tr = zero, bl = zero, br = zero; // both rows are loaded below
         for (int row = 0; row < 2; ++row) {
             const int64_t o = row ? stride : 0;
             __m128i q[8];

@@ -208,7 +208,9 @@ TEST_F(PlayerReal, SpectrumTicksShowWhatPlaysAndStopWithThePlay) {
     EXPECT_NEAR(seen[4], 64, 8);
     // The window spreads half of it into bin 13, the first of band 5; the other bands stay low.
     for (size_t b = 0; b < seen.size(); ++b)
-        if (b != 4 && b != 5) EXPECT_LT(seen[b], seen[4] / 4) << "band " << b;
+        if (b != 4 && b != 5) {
+            EXPECT_LT(seen[b], seen[4] / 4) << "band " << b;
+        }
     const int atEnd = events;
     Pump(300);
     EXPECT_LE(events, atEnd + 1) << "ticks went on after the end";

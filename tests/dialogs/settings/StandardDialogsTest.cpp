@@ -93,7 +93,7 @@ TEST_F(StandardDialogs, CaptionFontDialogSetsTheColour) {
     ASSERT_EQ(dlg->CurrentData().CapFont.Color, 0xFFFFFF);
     auto* fontButton = Find<QPushButton>(*dlg, "FontBtn");
     ASSERT_TRUE(fontButton->isEnabled());
-    WhenModal([this](QWidget& form) {
+    WhenModal([](QWidget& form) {
         auto* colors = Find<QComboBox>(form, "FontColor");
         EXPECT_EQ(colors->currentText().toStdString(), "白");
         EXPECT_EQ(Find<QFontDialog>(form, "FontFaces")->currentFont().family().toStdString(), "IPAPGothic");
@@ -122,8 +122,8 @@ TEST_F(StandardDialogs, CaptionFontDialogSetsTheColour) {
 TEST_F(StandardDialogs, QtDialogsSpeakJapanese) {
     auto dlg = OpenSettings();
     // Screenshot, then close, whatever Qt dialog opens next.
-    auto shootAndClose = [this](const std::string& name, const std::string& expected) {
-        WhenModal([this, name, expected](QWidget& form) {
+    auto shootAndClose = [](const std::string& name, const std::string& expected) {
+        WhenModal([name, expected](QWidget& form) {
             SaveShot(form, name);
             bool found = false;
             for (QAbstractButton* button : form.findChildren<QAbstractButton*>())
