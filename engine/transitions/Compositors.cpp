@@ -321,16 +321,95 @@ void CompositeBlendRGB(TPLines& dst, int dstW, TBitmap& oldPic, TBitmap& newPic,
 
 namespace {
 
-void PosterizeRow(uint32_t* row, int w, int colPar, const std::array<uint8_t, 256>& table) {
-    for (int x = colPar; x < w; x += 2) {
+// A poster table as steps: byte b maps to Base plus the Add of every step whose At is at most b
+// (mod 256). Tables with more steps than fit go through the table itself.
+struct TPosterSteps {
+    static constexpr int kMax = 16;
+    const std::array<uint8_t, 256>& Table;
+    int Count = 0;
+    uint8_t Base = 0;
+    uint8_t At[kMax] = {}, Add[kMax] = {};
+
+    explicit TPosterSteps(const std::array<uint8_t, 256>& table) : Table(table), Base(table[0]) {
+        for (int i = 1; i < 256 && Count <= kMax; ++i) {
+            uint8_t step = static_cast<uint8_t>(table[size_t(i)] - table[size_t(i - 1)]);
+            if (step == 0) continue;
+            if (Count < kMax) {
+                At[Count] = static_cast<uint8_t>(i);
+                Add[Count] = step;
+            }
+            ++Count;
+        }
+    }
+};
+
+// Posterizes pixels from..to - 1 of the row of the column parity; out, unless null, receives a copy
+// of the treated span.
+void PosterizeSpan(uint32_t* row, int from, int to, int colPar, const TPosterSteps& steps, uint32_t* out) {
+    const auto& table = steps.Table;
+    int x = from;
+#if defined(__SSE2__)
+    if (steps.Count <= TPosterSteps::kMax) {
+        // Unsigned byte comparisons as signed ones on bytes with the top bit flipped.
+        const __m128i flip = _mm_set1_epi8(static_cast<char>(0x80));
+        const __m128i base = _mm_set1_epi8(static_cast<char>(steps.Base));
+        __m128i below[TPosterSteps::kMax], add[TPosterSteps::kMax];
+        for (int j = 0; j < steps.Count; ++j) {
+            below[j] = _mm_set1_epi8(static_cast<char>((steps.At[j] - 1) ^ 0x80));
+            add[j] = _mm_set1_epi8(static_cast<char>(steps.Add[j]));
+        }
+        // The pixels of the other column parity stay; the treated ones lose byte 3.
+        const bool evenLanes = ((from - colPar) & 1) == 0;
+        const __m128i keep = evenLanes ? _mm_set_epi32(-1, 0, -1, 0) : _mm_set_epi32(0, -1, 0, -1);
+        const __m128i rgb = _mm_set1_epi32(0x00FFFFFF);
+        // The copy bypasses the cache: the frame is far larger than it.
+        const bool aligned = out && (reinterpret_cast<uintptr_t>(out) & 15) == 0;
+        for (; x + 4 <= to; x += 4) {
+            __m128i* p = reinterpret_cast<__m128i*>(row + x);
+            __m128i v = _mm_loadu_si128(p);
+            __m128i s = _mm_xor_si128(v, flip);
+            __m128i r = base;
+            for (int j = 0; j < steps.Count; ++j)
+                r = _mm_add_epi8(r, _mm_and_si128(_mm_cmpgt_epi8(s, below[j]), add[j]));
+            r = _mm_or_si128(_mm_and_si128(v, keep), _mm_andnot_si128(keep, _mm_and_si128(r, rgb)));
+            _mm_storeu_si128(p, r);
+            if (out) {
+                __m128i* o = reinterpret_cast<__m128i*>(out + (x - from));
+                if (aligned) _mm_stream_si128(o, r);
+                else _mm_storeu_si128(o, r);
+            }
+        }
+    }
+#endif
+    for (; x < to; ++x) {
         uint32_t v = row[x];
-        row[x] = table[v & 0xFF] | (uint32_t(table[(v >> 8) & 0xFF]) << 8) | (uint32_t(table[(v >> 16) & 0xFF]) << 16);
+        if (((x - colPar) & 1) == 0)
+            row[x] = v = table[v & 0xFF] | (uint32_t(table[(v >> 8) & 0xFF]) << 8) |
+                         (uint32_t(table[(v >> 16) & 0xFF]) << 16);
+        if (out) out[x - from] = v;
     }
 }
 
-// ComposeOnBackground, with treat(sy) applied to every source row first, each row just before it
-// is copied (so it is still in the cache), in row bands. Source rows that land outside the
-// destination are treated too.
+void PosterizeRow(uint32_t* row, int w, int colPar, const TPosterSteps& steps) {
+    PosterizeSpan(row, 0, w, colPar, steps, nullptr);
+}
+
+// Copies n pixels past the cache where d allows it: a frame is far larger than the cache, and
+// stores that first read their line cost another pass over memory.
+void StreamRow(uint32_t* d, const uint32_t* s, int n) {
+    int x = 0;
+#if defined(__SSE2__)
+    if ((reinterpret_cast<uintptr_t>(d) & 15) == 0)
+        for (; x + 4 <= n; x += 4)
+            _mm_stream_si128(reinterpret_cast<__m128i*>(d + x), _mm_loadu_si128(reinterpret_cast<const __m128i*>(s + x)));
+#endif
+    std::memcpy(d + x, s + x, static_cast<size_t>(n - x) * 4);
+}
+
+// ComposeOnBackground, with treat(sy, out, from, to) applied to every source row first, each row
+// just before it is copied (so it is still in the cache), in row bands; a treatment that returns
+// true has copied the row's pixels from..to - 1 to out itself. Source rows that land outside the
+// destination are treated too (out null).
 template <class Treat>
 void TreatAndCompose(TPLines& dst, int dstW, TBitmap& src, TColor bg, int dy, int dx, Treat treat) {
     uint32_t bgPix = SwapRB(ColorToRGB(bg));
@@ -343,25 +422,29 @@ void TreatAndCompose(TPLines& dst, int dstW, TBitmap& src, TColor bg, int dy, in
             uint32_t* d = dst[static_cast<size_t>(y)];
             int sy = y - dy;
             bool inside = !empty && sy >= 0 && sy < sh;
-            if (inside) treat(sy);
-            if (!inside || x1 <= x0) {
+            bool visible = inside && x1 > x0;
+            bool copied = inside && treat(sy, visible ? d + x0 : nullptr, x0 - dx, x1 - dx) && visible;
+            if (!visible) {
                 std::fill(d, d + dstW, bgPix);
                 continue;
             }
             std::fill(d, d + x0, bgPix);
-            std::memcpy(d + x0, src.Row32(sy) + (x0 - dx), static_cast<size_t>(x1 - x0) * 4);
+            if (!copied) StreamRow(d + x0, src.Row32(sy) + (x0 - dx), x1 - x0);
             std::fill(d + x1, d + dstW, bgPix);
         }
+#if defined(__SSE2__)
+        _mm_sfence(); // the streamed rows are out before the band counts as done
+#endif
     });
     if (empty) return;
     for (int sy = 0; sy < sh; ++sy)
-        if (sy + dy < 0 || sy + dy >= dstH) treat(sy);
+        if (sy + dy < 0 || sy + dy >= dstH) treat(sy, nullptr, 0, 0);
 }
 
 } // namespace
 
 void ComposeOnBackground(TPLines& dst, int dstW, TBitmap& src, TColor bg, int dy, int dx) {
-    TreatAndCompose(dst, dstW, src, bg, dy, dx, [](int) {});
+    TreatAndCompose(dst, dstW, src, bg, dy, dx, [](int, uint32_t*, int, int) { return false; });
 }
 
 void ShiftAndCompose(TPLines& dst, int dstW, TBitmap& pic, int s, TColor bg, int dy, int dx) {
@@ -371,7 +454,10 @@ void ShiftAndCompose(TPLines& dst, int dstW, TBitmap& pic, int s, TColor bg, int
         return;
     }
     size_t bytes = static_cast<size_t>(w - s) * 4;
-    TreatAndCompose(dst, dstW, pic, bg, dy, dx, [&](int sy) { ShiftRow(pic.Row32(sy), sy, s, bytes); });
+    TreatAndCompose(dst, dstW, pic, bg, dy, dx, [&](int sy, uint32_t*, int, int) {
+        ShiftRow(pic.Row32(sy), sy, s, bytes);
+        return false;
+    });
 }
 
 void PosterizeAndCompose(TPLines& dst, int dstW, TBitmap& pic, const std::array<uint8_t, 256>& table, int phase,
@@ -379,8 +465,19 @@ void PosterizeAndCompose(TPLines& dst, int dstW, TBitmap& pic, const std::array<
     int p = ((phase % 4) + 4) % 4;
     int rowPar = (p == 1 || p == 2) ? 1 : 0, colPar = p % 2;
     int w = pic.Width();
-    TreatAndCompose(dst, dstW, pic, bg, dy, dx, [&](int sy) {
-        if (sy % 2 == rowPar) PosterizeRow(pic.Row32(sy), w, colPar, table);
+    TPosterSteps steps(table);
+    TreatAndCompose(dst, dstW, pic, bg, dy, dx, [&](int sy, uint32_t* out, int from, int to) {
+        if (sy % 2 != rowPar) return false;
+        uint32_t* row = pic.Row32(sy);
+        if (!out) {
+            PosterizeRow(row, w, colPar, steps);
+            return false;
+        }
+        // The visible span is treated and copied in one pass.
+        PosterizeSpan(row, 0, from, colPar, steps, nullptr);
+        PosterizeSpan(row, from, to, colPar, steps, out);
+        PosterizeSpan(row, to, w, colPar, steps, nullptr);
+        return true;
     });
 }
 
@@ -422,8 +519,9 @@ void PosterizeLines(TBitmap& pic, const std::array<uint8_t, 256>& table, int pha
     int p = ((phase % 4) + 4) % 4;
     int rowPar = (p == 1 || p == 2) ? 1 : 0;
     int colPar = p % 2;
+    TPosterSteps steps(table);
     ForRowBands((h - rowPar + 1) / 2, [&](int first, int last) {
-        for (int i = first; i < last; ++i) PosterizeRow(pic.Row32(rowPar + 2 * i), w, colPar, table);
+        for (int i = first; i < last; ++i) PosterizeRow(pic.Row32(rowPar + 2 * i), w, colPar, steps);
     });
 }
 

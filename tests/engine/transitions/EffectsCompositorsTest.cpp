@@ -244,6 +244,26 @@ TEST(EffectsCompositors, PosterShiftAndMelt) {
             EXPECT_EQ(b.Row32(y)[x], want);
         }
 
+    // Every byte value through every table (the vector form for few steps, the table for many),
+    // on both column phases, with an odd width for the tail.
+    TBitmap all(259, 2);
+    for (int y = 0; y < 2; ++y)
+        for (int x = 0; x < 259; ++x)
+            all.Row32(y)[x] = 0xAB000000u | uint32_t(x & 0xFF) | (uint32_t((255 - x) & 0xFF) << 8) |
+                              (uint32_t((x * 7) & 0xFF) << 16);
+    for (int v = 0; v < 256; ++v) {
+        auto t = MakePosterTable(v);
+        for (int phase : {0, 3}) { // row 0, columns 0 and 1
+            b.Assign(all);
+            PosterizeLines(b, t, phase);
+            for (int x = 0; x < 259; ++x) {
+                uint32_t o = all.Row32(0)[x];
+                uint32_t want = x % 2 == phase % 2 ? (t[o & 0xFF] | (t[(o >> 8) & 0xFF] << 8) | (t[(o >> 16) & 0xFF] << 16)) : o;
+                ASSERT_EQ(b.Row32(0)[x], want) << "v " << v << " x " << x;
+            }
+        }
+    }
+
     Pattern(b, 7, 3, 1);
     orig.Assign(b);
     ShiftLines(b, 2);
