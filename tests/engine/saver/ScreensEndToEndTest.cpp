@@ -143,6 +143,64 @@ stop $pid
     EXPECT_EQ(Value(out, "exit"), "0") << out;
 }
 
+// The logo stands on the left monitor and moves after every change, on either monitor. Where it
+// stood, its own monitor's picture comes back (the right monitor's last picture never reaches there:
+// restored from it, the old place shows the background). The left monitor shows nothing but its red
+// picture and the logo, so what is not red there is one logo-sized box, moved but never grown.
+TEST_F(ScreensEndToEndTest, MovingLogoLeavesItsOwnMonitorsPictureBehind) {
+    // Red for the left monitor and blue for the right one, each the monitor's size; no effects, so
+    // every change is instant and every screenshot shows a finished one.
+    std::string make = "mkdir -p " + dir.File("solid") + " && convert -size 640x480 xc:'#FF0000' -type TrueColor " +
+                       dir.File("solid") + "/a1.bmp && convert -size 640x480 xc:'#0000FF' -type TrueColor " +
+                       dir.File("solid") + "/a2.bmp";
+    ASSERT_EQ(std::system(make.c_str()), 0);
+    std::string methods;
+    for (int i = 0; i < 88; ++i) methods += "\"Method" + std::to_string(i) + "\"=\"0\"\n";
+    dir.WriteFile("registry.reg",
+                  "REGEDIT4\n\n[HKEY_CURRENT_USER\\Software\\Varenko's Software\\Lumora\\Setting]\n\"Folder\"=\"" +
+                      dir.File("solid") + "\"\n\"OrdRandom\"=\"0\"\n\"Interval\"=\"2\"\n\"PosRandom\"=\"0\"\n"
+                      "\"SizeAdjust\"=\"0\"\n\"MultiMon\"=\"1\"\n\"UseSound\"=\"0\"\n"
+                      "[HKEY_CURRENT_USER\\Software\\Varenko's Software\\Lumora\\LOGO]\n\"LogoImgPos\"=\"2\"\n"
+                      "[HKEY_CURRENT_USER\\Software\\Varenko's Software\\Lumora\\Method]\n\"ChgSpeed\"=\"0\"\n" +
+                      methods);
+    std::string out = InXvfb("-screen 0 1280x480x24", R"SH(
+xrandr --setmonitor left 640/170x480/130+0+0 none
+xrandr --setmonitor right 640/170x480/130+640+0 screen
+# What is not red on the left monitor, as the box around it.
+box() { convert "$1" -crop 640x480+0+0 +repage -fill white +opaque '#FF0000' -fill black -opaque '#FF0000' -format %@ info:; }
+)SH" + kProgram + R"SH( /s & pid=$!
+wait_window
+for i in $(seq 100); do
+  shot $dir/shot.png
+  [ "$(convert $dir/shot.png -crop 1x1+320+240 -depth 8 txt:- | awk 'NR>1{print $3}')" = "#FF0000" ] && break
+  sleep 0.1
+done
+sleep 0.3; shot $dir/shot.png; first=$(box $dir/shot.png); last=$first; moves=0
+echo "first=$first"
+# A change every two seconds, on the left and the right monitor in turn: three moves take in two
+# after a change on the right one.
+for i in $(seq 200); do
+  shot $dir/shot.png; now=$(box $dir/shot.png)
+  if [ "${now%%+*}" != "${first%%+*}" ]; then
+    # A frame caught half shown passes; a box that stays grown is a hole.
+    sleep 0.3; shot $dir/shot.png; now=$(box $dir/shot.png)
+    if [ "${now%%+*}" != "${first%%+*}" ]; then echo "grown=$now"; break; fi
+  fi
+  [ "$now" != "$last" ] && moves=$((moves + 1)) && last=$now
+  [ $moves -ge 3 ] && break
+done
+echo "moves=$moves"
+echo "right=$(convert $dir/shot.png -crop 1x1+960+240 -depth 8 txt:- | awk 'NR>1{print $3}')"
+stop $pid
+)SH");
+    KeepShot("logo-moves-on-two-monitors");
+    EXPECT_EQ(Value(out, "first").rfind("200x30+", 0), 0u) << out; // the built-in title, placed
+    EXPECT_EQ(Value(out, "grown"), "") << out;
+    EXPECT_EQ(Value(out, "moves"), "3") << out;
+    EXPECT_EQ(Value(out, "right"), "#0000FF") << out; // the right monitor had its changes
+    EXPECT_EQ(Value(out, "exit"), "0") << out;
+}
+
 // Two X screens (":0.0" and ":0.1"): each is covered by a window of its own that shows first the
 // snapshot of its own desktop, then pictures; input on either closes the saver.
 TEST_F(ScreensEndToEndTest, EveryXScreenIsCoveredWithItsOwnDesktopAndPictures) {
