@@ -3,6 +3,7 @@
 #include <algorithm>
 #include <cmath>
 #include <cstring>
+#include <vector>
 
 #include "platform/system/Random.h"
 #include "platform/system/RandomEngine.h"
@@ -26,6 +27,67 @@ void ShiftRow(uint32_t* row, int y, int s, size_t bytes) {
     else std::memmove(row + s, row, bytes);
 }
 
+// Copies n pixels past the cache where it can: a frame is far larger than the cache, and stores
+// that first read their line cost another pass over memory.
+void StreamRow(uint32_t* d, const uint32_t* s, int n) {
+    int x = 0;
+#if defined(__SSE2__)
+    if ((reinterpret_cast<uintptr_t>(d) & 3) == 0) {
+        for (; x < n && (reinterpret_cast<uintptr_t>(d + x) & 15) != 0; ++x) d[x] = s[x];
+        for (; x + 4 <= n; x += 4)
+            _mm_stream_si128(reinterpret_cast<__m128i*>(d + x), _mm_loadu_si128(reinterpret_cast<const __m128i*>(s + x)));
+    }
+#endif
+    if (n > x) std::memcpy(d + x, s + x, static_cast<size_t>(n - x) * 4);
+}
+
+// Fills out[0..n) with the pattern of period s that starts with out[0..s) (written by the caller).
+void RepeatPattern(uint32_t* out, int n, int s) {
+    for (int have = s; have < n; have *= 2) std::memcpy(out + have, out, static_cast<size_t>(std::min(have, n - have)) * 4);
+}
+
+// Pixels from..to - 1 of row sy of the shifted picture into out. After m shifts by s, an odd row
+// shows pixel x + m s while that is inside, and past it its last s pixels again and again (each
+// shift keeps them); an even row shows x - m s, and before it its first s pixels repeated.
+void ShiftedSpan(uint32_t* out, const TShiftedPicture& p, int sy, int from, int to, bool stream) {
+    const uint32_t* r = p.Pic.Row32(sy);
+    int w = p.Pic.Width(), s = p.S;
+    auto copy = [stream](uint32_t* d, const uint32_t* src, int n) {
+        if (n <= 0) return;
+        if (stream) StreamRow(d, src, n);
+        else std::memcpy(d, src, static_cast<size_t>(n) * 4);
+    };
+    if (s <= 0 || w <= s || p.Times <= 0) {
+        copy(out, r + from, to - from);
+        return;
+    }
+    int t = s * std::min(p.Times, w);
+    if (sy % 2) {
+        int lim = std::clamp(w - t, from, to);
+        copy(out, r + from + t, lim - from);
+        int n = to - lim;
+        for (int i = 0; i < std::min(n, s); ++i) out[lim - from + i] = r[w - s + ((lim + i - (w - s)) % s + s) % s];
+        RepeatPattern(out + (lim - from), n, s);
+    } else {
+        int lim = std::clamp(t, from, to);
+        int n = lim - from;
+        for (int i = 0; i < std::min(n, s); ++i) out[i] = r[(from + i) % s];
+        RepeatPattern(out, n, s);
+        copy(out + (lim - from), r + (lim - t), to - lim);
+    }
+}
+
+// Pixels from..to - 1 of row sy of the shifted picture where they stand in the picture
+// unchanged (then pointing at pixel from), else null.
+const uint32_t* ShiftedInPlace(const TShiftedPicture& p, int sy, int from, int to) {
+    const uint32_t* r = p.Pic.Row32(sy);
+    int w = p.Pic.Width(), s = p.S;
+    if (s <= 0 || w <= s || p.Times <= 0) return r + from;
+    int t = s * std::min(p.Times, w);
+    if (sy % 2) return to <= w - t ? r + from + t : nullptr;
+    return from >= t ? r + from - t : nullptr;
+}
+
 enum TSource { srcOld, srcNew, srcBg };
 
 struct TComposer {
@@ -36,7 +98,9 @@ struct TComposer {
     TComposeGeometry g;
     int rowPar, colPar;
     int rowLo = 0, rowHi = INT32_MAX; // the destination rows this composer may write
+    int colLo = 0, colHi = INT32_MAX; // and columns
     uint32_t bg;
+    const TShiftedPicture* oldShifted = nullptr; // the old picture read as shifted, if set
 
     TComposer(TPLines& d, int w, TBitmap& oldPic, TBitmap& newPic, const TComposeGeometry& geo, int framesDrawn,
               TColor bgColor)
@@ -48,6 +112,17 @@ struct TComposer {
     }
 
     TRect OldRect() const { return Bounds(g.OldX, g.OldY, o.Width(), o.Height()); }
+
+    // Pixels from..to - 1 of row sy of the old picture, pointing at pixel from (when read as
+    // shifted across its repeated edge, made in a row buffer of this thread).
+    const uint32_t* OldSpan(int sy, int from, int to) const {
+        if (!oldShifted) return o.Row32(sy) + from;
+        if (const uint32_t* p = ShiftedInPlace(*oldShifted, sy, from, to)) return p;
+        thread_local std::vector<uint32_t> buffer;
+        buffer.resize(static_cast<size_t>(std::max(1, to - from)));
+        ShiftedSpan(buffer.data(), *oldShifted, sy, from, to, false);
+        return buffer.data();
+    }
     TRect NewRect() const { return Bounds(g.NewX, g.NewY, n.Width(), n.Height()); }
 
     // Runs kernel(dst, a, b) over the phase's pixels of region (destination coordinates; the phase
@@ -55,7 +130,7 @@ struct TComposer {
     template <class Kernel>
     void Region(const TRect& region, TSource sa, TSource sb, Kernel kernel) {
         if (region.IsEmpty()) return;
-        TRect clip = IntersectRect(region, TRect{0, std::max(0, rowLo), dstW, std::min(dstH, rowHi)});
+        TRect clip = IntersectRect(region, TRect{std::max(0, colLo), std::max(0, rowLo), std::min(dstW, colHi), std::min(dstH, rowHi)});
         if (sa == srcOld || sb == srcOld) clip = IntersectRect(clip, OldRect());
         if (sa == srcNew || sb == srcNew) clip = IntersectRect(clip, NewRect());
         if (clip.IsEmpty()) return;
@@ -70,7 +145,7 @@ struct TComposer {
             const uint32_t* pa = nullptr;
             const uint32_t* pb = nullptr;
             if (sa == srcOld || sb == srcOld) {
-                const uint32_t* r = o.Row32(y - g.OldY) + (x0 - g.OldX);
+                const uint32_t* r = OldSpan(y - g.OldY, x0 - g.OldX, clip.Right - g.OldX);
                 (sa == srcOld ? pa : pb) = r;
             }
             if (sa == srcNew || sb == srcNew) {
@@ -142,7 +217,7 @@ inline uint32_t BlendPixel(uint32_t a, uint32_t b, int w) {
 template <class K4, class K1>
 void TComposer::RegionWide(const TRect& region, TSource sa, TSource sb, K4 k4, K1 k1) {
     if (region.IsEmpty()) return;
-    TRect clip = IntersectRect(region, TRect{0, std::max(0, rowLo), dstW, std::min(dstH, rowHi)});
+    TRect clip = IntersectRect(region, TRect{std::max(0, colLo), std::max(0, rowLo), std::min(dstW, colHi), std::min(dstH, rowHi)});
     if (sa == srcOld || sb == srcOld) clip = IntersectRect(clip, OldRect());
     if (sa == srcNew || sb == srcNew) clip = IntersectRect(clip, NewRect());
     if (clip.IsEmpty()) return;
@@ -157,7 +232,7 @@ void TComposer::RegionWide(const TRect& region, TSource sa, TSource sb, K4 k4, K
     const __m128i bgv = _mm_set1_epi32(static_cast<int>(bg));
     auto row = [&](int y) {
         uint32_t* d = dst[static_cast<size_t>(y)] + x0;
-        const uint32_t* po = (sa == srcOld || sb == srcOld) ? o.Row32(y - g.OldY) + (x0 - g.OldX) : nullptr;
+        const uint32_t* po = (sa == srcOld || sb == srcOld) ? OldSpan(y - g.OldY, x0 - g.OldX, clip.Right - g.OldX) : nullptr;
         const uint32_t* pn = (sa == srcNew || sb == srcNew) ? n.Row32(y - g.NewY) + (x0 - g.NewX) : nullptr;
         const uint32_t* pa = sa == srcOld ? po : sa == srcNew ? pn : nullptr;
         const uint32_t* pb = sb == srcOld ? po : sb == srcNew ? pn : nullptr;
@@ -238,27 +313,21 @@ void CompositeBlend(TPLines& dst, int dstW, TBitmap& oldPic, TBitmap& newPic, co
     Blend(c, level, mode, false);
 }
 
-void ShiftAndBlend(TPLines& dst, int dstW, TBitmap& oldPic, int s, TBitmap& newPic, const TComposeGeometry& g,
-                   int framesDrawn, TColor bg, int level, int mode) {
-    int w = oldPic.Width(), oh = oldPic.Height(), dstH = static_cast<int>(dst.size());
-    bool shifting = s > 0 && w > s;
-    size_t bytes = shifting ? static_cast<size_t>(w - s) * 4 : 0;
-    // Each band shifts the old rows its destination rows show, then blends them while they are
-    // still in the cache; old rows that no destination row shows are shifted afterwards.
-    ForRowBands(dstH, [&](int first, int last) {
-        if (shifting)
-            for (int y = first; y < last; ++y) {
-                int sy = y - g.OldY;
-                if (sy >= 0 && sy < oh) ShiftRow(oldPic.Row32(sy), sy, s, bytes);
-            }
-        TComposer c(dst, dstW, oldPic, newPic, g, framesDrawn, bg);
-        c.rowLo = first;
-        c.rowHi = last;
-        Blend(c, level, mode, false);
-    });
-    if (shifting)
-        for (int sy = 0; sy < oh; ++sy)
-            if (sy + g.OldY < 0 || sy + g.OldY >= dstH) ShiftRow(oldPic.Row32(sy), sy, s, bytes);
+void ShiftedBlend(TPLines& dst, int dstW, const TShiftedPicture& oldPic, TBitmap& newPic, const TComposeGeometry& g,
+                  int framesDrawn, TColor bg, int level, int mode) {
+    TComposer c(dst, dstW, oldPic.Pic, newPic, g, framesDrawn, bg);
+    c.oldShifted = &oldPic;
+    // In column bands, so that only the repeated edges are made in a row buffer: before t the
+    // even rows repeat their start, from w - t on the odd rows their end.
+    int w = oldPic.Pic.Width();
+    int t = oldPic.S > 0 && w > oldPic.S && oldPic.Times > 0 ? oldPic.S * std::min(oldPic.Times, w) : 0;
+    int a = std::min(t, w), b = std::max(w - t, 0);
+    int cuts[4] = {INT32_MIN / 2, g.OldX + std::min(a, b), g.OldX + std::max(a, b), INT32_MAX / 2};
+    for (int i = 0; i < 3; ++i) {
+        c.colLo = cuts[i];
+        c.colHi = cuts[i + 1];
+        if (c.colLo < c.colHi) Blend(c, level, mode, false);
+    }
 }
 
 void ColorThrough(TPLines& dst, int dstW, TBitmap& oldPic, TBitmap& newPic, const TComposeGeometry& g,
@@ -394,18 +463,6 @@ void PosterizeRow(uint32_t* row, int w, int colPar, const TPosterSteps& steps) {
     PosterizeSpan(row, 0, w, colPar, steps, nullptr);
 }
 
-// Copies n pixels past the cache where d allows it: a frame is far larger than the cache, and
-// stores that first read their line cost another pass over memory.
-void StreamRow(uint32_t* d, const uint32_t* s, int n) {
-    int x = 0;
-#if defined(__SSE2__)
-    if ((reinterpret_cast<uintptr_t>(d) & 15) == 0)
-        for (; x + 4 <= n; x += 4)
-            _mm_stream_si128(reinterpret_cast<__m128i*>(d + x), _mm_loadu_si128(reinterpret_cast<const __m128i*>(s + x)));
-#endif
-    std::memcpy(d + x, s + x, static_cast<size_t>(n - x) * 4);
-}
-
 // ComposeOnBackground, with treat(sy, out, from, to) applied to every source row first, each row
 // just before it is copied (so it is still in the cache), in row bands; a treatment that returns
 // true has copied the row's pixels from..to - 1 to out itself. Source rows that land outside the
@@ -447,16 +504,10 @@ void ComposeOnBackground(TPLines& dst, int dstW, TBitmap& src, TColor bg, int dy
     TreatAndCompose(dst, dstW, src, bg, dy, dx, [](int, uint32_t*, int, int) { return false; });
 }
 
-void ShiftAndCompose(TPLines& dst, int dstW, TBitmap& pic, int s, TColor bg, int dy, int dx) {
-    int w = pic.Width();
-    if (s <= 0 || w <= s) {
-        ComposeOnBackground(dst, dstW, pic, bg, dy, dx);
-        return;
-    }
-    size_t bytes = static_cast<size_t>(w - s) * 4;
-    TreatAndCompose(dst, dstW, pic, bg, dy, dx, [&](int sy, uint32_t*, int, int) {
-        ShiftRow(pic.Row32(sy), sy, s, bytes);
-        return false;
+void ShiftedCompose(TPLines& dst, int dstW, const TShiftedPicture& pic, TColor bg, int dy, int dx) {
+    TreatAndCompose(dst, dstW, pic.Pic, bg, dy, dx, [&](int sy, uint32_t* out, int from, int to) {
+        if (out) ShiftedSpan(out, pic, sy, from, to, true);
+        return out != nullptr;
     });
 }
 

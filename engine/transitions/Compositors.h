@@ -36,9 +36,14 @@ inline void BlendMode2(TPLines& d, int w, TBitmap& o, TBitmap& n, const TCompose
                        int level) {
     CompositeBlend(d, w, o, n, g, f, bg, level, bkDelayed);
 }
-// ShiftLines(oldPic, s), then CompositeBlend, in one pass.
-void ShiftAndBlend(TPLines& dst, int dstW, TBitmap& oldPic, int s, TBitmap& newPic, const TComposeGeometry& g,
-                   int framesDrawn, TColor bg, int level, int mode);
+// A picture read as ShiftLines(Pic, S) called Times times would leave it, without moving its rows.
+struct TShiftedPicture {
+    TBitmap& Pic;
+    int S = 0, Times = 0;
+};
+// CompositeBlend with the old picture read as shifted.
+void ShiftedBlend(TPLines& dst, int dstW, const TShiftedPicture& oldPic, TBitmap& newPic, const TComposeGeometry& g,
+                  int framesDrawn, TColor bg, int level, int mode);
 // As CompositeBlend in mode 0 (ColorThrough) or 2 (ColorThroughBlock), except that a pixel where
 // both pictures overlap stays old while any of its channels reaches the threshold, and is new after.
 void ColorThrough(TPLines& dst, int dstW, TBitmap& oldPic, TBitmap& newPic, const TComposeGeometry& g,
@@ -63,8 +68,8 @@ void MeltLines(TBitmap& pic, int amount);
 std::array<uint8_t, 256> MakePosterTable(int v);
 // Applies the table to the pixels of the phase's 2 x 2 position.
 void PosterizeLines(TBitmap& pic, const std::array<uint8_t, 256>& table, int phase);
-// ShiftLines(pic, s), then ComposeOnBackground(dst, dstW, pic, bg, dy, dx), in one pass.
-void ShiftAndCompose(TPLines& dst, int dstW, TBitmap& pic, int s, TColor bg, int dy, int dx);
+// ComposeOnBackground with the picture read as shifted.
+void ShiftedCompose(TPLines& dst, int dstW, const TShiftedPicture& pic, TColor bg, int dy, int dx);
 // PosterizeLines(pic, table, phase), then ComposeOnBackground(dst, dstW, pic, bg, dy, dx), in one pass.
 void PosterizeAndCompose(TPLines& dst, int dstW, TBitmap& pic, const std::array<uint8_t, 256>& table, int phase,
                          TColor bg, int dy, int dx);

@@ -57,10 +57,11 @@ void StepBlendFamily(TEffectContext& c, bool& Done) {
         }
         break;
     case 82: case 83: case 85:
+        // Every frame drawn shifts the old rows by 2 more; they are read shifted, never moved.
         if (k < 256) {
-            ShiftAndCompose(dst, w, c.Old, 2, c.Bg, g.OldY, g.OldX);
+            ShiftedCompose(dst, w, TShiftedPicture{c.Old, 2, f + 1}, c.Bg, g.OldY, g.OldX);
         } else {
-            ShiftAndBlend(dst, w, c.Old, 2, c.New, g, f, c.Bg, k - 256, BlendKind(code));
+            ShiftedBlend(dst, w, TShiftedPicture{c.Old, 2, f + 1}, c.New, g, f, c.Bg, k - 256, BlendKind(code));
         }
         break;
     default: break;

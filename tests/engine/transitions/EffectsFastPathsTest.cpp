@@ -546,16 +546,22 @@ TEST(EffectsFastPaths, FusedPassesMatchTheirSteps) {
             ASSERT_TRUE(a.SameAs(b)) << dx << "," << dy << " phase " << phase;
             ASSERT_TRUE(SameBitmaps(p1, p2));
         }
-        for (int s : {0, 2, 48, 49}) {
+        // Read as shifted, the old picture matches the one moved by every shift, also after more
+        // shifts than its width holds; it never moves itself.
+        TBitmap orig;
+        Pattern(orig, 49, 67, 9);
+        for (int s : {0, 2, 3, 48, 49}) {
             TBitmap p1, p2;
             Pattern(p1, 49, 67, 9);
             Pattern(p2, 49, 67, 9);
-            TDest a(55, 71, 1), b(55, 71, 1);
-            ShiftLines(p1, s);
-            ComposeOnBackground(a.lines, 55, p1, bg, dy, dx);
-            ShiftAndCompose(b.lines, 55, p2, s, bg, dy, dx);
-            ASSERT_TRUE(a.SameAs(b)) << dx << "," << dy << " shift " << s;
-            ASSERT_TRUE(SameBitmaps(p1, p2));
+            for (int times = 1; times <= 30; ++times) {
+                TDest a(55, 71, 1), b(55, 71, 1);
+                ShiftLines(p1, s);
+                ComposeOnBackground(a.lines, 55, p1, bg, dy, dx);
+                ShiftedCompose(b.lines, 55, TShiftedPicture{p2, s, times}, bg, dy, dx);
+                ASSERT_TRUE(a.SameAs(b)) << dx << "," << dy << " shift " << s << " times " << times;
+            }
+            ASSERT_TRUE(SameBitmaps(p2, orig));
         }
         // Shifted and blended into the new picture, every kind, on all four phases.
         TBitmap fresh;
@@ -566,15 +572,55 @@ TEST(EffectsFastPaths, FusedPassesMatchTheirSteps) {
             Pattern(p2, 49, 67, 9);
             TDest a(55, 71, 1), b(55, 71, 1);
             TComposeGeometry g{dx, dy, 6, 4};
-            for (int f = 0; f < 4; ++f) {
-                int level = 40 + 60 * f;
+            for (int f = 0; f < 28; ++f) {
+                int level = (40 + 60 * f) % 512;
                 ShiftLines(p1, 2);
                 CompositeBlend(a.lines, 55, p1, fresh, g, f, bg, level, mode);
-                ShiftAndBlend(b.lines, 55, p2, 2, fresh, g, f, bg, level, mode);
+                ShiftedBlend(b.lines, 55, TShiftedPicture{p2, 2, f + 1}, fresh, g, f, bg, level, mode);
                 ASSERT_TRUE(a.SameAs(b)) << dx << "," << dy << " mode " << mode << " frame " << f;
-                ASSERT_TRUE(SameBitmaps(p1, p2));
             }
+            ASSERT_TRUE(SameBitmaps(p2, orig));
         }
+    }
+}
+
+// The shift blends move the old rows by 2 with every frame drawn, while composing and while
+// blending, whatever frames the clock skips.
+TEST(EffectsFastPaths, ShiftBlendsShiftByTwoPerFrameDrawn) {
+    for (auto [code, kind] : {std::pair{82, bkLinear}, {83, bkDelayed}, {85, bkPeak}}) {
+        VirtualClock clock(1000);
+        SetClock(&clock);
+        TFakeHost h(240, 180);
+        h.SetOld(150, 90, 45, 45);
+        h.SetNew(120, 130);
+        TBitmap moved;
+        moved.Assign(*h.Mons[0].Bitmap);
+        h.Engine.SetEffectCode(static_cast<uint8_t>(code));
+        h.Engine.PrepareTransition();
+        TTransitionState& st = h.Engine.State();
+        const TBoundsRec u = st.Update;
+        TComposeGeometry g{h.Mons[0].X - u.X, h.Mons[0].Y - u.Y, h.NewRect.X - u.X, h.NewRect.Y - u.Y};
+        int shifts = 0, checked[2] = {0, 0};
+        for (int call = 0; call < 5000 && h.Ends == 0; ++call) {
+            clock.Advance(call % 3 ? 5 : 37);
+            TDest want(u.W, u.H, 0);
+            for (int y = 0; y < u.H; ++y) std::memcpy(want.bmp.Row32(y), h.Form.Row32(u.Y + y) + u.X, size_t(u.W) * 4);
+            int f = st.FramesDrawn;
+            bool done = true;
+            h.Engine.TransitionStep(done);
+            if (h.Ends != 0 || st.FramesDrawn == f) continue;
+            int k = st.LastFrame;
+            for (; shifts <= f; ++shifts) ShiftLines(moved, 2);
+            if (k < 256) ComposeOnBackground(want.lines, u.W, moved, h.Bg, g.OldY, g.OldX);
+            else CompositeBlend(want.lines, u.W, moved, h.Picture, g, f, h.Bg, k - 256, kind);
+            for (int y = 0; y < u.H; ++y)
+                ASSERT_EQ(std::memcmp(h.Form.Row32(u.Y + y) + u.X, want.bmp.Row32(y), size_t(u.W) * 4), 0)
+                    << "code " << code << " frame " << k << " row " << y;
+            ++checked[k >= 256];
+        }
+        SetClock(nullptr);
+        EXPECT_GT(checked[0], 10) << code;
+        EXPECT_GT(checked[1], 10) << code;
     }
 }
 
