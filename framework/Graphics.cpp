@@ -163,22 +163,15 @@ void TBitmap::Allocate(int width, int height, TPixelFormat format, bool clear) {
         throw EOutOfMemory("Out of memory: bitmap of " + std::to_string(width) + "x" + std::to_string(height));
     int64_t stride = ((static_cast<int64_t>(width) * BitsPerPixel(format) + 31) / 32) * 4;
     decltype(bits_) bits(static_cast<size_t>(stride * height));
-    if (!clear) {
-        bits_ = std::move(bits);
-        width_ = width;
-        height_ = height;
-        stride_ = static_cast<int>(stride);
-        format_ = format;
-        if (static_cast<int>(palette_.size()) != PaletteSize(format)) palette_.resize(PaletteSize(format));
-        return;
-    }
-    if (!bits.empty()) std::memset(bits.data(), 0, bits.size());
-    // Keep the overlapping part of the old pixels, as the framework does on a size change.
-    if (format == format_ && !bits_.empty()) {
-        int rows = std::min(height, height_);
-        int64_t bytes = std::min<int64_t>(stride, stride_);
-        for (int y = 0; y < rows; ++y)
-            std::memcpy(bits.data() + y * stride, bits_.data() + static_cast<int64_t>(y) * stride_, bytes);
+    if (clear) {
+        if (!bits.empty()) std::memset(bits.data(), 0, bits.size());
+        // Keep the overlapping part of the old pixels, as the framework does on a size change.
+        if (format == format_ && !bits_.empty()) {
+            int rows = std::min(height, height_);
+            int64_t bytes = std::min<int64_t>(stride, stride_);
+            for (int y = 0; y < rows; ++y)
+                std::memcpy(bits.data() + y * stride, bits_.data() + static_cast<int64_t>(y) * stride_, bytes);
+        }
     }
     bits_ = std::move(bits);
     width_ = width;
