@@ -44,7 +44,7 @@ void TGraphicFileObject::SaveToStream(TStream& stream) {
     if (!Empty()) bitmap_->SaveToStream(stream);
 }
 
-HPALETTE TGraphicFileObject::GetPalette() const { return bitmap_ ? PaletteOfBitmap(*bitmap_) : nullptr; }
+HPALETTE TGraphicFileObject::GetPalette() const { return Shown() ? PaletteOfBitmap(*Shown()) : nullptr; }
 
 void TGraphicFileObject::SetPalette(const HPALETTE& palette) {
     if (!bitmap_) return;
@@ -69,7 +69,7 @@ void TGraphicFileObject::SaveToClipboardFormat(uint16_t& format, std::vector<uin
     data.clear();
     if (Empty()) return;
     TMemoryStream stream;
-    bitmap_->SaveToStream(stream);
+    Shown()->SaveToStream(stream);
     data = stream.Bytes();
 }
 

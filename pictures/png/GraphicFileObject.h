@@ -31,7 +31,7 @@ public:
     // The picture's data as a stored property holds it: the picture's own format.
     virtual void ReadData(TStream& stream) { LoadFromStream(stream); }
     virtual void WriteData(TStream& stream) { SaveToStream(stream); }
-    // The held bitmap's palette; none without a bitmap or palette.
+    // The shown bitmap's palette; none without a bitmap or palette.
     virtual HPALETTE GetPalette() const;
     virtual void SetPalette(const HPALETTE& palette);
     // The clipboard carries the picture as a bitmap (CF_BITMAP, BMP bytes). Without data the
@@ -44,6 +44,8 @@ public:
     TBitmap* Bitmap() const { return bitmap_.get(); }
 
 protected:
+    // The bitmap the picture shows: the held one, unless a subclass shows another in its place.
+    virtual TBitmap* Shown() const { return bitmap_.get(); }
     // Frees the old bitmap, holds the new one with its change and progress routed to this picture.
     void SetBitmap(std::unique_ptr<TBitmap> bitmap);
     void Changed() {

@@ -2,8 +2,6 @@
 
 #include <ctime>
 
-#include "framework/Clipboard.h"
-
 namespace lumora {
 
 TPngImage::TPngImage() : alpha_(std::make_unique<TBitmap>()) {
@@ -72,8 +70,6 @@ void TPngImage::Read(TStream& stream, bool withKey) {
     SynchronizeTransparency();
 }
 
-HPALETTE TPngImage::GetPalette() const { return InUse() ? PaletteOfBitmap(*InUse()) : nullptr; }
-
 void TPngImage::SetPalette(const HPALETTE& palette) {
     if (InUse()) SetBitmapPalette(*InUse(), palette);
     Changed();
@@ -83,15 +79,6 @@ void TPngImage::LoadFromClipboardFormat(uint16_t format, const std::vector<uint8
     displayOverride_ = nullptr;
     TGraphicFileObject::LoadFromClipboardFormat(format, data);
     SynchronizeTransparency();
-}
-
-void TPngImage::SaveToClipboardFormat(uint16_t& format, std::vector<uint8_t>& data) {
-    format = CF_BITMAP;
-    data.clear();
-    if (Empty()) return;
-    TMemoryStream stream;
-    InUse()->SaveToStream(stream);
-    data = stream.Bytes();
 }
 
 void TPngImage::SaveToStream(TStream& stream) {

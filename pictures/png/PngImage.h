@@ -19,11 +19,9 @@ public:
     // The stored property's data: PNG, read without the key and its events, written as SaveToStream.
     void ReadData(TStream& stream) override;
     void WriteData(TStream& stream) override { SaveToStream(stream); }
-    HPALETTE GetPalette() const override;
     void SetPalette(const HPALETTE& palette) override;
-    // Loading drops the display override and takes the clipboard's bitmap; saving gives the bitmap in use.
+    // Loading drops the display override and takes the clipboard's bitmap.
     void LoadFromClipboardFormat(uint16_t format, const std::vector<uint8_t>* data) override;
-    void SaveToClipboardFormat(uint16_t& format, std::vector<uint8_t>& data) override;
     // Writes the bitmap in use as PNG with what the last load found (grey, comment, background,
     // transparent colour, gamma, significant bits, physical size, the records) and the alpha
     // bitmap when the picture has alpha. An empty picture writes nothing.
@@ -72,6 +70,7 @@ public:
     int32_t BufferValue = 32768;
 
 private:
+    TBitmap* Shown() const override { return InUse(); }
     void SynchronizeTransparency();
     // Reads PNG into the bitmap in use (made anew when it was released) and takes over what the
     // reader found; the key and its events only when withKey.
