@@ -30,79 +30,52 @@ namespace {
 constexpr int W = 1920, H = 1080;
 
 // One monitor filling the window; the transition engine draws into the window's framebuffer.
-class TPresentWindow : public QWidget, public ITransitionHost {
+class TPresentWindow : public QWidget, public bench::TBenchTransitionHost {
 public:
-    TPresentWindow() : form_(W, H, TPixelFormat::pf32bit) {
+    TPresentWindow() : TBenchTransitionHost(W, H, 88) {
         setAttribute(Qt::WA_OpaquePaintEvent);
         setAttribute(Qt::WA_NoSystemBackground);
         resize(W, H);
-        monitors_.resize(1);
-        monitors_[0].Width = W;
-        monitors_[0].Height = H;
         bench::FillPattern(oldPic_, W, H, 1);
-        bench::FillPattern(picture_, W, H, 2);
+        bench::FillPattern(*picture, W, H, 2);
     }
 
     // Runs the effect from the old picture to the new one; returns frames presented per second.
     double Run(int code) {
-        monitors_[0].Bitmap->Assign(oldPic_);
-        monitors_[0].X = monitors_[0].Y = 0;
-        monitors_[0].W = W;
-        monitors_[0].H = H;
-        ended_ = false;
-        engine_.SetEffectCode(static_cast<uint8_t>(code));
-        engine_.PrepareTransition();
+        monitors[0].Bitmap->Assign(oldPic_);
+        CoverMonitor();
+        engine.SetEffectCode(static_cast<uint8_t>(code));
+        engine.PrepareTransition();
         QApplication::processEvents();
         paints_ = 0;
         auto t0 = std::chrono::steady_clock::now();
-        while (!ended_) {
+        while (!ended) {
             QApplication::processEvents();
             bool done = true;
-            engine_.TransitionStep(done);
+            engine.TransitionStep(done);
         }
         QApplication::processEvents();
         double seconds = std::chrono::duration<double>(std::chrono::steady_clock::now() - t0).count();
         return seconds > 0 ? paints_ / seconds : 0;
     }
 
-    TBitmap& FormBitmap() override { return form_; }
     void InvalidateFormRect(const TRect& r) override { update(QRect(r.Left, r.Top, r.Width(), r.Height())); }
-    TColor BackGround() override { return clBlack; }
-    int ChgSpeed() override { return 5; }
-    bool PosRandom() override { return false; }
-    bool IsPreview() override { return false; }
-    int LogoHeight() override { return 0; }
-    TRect LogoRect() override { return {}; }
-    int LogoMonitor() override { return 0; }
-    void HideLogo() override {}
-    std::vector<TMonitorRec>& Monitors() override { return monitors_; }
-    int CurrentMonitor() override { return 0; }
-    TBitmap& CurrentPicture() override { return picture_; }
-    TBoundsRec& NewPictureRect() override { return newRect_; }
-    void DrawCaption() override {}
-    void DrawPicture() override { engine_.DrawPicture(); }
     void EndTransition() override {
-        ended_ = true;
-        engine_.DrawPicture();
+        ended = true;
+        engine.DrawPicture();
     }
-    bool NoPictures() override { return false; }
-    int EnabledEffectCount() override { return 88; }
 
 protected:
     void paintEvent(QPaintEvent* event) override {
         QPainter painter(this);
-        QImage image = form_.AsQImage();
+        QImage image = form.AsQImage();
         for (const QRect& r : event->region()) painter.drawImage(r.topLeft(), image, r);
         ++paints_;
     }
 
 private:
-    TBitmap form_, oldPic_, picture_;
-    std::vector<TMonitorRec> monitors_;
-    TBoundsRec newRect_;
-    bool ended_ = false;
+    TBitmap oldPic_;
     int paints_ = 0;
-    TTransitionEngine engine_{*this};
 };
 
 TPresentWindow* g_window = nullptr;
