@@ -127,31 +127,39 @@ struct TComposer {
 
     // Runs kernel(dst, a, b) over the phase's pixels of region (destination coordinates; the phase
     // counts from the region's own corner, so clipping never shifts it).
-    template <class Kernel>
-    void Region(const TRect& region, TSource sa, TSource sb, Kernel kernel) {
-        if (region.IsEmpty()) return;
-        TRect clip = IntersectRect(region, TRect{std::max(0, colLo), std::max(0, rowLo), std::min(dstW, colHi), std::min(dstH, rowHi)});
+    // The part of region this composer may write and the sources cover, and its first pixel of
+    // the phase (x0, y0); false when it holds none.
+    bool Start(const TRect& region, TSource sa, TSource sb, TRect& clip, int& x0, int& y0) const {
+        if (region.IsEmpty()) return false;
+        clip = IntersectRect(region, TRect{std::max(0, colLo), std::max(0, rowLo), std::min(dstW, colHi), std::min(dstH, rowHi)});
         if (sa == srcOld || sb == srcOld) clip = IntersectRect(clip, OldRect());
         if (sa == srcNew || sb == srcNew) clip = IntersectRect(clip, NewRect());
-        if (clip.IsEmpty()) return;
-        int y0 = region.Top + rowPar;
+        if (clip.IsEmpty()) return false;
+        y0 = region.Top + rowPar;
         if (y0 < clip.Top) y0 += (clip.Top - y0 + 1) / 2 * 2;
-        int x0 = region.Left + colPar;
+        x0 = region.Left + colPar;
         if (x0 < clip.Left) x0 += (clip.Left - x0 + 1) / 2 * 2;
-        if (x0 >= clip.Right || y0 >= clip.Bottom) return;
+        return x0 < clip.Right && y0 < clip.Bottom;
+    }
+
+    // Row y of the sources sa and sb from column x0 to right, null for the background.
+    void RowSources(int y, int x0, int right, TSource sa, TSource sb, const uint32_t*& pa, const uint32_t*& pb) const {
+        const uint32_t* po = (sa == srcOld || sb == srcOld) ? OldSpan(y - g.OldY, x0 - g.OldX, right - g.OldX) : nullptr;
+        const uint32_t* pn = (sa == srcNew || sb == srcNew) ? n.Row32(y - g.NewY) + (x0 - g.NewX) : nullptr;
+        pa = sa == srcOld ? po : sa == srcNew ? pn : nullptr;
+        pb = sb == srcOld ? po : sb == srcNew ? pn : nullptr;
+    }
+
+    template <class Kernel>
+    void Region(const TRect& region, TSource sa, TSource sb, Kernel kernel) {
+        TRect clip;
+        int x0, y0;
+        if (!Start(region, sa, sb, clip, x0, y0)) return;
         int count = (clip.Right - x0 + 1) / 2;
         auto row = [&](int y) {
             uint32_t* d = dst[static_cast<size_t>(y)] + x0;
-            const uint32_t* pa = nullptr;
-            const uint32_t* pb = nullptr;
-            if (sa == srcOld || sb == srcOld) {
-                const uint32_t* r = OldSpan(y - g.OldY, x0 - g.OldX, clip.Right - g.OldX);
-                (sa == srcOld ? pa : pb) = r;
-            }
-            if (sa == srcNew || sb == srcNew) {
-                const uint32_t* r = n.Row32(y - g.NewY) + (x0 - g.NewX);
-                (sa == srcNew ? pa : pb) = r;
-            }
+            const uint32_t *pa, *pb;
+            RowSources(y, x0, clip.Right, sa, sb, pa, pb);
             if (sa == srcBg) {
                 for (int i = 0; i < count; ++i) d[2 * i] = (d[2 * i] & 0xFF000000u) | kernel(bg, pb[2 * i]);
             } else if (sb == srcBg) {
@@ -216,26 +224,16 @@ inline uint32_t BlendPixel(uint32_t a, uint32_t b, int w) {
 // The same walk as Region(), with rows split into runs of four phase pixels (k4) and a tail (k1).
 template <class K4, class K1>
 void TComposer::RegionWide(const TRect& region, TSource sa, TSource sb, K4 k4, K1 k1) {
-    if (region.IsEmpty()) return;
-    TRect clip = IntersectRect(region, TRect{std::max(0, colLo), std::max(0, rowLo), std::min(dstW, colHi), std::min(dstH, rowHi)});
-    if (sa == srcOld || sb == srcOld) clip = IntersectRect(clip, OldRect());
-    if (sa == srcNew || sb == srcNew) clip = IntersectRect(clip, NewRect());
-    if (clip.IsEmpty()) return;
-    int y0 = region.Top + rowPar;
-    if (y0 < clip.Top) y0 += (clip.Top - y0 + 1) / 2 * 2;
-    int x0 = region.Left + colPar;
-    if (x0 < clip.Left) x0 += (clip.Left - x0 + 1) / 2 * 2;
-    if (x0 >= clip.Right) return;
+    TRect clip;
+    int x0, y0;
+    if (!Start(region, sa, sb, clip, x0, y0)) return;
     int count = (clip.Right - x0 + 1) / 2;
     int span = clip.Right - x0; // pixels readable from x0 on
-    if (y0 >= clip.Bottom) return;
     const __m128i bgv = _mm_set1_epi32(static_cast<int>(bg));
     auto row = [&](int y) {
         uint32_t* d = dst[static_cast<size_t>(y)] + x0;
-        const uint32_t* po = (sa == srcOld || sb == srcOld) ? OldSpan(y - g.OldY, x0 - g.OldX, clip.Right - g.OldX) : nullptr;
-        const uint32_t* pn = (sa == srcNew || sb == srcNew) ? n.Row32(y - g.NewY) + (x0 - g.NewX) : nullptr;
-        const uint32_t* pa = sa == srcOld ? po : sa == srcNew ? pn : nullptr;
-        const uint32_t* pb = sb == srcOld ? po : sb == srcNew ? pn : nullptr;
+        const uint32_t *pa, *pb;
+        RowSources(y, x0, clip.Right, sa, sb, pa, pb);
         int i = 0;
         for (; 2 * i + 8 <= span; i += 4) {
             __m128i a = pa ? Evens(pa + 2 * i) : bgv;
