@@ -53,10 +53,10 @@ bool ExecuteFontDialog(QWidget* parent, TFont& font) {
     faces->setOptions(QFontDialog::NoButtons | QFontDialog::DontUseNativeDialog);
     QFont start(QString::fromStdString(ScreenFontFamily(font.Name)));
     start.setPointSize(std::max(1, font.Size()));
-    start.setBold(font.Style & 1);
-    start.setItalic(font.Style & 2);
-    start.setUnderline(font.Style & 4);
-    start.setStrikeOut(font.Style & 8);
+    start.setBold(font.Style & fsBold);
+    start.setItalic(font.Style & fsItalic);
+    start.setUnderline(font.Style & fsUnderline);
+    start.setStrikeOut(font.Style & fsStrikeOut);
     faces->setCurrentFont(start);
 
     auto* colors = new QComboBox(&dialog);
@@ -93,8 +93,9 @@ bool ExecuteFontDialog(QWidget* parent, TFont& font) {
     std::string family = chosen.family().toStdString();
     if (family != ScreenFontFamily(font.Name)) font.Name = family;
     if (chosen.pointSize() > 0) font.SetSize(chosen.pointSize());
-    font.Style = static_cast<TFontStyles>((chosen.bold() ? 1 : 0) | (chosen.italic() ? 2 : 0) |
-                                          (chosen.underline() ? 4 : 0) | (chosen.strikeOut() ? 8 : 0));
+    font.Style = static_cast<TFontStyles>((chosen.bold() ? fsBold : 0) | (chosen.italic() ? fsItalic : 0) |
+                                          (chosen.underline() ? fsUnderline : 0) |
+                                          (chosen.strikeOut() ? fsStrikeOut : 0));
     font.Color = static_cast<TColor>(colors->currentData().toUInt());
     return true;
 }
