@@ -3,7 +3,6 @@
 #include <algorithm>
 #include <cmath>
 
-#include <QBoxLayout>
 #include <QLabel>
 #include <QMenu>
 #include <QPushButton>
@@ -92,6 +91,13 @@ bool ReadWav(const std::string& file, TSoundInfo& info) {
     return true;
 }
 
+// The file, or the target of a shortcut; empty for no file.
+std::string TargetOf(const std::string& file) {
+    if (file.empty()) return file;
+    std::string target = ResolveLinkPath(file);
+    return target.empty() ? file : target;
+}
+
 } // namespace
 
 std::string PlayTimeText(double seconds) {
@@ -111,15 +117,10 @@ TDSelect2::TDSelect2(QWidget* owner, TRegData& data) : TPickerForm(owner), ui(ne
     BitBtn2 = new QPushButton(Q("ﾀｸﾞ情報"), panel);
     BitBtn2->setObjectName("BitBtn2");
     BitBtn2->setEnabled(false);
-    auto* box = qobject_cast<QBoxLayout*>(panel->layout());
-    if (box && box->indexOf(ui->BitBtn1) >= 0) {
-        box->insertWidget(box->indexOf(ui->BitBtn1) + 1, BitBtn2);
-    } else {
-        QRect play = ui->BitBtn1->geometry();
-        play.moveLeft(std::max(2, (panel->width() - 2 * play.width() - 6) / 2));
-        ui->BitBtn1->setGeometry(play);
-        BitBtn2->setGeometry(play.translated(play.width() + 6, 0));
-    }
+    QRect play = ui->BitBtn1->geometry();
+    play.moveLeft(std::max(2, (panel->width() - 2 * play.width() - 6) / 2));
+    ui->BitBtn1->setGeometry(play);
+    BitBtn2->setGeometry(play.translated(play.width() + 6, 0));
     connect(BitBtn2, &QPushButton::clicked, this, [this] { Application().Guard([this] { BitBtn2Click(); }); });
     ui->FileView1->setContextMenuPolicy(Qt::CustomContextMenu);
     connect(ui->FileView1, &QWidget::customContextMenuRequested, this, [this](const QPoint& pos) {
@@ -168,23 +169,18 @@ void TDSelect2::FileView1Change() {
     if (p == LastPath) return;
     ClearValues();
     ui->BitBtn1->setEnabled(!p.empty());
-    BitBtn2->setEnabled(!p.empty() && HasSoundInfoForm(SelectedTarget()));
+    const std::string target = TargetOf(p);
+    BitBtn2->setEnabled(!p.empty() && HasSoundInfoForm(target));
     LastPath = p;
     if (p.empty()) {
         ui->Label2->clear();
         return;
     }
     ui->Label2->setText(Q(ExtractFileName(p)));
-    ShowInfo(SelectedTarget());
+    ShowInfo(target);
 }
 
-// The selected file, or the target of a selected shortcut; empty without a selected file.
-std::string TDSelect2::SelectedTarget() const {
-    std::string p = SelectedFile();
-    if (p.empty()) return p;
-    std::string target = ResolveLinkPath(p);
-    return target.empty() ? p : target;
-}
+std::string TDSelect2::SelectedTarget() const { return TargetOf(SelectedFile()); }
 
 void TDSelect2::BitBtn2Click() {
     std::string file = SelectedTarget();
@@ -233,8 +229,7 @@ void TDSelect2::ShowInfo(const std::string& file) {
 void TDSelect2::SpeedButton5Click() {
     std::string p = ui->FileView1->SelectedPath();
     if (p.empty()) return;
-    std::string target = ResolveLinkPath(p);
-    bool bass = IsBassExt(ExtractFileExt(target.empty() ? p : target));
+    bool bass = IsBassExt(ExtractFileExt(TargetOf(p)));
     if (OnPlay) OnPlay(p, bass);
 }
 

@@ -52,6 +52,7 @@ protected:
 private:
     void ClearValues();
     void ShowInfo(const std::string& file);
+    // The selected file, or the target of a selected shortcut; empty without a selected file.
     std::string SelectedTarget() const;
     TRegData& data_;
 };
