@@ -7,7 +7,6 @@
 #include <QListWidget>
 #include <QPushButton>
 #include <QRadioButton>
-#include <QTimer>
 #include <QToolButton>
 
 #include "dialogs/settings/GroupsDialog.h"
@@ -249,10 +248,8 @@ TEST_F(Groups, CancelAfterSwitchingGroupingOnKeepsItOn) {
     QTest::mouseClick(on, Qt::LeftButton, {}, QPoint(6, 8));
     ASSERT_TRUE(on->isChecked());
     bool cancelled = false;
-    QTimer::singleShot(0, [&] {
-        QWidget* groups = QApplication::activeModalWidget();
-        ASSERT_TRUE(groups);
-        QTest::mouseClick(Find<QPushButton>(*groups, "Button3"), Qt::LeftButton);
+    WhenModal([&](QWidget& groups) {
+        QTest::mouseClick(Find<QPushButton>(groups, "Button3"), Qt::LeftButton);
         cancelled = true;
     });
     QTest::mouseClick(Find<QPushButton>(*dlg, "Button2"), Qt::LeftButton);

@@ -2,7 +2,6 @@
 // sets, the font dialog with its colour, and Qt's own dialogs in Japanese (kept as screenshots).
 
 #include <algorithm>
-#include <functional>
 
 #include <QAbstractButton>
 #include <QColorDialog>
@@ -12,27 +11,12 @@
 #include <QFontDialog>
 #include <QMessageBox>
 #include <QPushButton>
-#include <QTimer>
 
 #include "framework/Dialogs.h"
 #include "tests/dialogs/settings/SubDialogsTestSupport.h"
 
 namespace lumora::test {
 namespace {
-
-// Runs check on the modal window that the next call opens.
-void WhenModal(std::function<void(QWidget&)> check) {
-    QTimer::singleShot(0, [check = std::move(check)] {
-        QWidget* modal = QApplication::activeModalWidget();
-        ASSERT_TRUE(modal);
-        check(*modal);
-        // A check that failed before closing the window must not leave the test waiting.
-        if (modal->isVisible() && QApplication::activeModalWidget() == modal) {
-            ADD_FAILURE() << "the window was left open";
-            if (auto* dialog = qobject_cast<QDialog*>(modal)) dialog->reject();
-        }
-    });
-}
 
 std::vector<std::string> ButtonTexts(QWidget& box) {
     std::vector<std::string> texts;

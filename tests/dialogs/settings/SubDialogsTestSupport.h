@@ -3,14 +3,17 @@
 // registry with fake screens and devices, registry helpers, and screenshots kept as artefacts.
 
 #include <filesystem>
+#include <functional>
 #include <memory>
 #include <stdexcept>
 #include <string>
 #include <vector>
 
 #include <QApplication>
+#include <QDialog>
 #include <QImage>
 #include <QTest>
+#include <QTimer>
 #include <QWidget>
 
 #include <gtest/gtest.h>
@@ -41,6 +44,20 @@ inline void SaveShot(QWidget& form, const std::string& name) {
     QApplication::processEvents();
     QImage shot = form.grab().toImage();
     EXPECT_TRUE(shot.save(QString::fromStdString(dir + "/" + name + ".png")));
+}
+
+// Runs check on the modal window that the next call opens.
+inline void WhenModal(std::function<void(QWidget&)> check) {
+    QTimer::singleShot(0, [check = std::move(check)] {
+        QWidget* modal = QApplication::activeModalWidget();
+        ASSERT_TRUE(modal);
+        check(*modal);
+        // A check that failed before closing the window must not leave the test waiting.
+        if (modal->isVisible() && QApplication::activeModalWidget() == modal) {
+            ADD_FAILURE() << "the window was left open";
+            if (auto* dialog = qobject_cast<QDialog*>(modal)) dialog->reject();
+        }
+    });
 }
 
 // Every direct child lies inside its parent, so nothing is cut off.
