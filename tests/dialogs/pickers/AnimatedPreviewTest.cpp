@@ -118,6 +118,7 @@ protected:
     }
     void TearDown() override {
         PickerModalRunner() = [](QDialog& dialog) { return dialog.exec(); };
+        SetMessageReporter(nullptr);
         SetShellPlaces({});
         SetShellUi(nullptr);
         SetRegistryStore(std::make_shared<TMemoryRegistryStore>());
@@ -130,6 +131,14 @@ protected:
         const int row = list->FindRow(name);
         ASSERT_GE(row, 0) << name;
         list->SelectRow(row);
+    }
+    // Shows the picker on the GIFs with one of them selected; its thumbnail control (null if none).
+    TImageView* ShowSelected(TDSelect& form, const std::string& name) const {
+        form.Folder = folder;
+        form.Mask = "*.gif";
+        form.show();
+        Select(form, name);
+        return form.findChild<TImageView*>("Image1");
     }
     static QRgb Panel(QWidget& view) { return view.palette().color(view.backgroundRole()).rgb() & 0xFFFFFF; }
 };
@@ -151,11 +160,7 @@ void ExpectPlays(const Runs& runs) {
 
 TEST_F(AnimatedPreview, ThumbnailAndShowWindowPlayTheGif) {
     TDSelect form(nullptr, *data);
-    form.Folder = folder;
-    form.Mask = "*.gif";
-    form.show();
-    Select(form, "play.gif");
-    auto* thumb = form.findChild<TImageView*>("Image1");
+    TImageView* thumb = ShowSelected(form, "play.gif");
     ASSERT_NE(thumb, nullptr);
     EXPECT_EQ(form.ThumbnailSize(), QSize(126, 63));
     ExpectPlays(RunsOf(Watch(*thumb, 900)));
@@ -185,11 +190,7 @@ TEST_F(AnimatedPreview, ThumbnailAndShowWindowPlayTheGif) {
 
 TEST_F(AnimatedPreview, TransparentPixelsShowThePanel) {
     TDSelect form(nullptr, *data);
-    form.Folder = folder;
-    form.Mask = "*.gif";
-    form.show();
-    Select(form, "clear.gif");
-    auto* thumb = form.findChild<TImageView*>("Image1");
+    TImageView* thumb = ShowSelected(form, "clear.gif");
     ASSERT_NE(thumb, nullptr);
     const QRgb panel = Panel(*thumb);
     ASSERT_NE(panel, 0xFF0000u);
@@ -214,16 +215,11 @@ TEST_F(AnimatedPreview, AGifThatCannotBeDrawnIsReportedOnce) {
         return 1;
     });
     TDSelect form(nullptr, *data);
-    form.Folder = folder;
-    form.Mask = "*.gif";
-    form.show();
-    Select(form, "nocolors.gif");
-    auto* thumb = form.findChild<TImageView*>("Image1");
+    TImageView* thumb = ShowSelected(form, "nocolors.gif");
     ASSERT_NE(thumb, nullptr);
     Watch(*thumb, 100);
     EXPECT_EQ(messages, std::vector<std::string>{"画像ﾌｧｲﾙが不正です"});
     EXPECT_FALSE(form.findChild<QPushButton*>("BitBtn1")->isEnabled());
-    SetMessageReporter(nullptr);
 }
 
 } // namespace

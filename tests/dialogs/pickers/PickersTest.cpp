@@ -36,15 +36,9 @@ namespace lumora {
 namespace {
 
 namespace fs = std::filesystem;
+using test::Find;
 using test::LE16;
 using test::LE32;
-
-template <typename T>
-T* Find(QWidget& form, const char* name) {
-    T* widget = form.findChild<T*>(name);
-    if (!widget) throw std::runtime_error(std::string("no control ") + name);
-    return widget;
-}
 
 std::string Text(QWidget& form, const char* name) { return Find<QLabel>(form, name)->text().toStdString(); }
 
