@@ -407,10 +407,8 @@ bool Decoder::SeekFrame(uint64_t frame) {
     // Near the start, opening again and decoding from there gives exactly what a whole decode does,
     // the decoder's start-up trimming included.
     if (static_cast<int64_t>(frame) <= preroll) {
-        if (source_ && !source_->Seek) return frame == 0 ? Fail(BASS_ERROR_NOTAVAIL, false) : SeekByDecoding(frame);
-        if (!Reopen()) return Fail(BASS_ERROR_FILEOPEN, false);
-        discard_ = static_cast<int64_t>(frame);
-        return true;
+        if (frame == 0 && source_ && !source_->Seek) return Fail(BASS_ERROR_NOTAVAIL, false);
+        return SeekByDecoding(frame);
     }
     // FFmpeg's Ogg reader indexes the last page as it reads it, and a seek that lands there through
     // that index gives its packets wrong times and loses the last packet's end trimming. A fresh
