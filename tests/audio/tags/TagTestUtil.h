@@ -33,20 +33,26 @@ inline std::string Quoted(const std::string& s) {
 #define REQUIRE_TOOL(name) \
     if (!::lumora::test::HaveTool(name)) GTEST_SKIP() << name " is not installed (tools/setup installs it)"
 
-// Runs tests/audio/tags/mutagen_tags.py (mutagen, the independent oracle) and returns what it prints;
-// "dump FILE" gives every value mutagen reads, one sorted line each.
-inline bool HaveMutagen() { return Run("/usr/bin/python3 -c 'import mutagen'"); }
-inline std::string Mutagen(const std::string& args) {
+// What a shell command prints on standard output; status, when given, receives its wait status.
+inline std::string CommandOutput(const std::string& command, int* status = nullptr) {
     std::string out;
-    std::string cmd = "/usr/bin/python3 " + Quoted(std::string(LUMORA_SOURCE_DIR) + "/tests/audio/tags/mutagen_tags.py") +
-                      " " + args + " 2>&1";
-    FILE* p = ::popen(cmd.c_str(), "r");
+    FILE* p = ::popen(command.c_str(), "r");
     if (!p) return out;
     char buf[4096];
     size_t n;
     while ((n = fread(buf, 1, sizeof buf, p)) > 0) out.append(buf, n);
-    ::pclose(p);
+    int result = ::pclose(p);
+    if (status) *status = result;
     return out;
+}
+
+// Runs tests/audio/tags/mutagen_tags.py (mutagen, the independent oracle) and returns what it prints;
+// "dump FILE" gives every value mutagen reads, one sorted line each.
+inline bool HaveMutagen() { return Run("/usr/bin/python3 -c 'import mutagen'"); }
+inline std::string Mutagen(const std::string& args) {
+    return CommandOutput("/usr/bin/python3 " +
+                         Quoted(std::string(LUMORA_SOURCE_DIR) + "/tests/audio/tags/mutagen_tags.py") + " " + args +
+                         " 2>&1");
 }
 
 #define REQUIRE_MUTAGEN() \

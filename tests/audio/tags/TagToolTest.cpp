@@ -1,6 +1,5 @@
 #include <gtest/gtest.h>
 
-#include <cstdio>
 #include <filesystem>
 
 #include "audio/tags/TagText.h"
@@ -11,22 +10,18 @@ namespace {
 
 using test::TempDir;
 
+const std::string kTool = std::string(LUMORA_BINARY_DIR) + "/bin/lumora-tagtool";
+
+#define REQUIRE_TAGTOOL() \
+    if (!std::filesystem::exists(kTool)) GTEST_SKIP() << "lumora-tagtool is not built"
+
 // Runs the tool with arguments given as a shell would take them.
 std::string ToolOutput(const std::string& args, int& status) {
-    std::string tool = std::string(LUMORA_BINARY_DIR) + "/bin/lumora-tagtool";
-    std::string out;
-    FILE* p = ::popen((test::Quoted(tool) + " " + args + " 2>/dev/null").c_str(), "r");
-    if (!p) return out;
-    char buf[4096];
-    size_t n;
-    while ((n = fread(buf, 1, sizeof buf, p)) > 0) out.append(buf, n);
-    status = ::pclose(p);
-    return out;
+    return test::CommandOutput(test::Quoted(kTool) + " " + args + " 2>/dev/null", &status);
 }
 
 TEST(TagTool, PrintsWhatTheReadersRead) {
-    if (!std::filesystem::exists(std::string(LUMORA_BINARY_DIR) + "/bin/lumora-tagtool"))
-        GTEST_SKIP() << "lumora-tagtool is not built";
+    REQUIRE_TAGTOOL();
     TempDir dir;
     std::string title = "Quote \" and \\ and 日本";
     std::string text = EncodeUtf16(title, TByteOrder::LittleEndian, true);
@@ -46,8 +41,7 @@ TEST(TagTool, PrintsWhatTheReadersRead) {
 }
 
 TEST(TagTool, SetAndResaveWriteOnlyWhatTheyAreAskedTo) {
-    if (!std::filesystem::exists(std::string(LUMORA_BINARY_DIR) + "/bin/lumora-tagtool"))
-        GTEST_SKIP() << "lumora-tagtool is not built";
+    REQUIRE_TAGTOOL();
     for (const char* tool : {"sox", "lame", "oggenc", "ffmpeg"})
         if (!test::HaveTool(tool)) GTEST_SKIP() << tool << " is not installed (tools/setup installs it)";
     REQUIRE_MUTAGEN();

@@ -146,16 +146,7 @@ inline std::string MakeWma(const TempDir& dir, const std::string& name,
 }
 
 // Output of a command (standard output only).
-inline std::string Capture(const std::string& command) {
-    std::string out;
-    if (FILE* p = popen((command + " 2>/dev/null").c_str(), "r")) {
-        char buffer[4096];
-        size_t n;
-        while ((n = fread(buffer, 1, sizeof buffer, p)) > 0) out.append(buffer, n);
-        pclose(p);
-    }
-    return out;
-}
+inline std::string Capture(const std::string& command) { return CommandOutput(command + " 2>/dev/null"); }
 
 // The value of one tag as ffprobe reads it ("TAG:name=value" of -show_format), or "<none>".
 inline std::string ProbeTag(const std::string& file, const std::string& tag) {
