@@ -17,6 +17,7 @@
 #include <set>
 #include <string>
 #include <thread>
+#include <utility>
 #include <vector>
 
 #include <gtest/gtest.h>
@@ -348,30 +349,35 @@ inline BOOL RemoveFX(DWORD, HFX h) {
     std::lock_guard lock(f.mutex);
     return f.fx.erase(h) ? 1 : 0;
 }
+// The parameter record of an effect's type, or none for a type the fake does not keep.
+inline std::pair<void*, size_t> FxParameters(FakeFx& e) {
+    switch (e.Type) {
+    case BASS_FX_PARAMEQ: return {&e.Eq, sizeof e.Eq};
+    case BASS_FX_ECHO: return {&e.Echo, sizeof e.Echo};
+    case BASS_FX_REVERB: return {&e.Reverb, sizeof e.Reverb};
+    default: return {nullptr, 0};
+    }
+}
 inline BOOL FXGetParameters(HFX h, void* par) {
     FakeBass& f = FakeBass::Get();
     std::lock_guard lock(f.mutex);
-    if (!f.fx.count(h)) return 0;
-    const FakeFx& e = f.fx[h];
-    switch (e.Type) {
-    case BASS_FX_PARAMEQ: std::memcpy(par, &e.Eq, sizeof e.Eq); return 1;
-    case BASS_FX_ECHO: std::memcpy(par, &e.Echo, sizeof e.Echo); return 1;
-    case BASS_FX_REVERB: std::memcpy(par, &e.Reverb, sizeof e.Reverb); return 1;
-    default: return 0;
-    }
+    auto it = f.fx.find(h);
+    if (it == f.fx.end()) return 0;
+    auto [record, size] = FxParameters(it->second);
+    if (!record) return 0;
+    std::memcpy(par, record, size);
+    return 1;
 }
 inline BOOL FXSetParameters(HFX h, const void* par) {
     FakeBass& f = FakeBass::Get();
     std::lock_guard lock(f.mutex);
-    if (!f.fx.count(h)) return 0;
-    FakeFx& e = f.fx[h];
-    ++e.Sets;
-    switch (e.Type) {
-    case BASS_FX_PARAMEQ: std::memcpy(&e.Eq, par, sizeof e.Eq); return 1;
-    case BASS_FX_ECHO: std::memcpy(&e.Echo, par, sizeof e.Echo); return 1;
-    case BASS_FX_REVERB: std::memcpy(&e.Reverb, par, sizeof e.Reverb); return 1;
-    default: return 0;
-    }
+    auto it = f.fx.find(h);
+    if (it == f.fx.end()) return 0;
+    ++it->second.Sets;
+    auto [record, size] = FxParameters(it->second);
+    if (!record) return 0;
+    std::memcpy(record, par, size);
+    return 1;
 }
 inline void Unused() {}
 } // namespace fake
