@@ -249,12 +249,11 @@ bool SetID3v1(TID3v1& t, const TEdit& e) {
         if (!n) return Failed("not a track number: " + v);
         t.SetTrack(static_cast<uint8_t>(*n));
     } else if (e.Name == "genre") {
-        int genre = v.empty() ? 255 : -1;
-        if (auto n = ParseDecimal(v, 255)) genre = static_cast<int>(*n);
-        for (int i = 0; genre < 0 && i < 256; ++i)
-            if (!ID3v1GenreName(i).empty() && LowerCase(ID3v1GenreName(i)) == LowerCase(v)) genre = i;
-        if (genre < 0) return Failed("no such genre: " + v);
-        t.SetGenre(static_cast<uint8_t>(genre));
+        std::optional<uint8_t> genre = ID3v1GenreIndex(v);
+        if (v.empty()) genre = 255;
+        else if (auto n = ParseDecimal(v, 255)) genre = static_cast<uint8_t>(*n);
+        if (!genre) return Failed("no such genre: " + v);
+        t.SetGenre(*genre);
     } else {
         return Failed("no ID3v1 field " + e.Name);
     }
@@ -267,7 +266,7 @@ bool SetID3v2(TID3v2& t, const TEdit& e) {
     else if (e.Name == "artist") t.SetArtist(v);
     else if (e.Name == "album") t.SetAlbum(v);
     else if (e.Name == "track") {
-        if (!Number(v.substr(0, v.find('/')), 65535)) return Failed("not a track number: " + v);
+        if (!ParseTrackText(v, 65535)) return Failed("not a track number: " + v);
         t.SetTrackText(v);
     } else if (e.Name == "year") t.SetYear(v);
     else if (e.Name == "genre") t.SetGenre(v);

@@ -27,15 +27,11 @@ std::string S(const QString& s) { return s.toUtf8().toStdString(); }
 
 void Guarded(const std::function<void()>& f) { Application().Guard(f); }
 
-// A track number as typed: empty is 0; otherwise a number up to max, optionally followed by "/"
-// and the number of tracks (as the ID3v2 group shows it, 7/12).
+// A track number as typed, with or without the number of tracks (as the ID3v2 group shows it, 7/12).
 int TrackNumber(const QString& text, int max) {
     std::string t = Trim(S(text));
-    size_t slash = t.find('/');
-    std::string number = t.substr(0, slash);
-    std::string total = slash == std::string::npos ? "0" : t.substr(slash + 1);
-    auto n = number.empty() ? std::optional<uint32_t>(0) : ParseDecimal(number, static_cast<uint32_t>(max));
-    if (!n || !ParseDecimal(total, 0xFFFF)) throw EConvertError("'" + t + "' is not a valid track number");
+    auto n = ParseTrackText(t, static_cast<uint32_t>(max));
+    if (!n) throw EConvertError("'" + t + "' is not a valid track number");
     return static_cast<int>(*n);
 }
 
@@ -46,14 +42,8 @@ void SelectGenre(QComboBox* box, const std::string& name) {
     else box->setCurrentIndex(box->findText(QString()));
 }
 
-// The ID3v1 genre number of a name; none for the empty entry or a name not in the table.
+// The ID3v1 genre number of the empty entry.
 constexpr uint8_t kNoGenre = 255;
-uint8_t GenreNumber(const std::string& name) {
-    if (name.empty()) return kNoGenre;
-    for (int i = 0; i < ID3v1GenreCount; ++i)
-        if (ID3v1GenreName(i) == name) return static_cast<uint8_t>(i);
-    return kNoGenre;
-}
 
 } // namespace
 
@@ -210,7 +200,7 @@ void TMPEGFileInfoForm::btnUpdateClick() {
         t1.SetArtist(S(ui->Tag1_Artist->text()));
         t1.SetAlbum(S(ui->Tag1_Album->text()));
         t1.SetYear(S(ui->Tag1_Year->text()));
-        t1.SetGenre(GenreNumber(S(ui->Tag1_Genre->currentText())));
+        t1.SetGenre(ID3v1GenreIndex(S(ui->Tag1_Genre->currentText())).value_or(kNoGenre));
         t1.SetComment(S(ui->Tag1_Comment->text()));
         if (!t1.SaveToFile(fileName_)) MessageBox("Can't save ID3v1 tag of the MPEG file.", "Error", TMsgIcon::Error);
     } else if (t1.Exists()) {

@@ -8,6 +8,7 @@
 
 #include "platform/system/SafeRewrite.h"
 #include "audio/tags/TagText.h"
+#include "framework/SysUtils.h"
 
 namespace lumora {
 
@@ -72,6 +73,13 @@ bool ReadLastBlock(const std::string& fileName, uint8_t* block, bool& fileTooSho
 std::string ID3v1GenreName(int index) {
     if (index < 0 || index >= ID3v1GenreCount) return {};
     return genreNames[static_cast<size_t>(index)];
+}
+
+std::optional<uint8_t> ID3v1GenreIndex(const std::string& name) {
+    const std::string wanted = LowerCase(name);
+    for (int i = 0; i < ID3v1GenreCount; ++i)
+        if (LowerCase(ID3v1GenreName(i)) == wanted) return static_cast<uint8_t>(i);
+    return std::nullopt;
 }
 
 void TID3v1::ResetData() {

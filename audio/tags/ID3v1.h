@@ -2,6 +2,7 @@
 // The 128-byte ID3v1 tag at the end of an MP3 file (versions 1.0 and 1.1).
 
 #include <cstdint>
+#include <optional>
 #include <string>
 
 #include "framework/Classes.h"
@@ -18,6 +19,8 @@ struct TMP3TagInfo {
 constexpr int ID3v1GenreCount = 148;
 // The genre name of an index, empty for 148 and above.
 std::string ID3v1GenreName(int index);
+// The index of a genre name, its case ignored; none for a name not in the table.
+std::optional<uint8_t> ID3v1GenreIndex(const std::string& name);
 
 class TID3v1 : public TObject {
 public:

@@ -306,4 +306,11 @@ std::optional<uint32_t> ParseDecimal(std::string_view text, uint32_t max) {
     return static_cast<uint32_t>(v);
 }
 
+std::optional<uint32_t> ParseTrackText(std::string_view text, uint32_t max) {
+    size_t slash = text.find('/');
+    std::string_view number = text.substr(0, slash);
+    if (slash != std::string_view::npos && !ParseDecimal(text.substr(slash + 1), 0xFFFF)) return std::nullopt;
+    return number.empty() ? std::optional<uint32_t>(0) : ParseDecimal(number, max);
+}
+
 } // namespace lumora

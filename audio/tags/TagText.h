@@ -46,5 +46,8 @@ uint32_t NextCodePoint(std::string_view utf8, size_t& pos);
 
 // A decimal number made of digits only (no sign, no blanks) that fits in max; else nothing.
 std::optional<uint32_t> ParseDecimal(std::string_view text, uint32_t max);
+// The number of a track text: empty is 0, else a number up to max, optionally followed by "/" and
+// the number of tracks (7/12); nothing when either part is not a number.
+std::optional<uint32_t> ParseTrackText(std::string_view text, uint32_t max);
 
 } // namespace lumora
