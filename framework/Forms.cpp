@@ -316,17 +316,10 @@ struct SyncCall {
 };
 // Never destroyed: a worker may still wait in Synchronize while the program exits, and destroying a
 // condition variable it waits on hangs the exit.
-struct SyncState {
-    std::mutex mutex;
-    std::condition_variable queued; // main thread waits for work
-    std::condition_variable done;   // workers wait for their call
-    std::deque<SyncCall*> queue;
-};
-SyncState& g_sync = *new SyncState;
-std::mutex& g_syncMutex = g_sync.mutex;
-std::condition_variable& g_syncQueued = g_sync.queued;
-std::condition_variable& g_syncDone = g_sync.done;
-std::deque<SyncCall*>& g_syncQueue = g_sync.queue;
+std::mutex& g_syncMutex = *new std::mutex;
+std::condition_variable& g_syncQueued = *new std::condition_variable; // main thread waits for work
+std::condition_variable& g_syncDone = *new std::condition_variable;   // workers wait for their call
+std::deque<SyncCall*>& g_syncQueue = *new std::deque<SyncCall*>;
 } // namespace
 
 bool CheckSynchronize(int timeoutMs) {
