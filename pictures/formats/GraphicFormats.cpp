@@ -746,6 +746,12 @@ const uint8_t kDefault16[16][3] = {{0, 0, 0},       {128, 0, 0},   {0, 128, 0}, 
                                    {0, 0, 128},     {128, 0, 128}, {0, 128, 128}, {192, 192, 192},
                                    {128, 128, 128}, {255, 0, 0},   {0, 255, 0},   {255, 255, 0},
                                    {0, 0, 255},     {255, 0, 255}, {0, 255, 255}, {255, 255, 255}};
+
+std::vector<TRGBQuad> DefaultPalette16() {
+    std::vector<TRGBQuad> palette;
+    for (auto& c : kDefault16) palette.push_back(Quad(c[0], c[1], c[2]));
+    return palette;
+}
 } // namespace
 
 void TPCXGraphic::LoadFromStream(TStream& stream) {
@@ -771,15 +777,13 @@ void TPCXGraphic::LoadFromStream(TStream& stream) {
     if (width <= 0 || height <= 0 || bitsPerLine < width) WrongPcxFormat();
 
     std::vector<TRGBQuad> palette;
-    std::vector<TRGBQuad> defaultPalette;
-    for (auto& c : kDefault16) defaultPalette.push_back(Quad(c[0], c[1], c[2]));
     // Version 3 files carry no palette of their own.
     const bool noPalette = version == 3;
     if (format == TPixelFormat::pf1bit) {
         palette = {Quad(0, 0, 0), Quad(255, 255, 255)};
     } else if (format == TPixelFormat::pf4bit) {
         if (noPalette) {
-            palette = defaultPalette;
+            palette = DefaultPalette16();
         } else if (paletteInfo == 2) {
             palette = GreyRamp(16);
         } else {
@@ -800,7 +804,7 @@ void TPCXGraphic::LoadFromStream(TStream& stream) {
         if (marked) {
             for (int i = 0; i < 256; ++i) palette.push_back(Quad(tail[1 + 3 * i], tail[2 + 3 * i], tail[3 + 3 * i]));
         } else if (noPalette) {
-            palette = defaultPalette;
+            palette = DefaultPalette16();
         } else if (paletteInfo == 2) {
             palette = GreyRamp(256);
         } else {
