@@ -635,7 +635,6 @@ void WhiteNoise(TPLines& dst, int dstW, TBitmap& pic, int n) {
             TRowRandom rnd(seed, y);
             // One step's eight numbers serve eight pixels: four pixels, then the next four.
             int phase = 0;
-            uint16_t u[8];
 #if defined(__SSE2__)
             const __m128i range = _mm_set1_epi16(static_cast<int16_t>(n)), half = _mm_set1_epi16(static_cast<int16_t>(n / 2));
             const __m128i zero = _mm_setzero_si128(), rgb = _mm_set1_epi32(0x00FFFFFF);
@@ -649,8 +648,8 @@ void WhiteNoise(TPLines& dst, int dstW, TBitmap& pic, int n) {
                 __m128i hi = _mm_adds_epi16(_mm_unpackhi_epi8(v, zero), _mm_unpackhi_epi32(pair, pair));
                 Store4(d, _mm_and_si128(_mm_packus_epi16(lo, hi), rgb));
             });
-            (void)u;
 #else
+            uint16_t u[8];
             ByFours(pic.Row32(y), dst[static_cast<size_t>(y)], cols, [&](const uint32_t* s, uint32_t* d) {
                 if (phase == 0) rnd.Next8(u);
                 for (int i = 0; i < 4; ++i) {
@@ -778,6 +777,14 @@ inline __m128i Mix4(const uint32_t* const p[4], int64_t stride, __m128i X, __m12
     return _mm_and_si128(v, _mm_set1_epi32(0x00FFFFFF));
 }
 
+// Asks for the memory of the block whose top left pixel lies at offset at from base, both rows.
+// Asking never faults, so the blocks that wrap (at -1) are asked for too.
+inline void AskBlock(const uint32_t* base, int64_t stride, int32_t at) {
+    uintptr_t a = uintptr_t(base) + uintptr_t(intptr_t(at) * 4);
+    _mm_prefetch(reinterpret_cast<const char*>(a), _MM_HINT_T0);
+    _mm_prefetch(reinterpret_cast<const char*>(a + uintptr_t(stride * 4)), _MM_HINT_T0);
+}
+
 #if defined(__x86_64__) || defined(__i386__)
 #define LUMORA_WARP_AVX2 1
 // (a (256 - f) + b f + 128) / 256 in 16-bit lanes.
@@ -798,11 +805,7 @@ __attribute__((target("avx2"))) int MixRunAvx2(const uint32_t* base, int64_t str
     for (; i + 8 <= bx; i += 8) {
         __m256i off = _mm256_loadu_si256(reinterpret_cast<const __m256i*>(at + i));
         if (_mm256_movemask_ps(_mm256_castsi256_ps(off))) break;
-        for (int l = i + ahead; l < std::min(bx, i + ahead + 8); ++l) {
-            uintptr_t a = uintptr_t(base) + uintptr_t(intptr_t(at[l]) * 4);
-            _mm_prefetch(reinterpret_cast<const char*>(a), _MM_HINT_T0);
-            _mm_prefetch(reinterpret_cast<const char*>(a + uintptr_t(stride * 4)), _MM_HINT_T0);
-        }
+        for (int l = i + ahead; l < std::min(bx, i + ahead + 8); ++l) AskBlock(base, stride, at[l]);
         __m256i X = _mm256_loadu_si256(reinterpret_cast<const __m256i*>(xs + i));
         __m256i Y = _mm256_loadu_si256(reinterpret_cast<const __m256i*>(ys + i));
         __m256i fx = _mm256_and_si256(X, byte), fy = _mm256_and_si256(Y, byte);
@@ -1063,12 +1066,7 @@ void WarpBlocks(TPLines& dst, int dstW, TBitmap& pic, float cx, float cy, TWarpC
             const uint32_t* const base = src.base;
             const int64_t stride = src.stride;
             const int32_t* const at = offs.data();
-            // Asking never faults, so the blocks that wrap (at -1) are asked for too.
-            auto ask = [&](int i) {
-                uintptr_t a = uintptr_t(base) + uintptr_t(intptr_t(at[i]) * 4);
-                _mm_prefetch(reinterpret_cast<const char*>(a), _MM_HINT_T0);
-                _mm_prefetch(reinterpret_cast<const char*>(a + uintptr_t(stride * 4)), _MM_HINT_T0);
-            };
+            auto ask = [&](int i) { AskBlock(base, stride, at[i]); };
             for (int i = 0; i < std::min(kAhead, bx); ++i) ask(i);
             uint32_t* const d0 = dst[size_t(y)];
             uint32_t* const d1 = dst[size_t(y) + 1];
