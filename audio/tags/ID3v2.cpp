@@ -75,7 +75,7 @@ std::string Lower(std::string s) {
 }
 
 // Where the first terminator of an encoded string starts at or after from, or npos.
-size_t FindTerminator(const std::string& data, size_t from, uint8_t encoding) {
+size_t FindTerminator(std::string_view data, size_t from, uint8_t encoding) {
     if (encoding == 1 || encoding == 2) {
         for (size_t i = from; i + 1 < data.size(); i += 2)
             if (data[i] == 0 && data[i + 1] == 0) return i;
@@ -121,11 +121,10 @@ std::optional<std::string> Inflate(std::span<const uint8_t> in, uint64_t declare
 // with a terminator.
 std::vector<std::string_view> SplitStrings(std::string_view data, uint8_t encoding, bool& trailing) {
     std::vector<std::string_view> parts;
-    std::string owned(data);
     size_t from = 0;
     trailing = false;
     while (from < data.size()) {
-        size_t end = FindTerminator(owned, from, encoding);
+        size_t end = FindTerminator(data, from, encoding);
         if (end == std::string::npos) {
             parts.push_back(data.substr(from));
             return parts;
