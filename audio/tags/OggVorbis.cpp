@@ -551,7 +551,6 @@ bool TOggVorbis::SaveToFile(const std::string& fileName) {
 
     std::string page(reinterpret_cast<const char*>(second.Header), pageHeaderSize);
     page[26] = static_cast<char>(segments);
-    for (int i = 22; i < 26; ++i) page[i] = 0;
     page.append(static_cast<size_t>(p / 255), '\xFF');
     page += static_cast<char>(p % 255);
     for (int i = k + 1; i < second.SegmentCount; ++i) page += static_cast<char>(second.Lacing[i]);
@@ -570,8 +569,7 @@ bool TOggVorbis::SaveToFile(const std::string& fileName) {
         }
         if (static_cast<int64_t>(rest.size()) != pageEnd - oldPacketEnd) return false;
         std::string newPage = page + std::string(rest.begin(), rest.end());
-        uint32_t crc = OggChecksum(reinterpret_cast<const uint8_t*>(newPage.data()), newPage.size());
-        for (int i = 0; i < 4; ++i) newPage[22 + i] = static_cast<char>(crc >> (8 * i));
+        SetPageChecksum(newPage);
         return out.CopySource(0, second.Position) && out.Write(newPage) && out.CopySource(pageEnd, -1);
     });
 }
