@@ -298,12 +298,6 @@ void TDSelect::SpeedButton5Click() {
     ShowPickerModal(preview);
 }
 
-void TDSelect::done(int result) {
-    TPickerForm::done(result);
-    // Closing stops the thumbnail's animation at once.
-    ui->Image1->Stop();
-}
-
 bool TDSelect::eventFilter(QObject* watched, QEvent* event) {
     if (watched == ui->Image1 && event->type() == QEvent::MouseButtonDblClick && ui->BitBtn1->isEnabled()) {
         Guarded([this] { SpeedButton5Click(); });

@@ -114,7 +114,6 @@ public:
 
 protected:
     bool eventFilter(QObject* watched, QEvent* event) override;
-    void done(int result) override;
     int ViewState() const override;
     void SetViewState(int state) override;
     bool PanelState() const override;

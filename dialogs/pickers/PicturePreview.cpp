@@ -43,12 +43,6 @@ void TIPrev::Image1MouseMove(const QPoint& globalPos, bool leftDown) {
 
 void TIPrev::N1Click() { close(); }
 
-void TIPrev::done(int result) {
-    QDialog::done(result);
-    // Closing stops the animation at once.
-    ui->Image1->Stop();
-}
-
 bool TIPrev::eventFilter(QObject* watched, QEvent* event) {
     if (watched == ui->Image1) {
         if (event->type() == QEvent::MouseButtonPress) {

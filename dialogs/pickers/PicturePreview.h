@@ -34,7 +34,6 @@ public:
 
 protected:
     bool eventFilter(QObject* watched, QEvent* event) override;
-    void done(int result) override;
 
 private:
     QPoint grab_;
