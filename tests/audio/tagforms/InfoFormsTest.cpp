@@ -147,7 +147,7 @@ TEST_F(InfoForms, MpegFormSavesATrackWithItsTotal) {
     std::string wav = test::MakeWav(dir, "in.wav", 0.5);
     std::string file = dir.File("lame.mp3");
     ASSERT_TRUE(test::Run("lame --quiet --id3v2-only --tt Title --tn 7/12 " + wav + " " + file));
-    std::string before = test::Mutagen("dump " + file);
+    std::string before = test::MutagenDump(file);
     ASSERT_NE(before.find("TRCK='7/12'"), std::string::npos) << before;
 
     for (const char* typed : {"7/12", "8/12"}) {
@@ -160,10 +160,10 @@ TEST_F(InfoForms, MpegFormSavesATrackWithItsTotal) {
         EXPECT_EQ(form->result(), QDialog::Accepted);
         EXPECT_TRUE(messages.empty()) << messages.front();
         if (std::string(typed) == "7/12") {
-            EXPECT_EQ(test::Mutagen("dump " + file), before);
+            EXPECT_EQ(test::MutagenDump(file), before);
         }
     }
-    std::string after = test::Mutagen("dump " + file);
+    std::string after = test::MutagenDump(file);
     EXPECT_NE(after.find("TRCK='8/12'"), std::string::npos) << after;
 }
 

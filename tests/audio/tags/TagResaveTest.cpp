@@ -7,8 +7,10 @@
 namespace lumora {
 namespace {
 
+using test::MutagenDump;
 using test::Quoted;
 using test::ReadFile;
+using test::Replaced;
 using test::TempDir;
 
 // Saves made on files tagged by other programs, judged by what mutagen reads before and after.
@@ -29,17 +31,10 @@ protected:
         return path;
     }
 
-    static std::string Dump(const std::string& path) { return test::Mutagen("dump " + Quoted(path)); }
-
     // The bytes after the ID3v2 tag.
     static std::string Audio(const std::string& path) {
         std::string bytes = ReadFile(path);
         return bytes.substr(static_cast<size_t>(ID3v2TagSize(reinterpret_cast<const uint8_t*>(bytes.data()))));
-    }
-
-    static std::string Replaced(std::string text, const std::string& from, const std::string& to) {
-        size_t at = text.find(from);
-        return at == std::string::npos ? text : text.substr(0, at) + to + text.substr(at + from.size());
     }
 
     TempDir dir_;
@@ -50,7 +45,7 @@ TEST_F(TagResave, Id3v2SaveWithoutEditKeepsEveryValueAndWritesValid23) {
     for (int version : {3, 4}) {
         SCOPED_TRACE(version);
         std::string path = Mp3("id3", version);
-        std::string before = Replaced(Dump(path), "version=2.4", "version=2.3");
+        std::string before = Replaced(MutagenDump(path), "version=2.4", "version=2.3");
         std::string audio = Audio(path);
         ASSERT_NE(before.find("TIT2='Die Ärzte'"), std::string::npos) << before;
 
@@ -58,21 +53,21 @@ TEST_F(TagResave, Id3v2SaveWithoutEditKeepsEveryValueAndWritesValid23) {
         ASSERT_TRUE(tag.ReadFromFile(path));
         EXPECT_EQ(tag.Track(), 7);
         ASSERT_TRUE(tag.SaveToFile(path));
-        EXPECT_EQ(Dump(path), before);
+        EXPECT_EQ(MutagenDump(path), before);
         EXPECT_EQ(Audio(path), audio);
 
         // An edit changes that value only.
         ASSERT_TRUE(tag.ReadFromFile(path));
         tag.SetTitle("Neuer Titel");
         ASSERT_TRUE(tag.SaveToFile(path));
-        EXPECT_EQ(Dump(path), Replaced(before, "TIT2='Die Ärzte'", "TIT2='Neuer Titel'"));
+        EXPECT_EQ(MutagenDump(path), Replaced(before, "TIT2='Die Ärzte'", "TIT2='Neuer Titel'"));
         EXPECT_EQ(Audio(path), audio);
     }
 }
 
 TEST_F(TagResave, Id3v1FieldsLeftAsTheyWereKeepTheirBytes) {
     std::string path = Mp3("id3v1", 0);
-    std::string before = Dump(path);
+    std::string before = MutagenDump(path);
     ASSERT_NE(before.find("TALB='© 1998 Ñandú £££"), std::string::npos) << before;
     std::string bytes = ReadFile(path);
     TID3v1 tag;
@@ -86,14 +81,14 @@ TEST_F(TagResave, Id3v1FieldsLeftAsTheyWereKeepTheirBytes) {
     EXPECT_EQ(ReadFile(path), bytes);
     tag.SetTitle("Neu");
     ASSERT_TRUE(tag.SaveToFile(path));
-    EXPECT_EQ(Dump(path), Replaced(before, "TIT2='Die Ärzte'", "TIT2='Neu'"));
+    EXPECT_EQ(MutagenDump(path), Replaced(before, "TIT2='Die Ärzte'", "TIT2='Neu'"));
 }
 
 TEST_F(TagResave, CompressedFramesAreReadAndKept) {
     for (int version : {3, 4}) {
         SCOPED_TRACE(version);
         std::string path = Mp3("id3-compressed", version);
-        std::string before = Dump(path);
+        std::string before = MutagenDump(path);
         ASSERT_NE(before.find("TIT2='Compressed title'"), std::string::npos) << before;
 
         TID3v2 tag;
@@ -102,8 +97,8 @@ TEST_F(TagResave, CompressedFramesAreReadAndKept) {
         EXPECT_EQ(tag.Album(), "Compressed album");
         tag.SetArtist("New artist");
         ASSERT_TRUE(tag.SaveToFile(path));
-        EXPECT_EQ(Dump(path), Replaced(Replaced(before, "version=2.4", "version=2.3"), "TPE1='Plain artist'",
-                                       "TPE1='New artist'"));
+        EXPECT_EQ(MutagenDump(path), Replaced(Replaced(before, "version=2.4", "version=2.3"), "TPE1='Plain artist'",
+                                              "TPE1='New artist'"));
     }
 }
 

@@ -55,6 +55,15 @@ inline std::string Mutagen(const std::string& args) {
                          " 2>&1");
 }
 
+// Every value mutagen reads from the file, one sorted line each.
+inline std::string MutagenDump(const std::string& path) { return Mutagen("dump " + Quoted(path)); }
+
+// The text with its first `from` replaced by `to` (unchanged without one): a dump after one edit.
+inline std::string Replaced(std::string text, const std::string& from, const std::string& to) {
+    size_t at = text.find(from);
+    return at == std::string::npos ? text : text.substr(0, at) + to + text.substr(at + from.size());
+}
+
 #define REQUIRE_MUTAGEN() \
     if (!::lumora::test::HaveMutagen()) GTEST_SKIP() << "python3-mutagen is not installed (tools/setup installs it)"
 

@@ -46,11 +46,8 @@ TEST(TagTool, SetAndResaveWriteOnlyWhatTheyAreAskedTo) {
         if (!test::HaveTool(tool)) GTEST_SKIP() << tool << " is not installed (tools/setup installs it)";
     REQUIRE_MUTAGEN();
     TempDir dir;
-    auto dump = [](const std::string& file) { return test::Mutagen("dump " + test::Quoted(file)); };
-    auto replaced = [](std::string text, const std::string& from, const std::string& to) {
-        size_t at = text.find(from);
-        return at == std::string::npos ? text : text.substr(0, at) + to + text.substr(at + from.size());
-    };
+    using test::Replaced;
+    auto dump = test::MutagenDump;
     int status = -1;
     std::string wav = test::MakeWav(dir, "in.wav", 0.5);
 
@@ -65,7 +62,7 @@ TEST(TagTool, SetAndResaveWriteOnlyWhatTheyAreAskedTo) {
     EXPECT_EQ(status, 0);
     EXPECT_NE(json.find("\"title\":\"Alt\""), std::string::npos) << json;
     EXPECT_NE(json.find("\"genreName\":\"Jazz\""), std::string::npos) << json;
-    EXPECT_EQ(dump(mp3), replaced(before, "TIT2='Die Ärzte'", "TIT2='Neu'"));
+    EXPECT_EQ(dump(mp3), Replaced(before, "TIT2='Die Ärzte'", "TIT2='Neu'"));
     // A field no tag has changes nothing.
     std::string bytes = test::ReadFile(mp3);
     ToolOutput("--set title=x bogus=1 " + mp3, status);
@@ -81,7 +78,7 @@ TEST(TagTool, SetAndResaveWriteOnlyWhatTheyAreAskedTo) {
     ToolOutput("--resave " + ogg, status);
     EXPECT_EQ(dump(ogg), before);
     ToolOutput("--set MOOD= " + ogg, status);
-    EXPECT_EQ(dump(ogg), replaced(before, "mood='calm'\n", ""));
+    EXPECT_EQ(dump(ogg), Replaced(before, "mood='calm'\n", ""));
 
     std::string wma = dir.File("a.wma");
     ASSERT_TRUE(test::Run("ffmpeg -v error -y -i " + wav + " -c:a wmav2 -b:a 64k -metadata album=Old " + wma));
@@ -91,7 +88,7 @@ TEST(TagTool, SetAndResaveWriteOnlyWhatTheyAreAskedTo) {
     EXPECT_EQ(dump(wma), before);
     ToolOutput("--set album=Platte " + wma, status);
     EXPECT_EQ(status, 0);
-    EXPECT_EQ(dump(wma), replaced(before, "wm/albumtitle='Old'", "wm/albumtitle='Platte'"));
+    EXPECT_EQ(dump(wma), Replaced(before, "wm/albumtitle='Old'", "wm/albumtitle='Platte'"));
 
     ToolOutput("--set " + wma, status);
     EXPECT_EQ(WEXITSTATUS(status), 2);
