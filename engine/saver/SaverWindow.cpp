@@ -128,22 +128,12 @@ void TDesktopWindow::FormCreate() {
 
 void TDesktopWindow::LayOutMonitors() {
     monitors_.clear();
-    if (preview_) {
-        TRect parent;
-        if (!NativeWindows().ClientRect(PreviewWnd, parent) || parent.IsEmpty()) parent = TRect{0, 0, 1, 1};
-        area_ = TRect{0, 0, parent.Width(), parent.Height()};
-        monitors_.emplace_back();
-        monitors_[0].Width = area_.Width();
-        monitors_[0].Height = area_.Height();
-        currentMonitor_ = logoMonitor_ = previousMonitor_ = 0;
-        setWindowFlags(Qt::Widget | Qt::FramelessWindowHint | Qt::WindowTransparentForInput);
-        setAttribute(Qt::WA_TransparentForMouseEvents);
-        resize(area_.Width(), area_.Height());
-        if (!NativeWindows().Embed(this, PreviewWnd)) move(0, 0);
-        parentWatch_.SetEnabled(true);
-    } else if (TRect host; HostWnd && NativeWindows().ClientRect(HostWnd, host) && !host.IsEmpty()) {
-        // The daemon's window is the screen: the show fills it, and ends with it.
-        hosted_ = true;
+    TRect host;
+    hosted_ = !preview_ && HostWnd && NativeWindows().ClientRect(HostWnd, host) && !host.IsEmpty();
+    if (preview_ || hosted_) {
+        // The preview box, or the daemon's window that is the screen: the show fills it, and ends with it.
+        const TNativeHandle parent = preview_ ? PreviewWnd : HostWnd;
+        if (preview_ && (!NativeWindows().ClientRect(parent, host) || host.IsEmpty())) host = TRect{0, 0, 1, 1};
         area_ = TRect{0, 0, host.Width(), host.Height()};
         monitors_.emplace_back();
         monitors_[0].Width = area_.Width();
@@ -152,7 +142,7 @@ void TDesktopWindow::LayOutMonitors() {
         setWindowFlags(Qt::Widget | Qt::FramelessWindowHint | Qt::WindowTransparentForInput);
         setAttribute(Qt::WA_TransparentForMouseEvents);
         resize(area_.Width(), area_.Height());
-        if (!NativeWindows().Embed(this, HostWnd)) move(0, 0);
+        if (!NativeWindows().Embed(this, parent)) move(0, 0);
         parentWatch_.SetEnabled(true);
     } else {
         std::vector<TMonitor> all = Screens().Monitors();
