@@ -3,10 +3,10 @@
 #include <cstdlib>
 #include <memory>
 
-#include <QGuiApplication>
-
 #include <xcb/randr.h>
 #include <xcb/xcb.h>
+
+#include "platform/display/NativeWindow.h"
 
 namespace lumora {
 
@@ -19,9 +19,7 @@ struct FreeReply {
 class X11DisplayModeSource : public IDisplayModeSource {
 public:
     std::optional<TDisplayMode> Current() override {
-        xcb_connection_t* shared = nullptr;
-        if (auto* app = qobject_cast<QGuiApplication*>(QCoreApplication::instance()))
-            if (auto* x11 = app->nativeInterface<QNativeInterface::QX11Application>()) shared = x11->connection();
+        xcb_connection_t* shared = QtXConnection();
         // Outside a Qt X11 session the display named by $DISPLAY is asked directly.
         int screenNumber = 0;
         xcb_connection_t* c = shared ? shared : xcb_connect(nullptr, &screenNumber);

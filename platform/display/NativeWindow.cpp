@@ -12,13 +12,14 @@
 
 namespace lumora {
 
-namespace {
-xcb_connection_t* Connection() {
+xcb_connection_t* QtXConnection() {
     auto* app = qobject_cast<QGuiApplication*>(QCoreApplication::instance());
     if (!app) return nullptr;
     auto* x11 = app->nativeInterface<QNativeInterface::QX11Application>();
     return x11 ? x11->connection() : nullptr;
 }
+
+namespace {
 
 // Requests through xcb report a missing window as an error reply instead of calling an error
 // handler that would end the program.
@@ -29,7 +30,7 @@ public:
         return ClientRect(window, r);
     }
     bool ClientRect(TNativeHandle window, TRect& rect) override {
-        xcb_connection_t* c = Connection();
+        xcb_connection_t* c = QtXConnection();
         if (!c || window == 0 || window > 0xFFFFFFFFu) return false;
         xcb_generic_error_t* error = nullptr;
         xcb_get_geometry_reply_t* reply =
@@ -41,7 +42,7 @@ public:
         return true;
     }
     void Show(TNativeHandle window) override {
-        xcb_connection_t* c = Connection();
+        xcb_connection_t* c = QtXConnection();
         if (!c || window == 0 || window > 0xFFFFFFFFu) return;
         xcb_map_window(c, static_cast<xcb_window_t>(window));
         xcb_flush(c);

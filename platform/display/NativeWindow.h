@@ -9,6 +9,7 @@
 #include "framework/Classes.h"
 
 class QWidget;
+struct xcb_connection_t;
 
 namespace lumora {
 
@@ -24,6 +25,9 @@ public:
     // Makes the widget a child of the window at (0, 0); false when that is not possible.
     virtual bool Embed(QWidget* widget, TNativeHandle parent) = 0;
 };
+
+// The X connection Qt opened; nullptr outside an X11 session.
+xcb_connection_t* QtXConnection();
 
 // The window named by XSCREENSAVER_WINDOW (hexadecimal with 0x, or decimal), in which desktop
 // screensaver daemons have the programs they start draw; 0 when unset or not a window id.

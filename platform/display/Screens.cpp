@@ -11,16 +11,11 @@
 #include <xcb/randr.h>
 #include <xcb/xcb.h>
 
+#include "platform/display/NativeWindow.h"
+
 namespace lumora {
 
 namespace {
-
-xcb_connection_t* Connection() {
-    auto* app = qobject_cast<QGuiApplication*>(QCoreApplication::instance());
-    if (!app) return nullptr;
-    auto* x11 = app->nativeInterface<QNativeInterface::QX11Application>();
-    return x11 ? x11->connection() : nullptr;
-}
 
 struct FreeDeleter {
     void operator()(void* p) const { std::free(p); }
@@ -95,7 +90,7 @@ std::vector<TMonitor> QtMonitors() {
 class SystemScreens : public IScreens {
 public:
     std::vector<TMonitor> Monitors() override {
-        if (xcb_connection_t* c = Connection()) {
+        if (xcb_connection_t* c = QtXConnection()) {
             std::vector<TMonitor> r = RandRMonitors(c);
             if (!r.empty()) return r;
         }
@@ -137,7 +132,7 @@ int PrimaryMonitorIndex() {
 
 QScreen* QtScreenOf(int xScreen) {
     if (!qobject_cast<QGuiApplication*>(QCoreApplication::instance())) return nullptr;
-    if (!Connection()) return xScreen == 0 ? QGuiApplication::primaryScreen() : nullptr;
+    if (!QtXConnection()) return xScreen == 0 ? QGuiApplication::primaryScreen() : nullptr;
     // Qt makes one group of sibling screens per X screen: the group of DISPLAY's screen comes first,
     // then the others in X screen order.
     std::vector<QScreen*> groups;
