@@ -2,9 +2,16 @@
 // Running scripts inside a fresh X server (Xvfb) for the end-to-end tests.
 
 #include <cstdio>
+#include <cstdlib>
+#include <sstream>
 #include <string>
 
 namespace lumora::test {
+
+// Whether a tool the scripts call is on the PATH.
+inline bool HaveTool(const std::string& tool) {
+    return std::system(("command -v " + tool + " >/dev/null 2>&1").c_str()) == 0;
+}
 
 // The command that runs what follows it inside a fresh Xvfb: WithXvfb() + " '-screen 0 640x480x24' CMD".
 inline std::string WithXvfb() { return "bash '" + std::string(LUMORA_SOURCE_DIR) + "/tests/support/with-xvfb'"; }
@@ -20,6 +27,15 @@ inline std::string RunScriptInXvfb(const std::string& serverArgs, const std::str
         pclose(p);
     }
     return out;
+}
+
+// What a script printed as "key=value" on a line of its own; empty when it printed no such line.
+inline std::string ScriptValue(const std::string& out, const std::string& key) {
+    std::istringstream in(out);
+    std::string line;
+    while (std::getline(in, line))
+        if (line.rfind(key + "=", 0) == 0) return line.substr(key.size() + 1);
+    return "";
 }
 
 } // namespace lumora::test

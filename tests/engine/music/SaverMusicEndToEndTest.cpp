@@ -17,10 +17,6 @@ namespace {
 
 namespace fs = std::filesystem;
 
-bool HaveTool(const std::string& name) {
-    return std::system(("command -v " + name + " >/dev/null 2>&1").c_str()) == 0;
-}
-
 // The left channel of a 16-bit stereo WAV file.
 std::vector<int16_t> LeftChannel(const std::string& path) {
     std::string bytes = test::ReadFile(path);
@@ -114,7 +110,7 @@ TEST(SaverMusicEndToEndTest, SaverPlaysTheSoundFolderInOrderWithTheGapWhilePictu
     const fs::path program = fs::path(LUMORA_BINARY_DIR) / "bin" / "lumora";
     if (!fs::exists(program)) GTEST_SKIP() << "the program is not built: " << program;
     for (const char* tool : {"Xvfb", "sox", "import"})
-        if (!HaveTool(tool)) GTEST_SKIP() << tool << " is not installed";
+        if (!test::HaveTool(tool)) GTEST_SKIP() << tool << " is not installed";
     test::TempDir dir;
     fs::create_directories(dir.File("pics"));
     fs::create_directories(dir.File("music"));

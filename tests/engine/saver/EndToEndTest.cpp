@@ -5,7 +5,6 @@
 #include <cstdio>
 #include <cstdlib>
 #include <fstream>
-#include <sstream>
 #include <string>
 
 #include <gtest/gtest.h>
@@ -17,8 +16,6 @@ namespace lumora {
 namespace {
 
 const std::string kProgram = std::string(LUMORA_BINARY_DIR) + "/bin/lumora";
-
-bool Have(const char* tool) { return std::system((std::string("command -v ") + tool + " >/dev/null 2>&1").c_str()) == 0; }
 
 // Runs a script inside a fresh X server, once it answers, and returns what it printed.
 std::string InXvfb(const test::TempDir& dir, const std::string& script) {
@@ -39,20 +36,12 @@ void WriteRegistry(const test::TempDir& dir, const std::string& settings) {
 class EndToEndTest : public ::testing::Test {
 protected:
     void SetUp() override {
-        if (!Have("Xvfb") || !Have("xdotool") || !Have("xwininfo"))
+        if (!test::HaveTool("Xvfb") || !test::HaveTool("xdotool") || !test::HaveTool("xwininfo"))
             GTEST_SKIP() << "no Xvfb, xdotool or xwininfo";
         if (!std::ifstream(kProgram)) GTEST_SKIP() << "the program is not built";
     }
     test::TempDir dir;
 };
-
-std::string Value(const std::string& out, const std::string& key) {
-    std::istringstream in(out);
-    std::string line;
-    while (std::getline(in, line))
-        if (line.rfind(key + "=", 0) == 0) return line.substr(key.size() + 1);
-    return "";
-}
 
 TEST_F(EndToEndTest, FullScreenWindowCoversTheScreenAndAKeyEndsIt) {
     WriteRegistry(dir, "\"Folder\"=\"" + dir.File("none") + "\"\n");
@@ -65,9 +54,9 @@ for i in $(seq 50); do kill -0 $pid 2>/dev/null || break; xdotool key space; sle
 if kill -0 $pid 2>/dev/null; then echo still=1; kill -9 $pid; fi
 wait $pid; echo "exit=$?"
 )SH");
-    EXPECT_EQ(Value(out, "window"), "640x480+0+0") << out;
-    EXPECT_EQ(Value(out, "still"), "") << out;
-    EXPECT_EQ(Value(out, "exit"), "0") << out;
+    EXPECT_EQ(test::ScriptValue(out, "window"), "640x480+0+0") << out;
+    EXPECT_EQ(test::ScriptValue(out, "still"), "") << out;
+    EXPECT_EQ(test::ScriptValue(out, "exit"), "0") << out;
 }
 
 TEST_F(EndToEndTest, TerminationSignalClosesTheOrderlyWay) {
@@ -79,8 +68,8 @@ for i in $(seq 50); do kill -0 $pid 2>/dev/null || break; sleep 0.1; done
 if kill -0 $pid 2>/dev/null; then echo still=1; kill -9 $pid; fi
 wait $pid; echo "exit=$?"
 )SH");
-    EXPECT_EQ(Value(out, "still"), "") << out;
-    EXPECT_EQ(Value(out, "exit"), "0") << out;
+    EXPECT_EQ(test::ScriptValue(out, "still"), "") << out;
+    EXPECT_EQ(test::ScriptValue(out, "exit"), "0") << out;
 }
 
 TEST_F(EndToEndTest, ASecondSaverOnTheSameDisplayEndsAtOnce) {
@@ -92,13 +81,13 @@ echo "windows=$(xwininfo -root -tree | grep -c '"Lumora"')"
 kill -0 $pid 2>/dev/null && echo first=running
 kill -TERM $pid; wait $pid
 )SH");
-    EXPECT_EQ(Value(out, "second"), "0") << out; // refused, not timed out
-    EXPECT_EQ(Value(out, "windows"), "1") << out;
-    EXPECT_EQ(Value(out, "first"), "running") << out;
+    EXPECT_EQ(test::ScriptValue(out, "second"), "0") << out; // refused, not timed out
+    EXPECT_EQ(test::ScriptValue(out, "windows"), "1") << out;
+    EXPECT_EQ(test::ScriptValue(out, "first"), "running") << out;
 }
 
 TEST_F(EndToEndTest, PreviewBecomesAChildOfTheGivenWindow) {
-    if (!Have("xmessage")) GTEST_SKIP() << "no xmessage";
+    if (!test::HaveTool("xmessage")) GTEST_SKIP() << "no xmessage";
     WriteRegistry(dir, "\"Folder\"=\"" + dir.File("none") + "\"\n");
     std::string out = InXvfb(dir, R"SH(xmessage -name previewbox -geometry 200x150+10+10 preview & box=$!
 for i in $(seq 50); do id=$(xdotool search --name previewbox | head -1); [ -n "$id" ] && break; sleep 0.1; done
@@ -111,14 +100,14 @@ for i in $(seq 50); do kill -0 $pid 2>/dev/null || break; sleep 0.1; done
 if kill -0 $pid 2>/dev/null; then echo still=1; kill -9 $pid; fi
 wait $pid; echo "exit=$?"
 )SH");
-    EXPECT_EQ(Value(out, "child"), "1") << out;
-    EXPECT_EQ(Value(out, "toplevel"), "0") << out;
-    EXPECT_EQ(Value(out, "still"), "") << out; // the saver ends with its preview box
-    EXPECT_EQ(Value(out, "exit"), "0") << out;
+    EXPECT_EQ(test::ScriptValue(out, "child"), "1") << out;
+    EXPECT_EQ(test::ScriptValue(out, "toplevel"), "0") << out;
+    EXPECT_EQ(test::ScriptValue(out, "still"), "") << out; // the saver ends with its preview box
+    EXPECT_EQ(test::ScriptValue(out, "exit"), "0") << out;
 }
 
 TEST_F(EndToEndTest, TheSaverOpensShowingTheDesktopItCovers) {
-    if (!Have("xmessage") || !Have("import") || !Have("convert"))
+    if (!test::HaveTool("xmessage") || !test::HaveTool("import") || !test::HaveTool("convert"))
         GTEST_SKIP() << "no xmessage or imagemagick";
     // The slowest cross-fade goes from the snapshot to a background of the desktop's own colour (a
     // small picture stands in the centre): a saver that did not open with the desktop would still
@@ -142,13 +131,13 @@ echo "mapped=$(xwininfo -root -tree | grep -c '"Lumora"')"
 echo "pixel=$(import -window root -crop 1x1+300+300 -depth 8 txt:- | grep -o '#[0-9A-F]\{6\}' | head -1)"
 kill -TERM $pid; wait $pid
 )SH");
-    EXPECT_EQ(Value(out, "mapped"), "1") << out;
+    EXPECT_EQ(test::ScriptValue(out, "mapped"), "1") << out;
     // The box under the saver is gone; what shows is the saver's copy of it.
-    EXPECT_EQ(Value(out, "pixel"), "#336699") << out;
+    EXPECT_EQ(test::ScriptValue(out, "pixel"), "#336699") << out;
 }
 
 TEST_F(EndToEndTest, PicturesOfTheFolderAreShownInTurn) {
-    if (!Have("import") || !Have("convert")) GTEST_SKIP() << "no imagemagick";
+    if (!test::HaveTool("import") || !test::HaveTool("convert")) GTEST_SKIP() << "no imagemagick";
     std::string pics = dir.File("pics");
     std::string setup = "mkdir -p " + pics + " && convert -size 64x48 xc:'#ff0000' " + pics +
                         "/a1.bmp && convert -size 64x48 xc:'#00ff00' " + pics + "/a2.jpg && convert -size 64x48 xc:'#0000ff' " +
@@ -176,7 +165,7 @@ done
 echo "seen=$seen"
 kill -TERM $pid; wait $pid
 )SH");
-    std::string seen = Value(out, "seen");
+    std::string seen = test::ScriptValue(out, "seen");
     EXPECT_NE(seen.find("red green blue"), std::string::npos) << out;
 }
 

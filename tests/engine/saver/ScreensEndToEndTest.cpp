@@ -6,7 +6,6 @@
 #include <cstdio>
 #include <cstdlib>
 #include <fstream>
-#include <sstream>
 #include <string>
 
 #include <gtest/gtest.h>
@@ -18,8 +17,6 @@ namespace lumora {
 namespace {
 
 const std::string kProgram = std::string(LUMORA_BINARY_DIR) + "/bin/lumora";
-
-bool Have(const char* tool) { return std::system((std::string("command -v ") + tool + " >/dev/null 2>&1").c_str()) == 0; }
 
 // Shell helpers for the scripts: `shot FILE` saves the root window of the current screen; `pattern
 // FILE X Y` prints the two colours of a one-pixel checkerboard whose (X, Y) has the first, or
@@ -54,7 +51,8 @@ const std::string kSecond = "#FF0000#FFFFFF"; // red and white
 class ScreensEndToEndTest : public ::testing::Test {
 protected:
     void SetUp() override {
-        if (!Have("Xvfb") || !Have("xwininfo") || !Have("import") || !Have("convert") || !Have("xrandr"))
+        if (!test::HaveTool("Xvfb") || !test::HaveTool("xwininfo") || !test::HaveTool("import") ||
+            !test::HaveTool("convert") || !test::HaveTool("xrandr"))
             GTEST_SKIP() << "no Xvfb, xwininfo, xrandr or imagemagick";
         if (!std::ifstream(kProgram)) GTEST_SKIP() << "the program is not built";
         // Two 64 x 48 pictures of one-pixel squares, shown at their own size in turn.
@@ -94,14 +92,6 @@ protected:
     test::TempDir dir;
 };
 
-std::string Value(const std::string& out, const std::string& key) {
-    std::istringstream in(out);
-    std::string line;
-    while (std::getline(in, line))
-        if (line.rfind(key + "=", 0) == 0) return line.substr(key.size() + 1);
-    return "";
-}
-
 // Whether "#RRGGBB" is within a fifth of the scale of want on every channel.
 bool Near(const std::string& hex, uint32_t want) {
     if (hex.size() != 7 || hex[0] != '#') return false;
@@ -132,15 +122,15 @@ echo "outside=$(convert $dir/shot.png -crop 1x1+126+216 -depth 8 txt:- | awk 'NR
 stop $pid
 )SH");
     KeepShot("randr-monitors-scale2");
-    EXPECT_EQ(Value(out, "window"), "640x480+0+0") << out;
-    EXPECT_EQ(Value(out, "first"), "") << out;
-    EXPECT_EQ(Value(out, "second"), "") << out;
-    EXPECT_EQ(Value(out, "left"), kFirst) << out;
-    EXPECT_EQ(Value(out, "right"), kSecond) << out;
-    EXPECT_EQ(Value(out, "corner"), kFirst) << out;    // the picture starts here, not a pixel later
-    EXPECT_EQ(Value(out, "outside"), "#000000") << out; // and not a pixel earlier
-    EXPECT_EQ(Value(out, "still"), "") << out;
-    EXPECT_EQ(Value(out, "exit"), "0") << out;
+    EXPECT_EQ(test::ScriptValue(out, "window"), "640x480+0+0") << out;
+    EXPECT_EQ(test::ScriptValue(out, "first"), "") << out;
+    EXPECT_EQ(test::ScriptValue(out, "second"), "") << out;
+    EXPECT_EQ(test::ScriptValue(out, "left"), kFirst) << out;
+    EXPECT_EQ(test::ScriptValue(out, "right"), kSecond) << out;
+    EXPECT_EQ(test::ScriptValue(out, "corner"), kFirst) << out;    // the picture starts here, not a pixel later
+    EXPECT_EQ(test::ScriptValue(out, "outside"), "#000000") << out; // and not a pixel earlier
+    EXPECT_EQ(test::ScriptValue(out, "still"), "") << out;
+    EXPECT_EQ(test::ScriptValue(out, "exit"), "0") << out;
 }
 
 // The logo stands on the left monitor and moves after every change, on either monitor. Where it
@@ -194,17 +184,17 @@ echo "right=$(convert $dir/shot.png -crop 1x1+960+240 -depth 8 txt:- | awk 'NR>1
 stop $pid
 )SH");
     KeepShot("logo-moves-on-two-monitors");
-    EXPECT_EQ(Value(out, "first").rfind("200x30+", 0), 0u) << out; // the built-in title, placed
-    EXPECT_EQ(Value(out, "grown"), "") << out;
-    EXPECT_EQ(Value(out, "moves"), "3") << out;
-    EXPECT_EQ(Value(out, "right"), "#0000FF") << out; // the right monitor had its changes
-    EXPECT_EQ(Value(out, "exit"), "0") << out;
+    EXPECT_EQ(test::ScriptValue(out, "first").rfind("200x30+", 0), 0u) << out; // the built-in title, placed
+    EXPECT_EQ(test::ScriptValue(out, "grown"), "") << out;
+    EXPECT_EQ(test::ScriptValue(out, "moves"), "3") << out;
+    EXPECT_EQ(test::ScriptValue(out, "right"), "#0000FF") << out; // the right monitor had its changes
+    EXPECT_EQ(test::ScriptValue(out, "exit"), "0") << out;
 }
 
 // Two X screens (":0.0" and ":0.1"): each is covered by a window of its own that shows first the
 // snapshot of its own desktop, then pictures; input on either closes the saver.
 TEST_F(ScreensEndToEndTest, EveryXScreenIsCoveredWithItsOwnDesktopAndPictures) {
-    if (!Have("xdotool") || !Have("xsetroot")) GTEST_SKIP() << "no xdotool or xsetroot";
+    if (!test::HaveTool("xdotool") || !test::HaveTool("xsetroot")) GTEST_SKIP() << "no xdotool or xsetroot";
     const std::string server = "-screen 0 640x480x24 -screen 1 400x300x24";
     // Waits until the saver's windows on both screens are mapped, then prints their geometry.
     const std::string windows = R"SH(
@@ -230,11 +220,11 @@ echo "desktop0=$(DISPLAY=$D.0 import -window root -crop 1x1+600+20 -depth 8 txt:
 echo "desktop1=$(DISPLAY=$D.1 import -window root -crop 1x1+380+20 -depth 8 txt:- | awk 'NR>1{print $3}')"
 stop $pid
 )SH");
-    EXPECT_EQ(Value(out, "window0"), "640x480+0+0") << out;
-    EXPECT_EQ(Value(out, "window1"), "400x300+0+0") << out;
-    EXPECT_TRUE(Near(Value(out, "desktop0"), 0x336699)) << out;
-    EXPECT_TRUE(Near(Value(out, "desktop1"), 0xCC3300)) << out;
-    EXPECT_EQ(Value(out, "exit"), "0") << out;
+    EXPECT_EQ(test::ScriptValue(out, "window0"), "640x480+0+0") << out;
+    EXPECT_EQ(test::ScriptValue(out, "window1"), "400x300+0+0") << out;
+    EXPECT_TRUE(Near(test::ScriptValue(out, "desktop0"), 0x336699)) << out;
+    EXPECT_TRUE(Near(test::ScriptValue(out, "desktop1"), 0xCC3300)) << out;
+    EXPECT_EQ(test::ScriptValue(out, "exit"), "0") << out;
 
     // Pictures: the first on the primary screen's monitor, the next on the other screen's, each in
     // the middle of its monitor; a mouse move on the second screen ends the saver.
@@ -252,19 +242,19 @@ if kill -0 $pid 2>/dev/null; then echo still=1; kill -9 $pid; fi
 wait $pid; echo "exit=$?"
 )SH");
     KeepShot("second-x-screen");
-    EXPECT_EQ(Value(out, "window0"), "640x480+0+0") << out;
-    EXPECT_EQ(Value(out, "window1"), "400x300+0+0") << out;
-    EXPECT_EQ(Value(out, "first"), "") << out;
-    EXPECT_EQ(Value(out, "second"), "") << out;
-    EXPECT_EQ(Value(out, "corner1"), kSecond) << out;
-    EXPECT_EQ(Value(out, "still"), "") << out;
-    EXPECT_EQ(Value(out, "exit"), "0") << out;
+    EXPECT_EQ(test::ScriptValue(out, "window0"), "640x480+0+0") << out;
+    EXPECT_EQ(test::ScriptValue(out, "window1"), "400x300+0+0") << out;
+    EXPECT_EQ(test::ScriptValue(out, "first"), "") << out;
+    EXPECT_EQ(test::ScriptValue(out, "second"), "") << out;
+    EXPECT_EQ(test::ScriptValue(out, "corner1"), kSecond) << out;
+    EXPECT_EQ(test::ScriptValue(out, "still"), "") << out;
+    EXPECT_EQ(test::ScriptValue(out, "exit"), "0") << out;
 }
 
 // A daemon such as xfce4-screensaver hands its window over in XSCREENSAVER_WINDOW: the saver draws
 // inside it at full resolution, leaves input to it and ends with it.
 TEST_F(ScreensEndToEndTest, SaverDrawsIntoTheWindowTheDaemonHandsOver) {
-    if (!Have("xmessage") || !Have("xdotool")) GTEST_SKIP() << "no xmessage or xdotool";
+    if (!test::HaveTool("xmessage") || !test::HaveTool("xdotool")) GTEST_SKIP() << "no xmessage or xdotool";
     WriteSettings(false);
     std::string out = InXvfb("-screen 0 640x480x24", R"SH(
 xsetroot -solid '#808080'
@@ -289,15 +279,15 @@ if kill -0 $pid 2>/dev/null; then echo still=1; kill -9 $pid; fi
 wait $pid; echo "exit=$?"
 )SH");
     KeepShot("daemon-window");
-    EXPECT_EQ(Value(out, "child"), "400x300+0+0") << out;
-    EXPECT_EQ(Value(out, "toplevel"), "0") << out;
-    EXPECT_EQ(Value(out, "first"), "") << out;
-    EXPECT_EQ(Value(out, "corner"), kFirst) << out;
-    EXPECT_EQ(Value(out, "outside"), "#000000") << out;
-    EXPECT_EQ(Value(out, "beside"), "#808080") << out; // the root around the daemon's window shows through
-    EXPECT_EQ(Value(out, "after_key"), "running") << out;
-    EXPECT_EQ(Value(out, "still"), "") << out; // the saver ends with the daemon's window
-    EXPECT_EQ(Value(out, "exit"), "0") << out;
+    EXPECT_EQ(test::ScriptValue(out, "child"), "400x300+0+0") << out;
+    EXPECT_EQ(test::ScriptValue(out, "toplevel"), "0") << out;
+    EXPECT_EQ(test::ScriptValue(out, "first"), "") << out;
+    EXPECT_EQ(test::ScriptValue(out, "corner"), kFirst) << out;
+    EXPECT_EQ(test::ScriptValue(out, "outside"), "#000000") << out;
+    EXPECT_EQ(test::ScriptValue(out, "beside"), "#808080") << out; // the root around the daemon's window shows through
+    EXPECT_EQ(test::ScriptValue(out, "after_key"), "running") << out;
+    EXPECT_EQ(test::ScriptValue(out, "still"), "") << out; // the saver ends with the daemon's window
+    EXPECT_EQ(test::ScriptValue(out, "exit"), "0") << out;
 }
 
 } // namespace

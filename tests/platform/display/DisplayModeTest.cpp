@@ -35,7 +35,7 @@ TEST(DisplayMode, RealSourceReadsTheServersDepthAndSize) {
         EXPECT_EQ(mode->RefreshRate, 0); // Xvfb's modes carry no timing
         return;
     }
-    if (std::system("command -v Xvfb >/dev/null 2>&1") != 0) GTEST_SKIP() << "no Xvfb";
+    if (!test::HaveTool("Xvfb")) GTEST_SKIP() << "no Xvfb";
     for (int depth : {8, 16, 24}) EXPECT_EQ(RunInXvfb(depth, "DisplayMode.RealSourceReadsTheServersDepthAndSize"), 0) << depth;
 
     // Without a display nothing answers.
