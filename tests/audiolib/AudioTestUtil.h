@@ -24,12 +24,9 @@
 
 #include "audiolib/AudioLib.h"
 #include "tests/audiolib/LoopbackServer.h"
+#include "tests/support/HaveTool.h"
 
 namespace lumora::test {
-
-inline bool HaveTool(const std::string& tool) {
-    return std::system(("command -v " + tool + " >/dev/null 2>&1").c_str()) == 0;
-}
 
 #define REQUIRE_TOOL(tool) \
     if (!::lumora::test::HaveTool(tool)) GTEST_SKIP() << tool << " is not installed"

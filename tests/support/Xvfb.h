@@ -6,12 +6,9 @@
 #include <sstream>
 #include <string>
 
-namespace lumora::test {
+#include "tests/support/HaveTool.h"
 
-// Whether a tool the scripts call is on the PATH.
-inline bool HaveTool(const std::string& tool) {
-    return std::system(("command -v " + tool + " >/dev/null 2>&1").c_str()) == 0;
-}
+namespace lumora::test {
 
 // The command that runs what follows it inside a fresh Xvfb: WithXvfb() + " '-screen 0 640x480x24' CMD".
 inline std::string WithXvfb() { return "bash '" + std::string(LUMORA_SOURCE_DIR) + "/tests/support/with-xvfb'"; }

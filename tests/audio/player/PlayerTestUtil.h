@@ -25,13 +25,12 @@
 #include "audio/player/BassLoader.h"
 #include "framework/Forms.h"
 #include "platform/system/System.h"
+#include "tests/support/HaveTool.h"
 #include "tests/support/TempDir.h"
 
 namespace lumora::playertest {
 
-inline bool HaveTool(const std::string& tool) {
-    return std::system(("command -v " + tool + " >/dev/null 2>&1").c_str()) == 0;
-}
+using test::HaveTool;
 inline bool Shell(const std::string& command) { return std::system((command + " >/dev/null 2>&1").c_str()) == 0; }
 
 // Pumps the event loop until `done` or the time is up.

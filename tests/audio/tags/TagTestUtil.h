@@ -10,13 +10,10 @@
 #include <functional>
 #include <string>
 
+#include "tests/support/HaveTool.h"
 #include "tests/support/TempDir.h"
 
 namespace lumora::test {
-
-inline bool HaveTool(const std::string& name) {
-    return std::system(("command -v " + name + " >/dev/null 2>&1").c_str()) == 0;
-}
 
 // Runs a shell command quietly; true when it exits with status 0.
 inline bool Run(const std::string& command) {
