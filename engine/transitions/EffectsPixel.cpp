@@ -4,6 +4,7 @@
 #include "engine/transitions/EffectsPixel.h"
 
 #include <algorithm>
+#include <atomic>
 #include <cmath>
 #include <cstring>
 #include <numbers>
@@ -526,64 +527,158 @@ void ByFours(const uint32_t* src, uint32_t* dst, int cols, Block&& block) {
 
 } // namespace
 
-// The random numbers of a row come from the row's own stream, so rows are drawn in bands.
+namespace {
+
+std::atomic<bool> g_allowAvx2{true};
+
+#if defined(__x86_64__) || defined(__i386__)
+#define LUMORA_AVX2 1
+bool HasAvx2() {
+    static const bool has = __builtin_cpu_supports("avx2");
+    return has && g_allowAvx2.load(std::memory_order_relaxed);
+}
+#endif
+
+// Where the spray reads and writes. Frames of a megapixel and more are larger than the caches:
+// their pixels are written without first reading the lines they land in (streaming stores), and
+// the picture's row that comes into reach next is asked for a row ahead.
+struct TSprayRow {
+    const uint32_t* base;
+    int64_t stride; // in pixels
+    int w, h, y, bound;
+    uint32_t* d;
+    bool stream;
+};
+
+inline void PutPixel(uint32_t* p, uint32_t v, bool stream) {
+    if (stream) _mm_stream_si32(reinterpret_cast<int*>(p), int(v));
+    else *p = v;
+}
+
+// Sixteen pixels x0 .. x0 + n - 1 (n up to 16) from one step of each of the row's three streams:
+// r := Random(bound), then x and y each move by r - Random(2r), clamped to the picture. Sizes
+// below 32768 let positions and offsets be 16-bit lanes.
+void SprayGroup(const TSprayRow& row, TRowRandom16 (&rnd)[3], int x0, int n) {
+    alignas(16) int32_t at[16];
+    if (row.w < 32768 && row.h < 32768 && row.stride < 32768) {
+        const __m128i bound = _mm_set1_epi16(static_cast<int16_t>(row.bound)), zero = _mm_setzero_si128();
+        const __m128i lastX = _mm_set1_epi16(static_cast<int16_t>(row.w - 1)), lastY = _mm_set1_epi16(static_cast<int16_t>(row.h - 1));
+        const __m128i mul = _mm_set1_epi32(int32_t(uint32_t(row.stride) << 16 | 1u)); // sx + sy x stride
+        const __m128i ramp = _mm_setr_epi16(0, 1, 2, 3, 4, 5, 6, 7), vy = _mm_set1_epi16(static_cast<int16_t>(row.y));
+        for (int half = 0; half < 2; ++half) {
+            __m128i r = _mm_mulhi_epu16(rnd[0].NextPair(half), bound), two = _mm_add_epi16(r, r);
+            __m128i a = _mm_mulhi_epu16(rnd[1].NextPair(half), two), b = _mm_mulhi_epu16(rnd[2].NextPair(half), two);
+            __m128i sx = _mm_add_epi16(_mm_add_epi16(_mm_set1_epi16(static_cast<int16_t>(x0 + 8 * half)), ramp), _mm_sub_epi16(r, a));
+            __m128i sy = _mm_add_epi16(vy, _mm_sub_epi16(r, b));
+            sx = _mm_min_epi16(_mm_max_epi16(sx, zero), lastX);
+            sy = _mm_min_epi16(_mm_max_epi16(sy, zero), lastY);
+            _mm_store_si128(reinterpret_cast<__m128i*>(at + 8 * half), _mm_madd_epi16(_mm_unpacklo_epi16(sx, sy), mul));
+            _mm_store_si128(reinterpret_cast<__m128i*>(at + 8 * half + 4), _mm_madd_epi16(_mm_unpackhi_epi16(sx, sy), mul));
+        }
+        for (int i = 0; i < n; ++i) PutPixel(row.d + x0 + i, row.base[at[i]], row.stream);
+        return;
+    }
+    uint16_t u[3][16];
+    for (int k = 0; k < 3; ++k) rnd[k].Next(u[k]);
+    for (int i = 0; i < n; ++i) {
+        int r = RandomBelow(u[0][i], row.bound);
+        int sx = ClampRange(x0 + i + r - RandomBelow(u[1][i], 2 * r), 0, row.w - 1);
+        int sy = ClampRange(row.y + r - RandomBelow(u[2][i], 2 * r), 0, row.h - 1);
+        PutPixel(row.d + x0 + i, row.base[sy * row.stride + sx], row.stream);
+    }
+}
+
+#if defined(LUMORA_AVX2)
+__attribute__((target("avx2"))) inline void PutEight(const TSprayRow& row, __m256i at, uint32_t* d) {
+    // Offsets to general registers two at a time: loads through vector lanes are slower.
+    __m128i lo = _mm256_castsi256_si128(at), hi = _mm256_extracti128_si256(at, 1);
+    const uint64_t q[4] = {uint64_t(_mm_cvtsi128_si64(lo)), uint64_t(_mm_extract_epi64(lo, 1)),
+                           uint64_t(_mm_cvtsi128_si64(hi)), uint64_t(_mm_extract_epi64(hi, 1))};
+    for (int i = 0; i < 4; ++i) {
+        uint32_t p0 = row.base[uint32_t(q[i])], p1 = row.base[q[i] >> 32];
+        if (row.stream) _mm_stream_si32(reinterpret_cast<int*>(d + 2 * i), int(p0)), _mm_stream_si32(reinterpret_cast<int*>(d + 2 * i + 1), int(p1));
+        else d[2 * i] = p0, d[2 * i + 1] = p1;
+    }
+}
+
+// One step of four xorshift128+ generators (TRowRandom16's order).
+__attribute__((target("avx2"))) inline __m256i StepFour(__m256i& s0, __m256i& s1) {
+    __m256i a = s0, b = s1;
+    __m256i x = _mm256_xor_si256(a, _mm256_slli_epi64(a, 23));
+    __m256i t = _mm256_xor_si256(_mm256_xor_si256(x, b), _mm256_xor_si256(_mm256_srli_epi64(x, 17), _mm256_srli_epi64(b, 26)));
+    s0 = b, s1 = t;
+    return _mm256_add_epi64(t, b);
+}
+
+// SprayGroup for the whole groups of sixteen from x0 on, each stream's four generators stepped in
+// one register; returns where it stopped. Only for sizes below 32768.
+__attribute__((target("avx2"))) int SprayRunAvx2(const TSprayRow& row, TRowRandom16 (&rnd)[3], int x0, int cols) {
+    __m256i s0[3], s1[3];
+    for (int k = 0; k < 3; ++k) {
+        s0[k] = _mm256_load_si256(reinterpret_cast<const __m256i*>(rnd[k].S0()));
+        s1[k] = _mm256_load_si256(reinterpret_cast<const __m256i*>(rnd[k].S1()));
+    }
+    const __m256i bound = _mm256_set1_epi16(static_cast<int16_t>(row.bound)), zero = _mm256_setzero_si256();
+    const __m256i lastX = _mm256_set1_epi16(static_cast<int16_t>(row.w - 1)), lastY = _mm256_set1_epi16(static_cast<int16_t>(row.h - 1));
+    const __m256i mul = _mm256_set1_epi32(int32_t(uint32_t(row.stride) << 16 | 1u));
+    const __m256i ramp = _mm256_setr_epi16(0, 1, 2, 3, 4, 5, 6, 7, 8, 9, 10, 11, 12, 13, 14, 15);
+    const __m256i vy = _mm256_set1_epi16(static_cast<int16_t>(row.y));
+    for (; x0 + 16 <= cols; x0 += 16) {
+        __m256i r = _mm256_mulhi_epu16(StepFour(s0[0], s1[0]), bound), two = _mm256_add_epi16(r, r);
+        __m256i a = _mm256_mulhi_epu16(StepFour(s0[1], s1[1]), two), b = _mm256_mulhi_epu16(StepFour(s0[2], s1[2]), two);
+        __m256i sx = _mm256_add_epi16(_mm256_add_epi16(_mm256_set1_epi16(static_cast<int16_t>(x0)), ramp), _mm256_sub_epi16(r, a));
+        __m256i sy = _mm256_add_epi16(vy, _mm256_sub_epi16(r, b));
+        sx = _mm256_min_epi16(_mm256_max_epi16(sx, zero), lastX);
+        sy = _mm256_min_epi16(_mm256_max_epi16(sy, zero), lastY);
+        // Pairs interleave within each 128-bit half: pixels 0-3 and 8-11, then 4-7 and 12-15.
+        __m256i lo = _mm256_madd_epi16(_mm256_unpacklo_epi16(sx, sy), mul);
+        __m256i hi = _mm256_madd_epi16(_mm256_unpackhi_epi16(sx, sy), mul);
+        uint32_t* d = row.d + x0;
+        PutEight(row, _mm256_permute2x128_si256(lo, hi, 0x20), d);
+        PutEight(row, _mm256_permute2x128_si256(lo, hi, 0x31), d + 8);
+    }
+    for (int k = 0; k < 3; ++k) {
+        _mm256_store_si256(reinterpret_cast<__m256i*>(rnd[k].S0()), s0[k]);
+        _mm256_store_si256(reinterpret_cast<__m256i*>(rnd[k].S1()), s1[k]);
+    }
+    return x0;
+}
+#endif
+
+} // namespace
+
+void AllowAvx2(bool allow) { g_allowAvx2.store(allow, std::memory_order_relaxed); }
+
+// Each row has three streams of its own (the reach, then the two moves), so rows are drawn in
+// bands and sixteen pixels at a time.
 void Spray(TPLines& dst, int dstW, TBitmap& pic, int radius) {
     int w = pic.Width(), h = pic.Height();
     if (w <= 0 || h <= 0) return;
     int rows = std::min(Height(dst), h), cols = std::min(dstW, w);
+    if (rows <= 0 || cols <= 0) return;
     const int bound = std::clamp(radius, 0, 16383); // 2r stays a 16-bit number
     const uint64_t seed = NewFrameSeed();
-    const uint32_t* base = pic.Row32(0);
-    const int64_t stride = pic.BytesPerLine() / 4;
-    // Offsets and positions eight pixels at a time in 16-bit lanes, as long as sizes allow.
-    const bool lanes = w < 32768 && h < 32768 && stride < 32768;
-    ForRowBands(rows, [&](int first, int last) {
-        alignas(16) int16_t ox[8], oy[8];
-        alignas(16) int32_t at[8];
-        for (int y = first; y < last; ++y) {
-            TRowRandom rnd(seed, y);
-            uint32_t* d = dst[static_cast<size_t>(y)];
-            for (int x0 = 0; x0 < cols; x0 += 8) {
-                int n = std::min(8, cols - x0);
-                // r := Random(bound), then x and y each move by r - Random(2r).
-#if defined(__SSE2__)
-                __m128i r = _mm_mulhi_epu16(rnd.Next8v(), _mm_set1_epi16(static_cast<int16_t>(bound)));
-                __m128i two = _mm_add_epi16(r, r);
-                __m128i a = _mm_mulhi_epu16(rnd.Next8v(), two), b = _mm_mulhi_epu16(rnd.Next8v(), two);
-                if (lanes) {
-                    __m128i xs = _mm_add_epi16(_mm_set1_epi16(static_cast<int16_t>(x0)), _mm_setr_epi16(0, 1, 2, 3, 4, 5, 6, 7));
-                    __m128i sx = _mm_add_epi16(xs, _mm_sub_epi16(r, a));
-                    __m128i sy = _mm_add_epi16(_mm_set1_epi16(static_cast<int16_t>(y)), _mm_sub_epi16(r, b));
-                    sx = _mm_min_epi16(_mm_max_epi16(sx, _mm_setzero_si128()), _mm_set1_epi16(static_cast<int16_t>(w - 1)));
-                    sy = _mm_min_epi16(_mm_max_epi16(sy, _mm_setzero_si128()), _mm_set1_epi16(static_cast<int16_t>(h - 1)));
-                    // sx + sy x stride, as 32-bit sums of 16-bit products.
-                    const __m128i mul = _mm_set1_epi32(int32_t(uint32_t(stride) << 16 | 1u));
-                    _mm_store_si128(reinterpret_cast<__m128i*>(at), _mm_madd_epi16(_mm_unpacklo_epi16(sx, sy), mul));
-                    _mm_store_si128(reinterpret_cast<__m128i*>(at + 4), _mm_madd_epi16(_mm_unpackhi_epi16(sx, sy), mul));
-                    for (int i = 0; i < n; ++i) d[x0 + i] = base[at[i]];
-                    continue;
-                }
-                _mm_store_si128(reinterpret_cast<__m128i*>(ox), _mm_sub_epi16(r, a));
-                _mm_store_si128(reinterpret_cast<__m128i*>(oy), _mm_sub_epi16(r, b));
-#else
-                (void)lanes;
-                (void)at;
-                uint16_t u0[8], u1[8], u2[8];
-                rnd.Next8(u0);
-                rnd.Next8(u1);
-                rnd.Next8(u2);
-                for (int i = 0; i < 8; ++i) {
-                    int r = TRowRandom::Below(u0[i], bound);
-                    ox[i] = int16_t(r - TRowRandom::Below(u1[i], 2 * r));
-                    oy[i] = int16_t(r - TRowRandom::Below(u2[i], 2 * r));
-                }
+    const bool stream = int64_t(rows) * cols >= (1 << 20);
+    const bool lanes = w < 32768 && h < 32768 && pic.BytesPerLine() / 4 < 32768;
+#if defined(LUMORA_AVX2)
+    const bool avx2 = lanes && HasAvx2();
 #endif
-                for (int i = 0; i < n; ++i) {
-                    int sx = ClampRange(x0 + i + ox[i], 0, w - 1), sy = ClampRange(y + oy[i], 0, h - 1);
-                    d[x0 + i] = base[sy * stride + sx];
-                }
+    ForRowBands(rows, [&](int first, int last) {
+        TSprayRow row{pic.Row32(0), pic.BytesPerLine() / 4, w, h, 0, bound, nullptr, stream};
+        for (int y = first; y < last; ++y) {
+            row.y = y, row.d = dst[static_cast<size_t>(y)];
+            if (stream && y + bound < h) {
+                const char* next = reinterpret_cast<const char*>(row.base + (y + bound) * row.stride);
+                for (int64_t b = 0; b < int64_t(cols) * 4; b += 64) _mm_prefetch(next + b, _MM_HINT_T1);
             }
+            TRowRandom16 rnd[3] = {{seed, 3 * y}, {seed, 3 * y + 1}, {seed, 3 * y + 2}};
+            int x0 = 0;
+#if defined(LUMORA_AVX2)
+            if (avx2) x0 = SprayRunAvx2(row, rnd, 0, cols);
+#endif
+            for (; x0 < cols; x0 += 16) SprayGroup(row, rnd, x0, std::min(16, cols - x0));
         }
+        if (stream) _mm_sfence();
     });
 }
 
@@ -706,6 +801,55 @@ inline void SinCos4(__m128 a, __m128& sinOut, __m128& cosOut) {
     cosOut = _mm_xor_ps(c, _mm_castsi128_ps(signC));
 }
 
+#if defined(LUMORA_AVX2)
+// SinCos4 in eight lanes, step for step (the same results).
+__attribute__((target("avx2"))) inline void SinCos8(__m256 a, __m256& sinOut, __m256& cosOut) {
+    __m256i q = _mm256_cvtps_epi32(_mm256_mul_ps(a, _mm256_set1_ps(0.636619772367581f)));
+    __m256 qf = _mm256_cvtepi32_ps(q);
+    __m256 t = _mm256_sub_ps(a, _mm256_mul_ps(qf, _mm256_set1_ps(1.5703125f)));
+    t = _mm256_sub_ps(t, _mm256_mul_ps(qf, _mm256_set1_ps(4.837512969970703125e-4f)));
+    t = _mm256_sub_ps(t, _mm256_mul_ps(qf, _mm256_set1_ps(7.54978995489188216e-8f)));
+    __m256 z = _mm256_mul_ps(t, t);
+    __m256 ps = _mm256_add_ps(_mm256_mul_ps(_mm256_set1_ps(-1.9515295891e-4f), z), _mm256_set1_ps(8.3321608736e-3f));
+    ps = _mm256_add_ps(_mm256_mul_ps(ps, z), _mm256_set1_ps(-1.6666654611e-1f));
+    __m256 sn = _mm256_add_ps(t, _mm256_mul_ps(_mm256_mul_ps(ps, z), t));
+    __m256 pc = _mm256_add_ps(_mm256_mul_ps(_mm256_set1_ps(2.443315711809948e-5f), z), _mm256_set1_ps(-1.388731625493765e-3f));
+    pc = _mm256_add_ps(_mm256_mul_ps(pc, z), _mm256_set1_ps(4.166664568298827e-2f));
+    __m256 cs = _mm256_add_ps(_mm256_sub_ps(_mm256_set1_ps(1.0f), _mm256_mul_ps(z, _mm256_set1_ps(0.5f))), _mm256_mul_ps(_mm256_mul_ps(pc, z), z));
+    __m256 swap = _mm256_castsi256_ps(_mm256_cmpeq_epi32(_mm256_and_si256(q, _mm256_set1_epi32(1)), _mm256_set1_epi32(1)));
+    __m256 s = _mm256_blendv_ps(sn, cs, swap), c = _mm256_blendv_ps(cs, sn, swap);
+    __m256i signS = _mm256_slli_epi32(_mm256_and_si256(q, _mm256_set1_epi32(2)), 30);
+    __m256i signC = _mm256_slli_epi32(_mm256_and_si256(_mm256_add_epi32(q, _mm256_set1_epi32(1)), _mm256_set1_epi32(2)), 30);
+    sinOut = _mm256_xor_ps(s, _mm256_castsi256_ps(signS));
+    cosOut = _mm256_xor_ps(c, _mm256_castsi256_ps(signC));
+}
+
+// The twist's factors (cos, sin of r x turn) of the first n blocks of a row, n a multiple of 8.
+__attribute__((target("avx2"))) void TwistFactors8(const float* radius, float* c, float* s, int n, float turn) {
+    for (int i = 0; i < n; i += 8) {
+        __m256 sn, cs;
+        SinCos8(_mm256_mul_ps(_mm256_loadu_ps(radius + i), _mm256_set1_ps(turn)), sn, cs);
+        _mm256_storeu_ps(c + i, cs);
+        _mm256_storeu_ps(s + i, sn);
+    }
+}
+
+// The fisheye's factor of the first n blocks of a row (see Fisheye), n a multiple of 8.
+__attribute__((target("avx2"))) void FisheyeFactors8(const float* radius, float* g, float* b, int n, float R, float pullR,
+                                                     float rest) {
+    const __m256 vr = _mm256_set1_ps(R), vp = _mm256_set1_ps(pullR), vrest = _mm256_set1_ps(rest);
+    const __m256 two = _mm256_set1_ps(2.0f), zero = _mm256_setzero_ps();
+    for (int i = 0; i < n; i += 8) {
+        __m256 d = _mm256_loadu_ps(radius + i);
+        __m256 f = _mm256_add_ps(_mm256_div_ps(vp, _mm256_mul_ps(two, _mm256_sub_ps(vr, d))), vrest);
+        __m256 centre = _mm256_or_ps(_mm256_or_ps(_mm256_cmp_ps(d, zero, _CMP_EQ_OQ), _mm256_cmp_ps(d, vr, _CMP_EQ_OQ)),
+                                     _mm256_cmp_ps(vr, zero, _CMP_EQ_OQ));
+        _mm256_storeu_ps(g + i, _mm256_andnot_ps(centre, f));
+        _mm256_storeu_ps(b + i, zero);
+    }
+}
+#endif
+
 // The source picture of a warp.
 struct TWarpSource {
     const uint32_t* base;
@@ -785,12 +929,11 @@ inline void AskBlock(const uint32_t* base, int64_t stride, int32_t at) {
     _mm_prefetch(reinterpret_cast<const char*>(a + uintptr_t(stride * 4)), _MM_HINT_T0);
 }
 
-#if defined(__x86_64__) || defined(__i386__)
-#define LUMORA_WARP_AVX2 1
+#if defined(LUMORA_AVX2)
 // (a (256 - f) + b f + 128) / 256 in 16-bit lanes.
-__attribute__((target("avx2"))) inline __m256i MixLanes16(__m256i a, __m256i b, __m256i f) {
-    __m256i sum = _mm256_add_epi16(_mm256_mullo_epi16(a, _mm256_sub_epi16(_mm256_set1_epi16(256), f)), _mm256_mullo_epi16(b, f));
-    return _mm256_srli_epi16(_mm256_add_epi16(sum, _mm256_set1_epi16(128)), 8);
+__attribute__((target("avx2"))) inline __m256i MixLanes16(__m256i a, __m256i b, __m256i f128) {
+    // The same as a + ((b - a) f + 128) / 256 rounded down, with f128 = 128 f: one rounding multiply.
+    return _mm256_add_epi16(a, _mm256_mulhrs_epi16(_mm256_sub_epi16(b, a), f128));
 }
 
 // Mix4 eight blocks at a time, for CPUs with AVX2 (each 128-bit half of a register does what
@@ -805,10 +948,14 @@ __attribute__((target("avx2"))) int MixRunAvx2(const uint32_t* base, int64_t str
     for (; i + 8 <= bx; i += 8) {
         __m256i off = _mm256_loadu_si256(reinterpret_cast<const __m256i*>(at + i));
         if (_mm256_movemask_ps(_mm256_castsi256_ps(off))) break;
-        for (int l = i + ahead; l < std::min(bx, i + ahead + 8); ++l) AskBlock(base, stride, at[l]);
+        if (i + ahead + 8 <= bx) {
+            for (int l = 0; l < 8; ++l) AskBlock(base, stride, at[i + ahead + l]);
+        } else {
+            for (int l = i + ahead; l < bx; ++l) AskBlock(base, stride, at[l]);
+        }
         __m256i X = _mm256_loadu_si256(reinterpret_cast<const __m256i*>(xs + i));
         __m256i Y = _mm256_loadu_si256(reinterpret_cast<const __m256i*>(ys + i));
-        __m256i fx = _mm256_and_si256(X, byte), fy = _mm256_and_si256(Y, byte);
+        __m256i fx = _mm256_slli_epi32(_mm256_and_si256(X, byte), 7), fy = _mm256_slli_epi32(_mm256_and_si256(Y, byte), 7);
         fx = _mm256_packs_epi32(fx, fx), fy = _mm256_packs_epi32(fy, fy);
         fx = _mm256_unpacklo_epi16(fx, fx), fy = _mm256_unpacklo_epi16(fy, fy);
         const __m256i fxLo = _mm256_unpacklo_epi32(fx, fx), fxHi = _mm256_unpackhi_epi32(fx, fx);
@@ -816,12 +963,19 @@ __attribute__((target("avx2"))) int MixRunAvx2(const uint32_t* base, int64_t str
         __m256i tl = zero, tr = zero, bl = zero, br = zero; // both rows are loaded below
         for (int row = 0; row < 2; ++row) {
             const int64_t o = row ? stride : 0;
-            __m128i q[8];
-            for (int l = 0; l < 8; ++l) q[l] = _mm_loadl_epi64(reinterpret_cast<const __m128i*>(base + at[i + l] + o));
-            __m128i a0 = _mm_unpacklo_epi32(q[0], q[1]), b0 = _mm_unpacklo_epi32(q[2], q[3]);
-            __m128i a1 = _mm_unpacklo_epi32(q[4], q[5]), b1 = _mm_unpacklo_epi32(q[6], q[7]);
-            __m256i left = _mm256_inserti128_si256(_mm256_castsi128_si256(_mm_unpacklo_epi64(a0, b0)), _mm_unpacklo_epi64(a1, b1), 1);
-            __m256i right = _mm256_inserti128_si256(_mm256_castsi128_si256(_mm_unpackhi_epi64(a0, b0)), _mm_unpackhi_epi64(a1, b1), 1);
+            // Two blocks' pixel pairs to a register (the second into the high half), then the
+            // left and the right pixels apart.
+            __m128 q[4];
+            for (int l = 0; l < 4; ++l) {
+                const uint32_t* p0 = base + at[i + 2 * l] + o;
+                const uint32_t* p1 = base + at[i + 2 * l + 1] + o;
+                q[l] = _mm_loadh_pi(_mm_castsi128_ps(_mm_loadl_epi64(reinterpret_cast<const __m128i*>(p0))),
+                                    reinterpret_cast<const __m64*>(p1));
+            }
+            __m256 lo = _mm256_insertf128_ps(_mm256_castps128_ps256(q[0]), q[2], 1);
+            __m256 hi = _mm256_insertf128_ps(_mm256_castps128_ps256(q[1]), q[3], 1);
+            __m256i left = _mm256_castps_si256(_mm256_shuffle_ps(lo, hi, _MM_SHUFFLE(2, 0, 2, 0)));
+            __m256i right = _mm256_castps_si256(_mm256_shuffle_ps(lo, hi, _MM_SHUFFLE(3, 1, 3, 1)));
             (row ? bl : tl) = left;
             (row ? br : tr) = right;
         }
@@ -840,10 +994,6 @@ __attribute__((target("avx2"))) int MixRunAvx2(const uint32_t* base, int64_t str
     return i;
 }
 
-bool HasAvx2() {
-    static const bool has = __builtin_cpu_supports("avx2");
-    return has;
-}
 #endif
 
 // floor(s x 256) of a position inside kFar.
@@ -873,7 +1023,7 @@ inline __m128i Wrap4(__m128i X, __m128 size, __m128 inverse) {
     return _mm_or_si128(_mm_and_si128(keep, X), _mm_andnot_si128(keep, wrapped));
 }
 
-#if defined(LUMORA_WARP_AVX2)
+#if defined(LUMORA_AVX2)
 // Wrap4 in eight lanes.
 __attribute__((target("avx2"))) inline __m256i Wrap8(__m256i X, __m256 size, __m256 inverse) {
     const __m256 one = _mm256_set1_ps(1.0f), zero = _mm256_setzero_ps();
@@ -917,15 +1067,15 @@ __attribute__((target("avx2"))) int PlaceRunAvx2(const float* a, const float* b,
         __m256 A = _mm256_loadu_ps(a + i), B = _mm256_loadu_ps(b + i);
         __m256 sx = _mm256_add_ps(vcx, _mm256_add_ps(_mm256_mul_ps(dx, A), _mm256_mul_ps(dy, B)));
         __m256 sy = _mm256_add_ps(vcy, _mm256_sub_ps(_mm256_mul_ps(dy, A), _mm256_mul_ps(dx, B)));
-        __m256 mag = _mm256_max_ps(_mm256_andnot_ps(sign, sx), _mm256_andnot_ps(sign, sy));
-        if (_mm256_movemask_ps(_mm256_cmp_ps(mag, far, _CMP_NLT_UQ))) break; // also NaN
-        // floor(s x 256): the truncation, less one where it rounded up.
-        __m256 vx = _mm256_mul_ps(sx, scale), vy = _mm256_mul_ps(sy, scale);
-        __m256i X = _mm256_cvttps_epi32(vx), Y = _mm256_cvttps_epi32(vy);
-        X = _mm256_add_epi32(X, _mm256_castps_si256(_mm256_cmp_ps(vx, _mm256_cvtepi32_ps(X), _CMP_LT_OQ)));
-        Y = _mm256_add_epi32(Y, _mm256_castps_si256(_mm256_cmp_ps(vy, _mm256_cvtepi32_ps(Y), _CMP_LT_OQ)));
+        // floor(s x 256). Far positions and those that are not finite come out beyond the
+        // picture (or as the integer indefinite, -2^31), so the usual case of a group inside the
+        // picture needs no other check.
+        __m256i X = _mm256_cvttps_epi32(_mm256_floor_ps(_mm256_mul_ps(sx, scale)));
+        __m256i Y = _mm256_cvttps_epi32(_mm256_floor_ps(_mm256_mul_ps(sy, scale)));
         __m256i in = Inside8(X, Y, w, h);
         if (_mm256_movemask_ps(_mm256_castsi256_ps(in)) != 255) {
+            __m256 mag = _mm256_max_ps(_mm256_andnot_ps(sign, sx), _mm256_andnot_ps(sign, sy));
+            if (_mm256_movemask_ps(_mm256_cmp_ps(mag, far, _CMP_NLT_UQ))) break; // also NaN
             X = Wrap8(X, fw, invW), Y = Wrap8(Y, fh, invH);
             in = Inside8(X, Y, w, h);
         }
@@ -959,10 +1109,12 @@ const std::vector<float>& BlockRadii(TWarpCache& cache, int rows, int cols, floa
 // the block's offsets (dx, dy) to the centre, where factors(radius, a, b) gives a and b (b starts
 // at 0), four blocks at a time, from the block's distance to the centre. As the distances are the
 // same for blocks that mirror each other about the centre, the factors are computed for one
-// quarter of the blocks and shared. Positions that are not finite show the centre; far ones are
-// first reduced modulo the size.
-template <class Factors>
-void WarpBlocks(TPLines& dst, int dstW, TBitmap& pic, float cx, float cy, TWarpCache* cache, Factors&& factors) {
+// quarter of the blocks and shared; with AVX2, wide(radius, a, b, n) gives them for the first n
+// blocks of a row (n a multiple of 8) eight at a time, with the same results. Positions that are
+// not finite show the centre; far ones are first reduced modulo the size.
+template <class Factors, class WideFactors>
+void WarpBlocks(TPLines& dst, int dstW, TBitmap& pic, float cx, float cy, TWarpCache* cache, Factors&& factors,
+                [[maybe_unused]] WideFactors&& wide) {
     int w = pic.Width(), h = pic.Height();
     if (w <= 0 || h <= 0) return;
     int rows = std::min(Height(dst), h), cols = std::min(dstW, w);
@@ -989,7 +1141,7 @@ void WarpBlocks(TPLines& dst, int dstW, TBitmap& pic, float cx, float cy, TWarpC
         std::vector<int32_t> xs(size_t(bx) + 4), ys(size_t(bx) + 4), offs(size_t(bx) + 4);
         alignas(16) float sxs[4], sys[4];
         const bool lanes = w < 32768 && h < 32768 && src.stride < 32768;
-#if defined(LUMORA_WARP_AVX2)
+#if defined(LUMORA_AVX2)
         const bool avx2 = HasAvx2();
 #endif
         const __m128i lastX = _mm_set1_epi32(w - 1), lastY = _mm_set1_epi32(h - 1), minus = _mm_set1_epi32(-1);
@@ -1004,7 +1156,14 @@ void WarpBlocks(TPLines& dst, int dstW, TBitmap& pic, float cx, float cy, TWarpC
         // The factors of block row j's columns.
         auto rowFactors = [&](int j) {
             const float* rad = radius.data() + size_t(j) * size_t(bx);
-            for (int i = 0; i < split; i += 4) {
+            int i = 0;
+#if defined(LUMORA_AVX2)
+            if (avx2) {
+                i = split & ~7;
+                wide(rad, f1.data(), f2.data(), i);
+            }
+#endif
+            for (; i < split; i += 4) {
                 __m128 a = _mm_setzero_ps(), b = a;
                 factors(_mm_loadu_ps(rad + i), a, b);
                 _mm_storeu_ps(&f1[size_t(i)], a);
@@ -1016,7 +1175,7 @@ void WarpBlocks(TPLines& dst, int dstW, TBitmap& pic, float cx, float cy, TWarpC
             int y = 2 * j;
             __m128 dy = _mm_set1_ps(float(y) - cy);
             for (int i = 0; i < bx; i += 4) {
-#if defined(LUMORA_WARP_AVX2)
+#if defined(LUMORA_AVX2)
                 if (avx2) {
                     i = PlaceRunAvx2(f1.data(), f2.data(), cx, cy, float(y) - cy, w, h, src.stride, lanes, xs.data(),
                                      ys.data(), offs.data(), i, bx);
@@ -1078,7 +1237,7 @@ void WarpBlocks(TPLines& dst, int dstW, TBitmap& pic, float cx, float cy, TWarpC
             };
             int i = 0;
             for (; i + 4 <= bx; i += 4) {
-#if defined(LUMORA_WARP_AVX2)
+#if defined(LUMORA_AVX2)
                 if (avx2) {
                     i = MixRunAvx2(base, stride, at, xs.data(), ys.data(), d0, d1, i, bx, kAhead);
                     if (i + 4 > bx) break;
@@ -1133,6 +1292,11 @@ void Fisheye(TPLines& dst, int dstW, TBitmap& pic, double p, double pull, TWarpC
             g = _mm_add_ps(_mm_div_ps(pullR, _mm_mul_ps(two, _mm_sub_ps(vr, d))), rest);
             __m128 centre = _mm_or_ps(_mm_or_ps(_mm_cmpeq_ps(d, zero), _mm_cmpeq_ps(d, vr)), _mm_cmpeq_ps(vr, zero));
             g = _mm_andnot_ps(centre, g);
+        },
+        [&](const float* radius, float* g, float* b, int n) {
+#if defined(LUMORA_AVX2)
+            FisheyeFactors8(radius, g, b, n, R, float(pull) * R, 1.0f - float(pull));
+#endif
         });
 }
 
@@ -1145,6 +1309,11 @@ void Twist(TPLines& dst, int dstW, TBitmap& pic, double twist, TWarpCache* cache
             // The source turned back by r x twist: (dx cos + dy sin, dy cos - dx sin) about the
             // centre.
             SinCos4(_mm_mul_ps(r, turn), s, c);
+        },
+        [&](const float* radius, float* c, float* s, int n) {
+#if defined(LUMORA_AVX2)
+            TwistFactors8(radius, c, s, n, float(twist));
+#endif
         });
 }
 

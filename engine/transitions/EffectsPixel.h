@@ -40,7 +40,11 @@ void ComposeAndSplitBlur(TPLines& dst, int dstW, TBitmap& pic, TColor bg, int dy
 void SplitRGB(TPLines& dst, int dstW, TBitmap& pic, int dx, int dy, int s, uint32_t bg);
 
 void RotatePicture(TPLines& dst, int dstW, TBitmap& pic, int angle, uint32_t bg);
+// Each pixel from a random place up to radius - 1 away on each axis (clamped to the picture).
 void Spray(TPLines& dst, int dstW, TBitmap& pic, int radius);
+// Whether the routines may use AVX2 where the CPU has it; both paths draw the same frames, and
+// tests compare them.
+void AllowAvx2(bool allow);
 void ColorNoise(TPLines& dst, int dstW, TBitmap& pic, int n);
 void WhiteNoise(TPLines& dst, int dstW, TBitmap& pic, int n);
 // What the fisheye and the twist keep for one transition: each 2 x 2 block's distance to the

@@ -482,6 +482,32 @@ TEST(EffectsFastPaths, FisheyeAndTwistFollowTheirFormulas) {
     }
 }
 
+// The AVX2 and the SSE2 paths draw the same frames (on a CPU without AVX2 both are SSE2): the
+// spray's numbers come from the same streams, the warps' factors from the same arithmetic.
+TEST(EffectsFastPaths, WideAndNarrowPathsDrawTheSameFrames) {
+    struct TAvx2Guard {
+        ~TAvx2Guard() { AllowAvx2(true); }
+    } avx2Guard;
+    TBitmap pic;
+    Pattern(pic, 1030, 1020, 7);
+    auto draw = [&](TDest& d, bool avx2, int code, int k) {
+        AllowAvx2(avx2);
+        RandSeed(k);
+        int w = d.bmp.Width();
+        if (code == 26) Spray(d.lines, w, pic, ((32 - k) * (32 - k) + 2) / 8);
+        else if (code == 52) Fisheye(d.lines, w, pic, (k + 1) * 1.2 / 32, (32 - k) / 32.0);
+        else Twist(d.lines, w, pic, TwistAt(k, 32));
+    };
+    for (auto [w, h] : {std::pair{1030, 1020}, {301, 203}})
+        for (int code : {26, 52, 53})
+            for (int k : {0, 9, 20}) {
+                TDest narrow(w, h, 1), wide(w, h, 1);
+                draw(narrow, false, code, k);
+                draw(wide, true, code, k);
+                EXPECT_TRUE(narrow.SameAs(wide)) << code << " " << w << " " << k;
+            }
+}
+
 // The stretches through the engine, every frame against the plain routines, with the pictures of
 // different sizes so that the background shows beside them.
 TEST(EffectsFastPaths, StretchFramesMatchThePlainRoutines) {
@@ -670,24 +696,25 @@ TEST(EffectsFastPaths, NoiseAndSprayDrawPerRowStreamsOfOneSeed) {
         }
     }
     // The spray takes each pixel from at most r - 1 pixels away on each axis, r below the bound,
-    // clamped to the picture; the offsets spread over the whole range.
-    TBitmap where(200, 150);
-    for (int y = 0; y < 150; ++y)
-        for (int x = 0; x < 200; ++x) where.Row32(y)[x] = uint32_t(x) | uint32_t(y) << 8;
-    for (int radius : {0, 1, 9, 40}) {
-        TDest a(200, 150, 1), b(200, 150, 1);
+    // clamped to the picture; the offsets spread over the whole range. A frame of a megapixel and
+    // more is written another way (streaming), so one is checked too.
+    for (auto [w, h, radius] : {std::array{200, 150, 0}, {200, 150, 1}, {200, 150, 9}, {200, 150, 40}, {1030, 1020, 40}}) {
+        TBitmap where(w, h);
+        for (int y = 0; y < h; ++y)
+            for (int x = 0; x < w; ++x) where.Row32(y)[x] = uint32_t(x) | uint32_t(y) << 16;
+        TDest a(w, h, 1), b(w, h, 1);
         RandSeed(radius);
-        Spray(a.lines, 200, where, radius);
+        Spray(a.lines, w, where, radius);
         RandSeed(radius);
-        Spray(b.lines, 200, where, radius);
+        Spray(b.lines, w, where, radius);
         ASSERT_TRUE(a.SameAs(b));
         int widest = 0;
-        for (int y = 0; y < 150; ++y)
-            for (int x = 0; x < 200; ++x) {
+        for (int y = 0; y < h; ++y)
+            for (int x = 0; x < w; ++x) {
                 uint32_t p = a.bmp.Row32(y)[x];
-                int dx = int(p & 0xFF) - x, dy = int(p >> 8) - y;
-                ASSERT_LE(std::max(std::abs(dx), std::abs(dy)), std::max(0, radius - 1)) << radius;
-                if (x >= radius && y >= radius && x < 200 - radius && y < 150 - radius) widest = std::max(widest, std::abs(dx));
+                int dx = int(p & 0xFFFF) - x, dy = int(p >> 16) - y;
+                ASSERT_LE(std::max(std::abs(dx), std::abs(dy)), std::max(0, radius - 1)) << radius << " at " << x << "," << y;
+                if (x >= radius && y >= radius && x < w - radius && y < h - radius) widest = std::max(widest, std::abs(dx));
             }
         EXPECT_EQ(widest, std::max(0, radius - 1)) << radius;
     }
