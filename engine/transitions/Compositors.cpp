@@ -369,16 +369,15 @@ void CompositeBlendRGB(TPLines& dst, int dstW, TBitmap& oldPic, TBitmap& newPic,
     };
 #if defined(__SSE2__)
     // The faded channels are blends too: to black at weight 2L below level 128, from black at
-    // weight 2L - 256 from there on.
-    const __m128i sel = _mm_set1_epi32(static_cast<int>(0xFFu << shift)), rgb = _mm_set1_epi32(0x00FFFFFF);
-    const __m128i zero = _mm_setzero_si128();
-    const __m128i wl = _mm_set1_epi16(static_cast<int16_t>(level));
-    const __m128i wf = _mm_set1_epi16(static_cast<int16_t>(level < 128 ? 2 * level : 2 * level - 256));
+    // weight 2L - 256 from there on. So all three are one blend with a weight per channel, the
+    // faded channels' black end masked in.
+    const int16_t wl = static_cast<int16_t>(level), wf = static_cast<int16_t>(level < 128 ? 2 * level : 2 * level - 256);
+    const int16_t wb = shift == 0 ? wl : wf, wg = shift == 8 ? wl : wf, wr = shift == 16 ? wl : wf;
+    const __m128i weights = _mm_setr_epi16(wb, wg, wr, 0, wb, wg, wr, 0);
+    const __m128i sel = _mm_set1_epi32(static_cast<int>(0xFFu << shift));
     const bool fadingOut = level < 128;
     auto k4 = [=](__m128i pa, __m128i pb) {
-        __m128i chosen = Blend4(pa, pb, wl);
-        __m128i faded = fadingOut ? Blend4(pa, zero, wf) : Blend4(zero, pb, wf);
-        return _mm_or_si128(_mm_and_si128(chosen, sel), _mm_andnot_si128(sel, _mm_and_si128(faded, rgb)));
+        return fadingOut ? Blend4(pa, _mm_and_si128(pb, sel), weights) : Blend4(_mm_and_si128(pa, sel), pb, weights);
     };
     c.ForEachRegion([&](const TRect& r, TSource a, TSource b, int, bool) { c.RegionWide(r, a, b, k4, k1); });
 #else
