@@ -179,11 +179,24 @@ struct TColumnStretch {
         for (int64_t x = lo; x < hi; ++x) column[static_cast<size_t>(x - lo)] = static_cast<int>((x - x0) * pw / span);
     }
     bool Covers(int y) const { return !column.empty() && y >= y0 && y < y0 + pic.Height(); }
-    void Row(uint32_t* dstRow, int y) const {
-        if (!Covers(y)) return;
-        const uint32_t* src = pic.Row32(y - y0);
-        uint32_t* d = dstRow + lo;
-        for (size_t i = 0; i < column.size(); ++i) d[i] = src[column[i]];
+    // Rows y .. y + n - 1 (n up to 4) of the destination rows d: four rows at once share each
+    // look into the column table.
+    void Rows(uint32_t* const* d, int y, int n) const {
+        const uint32_t* src[4];
+        uint32_t* out[4];
+        int m = 0;
+        for (int r = 0; r < n; ++r)
+            if (Covers(y + r)) src[m] = pic.Row32(y + r - y0), out[m] = d[r] + lo, ++m;
+        const size_t count = column.size();
+        if (m == 4) {
+            for (size_t i = 0; i < count; ++i) {
+                const int c = column[i];
+                out[0][i] = src[0][c], out[1][i] = src[1][c], out[2][i] = src[2][c], out[3][i] = src[3][c];
+            }
+            return;
+        }
+        for (int r = 0; r < m; ++r)
+            for (size_t i = 0; i < count; ++i) out[r][i] = src[r][column[i]];
     }
 };
 
@@ -200,17 +213,20 @@ void StretchColumns(TPLines& dst, int w, const TPlaced& a, const TPlaced& b, uin
     int64_t fb = int64_t(w - s) * 1024 / w;
     TColumnStretch sb(b.pic, w, s + fb * b.dx / 1024, s + (int64_t(b.pic.Width()) + b.dx) * fb / 1024, b.dy);
     ForRowBands(h, [&](int first, int last) {
-        for (int y = first; y < last; ++y) {
-            uint32_t* d = dst[static_cast<size_t>(y)];
-            // The background only where neither picture lands on this row.
-            int64_t a0 = sa.Covers(y) ? sa.lo : w, a1 = sa.Covers(y) ? sa.hi : w;
-            int64_t b0 = sb.Covers(y) ? sb.lo : w, b1 = sb.Covers(y) ? sb.hi : w;
-            if (b0 < a0) std::swap(a0, b0), std::swap(a1, b1);
-            std::fill(d, d + a0, bg);
-            std::fill(d + std::min(a1, b0), d + b0, bg);
-            std::fill(d + std::max(a1, b1), d + w, bg);
-            sa.Row(d, y);
-            sb.Row(d, y);
+        for (int y0 = first; y0 < last; y0 += 4) {
+            const int n = std::min(4, last - y0);
+            for (int y = y0; y < y0 + n; ++y) {
+                uint32_t* d = dst[static_cast<size_t>(y)];
+                // The background only where neither picture lands on this row.
+                int64_t a0 = sa.Covers(y) ? sa.lo : w, a1 = sa.Covers(y) ? sa.hi : w;
+                int64_t b0 = sb.Covers(y) ? sb.lo : w, b1 = sb.Covers(y) ? sb.hi : w;
+                if (b0 < a0) std::swap(a0, b0), std::swap(a1, b1);
+                std::fill(d, d + a0, bg);
+                std::fill(d + std::min(a1, b0), d + b0, bg);
+                std::fill(d + std::max(a1, b1), d + w, bg);
+            }
+            sa.Rows(&dst[static_cast<size_t>(y0)], y0, n);
+            sb.Rows(&dst[static_cast<size_t>(y0)], y0, n);
         }
     });
 }
