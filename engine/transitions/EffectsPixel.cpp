@@ -26,12 +26,9 @@ namespace {
 
 std::atomic<bool> g_allowAvx2{true};
 
-#if defined(__x86_64__) || defined(__i386__)
+#if defined(LUMORA_SIMD_AVX2)
 #define LUMORA_AVX2 1
-bool HasAvx2() {
-    static const bool has = __builtin_cpu_supports("avx2");
-    return has && g_allowAvx2.load(std::memory_order_relaxed);
-}
+using simd::HasAvx2;
 #endif
 
 const std::array<double, 256>& CosTable() {
@@ -689,6 +686,15 @@ __attribute__((target("avx2"))) int SprayRunAvx2(const TSprayRow& row, TRowRando
 } // namespace
 
 void AllowAvx2(bool allow) { g_allowAvx2.store(allow, std::memory_order_relaxed); }
+
+bool simd::HasAvx2() {
+#if defined(LUMORA_SIMD_AVX2)
+    static const bool has = __builtin_cpu_supports("avx2");
+    return has && g_allowAvx2.load(std::memory_order_relaxed);
+#else
+    return false;
+#endif
+}
 
 // Each row has three streams of its own (the reach, then the two moves), so rows are drawn in
 // bands and sixteen pixels at a time.

@@ -514,6 +514,24 @@ TEST(EffectsFastPaths, WideAndNarrowPathsDrawTheSameFrames) {
                 draw(wide, true, code, k);
                 EXPECT_TRUE(narrow.SameAs(wide)) << code << " " << w << " " << k;
             }
+    // The blends, with the pictures overlapping in part and the background around them.
+    TBitmap old;
+    Pattern(old, 280, 190, 3);
+    const TComposeGeometry g{5, 9, 30, 2};
+    for (int kind = 0; kind < 5; ++kind)
+        for (int level : {0, 40, 127, 128, 200, 256}) {
+            TDest narrow(320, 210, 1), wide(320, 210, 1);
+            for (bool avx2 : {false, true}) {
+                AllowAvx2(avx2);
+                TDest& d = avx2 ? wide : narrow;
+                for (int f = 0; f < 4; ++f) {
+                    if (kind < 3) CompositeBlendRGB(d.lines, 320, old, pic, g, f, clNavy, level, kind);
+                    else if (kind == 3) ColorThrough(d.lines, 320, old, pic, g, f, clNavy, level);
+                    else CompositeBlend(d.lines, 320, old, pic, g, f, clNavy, level, bkPeak);
+                }
+            }
+            EXPECT_TRUE(narrow.SameAs(wide)) << "blend " << kind << " level " << level;
+        }
 }
 
 // The stretches through the engine, every frame against the plain routines, with the pictures of
