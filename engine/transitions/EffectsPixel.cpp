@@ -606,8 +606,8 @@ void SprayGroup(const TSprayRow& row, TRowRandom16 (&rnd)[3], int x0, int n) {
         for (int half = 0; half < 2; ++half) {
             __m128i r = _mm_mulhi_epu16(rnd[0].NextPair(half), bound), two = _mm_add_epi16(r, r);
             __m128i a = _mm_mulhi_epu16(rnd[1].NextPair(half), two), b = _mm_mulhi_epu16(rnd[2].NextPair(half), two);
-            __m128i sx = _mm_add_epi16(_mm_add_epi16(_mm_set1_epi16(static_cast<int16_t>(x0 + 8 * half)), ramp), _mm_sub_epi16(r, a));
-            __m128i sy = _mm_add_epi16(vy, _mm_sub_epi16(r, b));
+            __m128i sx = _mm_adds_epi16(_mm_add_epi16(_mm_set1_epi16(static_cast<int16_t>(x0 + 8 * half)), ramp), _mm_sub_epi16(r, a));
+            __m128i sy = _mm_adds_epi16(vy, _mm_sub_epi16(r, b));
             sx = _mm_min_epi16(_mm_max_epi16(sx, zero), lastX);
             sy = _mm_min_epi16(_mm_max_epi16(sy, zero), lastY);
             _mm_store_si128(reinterpret_cast<__m128i*>(at + 8 * half), _mm_madd_epi16(_mm_unpacklo_epi16(sx, sy), mul));
@@ -627,18 +627,6 @@ void SprayGroup(const TSprayRow& row, TRowRandom16 (&rnd)[3], int x0, int n) {
 }
 
 #if defined(LUMORA_AVX2)
-__attribute__((target("avx2"))) inline void PutEight(const TSprayRow& row, __m256i at, uint32_t* d) {
-    // Offsets to general registers two at a time: loads through vector lanes are slower.
-    __m128i lo = _mm256_castsi256_si128(at), hi = _mm256_extracti128_si256(at, 1);
-    const uint64_t q[4] = {uint64_t(_mm_cvtsi128_si64(lo)), uint64_t(_mm_extract_epi64(lo, 1)),
-                           uint64_t(_mm_cvtsi128_si64(hi)), uint64_t(_mm_extract_epi64(hi, 1))};
-    for (int i = 0; i < 4; ++i) {
-        uint32_t p0 = row.base[uint32_t(q[i])], p1 = row.base[q[i] >> 32];
-        if (row.stream) _mm_stream_si32(reinterpret_cast<int*>(d + 2 * i), int(p0)), _mm_stream_si32(reinterpret_cast<int*>(d + 2 * i + 1), int(p1));
-        else d[2 * i] = p0, d[2 * i + 1] = p1;
-    }
-}
-
 // One step of four xorshift128+ generators (TRowRandom16's order).
 __attribute__((target("avx2"))) inline __m256i StepFour(__m256i& s0, __m256i& s1) {
     __m256i a = s0, b = s1;
@@ -648,37 +636,62 @@ __attribute__((target("avx2"))) inline __m256i StepFour(__m256i& s0, __m256i& s1
     return _mm256_add_epi64(t, b);
 }
 
+// The four pixels at the offsets in at to d[0..3]; the offsets go to general registers two at a
+// time, as loading through vector lanes is slower.
+template <bool Stream>
+__attribute__((target("avx2"))) inline void PutFour(const uint32_t* base, __m128i at, uint32_t* d) {
+    const uint64_t q0 = uint64_t(_mm_cvtsi128_si64(at)), q1 = uint64_t(_mm_extract_epi64(at, 1));
+    const uint32_t p[4] = {base[uint32_t(q0)], base[q0 >> 32], base[uint32_t(q1)], base[q1 >> 32]};
+    for (int i = 0; i < 4; ++i) {
+        if constexpr (Stream) _mm_stream_si32(reinterpret_cast<int*>(d + i), int(p[i]));
+        else d[i] = p[i];
+    }
+}
+
 // SprayGroup for the whole groups of sixteen from x0 on, each stream's four generators stepped in
 // one register; returns where it stopped. Only for sizes below 32768.
+template <bool Stream>
 __attribute__((target("avx2"))) int SprayRunAvx2(const TSprayRow& row, TRowRandom16 (&rnd)[3], int x0, int cols) {
-    __m256i s0[3], s1[3];
-    for (int k = 0; k < 3; ++k) {
-        s0[k] = _mm256_load_si256(reinterpret_cast<const __m256i*>(rnd[k].S0()));
-        s1[k] = _mm256_load_si256(reinterpret_cast<const __m256i*>(rnd[k].S1()));
-    }
+    const uint32_t* const base = row.base;
+    uint32_t* const out = row.d;
+    __m256i r0 = _mm256_load_si256(reinterpret_cast<const __m256i*>(rnd[0].S0()));
+    __m256i r1 = _mm256_load_si256(reinterpret_cast<const __m256i*>(rnd[0].S1()));
+    __m256i a0 = _mm256_load_si256(reinterpret_cast<const __m256i*>(rnd[1].S0()));
+    __m256i a1 = _mm256_load_si256(reinterpret_cast<const __m256i*>(rnd[1].S1()));
+    __m256i b0 = _mm256_load_si256(reinterpret_cast<const __m256i*>(rnd[2].S0()));
+    __m256i b1 = _mm256_load_si256(reinterpret_cast<const __m256i*>(rnd[2].S1()));
     const __m256i bound = _mm256_set1_epi16(static_cast<int16_t>(row.bound)), zero = _mm256_setzero_si256();
-    const __m256i lastX = _mm256_set1_epi16(static_cast<int16_t>(row.w - 1)), lastY = _mm256_set1_epi16(static_cast<int16_t>(row.h - 1));
+    const __m256i lastX = _mm256_set1_epi16(static_cast<int16_t>(row.w - 1));
     const __m256i mul = _mm256_set1_epi32(int32_t(uint32_t(row.stride) << 16 | 1u));
-    const __m256i ramp = _mm256_setr_epi16(0, 1, 2, 3, 4, 5, 6, 7, 8, 9, 10, 11, 12, 13, 14, 15);
-    const __m256i vy = _mm256_set1_epi16(static_cast<int16_t>(row.y));
+    __m256i xs = _mm256_add_epi16(_mm256_set1_epi16(static_cast<int16_t>(x0)),
+                                  _mm256_setr_epi16(0, 1, 2, 3, 4, 5, 6, 7, 8, 9, 10, 11, 12, 13, 14, 15));
+    // Moves reach at most bound - 1: rows and columns that far inside need no clamping.
+    __m256i vy = _mm256_set1_epi16(static_cast<int16_t>(row.y));
+    const bool clampY = row.y < row.bound || row.y + row.bound > row.h;
+    const __m256i lastY = _mm256_set1_epi16(static_cast<int16_t>(row.h - 1));
     for (; x0 + 16 <= cols; x0 += 16) {
-        __m256i r = _mm256_mulhi_epu16(StepFour(s0[0], s1[0]), bound), two = _mm256_add_epi16(r, r);
-        __m256i a = _mm256_mulhi_epu16(StepFour(s0[1], s1[1]), two), b = _mm256_mulhi_epu16(StepFour(s0[2], s1[2]), two);
-        __m256i sx = _mm256_add_epi16(_mm256_add_epi16(_mm256_set1_epi16(static_cast<int16_t>(x0)), ramp), _mm256_sub_epi16(r, a));
-        __m256i sy = _mm256_add_epi16(vy, _mm256_sub_epi16(r, b));
-        sx = _mm256_min_epi16(_mm256_max_epi16(sx, zero), lastX);
-        sy = _mm256_min_epi16(_mm256_max_epi16(sy, zero), lastY);
+        __m256i r = _mm256_mulhi_epu16(StepFour(r0, r1), bound), two = _mm256_add_epi16(r, r);
+        __m256i a = _mm256_mulhi_epu16(StepFour(a0, a1), two), b = _mm256_mulhi_epu16(StepFour(b0, b1), two);
+        // Saturating sums: positions beyond 32767 clamp to the last column or row.
+        __m256i sx = _mm256_adds_epi16(xs, _mm256_sub_epi16(r, a));
+        __m256i sy = _mm256_adds_epi16(vy, _mm256_sub_epi16(r, b));
+        if (x0 < row.bound || x0 + 16 + row.bound > row.w) sx = _mm256_min_epi16(_mm256_max_epi16(sx, zero), lastX);
+        if (clampY) sy = _mm256_min_epi16(_mm256_max_epi16(sy, zero), lastY);
+        xs = _mm256_add_epi16(xs, _mm256_set1_epi16(16));
         // Pairs interleave within each 128-bit half: pixels 0-3 and 8-11, then 4-7 and 12-15.
         __m256i lo = _mm256_madd_epi16(_mm256_unpacklo_epi16(sx, sy), mul);
         __m256i hi = _mm256_madd_epi16(_mm256_unpackhi_epi16(sx, sy), mul);
-        uint32_t* d = row.d + x0;
-        PutEight(row, _mm256_permute2x128_si256(lo, hi, 0x20), d);
-        PutEight(row, _mm256_permute2x128_si256(lo, hi, 0x31), d + 8);
+        PutFour<Stream>(base, _mm256_castsi256_si128(lo), out + x0);
+        PutFour<Stream>(base, _mm256_castsi256_si128(hi), out + x0 + 4);
+        PutFour<Stream>(base, _mm256_extracti128_si256(lo, 1), out + x0 + 8);
+        PutFour<Stream>(base, _mm256_extracti128_si256(hi, 1), out + x0 + 12);
     }
-    for (int k = 0; k < 3; ++k) {
-        _mm256_store_si256(reinterpret_cast<__m256i*>(rnd[k].S0()), s0[k]);
-        _mm256_store_si256(reinterpret_cast<__m256i*>(rnd[k].S1()), s1[k]);
-    }
+    _mm256_store_si256(reinterpret_cast<__m256i*>(rnd[0].S0()), r0);
+    _mm256_store_si256(reinterpret_cast<__m256i*>(rnd[0].S1()), r1);
+    _mm256_store_si256(reinterpret_cast<__m256i*>(rnd[1].S0()), a0);
+    _mm256_store_si256(reinterpret_cast<__m256i*>(rnd[1].S1()), a1);
+    _mm256_store_si256(reinterpret_cast<__m256i*>(rnd[2].S0()), b0);
+    _mm256_store_si256(reinterpret_cast<__m256i*>(rnd[2].S1()), b1);
     return x0;
 }
 #endif
@@ -721,7 +734,7 @@ void Spray(TPLines& dst, int dstW, TBitmap& pic, int radius) {
             TRowRandom16 rnd[3] = {{seed, 3 * y}, {seed, 3 * y + 1}, {seed, 3 * y + 2}};
             int x0 = 0;
 #if defined(LUMORA_AVX2)
-            if (avx2) x0 = SprayRunAvx2(row, rnd, 0, cols);
+            if (avx2) x0 = stream ? SprayRunAvx2<true>(row, rnd, 0, cols) : SprayRunAvx2<false>(row, rnd, 0, cols);
 #endif
             for (; x0 < cols; x0 += 16) SprayGroup(row, rnd, x0, std::min(16, cols - x0));
         }
