@@ -742,35 +742,80 @@ void Spray(TPLines& dst, int dstW, TBitmap& pic, int radius) {
     });
 }
 
-// Each channel gets its own number of 0..n-1, less n div 2, and is clamped.
+namespace {
+
+#if defined(LUMORA_AVX2)
+// ColorNoise's row eight pixels at a time while eight are left: pixels 0-3 of each eight take the
+// numbers of a step of stream 0, pixels 4-7 of stream 1 (two streams, so that neither waits on
+// the other's last step). Returns where it stopped.
+__attribute__((target("avx2"))) int ColorNoiseRunAvx2(const uint32_t* s, uint32_t* d, int cols, int n, TRowRandom16 (&rnd)[2]) {
+    __m256i a0 = _mm256_load_si256(reinterpret_cast<const __m256i*>(rnd[0].S0()));
+    __m256i a1 = _mm256_load_si256(reinterpret_cast<const __m256i*>(rnd[0].S1()));
+    __m256i b0 = _mm256_load_si256(reinterpret_cast<const __m256i*>(rnd[1].S0()));
+    __m256i b1 = _mm256_load_si256(reinterpret_cast<const __m256i*>(rnd[1].S1()));
+    const __m256i range = _mm256_set1_epi16(static_cast<int16_t>(n)), half = _mm256_set1_epi16(static_cast<int16_t>(n / 2));
+    const __m256i zero = _mm256_setzero_si256(), rgb = _mm256_set1_epi32(0x00FFFFFF);
+    int x = 0;
+    for (; x + 8 <= cols; x += 8) {
+        __m256i u = StepFour(a0, a1), v = StepFour(b0, b1);
+        // Pixels 0, 1 | 4, 5 take numbers 0-7 of each stream, pixels 2, 3 | 6, 7 numbers 8-15.
+        __m256i n0 = _mm256_sub_epi16(_mm256_mulhi_epu16(_mm256_permute2x128_si256(u, v, 0x20), range), half);
+        __m256i n1 = _mm256_sub_epi16(_mm256_mulhi_epu16(_mm256_permute2x128_si256(u, v, 0x31), range), half);
+        __m256i p = _mm256_loadu_si256(reinterpret_cast<const __m256i*>(s + x));
+        __m256i lo = _mm256_adds_epi16(_mm256_unpacklo_epi8(p, zero), n0);
+        __m256i hi = _mm256_adds_epi16(_mm256_unpackhi_epi8(p, zero), n1);
+        _mm256_storeu_si256(reinterpret_cast<__m256i*>(d + x), _mm256_and_si256(_mm256_packus_epi16(lo, hi), rgb));
+    }
+    _mm256_store_si256(reinterpret_cast<__m256i*>(rnd[0].S0()), a0);
+    _mm256_store_si256(reinterpret_cast<__m256i*>(rnd[0].S1()), a1);
+    _mm256_store_si256(reinterpret_cast<__m256i*>(rnd[1].S0()), b0);
+    _mm256_store_si256(reinterpret_cast<__m256i*>(rnd[1].S1()), b1);
+    return x;
+}
+#endif
+
+} // namespace
+
+// Each channel gets its own number of 0..n-1, less n div 2, and is clamped. Every four pixels
+// take a step of one of the row's two streams, in turn.
 void ColorNoise(TPLines& dst, int dstW, TBitmap& pic, int n) {
     int rows = std::min(Height(dst), pic.Height()), cols = std::min(dstW, pic.Width());
     if (rows <= 0 || cols <= 0) return;
     n = LaneRange(n);
     const uint64_t seed = NewFrameSeed();
+#if defined(LUMORA_AVX2)
+    const bool avx2 = HasAvx2();
+#endif
     ForRowBands(rows, [&](int first, int last) {
         for (int y = first; y < last; ++y) {
-            TRowRandom rnd(seed, y);
+            TRowRandom16 rnd[2] = {{seed, 2 * y}, {seed, 2 * y + 1}};
+            const uint32_t* src = pic.Row32(y);
+            uint32_t* out = dst[static_cast<size_t>(y)];
+            int x = 0;
+#if defined(LUMORA_AVX2)
+            if (avx2) x = ColorNoiseRunAvx2(src, out, cols, n, rnd);
+#endif
+            int group = x / 4;
 #if defined(__SSE2__)
             const __m128i range = _mm_set1_epi16(static_cast<int16_t>(n)), half = _mm_set1_epi16(static_cast<int16_t>(n / 2));
             const __m128i zero = _mm_setzero_si128(), rgb = _mm_set1_epi32(0x00FFFFFF);
-            ByFours(pic.Row32(y), dst[static_cast<size_t>(y)], cols, [&](const uint32_t* s, uint32_t* d) {
+            ByFours(src + x, out + x, cols - x, [&](const uint32_t* s, uint32_t* d) {
+                TRowRandom16& r = rnd[group++ & 1];
                 __m128i v = Load4(s);
-                __m128i n0 = _mm_sub_epi16(_mm_mulhi_epu16(rnd.Next8v(), range), half);
-                __m128i n1 = _mm_sub_epi16(_mm_mulhi_epu16(rnd.Next8v(), range), half);
+                __m128i n0 = _mm_sub_epi16(_mm_mulhi_epu16(r.NextPair(0), range), half);
+                __m128i n1 = _mm_sub_epi16(_mm_mulhi_epu16(r.NextPair(1), range), half);
                 __m128i lo = _mm_adds_epi16(_mm_unpacklo_epi8(v, zero), n0);
                 __m128i hi = _mm_adds_epi16(_mm_unpackhi_epi8(v, zero), n1);
                 Store4(d, _mm_and_si128(_mm_packus_epi16(lo, hi), rgb));
             });
 #else
-            ByFours(pic.Row32(y), dst[static_cast<size_t>(y)], cols, [&](const uint32_t* s, uint32_t* d) {
+            ByFours(src + x, out + x, cols - x, [&](const uint32_t* s, uint32_t* d) {
                 uint16_t u[16];
-                rnd.Next8(u);
-                rnd.Next8(u + 8);
+                rnd[group++ & 1].Next(u);
                 for (int i = 0; i < 4; ++i) {
                     uint32_t out = 0;
                     for (int c = 0; c < 3; ++c)
-                        out |= uint32_t(ClampByte(int(Channel(s[i], 8 * c)) + TRowRandom::Below(u[4 * i + c], n) - n / 2)) << (8 * c);
+                        out |= uint32_t(ClampByte(int(Channel(s[i], 8 * c)) + RandomBelow(u[4 * i + c], n) - n / 2)) << (8 * c);
                     d[i] = out;
                 }
             });

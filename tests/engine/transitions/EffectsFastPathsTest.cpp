@@ -491,7 +491,8 @@ TEST(EffectsFastPaths, FisheyeAndTwistFollowTheirFormulas) {
 }
 
 // The AVX2 and the SSE2 paths draw the same frames (on a CPU without AVX2 both are SSE2): the
-// spray's numbers come from the same streams, the warps' factors from the same arithmetic.
+// spray's and the noise's numbers come from the same streams, the warps' factors from the same
+// arithmetic.
 TEST(EffectsFastPaths, WideAndNarrowPathsDrawTheSameFrames) {
     struct TAvx2Guard {
         ~TAvx2Guard() { AllowAvx2(true); }
@@ -503,11 +504,12 @@ TEST(EffectsFastPaths, WideAndNarrowPathsDrawTheSameFrames) {
         RandSeed(k);
         int w = d.bmp.Width();
         if (code == 26) Spray(d.lines, w, pic, ((32 - k) * (32 - k) + 2) / 8);
+        else if (code == 49) ColorNoise(d.lines, w, pic, (32 - k) * (32 - k) + 2);
         else if (code == 52) Fisheye(d.lines, w, pic, (k + 1) * 1.2 / 32, (32 - k) / 32.0);
         else Twist(d.lines, w, pic, TwistAt(k, 32));
     };
     for (auto [w, h] : {std::pair{1030, 1020}, {301, 203}})
-        for (int code : {26, 52, 53})
+        for (int code : {26, 49, 52, 53})
             for (int k : {0, 9, 20}) {
                 TDest narrow(w, h, 1), wide(w, h, 1);
                 draw(narrow, false, code, k);
