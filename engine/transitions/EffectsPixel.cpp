@@ -1146,6 +1146,23 @@ __attribute__((target("avx2"))) inline __m256i Wrap8(__m256i X, __m256 size, __m
     return _mm256_blendv_epi8(wrapped, X, keep);
 }
 
+// Wrap8 for the usual case of positions less than a size beyond the picture: one subtraction or
+// addition. Returns false, leaving X, when a lane lies farther out.
+__attribute__((target("avx2"))) inline bool WrapNear8(__m256i& X, int size) {
+    const __m256i last = _mm256_set1_epi32(size - 1), minus = _mm256_set1_epi32(-1);
+    __m256i whole = _mm256_srai_epi32(X, 8);
+    __m256i above = _mm256_cmpgt_epi32(whole, last), below = _mm256_cmpgt_epi32(minus, whole);
+    // Beyond the far edge: less the size; before -1: counted back from the far edge.
+    __m256i r = _mm256_add_epi32(_mm256_sub_epi32(whole, _mm256_and_si256(above, _mm256_set1_epi32(size))),
+                                 _mm256_and_si256(below, last));
+    // (Lanes at -1 stay there; those wrapped from before it must land at 0 or beyond.)
+    __m256i out = _mm256_or_si256(_mm256_and_si256(below, _mm256_cmpgt_epi32(_mm256_setzero_si256(), r)),
+                                  _mm256_cmpgt_epi32(r, last));
+    if (!_mm256_testz_si256(out, out)) return false;
+    X = _mm256_or_si256(_mm256_slli_epi32(r, 8), _mm256_and_si256(X, _mm256_set1_epi32(255)));
+    return true;
+}
+
 // Lanes whose pair of rows and pair of columns lie inside a w x h picture.
 __attribute__((target("avx2"))) inline __m256i Inside8(__m256i X, __m256i Y, int w, int h) {
     const __m256i minus = _mm256_set1_epi32(-1);
@@ -1181,7 +1198,8 @@ __attribute__((target("avx2"))) int PlaceRunAvx2(const float* a, const float* b,
         if (_mm256_movemask_ps(_mm256_castsi256_ps(in)) != 255) {
             __m256 mag = _mm256_max_ps(_mm256_andnot_ps(sign, sx), _mm256_andnot_ps(sign, sy));
             if (_mm256_movemask_ps(_mm256_cmp_ps(mag, far, _CMP_NLT_UQ))) break; // also NaN
-            X = Wrap8(X, fw, invW), Y = Wrap8(Y, fh, invH);
+            if (!WrapNear8(X, w)) X = Wrap8(X, fw, invW);
+            if (!WrapNear8(Y, h)) Y = Wrap8(Y, fh, invH);
             in = Inside8(X, Y, w, h);
         }
         _mm256_storeu_si256(reinterpret_cast<__m256i*>(xs + i), X);
