@@ -3,6 +3,10 @@
 #include <algorithm>
 #include <cmath>
 #include <cstring>
+
+#if defined(__SSE2__)
+#include <emmintrin.h>
+#endif
 #include <vector>
 
 #include "audio/tags/ByteReader.h"
@@ -98,6 +102,22 @@ std::string Printable(const uint8_t* p, int n) {
 
 // Reads count bytes at offset into a zero-filled block; with alignEnd the bytes end the block
 // (a file shorter than the block keeps its last bytes at the block's end).
+// A file read for its tags and stream properties, its size taken once: every reader asks for it,
+// and each asking is a system call.
+class TSizedFile : public TStream {
+public:
+    explicit TSizedFile(TFileStream& file) : file_(file), size_(file.Size()) {}
+    int64_t Read(void* buffer, int64_t count) override { return file_.Read(buffer, count); }
+    int64_t Write(const void*, int64_t) override { return 0; }
+    int64_t Seek(int64_t offset, TSeekOrigin origin) override { return file_.Seek(offset, origin); }
+    int64_t Size() override { return size_; }
+    int64_t ReadAt(int64_t offset, void* buffer, int64_t count) override { return file_.ReadAt(offset, buffer, count); }
+
+private:
+    TFileStream& file_;
+    int64_t size_;
+};
+
 std::vector<uint8_t> ReadBlock(TStream& file, int64_t offset, int64_t& got, bool alignEnd = false) {
     std::vector<uint8_t> block(TMPEGaudio::BlockSize + blockSlack, 0);
     int64_t want = TMPEGaudio::BlockSize;
@@ -107,10 +127,13 @@ std::vector<uint8_t> ReadBlock(TStream& file, int64_t offset, int64_t& got, bool
         if (alignEnd) dest = -offset;
         offset = 0;
     }
-    std::vector<uint8_t> bytes = ReadStreamAt(file, offset, want);
-    got = static_cast<int64_t>(bytes.size());
-    if (alignEnd) dest += want - got;
-    if (!bytes.empty()) std::memcpy(block.data() + dest, bytes.data(), bytes.size());
+    // Straight into the block; a short read at the end of the file moves to the block's end when
+    // it is aligned there.
+    got = want > 0 ? std::max<int64_t>(0, file.ReadAt(offset, block.data() + dest, want)) : 0;
+    if (alignEnd && got < want) {
+        std::memmove(block.data() + dest + (want - got), block.data() + dest, static_cast<size_t>(got));
+        std::memset(block.data() + dest, 0, static_cast<size_t>(want - got));
+    }
     return block;
 }
 
@@ -183,18 +206,42 @@ FrameData TMPEGaudio::FindFrame(const uint8_t* data, int blockSize, VBRData& vbr
 std::string TMPEGaudio::FindVendorID(const uint8_t* block, int blockSize, int length) {
     if (blockSize < BlockSize) return {};
     length = std::min(length, 3450);
-    for (int i = 0; i <= length; ++i) {
-        const uint8_t* p = block + 3450 - i;
-        if (std::memcmp(p, "LAME", 4) == 0) return Printable(p, 8);
-        if (std::memcmp(p, "GOGO", 4) == 0) return "GOGO";
+    // From place 3450 back to 3450 - length, the first "LAME" or "GOGO"; sixteen places at a time
+    // are checked for an 'L' or a 'G' first.
+    uint32_t lame, gogo;
+    std::memcpy(&lame, "LAME", 4);
+    std::memcpy(&gogo, "GOGO", 4);
+    auto at = [&](int place, std::string& found) {
+        const uint8_t* p = block + place;
+        uint32_t v;
+        std::memcpy(&v, p, 4);
+        if (v == lame) found = Printable(p, 8);
+        else if (v == gogo) found = "GOGO";
+        else return false;
+        return true;
+    };
+    std::string found;
+    int place = 3450;
+    const int lowest = 3450 - length;
+#if defined(__SSE2__)
+    const __m128i L = _mm_set1_epi8('L'), G = _mm_set1_epi8('G');
+    for (; place - 15 >= lowest; place -= 16) {
+        __m128i v = _mm_loadu_si128(reinterpret_cast<const __m128i*>(block + place - 15));
+        for (unsigned m = unsigned(_mm_movemask_epi8(_mm_or_si128(_mm_cmpeq_epi8(v, L), _mm_cmpeq_epi8(v, G)))); m;
+             m &= ~(1u << (31 - __builtin_clz(m))))
+            if (at(place - 15 + (31 - __builtin_clz(m)), found)) return found;
     }
+#endif
+    for (; place >= lowest; --place)
+        if (at(place, found)) return found;
     return {};
 }
 
 bool TMPEGaudio::LoadFromFile(const std::string& fileName) {
     ResetData();
     try {
-        TFileStream file(fileName, fmOpenRead | fmShareDenyWrite);
+        TFileStream opened(fileName, fmOpenRead | fmShareDenyWrite);
+        TSizedFile file(opened);
         if (!id3v2_->ReadFromStream(file) || !id3v1_->ReadFromStream(file)) {
             ResetData();
             return false;
