@@ -735,8 +735,8 @@ void TAudioPlayer::Play() {
             ok = plugin_ && plugin_->Play && plugin_->Play(fileName_.c_str()) == 0;
             if (!ok) busy_ = false;
         } else {
-            BASS_ChannelSetPosition(source_, 0);
-            if (!singleInEffect_) ResetRingBuffer();
+            if (singleInEffect_) BASS_ChannelSetPosition(source_, 0);
+            else MoveSourceAndResetRing([&] { BASS_ChannelSetPosition(source_, 0); });
             ok = BASS_ChannelPlay(play_, 1) != 0;
         }
     } else { // plmReady
@@ -800,7 +800,7 @@ void TAudioPlayer::Resume() {
     if (kind_ == ckPlugin) {
         if (plugin_ && plugin_->UnPause) plugin_->UnPause();
     } else if (stoppedWhilePaused_) {
-        if (!singleInEffect_) ResetRingBuffer();
+        // The seek made while paused emptied the ring; what it holds now comes from the new place.
         BASS_ChannelPlay(play_, 1);
         stoppedWhilePaused_ = false;
     } else {
@@ -868,10 +868,15 @@ void TAudioPlayer::SetPosition(int64_t ms) {
                 wasPlaying = true;
             }
         }
-        BASS_ChannelSetPosition(source_, BASS_ChannelSeconds2Bytes(source_, static_cast<float>(ms / 1000.0)));
-        if (!singleInEffect_) {
-            // Emptied after the seek, so nothing from before it is left in the ring.
-            ResetRingBuffer();
+        auto seek = [&] {
+            BASS_ChannelSetPosition(source_, BASS_ChannelSeconds2Bytes(source_, static_cast<float>(ms / 1000.0)));
+        };
+        if (singleInEffect_) {
+            seek();
+        } else {
+            // Nothing from before the seek is left in the ring, and the first audio after it is
+            // not emptied away.
+            MoveSourceAndResetRing(seek);
             if (wasPlaying) BASS_ChannelPlay(play_, 1);
         }
         return;

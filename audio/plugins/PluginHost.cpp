@@ -664,6 +664,14 @@ void ResetRingBuffer() {
     ResetCounters();
 }
 
+void MoveSourceAndResetRing(const std::function<void()>& seek) {
+    THost& h = Host();
+    std::lock_guard step(h.feedStepMutex);
+    seek();
+    std::lock_guard lock(h.prebufferMutex);
+    ResetCounters();
+}
+
 size_t GetBufferedBytes() { return Host().ring.Used(); }
 bool IsDSPActive() { return false; }
 void StopDSPModule() {}

@@ -5,6 +5,7 @@
 
 #include <cstddef>
 #include <cstdint>
+#include <functional>
 #include <mutex>
 #include <string>
 #include <vector>
@@ -176,6 +177,9 @@ int GetPluginOutputTime(bool fromOutput);
 DWORD CreateDualChannel(DWORD source, DWORD rate, DWORD channels, DWORD bits);
 void FreeDualChannel();
 void ResetRingBuffer();
+// Moves the dual channel's source (seek) and empties the ring with no feed step between the two:
+// nothing from before the move stays, and nothing after it is lost.
+void MoveSourceAndResetRing(const std::function<void()>& seek);
 size_t GetBufferedBytes();
 bool IsDSPActive();
 void StopDSPModule();

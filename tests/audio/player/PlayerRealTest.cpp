@@ -226,24 +226,33 @@ TEST_F(PlayerReal, AnMp3SeekPlaysOnWithFfmpegsSamplesFromThatPoint) {
     std::string refBytes = test::ReadFile(ref);
     std::vector<int16_t> expected(refBytes.size() / 2);
     std::memcpy(expected.data(), refBytes.data(), expected.size() * 2);
-    {
-        auto player = MakePlayer();
-        ASSERT_TRUE(player->Open(mp3));
-        EXPECT_EQ(player->GetPlayLength(), 4000); // the length that plays, not the container's
-        player->Play();
-        ASSERT_TRUE(PumpUntil([&] { return player->GetPosition() > 200; }, 3000));
-        player->SetPosition(2500);
-        ASSERT_TRUE(PumpUntil([&] { return ends_ > 0; }, 10000));
+    // Playing, and paused for a while (the ring fills meanwhile) then resumed: from 2.5 s on, the
+    // rest of the file follows with no silence, no fade-in and nothing skipped.
+    for (bool paused : {false, true}) {
+        ends_ = 0;
+        {
+            auto player = MakePlayer();
+            ASSERT_TRUE(player->Open(mp3));
+            EXPECT_EQ(player->GetPlayLength(), 4000); // the length that plays, not the container's
+            player->Play();
+            ASSERT_TRUE(PumpUntil([&] { return player->GetPosition() > 200; }, 3000));
+            if (paused) player->Pause();
+            player->SetPosition(2500);
+            if (paused) {
+                Pump(300);
+                player->Resume();
+            }
+            ASSERT_TRUE(PumpUntil([&] { return ends_ > 0; }, 10000));
+        }
+        auto played = WavSamples(out_);
+        const size_t from = 2 * 110250;
+        auto at = std::search(played.begin(), played.end(), expected.begin() + static_cast<long>(from),
+                              expected.begin() + static_cast<long>(from) + 64);
+        ASSERT_NE(at, played.end()) << "the samples at the seek point never played" << (paused ? " (paused)" : "");
+        const size_t rest = expected.size() - from;
+        ASSERT_GE(static_cast<size_t>(played.end() - at), rest);
+        EXPECT_TRUE(std::equal(expected.begin() + static_cast<long>(from), expected.end(), at));
     }
-    auto played = WavSamples(out_);
-    // From 2.5 s on, the rest of the file follows with no silence and no fade-in.
-    const size_t from = 2 * 110250;
-    auto at = std::search(played.begin(), played.end(), expected.begin() + static_cast<long>(from),
-                          expected.begin() + static_cast<long>(from) + 64);
-    ASSERT_NE(at, played.end()) << "the samples at the seek point never played";
-    const size_t rest = expected.size() - from;
-    ASSERT_GE(static_cast<size_t>(played.end() - at), rest);
-    EXPECT_TRUE(std::equal(expected.begin() + static_cast<long>(from), expected.end(), at));
 }
 
 TEST_F(PlayerReal, ASecondPlayerComesAndGoesWhileTheFirstPlaysOn) {
