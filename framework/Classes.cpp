@@ -86,11 +86,13 @@ TFileStream::TFileStream(const std::string& fileName, uint32_t mode) : fileName_
     fd_ = ::open(fileName.c_str(), flags);
     if (fd_ < 0) throw EFOpenError("Cannot open file \"" + fileName + "\". " + std::strerror(errno));
     struct stat st;
-    if (::fstat(fd_, &st) == 0 && S_ISDIR(st.st_mode)) {
+    if (::fstat(fd_, &st) != 0) return;
+    if (S_ISDIR(st.st_mode)) {
         ::close(fd_);
         fd_ = -1;
         throw EFOpenError("Cannot open file \"" + fileName + "\". Is a directory");
     }
+    if (S_ISREG(st.st_mode) && (mode & 3) == fmOpenRead) sizeAtOpen_ = st.st_size;
 }
 
 TFileStream::~TFileStream() {

@@ -84,9 +84,13 @@ public:
     int64_t ReadAt(int64_t offset, void* buffer, int64_t count) override; // one positioned read, no seek
     int Handle() const { return fd_; }
     const std::string& FileName() const { return fileName_; }
+    // The size of a regular file opened for reading, as it was when opened (-1 otherwise): readers
+    // that take the file as it stands need not ask again.
+    int64_t SizeAtOpen() const { return sizeAtOpen_; }
 
 private:
     int fd_ = -1;
+    int64_t sizeAtOpen_ = -1;
     std::string fileName_;
 };
 

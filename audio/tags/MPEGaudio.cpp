@@ -106,7 +106,7 @@ std::string Printable(const uint8_t* p, int n) {
 // and each asking is a system call.
 class TSizedFile : public TStream {
 public:
-    explicit TSizedFile(TFileStream& file) : file_(file), size_(file.Size()) {}
+    explicit TSizedFile(TFileStream& file) : file_(file), size_(file.SizeAtOpen() >= 0 ? file.SizeAtOpen() : file.Size()) {}
     int64_t Read(void* buffer, int64_t count) override { return file_.Read(buffer, count); }
     int64_t Write(const void*, int64_t) override { return 0; }
     int64_t Seek(int64_t offset, TSeekOrigin origin) override { return file_.Seek(offset, origin); }

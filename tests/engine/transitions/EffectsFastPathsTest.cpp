@@ -749,7 +749,9 @@ TEST(EffectsFastPaths, NoiseAndSprayDrawPerRowStreamsOfOneSeed) {
                 ASSERT_LE(std::max(std::abs(dx), std::abs(dy)), std::max(0, radius - 1)) << radius << " at " << x << "," << y;
                 if (x >= radius && x < w - radius) widest = std::max(widest, std::abs(dx));
             }
-        if (radius <= 40) EXPECT_EQ(widest, std::max(0, radius - 1)) << radius;
+        if (radius <= 40) {
+            EXPECT_EQ(widest, std::max(0, radius - 1)) << radius;
+        }
     }
     TBitmap m1, m2;
     Pattern(m1, 40, 50, 1);
