@@ -439,11 +439,40 @@ void KeepInside(int64_t a, int64_t c, int64_t m, int64_t& lo, int64_t& hi) {
     hi = std::max(lo, std::min(hi, end));
 }
 
-} // namespace
-
-namespace {
+// ---- AVX2 helpers of the pixel routines ----
 
 #if defined(LUMORA_AVX2)
+// One step of four xorshift128+ generators (TRowRandom16's order).
+__attribute__((target("avx2"))) inline __m256i StepFour(__m256i& s0, __m256i& s1) {
+    __m256i a = s0, b = s1;
+    __m256i x = _mm256_xor_si256(a, _mm256_slli_epi64(a, 23));
+    __m256i t = _mm256_xor_si256(_mm256_xor_si256(x, b), _mm256_xor_si256(_mm256_srli_epi64(x, 17), _mm256_srli_epi64(b, 26)));
+    s0 = b, s1 = t;
+    return _mm256_add_epi64(t, b);
+}
+
+// A TRowRandom16's generators in two registers, and back.
+__attribute__((target("avx2"))) inline void LoadStream(TRowRandom16& r, __m256i& s0, __m256i& s1) {
+    s0 = _mm256_load_si256(reinterpret_cast<const __m256i*>(r.S0()));
+    s1 = _mm256_load_si256(reinterpret_cast<const __m256i*>(r.S1()));
+}
+__attribute__((target("avx2"))) inline void StoreStream(TRowRandom16& r, __m256i s0, __m256i s1) {
+    _mm256_store_si256(reinterpret_cast<__m256i*>(r.S0()), s0);
+    _mm256_store_si256(reinterpret_cast<__m256i*>(r.S1()), s1);
+}
+
+// The four pixels at the offsets in at to d[0..3]; the offsets go to general registers two at a
+// time, as loading through vector lanes is slower.
+template <bool Stream>
+__attribute__((target("avx2"))) inline void PutFour(const uint32_t* base, __m128i at, uint32_t* d) {
+    const uint64_t q0 = uint64_t(_mm_cvtsi128_si64(at)), q1 = uint64_t(_mm_extract_epi64(at, 1));
+    const uint32_t p[4] = {base[uint32_t(q0)], base[q0 >> 32], base[uint32_t(q1)], base[q1 >> 32]};
+    for (int i = 0; i < 4; ++i) {
+        if constexpr (Stream) _mm_stream_si32(reinterpret_cast<int*>(d + i), int(p[i]));
+        else d[i] = p[i];
+    }
+}
+
 // Pixels x .. to - 1 of a turned row, eight at a time while eight are left, from the fixed-point
 // source position (u, v) of pixel x moving by (C, S) per pixel; every position lies inside the
 // picture and its sizes are below 32768. Returns where it stopped.
@@ -457,11 +486,8 @@ __attribute__((target("avx2"))) int64_t RotateRunAvx2(const uint32_t* base, int6
     const __m256i mul = _mm256_set1_epi32(int32_t(uint32_t(stride) << 16 | 1u)); // x + y x stride
     for (; x + 8 <= to; x += 8) {
         __m256i at = _mm256_madd_epi16(_mm256_or_si256(_mm256_srli_epi32(vu, 16), _mm256_and_si256(vv, high)), mul);
-        // Offsets to general registers two at a time: loading them back from memory is slower.
-        __m128i lo = _mm256_castsi256_si128(at), hi = _mm256_extracti128_si256(at, 1);
-        const uint64_t q[4] = {uint64_t(_mm_cvtsi128_si64(lo)), uint64_t(_mm_extract_epi64(lo, 1)),
-                               uint64_t(_mm_cvtsi128_si64(hi)), uint64_t(_mm_extract_epi64(hi, 1))};
-        for (int i = 0; i < 4; ++i) d[x + 2 * i] = base[uint32_t(q[i])], d[x + 2 * i + 1] = base[q[i] >> 32];
+        PutFour<false>(base, _mm256_castsi256_si128(at), d + x);
+        PutFour<false>(base, _mm256_extracti128_si256(at, 1), d + x + 4);
         vu = _mm256_add_epi32(vu, stepU);
         vv = _mm256_add_epi32(vv, stepV);
     }
@@ -550,7 +576,7 @@ void RotatePicture(TPLines& dst, int dstW, TBitmap& pic, int angle, uint32_t bg)
 
 namespace {
 
-// n for TRowRandom::Below in a 16-bit lane: 1..65535.
+// n for RandomBelow in a 16-bit lane: 1..65535.
 int LaneRange(int n) { return std::clamp(n, 1, 65535); }
 
 #if defined(__SSE2__)
@@ -571,11 +597,6 @@ void ByFours(const uint32_t* src, uint32_t* dst, int cols, Block&& block) {
         std::memcpy(dst + x, out, size_t(cols - x) * 4);
     }
 }
-
-} // namespace
-
-namespace {
-
 
 // Where the spray reads and writes. Frames of a megapixel and more are larger than the caches:
 // their pixels are written without first reading the lines they land in (streaming stores), and
@@ -627,39 +648,16 @@ void SprayGroup(const TSprayRow& row, TRowRandom16 (&rnd)[3], int x0, int n) {
 }
 
 #if defined(LUMORA_AVX2)
-// One step of four xorshift128+ generators (TRowRandom16's order).
-__attribute__((target("avx2"))) inline __m256i StepFour(__m256i& s0, __m256i& s1) {
-    __m256i a = s0, b = s1;
-    __m256i x = _mm256_xor_si256(a, _mm256_slli_epi64(a, 23));
-    __m256i t = _mm256_xor_si256(_mm256_xor_si256(x, b), _mm256_xor_si256(_mm256_srli_epi64(x, 17), _mm256_srli_epi64(b, 26)));
-    s0 = b, s1 = t;
-    return _mm256_add_epi64(t, b);
-}
-
-// The four pixels at the offsets in at to d[0..3]; the offsets go to general registers two at a
-// time, as loading through vector lanes is slower.
-template <bool Stream>
-__attribute__((target("avx2"))) inline void PutFour(const uint32_t* base, __m128i at, uint32_t* d) {
-    const uint64_t q0 = uint64_t(_mm_cvtsi128_si64(at)), q1 = uint64_t(_mm_extract_epi64(at, 1));
-    const uint32_t p[4] = {base[uint32_t(q0)], base[q0 >> 32], base[uint32_t(q1)], base[q1 >> 32]};
-    for (int i = 0; i < 4; ++i) {
-        if constexpr (Stream) _mm_stream_si32(reinterpret_cast<int*>(d + i), int(p[i]));
-        else d[i] = p[i];
-    }
-}
-
 // SprayGroup for the whole groups of sixteen from x0 on, each stream's four generators stepped in
 // one register; returns where it stopped. Only for sizes below 32768.
 template <bool Stream>
 __attribute__((target("avx2"))) int SprayRunAvx2(const TSprayRow& row, TRowRandom16 (&rnd)[3], int x0, int cols) {
     const uint32_t* const base = row.base;
     uint32_t* const out = row.d;
-    __m256i r0 = _mm256_load_si256(reinterpret_cast<const __m256i*>(rnd[0].S0()));
-    __m256i r1 = _mm256_load_si256(reinterpret_cast<const __m256i*>(rnd[0].S1()));
-    __m256i a0 = _mm256_load_si256(reinterpret_cast<const __m256i*>(rnd[1].S0()));
-    __m256i a1 = _mm256_load_si256(reinterpret_cast<const __m256i*>(rnd[1].S1()));
-    __m256i b0 = _mm256_load_si256(reinterpret_cast<const __m256i*>(rnd[2].S0()));
-    __m256i b1 = _mm256_load_si256(reinterpret_cast<const __m256i*>(rnd[2].S1()));
+    __m256i r0, r1, a0, a1, b0, b1;
+    LoadStream(rnd[0], r0, r1);
+    LoadStream(rnd[1], a0, a1);
+    LoadStream(rnd[2], b0, b1);
     const __m256i bound = _mm256_set1_epi16(static_cast<int16_t>(row.bound)), zero = _mm256_setzero_si256();
     const __m256i lastX = _mm256_set1_epi16(static_cast<int16_t>(row.w - 1));
     const __m256i mul = _mm256_set1_epi32(int32_t(uint32_t(row.stride) << 16 | 1u));
@@ -686,12 +684,9 @@ __attribute__((target("avx2"))) int SprayRunAvx2(const TSprayRow& row, TRowRando
         PutFour<Stream>(base, _mm256_extracti128_si256(lo, 1), out + x0 + 8);
         PutFour<Stream>(base, _mm256_extracti128_si256(hi, 1), out + x0 + 12);
     }
-    _mm256_store_si256(reinterpret_cast<__m256i*>(rnd[0].S0()), r0);
-    _mm256_store_si256(reinterpret_cast<__m256i*>(rnd[0].S1()), r1);
-    _mm256_store_si256(reinterpret_cast<__m256i*>(rnd[1].S0()), a0);
-    _mm256_store_si256(reinterpret_cast<__m256i*>(rnd[1].S1()), a1);
-    _mm256_store_si256(reinterpret_cast<__m256i*>(rnd[2].S0()), b0);
-    _mm256_store_si256(reinterpret_cast<__m256i*>(rnd[2].S1()), b1);
+    StoreStream(rnd[0], r0, r1);
+    StoreStream(rnd[1], a0, a1);
+    StoreStream(rnd[2], b0, b1);
     return x0;
 }
 #endif
@@ -749,10 +744,9 @@ namespace {
 // numbers of a step of stream 0, pixels 4-7 of stream 1 (two streams, so that neither waits on
 // the other's last step). Returns where it stopped.
 __attribute__((target("avx2"))) int ColorNoiseRunAvx2(const uint32_t* s, uint32_t* d, int cols, int n, TRowRandom16 (&rnd)[2]) {
-    __m256i a0 = _mm256_load_si256(reinterpret_cast<const __m256i*>(rnd[0].S0()));
-    __m256i a1 = _mm256_load_si256(reinterpret_cast<const __m256i*>(rnd[0].S1()));
-    __m256i b0 = _mm256_load_si256(reinterpret_cast<const __m256i*>(rnd[1].S0()));
-    __m256i b1 = _mm256_load_si256(reinterpret_cast<const __m256i*>(rnd[1].S1()));
+    __m256i a0, a1, b0, b1;
+    LoadStream(rnd[0], a0, a1);
+    LoadStream(rnd[1], b0, b1);
     const __m256i range = _mm256_set1_epi16(static_cast<int16_t>(n)), half = _mm256_set1_epi16(static_cast<int16_t>(n / 2));
     const __m256i zero = _mm256_setzero_si256(), rgb = _mm256_set1_epi32(0x00FFFFFF);
     int x = 0;
@@ -766,10 +760,8 @@ __attribute__((target("avx2"))) int ColorNoiseRunAvx2(const uint32_t* s, uint32_
         __m256i hi = _mm256_adds_epi16(_mm256_unpackhi_epi8(p, zero), n1);
         _mm256_storeu_si256(reinterpret_cast<__m256i*>(d + x), _mm256_and_si256(_mm256_packus_epi16(lo, hi), rgb));
     }
-    _mm256_store_si256(reinterpret_cast<__m256i*>(rnd[0].S0()), a0);
-    _mm256_store_si256(reinterpret_cast<__m256i*>(rnd[0].S1()), a1);
-    _mm256_store_si256(reinterpret_cast<__m256i*>(rnd[1].S0()), b0);
-    _mm256_store_si256(reinterpret_cast<__m256i*>(rnd[1].S1()), b1);
+    StoreStream(rnd[0], a0, a1);
+    StoreStream(rnd[1], b0, b1);
     return x;
 }
 #endif
@@ -853,7 +845,7 @@ void WhiteNoise(TPLines& dst, int dstW, TBitmap& pic, int n) {
             ByFours(pic.Row32(y), dst[static_cast<size_t>(y)], cols, [&](const uint32_t* s, uint32_t* d) {
                 if (phase == 0) rnd.Next8(u);
                 for (int i = 0; i < 4; ++i) {
-                    int v = TRowRandom::Below(u[4 * phase + i], n) - n / 2;
+                    int v = RandomBelow(u[4 * phase + i], n) - n / 2;
                     uint32_t out = 0;
                     for (int c = 0; c < 3; ++c) out |= uint32_t(ClampByte(int(Channel(s[i], 8 * c)) + v)) << (8 * c);
                     d[i] = out;

@@ -61,8 +61,6 @@ public:
     uint64_t* S0() { return s0_; }
     uint64_t* S1() { return s1_; }
 
-    static int Below(uint16_t r, int n) { return RandomBelow(r, n); }
-
 private:
     static uint64_t SplitMix(uint64_t& z) {
         uint64_t v = (z += 0x9E3779B97F4A7C15ull);
