@@ -3,11 +3,11 @@
 #include <algorithm>
 #include <cmath>
 #include <cstring>
+#include <vector>
 
 #if defined(__SSE2__)
 #include <emmintrin.h>
 #endif
-#include <vector>
 
 #include "audio/tags/ByteReader.h"
 
@@ -100,8 +100,6 @@ std::string Printable(const uint8_t* p, int n) {
     return s;
 }
 
-// Reads count bytes at offset into a zero-filled block; with alignEnd the bytes end the block
-// (a file shorter than the block keeps its last bytes at the block's end).
 // A file read for its tags and stream properties, its size taken once: every reader asks for it,
 // and each asking is a system call.
 class TSizedFile : public TStream {
@@ -118,6 +116,8 @@ private:
     int64_t size_;
 };
 
+// Reads count bytes at offset into a zero-filled block; with alignEnd the bytes end the block
+// (a file shorter than the block keeps its last bytes at the block's end).
 std::vector<uint8_t> ReadBlock(TStream& file, int64_t offset, int64_t& got, bool alignEnd = false) {
     std::vector<uint8_t> block(TMPEGaudio::BlockSize + blockSlack, 0);
     int64_t want = TMPEGaudio::BlockSize;

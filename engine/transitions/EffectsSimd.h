@@ -1,6 +1,6 @@
 #pragma once
-// Four-pixel helpers of the blend and light routines (SSE2), shared so that every optimised path
-// computes exactly what its one-pixel form does.
+// Four-pixel helpers of the blend and light routines (SSE2), and their eight-pixel forms (AVX2),
+// shared so that every optimised path computes exactly what its one-pixel form does.
 
 #include <cstdint>
 
