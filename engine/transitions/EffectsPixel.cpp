@@ -1638,7 +1638,7 @@ void WarpOrConvert(TEffectContext& c, bool& Done, bool convert) {
         if (convert) {
             s.FramesDrawn++;
             InterlaceBorder(c, Border(c), inner, s.FramesDrawn);
-            if (k > 64) {
+            if (k > 64 && !c.NewEmpty()) {
                 TComposeGeometry g{};
                 BlendMode0(FrameLines(c), s.Work->Width(), c.Old, c.New, g, s.FramesDrawn, c.Bg, k - 64);
             }

@@ -364,8 +364,11 @@ void TTransitionEngine::TransitionStep(bool& Done) {
                      host_.BackGround(),
                      SwapRB(host_.BackGround()),
                      host_.IsPreview()};
-    // Nothing to change from or to: end at once rather than stall the show.
-    if (c.OldEmpty() && c.NewEmpty()) {
+    // Nothing to change from or to: end at once rather than stall the show. The convert family
+    // has put the converted new picture in the old one's place by now; a real picture before it
+    // still stands on the form, and its frames clear it.
+    const bool convertClears = code >= 72 && code <= 76 && !s.Scratch->OldWasEmpty;
+    if (c.OldEmpty() && c.NewEmpty() && !convertClears) {
         Done = false;
         EndNow(c);
         return;

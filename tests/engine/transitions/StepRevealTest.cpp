@@ -283,30 +283,39 @@ TEST_F(StepRevealTest, CompressSqueezesTheOldPictureBehindTheEdge) {
 }
 
 // Bubbles (cells of 6) and fog (cells of 2): "down" opens from the top, "up" from the bottom, the
-// even ones anywhere; the pause comes on every 4th (bubbles) or 128th (fog) call, after each cell.
+// even ones anywhere; the pause (a quarter of the speed, in ms) comes on every 4th (bubbles) or
+// 128th (fog) call, after each cell.
 TEST_F(StepRevealTest, CellsOpenFromTheirSideAndPauseInTheirRhythm) {
     struct Case {
         int code, cell, perCall, rhythm;
-    } cases[] = {{18, 6, 16, 4}, {19, 6, 16, 4}, {20, 6, 16, 4}, {60, 2, 64, 128}, {61, 2, 64, 128}, {62, 2, 64, 128}};
-    for (const Case& k : cases) {
-        auto calls = Record(k.code, 4);
-        int columns = (200 + k.cell - 1) / k.cell, cells = columns * ((150 + k.cell - 1) / k.cell);
-        ASSERT_EQ(calls.size(), size_t((cells + k.perCall - 1) / k.perCall)) << k.code;
-        // The first call's cells come from the first (last) step + 2 x cells-per-call indexes.
-        int window = cells / k.cell + 2 * k.perCall;
-        int reach = (window + columns - 1) / columns * k.cell; // rows of pixels those indexes cover
-        const TCall& first = calls[0];
-        EXPECT_GT(first.count, k.perCall * k.cell * k.cell / 2) << k.code; // cells at the right edge are cut
-        EXPECT_LE(first.count, k.perCall * k.cell * k.cell) << k.code;
-        if (k.code == 19 || k.code == 61) {
-            EXPECT_LE(first.box.Bottom, kU.Top + reach) << k.code;
-        } else if (k.code == 20 || k.code == 62) {
-            EXPECT_GE(first.box.Top, kU.Bottom - reach) << k.code;
-        } else {
-            EXPECT_GT(first.box.Bottom, kU.Top + reach) << k.code;
+    } cases[] = {{18, 6, 16, 4},   {19, 6, 16, 4},   {20, 6, 16, 4},
+                 {60, 2, 64, 128}, {61, 2, 64, 128}, {62, 2, 64, 128}};
+    // At 4 a third or a fifth of the speed would round to the same pause as a quarter; at 10 they
+    // would not.
+    for (int speed : {4, 10}) {
+        for (const Case& k : cases) {
+            auto calls = Record(k.code, speed);
+            int columns = (200 + k.cell - 1) / k.cell, cells = columns * ((150 + k.cell - 1) / k.cell);
+            ASSERT_EQ(calls.size(), size_t((cells + k.perCall - 1) / k.perCall)) << k.code;
+            // The first call's cells come from the first (last) step + 2 x cells-per-call indexes.
+            int window = cells / k.cell + 2 * k.perCall;
+            int reach = (window + columns - 1) / columns * k.cell; // rows of pixels those indexes cover
+            const TCall& first = calls[0];
+            // Cells at the right edge are cut.
+            EXPECT_GT(first.count, k.perCall * k.cell * k.cell / 2) << k.code;
+            EXPECT_LE(first.count, k.perCall * k.cell * k.cell) << k.code;
+            if (k.code == 19 || k.code == 61) {
+                EXPECT_LE(first.box.Bottom, kU.Top + reach) << k.code;
+            } else if (k.code == 20 || k.code == 62) {
+                EXPECT_GE(first.box.Top, kU.Bottom - reach) << k.code;
+            } else {
+                EXPECT_GT(first.box.Bottom, kU.Top + reach) << k.code;
+            }
+            for (size_t i = 0; i + 1 < calls.size(); ++i)
+                EXPECT_EQ(calls[i].ms,
+                          (i + 1) % size_t(k.rhythm) == 0 ? uint32_t(k.perCall * (speed / 4)) : 0u)
+                    << k.code << " speed " << speed << " call " << i;
         }
-        for (size_t i = 0; i + 1 < calls.size(); ++i)
-            EXPECT_EQ(calls[i].ms, (i + 1) % size_t(k.rhythm) == 0 ? uint32_t(k.perCall) : 0u) << k.code << " call " << i;
     }
 }
 

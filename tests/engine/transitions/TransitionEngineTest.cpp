@@ -270,7 +270,7 @@ TEST_F(TransitionEngineTest, FirstChangeOnAMonitorGetsTheHeadStart) {
 TEST_F(TransitionEngineTest, EveryEffectEndsOnceAndLeavesTheNewPicture) {
     struct Size {
         int w, h;
-    } sizes[] = {{1, 1}, {1, 17}, {17, 1}, {3, 3}, {63, 5}, {320, 240}};
+    } sizes[] = {{1, 1}, {1, 17}, {17, 1}, {3, 3}, {63, 5}, {320, 240}, {0, 0}};
     for (int code = 0; code < 88; ++code) {
         for (const Size& sz : sizes) {
             for (bool withOld : {true, false}) {
