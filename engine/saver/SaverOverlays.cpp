@@ -53,6 +53,10 @@ TSaverOverlays::TSaverOverlays(TDesktopWindow& window) : QObject(&window), windo
     // The scope paints nothing itself; its pictures are copied onto the logo.
     MidiScope1 = new TMidiScope(&window);
     MidiScope1->setVisible(false);
+    // A child without mouse tracking keeps the moves over it to itself; these two track the mouse
+    // and, handling no moves, pass them on, so a move over the logo ends the saver as anywhere.
+    ScrollingText2->setMouseTracking(true);
+    MidiScope1->setMouseTracking(true);
 }
 
 bool TSaverOverlays::SpectrumOn() const {

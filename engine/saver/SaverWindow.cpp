@@ -49,6 +49,8 @@ TDesktopWindow::TDesktopWindow() : engine_(*this) {
     QFont labelFont("IPAPGothic");
     labelFont.setPixelSize(19);
     Label1->setFont(labelFont);
+    // The notice passes the moves over it on to the window (a child without tracking would keep them).
+    Label1->setMouseTracking(true);
     Label1->hide();
     Timer1.SetEnabled(false);
     Timer1.SetInterval(500);

@@ -260,13 +260,25 @@ void TScrollingText::changeEvent(QEvent* event) {
         TakeParentFont();
 }
 
+bool TScrollingText::HandlesMouse() const { return OnMouseDown || OnMouseUp || OnClick; }
+
 void TScrollingText::mousePressEvent(QMouseEvent* event) {
+    // Without a handler of its own the ticker is only a picture: the press goes on to the widget
+    // below it, as it would anywhere else on that widget.
+    if (!HandlesMouse()) {
+        event->ignore();
+        return;
+    }
     const QPoint p = event->position().toPoint();
     if (event->button() == Qt::LeftButton) pressed_ = true;
     if (OnMouseDown) OnMouseDown(ToMouseButton(event->button()), p.x(), p.y());
 }
 
 void TScrollingText::mouseReleaseEvent(QMouseEvent* event) {
+    if (!HandlesMouse()) {
+        event->ignore();
+        return;
+    }
     const QPoint p = event->position().toPoint();
     const bool click = pressed_ && event->button() == Qt::LeftButton && rect().contains(p);
     if (event->button() == Qt::LeftButton) pressed_ = false;

@@ -51,7 +51,8 @@ public:
     bool ParentFont() const { return parentFont_; }
     void SetParentFont(bool on);
 
-    // Passed through from the control.
+    // Passed through from the control. With none of them set, presses and releases go on to the
+    // parent widget.
     TMouseEvent OnMouseDown;
     TMouseEvent OnMouseUp;
     TNotifyEvent OnClick;
@@ -78,6 +79,7 @@ private:
     void Render();
     void UpdateTimer();
     void TakeParentFont();
+    bool HandlesMouse() const;
 
     std::string text_ = "Text";
     int speed_ = 50;
