@@ -53,11 +53,21 @@ void InstallSaver() {
 
 int LumSaverMain(int argc, char** argv) {
     const char mode = ModeLetter(argc, argv);
+    // Only the saver and the settings dialog show a window. Installing, the password and the
+    // letters that do nothing run from a console or over SSH as well, where there is no display
+    // to connect to.
+    const bool windowed = mode == 'S' || mode == 'P' || mode == 'C';
     if (mode == 'S' || mode == 'P') UseDevicePixels();
-    QApplication app(argc, argv);
+    std::unique_ptr<QCoreApplication> app;
+    if (windowed)
+        app = std::make_unique<QApplication>(argc, argv);
+    else
+        app = std::make_unique<QCoreApplication>(argc, argv);
     InstallPlatform();
-    RegisterPictureFormats();
-    InstallSaverExtras();
+    if (windowed) {
+        RegisterPictureFormats();
+        InstallSaverExtras();
+    }
     PreviewWnd = 0;
     HostWnd = 0;
     Application().Title = "Lumora 2.0";
@@ -66,19 +76,18 @@ int LumSaverMain(int argc, char** argv) {
     switch (mode) {
     case 'S':
     case 'P': {
-        // One full-screen saver per display: a second start (the system asking again while one
-        // runs) ends at once. A preview is no saver, and a daemon that hands over a window (one
-        // per monitor) runs its programs itself.
         if (mode == 'S') HostWnd = ScreenSaverDaemonWindow();
         if (HostWnd && !NativeWindows().Exists(HostWnd)) HostWnd = 0;
-        if (mode == 'S' && !HostWnd && !saverLock.Claim()) {
+        if (mode == 'P') PreviewWnd = HandleArgument(argc, argv);
+        // One full-screen saver per display: a second start (the system asking again while one
+        // runs, or a preview without its box, which runs full screen) ends at once. A preview is
+        // no saver, and a daemon that hands over a window (one per monitor) runs its programs
+        // itself.
+        if (!PreviewWnd && !HostWnd && !saverLock.Claim()) {
             Application().Terminate();
             break;
         }
-        if (mode == 'P') {
-            PreviewWnd = HandleArgument(argc, argv);
-            if (PreviewWnd) NativeWindows().Show(PreviewWnd);
-        }
+        if (PreviewWnd) NativeWindows().Show(PreviewWnd);
         // A modal box would sit under (or behind) a full-screen saver and stall the show, so the
         // components' error boxes go to standard error while the saver runs; the show goes on.
         SetMessageReporter([](const std::string& text, const std::string& caption, TMsgIcon, int) {

@@ -5,6 +5,8 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include <algorithm>
+#include <cctype>
 #include <cerrno>
 #include <cstdlib>
 
@@ -57,14 +59,35 @@ void SetScreenSaverRunning(bool running) { g_running = running; }
 bool ScreenSaverRunning() { return g_running; }
 
 namespace {
-// "host:2.1" -> "host:2": the screens of one display share its saver.
-std::string DisplayWithoutScreen(std::string display) {
-    const size_t colon = display.rfind(':');
-    const size_t dot = display.find('.', colon == std::string::npos ? 0 : colon);
-    if (colon != std::string::npos && dot != std::string::npos) display.erase(dot);
-    for (char& c : display)
+// The key of the X server a display name connects to, read the way the X client library reads it:
+// "[protocol/][host]:number[.screen]". The screens of one display share its saver, and the local
+// server is reached alike through ":2", "unix:2" and "unix/:2", so all of these give "local:2";
+// a server on another host (or over TCP) keeps its host. A name that is no display name is kept
+// as it stands.
+std::string DisplayKey(const std::string& display) {
+    std::string protocol, name = display;
+    if (const size_t slash = name.rfind('/'); slash != std::string::npos) {
+        protocol = name.substr(0, slash);
+        name.erase(0, slash + 1);
+    }
+    const auto digits = [](const std::string& s) {
+        return !s.empty() && s.find_first_not_of("0123456789") == std::string::npos;
+    };
+    std::string key = display;
+    if (const size_t colon = name.rfind(':'); colon != std::string::npos) {
+        const size_t dot = name.find('.', colon);
+        std::string host = name.substr(0, colon);
+        std::string number = name.substr(colon + 1, dot == std::string::npos ? std::string::npos : dot - colon - 1);
+        if (digits(number) && (dot == std::string::npos || digits(name.substr(dot + 1)))) {
+            for (char& c : host) c = static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
+            const bool local = (host.empty() || host == "unix") && (protocol.empty() || protocol == "unix");
+            number.erase(0, std::min(number.find_first_not_of('0'), number.size() - 1));
+            key = (local ? std::string("local") : host) + ":" + number;
+        }
+    }
+    for (char& c : key)
         if (c == '/') c = '_';
-    return display;
+    return key;
 }
 
 std::string RuntimeFolder() {
@@ -88,7 +111,7 @@ bool TSaverDisplayLock::Claim() {
     if (!display || !*display) return true;
     const std::string folder = RuntimeFolder();
     if (folder.empty()) return true;
-    const std::string path = folder + "/lumora-saver-" + DisplayWithoutScreen(display) + ".lock";
+    const std::string path = folder + "/lumora-saver-" + DisplayKey(display) + ".lock";
     const int fd = open(path.c_str(), O_RDWR | O_CREAT | O_CLOEXEC | O_NOFOLLOW, 0600);
     if (fd < 0) return true;
     if (flock(fd, LOCK_EX | LOCK_NB) != 0) {

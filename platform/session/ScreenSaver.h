@@ -38,8 +38,8 @@ void SetScreenSaveUsePasswordSource(std::function<bool()> source); // nullptr = 
 void SetScreenSaverRunning(bool running);
 bool ScreenSaverRunning();
 
-// The one full-screen saver of a display: a lock file per display ($DISPLAY without its screen
-// number) in the user's runtime folder, held while the object lives and released by the system
+// The one full-screen saver of a display: a lock file per X server ($DISPLAY read as the X client
+// library reads it, so ":2", "unix:2" and ":2.1" name one server) in the user's runtime folder, held while the object lives and released by the system
 // when the process ends, however it ends.
 class TSaverDisplayLock {
 public:
