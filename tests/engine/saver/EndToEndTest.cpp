@@ -4,6 +4,7 @@
 
 #include <cstdio>
 #include <cstdlib>
+#include <filesystem>
 #include <fstream>
 #include <string>
 
@@ -74,15 +75,29 @@ wait $pid; echo "exit=$?"
 
 TEST_F(EndToEndTest, ASecondSaverOnTheSameDisplayEndsAtOnce) {
     WriteRegistry(dir, "\"Folder\"=\"" + dir.File("none") + "\"\n");
-    std::string out = InXvfb(dir, "export XDG_RUNTIME_DIR=" + dir.Path() + "\n" + kProgram + R"SH( /s & pid=$!
-for i in $(seq 50); do xwininfo -root -tree | grep -q '"Lumora"' && break; sleep 0.1; done
-timeout 20 )SH" + kProgram + R"SH( /s; echo "second=$?"
-echo "windows=$(xwininfo -root -tree | grep -c '"Lumora"')"
+    // The second start names the display the way the first did, as the X library's other spellings
+    // of the same server, or is a preview without its box, which runs full screen.
+    std::string out = InXvfb(dir, "export XDG_RUNTIME_DIR=" + dir.Path() + "\nprogram=" + kProgram + R"SH(
+$program /s & pid=$!
+for i in $(seq 600); do xwininfo -root -tree | grep -q '"Lumora"' && break; sleep 0.1; done
+if ! xwininfo -root -tree | grep -q '"Lumora"'; then echo "first=never shown"; kill -9 $pid; exit 0; fi
+number=${DISPLAY#:}
+second() { # NAME DISPLAY ARGUMENTS...
+  name=$1 display=$2; shift 2
+  DISPLAY=$display timeout 20 $program "$@"; echo "$name=$?"
+  echo "$name.windows=$(xwininfo -root -tree | grep -c '"Lumora"')"
+}
+second same "$DISPLAY" /s
+second unix "unix:$number" /s
+second screen ":$number.0" /s
+second preview "$DISPLAY" /p
 kill -0 $pid 2>/dev/null && echo first=running
 kill -TERM $pid; wait $pid
 )SH");
-    EXPECT_EQ(test::ScriptValue(out, "second"), "0") << out; // refused, not timed out
-    EXPECT_EQ(test::ScriptValue(out, "windows"), "1") << out;
+    for (const char* name : {"same", "unix", "screen", "preview"}) {
+        EXPECT_EQ(test::ScriptValue(out, name), "0") << name << "\n" << out; // refused, not timed out
+        EXPECT_EQ(test::ScriptValue(out, name + std::string(".windows")), "1") << name << "\n" << out;
+    }
     EXPECT_EQ(test::ScriptValue(out, "first"), "running") << out;
 }
 
@@ -90,7 +105,9 @@ TEST_F(EndToEndTest, PreviewBecomesAChildOfTheGivenWindow) {
     if (!test::HaveTool("xmessage")) GTEST_SKIP() << "no xmessage";
     WriteRegistry(dir, "\"Folder\"=\"" + dir.File("none") + "\"\n");
     std::string out = InXvfb(dir, R"SH(xmessage -name previewbox -geometry 200x150+10+10 preview & box=$!
-for i in $(seq 50); do id=$(xdotool search --name previewbox | head -1); [ -n "$id" ] && break; sleep 0.1; done
+id=""
+for i in $(seq 100); do id=$(xdotool search --name previewbox | head -1); [ -n "$id" ] && break; sleep 0.1; done
+if [ -z "$id" ]; then echo "child=no preview box"; kill $box; exit 0; fi
 )SH" + kProgram + R"SH( /p $id & pid=$!
 for i in $(seq 50); do xwininfo -id $id -tree | grep -q '"Lumora"' && break; sleep 0.1; done
 echo "child=$(xwininfo -id $id -tree | grep -c '"Lumora"')"
@@ -167,6 +184,118 @@ kill -TERM $pid; wait $pid
 )SH");
     std::string seen = test::ScriptValue(out, "seen");
     EXPECT_NE(seen.find("red green blue"), std::string::npos) << out;
+}
+
+// The saver with music and the spectrum logo at the bottom centre, one picture far from it. Once
+// the logo shows (the ticker and the spectrum box both navy in one screenshot), the pointer is put
+// at (dx, dy) from the logo's corner and `action` (a shell command) is done there. Prints logo=,
+// still= and exit=.
+std::string PointerOverTheLogo(const test::TempDir& dir, const std::string& stops, int dx, int dy,
+                               const std::string& action) {
+    const std::string pics = dir.File("pics"), music = dir.File("music");
+    const std::string setup = "mkdir -p '" + pics + "' '" + music + "' && convert -size 64x48 xc:red '" +
+                              pics + "/a.bmp' && sox -q -n -r 22050 -c 1 '" + music +
+                              "/tone.wav' synth 60 sine 440";
+    EXPECT_EQ(std::system(setup.c_str()), 0);
+    WriteRegistry(
+        dir, "\"Folder\"=\"" + pics +
+                 "\"\n\"PosRandom\"=\"0\"\n\"Interval\"=\"600\"\n\"UseSound\"=\"1\"\n"
+                 "\"SoundFolder\"=\"" +
+                 music + "\"\n" + stops +
+                 "\n[HKEY_CURRENT_USER\\Software\\Varenko's Software\\Lumora\\LOGO]\n"
+                 "\"DispTitle\"=\"1\"\n\"LogoSpectrum\"=\"1\"\n\"LogoImgPos\"=\"0\"\n"
+                 "\n[HKEY_CURRENT_USER\\Software\\Varenko's Software\\Lumora\\Method]\n\"ChgSpeed\"=\"0\"\n");
+    // The ticker's second row and the spectrum box's second column are never drawn on.
+    const std::string logo = std::string(LUMORA_SOURCE_DIR) + "/resources/images/LMTITLE.bmp";
+    return InXvfb(dir, "export LUMORA_AUDIO_OUTPUT=null\nset -- $(identify -format '%w %h' '" + logo +
+                           "')\nlx=$(((640 - $1) / 2)) ly=$((480 - $2))\n"
+                           "tx=$((lx + 149 + 70)) ty=$((ly + 9)) sx=$((lx + 44)) sy=$((ly + 3))\n"
+                           "px=$((lx + " +
+                           std::to_string(dx) + ")) py=$((ly + " + std::to_string(dy) +
+                           "))\nshot=" + dir.File("shot.png") + "\n" + kProgram + R"SH( /s & pid=$!
+seen=""
+end=$((SECONDS + 60))
+while [ $SECONDS -lt $end ]; do
+  kill -0 $pid 2>/dev/null || break
+  import -window root "$shot" 2>/dev/null &&
+    seen=$(convert "$shot" -format "%[hex:p{$tx,$ty}] %[hex:p{$sx,$sy}]" info: 2>/dev/null)
+  [ "$seen" = "000080 000080" ] && break
+  sleep 0.1
+done
+echo "logo=$seen"
+xdotool mousemove $px $py
+# Moves that follow each other closely reach the program as one, and the first move only sets
+# where the pointer starts: the input is given again until the program has gone.
+step=24
+for i in $(seq 100); do
+  kill -0 $pid 2>/dev/null || break
+  )SH" + action + R"SH(
+  sleep 0.2
+done
+if kill -0 $pid 2>/dev/null; then echo still=1; kill -9 $pid; fi
+wait $pid; echo "exit=$?"
+)SH");
+}
+
+TEST_F(EndToEndTest, AClickOnTheTickerEndsTheSaver) {
+    if (!test::HaveTool("import") || !test::HaveTool("convert") || !test::HaveTool("sox"))
+        GTEST_SKIP() << "no imagemagick or sox";
+    // The ticker stands 149 pixels in from the logo's left edge, 8 down, 145 x 18.
+    std::string out = PointerOverTheLogo(dir, "\"StopOnMouseMove\"=\"0\"\n\"StopOnMouseClick\"=\"1\"\n",
+                                         149 + 72, 8 + 9, "xdotool click 1");
+    ASSERT_EQ(test::ScriptValue(out, "logo"), "000080 000080") << out;
+    EXPECT_EQ(test::ScriptValue(out, "still"), "") << out;
+    EXPECT_EQ(test::ScriptValue(out, "exit"), "0") << out;
+}
+
+TEST_F(EndToEndTest, AMoveOverTheTickerOrTheSpectrumEndsTheSaver) {
+    if (!test::HaveTool("import") || !test::HaveTool("convert") || !test::HaveTool("sox"))
+        GTEST_SKIP() << "no imagemagick or sox";
+    // From rest over the ticker (149, 8, 145 x 18) or the spectrum (43, 2, 102 x 25), 24 pixels
+    // to the right and back, still over it.
+    struct Case {
+        const char* where;
+        int dx, dy;
+    } cases[] = {{"ticker", 149 + 40, 8 + 9}, {"spectrum", 43 + 30, 2 + 12}};
+    for (const Case& c : cases) {
+        test::TempDir run;
+        std::string out =
+            PointerOverTheLogo(run, "\"StopOnMouseMove\"=\"1\"\n\"StopOnMouseClick\"=\"0\"\n", c.dx, c.dy,
+                               "xdotool mousemove_relative -- $step 0; step=$((-step))");
+        ASSERT_EQ(test::ScriptValue(out, "logo"), "000080 000080") << c.where << "\n" << out;
+        EXPECT_EQ(test::ScriptValue(out, "still"), "") << c.where << "\n" << out;
+        EXPECT_EQ(test::ScriptValue(out, "exit"), "0") << c.where << "\n" << out;
+    }
+}
+
+// Installing, the password and the letters that do nothing need no display: run from a console
+// (no DISPLAY, no Qt platform chosen) they end with 0, and only "/i" writes the desktop entry.
+TEST(EndToEndConsoleTest, ModesWithoutAWindowRunWithoutADisplay) {
+    if (!std::ifstream(kProgram)) GTEST_SKIP() << "the program is not built";
+    const std::string program = std::filesystem::canonical(kProgram).string();
+    struct Case {
+        const char* mode;
+        bool installs;
+    } cases[] = {{"/i", true}, {"-I", true}, {"/a", false}, {"/a 1234", false}, {"/x", false}, {"s", false}};
+    for (const Case& c : cases) {
+        test::TempDir dir;
+        const std::string command = "env -u DISPLAY -u WAYLAND_DISPLAY -u QT_QPA_PLATFORM XDG_DATA_HOME='" +
+                                    dir.File("data") + "' LUMORA_REGISTRY='" + dir.File("registry.reg") +
+                                    "' timeout 60 '" + program + "' " + c.mode + " 2>&1; echo \"exit=$?\"";
+        std::string out;
+        if (FILE* p = popen(command.c_str(), "r")) {
+            char buf[512];
+            while (fgets(buf, sizeof buf, p))
+                out += buf;
+            pclose(p);
+        }
+        EXPECT_EQ(test::ScriptValue(out, "exit"), "0") << c.mode << "\n" << out;
+        std::ifstream entry(dir.File("data/applications/screensavers/lumora.desktop"));
+        EXPECT_EQ(entry.good(), c.installs) << c.mode;
+        if (!entry) continue;
+        std::string text((std::istreambuf_iterator<char>(entry)), std::istreambuf_iterator<char>());
+        EXPECT_NE(text.find("\nExec=" + program + " /s\n"), std::string::npos) << text;
+    }
 }
 
 } // namespace
