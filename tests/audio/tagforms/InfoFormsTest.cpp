@@ -1,4 +1,5 @@
 #include <cmath>
+#include <cstdio>
 #include <memory>
 #include <string>
 #include <vector>
@@ -165,6 +166,53 @@ TEST_F(InfoForms, MpegFormSavesATrackWithItsTotal) {
     }
     std::string after = test::MutagenDump(file);
     EXPECT_NE(after.find("TRCK='8/12'"), std::string::npos) << after;
+}
+
+TEST_F(InfoForms, MpegFormWritesOnlyWhatWasEdited) {
+    REQUIRE_TOOL("sox");
+    REQUIRE_TOOL("lame");
+    REQUIRE_MUTAGEN();
+    std::string wav = test::MakeWav(dir, "in.wav", 0.5);
+    // Edits the title alone and returns what mutagen reads afterwards.
+    auto editTitle = [&](const std::string& file, const char* edit, const char* title) {
+        std::unique_ptr<TMPEGFileInfoForm> form = TMPEGFileInfoForm::Open(nullptr, file);
+        if (!form) return std::string("no form");
+        form->show();
+        Set(*form, edit, title);
+        Click(*form, "btnUpdate");
+        EXPECT_EQ(form->result(), QDialog::Accepted);
+        return test::MutagenDump(file);
+    };
+
+    // Track texts the form could not take as typed.
+    for (const char* track : {"A7", "7/", "0"}) {
+        SCOPED_TRACE(track);
+        std::string file = dir.File("track.mp3");
+        ASSERT_TRUE(
+            test::Run("lame --quiet --id3v2-only --tt Title --tn " + test::Quoted(track) + " " + wav + " " + file));
+        std::string before = test::MutagenDump(file);
+        ASSERT_NE(before.find("TRCK='" + std::string(track) + "'"), std::string::npos) << before;
+        EXPECT_EQ(editTitle(file, "Tag2_Title", "New title"),
+                  test::Replaced(before, "TIT2='Title'", "TIT2='New title'"));
+        EXPECT_TRUE(messages.empty()) << messages.front();
+        messages.clear();
+    }
+
+    // ID3v1 alone: a genre byte without a name in the table (150), and a comment whose last bytes,
+    // a blank and a digit, read as a track number.
+    for (const char* command : {"id3v1 %s 150", "id3v1-comment-tail %s"}) {
+        SCOPED_TRACE(command);
+        std::string file = dir.File("v1.mp3");
+        ASSERT_TRUE(test::Run("lame --quiet " + wav + " " + file));
+        char args[512];
+        std::snprintf(args, sizeof args, command, test::Quoted(file).c_str());
+        ASSERT_EQ(test::Mutagen(args), "");
+        std::string before = test::MutagenDump(file);
+        std::string bytes = test::ReadFile(file);
+        EXPECT_EQ(editTitle(file, "Tag1_Title", "Neu"), test::Replaced(before, "TIT2='Die Ärzte'", "TIT2='Neu'"));
+        EXPECT_EQ(test::ReadFile(file).substr(bytes.size() - 31), bytes.substr(bytes.size() - 31));
+        EXPECT_TRUE(messages.empty()) << messages.front();
+    }
 }
 
 TEST_F(InfoForms, OggFormEditsStandardAndOtherComments) {
