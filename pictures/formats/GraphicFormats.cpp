@@ -19,6 +19,7 @@ namespace {
 [[noreturn]] void InvalidTiff() { throw EInvalidGraphic("Invalid TIFF file."); }
 [[noreturn]] void Unsupported(const std::string& what) { throw EInvalidGraphic("TIFF: " + what + " not supported"); }
 [[noreturn]] void InvalidTarga() { throw EInvalidGraphic("Targa: invalid image"); }
+[[noreturn]] void UnsupportedTarga(const std::string& what) { throw EInvalidGraphic("Targa: " + what + " not supported"); }
 [[noreturn]] void WrongPcxFormat() { throw EInvalidGraphic("PCX: wrong pixel format"); }
 [[noreturn]] void ReadError() { throw EReadError("Stream read error"); }
 
@@ -579,15 +580,24 @@ void TTargaGraphic::LoadFromStream(TStream& stream) {
     uint8_t h[18];
     stream.ReadBuffer(h, 18);
     const int idLength = h[0], mapType = h[1], imageType = h[2];
-    const int mapLength = Le16(h + 5), mapEntrySize = h[7];
+    const int mapOrigin = Le16(h + 3), mapLength = Le16(h + 5), mapEntrySize = h[7];
     const int width = Le16(h + 12), height = Le16(h + 14), pixelSize = h[16];
-    const bool topDown = (h[17] & 0x20) != 0;
+    const bool topDown = (h[17] & 0x20) != 0, rightToLeft = (h[17] & 0x10) != 0;
 
     ImageID.assign(static_cast<size_t>(idLength), '\0');
     if (idLength) stream.ReadBuffer(ImageID.data(), idLength);
 
+    // Kinds this loader does not read are refused, so the show draws its notice instead of a picture
+    // that is not the file's.
+    if (imageType != 1 && imageType != 2 && imageType != 3 && imageType != 9 && imageType != 10 && imageType != 11)
+        UnsupportedTarga("image type " + std::to_string(imageType));
+    const bool mapped = (imageType & 7) == 1, grey = (imageType & 7) == 3;
+    if (mapped && mapType != 1) UnsupportedTarga("colour-mapped image without a colour map");
+
+    // How a stored pixel becomes a bitmap pixel.
+    enum class Pixel { AsStored, GreyOfGreyAlpha, MapIndex16 } pixel = Pixel::AsStored;
     TPixelFormat format;
-    int bpp;
+    int bpp; // bytes of a stored pixel
     switch (pixelSize) {
     case 8: format = TPixelFormat::pf8bit; bpp = 1; break;
     case 15:
@@ -596,49 +606,91 @@ void TTargaGraphic::LoadFromStream(TStream& stream) {
     case 32: format = TPixelFormat::pf32bit; bpp = 4; break;
     default: InvalidTarga();
     }
+    if (mapped && pixelSize != 8) {
+        // Indexes of 16 bits reach beyond a palette: each pixel takes its colour from the map.
+        if (pixelSize != 16) UnsupportedTarga("colour-mapped pixels of " + std::to_string(pixelSize) + " bits");
+        format = TPixelFormat::pf24bit;
+        pixel = Pixel::MapIndex16;
+    } else if (grey && pixelSize != 8) {
+        // Sixteen bits of grey are a grey byte and an alpha byte; the grey is shown.
+        if (pixelSize != 16) UnsupportedTarga("grey pixels of " + std::to_string(pixelSize) + " bits");
+        format = TPixelFormat::pf8bit;
+        pixel = Pixel::GreyOfGreyAlpha;
+    }
 
-    std::vector<TRGBQuad> palette;
-    const bool grey = imageType == 3 || imageType == 11;
+    // The map's first entry stands for the index of the map origin; indexes outside the map show black.
+    std::vector<TRGBQuad> colours;
     if (mapType == 1) {
-        // The whole map is read past, so the pixels that follow are found even when it is longer than
-        // a palette can hold; only its first 256 entries are used.
+        // The whole map is read past, so the pixels that follow are found even when the image does
+        // not use it.
         const int entrySize = mapEntrySize == 24 ? 3 : mapEntrySize == 32 ? 4 : 2;
         std::vector<uint8_t> map(static_cast<size_t>(mapLength) * entrySize);
         stream.ReadBuffer(map.data(), static_cast<int64_t>(map.size()));
-        if (!grey) {
-            palette.resize(std::min(mapLength, 256));
-            for (size_t i = 0; i < palette.size(); ++i) {
+        if (mapped) {
+            colours.resize(static_cast<size_t>(mapLength));
+            for (size_t i = 0; i < colours.size(); ++i) {
                 const uint8_t* p = map.data() + i * entrySize;
                 if (entrySize >= 3) {
-                    palette[i] = Quad(p[2], p[1], p[0]);
+                    colours[i] = Quad(p[2], p[1], p[0]);
                 } else {
                     unsigned v = Le16(p);
-                    palette[i] = Quad(static_cast<uint8_t>((v & 0x7C00) >> 7), static_cast<uint8_t>((v & 0x3E0) >> 2),
+                    colours[i] = Quad(static_cast<uint8_t>((v & 0x7C00) >> 7), static_cast<uint8_t>((v & 0x3E0) >> 2),
                                       static_cast<uint8_t>((v & 31) * 8));
                 }
             }
         }
     }
-    if (grey) palette = GreyRamp(256);
+    std::vector<TRGBQuad> palette;
+    if (grey) {
+        palette = GreyRamp(256);
+    } else if (mapped && pixel == Pixel::AsStored) {
+        palette.assign(256, TRGBQuad{});
+        for (int i = mapOrigin; i < 256 && i - mapOrigin < mapLength; ++i) palette[i] = colours[i - mapOrigin];
+    }
 
     Reset(*this, format, width, height);
-    if (!palette.empty() && format == TPixelFormat::pf8bit) SetPalette(palette);
+    if (!palette.empty()) SetPalette(palette);
     if (width == 0 || height == 0) return;
 
     const int64_t rowBytes = static_cast<int64_t>(bpp) * width;
+    const int outBpp = BitsPerPixel(format) / 8;
+    // Rows are stored bottom-up unless the descriptor says top-down, and pixels right to left when
+    // it says so.
     auto targetRow = [&](int y) { return static_cast<uint8_t*>(ScanLine(topDown ? y : height - 1 - y)); };
-    auto clearAlpha = [&](uint8_t* row) {
+    auto finish = [&](const uint8_t* src, uint8_t* row) {
+        switch (pixel) {
+        case Pixel::AsStored:
+            if (src != row) std::memcpy(row, src, static_cast<size_t>(rowBytes));
+            break;
+        case Pixel::GreyOfGreyAlpha:
+            for (int x = 0; x < width; ++x) row[x] = src[2 * x];
+            break;
+        case Pixel::MapIndex16:
+            for (int x = 0; x < width; ++x) {
+                const int i = Le16(src + 2 * x) - mapOrigin;
+                const TRGBQuad c = i >= 0 && i < mapLength ? colours[static_cast<size_t>(i)] : TRGBQuad{};
+                row[3 * x] = c.rgbBlue;
+                row[3 * x + 1] = c.rgbGreen;
+                row[3 * x + 2] = c.rgbRed;
+            }
+            break;
+        }
+        if (rightToLeft)
+            for (int a = 0, b = width - 1; a < b; ++a, --b)
+                std::swap_ranges(row + a * outBpp, row + (a + 1) * outBpp, row + b * outBpp);
         // The program's pixels keep byte 3 zero; the attribute bits are not shown.
-        if (bpp == 4)
+        if (outBpp == 4)
             for (int x = 0; x < width; ++x) row[4 * x + 3] = 0;
     };
-    if (imageType == 1 || imageType == 2 || imageType == 3) {
+    if (imageType < 9) {
+        std::vector<uint8_t> stored(pixel == Pixel::AsStored ? 0 : static_cast<size_t>(rowBytes));
         for (int y = 0; y < height; ++y) {
             uint8_t* row = targetRow(y);
-            if (stream.Read(row, rowBytes) != rowBytes) InvalidTarga();
-            clearAlpha(row);
+            uint8_t* src = stored.empty() ? row : stored.data();
+            if (stream.Read(src, rowBytes) != rowBytes) InvalidTarga();
+            finish(src, row);
         }
-    } else if (imageType == 9 || imageType == 10 || imageType == 11) {
+    } else {
         // Packets may run across row ends, so the pixels are decoded as one sequence.
         const int64_t start = stream.Position();
         const int64_t available = std::max<int64_t>(stream.Size() - start, 0);
@@ -649,11 +701,7 @@ void TTargaGraphic::LoadFromStream(TStream& stream) {
         std::vector<uint8_t> pixels(static_cast<size_t>(total), 0);
         const int64_t used = TargaRleDecode(data.data(), got, pixels.data(), total, pixelSize);
         stream.SetPosition(start + used);
-        for (int y = 0; y < height; ++y) {
-            uint8_t* row = targetRow(y);
-            std::memcpy(row, pixels.data() + y * rowBytes, static_cast<size_t>(rowBytes));
-            clearAlpha(row);
-        }
+        for (int y = 0; y < height; ++y) finish(pixels.data() + y * rowBytes, targetRow(y));
     }
 }
 
