@@ -266,6 +266,42 @@ void UndoPredictor(uint8_t* row, const TiffRowFormat& f) {
     }
 }
 
+// Turns a picture stored in TIFF orientation 2 to 8 upright. The orientation names where the stored
+// first row and first column lie on the picture: 2 to 4 mirror it, 5 to 8 also exchange rows and
+// columns (5 transposes, 6 turns it a quarter clockwise, 8 a quarter anticlockwise).
+void OrientUpright(TBitmap& bmp, int orientation) {
+    const int w = bmp.Width(), h = bmp.Height();
+    const int bits = BitsPerPixel(bmp.PixelFormat()), bytes = bits / 8;
+    const bool transpose = orientation >= 5;
+    const bool flipX = orientation == 2 || orientation == 3 || orientation == 7 || orientation == 8;
+    const bool flipY = orientation == 3 || orientation == 4 || orientation == 6 || orientation == 7;
+    TBitmap out;
+    out.SetPixelFormat(bmp.PixelFormat());
+    out.SetSize(transpose ? h : w, transpose ? w : h);
+    out.SetPalette(bmp.Palette());
+    std::vector<const uint8_t*> rows(static_cast<size_t>(h));
+    for (int y = 0; y < h; ++y) rows[y] = static_cast<const uint8_t*>(bmp.ScanLine(y));
+    const unsigned mask = bits < 8 ? (1u << bits) - 1 : 0;
+    for (int y = 0; y < out.Height(); ++y) {
+        auto* dst = static_cast<uint8_t*>(out.ScanLine(y));
+        for (int x = 0; x < out.Width(); ++x) {
+            int sx = transpose ? y : x, sy = transpose ? x : y;
+            if (flipX) sx = w - 1 - sx;
+            if (flipY) sy = h - 1 - sy;
+            const uint8_t* src = rows[sy];
+            if (bits >= 8) {
+                std::memcpy(dst + static_cast<int64_t>(x) * bytes, src + static_cast<int64_t>(sx) * bytes, bytes);
+            } else {
+                // Packed pixels, the first in the high bits (the new bitmap starts cleared).
+                const int64_t from = static_cast<int64_t>(sx) * bits, to = static_cast<int64_t>(x) * bits;
+                const unsigned v = (src[from >> 3] >> (8 - bits - (from & 7))) & mask;
+                dst[to >> 3] |= static_cast<uint8_t>(v << (8 - bits - (to & 7)));
+            }
+        }
+    }
+    bmp.TakeFrom(out);
+}
+
 int TypeSize(uint16_t type) {
     switch (type) {
     case 1: case 2: case 6: case 7: return 1; // BYTE, ASCII, SBYTE, UNDEFINED
@@ -514,7 +550,7 @@ void TTIFFGraphic::LoadFromStream(TStream& stream) {
     struct ClearUnreached {
         TBitmap& bitmap;
         const uint32_t& row;
-        const bool active;
+        bool active;
         ~ClearUnreached() {
             if (active) ClearRowsFrom(bitmap, static_cast<int>(row));
         }
@@ -569,6 +605,14 @@ void TTIFFGraphic::LoadFromStream(TStream& stream) {
             if (!inPlace) ConvertTiffRow(src, static_cast<uint8_t*>(ScanLine(static_cast<int>(row))), dstBytes, f);
             else if (f.conv == TiffConv::RGB) SwapRedBlue24(src, src, width);
         }
+    }
+    // Orientations outside 1 to 8 are taken as the usual one, as other readers do.
+    const uint32_t orientation = TagValue(274, 1);
+    if (orientation >= 2 && orientation <= 8) {
+        // The rows are cleared where they are stored, before the picture is turned.
+        if (inPlace) ClearRowsFrom(*this, static_cast<int>(row));
+        clearUnreached.active = false;
+        OrientUpright(*this, static_cast<int>(orientation));
     }
     stream_ = nullptr;
 }

@@ -1,10 +1,14 @@
 // The TIFF loader against libtiff on files libtiff writes: both byte orders, no compression, LZW
-// and PackBits, grey, palette, RGB, RGBA, CMYK, several strips and the differencing predictor.
+// and PackBits, grey, palette, RGB, RGBA, CMYK, several strips and the differencing predictor; and
+// against ImageMagick's turning of every orientation.
 
 #include <tiffio.h>
 
+#include <cstdlib>
 #include <cstring>
+#include <fstream>
 #include <functional>
+#include <iterator>
 
 #include <gtest/gtest.h>
 
@@ -387,6 +391,60 @@ TEST(TiffLoader, LayoutsItDoesNotReadRaiseAnErrorInsteadOfAWrongPicture) {
     WriteRawTiff(path, w, h, 8, 3, PHOTOMETRIC_RGB, none, PseudoRandomBytes(w * h * 3, 4));
     TTIFFGraphic g;
     EXPECT_NO_THROW(g.LoadFromFile(path));
+}
+
+TEST(TiffLoader, EveryOrientationShowsAsImageMagickTurnsIt) {
+    TempDir dir;
+    const std::string path = dir.File("t.tif"), upright = dir.File("upright.ppm");
+    // Odd sizes, so a turn that exchanged the wrong sides or packed pixels at the wrong bit shows.
+    const int w = 13, h = 7;
+    struct Layout {
+        int bits, spp, photometric;
+    };
+    for (Layout l : {Layout{1, 1, PHOTOMETRIC_MINISBLACK}, Layout{4, 1, PHOTOMETRIC_PALETTE},
+                     Layout{8, 1, PHOTOMETRIC_MINISBLACK}, Layout{8, 3, PHOTOMETRIC_RGB}})
+        for (int orientation = 1; orientation <= 8; ++orientation) {
+            SCOPED_TRACE("bits " + std::to_string(l.bits) + " spp " + std::to_string(l.spp) + " orientation " +
+                         std::to_string(orientation));
+            const Bytes data = PseudoRandomBytes(static_cast<size_t>(w) * h * l.spp * l.bits / 8 + h, 31);
+            WriteRawTiff(path, w, h, l.bits, l.spp, l.photometric,
+                         [&](TIFF* t) {
+                             TIFFSetField(t, TIFFTAG_ORIENTATION, orientation);
+                             if (l.photometric != PHOTOMETRIC_PALETTE) return;
+                             std::vector<uint16_t> r(16), g(16), b(16);
+                             for (int i = 0; i < 16; ++i) {
+                                 r[i] = static_cast<uint16_t>(i * 16 * 257);
+                                 g[i] = static_cast<uint16_t>((255 - i * 9) * 257);
+                                 b[i] = static_cast<uint16_t>((i * 77 % 256) * 257);
+                             }
+                             TIFFSetField(t, TIFFTAG_COLORMAP, r.data(), g.data(), b.data());
+                         },
+                         data);
+            ASSERT_EQ(std::system(("convert " + path + " -auto-orient -depth 8 ppm:" + upright).c_str()), 0);
+            std::ifstream in(upright, std::ios::binary);
+            std::string magic;
+            int uw = 0, uh = 0, maxval = 0;
+            in >> magic >> uw >> uh >> maxval;
+            in.get();
+            std::string want((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
+            ASSERT_EQ(magic, "P6");
+            ASSERT_EQ(want.size(), static_cast<size_t>(uw) * uh * 3);
+
+            TTIFFGraphic g;
+            g.LoadFromFile(path);
+            ASSERT_EQ(g.Width(), uw);
+            ASSERT_EQ(g.Height(), uh);
+            int bad = 0;
+            for (int y = 0; y < uh && bad < 3; ++y)
+                for (int x = 0; x < uw && bad < 3; ++x) {
+                    const auto* p = reinterpret_cast<const uint8_t*>(want.data()) + 3 * (static_cast<size_t>(y) * uw + x);
+                    if (g.GetPixel(x, y) != RGB(p[0], p[1], p[2])) {
+                        ADD_FAILURE() << "pixel " << x << "," << y << " is " << std::hex << g.GetPixel(x, y)
+                                      << ", ImageMagick shows " << RGB(p[0], p[1], p[2]);
+                        ++bad;
+                    }
+                }
+        }
 }
 
 TEST(TiffLoader, LabAndYCbCrAgreeWithLibtiff) {
