@@ -248,12 +248,43 @@ void ConvertTiffRow(const uint8_t* src, uint8_t* dst, int64_t dstBytes, const Ti
     }
 }
 
+// Undoes horizontal differencing on one row of 8-bit samples, Channels to a pixel. The running
+// sums stay in registers: adding each byte to the one stored a pixel before would wait on that store.
+template <int Channels> void UndoPredictor8(uint8_t* row, int64_t width) {
+    uint8_t sum[Channels];
+    for (int c = 0; c < Channels; ++c) sum[c] = row[c];
+    for (uint8_t* p = row + Channels; p < row + width * Channels; p += Channels)
+        for (int c = 0; c < Channels; ++c) p[c] = sum[c] = static_cast<uint8_t>(sum[c] + p[c]);
+}
+
+// The same for 8-bit RGB rows whose bitmap rows they are, swapping red and blue on the way, so
+// the row is passed over once.
+void UndoPredictorRgbToBgr(uint8_t* row, int64_t width) {
+    uint8_t r = row[0], g = row[1], b = row[2];
+    row[0] = b;
+    row[2] = r;
+    for (uint8_t* p = row + 3; p < row + width * 3; p += 3) {
+        r = static_cast<uint8_t>(r + p[0]);
+        g = static_cast<uint8_t>(g + p[1]);
+        b = static_cast<uint8_t>(b + p[2]);
+        p[0] = b;
+        p[1] = g;
+        p[2] = r;
+    }
+}
+
 // Undoes horizontal differencing on one row, sample by sample (8- and 16-bit samples).
 void UndoPredictor(uint8_t* row, const TiffRowFormat& f) {
     const int64_t n = static_cast<int64_t>(f.width) * f.spp;
     const int spp = f.spp;
     if (f.bits == 8) {
-        for (int64_t i = spp; i < n; ++i) row[i] = static_cast<uint8_t>(row[i] + row[i - spp]);
+        switch (spp) {
+        case 1: UndoPredictor8<1>(row, f.width); break;
+        case 3: UndoPredictor8<3>(row, f.width); break;
+        case 4: UndoPredictor8<4>(row, f.width); break;
+        default:
+            for (int64_t i = spp; i < n; ++i) row[i] = static_cast<uint8_t>(row[i] + row[i - spp]);
+        }
     } else if (f.bits == 16) {
         const bool big = f.hi == 0;
         for (int64_t i = spp; i < n; ++i) {
@@ -601,9 +632,13 @@ void TTIFFGraphic::LoadFromStream(TStream& stream) {
         }
         for (int64_t r = 0; r < rows; ++r, ++row) {
             uint8_t* src = out + r * f.rowBytes;
+            if (inPlace && f.conv == TiffConv::RGB) {
+                if (predictor) UndoPredictorRgbToBgr(src, width);
+                else SwapRedBlue24(src, src, width);
+                continue;
+            }
             if (predictor) UndoPredictor(src, f);
             if (!inPlace) ConvertTiffRow(src, static_cast<uint8_t*>(ScanLine(static_cast<int>(row))), dstBytes, f);
-            else if (f.conv == TiffConv::RGB) SwapRedBlue24(src, src, width);
         }
     }
     // Orientations outside 1 to 8 are taken as the usual one, as other readers do.

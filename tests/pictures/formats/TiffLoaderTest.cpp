@@ -27,6 +27,7 @@ struct TiffSpec {
     int compression = COMPRESSION_NONE, predictor = 1, rowsPerStrip = 0;
     int extra = 0, extraKind = EXTRASAMPLE_UNASSALPHA;
     bool bigEndian = false;
+    bool longRuns = false; // stretches of a thousand equal bytes
     uint32_t seed = 7;
 };
 
@@ -71,7 +72,7 @@ Bytes WriteTiff(const std::string& path, const TiffSpec& s) {
     Bytes samples = PseudoRandomBytes(RowBytes(s) * s.height, s.seed);
     // Repeated stretches give the compressors runs and strings to find.
     for (size_t i = 1; i < samples.size(); ++i)
-        if ((i / 5) % 3 == 0) samples[i] = samples[i - 1];
+        if ((i / 5) % 3 == 0 || (s.longRuns && (i / 1000) % 2 == 0)) samples[i] = samples[i - 1];
     for (int y = 0; y < s.height; ++y) {
         Bytes row(samples.begin() + y * RowBytes(s), samples.begin() + (y + 1) * RowBytes(s));
         if (TIFFWriteScanline(t, row.data(), y, 0) < 0) throw std::runtime_error("TIFFWriteScanline failed");
@@ -259,31 +260,35 @@ TEST(TiffLoader, RgbaWithEitherAlphaKindShowsTheColourSamples) {
 }
 
 TEST(TiffLoader, SeveralStripsAndThePredictor) {
-    for (bool big : {false, true})
-        for (int rows : {1, 5, 7}) {
-            TiffSpec s;
-            s.bigEndian = big;
-            s.rowsPerStrip = rows;
-            s.compression = COMPRESSION_LZW;
-            s.photometric = PHOTOMETRIC_RGB;
-            s.spp = 3;
-            CheckTiff(s, true);
-            s.compression = COMPRESSION_PACKBITS;
-            CheckTiff(s, true);
-            s.compression = COMPRESSION_LZW;
-            s.predictor = 2;
-            for (int bits : {8, 16}) {
-                s.bits = bits;
-                CheckTiff(s, bits == 8);
+    // A width of 32 gives RGB rows the bitmap's own row length, so they are decoded in place.
+    for (int width : {29, 32})
+        for (bool big : {false, true})
+            for (int rows : {1, 5, 7}) {
+                TiffSpec s;
+                s.width = width;
+                s.bigEndian = big;
+                s.rowsPerStrip = rows;
+                s.compression = COMPRESSION_LZW;
+                s.photometric = PHOTOMETRIC_RGB;
+                s.spp = 3;
+                CheckTiff(s, true);
+                s.compression = COMPRESSION_PACKBITS;
+                CheckTiff(s, true);
+                s.compression = COMPRESSION_LZW;
+                s.predictor = 2;
+                for (int bits : {8, 16}) {
+                    s.bits = bits;
+                    CheckTiff(s, bits == 8);
+                }
+                s.spp = 1;
+                s.photometric = PHOTOMETRIC_MINISBLACK;
+                CheckTiff(s, false);
+                s.bits = 8;
+                CheckTiff(s, true);
+                s.spp = 4;
+                s.photometric = PHOTOMETRIC_SEPARATED;
+                CheckTiff(s, true, 1);
             }
-            s.spp = 1;
-            s.photometric = PHOTOMETRIC_MINISBLACK;
-            CheckTiff(s, false);
-            s.bits = 8;
-            s.spp = 4;
-            s.photometric = PHOTOMETRIC_SEPARATED;
-            CheckTiff(s, true, 1);
-        }
 }
 
 TEST(TiffLoader, LargePictureDecodesLikeLibtiff) {
@@ -294,6 +299,12 @@ TEST(TiffLoader, LargePictureDecodesLikeLibtiff) {
     s.spp = 3;
     s.photometric = PHOTOMETRIC_RGB;
     s.compression = COMPRESSION_LZW;
+    CheckTiff(s, true);
+    // Long runs make LZW strings that overlap their own copies at every distance.
+    s.longRuns = true;
+    CheckTiff(s, true);
+    s.spp = 1;
+    s.photometric = PHOTOMETRIC_MINISBLACK;
     CheckTiff(s, true);
 }
 
