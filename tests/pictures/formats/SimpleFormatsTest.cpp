@@ -3,6 +3,7 @@
 
 #include <gif_lib.h>
 
+#include <cstdlib>
 #include <cstring>
 
 #include <gtest/gtest.h>
@@ -145,6 +146,26 @@ TEST(Targa, BadFilesRaiseTheirMessages) {
     // Run-length data that ends early leaves the rest of the picture black.
     Bytes shortRle = {0, 0, 10, 0, 0, 0, 0, 0, 0, 0, 0, 0, 4, 0, 1, 0, 24, 0x20, 0x00, 9, 9, 9};
     EXPECT_EQ(LoadError<TTargaGraphic>(shortRle), "");
+
+    // Kinds the loader does not read are refused instead of shown as a black or made-up picture;
+    // netpbm's tgatoppm refuses the first ones too.
+    TempDir dir;
+    auto refused = [&](int type, int mapType, int pixelSize, bool netpbmRefuses = true) {
+        Bytes f = {0, uint8_t(mapType), uint8_t(type), 0, 0, uint8_t(mapType ? 2 : 0), 0, uint8_t(mapType ? 24 : 0),
+                   0, 0, 0, 0, 3, 0, 1, 0, uint8_t(pixelSize), 0x20};
+        f.resize(f.size() + 64, 0x55);
+        dir.WriteFile("in.tga", BytesToString(f));
+        if (netpbmRefuses)
+            EXPECT_NE(std::system(("tgatoppm " + dir.File("in.tga") + " >/dev/null 2>&1").c_str()), 0) << type;
+        return LoadError<TTargaGraphic>(f);
+    };
+    EXPECT_EQ(refused(0, 0, 24), "Targa: image type 0 not supported");
+    EXPECT_EQ(refused(32, 1, 8), "Targa: image type 32 not supported");
+    EXPECT_EQ(refused(33, 1, 8), "Targa: image type 33 not supported");
+    EXPECT_EQ(refused(1, 0, 8), "Targa: colour-mapped image without a colour map not supported");
+    EXPECT_EQ(refused(9, 0, 8), "Targa: colour-mapped image without a colour map not supported");
+    EXPECT_EQ(refused(1, 1, 24, false), "Targa: colour-mapped pixels of 24 bits not supported");
+    EXPECT_EQ(refused(11, 0, 24, false), "Targa: grey pixels of 24 bits not supported");
 }
 
 TEST(Targa, SixteenBitAndPaletteBitmapsAreWrittenAsTargaExpects) {
