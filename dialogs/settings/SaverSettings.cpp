@@ -322,7 +322,8 @@ void TSaverSettings::LoadSettings() {
     ui->EchoSlider->setValue(Clamp(32 - d.EchoVal, 0, 32));
     ui->ReverbSlider->setValue(Clamp(32 - d.ReverbVal, 0, 32));
     int device = ui->MidiDevice->findText(Q(d.MidiDevice), Qt::MatchExactly);
-    midiUnmatched_ = device < 0;
+    // No stored device at all is no choice to keep: the selected device is what OK stores.
+    midiUnmatched_ = device < 0 && !d.MidiDevice.empty();
     midiPicked_ = false;
     if (device >= 0) ui->MidiDevice->setCurrentIndex(device);
     (d.MultiMon ? ui->RadioGroup4Item1 : ui->RadioGroup4Item0)->setChecked(true);
