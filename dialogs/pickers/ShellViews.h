@@ -181,6 +181,11 @@ private:
     bool pressOnItem_ = false;
 };
 
+// A file-system name or path as shown: its UTF-8 sequences as they read, any other byte as the
+// Latin-1 character of that value. For the eye only: a name that is not UTF-8 cannot come back
+// from the shown text, so the views and forms keep the bytes the file system gave beside it.
+QString FileNameText(const std::string& bytes);
+
 // The size column's text: Format("%8d%s") of the size in KiB rounded up past the last whole one
 // (a zero-byte file shows 1 KB).
 std::string FileSizeText(int64_t size);

@@ -27,6 +27,7 @@
 #include "framework/Graphics.h"
 #include "framework/Registry.h"
 #include "platform/shell/Shell.h"
+#include "platform/system/RegistryFile.h"
 #include "tests/audio/tags/TagTestUtil.h"
 #include "tests/dialogs/settings/SubDialogsTestSupport.h"
 #include "tests/platform/shell/ShellLinkBuilder.h"
@@ -106,6 +107,30 @@ protected:
     std::string Stored(const std::string& name) {
         TRegIniFile ini(kLumoraKey);
         return ini.ReadString("Setting", name, "<missing>");
+    }
+    // Clicks the tree's node with the caption below the node of a folder, as a user would.
+    static void ClickFolder(TPickerForm& form, const std::string& parent, const QString& caption) {
+        auto* tree = form.findChild<TFolderView*>("FolderView1");
+        ASSERT_TRUE(tree->SelectPath(parent)) << parent;
+        QTreeWidgetItem* node = tree->currentItem();
+        node->setExpanded(true);
+        QTreeWidgetItem* child = nullptr;
+        for (int i = 0; i < node->childCount(); ++i)
+            if (node->child(i)->text(0) == caption) child = node->child(i);
+        ASSERT_TRUE(child) << caption.toStdString();
+        tree->scrollToItem(child);
+        QTest::mouseClick(tree->viewport(), Qt::LeftButton, {}, tree->visualItemRect(child).center());
+        ASSERT_EQ(tree->currentItem(), child);
+    }
+    // Chooses a history entry with the keyboard, as a user would.
+    static void ChooseHistory(TPickerForm& form, const QString& text) {
+        auto* combo = Find<QComboBox>(form, "ComboBox1");
+        int row = combo->findText(text);
+        ASSERT_GE(row, 0) << text.toStdString();
+        QTest::keyClick(combo, Qt::Key_F4);
+        ASSERT_TRUE(combo->view()->isVisible());
+        combo->view()->setCurrentIndex(combo->model()->index(row, 0));
+        QTest::keyClick(combo->view(), Qt::Key_Return);
     }
     static void Select(TPickerForm& form, const std::string& name) {
         TFileView* list = form.findChild<TFileView*>("FileView1");
@@ -374,6 +399,76 @@ TEST_F(Pickers, PickerFollowsARenameOrRemovalOfTheShownFolder) {
     EXPECT_EQ(form.findChild<TFolderView*>("FolderView1")->SelectedPath(), root + "/pics");
     QTest::mouseClick(Find<QPushButton>(form, "Button2"), Qt::LeftButton);
     EXPECT_EQ(form.Folder, root + "/pics");
+}
+
+TEST_F(Pickers, AHistoryEntryRemovedMeanwhileIsNoChoice) {
+    fs::create_directories(root + "/pics/a");
+    fs::create_directories(root + "/pics/b");
+    TDSelect form(nullptr, *data);
+    form.Folder = root + "/pics";
+    form.show();
+    ClickFolder(form, root + "/pics", "a");
+    ClickFolder(form, root + "/pics", "b");
+    auto* history = Find<QComboBox>(form, "ComboBox1");
+    ASSERT_GE(history->findText(QString::fromStdString(root + "/pics/a")), 0);
+    fs::remove(root + "/pics/a");
+    ChooseHistory(form, QString::fromStdString(root + "/pics/a"));
+    EXPECT_EQ(form.findChild<TFolderView*>("FolderView1")->SelectedPath(), root + "/pics/b");
+    EXPECT_EQ(history->currentText().toStdString(), root + "/pics/b");
+    EXPECT_EQ(history->findText(QString::fromStdString(root + "/pics/a")), -1);
+    QTest::mouseClick(Find<QPushButton>(form, "Button2"), Qt::LeftButton);
+    EXPECT_EQ(form.result(), QDialog::Accepted);
+    EXPECT_EQ(form.Folder, root + "/pics/b");
+}
+
+// A folder whose name is not UTF-8 (a Latin-1 "é") is shown by name and stored as its bytes.
+TEST_F(Pickers, AFolderNamedInLatin1IsChosenAndStoredAsItsBytes) {
+    const std::string latin1 = root + "/pics/caf\xE9";
+    fs::create_directories(latin1);
+    TBitmap(8, 8).SaveToFile(latin1 + "/in.bmp");
+    const std::string registry = dir.File("registry.reg");
+    SetRegistryStore(std::make_shared<TFileRegistryStore>(registry));
+    InstallPickers();
+    std::string listed;
+    PickerModalRunner() = [&](QDialog& dialog) {
+        dialog.show();
+        auto& picker = dynamic_cast<TPickerForm&>(dialog);
+        ClickFolder(picker, root + "/pics", QString::fromUtf8("caf\u00e9"));
+        TFileView* list = dialog.findChild<TFileView*>("FileView1");
+        if (list->Count() > 0) listed = list->ItemText(0, 0);
+        EXPECT_EQ(Find<QComboBox>(dialog, "ComboBox1")->currentText(), QString::fromStdString(root) + "/pics/caf\u00e9");
+        QTest::mouseClick(dialog.findChild<QPushButton*>("Button2"), Qt::LeftButton);
+        return dialog.result();
+    };
+    {
+        TSaverSettings settings;
+        settings.show();
+        QTest::mouseClick(Find<QToolButton>(settings, "SpeedButton1"), Qt::LeftButton);
+        EXPECT_EQ(listed, "in.bmp");
+        EXPECT_EQ(Find<QLineEdit>(settings, "EdtPictFolder")->text(), QString::fromStdString(root) + "/pics/caf\u00e9");
+        QTest::mouseClick(Find<QPushButton>(settings, "Button3"), Qt::LeftButton);
+        ASSERT_EQ(settings.result(), QDialog::Accepted);
+    }
+    EXPECT_EQ(Stored("Folder"), latin1);
+    EXPECT_NE(test::ReadFile(registry).find("\"Folder\"=\"" + latin1 + "\"\n"), std::string::npos);
+    // Opened again, the picker starts in that folder and OK keeps it as it is.
+    std::string started;
+    PickerModalRunner() = [&](QDialog& dialog) {
+        dialog.show();
+        started = dialog.findChild<TFolderView*>("FolderView1")->SelectedPath();
+        QTest::mouseClick(dialog.findChild<QPushButton*>("Button2"), Qt::LeftButton);
+        return dialog.result();
+    };
+    {
+        TSaverSettings settings;
+        settings.show();
+        QTest::mouseClick(Find<QToolButton>(settings, "SpeedButton1"), Qt::LeftButton);
+        QTest::mouseClick(Find<QPushButton>(settings, "Button3"), Qt::LeftButton);
+    }
+    EXPECT_EQ(started, latin1);
+    EXPECT_EQ(Stored("Folder"), latin1);
+    SettingsDialogHooks().PictureFolder = nullptr;
+    SettingsDialogHooks().SoundFolder = nullptr;
 }
 
 TEST_F(Pickers, HiddenItemsAreListedAndAStoredHiddenFolderIsKept) {
