@@ -157,6 +157,11 @@ TEST(PickerHelpers, FitRatioMaskAndPlayTime) {
     EXPECT_EQ(PlayTimeText(3600), "60:00");
     EXPECT_EQ(PlayTimeText(-5), "0:00");
     EXPECT_EQ(PlayTimeText(std::nan("")), "0:00");
+
+    // Names are shown with their UTF-8 as it reads and any other byte as Latin-1.
+    EXPECT_EQ(FileNameText("/写真/caf\xE9"), QString::fromUtf8("/写真/caf\u00e9"));
+    EXPECT_EQ(FileNameText("\xE5\x86/\xC0\xAF\xED\xA0\x80"), QString::fromUtf8("\u00e5\u0086/\u00c0\u00af\u00ed\u00a0\u0080"));
+    EXPECT_EQ(FileNameText(""), QString());
 }
 
 TEST_F(Pickers, PictureFolderPickerPreviewsAndRemembersItsViews) {

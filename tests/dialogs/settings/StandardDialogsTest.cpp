@@ -26,6 +26,17 @@ std::vector<std::string> ButtonTexts(QWidget& box) {
     return texts;
 }
 
+// The buttons' texts from left to right, as they stand on the screen.
+std::vector<std::string> ButtonsInOrder(QWidget& box) {
+    QList<QAbstractButton*> buttons = box.findChild<QDialogButtonBox*>()->buttons();
+    std::sort(buttons.begin(), buttons.end(), [&](QAbstractButton* a, QAbstractButton* b) {
+        return a->mapTo(&box, QPoint()).x() < b->mapTo(&box, QPoint()).x();
+    });
+    std::vector<std::string> texts;
+    for (QAbstractButton* button : buttons) texts.push_back(button->text().remove('&').toStdString());
+    return texts;
+}
+
 QAbstractButton* ButtonNamed(QWidget& box, const std::string& text) {
     for (QAbstractButton* button : box.findChild<QDialogButtonBox*>()->buttons())
         if (button->text().remove('&').toStdString() == text) return button;
@@ -66,6 +77,23 @@ TEST_F(StandardDialogs, EveryMessageBoxButtonSetAnswers) {
     EXPECT_EQ(Answer(MB_RETRYCANCEL, "再試行"), IDRETRY);
     EXPECT_EQ(Answer(MB_ABORTRETRYIGNORE, "無視"), IDIGNORE);
     EXPECT_EQ(Answer(MB_ABORTRETRYIGNORE, "中止"), IDABORT);
+    // Each set stands in its own order, whatever the desktop's habit for dialog buttons.
+    for (auto [buttons, order] : std::vector<std::pair<int, std::vector<std::string>>>{
+             {MB_ABORTRETRYIGNORE, {"中止", "再試行", "無視"}},
+             {MB_OKCANCEL, {"OK", "キャンセル"}},
+             {MB_YESNOCANCEL, {"はい(Y)", "いいえ(N)", "キャンセル"}},
+             {MB_YESNO, {"はい(Y)", "いいえ(N)"}},
+             {MB_RETRYCANCEL, {"再試行", "キャンセル"}}}) {
+        std::vector<std::string> shown;
+        WhenModal([&](QWidget& box) {
+            box.adjustSize();
+            QApplication::processEvents();
+            shown = ButtonsInOrder(box);
+            QTest::keyClick(&box, Qt::Key_Escape);
+        });
+        RunMessageBox("本当に?", "Lumora", TMsgIcon::Question, buttons);
+        EXPECT_EQ(shown, order) << buttons;
+    }
     // Escape is the set's way out: an OK/Cancel box is cancelled.
     WhenModal([](QWidget& box) { QTest::keyClick(&box, Qt::Key_Escape); });
     EXPECT_EQ(RunMessageBox("Targa", "Warning", TMsgIcon::Warning, MB_OKCANCEL), IDCANCEL);
