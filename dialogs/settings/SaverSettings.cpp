@@ -58,10 +58,16 @@ TSettingsDialogHooks DefaultHooks() {
     };
     hooks.PickFont = [](TSaverSettings& dlg, TFont& font) { return ExecuteFontDialog(&dlg, font); };
     hooks.PickLogo = [](TSaverSettings& dlg, const std::string& initialFolder, std::string& file) {
-        QString chosen = QFileDialog::getOpenFileName(&dlg, QStringLiteral("ﾛｺﾞｲﾒｰｼﾞの選択"), Q(initialFolder),
-                                                      QStringLiteral("ビットマップファイル (*.bmp)"));
-        if (chosen.isEmpty()) return false;
-        file = S(chosen);
+        QFileDialog open(&dlg, QStringLiteral("ﾛｺﾞｲﾒｰｼﾞの選択"), Q(initialFolder),
+                         QStringLiteral("ビットマップファイル (*.bmp)"));
+        open.setAcceptMode(QFileDialog::AcceptOpen);
+        open.setFileMode(QFileDialog::ExistingFile);
+        // A name typed without an extension is a bitmap: "rings" opens rings.bmp. Qt's own dialog
+        // is used, as not every desktop's dialog applies a default extension to a file to open.
+        open.setDefaultSuffix(QStringLiteral("bmp"));
+        open.setOption(QFileDialog::DontUseNativeDialog);
+        if (open.exec() != QDialog::Accepted || open.selectedFiles().isEmpty()) return false;
+        file = S(open.selectedFiles().front());
         return true;
     };
     hooks.About = [](TSaverSettings& dlg) {

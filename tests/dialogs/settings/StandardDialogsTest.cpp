@@ -11,8 +11,11 @@
 #include <QFontDialog>
 #include <QMessageBox>
 #include <QPushButton>
+#include <QToolButton>
+#include <QLineEdit>
 
 #include "framework/Dialogs.h"
+#include "framework/Graphics.h"
 #include "tests/dialogs/settings/SubDialogsTestSupport.h"
 
 namespace lumora::test {
@@ -129,6 +132,30 @@ TEST_F(StandardDialogs, CaptionFontDialogSetsTheColour) {
     TRegData saved(kLumoraKey);
     saved.Load();
     EXPECT_EQ(saved.CapFont.Color, 0x0000FF);
+}
+
+TEST_F(StandardDialogs, LogoDialogAddsTheBitmapExtensionToATypedName) {
+    std::filesystem::create_directories(dir.File("logos"));
+    TBitmap(4, 4).SaveToFile(dir.File("logos/first.bmp"));
+    TBitmap(4, 4).SaveToFile(dir.File("logos/rings.bmp"));
+    Put(kLumoraKey, "LOGO", "DispTitle", "1");
+    Put(kLumoraKey, "LOGO", "UseTitle", "1");
+    Put(kLumoraKey, "LOGO", "TitleBmp", dir.File("logos/first.bmp"));
+    auto dlg = OpenSettings();
+    auto* browse = Find<QToolButton>(*dlg, "SpeedButton3");
+    ASSERT_TRUE(browse->isEnabled());
+    WhenModal([](QWidget& form) {
+        EXPECT_EQ(form.windowTitle().toStdString(), "ﾛｺﾞｲﾒｰｼﾞの選択");
+        auto* name = Find<QLineEdit>(form, "fileNameEdit");
+        QTest::keyClicks(name, "rings");
+        // A name the dialog cannot find brings up its notice: close it, so the test goes on.
+        QTimer::singleShot(0, [] {
+            if (auto* notice = qobject_cast<QMessageBox*>(QApplication::activeModalWidget())) notice->reject();
+        });
+        QTest::keyClick(name, Qt::Key_Return);
+    });
+    QTest::mouseClick(browse, Qt::LeftButton);
+    EXPECT_EQ(Find<QLineEdit>(*dlg, "EdtLogoImg")->text().toStdString(), dir.File("logos/rings.bmp"));
 }
 
 TEST_F(StandardDialogs, QtDialogsSpeakJapanese) {
