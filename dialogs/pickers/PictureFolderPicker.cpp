@@ -86,7 +86,12 @@ void TPickerForm::BindControls(const TControls& controls) {
     connect(c_.Button2, &QPushButton::clicked, this, [this] {
         bool gone = false;
         Guarded([&] { gone = SelectionGone(); });
-        if (gone) return;
+        if (gone) {
+            // OK was disabled while the tree was rebuilt, which handed the focus, and with it the
+            // part of the default button, to Cancel: give both back so Enter chooses the folder shown.
+            if (c_.Button2->isEnabled()) c_.Button2->setFocus(Qt::OtherFocusReason);
+            return;
+        }
         Guarded([this] { Button2Click(); });
         accept();
     });

@@ -398,11 +398,15 @@ TEST_F(Pickers, PickerFollowsARenameOrRemovalOfTheShownFolder) {
     TDSelect form(nullptr, *data);
     form.Folder = root + "/pics/gone";
     form.show();
+    ASSERT_TRUE(QTest::qWaitForWindowActive(&form));
     fs::remove(root + "/pics/gone");
     QTest::mouseClick(Find<QPushButton>(form, "Button2"), Qt::LeftButton);
     EXPECT_EQ(form.result(), 0); // still open, now on what is left
     EXPECT_EQ(form.findChild<TFolderView*>("FolderView1")->SelectedPath(), root + "/pics");
-    QTest::mouseClick(Find<QPushButton>(form, "Button2"), Qt::LeftButton);
+    // Enter presses OK again.
+    ASSERT_TRUE(QApplication::focusWidget());
+    QTest::keyClick(QApplication::focusWidget(), Qt::Key_Return);
+    EXPECT_EQ(form.result(), QDialog::Accepted);
     EXPECT_EQ(form.Folder, root + "/pics");
 }
 
