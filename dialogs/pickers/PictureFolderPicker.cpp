@@ -1,5 +1,7 @@
 #include "dialogs/pickers/PictureFolderPicker.h"
 
+#include <algorithm>
+
 #include <QComboBox>
 #include <QLabel>
 #include <QMouseEvent>
@@ -108,8 +110,13 @@ void TPickerForm::BindControls(const TControls& controls) {
         design_.Corner.push_back({corner, corner->pos()});
     setMinimumSize(size());
     setSizeGripEnabled(true);
-    // Opened a little larger than the description, so the lists have room for long names.
-    resize(size() + QSize(120, 42));
+    // Opened larger than the description, so the lists have room for long names and the file
+    // list shows its four columns whole beside the panel. The file list takes two thirds of the
+    // extra width.
+    const int listExtra = std::max(0, c_.FileView1->ReportWidth() - design_.List.width());
+    int dx = 120;
+    while (dx - dx / 3 < listExtra) ++dx;
+    resize(size() + QSize(dx, 42));
 }
 
 void TPickerForm::showEvent(QShowEvent* event) {

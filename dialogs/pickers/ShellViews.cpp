@@ -13,6 +13,7 @@
 #include <QPixmap>
 #include <QStackedLayout>
 #include <QStandardItemModel>
+#include <QStyle>
 #include <QStyledItemDelegate>
 #include <QTreeView>
 
@@ -544,6 +545,13 @@ void TFileView::Fill() {
 }
 
 int TFileView::Count() const { return model_->rowCount(); }
+
+int TFileView::ReportWidth() const {
+    const QHeaderView* header = reportView_->header();
+    int columns = 0;
+    for (int c = 0; c < header->count(); ++c) columns += header->sectionSize(c);
+    return columns + 2 * reportView_->frameWidth() + reportView_->style()->pixelMetric(QStyle::PM_ScrollBarExtent);
+}
 
 std::string TFileView::ItemText(int row, int column) const {
     QStandardItem* item = model_->item(row, column);

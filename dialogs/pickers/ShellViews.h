@@ -148,6 +148,9 @@ public:
     // Gives a row's item a new name; false (caption restored) when refused.
     bool Edit(int row, const std::string& newName);
 
+    // Width the report view needs to show its four columns whole, frame and scroll bar included.
+    int ReportWidth() const;
+
     QListView* ListView() const { return listView_; }
     QTreeView* ReportView() const { return reportView_; }
 

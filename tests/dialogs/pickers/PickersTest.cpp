@@ -9,6 +9,9 @@
 #include <QLineEdit>
 #include <QMenu>
 #include <QPushButton>
+#include <QHeaderView>
+#include <QScrollBar>
+#include <QStandardItemModel>
 #include <QTest>
 #include <QToolButton>
 #include <QTreeView>
@@ -512,6 +515,26 @@ TEST_F(Pickers, ListsTakeTheRoomOfTheWindow) {
         TFileView* list = form->findChild<TFileView*>("FileView1");
         QWidget* panel = Find<QWidget>(*form, "Panel4");
         QPushButton* ok = Find<QPushButton>(*form, "Button2");
+        // At its opening size the list shows its four columns whole beside the panel: no column
+        // and no name in them is cut.
+        QApplication::processEvents();
+        test::SaveShot(*form, std::string(sound ? "picker-sounds" : "picker-pictures") + "-opening");
+        QTreeView* report = list->ReportView();
+        QHeaderView* header = report->header();
+        EXPECT_FALSE(report->horizontalScrollBar()->isVisible()) << sound;
+        const QFontMetrics metrics = report->fontMetrics();
+        for (int c = 0; c < 4; ++c) {
+            EXPECT_LE(header->sectionViewportPosition(c) + header->sectionSize(c), report->viewport()->width())
+                << sound << " column " << c;
+            QString title = list->findChild<QStandardItemModel*>()->horizontalHeaderItem(c)->text();
+            EXPECT_LT(metrics.horizontalAdvance(title) + 8, header->sectionSize(c)) << sound << " column " << c;
+            // Type names come from the desktop's database, in its language, and may be longer.
+            for (int row = 0; c != 2 && row < list->Count(); ++row) {
+                QString text = QString::fromStdString(list->ItemText(row, c)).trimmed();
+                int room = header->sectionSize(c) - (c == 0 ? report->iconSize().width() + 8 : 8);
+                EXPECT_LE(metrics.horizontalAdvance(text), room) << sound << " " << text.toStdString();
+            }
+        }
         int narrowWidth = 0;
         for (QSize size : {form->minimumSize(), QSize(1000, 700)}) {
             form->resize(size);
@@ -532,7 +555,6 @@ TEST_F(Pickers, ListsTakeTheRoomOfTheWindow) {
         int extra = 1000 - form->minimumWidth();
         EXPECT_EQ(list->width(), narrowWidth + extra - extra / 3);
         // The name column takes what the others leave.
-        QTreeView* report = list->ReportView();
         EXPECT_EQ(report->columnWidth(0) + report->columnWidth(1) + report->columnWidth(2) + report->columnWidth(3),
                   report->viewport()->width());
         // Without the panel the list reaches the right edge.
