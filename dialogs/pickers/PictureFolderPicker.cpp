@@ -25,7 +25,9 @@ QString Q(const std::string& s) { return FileNameText(s); }
 
 // The history box shows each folder's name and keeps the folder's bytes beside it.
 constexpr int kPathRole = Qt::UserRole;
-QByteArray PathBytes(const std::string& path) { return QByteArray(path.data(), static_cast<qsizetype>(path.size())); }
+QByteArray PathBytes(const std::string& path) {
+    return QByteArray(path.data(), static_cast<qsizetype>(path.size()));
+}
 std::string HistoryPath(const QComboBox* combo, int index) {
     return index < 0 ? std::string() : combo->itemData(index, kPathRole).toByteArray().toStdString();
 }
@@ -197,7 +199,8 @@ void TPickerForm::FolderView1Change() {
 void TPickerForm::ComboBox1Change() {
     // A folder removed since it was listed cannot be shown: the tree stays where it is, and the
     // history drops the entry and shows the tree's folder again.
-    if (!c_.FolderView1->SelectPath(HistoryPath(c_.ComboBox1, c_.ComboBox1->currentIndex()))) FolderView1Change();
+    if (!c_.FolderView1->SelectPath(HistoryPath(c_.ComboBox1, c_.ComboBox1->currentIndex())))
+        FolderView1Change();
 }
 
 void TPickerForm::Button2Click() {

@@ -37,7 +37,10 @@ size_t Utf8SequenceAt(const std::string& s, size_t at) {
     auto byte = [&](size_t i) { return static_cast<unsigned char>(s[i]); };
     unsigned char lead = byte(at);
     if (lead < 0x80) return 1;
-    size_t length = lead >= 0xC2 && lead <= 0xDF ? 2 : lead >= 0xE0 && lead <= 0xEF ? 3 : lead >= 0xF0 && lead <= 0xF4 ? 4 : 0;
+    size_t length = lead >= 0xC2 && lead <= 0xDF   ? 2
+                    : lead >= 0xE0 && lead <= 0xEF ? 3
+                    : lead >= 0xF0 && lead <= 0xF4 ? 4
+                                                   : 0;
     if (length == 0 || at + length > s.size()) return 0;
     // The second byte's range excludes overlong forms, surrogates and code points past U+10FFFF.
     unsigned char second = byte(at + 1);
@@ -550,7 +553,8 @@ int TFileView::ReportWidth() const {
     const QHeaderView* header = reportView_->header();
     int columns = 0;
     for (int c = 0; c < header->count(); ++c) columns += header->sectionSize(c);
-    return columns + 2 * reportView_->frameWidth() + reportView_->style()->pixelMetric(QStyle::PM_ScrollBarExtent);
+    return columns + 2 * reportView_->frameWidth() +
+           reportView_->style()->pixelMetric(QStyle::PM_ScrollBarExtent);
 }
 
 std::string TFileView::ItemText(int row, int column) const {

@@ -77,8 +77,8 @@ QColor ToQColor(TColor color) {
 }
 
 // Scans a folder as the play lists do and lists the files relative to it.
-std::vector<std::string> ScanRelative(const std::string& folder, bool subFolders, const std::string& extensions,
-                                      int order, int sort) {
+std::vector<std::string> ScanRelative(const std::string& folder, bool subFolders,
+                                      const std::string& extensions, int order, int sort) {
     TFileProc scan(folder, false, subFolders, extensions);
     ApplyOrder(scan.Files, ToOrderMode(order), IntToBool(sort));
     std::vector<std::string> names;

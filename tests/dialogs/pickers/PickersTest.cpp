@@ -163,7 +163,8 @@ TEST(PickerHelpers, FitRatioMaskAndPlayTime) {
 
     // Names are shown with their UTF-8 as it reads and any other byte as Latin-1.
     EXPECT_EQ(FileNameText("/写真/caf\xE9"), QString::fromUtf8("/写真/caf\u00e9"));
-    EXPECT_EQ(FileNameText("\xE5\x86/\xC0\xAF\xED\xA0\x80"), QString::fromUtf8("\u00e5\u0086/\u00c0\u00af\u00ed\u00a0\u0080"));
+    EXPECT_EQ(FileNameText("\xE5\x86/\xC0\xAF\xED\xA0\x80"),
+              QString::fromUtf8("\u00e5\u0086/\u00c0\u00af\u00ed\u00a0\u0080"));
     EXPECT_EQ(FileNameText(""), QString());
 }
 
@@ -448,7 +449,8 @@ TEST_F(Pickers, AFolderNamedInLatin1IsChosenAndStoredAsItsBytes) {
         ClickFolder(picker, root + "/pics", QString::fromUtf8("caf\u00e9"));
         TFileView* list = dialog.findChild<TFileView*>("FileView1");
         if (list->Count() > 0) listed = list->ItemText(0, 0);
-        EXPECT_EQ(Find<QComboBox>(dialog, "ComboBox1")->currentText(), QString::fromStdString(root) + "/pics/caf\u00e9");
+        EXPECT_EQ(Find<QComboBox>(dialog, "ComboBox1")->currentText(),
+                  QString::fromStdString(root) + "/pics/caf\u00e9");
         QTest::mouseClick(dialog.findChild<QPushButton*>("Button2"), Qt::LeftButton);
         return dialog.result();
     };
@@ -457,7 +459,8 @@ TEST_F(Pickers, AFolderNamedInLatin1IsChosenAndStoredAsItsBytes) {
         settings.show();
         QTest::mouseClick(Find<QToolButton>(settings, "SpeedButton1"), Qt::LeftButton);
         EXPECT_EQ(listed, "in.bmp");
-        EXPECT_EQ(Find<QLineEdit>(settings, "EdtPictFolder")->text(), QString::fromStdString(root) + "/pics/caf\u00e9");
+        EXPECT_EQ(Find<QLineEdit>(settings, "EdtPictFolder")->text(),
+                  QString::fromStdString(root) + "/pics/caf\u00e9");
         QTest::mouseClick(Find<QPushButton>(settings, "Button3"), Qt::LeftButton);
         ASSERT_EQ(settings.result(), QDialog::Accepted);
     }
@@ -524,10 +527,10 @@ TEST_F(Pickers, ListsTakeTheRoomOfTheWindow) {
         EXPECT_FALSE(report->horizontalScrollBar()->isVisible()) << sound;
         const QFontMetrics metrics = report->fontMetrics();
         for (int c = 0; c < 4; ++c) {
-            EXPECT_LE(header->sectionViewportPosition(c) + header->sectionSize(c), report->viewport()->width())
-                << sound << " column " << c;
+            const int end = header->sectionViewportPosition(c) + header->sectionSize(c);
+            EXPECT_LE(end, report->viewport()->width()) << sound << " column " << c;
             QString title = list->findChild<QStandardItemModel*>()->horizontalHeaderItem(c)->text();
-            EXPECT_LT(metrics.horizontalAdvance(title) + 8, header->sectionSize(c)) << sound << " column " << c;
+            EXPECT_LT(metrics.horizontalAdvance(title) + 8, header->sectionSize(c)) << sound << " " << c;
             // Type names come from the desktop's database, in its language, and may be longer.
             for (int row = 0; c != 2 && row < list->Count(); ++row) {
                 QString text = QString::fromStdString(list->ItemText(row, c)).trimmed();

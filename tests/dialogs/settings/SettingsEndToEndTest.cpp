@@ -22,9 +22,10 @@ TEST(SettingsEndToEndTest, EnterOnAFreshSetupLetsTheSaverPlayAMidiFile) {
     dir.WriteFile("music/a.mid", test::OneNoteMidi(480));
     std::filesystem::create_directories(dir.File("devices"));
     // Settings with music on and no MIDI device: what a user has who never opened the effects tab.
-    dir.WriteFile("registry.reg", "REGEDIT4\n\n[HKEY_CURRENT_USER\\Software\\Varenko's Software\\Lumora\\Setting]\n"
-                                  "\"UseSound\"=\"1\"\n\"SndInterval\"=\"0\"\n\"SoundFolder\"=\"" +
-                                      dir.File("music") + "\"\n");
+    dir.WriteFile("registry.reg",
+                  "REGEDIT4\n\n[HKEY_CURRENT_USER\\Software\\Varenko's Software\\Lumora\\Setting]\n"
+                  "\"UseSound\"=\"1\"\n\"SndInterval\"=\"0\"\n\"SoundFolder\"=\"" +
+                      dir.File("music") + "\"\n");
     std::string script = dir.WriteFile(
         "run.sh", "set -u\nexport LUMORA_REGISTRY=" + dir.File("registry.reg") + " LUMORA_DEVICES=fake:" +
                       dir.File("devices") + " LUMORA_AUDIO_OUTPUT=null XDG_DATA_HOME=" + dir.File("data") +
@@ -48,9 +49,10 @@ wait $pid; echo "saver=$?"
     EXPECT_EQ(test::ScriptValue(out, "still"), "") << out;
     EXPECT_EQ(test::ScriptValue(out, "settings"), "0") << out;
     EXPECT_EQ(test::ScriptValue(out, "saver"), "0") << out;
-    EXPECT_NE(test::ReadFile(dir.File("registry.reg")).find("\"MidiDevice\"=\"Fake Synthesizer\""), std::string::npos);
-    std::string log = std::filesystem::exists(dir.File("devices/midi.log")) ? test::ReadFile(dir.File("devices/midi.log"))
-                                                                           : std::string();
+    const std::string registry = test::ReadFile(dir.File("registry.reg"));
+    EXPECT_NE(registry.find("\"MidiDevice\"=\"Fake Synthesizer\""), std::string::npos) << registry;
+    const std::string logFile = dir.File("devices/midi.log");
+    std::string log = std::filesystem::exists(logFile) ? test::ReadFile(logFile) : std::string();
     EXPECT_NE(log.find("open 0 \"Fake Synthesizer\""), std::string::npos) << log;
     EXPECT_NE(log.find("short 0 90 3C 64"), std::string::npos) << log;
 }

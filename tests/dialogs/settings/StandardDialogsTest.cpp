@@ -150,7 +150,8 @@ TEST_F(StandardDialogs, LogoDialogAddsTheBitmapExtensionToATypedName) {
         QTest::keyClicks(name, "rings");
         // A name the dialog cannot find brings up its notice: close it, so the test goes on.
         QTimer::singleShot(0, [] {
-            if (auto* notice = qobject_cast<QMessageBox*>(QApplication::activeModalWidget())) notice->reject();
+            auto* notice = qobject_cast<QMessageBox*>(QApplication::activeModalWidget());
+            if (notice) notice->reject();
         });
         QTest::keyClick(name, Qt::Key_Return);
     });
