@@ -403,6 +403,9 @@ public:
     void SetHeight(int v) { SetBounds(left_, top_, width_, v); }
     void SetBounds(int left, int top, int width, int height);
     TRect BoundsRect() const { return TRect{left_, top_, left_ + width_, top_ + height_}; }
+    // Whether reading passed over the frame's data because its minimum code size is beyond the
+    // decoder's tables.
+    bool PassedOver() const { return passedOver_; }
     bool Interlaced() const { return packed_ & 0x40; }
     void SetInterlaced(bool value) { packed_ = static_cast<uint8_t>(value ? packed_ | 0x40 : packed_ & ~0x40); }
     uint8_t Packed() const { return packed_; }
@@ -464,13 +467,15 @@ private:
     uint8_t packed_ = 0;
     TGIFExtensionList extensions_;
     bool transparent_ = false;
+    bool passedOver_ = false;
     TGIFGraphicControlExtension* gce_ = nullptr;
 };
 
 class TGIFImageList : public TGIFList<TGIFSubImage> {
 public:
     using TGIFList<TGIFSubImage>::TGIFList;
-    // Reads frames until the trailer (or a block it cannot read).
+    // Reads frames until the trailer (or a block it cannot read). Frames whose data cannot be decoded
+    // are left out; when that leaves no frame with pixels the file is refused.
     void LoadFromStream(TStream& stream, TGIFImage* image);
 };
 

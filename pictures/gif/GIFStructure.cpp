@@ -621,6 +621,14 @@ void TGIFImageList::LoadFromStream(TStream& stream, TGIFImage* image) {
             if (b != 0) return true;
         return false;
     };
+    bool passedOver = false;
+    // Reading ends here, at the trailer or wherever the blocks stop.
+    auto done = [&] {
+        if (!passedOver) return;
+        for (int i = 0; i < Count(); ++i)
+            if (!(*this)[i]->Empty()) return;
+        throw GIFException("Unsupported LZW code size");
+    };
     uint8_t b;
     if (!nextNonZero(b)) return;
     const int64_t size = stream.Size();
@@ -628,15 +636,17 @@ void TGIFImageList::LoadFromStream(TStream& stream, TGIFImage* image) {
         StepBack(stream);
         if (b != '!' && b != ',') {
             image->Warning(image, 1, "Unknown GIF block type");
-            return;
+            return done();
         }
         auto frame = std::make_unique<TGIFSubImage>(image);
         frame->LoadFromStream(stream);
-        Add(std::move(frame));
+        if (frame->PassedOver()) passedOver = true;
+        else Add(std::move(frame));
         if (size > 0) image->DoProgress(1, static_cast<uint8_t>(std::clamp<int64_t>(stream.Position() * 100 / size, 0, 100)), "Loading...");
-        if (!nextNonZero(b)) return;
+        if (!nextNonZero(b)) return done();
     }
     StepBack(stream);
+    done();
 }
 
 void TGIFTrailer::LoadFromStream(TStream& stream) {
