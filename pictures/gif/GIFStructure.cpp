@@ -601,6 +601,12 @@ void TGIFExtensionList::LoadFromStream(TStream& stream, TGIFSubImage* frame) {
     uint8_t b;
     if (!ReadByte(stream, b)) return;
     while (b != ',' && b != ';') {
+        // A zero between blocks is a stray terminator (some writers put one after the graphic control
+        // block): the extensions in front of the image go on after it.
+        if (b == 0) {
+            if (!ReadByte(stream, b)) return;
+            continue;
+        }
         if (b != '!') {
             if (frame) frame->Warning(1, "Invalid extension introducer");
             break;

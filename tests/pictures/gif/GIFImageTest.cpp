@@ -5,10 +5,13 @@
 #include <gif_lib.h>
 
 #include <atomic>
+#include <algorithm>
 #include <chrono>
 #include <cstdlib>
 #include <cstring>
 #include <fstream>
+#include <random>
+#include <sstream>
 #include <string>
 #include <thread>
 #include <vector>
@@ -150,6 +153,50 @@ TEST(GIFImage, ImageMagickAnimationReadsLikeGiflib) {
     shown.SetPixelFormat(TPixelFormat::pf32bit);
     EXPECT_EQ(shown.Width(), 40);
     EXPECT_EQ(shown.GetPixel(7, 9), clWhite) << "the second frame never reaches the still bitmap";
+}
+
+TEST(GIFImage, StrayZeroAfterTheGraphicControlBlockIsSkipped) {
+    // An ImageMagick animation with a zero byte put after each graphic control block (before the
+    // loop block of the first frame, before the image of the second), which ImageMagick still shows
+    // as it was.
+    test::TempDir dir;
+    const std::string good = dir.File("good.gif"), bad = dir.File("bad.gif"), out = dir.File("out.rgba");
+    const std::string command = "convert -delay 15 -size 16x12 gradient:red-blue -size 16x12 xc:green -colors 32 " + good;
+    ASSERT_EQ(std::system(command.c_str()), 0);
+    Bytes bytes = FileBytes(good);
+    const Bytes control{'!', 0xF9, 4};
+    int strays = 0;
+    for (auto at = bytes.begin(); (at = std::search(at, bytes.end(), control.begin(), control.end())) != bytes.end(); ++strays) {
+        ASSERT_TRUE(at[8] == ',' || at[8] == '!');
+        at = bytes.insert(at + 8, 0);
+    }
+    ASSERT_EQ(strays, 2);
+    {
+        std::ofstream f(bad, std::ios::binary);
+        f.write(reinterpret_cast<const char*>(bytes.data()), static_cast<std::streamsize>(bytes.size()));
+    }
+    ASSERT_EQ(std::system(("convert " + bad + " -coalesce -depth 8 rgba:" + out).c_str()), 0);
+    const Bytes coalesced = FileBytes(out);
+    ASSERT_EQ(coalesced.size(), 2u * 16 * 12 * 4);
+
+    auto original = Load(FileBytes(good));
+    auto image = Load(bytes);
+    ASSERT_EQ(image->Images().Count(), 2);
+    for (int i = 0; i < 2; ++i) {
+        const TGIFSubImage& f = *image->Images()[i];
+        EXPECT_EQ(Bytes(f.Data(), f.Data() + f.DataSize()),
+                  Bytes(original->Images()[i]->Data(), original->Images()[i]->Data() + original->Images()[i]->DataSize()));
+        EXPECT_EQ(f.Delay(), 15) << i;
+    }
+    // The show's still bitmap is ImageMagick's first frame.
+    TBitmap shown;
+    shown.Assign(image.get());
+    shown.SetPixelFormat(TPixelFormat::pf32bit);
+    for (int y = 0; y < 12; ++y)
+        for (int x = 0; x < 16; ++x) {
+            const uint8_t* p = coalesced.data() + (y * 16 + x) * 4;
+            ASSERT_EQ(shown.GetPixel(x, y), RGB(p[0], p[1], p[2])) << x << "," << y;
+        }
 }
 
 TEST(GIFImage, RegisteredClassWinsTheExtension) {
