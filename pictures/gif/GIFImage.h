@@ -152,6 +152,10 @@ public:
 protected:
     // The frames whose pixels index this map.
     virtual std::vector<TGIFSubImage*> UsingFrames() = 0;
+    // An index held outside the frames (the header's background colour), or -1; sorting keeps its
+    // entry and tells the new place through MovedIndex.
+    virtual int HeldIndex() const { return -1; }
+    virtual void MovedIndex(int) {}
 
 private:
     std::vector<TGIFColor> entries_;
@@ -167,6 +171,8 @@ public:
 
 protected:
     std::vector<TGIFSubImage*> UsingFrames() override;
+    int HeldIndex() const override;
+    void MovedIndex(int index) override;
 
 private:
     TGIFHeader* header_;

@@ -289,9 +289,18 @@ bool TGIFColorMap::Optimize() {
         for (int64_t i = 0; i < f->DataSize(); ++i)
             if (p[i] < n) ++counts[p[i]];
     }
+    // An entry no pixel uses is dropped, unless a frame's transparent index or the background names it.
+    std::vector<bool> keep(static_cast<size_t>(n), false);
+    for (int i = 0; i < n; ++i) keep[static_cast<size_t>(i)] = counts[static_cast<size_t>(i)] > 0;
+    for (TGIFSubImage* f : frames)
+        if (const int t = f->TransparentIndex(); t >= 0 && t < n) keep[static_cast<size_t>(t)] = true;
+    const int held = HeldIndex();
+    if (held >= 0 && held < n) keep[static_cast<size_t>(held)] = true;
     std::vector<int> order(static_cast<size_t>(n));
     for (int i = 0; i < n; ++i) order[static_cast<size_t>(i)] = i;
-    std::stable_sort(order.begin(), order.end(), [&](int a, int b) { return counts[a] > counts[b]; });
+    std::stable_sort(order.begin(), order.end(), [&](int a, int b) {
+        return counts[a] != counts[b] ? counts[a] > counts[b] : keep[a] && !keep[b];
+    });
     bool unchanged = true;
     for (int i = 0; i < n; ++i)
         if (order[static_cast<size_t>(i)] != i) unchanged = false;
@@ -307,9 +316,10 @@ bool TGIFColorMap::Optimize() {
                 newPos[f->GraphicControlExtension()->TransparentColorIndex()]);
         f->PixelsChanged();
     }
+    if (held >= 0 && held < n) MovedIndex(newPos[held]);
     std::vector<TGIFColor> sorted;
     for (int i = 0; i < n; ++i)
-        if (counts[order[static_cast<size_t>(i)]] > 0) sorted.push_back(entries_[order[static_cast<size_t>(i)]]);
+        if (keep[static_cast<size_t>(order[static_cast<size_t>(i)])]) sorted.push_back(entries_[order[static_cast<size_t>(i)]]);
     entries_ = std::move(sorted);
     Changed();
     return true;
@@ -328,6 +338,10 @@ std::vector<TGIFSubImage*> TGIFGlobalColorMap::UsingFrames() {
             if (&image->Images()[i]->ActiveColorMap() == this) frames.push_back(image->Images()[i]);
     return frames;
 }
+
+int TGIFGlobalColorMap::HeldIndex() const { return header_->BackgroundColorIndex(); }
+
+void TGIFGlobalColorMap::MovedIndex(int index) { header_->SetBackgroundColorIndex(static_cast<uint8_t>(index)); }
 
 void TGIFLocalColorMap::Warning(int severity, const std::string& message) { frame_->Warning(severity, message); }
 
