@@ -21,6 +21,7 @@
 #include "framework/Checked.h"
 #include "framework/Clipboard.h"
 #include "framework/Forms.h"
+#include "pictures/formats/GraphicFormats.h"
 #include "pictures/gif/GIFImage.h"
 #include "pictures/gif/GIFQuantize.h"
 #include "platform/system/Clock.h"
@@ -196,6 +197,16 @@ TEST(GIFImage, StrayZeroAfterTheGraphicControlBlockIsSkipped) {
         for (int x = 0; x < 16; ++x) {
             const uint8_t* p = coalesced.data() + (y * 16 + x) * 4;
             ASSERT_EQ(shown.GetPixel(x, y), RGB(p[0], p[1], p[2])) << x << "," << y;
+        }
+    // The simple loader shows the same picture.
+    TGIFGraphic simple;
+    TBytesStream stream(bytes.data(), static_cast<int64_t>(bytes.size()));
+    simple.LoadFromStream(stream);
+    ASSERT_EQ(simple.Width(), 16);
+    for (int y = 0; y < 12; ++y)
+        for (int x = 0; x < 16; ++x) {
+            const uint8_t* p = coalesced.data() + (y * 16 + x) * 4;
+            ASSERT_EQ(simple.GetPixel(x, y), RGB(p[0], p[1], p[2])) << x << "," << y;
         }
 }
 
