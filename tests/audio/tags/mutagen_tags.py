@@ -6,6 +6,8 @@
   id3-compressed FILE VER    writes an ID3v2 tag whose frames are zlib-compressed
   id3v1 FILE                 writes an ID3v1 tag only, in ISO-8859-1
   ogg-big FILE SIZE          adds a cover picture and a comment of SIZE bytes to an Ogg Vorbis file
+  asf-big FILE SIZE          adds lyrics of SIZE characters to a WMA file
+  length FILE                the play time in seconds
 """
 import base64
 import struct
@@ -119,7 +121,14 @@ def ogg_big(path, size):
     f.save()
 
 
+def asf_big(path, size):
+    f = mutagen.asf.ASF(path)
+    f["WM/Lyrics"] = ["l" * size]
+    f.save()
+
+
 if __name__ == "__main__":
+    import mutagen.asf
     import mutagen.flac
     command, path = sys.argv[1], sys.argv[2]
     if command == "dump":
@@ -132,5 +141,9 @@ if __name__ == "__main__":
         id3_compressed(path, int(sys.argv[3]))
     elif command == "ogg-big":
         ogg_big(path, int(sys.argv[3]))
+    elif command == "asf-big":
+        asf_big(path, int(sys.argv[3]))
+    elif command == "length":
+        print("%.6f" % mutagen.File(path).info.length)
     else:
         sys.exit("unknown command " + command)
