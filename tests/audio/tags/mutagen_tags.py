@@ -7,6 +7,7 @@
   id3v1 FILE                 writes an ID3v1 tag only, in ISO-8859-1
   ogg-big FILE SIZE          adds a cover picture and a comment of SIZE bytes to an Ogg Vorbis file
   asf-big FILE SIZE          adds lyrics of SIZE characters to a WMA file
+  asf-track FILE NUMBER      stores a WMA file's track number as a double word
   length FILE                the play time in seconds
 """
 import base64
@@ -127,6 +128,12 @@ def asf_big(path, size):
     f.save()
 
 
+def asf_track(path, number):
+    f = mutagen.asf.ASF(path)
+    f["WM/TrackNumber"] = [mutagen.asf.ASFDWordAttribute(number)]
+    f.save()
+
+
 if __name__ == "__main__":
     import mutagen.asf
     import mutagen.flac
@@ -143,6 +150,8 @@ if __name__ == "__main__":
         ogg_big(path, int(sys.argv[3]))
     elif command == "asf-big":
         asf_big(path, int(sys.argv[3]))
+    elif command == "asf-track":
+        asf_track(path, int(sys.argv[3]))
     elif command == "length":
         print("%.6f" % mutagen.File(path).info.length)
     else:
