@@ -537,7 +537,10 @@ bool TOggVorbis::SaveToFile(const std::string& fileName) {
         }
         size_t place = info.KnownRaw[k];
         fieldPlace[place] = true;
-        if (!item.empty()) placed[place] = values[k] == info.Known[k] ? info.Raw[place].second : item;
+        if (values[k] == info.Known[k])
+            placed[place] = info.Raw[place].second; // an empty value left empty stays as well
+        else if (!item.empty())
+            placed[place] = item;
     }
     std::vector<std::string> others;
     for (size_t start = 0; start <= extra_.size();) {

@@ -187,7 +187,7 @@ TEST_F(TagOgg, ATrackTextIsKeptUntilTheTrackIsSetToAnotherNumber) {
 
 TEST_F(TagOgg, EditedCommentsKeepTheirPlaces) {
     std::string path =
-        Make("o.ogg", {"TITLE=t", "Custom=c", "TRACKNUMBER=2", "ARTIST=a", "MOOD=calm", "OLD=x", "GENRE=Jazz"});
+        Make("o.ogg", {"TITLE=t", "Custom=c", "TRACKNUMBER=2", "DATE=", "ARTIST=a", "MOOD=calm", "OLD=x", "GENRE=Jazz"});
     TOggVorbis ogg;
     ASSERT_TRUE(ogg.LoadFromFile(path));
     ASSERT_EQ(ogg.Extra(), std::string("Custom=c\0MOOD=calm\0OLD=x", 24));
@@ -198,7 +198,7 @@ TEST_F(TagOgg, EditedCommentsKeepTheirPlaces) {
     // (as the tag tool does), one deleted and one added.
     ogg.SetExtra(std::string("Custom=d\0NEW=n\0mood=happy", 25));
     ASSERT_TRUE(ogg.SaveToFile(path));
-    EXPECT_EQ(Comments(path), "TITLE=New title\nCustom=d\nTRACKNUMBER=2\nARTIST=b\nmood=happy\nNEW=n\n");
+    EXPECT_EQ(Comments(path), "TITLE=New title\nCustom=d\nTRACKNUMBER=2\nDATE=\nARTIST=b\nmood=happy\nNEW=n\n");
 }
 
 // The checks of other tools on a saved file: ogginfo and ffmpeg find nothing to complain about, and
