@@ -55,7 +55,8 @@ bool TWMAReader::LoadTags(const std::string& fileName, TTagsData& data) {
                                                                     : nullptr;
                     if (field) *field = text;
                 } else if (name == "WM/TRACKNUMBER" &&
-                           (a.Type == WMT_TYPE_DWORD || a.Type == WMT_TYPE_QWORD || a.Type == WMT_TYPE_WORD)) {
+                           (a.Type == WMT_TYPE_DWORD || a.Type == WMT_TYPE_QWORD ||
+                            a.Type == WMT_TYPE_WORD)) {
                     // Many tools store the track as a number; it is shown, and written back, as text
                     // only when edited.
                     data.TrackNumber = std::to_string(WMValueNumber(a.Type, a.Value));
@@ -72,11 +73,12 @@ bool TWMAReader::LoadTags(const std::string& fileName, TTagsData& data) {
             // The play time of the file properties; the size over the bit rate, which counts the
             // header with its tags as sound, only for a file without one.
             if (duration > 0)
-                data.Duration = static_cast<int32_t>(
-                    std::min<uint64_t>(duration / 10'000'000 + (duration % 10'000'000 >= 5'000'000), INT32_MAX));
+                data.Duration = static_cast<int32_t>(std::min<uint64_t>(
+                    duration / 10'000'000 + (duration % 10'000'000 >= 5'000'000), INT32_MAX));
             else
                 data.Duration = data.FileSize > 0 && data.BitRate > 0
-                                    ? static_cast<int32_t>(std::llround(double(data.FileSize) * 8 / (data.BitRate / 1000.0) / 1000))
+                                    ? static_cast<int32_t>(std::llround(double(data.FileSize) * 8 /
+                                                                        (data.BitRate / 1000.0) / 1000))
                                     : 0;
             editor.Close();
             loaded_ = data;

@@ -240,7 +240,8 @@ TEST_F(InfoForms, OggFormKeepsATrackTextThatIsNoNumber) {
         Set(*form, "Tag_Title", title);
         Click(*form, "btnUpdate");
         EXPECT_EQ(form->result(), QDialog::Accepted);
-        EXPECT_EQ(test::MutagenDump(file), test::Replaced(before, "title='Tone'", std::string("title='") + title + "'"));
+        EXPECT_EQ(test::MutagenDump(file),
+                  test::Replaced(before, "title='Tone'", std::string("title='") + title + "'"));
     }
     EXPECT_TRUE(messages.empty());
 }

@@ -259,7 +259,8 @@ TEST_F(WMATags, FormShowsANumericTrackAndThePlayTime) {
     REQUIRE_TOOL("ffmpeg");
     REQUIRE_MUTAGEN();
     std::string file = dir.File("numbered.wma");
-    ASSERT_TRUE(test::Run("ffmpeg -v error -f lavfi -i sine=d=4 -c:a wmav2 -metadata album=Old " + Quoted(file)));
+    ASSERT_TRUE(
+        test::Run("ffmpeg -v error -f lavfi -i sine=d=4 -c:a wmav2 -metadata album=Old " + Quoted(file)));
     ASSERT_EQ(test::Mutagen("asf-track " + Quoted(file) + " 7"), "");
     // 140 KB of lyrics, which the file size the form saves counts in.
     ASSERT_EQ(test::Mutagen("asf-big " + Quoted(file) + " 70000"), "");

@@ -187,8 +187,8 @@ TEST(TagMpeg, InfoHeaderOfAConstantBitRateFileGivesTheLength) {
     // FFmpeg writes the Info header in a 56 kbit/s frame: a 32 kbit/s one has no room for it.
     std::string path = dir.File("info.mp3");
     ASSERT_TRUE(test::Run("ffmpeg -v error -f lavfi -i sine=d=4 -ac 1 -b:a 32k " + test::Quoted(path)));
-    double probed = std::stod(test::CommandOutput("ffprobe -v error -show_entries format=duration -of csv=p=0 " +
-                                                  test::Quoted(path)));
+    double probed = std::stod(test::CommandOutput(
+        "ffprobe -v error -show_entries format=duration -of csv=p=0 " + test::Quoted(path)));
     ASSERT_NEAR(probed, 4.05, 0.01);
     TMPEGaudio mpeg;
     ASSERT_TRUE(mpeg.LoadFromFile(path));

@@ -164,8 +164,8 @@ TEST_F(TagOgg, ATrackTextIsKeptUntilTheTrackIsSetToAnotherNumber) {
         int set;             // -1: the track is not set
         const char* written; // nullptr: no TRACKNUMBER at all
     } cases[] = {
-        {"Side A", -1, "Side A"}, {"A7", -1, "A7"},     {"1 of 10", -1, "1 of 10"}, {"0", -1, "0"},
-        {"70000", -1, "70000"},   {"7/12", -1, "7/12"}, {"7/12", 7, "7/12"},        {"7/12", 8, "8/12"},
+        {"Side A", -1, "Side A"}, {"A7", -1, "A7"},       {"1 of 10", -1, "1 of 10"}, {"0", -1, "0"},
+        {"70000", -1, "70000"},   {"7/12", -1, "7/12"},   {"7/12", 7, "7/12"},        {"7/12", 8, "8/12"},
         {"Side A", 3, "3"},       {"Side A", 0, nullptr}, {"7/12", 0, nullptr},
     };
     for (const auto& c : cases) {
@@ -179,15 +179,16 @@ TEST_F(TagOgg, ATrackTextIsKeptUntilTheTrackIsSetToAnotherNumber) {
         if (c.set >= 0) ogg.SetTrack(static_cast<uint16_t>(c.set));
         ASSERT_TRUE(ogg.SaveToFile(path));
         std::string expected = test::Replaced(before, "title='Old'", "title='New'");
-        expected = test::Replaced(expected, std::string("tracknumber='") + c.stored + "'\n",
-                                  c.written ? std::string("tracknumber='") + c.written + "'\n" : std::string());
+        expected =
+            test::Replaced(expected, std::string("tracknumber='") + c.stored + "'\n",
+                           c.written ? std::string("tracknumber='") + c.written + "'\n" : std::string());
         EXPECT_EQ(test::MutagenDump(path), expected);
     }
 }
 
 TEST_F(TagOgg, EditedCommentsKeepTheirPlaces) {
-    std::string path =
-        Make("o.ogg", {"TITLE=t", "Custom=c", "TRACKNUMBER=2", "DATE=", "ARTIST=a", "MOOD=calm", "OLD=x", "GENRE=Jazz"});
+    std::string path = Make("o.ogg", {"TITLE=t", "Custom=c", "TRACKNUMBER=2", "DATE=", "ARTIST=a",
+                                      "MOOD=calm", "OLD=x", "GENRE=Jazz"});
     TOggVorbis ogg;
     ASSERT_TRUE(ogg.LoadFromFile(path));
     ASSERT_EQ(ogg.Extra(), std::string("Custom=c\0MOOD=calm\0OLD=x", 24));
@@ -198,7 +199,8 @@ TEST_F(TagOgg, EditedCommentsKeepTheirPlaces) {
     // (as the tag tool does), one deleted and one added.
     ogg.SetExtra(std::string("Custom=d\0NEW=n\0mood=happy", 25));
     ASSERT_TRUE(ogg.SaveToFile(path));
-    EXPECT_EQ(Comments(path), "TITLE=New title\nCustom=d\nTRACKNUMBER=2\nDATE=\nARTIST=b\nmood=happy\nNEW=n\n");
+    EXPECT_EQ(Comments(path),
+              "TITLE=New title\nCustom=d\nTRACKNUMBER=2\nDATE=\nARTIST=b\nmood=happy\nNEW=n\n");
 }
 
 // The checks of other tools on a saved file: ogginfo and ffmpeg find nothing to complain about, and
