@@ -267,5 +267,32 @@ TEST_F(InfoForms, OggFormEditsStandardAndOtherComments) {
     EXPECT_EQ(reread.Extra(), std::string("MOOD=happy\0NEW=value", 20));
 }
 
+TEST_F(InfoForms, OggFormKeepsATrackTextThatIsNoNumber) {
+    REQUIRE_TOOL("sox");
+    REQUIRE_TOOL("oggenc");
+    REQUIRE_TOOL("vorbiscomment");
+    REQUIRE_MUTAGEN();
+    std::string wav = test::MakeWav(dir, "tone.wav", 1.0);
+    std::string file = dir.File("side.ogg");
+    ASSERT_TRUE(test::Run("oggenc -Q -q 1 " + test::Quoted(wav) + " -o " + test::Quoted(file)));
+    ASSERT_TRUE(test::Run("vorbiscomment -w -t TITLE=Tone -t 'TRACKNUMBER=Side A' " + test::Quoted(file)));
+    std::string before = test::MutagenDump(file);
+    ASSERT_NE(before.find("tracknumber='Side A'"), std::string::npos) << before;
+
+    // Updated without an edit, then with another title: the track stays as stored.
+    for (const char* title : {"Tone", "Tone two"}) {
+        std::unique_ptr<TOggVorbisInfoForm> form = TOggVorbisInfoForm::Open(nullptr, file);
+        ASSERT_TRUE(form);
+        form->show();
+        EXPECT_EQ(Find<QLineEdit>(*form, "Tag_TrackNo")->text().toStdString(), "");
+        Set(*form, "Tag_Title", title);
+        Click(*form, "btnUpdate");
+        EXPECT_EQ(form->result(), QDialog::Accepted);
+        EXPECT_EQ(test::MutagenDump(file),
+                  test::Replaced(before, "title='Tone'", std::string("title='") + title + "'"));
+    }
+    EXPECT_TRUE(messages.empty());
+}
+
 } // namespace
 } // namespace lumora

@@ -42,7 +42,7 @@ TEST(TagTool, PrintsWhatTheReadersRead) {
 
 TEST(TagTool, SetAndResaveWriteOnlyWhatTheyAreAskedTo) {
     REQUIRE_TAGTOOL();
-    for (const char* tool : {"sox", "lame", "oggenc", "ffmpeg"})
+    for (const char* tool : {"sox", "lame", "oggenc", "vorbiscomment", "ffmpeg"})
         if (!test::HaveTool(tool)) GTEST_SKIP() << tool << " is not installed (tools/setup installs it)";
     REQUIRE_MUTAGEN();
     TempDir dir;
@@ -71,10 +71,12 @@ TEST(TagTool, SetAndResaveWriteOnlyWhatTheyAreAskedTo) {
 
     std::string ogg = dir.File("a.ogg");
     ASSERT_TRUE(test::Run("oggenc -Q -q 1 " + wav + " -o " + ogg));
+    ASSERT_TRUE(test::Run("vorbiscomment -w -t 'TRACKNUMBER=Side A' " + ogg));
     ToolOutput("--set title=T MOOD=calm Artist=A " + ogg, status);
     EXPECT_EQ(status, 0);
     before = dump(ogg);
     EXPECT_NE(before.find("mood='calm'"), std::string::npos) << before;
+    EXPECT_NE(before.find("tracknumber='Side A'"), std::string::npos) << before;
     ToolOutput("--resave " + ogg, status);
     EXPECT_EQ(dump(ogg), before);
     ToolOutput("--set MOOD= " + ogg, status);

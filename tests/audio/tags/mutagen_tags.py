@@ -12,6 +12,9 @@
   id3-bomb FILE N            writes an ID3v2.3 tag of N compressed frames each inflating to 1 MiB
   id3-v24-only FILE          writes an ID3v2.4 tag with dates to the second and frames only 2.4 has
   ogg-big FILE SIZE          adds a cover picture and a comment of SIZE bytes to an Ogg Vorbis file
+  asf-big FILE SIZE          adds lyrics of SIZE characters to a WMA file
+  asf-track FILE NUMBER      stores a WMA file's track number as a double word
+  length FILE                the play time in seconds
 """
 import base64
 import struct
@@ -187,7 +190,20 @@ def ogg_big(path, size):
     f.save()
 
 
+def asf_big(path, size):
+    f = mutagen.asf.ASF(path)
+    f["WM/Lyrics"] = ["l" * size]
+    f.save()
+
+
+def asf_track(path, number):
+    f = mutagen.asf.ASF(path)
+    f["WM/TrackNumber"] = [mutagen.asf.ASFDWordAttribute(number)]
+    f.save()
+
+
 if __name__ == "__main__":
+    import mutagen.asf
     import mutagen.flac
     command, path = sys.argv[1], sys.argv[2]
     if command == "dump":
@@ -212,5 +228,11 @@ if __name__ == "__main__":
         id3_compressed(path, int(sys.argv[3]))
     elif command == "ogg-big":
         ogg_big(path, int(sys.argv[3]))
+    elif command == "asf-big":
+        asf_big(path, int(sys.argv[3]))
+    elif command == "asf-track":
+        asf_track(path, int(sys.argv[3]))
+    elif command == "length":
+        print("%.6f" % mutagen.File(path).info.length)
     else:
         sys.exit("unknown command " + command)
