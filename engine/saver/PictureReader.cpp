@@ -110,7 +110,8 @@ public:
     explicit TFitOnArrival(const TImgReadSize& size) : size_(size) {}
     void Begin(int width, int height) override {
         if (size_.Smooth)
-            if (auto box = FitBox(width, height, size_)) fit_ = TRowFit::Plan(width, height, box->first, box->second);
+            if (auto box = FitBox(width, height, size_))
+                fit_ = TRowFit::Plan(width, height, box->first, box->second);
         if (fit_) return;
         whole_ = std::make_unique<TBitmap>();
         whole_->SetPixelFormat(TPixelFormat::pf32bit);
@@ -129,31 +130,26 @@ private:
     std::unique_ptr<TBitmap> whole_;
 };
 
-bool IsJpegFile(const std::string& fileName) {
-    TGraphicFactory factory = FindGraphicClass(ExtractFileExt(fileName));
+bool IsJpegClass(const std::string& extension) {
+    TGraphicFactory factory = FindGraphicClass(extension);
     return factory && dynamic_cast<TJPEGImage*>(factory().get()) != nullptr;
 }
-} // namespace
 
-std::unique_ptr<TBitmap> ReadPictureForMonitor(const std::string& fileName, const TImgReadSize& size) {
-    bool fitted = false;
-    std::unique_ptr<TBitmap> bmp;
-    if (IsJpegFile(fileName)) {
-        bmp = LoadOrNotice([&](TBitmap& out) {
-            TFileStream stream(fileName, fmOpenRead | fmShareDenyWrite);
-            TFitOnArrival sink(size);
-            DecodeJpegRows(stream, sink);
-            out.TakeFrom(*sink.Result());
-            fitted = sink.Fitted();
-        });
-    } else {
-        bmp = LoadPictureOrNotice(fileName);
-    }
-    if (fitted) return bmp;
+// Decodes a JPEG for the monitor into out; fitted tells whether it came out fitted or still wants
+// scaling.
+void ReadJpeg(TStream& stream, const TImgReadSize& size, TBitmap& out, bool& fitted) {
+    TFitOnArrival sink(size);
+    DecodeJpegRows(stream, sink);
+    out.TakeFrom(*sink.Result());
+    fitted = sink.Fitted();
+}
+
+// The scaling of a picture that did not come out fitted, with the notice (scaled the same way)
+// for a size beyond the pixel budget.
+std::unique_ptr<TBitmap> ScaledOrNotice(std::unique_ptr<TBitmap> bmp, const TImgReadSize& size) {
     try {
         ScaleForMonitor(bmp, size);
     } catch (...) {
-        // A scaled size beyond the pixel budget: the notice stands in, scaled the same way.
         bmp = MakeUnreadableNotice();
         try {
             ScaleForMonitor(bmp, size);
@@ -161,6 +157,25 @@ std::unique_ptr<TBitmap> ReadPictureForMonitor(const std::string& fileName, cons
         }
     }
     return bmp;
+}
+} // namespace
+
+std::unique_ptr<TBitmap> ReadPictureForMonitor(const std::string& fileName, const TImgReadSize& size) {
+    if (!IsJpegClass(ExtractFileExt(fileName))) return ScaledOrNotice(LoadPictureOrNotice(fileName), size);
+    bool fitted = false;
+    std::unique_ptr<TBitmap> bmp = LoadOrNotice([&](TBitmap& out) {
+        TFileStream stream(fileName, fmOpenRead | fmShareDenyWrite);
+        ReadJpeg(stream, size, out, fitted);
+    });
+    return fitted ? std::move(bmp) : ScaledOrNotice(std::move(bmp), size);
+}
+
+std::unique_ptr<TBitmap> ReadPictureForMonitor(const std::string& extension, TStream& stream,
+                                               const TImgReadSize& size) {
+    if (!IsJpegClass(extension)) return ScaledOrNotice(DecodePictureOrNotice(extension, stream), size);
+    bool fitted = false;
+    std::unique_ptr<TBitmap> bmp = LoadOrNotice([&](TBitmap& out) { ReadJpeg(stream, size, out, fitted); });
+    return fitted ? std::move(bmp) : ScaledOrNotice(std::move(bmp), size);
 }
 
 TImgRead::TImgRead(bool createSuspended) : TThread(createSuspended) {}
@@ -173,8 +188,7 @@ void TImgRead::Execute() {
     // A shortcut whose target is gone arrives as an empty name: nothing is read and nothing is
     // handed over, so the picture on the window stays.
     if (name.empty()) return;
-    std::unique_ptr<TBitmap> bmp = ReadPictureForMonitor(name, size);
-    bitmap_ = std::move(bmp);
+    bitmap_ = ReadPictureForMonitor(name, size);
     Synchronize([this] { HandOver(); });
 }
 
