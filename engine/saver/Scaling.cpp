@@ -3,8 +3,11 @@
 #include <algorithm>
 #include <cmath>
 #include <cstdint>
+#include <condition_variable>
 #include <cstring>
 #include <limits>
+#include <mutex>
+#include <system_error>
 #include <thread>
 #include <vector>
 
@@ -417,18 +420,64 @@ void FitBitmap(int W, int H, bool Smooth, std::unique_ptr<TBitmap>& Bmp) {
     else ResizeBitmap(dw, dh, false, Bmp);
 }
 
+// The decoding thread writes source rows into a ring; a worker averages the blocks as their rows
+// arrive, a few blocks per wake-up, and frees their slots. The ring holds two such batches, so the
+// decoder seldom waits for slots and the worker never waits for a row the decoder cannot write.
+constexpr int kBlocksPerWake = 4;
+
 struct TRowFit::TState {
-    int width = 0, slots = 0, next = 0;
+    int width = 0, height = 0, slots = 0;
     TAreaBlocks blocks;
     std::vector<uint64_t> reciprocal;
     std::unique_ptr<TPackedAverager> averager;
     std::vector<uint32_t> ring; // source row y in slot y % slots
-    std::vector<const uint32_t*> rows;
     std::unique_ptr<TBitmap> result;
+
+    std::mutex mutex;
+    std::condition_variable rowsCame, slotsFreed;
+    int arrived = 0;  // source rows done
+    int wanted = 0;   // the worker sleeps until this many have arrived
+    int released = 0; // rows below this are averaged into every block that reads them
+    bool closed = false;
+    std::thread worker;
+
+    uint32_t* Slot(int y) { return ring.data() + size_t(y % slots) * size_t(width); }
+
+    void Work() {
+        const int dh = result->Height();
+        std::vector<const uint32_t*> rows;
+        int ready = 0; // blocks whose rows have all arrived
+        for (int d = 0; d < dh; ++d) {
+            if (d == ready) {
+                std::unique_lock lock(mutex);
+                wanted = blocks.y1[size_t(std::min(d + kBlocksPerWake, dh) - 1)] + 1;
+                rowsCame.wait(lock, [&] { return arrived >= wanted || closed; });
+                while (ready < dh && blocks.y1[size_t(ready)] < arrived) ++ready;
+                if (ready == d) return; // the rows stopped short
+            }
+            rows.clear();
+            for (int sy = blocks.y0[size_t(d)]; sy <= blocks.y1[size_t(d)]; ++sy) rows.push_back(Slot(sy));
+            averager->Row(rows.data(), static_cast<int>(rows.size()), result->Row32(d));
+            {
+                std::lock_guard lock(mutex);
+                released = d + 1 < dh ? blocks.y0[size_t(d) + 1] : height;
+            }
+            slotsFreed.notify_one();
+        }
+    }
+
+    void Close() {
+        {
+            std::lock_guard lock(mutex);
+            closed = true;
+        }
+        rowsCame.notify_one();
+        if (worker.joinable()) worker.join();
+    }
 };
 
 TRowFit::TRowFit() : s_(std::make_unique<TState>()) {}
-TRowFit::~TRowFit() = default;
+TRowFit::~TRowFit() { s_->Close(); }
 
 std::unique_ptr<TRowFit> TRowFit::Plan(int width, int height, int W, int H) {
     if (width <= 0 || height <= 0 || W <= 0 || H <= 0) return nullptr;
@@ -442,32 +491,50 @@ std::unique_ptr<TRowFit> TRowFit::Plan(int width, int height, int W, int H) {
     s.blocks = PlanAreaAverage(r, width, height, dw, dh);
     if (!s.blocks.packed) return nullptr;
     s.width = width;
-    // A block's rows are consecutive and the blocks move down the picture, so the rows of the
-    // one being gathered never take more slots than the tallest block.
-    s.slots = static_cast<int>(s.blocks.tallest);
+    s.height = height;
+    // A block's rows are consecutive and the blocks move down the picture, so the rows from the
+    // first block of a batch to the last row the worker waits for span at most this many.
+    int batchRows = 0;
+    for (int d = 0; d < dh; ++d)
+        batchRows = std::max(batchRows, s.blocks.y1[size_t(std::min(d + kBlocksPerWake, dh) - 1)] -
+                                            s.blocks.y0[size_t(d)] + 1);
+    s.slots = 2 * batchRows;
     s.ring.resize(size_t(s.slots) * size_t(width));
     s.reciprocal = Reciprocals(s.blocks.widest * s.blocks.tallest);
     s.averager = std::make_unique<TPackedAverager>(width, s.blocks.x0, s.blocks.x1, s.reciprocal);
     s.result = std::make_unique<TBitmap>();
     s.result->SetPixelFormat(TPixelFormat::pf32bit);
     s.result->SetSize(dw, dh);
+    try {
+        s.worker = std::thread([&s] { s.Work(); });
+    } catch (const std::system_error&) {
+        return nullptr; // no thread to spare: the whole picture is fitted afterwards instead
+    }
     return fit;
 }
 
-uint32_t* TRowFit::SourceRow(int y) { return s_->ring.data() + size_t(y % s_->slots) * size_t(s_->width); }
+uint32_t* TRowFit::SourceRow(int y) {
+    TState& s = *s_;
+    std::unique_lock lock(s.mutex);
+    // The slot's last row must be averaged into every block that reads it.
+    s.slotsFreed.wait(lock, [&] { return s.released > y - s.slots; });
+    return s.Slot(y);
+}
 
 void TRowFit::RowDone(int y) {
     TState& s = *s_;
-    const int dh = s.result->Height();
-    while (s.next < dh && s.blocks.y1[size_t(s.next)] <= y) {
-        s.rows.clear();
-        for (int sy = s.blocks.y0[size_t(s.next)]; sy <= s.blocks.y1[size_t(s.next)]; ++sy)
-            s.rows.push_back(SourceRow(sy));
-        s.averager->Row(s.rows.data(), static_cast<int>(s.rows.size()), s.result->Row32(s.next));
-        ++s.next;
+    bool wake;
+    {
+        std::lock_guard lock(s.mutex);
+        s.arrived = y + 1;
+        wake = s.arrived >= s.wanted;
     }
+    if (wake) s.rowsCame.notify_one();
 }
 
-std::unique_ptr<TBitmap> TRowFit::Result() { return std::move(s_->result); }
+std::unique_ptr<TBitmap> TRowFit::Result() {
+    s_->Close();
+    return std::move(s_->result);
+}
 
 } // namespace lumora
