@@ -99,9 +99,12 @@ std::unique_ptr<Decoder> Decoder::Open(const std::string& path, std::unique_ptr<
     d->format_ = format;
     if (!d->Init(error)) return nullptr;
     const AVCodecID codec = d->dec_->codec_id;
-    if (exactLength && (codec == AV_CODEC_ID_MP3 || codec == AV_CODEC_ID_MP2 || codec == AV_CODEC_ID_MP1) &&
-        (!d->source_ || d->source_->Seek))
-        d->MeasureLength();
+    // MPEG audio containers count the encoder's delay and padding that the decode trims; ASF counts
+    // every packet's time while the WMA decode gives a frame less than it takes in.
+    const bool containerLengthOff = codec == AV_CODEC_ID_MP3 || codec == AV_CODEC_ID_MP2 ||
+                                    codec == AV_CODEC_ID_MP1 || codec == AV_CODEC_ID_WMAV1 ||
+                                    codec == AV_CODEC_ID_WMAV2;
+    if (exactLength && containerLengthOff && (!d->source_ || d->source_->Seek)) d->MeasureLength();
     return d;
 }
 
@@ -216,6 +219,17 @@ bool Decoder::Init(int& error) {
     int bits = st->codecpar->bits_per_raw_sample ? st->codecpar->bits_per_raw_sample
                                                  : st->codecpar->bits_per_coded_sample;
     origRes_ = bits > 0 && bits <= 64 ? static_cast<DWORD>(bits) : 0;
+    // WMA (versions 1 and 2) decodes in frames of one length, fixed by the rate and version, so
+    // every position is a multiple of it; its packet times in milliseconds only come near one.
+    grid_ = 0;
+    const bool coarseStamps = static_cast<int64_t>(st->time_base.num) * dec_->sample_rate > st->time_base.den;
+    if (coarseStamps && (codec->id == AV_CODEC_ID_WMAV1 || codec->id == AV_CODEC_ID_WMAV2)) {
+        const int rate = dec_->sample_rate;
+        grid_ = rate <= 16000                                                        ? 512
+                : rate <= 22050 || (rate <= 32000 && codec->id == AV_CODEC_ID_WMAV1) ? 1024
+                                                                                     : 2048;
+    }
+    atStart_ = true;
     if (measuredFrames_ > 0) {
         lengthFrames_ = measuredFrames_;
     } else if (st->duration != AV_NOPTS_VALUE && st->duration > 0) {
@@ -306,14 +320,17 @@ bool Decoder::DecodeMore() {
             if (swr_ && (frame_->format != swrInFormat_ || frame_->sample_rate != swrInRate_ ||
                          frame_->ch_layout.nb_channels != swrInChans_))
                 swr_free(&swr_);
-            if (seekTarget_ >= 0) {
-                int64_t pts = frame_->best_effort_timestamp;
-                if (pts != AV_NOPTS_VALUE) {
-                    AVStream* st = fmt_->streams[stream_];
-                    int64_t start = st->start_time != AV_NOPTS_VALUE ? st->start_time : 0;
-                    int64_t at = av_rescale_q(pts - start, st->time_base, AVRational{1, static_cast<int>(rate_)});
-                    discard_ = std::max<int64_t>(0, seekTarget_ - at);
+            if (atStart_) {
+                atStart_ = false;
+                if (!startStampKnown_) {
+                    int64_t at = 0;
+                    startStamp_ = FramePosition(at) ? at : 0;
+                    startStampKnown_ = true;
                 }
+            }
+            if (seekTarget_ >= 0) {
+                int64_t at = 0;
+                if (FramePosition(at)) discard_ = std::max<int64_t>(0, seekTarget_ - at);
                 seekTarget_ = -1;
             }
             ConvertFrame();
@@ -379,6 +396,29 @@ bool Decoder::Reopen() {
     return Init(error);
 }
 
+bool Decoder::FramePosition(int64_t& at) {
+    const int64_t pts = frame_->best_effort_timestamp;
+    if (pts == AV_NOPTS_VALUE) return false;
+    const AVStream* st = fmt_->streams[stream_];
+    const int64_t start = st->start_time != AV_NOPTS_VALUE ? st->start_time : 0;
+    at = av_rescale_q(pts - start, st->time_base, AVRational{1, static_cast<int>(rate_)});
+    if (startStampKnown_) at -= startStamp_;
+    if (grid_ > 0) at = (at >= 0 ? at + grid_ / 2 : at - grid_ / 2) / grid_ * grid_;
+    return true;
+}
+
+bool Decoder::LearnStartStamp() {
+    if (!atStart_ && !Reopen()) return false;
+    pending_.clear();
+    pendingPos_ = 0;
+    inputDone_ = ended_ = false;
+    discard_ = 0;
+    seekTarget_ = -1;
+    DecodeMore();
+    startStampKnown_ = true; // a stream that gives no frame keeps its timestamps as they are
+    return true;
+}
+
 int64_t Decoder::PrerollFrames() const {
     const AVCodecDescriptor* desc = avcodec_descriptor_get(dec_->codec_id);
     if (desc && (desc->props & AV_CODEC_PROP_LOSSLESS) && !(desc->props & AV_CODEC_PROP_LOSSY)) return 0;
@@ -395,6 +435,10 @@ bool Decoder::SeekByDecoding(uint64_t frame) {
 }
 
 bool Decoder::SeekFrame(uint64_t frame) {
+    // A seek by timestamp needs to know what the first frame's timestamp names.
+    if (!startStampKnown_ && static_cast<int64_t>(frame) > PrerollFrames() && (!source_ || source_->Seek) &&
+        !LearnStartStamp())
+        return Fail(BASS_ERROR_FILEOPEN, false);
     pending_.clear();
     pendingPos_ = 0;
     inputDone_ = ended_ = false;
@@ -421,6 +465,7 @@ bool Decoder::SeekFrame(uint64_t frame) {
     int64_t ts = av_rescale_q(static_cast<int64_t>(frame) - preroll, AVRational{1, static_cast<int>(rate_)},
                               st->time_base) + start;
     if (av_seek_frame(fmt_, stream_, ts, AVSEEK_FLAG_BACKWARD) < 0) return SeekByDecoding(frame);
+    atStart_ = false;
     avcodec_flush_buffers(dec_);
     swr_free(&swr_);
     seekTarget_ = static_cast<int64_t>(frame);

@@ -31,9 +31,9 @@ class Decoder {
 public:
     ~Decoder();
     // Opens a file by path, or a byte source when `source` is given; nullptr with a library error code.
-    // With `exactLength` the length of an MPEG audio stream is measured by decoding its end (the
-    // container counts the encoder's delay and padding that the decode trims); only for sources
-    // that are at hand as a whole, not for the net.
+    // With `exactLength` the length of an MPEG audio or WMA stream is measured by decoding its end
+    // (the container's length is not the one that decodes); only for sources that are at hand as a
+    // whole.
     static std::unique_ptr<Decoder> Open(const std::string& path, std::unique_ptr<ByteSource> source,
                                          SampleFormat format, int& error, bool exactLength = false);
 
@@ -60,6 +60,11 @@ private:
     int64_t PrerollFrames() const;
     void MeasureLength();
     bool SeekByDecoding(uint64_t frame);
+    // The position a decoded frame's timestamp names, in frames from the start of the decode;
+    // false when it has none.
+    bool FramePosition(int64_t& at);
+    // Decodes the first frame after opening to learn what its timestamp names.
+    bool LearnStartStamp();
     // Decodes the next frame into pending_; false at the end.
     bool DecodeMore();
     void ConvertFrame();
@@ -85,6 +90,16 @@ private:
     // Frames still to drop after a seek, to land on the exact frame.
     int64_t discard_ = 0;
     int64_t seekTarget_ = -1;
+    // Nothing decoded since opening, so the next frame is the first of the decode.
+    bool atStart_ = false;
+    // What the timestamp of the decode's first frame names, in frames: not always the start, since
+    // a decoder that gives its first samples a few packets late labels them with the later packet's
+    // time (WMA). Kept when opened again.
+    bool startStampKnown_ = false;
+    int64_t startStamp_ = 0;
+    // Frame count that every position from the start is a multiple of, for timestamps too coarse
+    // to name a single frame (WMA's milliseconds); 0 when positions are taken as they come.
+    int64_t grid_ = 0;
 };
 
 } // namespace lumora::audiolib

@@ -50,6 +50,7 @@ struct NetState {
     bool done = false;   // the transfer ended (well or not)
     bool failed = false; // ... with an error
     bool complete = false;
+    uint64_t measuredFrames = 0; // the length that decodes, measured once the whole file is in
     std::atomic<bool> abort{false};
     long status = 0;
     uint64_t metaInterval = 0;
@@ -113,8 +114,14 @@ public:
     }
 
     bool LengthBytes(uint64_t& bytes) override {
-        if (dec_->LengthFrames() == 0) return Fail(BASS_ERROR_NOTAVAIL, false);
-        bytes = dec_->LengthFrames() * FrameBytes();
+        uint64_t frames;
+        {
+            std::lock_guard lock(net_->mutex);
+            frames = net_->measuredFrames;
+        }
+        if (frames == 0) frames = dec_->LengthFrames();
+        if (frames == 0) return Fail(BASS_ERROR_NOTAVAIL, false);
+        bytes = frames * FrameBytes();
         return true;
     }
 
@@ -338,6 +345,37 @@ int OnProgress(void* userdata, curl_off_t, curl_off_t, curl_off_t, curl_off_t) {
     return static_cast<Transfer*>(userdata)->net->abort ? 1 : 0;
 }
 
+// The length that decodes, measured as for a local file on a decoder of its own over the whole
+// download, so the one that plays is not disturbed; 0 when it cannot be told. The bytes no longer
+// change once the transfer is over.
+uint64_t MeasuredFrames(const std::shared_ptr<NetState>& net) {
+    auto src = std::make_unique<ByteSource>();
+    auto pos = std::make_shared<uint64_t>(0);
+    src->Read = [net, pos](uint8_t* buf, int size) -> int {
+        std::lock_guard lock(net->mutex);
+        if (net->abort) return -1;
+        const uint64_t end = net->data.size();
+        if (*pos >= end) return 0;
+        size_t k = static_cast<size_t>(std::min<uint64_t>(static_cast<uint64_t>(size), end - *pos));
+        std::memcpy(buf, net->data.data() + *pos, k);
+        *pos += k;
+        return static_cast<int>(k);
+    };
+    src->Seek = [net, pos](int64_t to) -> int64_t {
+        std::lock_guard lock(net->mutex);
+        if (to < 0 || static_cast<uint64_t>(to) > net->data.size()) return -1;
+        *pos = static_cast<uint64_t>(to);
+        return to;
+    };
+    src->Size = [net] {
+        std::lock_guard lock(net->mutex);
+        return static_cast<int64_t>(net->data.size());
+    };
+    int error = 0;
+    auto dec = Decoder::Open("", std::move(src), SampleFormat::S16, error, true);
+    return dec ? dec->LengthFrames() : 0;
+}
+
 } // namespace
 
 ChannelPtr OpenUrlChannel(const std::string& url, DWORD offset, DWORD flags, DOWNLOADPROC* proc, void* user,
@@ -381,8 +419,16 @@ ChannelPtr OpenUrlChannel(const std::string& url, DWORD offset, DWORD flags, DOW
         curl_easy_cleanup(curl);
         curl_slist_free_all(headers);
         curl_slist_free_all(aliases);
+        uint64_t measured = 0;
+        bool whole;
+        {
+            std::lock_guard lock(transfer->net->mutex);
+            whole = rc == CURLE_OK && transfer->net->keepAll && transfer->net->base == 0;
+        }
+        if (whole) measured = MeasuredFrames(transfer->net);
         auto finish = [&] {
             std::lock_guard lock(transfer->net->mutex);
+            transfer->net->measuredFrames = measured;
             transfer->net->done = true;
             transfer->net->failed = rc != CURLE_OK;
             transfer->net->complete = rc == CURLE_OK;

@@ -81,14 +81,24 @@ int RunMessageBox(const std::string& text, const std::string& caption, TMsgIcon 
     case MB_RETRYCANCEL: choices = {{QMessageBox::Retry, IDRETRY}, {QMessageBox::Cancel, IDCANCEL}}; break;
     default: choices = {{QMessageBox::Ok, IDOK}}; break;
     }
-    for (const TChoice& choice : choices) box.addButton(choice.Button);
-    box.setDefaultButton(choices.front().Button);
+    // A standard button takes its place from its role and the desktop's habit, which puts Abort
+    // after Ignore. Every button gets the same role, with the standard button's text in the
+    // user's language, so the set stands in its own order.
+    std::vector<QPushButton*> shown;
+    for (const TChoice& choice : choices) {
+        QPushButton* standard = box.addButton(choice.Button);
+        const QString text = standard->text();
+        box.removeButton(standard);
+        delete standard;
+        shown.push_back(box.addButton(text, QMessageBox::ActionRole));
+    }
+    box.setDefaultButton(shown.front());
     // The close box and Escape answer as the set's way out.
-    box.setEscapeButton(box.button(choices.back().Button));
+    box.setEscapeButton(shown.back());
     box.exec();
     QAbstractButton* pressed = box.clickedButton();
-    for (const TChoice& choice : choices)
-        if (pressed && pressed == box.button(choice.Button)) return choice.Id;
+    for (size_t i = 0; i < choices.size(); ++i)
+        if (pressed && pressed == shown[i]) return choices[i].Id;
     return choices.back().Id;
 }
 

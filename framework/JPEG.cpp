@@ -29,8 +29,8 @@ void ErrorExit(j_common_ptr info) {
 
 void OutputMessage(j_common_ptr) {} // warnings are not shown to anyone
 
-// Decodes into bitmap; returns an empty string on success or the error text.
-std::string Decode(const uint8_t* data, size_t size, TBitmap& bitmap) {
+// Decodes into sink; returns an empty string on success or the error text.
+std::string Decode(const uint8_t* data, size_t size, TJpegRowSink& sink) {
     jpeg_decompress_struct info;
     ErrorManager err;
     std::memset(&info, 0, sizeof info);
@@ -44,46 +44,83 @@ std::string Decode(const uint8_t* data, size_t size, TBitmap& bitmap) {
         return err.message[0] ? err.message : "JPEG error";
     }
     jpeg_create_decompress(&info);
-    jpeg_mem_src(&info, data, static_cast<unsigned long>(size));
-    jpeg_read_header(&info, TRUE);
-    bool cmyk = info.jpeg_color_space == JCS_CMYK || info.jpeg_color_space == JCS_YCCK;
-    info.out_color_space = cmyk ? JCS_CMYK : JCS_EXT_BGRX;
-    jpeg_calc_output_dimensions(&info);
-    // A picture over the pixel budget is decoded at a half, a quarter or an eighth of its size,
-    // whichever first fits; it is scaled to the screen afterwards anyway.
-    while (!FitsPixelBudget(info.output_width, info.output_height) && info.scale_denom < 8) {
-        info.scale_num = 1;
-        info.scale_denom *= 2;
+    try {
+        jpeg_mem_src(&info, data, static_cast<unsigned long>(size));
+        jpeg_read_header(&info, TRUE);
+        bool cmyk = info.jpeg_color_space == JCS_CMYK || info.jpeg_color_space == JCS_YCCK;
+        info.out_color_space = cmyk ? JCS_CMYK : JCS_EXT_BGRX;
         jpeg_calc_output_dimensions(&info);
-    }
-    if (!FitsPixelBudget(info.output_width, info.output_height)) {
-        jpeg_destroy_decompress(&info);
-        return "JPEG image is too large";
-    }
-    bitmap.SetPixelFormat(TPixelFormat::pf32bit);
-    bitmap.SetSize(static_cast<int>(info.output_width), static_cast<int>(info.output_height));
-    jpeg_start_decompress(&info);
-    if (cmyk) cmykRow.resize(static_cast<size_t>(info.output_width) * 4);
-    while (info.output_scanline < info.output_height) {
-        int y = static_cast<int>(info.output_scanline);
-        uint32_t* row = bitmap.Row32(y);
-        if (cmyk) {
-            JSAMPROW p = cmykRow.data();
-            jpeg_read_scanlines(&info, &p, 1);
-            // Adobe writes inverted CMYK; this is the conversion every viewer uses.
-            for (JDIMENSION x = 0; x < info.output_width; ++x) {
-                unsigned c = p[4 * x], m = p[4 * x + 1], yy = p[4 * x + 2], k = p[4 * x + 3];
-                row[x] = ((c * k / 255) << 16) | ((m * k / 255) << 8) | (yy * k / 255);
-            }
-        } else {
-            JSAMPROW p = reinterpret_cast<JSAMPROW>(row);
-            jpeg_read_scanlines(&info, &p, 1);
-            for (JDIMENSION x = 0; x < info.output_width; ++x) row[x] &= 0x00FFFFFF;
+        // A picture over the pixel budget is decoded at a half, a quarter or an eighth of its size,
+        // whichever first fits; it is scaled to the screen afterwards anyway.
+        while (!FitsPixelBudget(info.output_width, info.output_height) && info.scale_denom < 8) {
+            info.scale_num = 1;
+            info.scale_denom *= 2;
+            jpeg_calc_output_dimensions(&info);
         }
+        if (!FitsPixelBudget(info.output_width, info.output_height)) {
+            jpeg_destroy_decompress(&info);
+            return "JPEG image is too large";
+        }
+        sink.Begin(static_cast<int>(info.output_width), static_cast<int>(info.output_height));
+        jpeg_start_decompress(&info);
+        // The width as a local: read from libjpeg's struct, which the row might alias, the loops
+        // below would reload it for every pixel instead of running vectorised.
+        const size_t width = info.output_width;
+        if (cmyk) cmykRow.resize(width * 4);
+        while (info.output_scanline < info.output_height) {
+            int y = static_cast<int>(info.output_scanline);
+            uint32_t* row = sink.Row(y);
+            if (cmyk) {
+                JSAMPROW p = cmykRow.data();
+                jpeg_read_scanlines(&info, &p, 1);
+                // Adobe writes inverted CMYK; this is the conversion every viewer uses.
+                for (size_t x = 0; x < width; ++x) {
+                    unsigned c = p[4 * x], m = p[4 * x + 1], yy = p[4 * x + 2], k = p[4 * x + 3];
+                    row[x] = ((c * k / 255) << 16) | ((m * k / 255) << 8) | (yy * k / 255);
+                }
+            } else {
+                JSAMPROW p = reinterpret_cast<JSAMPROW>(row);
+                jpeg_read_scanlines(&info, &p, 1);
+                for (size_t x = 0; x < width; ++x) row[x] &= 0x00FFFFFF;
+            }
+            sink.RowDone(y);
+        }
+        jpeg_finish_decompress(&info);
+    } catch (...) {
+        // The sink gave up (no memory for its rows): libjpeg's state goes before the exception.
+        jpeg_destroy_decompress(&info);
+        throw;
     }
-    jpeg_finish_decompress(&info);
     jpeg_destroy_decompress(&info);
     return {};
+}
+
+// The whole picture in one bitmap.
+class TBitmapSink : public TJpegRowSink {
+public:
+    explicit TBitmapSink(TBitmap& bitmap) : bitmap_(bitmap) {}
+    void Begin(int width, int height) override {
+        bitmap_.SetPixelFormat(TPixelFormat::pf32bit);
+        bitmap_.SetSize(width, height);
+    }
+    uint32_t* Row(int y) override { return bitmap_.Row32(y); }
+    void RowDone(int) override {}
+
+private:
+    TBitmap& bitmap_;
+};
+
+std::vector<uint8_t> RestOfStream(TStream& stream) {
+    int64_t size = stream.Size() - stream.Position();
+    if (size <= 0) throw EInvalidGraphic("JPEG error #Empty input file");
+    std::vector<uint8_t> bytes(static_cast<size_t>(size));
+    stream.ReadBuffer(bytes.data(), size);
+    return bytes;
+}
+
+void DecodeOrThrow(const uint8_t* data, size_t size, TJpegRowSink& sink) {
+    std::string error = Decode(data, size, sink);
+    if (!error.empty()) throw EInvalidGraphic("JPEG error #" + error);
 }
 
 } // namespace
@@ -93,17 +130,19 @@ TJPEGImage::~TJPEGImage() = default;
 
 void TJPEGImage::LoadFromMemory(const uint8_t* data, size_t size) {
     auto bitmap = std::make_unique<TBitmap>();
-    std::string error = Decode(data, size, *bitmap);
-    if (!error.empty()) throw EInvalidGraphic("JPEG error #" + error);
+    TBitmapSink sink(*bitmap);
+    DecodeOrThrow(data, size, sink);
     bitmap_ = std::move(bitmap);
 }
 
 void TJPEGImage::LoadFromStream(TStream& stream) {
-    int64_t size = stream.Size() - stream.Position();
-    if (size <= 0) throw EInvalidGraphic("JPEG error #Empty input file");
-    std::vector<uint8_t> bytes(static_cast<size_t>(size));
-    stream.ReadBuffer(bytes.data(), size);
+    std::vector<uint8_t> bytes = RestOfStream(stream);
     LoadFromMemory(bytes.data(), bytes.size());
+}
+
+void DecodeJpegRows(TStream& stream, TJpegRowSink& sink) {
+    std::vector<uint8_t> bytes = RestOfStream(stream);
+    DecodeOrThrow(bytes.data(), bytes.size(), sink);
 }
 
 void RegisterFrameworkFormats() {

@@ -1,7 +1,9 @@
 #pragma once
 // The JPEG picture class on libjpeg: decodes the whole picture into a 32-bit bitmap at load, at a
-// half, a quarter or an eighth of its size when the whole would exceed the pixel budget.
+// half, a quarter or an eighth of its size when the whole would exceed the pixel budget. The same
+// decoding can hand its rows, as they come, to a reader that keeps fewer than all of them.
 
+#include <cstdint>
 #include <memory>
 
 #include "framework/Graphics.h"
@@ -24,6 +26,21 @@ public:
 private:
     std::unique_ptr<TBitmap> bitmap_;
 };
+
+// Takes a JPEG's rows as the decoder makes them, from the top: the pixels are those the picture
+// class would hold, pf32bit with the top byte clear.
+class TJpegRowSink {
+public:
+    virtual ~TJpegRowSink() = default;
+    // The decoded size, once, before the first row. May throw (the decoding then stops).
+    virtual void Begin(int width, int height) = 0;
+    // Where row y is to be decoded: room for width 32-bit pixels.
+    virtual uint32_t* Row(int y) = 0;
+    // Row y holds its pixels.
+    virtual void RowDone(int y) = 0;
+};
+// Decodes the rest of the stream into sink; throws EInvalidGraphic as TJPEGImage::LoadFromStream.
+void DecodeJpegRows(TStream& stream, TJpegRowSink& sink);
 
 // The framework's own formats (BMP) and, separately, the JPEG class, so the program can register
 // them in its own order among the other picture classes.

@@ -188,8 +188,10 @@ TAudioPlayer::TAudioPlayer(TObject* owner) : owner_(owner) {
         } else {
             BASS_SetConfig(BASS_CONFIG_MAXVOL, 255);
             BASS_SetConfig(BASS_CONFIG_CD_FREEOLD, 1);
-            // Another player of this process may already run the device; the library is shared.
-            if (!BASS_Init(-1, 44100, 0, nullptr, nullptr) && BASS_ErrorGetCode() != BASS_ERROR_ALREADY) {
+            // Another player of this process may already run the device; the library is shared, and
+            // so are its volumes, which stay as that player set them.
+            const bool started = BASS_Init(-1, 44100, 0, nullptr, nullptr) != 0;
+            if (!started && BASS_ErrorGetCode() != BASS_ERROR_ALREADY) {
                 ShowError("Can't initialize device", true);
             } else {
                 bassReady_ = true;
@@ -199,8 +201,10 @@ TAudioPlayer::TAudioPlayer(TObject* owner) : owner_(owner) {
                 if (!dx8EffectReady_)
                     MessageBox("DirectX Ver 8 or higher is not installed.\r\nSound effects except flanger are disabled.",
                                "Warning", TMsgIcon::Warning);
-                BASS_SetConfig(BASS_CONFIG_GVOL_MUSIC, 255);
-                BASS_SetConfig(BASS_CONFIG_GVOL_STREAM, 255);
+                if (started) {
+                    BASS_SetConfig(BASS_CONFIG_GVOL_MUSIC, 255);
+                    BASS_SetConfig(BASS_CONFIG_GVOL_STREAM, 255);
+                }
                 BASS_SetConfig(BASS_CONFIG_BUFFER, 2000);
                 bassDllVer_ = std::to_string(version & 0xFFFF) + "." + std::to_string(version >> 16);
                 // The plug-in host and its ring are one per process and stay with the player that

@@ -159,6 +159,26 @@ void TMPEGFileInfoForm::FormShow() {
         ui->Tag2_Encodedby->setText(Q(t2.Encoder()));
     }
     EnableGroup2(t2.Exists());
+
+    shown_.clear();
+    for (const QWidget* w : std::initializer_list<const QWidget*>{
+             ui->Tag1_TrackNo, ui->Tag1_Title, ui->Tag1_Artist, ui->Tag1_Album, ui->Tag1_Year, ui->Tag1_Genre,
+             ui->Tag1_Comment, ui->Tag2_TrackNo, ui->Tag2_Title, ui->Tag2_Artist, ui->Tag2_Album, ui->Tag2_Year,
+             ui->Tag2_Genre, ui->Tag2_Comment, ui->Tag2_Composer, ui->Tag2_OrigArtist, ui->Tag2_Copyright,
+             ui->Tag2_URL, ui->Tag2_Encodedby})
+        shown_[w] = Content(w);
+}
+
+QString TMPEGFileInfoForm::Content(const QWidget* w) {
+    if (auto* edit = qobject_cast<const QLineEdit*>(w)) return edit->text();
+    if (auto* combo = qobject_cast<const QComboBox*>(w)) return combo->currentText();
+    if (auto* memo = qobject_cast<const QPlainTextEdit*>(w)) return memo->toPlainText();
+    return {};
+}
+
+bool TMPEGFileInfoForm::Edited(const QWidget* w) const {
+    auto it = shown_.find(w);
+    return it == shown_.end() || it->second != Content(w);
 }
 
 void TMPEGFileInfoForm::cbID3v1TagClick() { EnableGroup1(ui->cbID3v1Tag->isChecked()); }
@@ -191,36 +211,40 @@ void TMPEGFileInfoForm::btnCopyFromClick() {
 void TMPEGFileInfoForm::btnUpdateClick() {
     TID3v1& t1 = reader_->ID3v1();
     TID3v2& t2 = reader_->ID3v2();
-    // Both track numbers are checked before anything is written.
-    int track1 = ui->cbID3v1Tag->isChecked() ? TrackNumber(ui->Tag1_TrackNo->text(), 255) : 0;
-    int track2 = ui->cbID3v2Tag->isChecked() ? TrackNumber(ui->Tag2_TrackNo->text(), 65535) : 0;
-    if (ui->cbID3v1Tag->isChecked()) {
-        t1.SetTrack(static_cast<uint8_t>(track1));
-        t1.SetTitle(S(ui->Tag1_Title->text()));
-        t1.SetArtist(S(ui->Tag1_Artist->text()));
-        t1.SetAlbum(S(ui->Tag1_Album->text()));
-        t1.SetYear(S(ui->Tag1_Year->text()));
-        t1.SetGenre(ID3v1GenreIndex(S(ui->Tag1_Genre->currentText())).value_or(kNoGenre));
-        t1.SetComment(S(ui->Tag1_Comment->text()));
+    // A field the user did not edit keeps what the tag holds, even a value the form could not
+    // take as typed (a track "A7", a genre number without a name). Edited track numbers are checked
+    // before anything is written.
+    bool v1 = ui->cbID3v1Tag->isChecked(), v2 = ui->cbID3v2Tag->isChecked();
+    std::optional<int> track1, track2;
+    if (v1 && Edited(ui->Tag1_TrackNo)) track1 = TrackNumber(ui->Tag1_TrackNo->text(), 255);
+    if (v2 && Edited(ui->Tag2_TrackNo)) track2 = TrackNumber(ui->Tag2_TrackNo->text(), 65535);
+    if (v1) {
+        if (track1) t1.SetTrack(static_cast<uint8_t>(*track1));
+        if (Edited(ui->Tag1_Title)) t1.SetTitle(S(ui->Tag1_Title->text()));
+        if (Edited(ui->Tag1_Artist)) t1.SetArtist(S(ui->Tag1_Artist->text()));
+        if (Edited(ui->Tag1_Album)) t1.SetAlbum(S(ui->Tag1_Album->text()));
+        if (Edited(ui->Tag1_Year)) t1.SetYear(S(ui->Tag1_Year->text()));
+        if (Edited(ui->Tag1_Genre)) t1.SetGenre(ID3v1GenreIndex(S(ui->Tag1_Genre->currentText())).value_or(kNoGenre));
+        if (Edited(ui->Tag1_Comment)) t1.SetComment(S(ui->Tag1_Comment->text()));
         if (!t1.SaveToFile(fileName_)) MessageBox("Can't save ID3v1 tag of the MPEG file.", "Error", TMsgIcon::Error);
     } else if (t1.Exists()) {
         if (!t1.RemoveFromFile(fileName_))
             MessageBox("Can't remove ID3v1 tag of the MPEG file.", "Error", TMsgIcon::Error);
     }
-    if (ui->cbID3v2Tag->isChecked()) {
+    if (v2) {
         bool existed = t2.Exists();
-        t2.SetTrackText(track2 ? Trim(S(ui->Tag2_TrackNo->text())) : std::string());
-        t2.SetTitle(S(ui->Tag2_Title->text()));
-        t2.SetArtist(S(ui->Tag2_Artist->text()));
-        t2.SetAlbum(S(ui->Tag2_Album->text()));
-        t2.SetYear(S(ui->Tag2_Year->text()));
-        t2.SetGenre(S(ui->Tag2_Genre->currentText()));
-        t2.SetComment(S(ui->Tag2_Comment->toPlainText()));
-        t2.SetComposer(S(ui->Tag2_Composer->text()));
-        t2.SetOrigArtist(S(ui->Tag2_OrigArtist->text()));
-        t2.SetCopyright(S(ui->Tag2_Copyright->text()));
-        t2.SetLink(S(ui->Tag2_URL->text()));
-        t2.SetEncoder(S(ui->Tag2_Encodedby->text()));
+        if (track2) t2.SetTrackText(*track2 ? Trim(S(ui->Tag2_TrackNo->text())) : std::string());
+        if (Edited(ui->Tag2_Title)) t2.SetTitle(S(ui->Tag2_Title->text()));
+        if (Edited(ui->Tag2_Artist)) t2.SetArtist(S(ui->Tag2_Artist->text()));
+        if (Edited(ui->Tag2_Album)) t2.SetAlbum(S(ui->Tag2_Album->text()));
+        if (Edited(ui->Tag2_Year)) t2.SetYear(S(ui->Tag2_Year->text()));
+        if (Edited(ui->Tag2_Genre)) t2.SetGenre(S(ui->Tag2_Genre->currentText()));
+        if (Edited(ui->Tag2_Comment)) t2.SetComment(S(ui->Tag2_Comment->toPlainText()));
+        if (Edited(ui->Tag2_Composer)) t2.SetComposer(S(ui->Tag2_Composer->text()));
+        if (Edited(ui->Tag2_OrigArtist)) t2.SetOrigArtist(S(ui->Tag2_OrigArtist->text()));
+        if (Edited(ui->Tag2_Copyright)) t2.SetCopyright(S(ui->Tag2_Copyright->text()));
+        if (Edited(ui->Tag2_URL)) t2.SetLink(S(ui->Tag2_URL->text()));
+        if (Edited(ui->Tag2_Encodedby)) t2.SetEncoder(S(ui->Tag2_Encodedby->text()));
         if (!t2.SaveToFile(fileName_))
             MessageBox(existed ? "Can't reconstruct ID3v2 tag of an opened MPEG file."
                                : "Can't add ID3v2 tag to an opened MPEG file.",

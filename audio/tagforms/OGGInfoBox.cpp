@@ -163,10 +163,13 @@ void TOggVorbisInfoForm::btnDeleteAllClick() { ui->ExtraTagList->clear(); }
 
 void TOggVorbisInfoForm::btnUpdateClick() {
     TOggVorbis& r = *reader_;
+    // A track left as shown keeps the stored text, which need not be a number at all.
     std::string track = Trim(S(ui->Tag_TrackNo->text()));
-    int number = track.empty() ? 0 : StrToInt(track);
-    if (number < 0 || number > 65535) throw EConvertError("'" + track + "' is not a valid track number");
-    r.SetTrack(static_cast<uint16_t>(number));
+    if (track != (r.Track() ? IntToStr(r.Track()) : std::string())) {
+        int number = track.empty() ? 0 : StrToInt(track);
+        if (number < 0 || number > 65535) throw EConvertError("'" + track + "' is not a valid track number");
+        r.SetTrack(static_cast<uint16_t>(number));
+    }
     r.SetTitle(S(ui->Tag_Title->text()));
     r.SetArtist(S(ui->Tag_Artist->text()));
     r.SetAlbum(S(ui->Tag_Album->text()));

@@ -168,11 +168,19 @@ std::string TID3v1::BuildBlock(const uint8_t* old) const {
     put(33, artist_, fieldLength, fieldLength);
     put(63, album_, fieldLength, fieldLength);
     put(93, year_, yearLength, yearLength);
-    // With a track number the comment keeps 28 bytes, cut on a character boundary.
-    put(97, comment_, track_ != 0 ? 28 : fieldLength, oldCommentLength);
-    if (track_ != 0) {
-        block[125] = 0;
-        block[126] = static_cast<char>(track_);
+    // A comment and track left as they read keep all their bytes: a 30-byte comment that merely
+    // reads as one with a track (its last bytes a blank and a digit) is not turned into one.
+    uint8_t oldTrack = old && oldCommentLength == 28 ? old[126] : 0;
+    std::string oldComment = old ? FieldText(old + 97, oldCommentLength) : std::string();
+    if (old && track_ == oldTrack && (comment_ == oldComment || comment_ == FitField(oldComment, fieldLength))) {
+        block.replace(97, fieldLength, reinterpret_cast<const char*>(old + 97), fieldLength);
+    } else {
+        // With a track number the comment keeps 28 bytes, cut on a character boundary.
+        put(97, comment_, track_ != 0 ? 28 : fieldLength, oldCommentLength);
+        if (track_ != 0) {
+            block[125] = 0;
+            block[126] = static_cast<char>(track_);
+        }
     }
     block[127] = static_cast<char>(genre_);
     return block;

@@ -2,6 +2,7 @@
 
 #include <algorithm>
 #include <cstring>
+#include <limits>
 #include <map>
 #include <optional>
 #include <set>
@@ -41,7 +42,10 @@ const std::map<std::string, std::string>& FramesOf22() {
         {"TRD", "TRDA"}, {"TRK", "TRCK"}, {"TSI", "TSIZ"}, {"TSS", "TSSE"}, {"TT1", "TIT1"}, {"TT2", "TIT2"},
         {"TT3", "TIT3"}, {"TXT", "TEXT"}, {"TXX", "TXXX"}, {"TYE", "TYER"}, {"UFI", "UFID"}, {"ULT", "USLT"},
         {"WAF", "WOAF"}, {"WAR", "WOAR"}, {"WAS", "WOAS"}, {"WCM", "WCOM"}, {"WCP", "WCOP"}, {"WPB", "WPUB"},
-        {"WXX", "WXXX"}};
+        {"WXX", "WXXX"},
+        // Frames iTunes added to 2.2 tags, under the names it uses in later versions.
+        {"TCP", "TCMP"}, {"TST", "TSOT"}, {"TSA", "TSOA"}, {"TSP", "TSOP"}, {"TS2", "TSO2"}, {"TSC", "TSOC"},
+        {"GP1", "GRP1"}, {"MVN", "MVNM"}, {"MVI", "MVIN"}};
     return table;
 }
 
@@ -104,16 +108,34 @@ std::string DecodeText(uint8_t encoding, std::string_view bytes, TByteOrder fall
     }
 }
 
-// Compressed frames are zlib streams; a frame never inflates past this, whatever it declares.
-constexpr uLongf maxInflatedFrame = 16 << 20;
-
-std::optional<std::string> Inflate(std::span<const uint8_t> in, uint64_t declaredSize) {
-    if (declaredSize == 0 || declaredSize > maxInflatedFrame) declaredSize = maxInflatedFrame;
-    std::string out(static_cast<size_t>(declaredSize), '\0');
-    uLongf length = static_cast<uLongf>(declaredSize);
-    uLong consumed = static_cast<uLong>(in.size());
-    if (uncompress2(reinterpret_cast<Bytef*>(out.data()), &length, in.data(), &consumed) != Z_OK) return std::nullopt;
-    out.resize(length);
+// Compressed frames are zlib streams. The output grows as the data inflates, never past the size
+// the frame declares nor past what is left of the tag's budget: a few bytes of a frame can declare,
+// or inflate to, megabytes. A frame refused is left compressed; the rest of the tag is still read.
+std::optional<std::string> Inflate(std::span<const uint8_t> in, uint64_t declaredSize, uint64_t& budget) {
+    uint64_t limit = declaredSize == 0 ? budget : std::min(declaredSize, budget);
+    z_stream z{};
+    if (inflateInit(&z) != Z_OK) return std::nullopt;
+    z.next_in = const_cast<Bytef*>(in.data());
+    z.avail_in = static_cast<uInt>(std::min<size_t>(in.size(), std::numeric_limits<uInt>::max()));
+    std::string out;
+    Bytef chunk[16384];
+    int rc;
+    do {
+        z.next_out = chunk;
+        z.avail_out = sizeof chunk;
+        rc = inflate(&z, Z_NO_FLUSH);
+        if (rc != Z_OK && rc != Z_STREAM_END) break;
+        size_t produced = sizeof chunk - z.avail_out;
+        if (out.size() + produced > limit) {
+            rc = Z_MEM_ERROR;
+            break;
+        }
+        out.append(reinterpret_cast<const char*>(chunk), produced);
+    } while (rc != Z_STREAM_END);
+    inflateEnd(&z);
+    if (rc != Z_STREAM_END) return std::nullopt;
+    budget -= out.size();
+    out.shrink_to_fit();
     return out;
 }
 
@@ -188,7 +210,8 @@ std::string To23Encoding(const std::string& id, const std::string& data) {
 
 // Reads a version 2.4 frame's extra header bytes and returns its payload (unsynchronisation undone,
 // compression inflated), and the same frame in version 2.3 form when that can hold it.
-void DecodeFrame24(TID3v2Frame& f, std::span<const uint8_t> raw, const uint8_t flags[2], bool tagUnsync) {
+void DecodeFrame24(TID3v2Frame& f, std::span<const uint8_t> raw, const uint8_t flags[2], bool tagUnsync,
+                   uint64_t& inflateBudget) {
     TByteReader r(raw);
     uint8_t format = flags[1];
     bool grouped = format & 0x40, compressed = format & 0x08, encrypted = format & 0x04;
@@ -201,7 +224,7 @@ void DecodeFrame24(TID3v2Frame& f, std::span<const uint8_t> raw, const uint8_t f
     std::string payload = unsync ? Deunsynchronise(rest) : std::string(rest.begin(), rest.end());
     if (compressed && !encrypted) {
         auto bytes = reinterpret_cast<const uint8_t*>(payload.data());
-        if (auto inflated = Inflate({bytes, payload.size()}, dataLength)) {
+        if (auto inflated = Inflate({bytes, payload.size()}, dataLength, inflateBudget)) {
             payload = std::move(*inflated);
             compressed = false;
         }
@@ -222,7 +245,7 @@ void DecodeFrame24(TID3v2Frame& f, std::span<const uint8_t> raw, const uint8_t f
     f.Body23 += f.Readable ? To23Encoding(f.ID, payload) : payload;
 }
 
-void DecodeFrame23(TID3v2Frame& f, std::span<const uint8_t> raw, const uint8_t flags[2]) {
+void DecodeFrame23(TID3v2Frame& f, std::span<const uint8_t> raw, const uint8_t flags[2], uint64_t& inflateBudget) {
     bool compressed = flags[1] & 0x80, encrypted = flags[1] & 0x40, grouped = flags[1] & 0x20;
     f.Convertible = true;
     f.ID23 = f.ID;
@@ -239,9 +262,29 @@ void DecodeFrame23(TID3v2Frame& f, std::span<const uint8_t> raw, const uint8_t f
     if (!compressed) {
         f.Data.assign(rest.begin(), rest.end());
         f.Readable = true;
-    } else if (auto inflated = Inflate(rest, inflatedSize)) {
+    } else if (auto inflated = Inflate(rest, inflatedSize, inflateBudget)) {
         f.Data = std::move(*inflated);
         f.Readable = true;
+    }
+}
+
+// A 2.2 frame that 2.3 has no name for is kept under a frame that can hold it: a text as a
+// user-defined text, a link as a user-defined link, anything else as private data; each is
+// described by its old identifier.
+void KeepFrame22(TID3v2Frame& f) {
+    const std::string& d = f.Data;
+    f.Convertible = true;
+    if (f.ID[0] == 'T' && !d.empty() && (d[0] == 0 || d[0] == 1)) {
+        f.ID23 = "TXXX";
+        std::string description = d[0] == 0 ? f.ID + std::string(1, '\0')
+                                            : EncodeUtf16(f.ID, TByteOrder::LittleEndian, true) + std::string(2, '\0');
+        f.Body23 = d.substr(0, 1) + description + d.substr(1);
+    } else if (f.ID[0] == 'W') {
+        f.ID23 = "WXXX";
+        f.Body23 = std::string(1, '\0') + f.ID + std::string(1, '\0') + d;
+    } else {
+        f.ID23 = "PRIV";
+        f.Body23 = "ID3v2.2 " + f.ID + std::string(1, '\0') + d;
     }
 }
 
@@ -249,15 +292,14 @@ void DecodeFrame22(TID3v2Frame& f, std::span<const uint8_t> raw) {
     f.Readable = true;
     f.Data.assign(raw.begin(), raw.end());
     auto it = FramesOf22().find(f.ID);
-    if (it == FramesOf22().end()) return;
+    if (it == FramesOf22().end() || (f.ID == "PIC" && f.Data.size() < 5)) {
+        KeepFrame22(f);
+        return;
+    }
     f.ID23 = it->second;
     f.Convertible = true;
     if (f.ID == "PIC") {
         // Version 2.2 names the picture format in three letters where 2.3 has a MIME type.
-        if (f.Data.size() < 5) {
-            f.Convertible = false;
-            return;
-        }
         std::string format = Lower(f.Data.substr(1, 3));
         std::string mime = format == "jpg" ? "image/jpeg" : "image/" + format;
         f.Body23 = f.Data.substr(0, 1) + mime + std::string(1, '\0') + f.Data.substr(4);
@@ -415,17 +457,24 @@ bool AllDigits(std::string_view s) {
     return !s.empty() && std::all_of(s.begin(), s.end(), [](char c) { return c >= '0' && c <= '9'; });
 }
 
-// TYER, TDAT and TIME frames for a date in the 2.4 form yyyy-MM-ddTHH:mm.
-std::string DateFrames23(const std::string& date) {
+// TYER, TDAT and TIME frames for a date in the 2.4 form yyyy-MM-ddTHH:mm:ss; held receives the part
+// of the date they hold (2.3 has no month without a day, no hour without minutes, no seconds).
+std::string DateFrames23(const std::string& date, std::string& held) {
     std::string out;
+    held.clear();
     const uint8_t noFlags[2] = {0, 0};
     std::string_view d(date);
     if (d.size() < 4 || !AllDigits(d.substr(0, 4))) return out;
     AppendFrame(out, "TYER", noFlags, Latin1Frame(d.substr(0, 4)));
+    held = d.substr(0, 4);
     if (d.size() >= 10 && d[4] == '-' && d[7] == '-' && AllDigits(d.substr(5, 2)) && AllDigits(d.substr(8, 2))) {
         AppendFrame(out, "TDAT", noFlags, Latin1Frame(std::string(d.substr(8, 2)) + std::string(d.substr(5, 2))));
-        if (d.size() >= 16 && d[10] == 'T' && d[13] == ':' && AllDigits(d.substr(11, 2)) && AllDigits(d.substr(14, 2)))
+        held = d.substr(0, 10);
+        if (d.size() >= 16 && d[10] == 'T' && d[13] == ':' && AllDigits(d.substr(11, 2)) &&
+            AllDigits(d.substr(14, 2))) {
             AppendFrame(out, "TIME", noFlags, Latin1Frame(std::string(d.substr(11, 2)) + std::string(d.substr(14, 2))));
+            held = d.substr(0, 16);
+        }
     }
     return out;
 }
@@ -492,6 +541,7 @@ TID3v2Parsed ParseID3v2(const uint8_t* data, int64_t available, int64_t lengthFo
         if (body.Failed()) return tag;
     }
 
+    uint64_t inflateBudget = ID3v2MaxInflated;
     const int idLength = tag.Version == 2 ? 3 : 4;
     const uint64_t frameHeader = tag.Version == 2 ? 6 : 10;
     while (body.Remaining() >= frameHeader) {
@@ -526,9 +576,9 @@ TID3v2Parsed ParseID3v2(const uint8_t* data, int64_t available, int64_t lengthFo
         if (tag.Version == 2)
             DecodeFrame22(f, raw);
         else if (tag.Version == 3)
-            DecodeFrame23(f, raw, flags);
+            DecodeFrame23(f, raw, flags, inflateBudget);
         else
-            DecodeFrame24(f, raw, flags, tagUnsync);
+            DecodeFrame24(f, raw, flags, tagUnsync, inflateBudget);
         tag.Frames.push_back(std::move(f));
     }
     return tag;
@@ -713,20 +763,37 @@ bool TID3v2::SaveToFile(const std::string& fileName) {
         }
         if (!data.empty()) AppendFrame(frames, slotIDs[s][0], noFlags, data);
     }
-    bool hasYearFrames = std::any_of(old.Frames.begin(), old.Frames.end(), [](const TID3v2Frame& f) {
-        return f.ID23 == "TYER" || f.ID23 == "TDAT" || f.ID23 == "TIME";
-    });
+    auto has = [&](std::initializer_list<const char*> ids) {
+        return std::any_of(old.Frames.begin(), old.Frames.end(), [&](const TID3v2Frame& f) {
+            return std::any_of(ids.begin(), ids.end(), [&](const char* id) { return f.ID23 == id; });
+        });
+    };
+    // Frames only version 2.4 has go into their 2.3 forms when the tag has none of those yet. When
+    // the 2.3 form cannot hold all of a date (seconds, say) the 2.4 frame is kept beside it, so
+    // that readers which know it still find the whole date.
+    bool hasYearFrames = has({"TYER", "TDAT", "TIME"}), hasOrigYear = has({"TORY"}), hasPeople = has({"IPLS"});
     for (const auto& f : old.Frames) {
         if (!f.Convertible) continue;
         int owner = OwnerSlot(f);
         if (owner >= 0 && edited[owner]) continue;
         if (f.ID23 == "TDRC" || f.ID23 == "TDAT" || f.ID23 == "TIME") {
             if (edited[sYear]) continue;
-            // Version 2.3 keeps a 2.4 date as year, day and month, and time.
-            if (f.ID23 == "TDRC") {
-                if (!hasYearFrames && f.Readable) frames += DateFrames23(SlotText(f.Data));
-                continue;
+            if (f.ID23 == "TDRC" && !hasYearFrames && f.Readable) {
+                std::string date = SlotText(f.Data);
+                std::string held;
+                frames += DateFrames23(date, held);
+                if (held == date) continue;
             }
+        } else if (f.ID23 == "TDOR" && !hasOrigYear && f.Readable) {
+            // TORY holds the year only.
+            std::string date = SlotText(f.Data);
+            if (date.size() >= 4 && AllDigits(std::string_view(date).substr(0, 4))) {
+                AppendFrame(frames, "TORY", noFlags, Latin1Frame(std::string_view(date).substr(0, 4)));
+                if (date.size() == 4) continue;
+            }
+        } else if (f.ID23 == "TIPL" && !hasPeople) {
+            AppendFrame(frames, "IPLS", f.Flags23, f.Body23);
+            continue;
         }
         AppendFrame(frames, f.ID23, f.Flags23, f.Body23);
     }

@@ -45,6 +45,9 @@ struct TID3v2Parsed {
     std::vector<TID3v2Frame> Frames;
 };
 
+// The most bytes the compressed frames of one tag inflate to in all; frames past it stay compressed.
+constexpr uint64_t ID3v2MaxInflated = 16 << 20;
+
 // Parses a tag held in memory: available is how many bytes data holds, lengthForSizeTest the length
 // a declared tag size may not exceed. Never reads past available.
 TID3v2Parsed ParseID3v2(const uint8_t* data, int64_t available, int64_t lengthForSizeTest);

@@ -186,9 +186,11 @@ FrameData TMPEGaudio::FindFrame(const uint8_t* data, int blockSize, VBRData& vbr
     int at = frame.Position + offset;
     if (at + 4 > blockSize) return frame;
     const uint8_t* v = b + at; // fields past the block read as the zeros of the slack
-    if (std::memcmp(v, "Xing", 4) == 0) {
+    // "Info" is the Xing header of a constant bit rate file (LAME, FFmpeg): its frame count is
+    // as true, and the first frame that holds it may have a higher bit rate than the others.
+    if (std::memcmp(v, "Xing", 4) == 0 || std::memcmp(v, "Info", 4) == 0) {
         vbr.Found = true;
-        std::memcpy(vbr.ID, "Xing", 4);
+        std::memcpy(vbr.ID, v, 4);
         vbr.Frames = static_cast<int32_t>(TByteReader::BE32At(v + 8));
         vbr.Bytes = static_cast<int32_t>(TByteReader::BE32At(v + 12));
         vbr.Scale = v[119];
@@ -291,7 +293,11 @@ uint16_t TMPEGaudio::SampleRate() const { return static_cast<uint16_t>(SampleRat
 uint16_t TMPEGaudio::BitRate() const {
     if (vbr_.Found && vbr_.Frames > 0) {
         int rate = SampleRateOf(frame_);
-        double value = (double(vbr_.Bytes) / vbr_.Frames - Padding()) * rate / Coefficient() / 1000;
+        // An Info header's byte count takes in its own frame, which its frame count leaves out; the
+        // frames of a constant bit rate file then give their rate exactly.
+        double bytes = vbr_.Bytes;
+        if (std::memcmp(vbr_.ID, "Info", 4) == 0) bytes -= frame_.Size;
+        double value = (bytes / vbr_.Frames - Padding()) * rate / Coefficient() / 1000;
         // The default rounding mode rounds halves to even.
         double rounded = std::nearbyint(value);
         return rounded <= 0 ? 0 : rounded >= 65535 ? 65535 : static_cast<uint16_t>(rounded);

@@ -17,11 +17,11 @@ constexpr uint16_t TagKindID3v2 = 2;
 
 struct VBRData {
     bool Found = false;
-    char ID[4] = {};        // "Xing" or "VBRI"
+    char ID[4] = {};        // "Xing", "Info" (the same header in a constant bit rate file) or "VBRI"
     int32_t Frames = 0;
     int32_t Bytes = 0;
     uint8_t Scale = 0;
-    std::string VendorID;   // 8 bytes after a Xing header
+    std::string VendorID;   // 8 bytes after a Xing or Info header
 };
 
 struct FrameData {

@@ -4,6 +4,9 @@
 #include <array>
 #include <cmath>
 #include <cstring>
+#include <deque>
+#include <map>
+#include <optional>
 #include <utility>
 
 #include "audio/tags/ByteReader.h"
@@ -418,6 +421,7 @@ void TOggVorbis::ResetData() {
     version_ = 0;
     serialNo_ = 0;
     track_ = 0;
+    trackSet_ = false;
     for (auto* s : {&vendor_, &title_, &artist_, &album_, &date_, &genre_, &comment_, &extra_}) s->clear();
 }
 
@@ -497,8 +501,15 @@ bool TOggVorbis::SaveToFile(const std::string& fileName) {
     values[kTitle] = TrimControl(title_);
     values[kArtist] = TrimControl(artist_);
     values[kAlbum] = TrimControl(album_);
+    // The stored track text ("Side A", "7/12", "0") stays unless the track was set to another
+    // number; a new number keeps a total behind it.
     const std::string& oldTrack = info.Known[kTrack];
-    if (track_ != 0) values[kTrack] = TrackOf(oldTrack) == track_ ? oldTrack : std::to_string(track_);
+    if (!trackSet_ || (track_ != 0 && TrackOf(oldTrack) == track_)) {
+        values[kTrack] = oldTrack;
+    } else if (track_ != 0) {
+        size_t slash = oldTrack.find('/');
+        values[kTrack] = std::to_string(track_) + (slash == std::string::npos ? "" : oldTrack.substr(slash));
+    }
     values[kDate] = TrimControl(date_);
     values[kGenre] = TrimControl(genre_);
     values[kComment] = TrimControl(comment_);
@@ -511,33 +522,69 @@ bool TOggVorbis::SaveToFile(const std::string& fileName) {
         }
     }
 
-    // The comments to write: the fields, then the others.
-    std::vector<std::string> wanted;
-    for (int k = 1; k <= knownCount; ++k)
-        if (!values[k].empty()) wanted.push_back(std::string(knownNames[k]) + "=" + values[k]);
-    size_t start = 0;
-    while (start <= extra_.size()) {
+    // Every comment keeps its place: one left as it was keeps its bytes, an edited one takes the
+    // place of the comment it replaces (a field the place of the value it shows, so that the edited
+    // value of a name that repeats is the one that reads back; another comment the place of the
+    // first one of its name that is gone). Comments that are new follow, the fields first.
+    std::vector<std::optional<std::string>> placed(info.Raw.size());
+    std::vector<bool> fieldPlace(info.Raw.size(), false);
+    std::vector<std::string> added;
+    for (int k = 1; k <= knownCount; ++k) {
+        std::string item = values[k].empty() ? std::string() : std::string(knownNames[k]) + "=" + values[k];
+        if (info.KnownName[k].empty()) {
+            if (!item.empty()) added.push_back(item);
+            continue;
+        }
+        size_t place = info.KnownRaw[k];
+        fieldPlace[place] = true;
+        if (values[k] == info.Known[k])
+            placed[place] = info.Raw[place].second; // an empty value left empty stays as well
+        else if (!item.empty())
+            placed[place] = item;
+    }
+    std::vector<std::string> others;
+    for (size_t start = 0; start <= extra_.size();) {
         size_t end = extra_.find('\0', start);
         if (end == std::string::npos) end = extra_.size();
         std::string item = extra_.substr(start, end - start);
-        if (item.find('=') != std::string::npos) wanted.push_back(item);
+        if (item.find('=') != std::string::npos) others.push_back(item);
         start = end + 1;
     }
-    // Comments left as they were keep their bytes and their places; edited and new ones follow, so
-    // that the edited value of a name that repeats is the one that reads back.
+    auto nameOf = [](const std::string& item) { return UpperCase(item.substr(0, item.find('='))); };
+    std::map<std::string, std::deque<size_t>> byText, byName;
+    for (size_t i = 0; i < info.Raw.size(); ++i)
+        if (!fieldPlace[i]) byText[info.Raw[i].first].push_back(i);
+    std::vector<std::string> edited;
+    for (const auto& item : others) {
+        auto same = byText.find(item);
+        if (same == byText.end() || same->second.empty()) {
+            edited.push_back(item);
+            continue;
+        }
+        placed[same->second.front()] = info.Raw[same->second.front()].second;
+        same->second.pop_front();
+    }
+    for (const auto& [text, free] : byText)
+        for (size_t i : free) byName[nameOf(text)].push_back(i);
+    for (auto& [name, free] : byName) std::sort(free.begin(), free.end());
+    for (const auto& item : edited) {
+        auto same = byName.find(nameOf(item));
+        if (same == byName.end() || same->second.empty()) {
+            added.push_back(item);
+            continue;
+        }
+        placed[same->second.front()] = item;
+        same->second.pop_front();
+    }
     std::string items;
     uint32_t count = 0;
     auto add = [&](const std::string& item) {
         items += LE32Bytes(static_cast<uint32_t>(item.size())) + item;
         ++count;
     };
-    for (const auto& [held, raw] : info.Raw) {
-        auto match = std::find(wanted.begin(), wanted.end(), held);
-        if (match == wanted.end()) continue;
-        wanted.erase(match);
-        add(raw);
-    }
-    for (const auto& item : wanted) add(item);
+    for (const auto& item : placed)
+        if (item) add(*item);
+    for (const auto& item : added) add(item);
     std::string data = "\x03vorbis" + LE32Bytes(static_cast<uint32_t>(info.VendorRaw.size())) + info.VendorRaw +
                        LE32Bytes(count) + items;
 

@@ -54,7 +54,8 @@ public:
     void SetTitle(const std::string& v) { title_ = v; }
     void SetArtist(const std::string& v) { artist_ = v; }
     void SetAlbum(const std::string& v) { album_ = v; }
-    void SetTrack(uint16_t v) { track_ = v; }
+    // A track set here is written on save; one never set keeps the stored text, whatever it holds.
+    void SetTrack(uint16_t v) { track_ = v, trackSet_ = true; }
     void SetDate(const std::string& v) { date_ = v; }
     void SetGenre(const std::string& v) { genre_ = v; }
     void SetComment(const std::string& v) { comment_ = v; }
@@ -72,6 +73,7 @@ private:
     std::string vendor_;
     std::string title_, artist_, album_;
     uint16_t track_ = 0;
+    bool trackSet_ = false;
     std::string date_, genre_, comment_, extra_;
 };
 

@@ -1,5 +1,6 @@
 #include "audio/tags/WMAReader.h"
 
+#include <algorithm>
 #include <cmath>
 #include <tuple>
 
@@ -30,6 +31,7 @@ bool TWMAReader::LoadTags(const std::string& fileName, TTagsData& data) {
         TWMMetadataEditor editor;
         if (OpenEditor(editor, fileName) == wmOK) {
             uint16_t count = editor.GetAttributeCount(0);
+            uint64_t duration = 0; // 100-nanosecond units, the preroll left out
             for (uint16_t i = 0; i < count; ++i) {
                 TWMAttribute a;
                 if (editor.GetAttributeByIndex(0, i, a) != wmOK) continue;
@@ -52,6 +54,14 @@ bool TWMAReader::LoadTags(const std::string& fileName, TTagsData& data) {
                                          : name == "WM/LYRICS"      ? &data.Lyrics
                                                                     : nullptr;
                     if (field) *field = text;
+                } else if (name == "WM/TRACKNUMBER" &&
+                           (a.Type == WMT_TYPE_DWORD || a.Type == WMT_TYPE_QWORD ||
+                            a.Type == WMT_TYPE_WORD)) {
+                    // Many tools store the track as a number; it is shown, and written back, as text
+                    // only when edited.
+                    data.TrackNumber = std::to_string(WMValueNumber(a.Type, a.Value));
+                } else if (a.Type == WMT_TYPE_QWORD && name == "DURATION") {
+                    duration = WMValueNumber(a.Type, a.Value);
                 } else if (a.Type == WMT_TYPE_BOOL && name == "ISVBR") {
                     data.IsVBR = WMValueNumber(a.Type, a.Value) != 0;
                 } else if (a.Type == WMT_TYPE_DWORD && name == "BITRATE") {
@@ -60,9 +70,16 @@ bool TWMAReader::LoadTags(const std::string& fileName, TTagsData& data) {
                     data.FileSize = static_cast<int64_t>(std::min<uint64_t>(WMValueNumber(a.Type, a.Value), INT64_MAX));
                 }
             }
-            data.Duration = data.FileSize > 0 && data.BitRate > 0
-                                ? static_cast<int32_t>(std::llround(double(data.FileSize) * 8 / (data.BitRate / 1000.0) / 1000))
-                                : 0;
+            // The play time of the file properties; the size over the bit rate, which counts the
+            // header with its tags as sound, only for a file without one.
+            if (duration > 0)
+                data.Duration = static_cast<int32_t>(std::min<uint64_t>(
+                    duration / 10'000'000 + (duration % 10'000'000 >= 5'000'000), INT32_MAX));
+            else
+                data.Duration = data.FileSize > 0 && data.BitRate > 0
+                                    ? static_cast<int32_t>(std::llround(double(data.FileSize) * 8 /
+                                                                        (data.BitRate / 1000.0) / 1000))
+                                    : 0;
             editor.Close();
             loaded_ = data;
             ok = true;

@@ -1,13 +1,14 @@
 #include "dialogs/pickers/ContextMenu.h"
 
 #include <algorithm>
+#include <filesystem>
 
 #include <QAction>
-#include <QFileInfo>
 #include <QMenu>
 #include <QMimeData>
 #include <QWidget>
 
+#include "dialogs/pickers/ShellViews.h"
 #include "framework/Forms.h"
 
 namespace lumora {
@@ -43,7 +44,8 @@ std::vector<TItemIdList> TContextMenuEx::SendToItems(const TShellFolder& sendTo)
     // one (the usual entry), so it counts as a link, not as a folder.
     if (!sendTo.EnumObjects(SHCONTF_NONFOLDERS, items) || !sendTo.EnumObjects(SHCONTF_FOLDERS, folders)) return {};
     for (auto& folder : folders)
-        if (QFileInfo(QString::fromStdString(sendTo.PathOf(folder))).isSymLink()) items.push_back(std::move(folder));
+        if (std::error_code error; std::filesystem::is_symlink(sendTo.PathOf(folder), error))
+            items.push_back(std::move(folder));
     std::sort(items.begin(), items.end(),
               [&](const TItemIdList& a, const TItemIdList& b) { return sendTo.CompareIds(a, b) < 0; });
     if (items.size() > static_cast<size_t>(kMaxSendToItems)) items.resize(kMaxSendToItems);
@@ -69,7 +71,7 @@ void TContextMenuEx::ShowMenu(QWidget* owner, const TShellFolder* folder, const 
         if (sub && sendTo) {
             std::vector<TItemIdList> entries = SendToItems(*sendTo);
             for (size_t i = 0; i < entries.size(); ++i) {
-                QAction* a = sub->addAction(QString::fromUtf8(sendTo->DisplayNameOf(entries[i], SHGDN_NORMAL)));
+                QAction* a = sub->addAction(FileNameText(sendTo->DisplayNameOf(entries[i], SHGDN_NORMAL)));
                 a->setData(kSendToFirstCommand + static_cast<int>(i));
             }
             QAction* own = sub->actions().value(0);

@@ -1,5 +1,7 @@
 #include "dialogs/pickers/PictureFolderPicker.h"
 
+#include <algorithm>
+
 #include <QComboBox>
 #include <QLabel>
 #include <QMouseEvent>
@@ -19,8 +21,16 @@ namespace lumora {
 
 namespace {
 
-QString Q(const std::string& s) { return QString::fromUtf8(s.data(), static_cast<qsizetype>(s.size())); }
-std::string S(const QString& s) { return s.toUtf8().toStdString(); }
+QString Q(const std::string& s) { return FileNameText(s); }
+
+// The history box shows each folder's name and keeps the folder's bytes beside it.
+constexpr int kPathRole = Qt::UserRole;
+QByteArray PathBytes(const std::string& path) {
+    return QByteArray(path.data(), static_cast<qsizetype>(path.size()));
+}
+std::string HistoryPath(const QComboBox* combo, int index) {
+    return index < 0 ? std::string() : combo->itemData(index, kPathRole).toByteArray().toStdString();
+}
 
 // The thumbnail box on the panel.
 constexpr int kThumbWidth = 126, kThumbHeight = 98, kThumbLeft = 8, kThumbTop = 7;
@@ -80,7 +90,12 @@ void TPickerForm::BindControls(const TControls& controls) {
     connect(c_.Button2, &QPushButton::clicked, this, [this] {
         bool gone = false;
         Guarded([&] { gone = SelectionGone(); });
-        if (gone) return;
+        if (gone) {
+            // OK was disabled while the tree was rebuilt, which handed the focus, and with it the
+            // part of the default button, to Cancel: give both back so Enter chooses the folder shown.
+            if (c_.Button2->isEnabled()) c_.Button2->setFocus(Qt::OtherFocusReason);
+            return;
+        }
         Guarded([this] { Button2Click(); });
         accept();
     });
@@ -97,8 +112,13 @@ void TPickerForm::BindControls(const TControls& controls) {
         design_.Corner.push_back({corner, corner->pos()});
     setMinimumSize(size());
     setSizeGripEnabled(true);
-    // Opened a little larger than the description, so the lists have room for long names.
-    resize(size() + QSize(120, 42));
+    // Opened larger than the description, so the lists have room for long names and the file
+    // list shows its four columns whole beside the panel. The file list takes two thirds of the
+    // extra width.
+    const int listExtra = std::max(0, c_.FileView1->ReportWidth() - design_.List.width());
+    int dx = 120;
+    while (dx - dx / 3 < listExtra) ++dx;
+    resize(size() + QSize(dx, 42));
 }
 
 void TPickerForm::showEvent(QShowEvent* event) {
@@ -164,11 +184,11 @@ void TPickerForm::FolderView1Change() {
     c_.Button2->setEnabled(usable);
     // Folders renamed or removed since they were listed are no choice any more.
     for (int i = c_.ComboBox1->count() - 1; i >= 0; --i)
-        if (!DirectoryExists(S(c_.ComboBox1->itemText(i)))) c_.ComboBox1->removeItem(i);
+        if (!DirectoryExists(HistoryPath(c_.ComboBox1, i))) c_.ComboBox1->removeItem(i);
     if (usable) {
-        int index = c_.ComboBox1->findText(Q(path));
+        int index = c_.ComboBox1->findData(PathBytes(path), kPathRole);
         if (index < 0) {
-            c_.ComboBox1->insertItem(0, Q(path));
+            c_.ComboBox1->insertItem(0, Q(path), PathBytes(path));
             index = 0;
         }
         c_.ComboBox1->setCurrentIndex(index);
@@ -176,13 +196,18 @@ void TPickerForm::FolderView1Change() {
     FolderChanged(usable);
 }
 
-void TPickerForm::ComboBox1Change() { c_.FolderView1->SelectPath(S(c_.ComboBox1->currentText())); }
+void TPickerForm::ComboBox1Change() {
+    // A folder removed since it was listed cannot be shown: the tree stays where it is, and the
+    // history drops the entry and shows the tree's folder again.
+    if (!c_.FolderView1->SelectPath(HistoryPath(c_.ComboBox1, c_.ComboBox1->currentIndex())))
+        FolderView1Change();
+}
 
 void TPickerForm::Button2Click() {
     // The folder the picker opened on stays as it was given unless the user chose another: a
     // stored folder is never rewritten behind the user's back.
-    std::string chosen = S(c_.ComboBox1->currentText());
-    if (c_.ComboBox1->currentIndex() >= 0 && !chosen.empty() && chosen != shownFolder_) Folder = chosen;
+    std::string chosen = HistoryPath(c_.ComboBox1, c_.ComboBox1->currentIndex());
+    if (!chosen.empty() && chosen != shownFolder_ && DirectoryExists(chosen)) Folder = chosen;
 }
 
 bool TPickerForm::SelectionGone() {

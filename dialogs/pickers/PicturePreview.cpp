@@ -6,6 +6,7 @@
 #include <QMouseEvent>
 
 #include "dialogs/controls/ImageView.h"
+#include "dialogs/pickers/ShellViews.h"
 #include "engine/settings/Settings.h"
 #include "framework/Graphics.h"
 #include "platform/display/CursorList.h"
@@ -25,7 +26,7 @@ TIPrev::TIPrev(QWidget* owner) : QDialog(owner), ui(new Ui::ImagePrev) {
 TIPrev::~TIPrev() { delete ui; }
 
 void TIPrev::SetPicture(const std::string& fileName, TPicture& picture) {
-    setWindowTitle(QString::fromUtf8(fileName));
+    setWindowTitle(FileNameText(fileName));
     // An animated GIF plays here; the window takes the picture's size.
     const QSize size = ui->Image1->SetPicture(picture);
     ui->Image1->setGeometry(0, 0, size.width(), size.height());

@@ -13,6 +13,7 @@
 #include <QPixmap>
 #include <QStackedLayout>
 #include <QStandardItemModel>
+#include <QStyle>
 #include <QStyledItemDelegate>
 #include <QTreeView>
 
@@ -28,8 +29,28 @@ constexpr int kLinkRole = Qt::UserRole + 2;
 constexpr int kFolderRole = Qt::UserRole + 3;
 constexpr int kNameColumnWidth = 120;
 
-QString Q(const std::string& s) { return QString::fromUtf8(s.data(), static_cast<qsizetype>(s.size())); }
+QString Q(const std::string& s) { return FileNameText(s); }
 std::string S(const QString& s) { return s.toUtf8().toStdString(); }
+
+// Length of the well-formed UTF-8 sequence at s[at]; 0 when none starts there.
+size_t Utf8SequenceAt(const std::string& s, size_t at) {
+    auto byte = [&](size_t i) { return static_cast<unsigned char>(s[i]); };
+    unsigned char lead = byte(at);
+    if (lead < 0x80) return 1;
+    size_t length = lead >= 0xC2 && lead <= 0xDF   ? 2
+                    : lead >= 0xE0 && lead <= 0xEF ? 3
+                    : lead >= 0xF0 && lead <= 0xF4 ? 4
+                                                   : 0;
+    if (length == 0 || at + length > s.size()) return 0;
+    // The second byte's range excludes overlong forms, surrogates and code points past U+10FFFF.
+    unsigned char second = byte(at + 1);
+    unsigned char low = lead == 0xE0 ? 0xA0 : lead == 0xF0 ? 0x90 : 0x80;
+    unsigned char high = lead == 0xED ? 0x9F : lead == 0xF4 ? 0x8F : 0xBF;
+    if (second < low || second > high) return 0;
+    for (size_t i = 2; i < length; ++i)
+        if ((byte(at + i) & 0xC0) != 0x80) return 0;
+    return length;
+}
 
 QByteArray ToBytes(const TItemIdList& id) {
     return QByteArray(reinterpret_cast<const char*>(id.Data()), static_cast<qsizetype>(id.Size()));
@@ -91,6 +112,20 @@ public:
 };
 
 } // namespace
+
+QString FileNameText(const std::string& bytes) {
+    QString text;
+    size_t at = 0;
+    while (at < bytes.size()) {
+        size_t run = at;
+        size_t length;
+        while (run < bytes.size() && (length = Utf8SequenceAt(bytes, run)) > 0) run += length;
+        text += QString::fromUtf8(bytes.data() + at, static_cast<qsizetype>(run - at));
+        if (run < bytes.size()) text += QChar(static_cast<unsigned char>(bytes[run++]));
+        at = run;
+    }
+    return text;
+}
 
 std::string FileSizeText(int64_t size) {
     return Format("%8lld%s", static_cast<long long>((size < 0 ? 0 : size) >> 10) + 1, "KB");
@@ -513,6 +548,14 @@ void TFileView::Fill() {
 }
 
 int TFileView::Count() const { return model_->rowCount(); }
+
+int TFileView::ReportWidth() const {
+    const QHeaderView* header = reportView_->header();
+    int columns = 0;
+    for (int c = 0; c < header->count(); ++c) columns += header->sectionSize(c);
+    return columns + 2 * reportView_->frameWidth() +
+           reportView_->style()->pixelMetric(QStyle::PM_ScrollBarExtent);
+}
 
 std::string TFileView::ItemText(int row, int column) const {
     QStandardItem* item = model_->item(row, column);

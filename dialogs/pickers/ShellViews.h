@@ -148,6 +148,9 @@ public:
     // Gives a row's item a new name; false (caption restored) when refused.
     bool Edit(int row, const std::string& newName);
 
+    // Width the report view needs to show its four columns whole, frame and scroll bar included.
+    int ReportWidth() const;
+
     QListView* ListView() const { return listView_; }
     QTreeView* ReportView() const { return reportView_; }
 
@@ -180,6 +183,11 @@ private:
     QPoint pressPos_;
     bool pressOnItem_ = false;
 };
+
+// A file-system name or path as shown: its UTF-8 sequences as they read, any other byte as the
+// Latin-1 character of that value. For the eye only: a name that is not UTF-8 cannot come back
+// from the shown text, so the views and forms keep the bytes the file system gave beside it.
+QString FileNameText(const std::string& bytes);
 
 // The size column's text: Format("%8d%s") of the size in KiB rounded up past the last whole one
 // (a zero-byte file shows 1 KB).

@@ -176,7 +176,7 @@ void TDSelect2::FileView1Change() {
         ui->Label2->clear();
         return;
     }
-    ui->Label2->setText(Q(ExtractFileName(p)));
+    ui->Label2->setText(FileNameText(ExtractFileName(p)));
     ShowInfo(target);
 }
 

@@ -13,6 +13,7 @@
 #include <QTimer>
 #include <QToolButton>
 
+#include "dialogs/pickers/ShellViews.h"
 #include "dialogs/settings/SaverSettings.h"
 #include "engine/playlists/PlayLists.h"
 #include "framework/Forms.h"
@@ -23,7 +24,11 @@ namespace lumora {
 
 namespace {
 
-QString Q(const std::string& s) { return QString::fromStdString(s); }
+// Each entry shows a file's name and keeps the name's bytes beside it: a name that is not UTF-8
+// is linked and stored as the file system gave it.
+constexpr int kNameRole = Qt::UserRole;
+
+std::string NameOf(const QListWidgetItem* item) { return item->data(kNameRole).toByteArray().toStdString(); }
 
 // List boxes sort their entries by name without regard to case; equal names keep byte order.
 bool NameLess(const QString& a, const QString& b) {
@@ -31,16 +36,26 @@ bool NameLess(const QString& a, const QString& b) {
     return c != 0 ? c < 0 : a < b;
 }
 
-void InsertSorted(QListWidget* list, const QString& text) {
-    int row = 0;
-    while (row < list->count() && !NameLess(text, list->item(row)->text())) ++row;
-    list->insertItem(row, text);
+QListWidgetItem* NewItem(const std::string& name) {
+    auto* item = new QListWidgetItem(FileNameText(name));
+    item->setData(kNameRole, QByteArray(name.data(), static_cast<qsizetype>(name.size())));
+    return item;
 }
 
-void FillSorted(QListWidget* list, QStringList names) {
-    std::stable_sort(names.begin(), names.end(), NameLess);
+void InsertSorted(QListWidget* list, const std::string& name) {
+    QListWidgetItem* item = NewItem(name);
+    int row = 0;
+    while (row < list->count() && !NameLess(item->text(), list->item(row)->text())) ++row;
+    list->insertItem(row, item);
+}
+
+void FillSorted(QListWidget* list, const std::vector<std::string>& names) {
+    std::vector<QListWidgetItem*> items;
+    for (const auto& name : names) items.push_back(NewItem(name));
+    std::stable_sort(items.begin(), items.end(),
+                     [](QListWidgetItem* a, QListWidgetItem* b) { return NameLess(a->text(), b->text()); });
     list->clear();
-    list->addItems(names);
+    for (QListWidgetItem* item : items) list->addItem(item);
 }
 
 // Picture names are file names: two names that differ only in case are two files.
@@ -50,9 +65,9 @@ int ExactIndex(const TStringList& list, const std::string& name) {
     return -1;
 }
 
-bool ListHas(QListWidget* list, const QString& text) {
+bool ListHas(QListWidget* list, const std::string& name) {
     for (int row = 0; row < list->count(); ++row)
-        if (list->item(row)->text() == text) return true;
+        if (NameOf(list->item(row)) == name) return true;
     return false;
 }
 
@@ -62,12 +77,12 @@ QColor ToQColor(TColor color) {
 }
 
 // Scans a folder as the play lists do and lists the files relative to it.
-QStringList ScanRelative(const std::string& folder, bool subFolders, const std::string& extensions, int order,
-                         int sort) {
+std::vector<std::string> ScanRelative(const std::string& folder, bool subFolders,
+                                      const std::string& extensions, int order, int sort) {
     TFileProc scan(folder, false, subFolders, extensions);
     ApplyOrder(scan.Files, ToOrderMode(order), IntToBool(sort));
-    QStringList names;
-    for (int i = 0; i < scan.Files.Count(); ++i) names << Q(RelativePath(scan.Folder, scan.Files[i]));
+    std::vector<std::string> names;
+    for (int i = 0; i < scan.Files.Count(); ++i) names.push_back(RelativePath(scan.Folder, scan.Files[i]));
     return names;
 }
 
@@ -154,7 +169,7 @@ void TGroup::FormShow() {
     const TStringList& groups = *record.Groups;
     for (int g = 0; g < groups.Count(); ++g) {
         if (groups[g].empty()) continue;
-        const QString track = Q(groups[g]);
+        const QString track = FileNameText(groups[g]);
         for (int row = 0; row < ui->ListBox1->count(); ++row) {
             if (QString::compare(ui->ListBox1->item(row)->text(), track, Qt::CaseInsensitive) != 0) continue;
             auto* pictures = static_cast<TStringList*>(groups.Objects(g));
@@ -181,9 +196,9 @@ void TGroup::ListBox1Click() {
     ui->ListBox2->clear();
     int s = SelectedSound();
     if (s >= 0) {
-        QStringList names;
+        std::vector<std::string> names;
         const TStringList& links = *LinkLists[static_cast<size_t>(s)];
-        for (int i = 0; i < links.Count(); ++i) names << Q(links[i]);
+        for (int i = 0; i < links.Count(); ++i) names.push_back(links[i]);
         FillSorted(ui->ListBox2, names);
     }
     ListBox3Click();
@@ -202,9 +217,9 @@ void TGroup::SpeedButton1Click() {
     TStringList& links = *LinkLists[static_cast<size_t>(s)];
     for (int row = 0; row < ui->ListBox3->count(); ++row) {
         QListWidgetItem* item = ui->ListBox3->item(row);
-        if (!item->isSelected() || ListHas(ui->ListBox2, item->text())) continue;
-        InsertSorted(ui->ListBox2, item->text());
-        links.Add(item->text().toStdString());
+        if (!item->isSelected() || ListHas(ui->ListBox2, NameOf(item))) continue;
+        InsertSorted(ui->ListBox2, NameOf(item));
+        links.Add(NameOf(item));
     }
     ui->ListBox1->viewport()->update();
 }
@@ -216,7 +231,7 @@ void TGroup::SpeedButton2Click() {
     for (int row = ui->ListBox2->count() - 1; row >= 0; --row) {
         QListWidgetItem* item = ui->ListBox2->item(row);
         if (!item->isSelected()) continue;
-        int index = ExactIndex(links, item->text().toStdString());
+        int index = ExactIndex(links, NameOf(item));
         if (index >= 0) links.Delete(index);
         delete ui->ListBox2->takeItem(row);
     }
@@ -248,7 +263,7 @@ void TGroup::OkButtonClick() {
         if (links.Count() == 0) continue;
         auto pictures = std::make_unique<TStringList>();
         for (int i = 0; i < links.Count(); ++i) pictures->Add(links[i]);
-        groups.AddObject(ui->ListBox1->item(row)->text().toStdString(), pictures.release());
+        groups.AddObject(NameOf(ui->ListBox1->item(row)), pictures.release());
     }
     record.Grouping = groups.Count() > 0;
     (record.Grouping ? settings_.ui->RadioButton2 : settings_.ui->RadioButton1)->setChecked(true);

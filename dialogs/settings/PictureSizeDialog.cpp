@@ -118,6 +118,10 @@ void TImgSSet::FormShow() {
 }
 
 void TImgSSet::FormClose() {
+    // Enter reaches the default button without leaving the box it was typed in: apply the rule of
+    // leaving the boxes (the bar's limits and the 64-pixel floor) before the values are taken.
+    IntEditXExit();
+    IntEditYExit();
     // A box left holding no number gives the bar's position.
     if (!TryStrToInt(ui->IntEditX->text().toStdString(), BoxX)) BoxX = ui->TrackBarX->value();
     if (!TryStrToInt(ui->IntEditY->text().toStdString(), BoxY)) BoxY = ui->TrackBarY->value();

@@ -13,6 +13,7 @@
 
 #include "dialogs/controls/ColorComboBox.h"
 #include "dialogs/controls/NumEdit.h"
+#include "dialogs/pickers/ShellViews.h"
 #include "framework/Dialogs.h"
 #include "framework/Forms.h"
 #include "framework/Registry.h"
@@ -33,6 +34,18 @@ std::string S(const QString& s) { return s.toStdString(); }
 
 int Clamp(int value, int low, int high) { return std::clamp(value, low, high); }
 
+// The folder and file edits show a path's name and keep the bytes the file system gave beside it,
+// so a name that is not UTF-8 is stored as it is and not as its shown text.
+void SetPathText(QLineEdit* edit, const std::string& path) {
+    edit->setProperty("path", QByteArray(path.data(), static_cast<qsizetype>(path.size())));
+    edit->setText(FileNameText(path));
+}
+std::string PathText(const QLineEdit* edit) {
+    std::string path = edit->property("path").toByteArray().toStdString();
+    // Text that came another way (cleared, typed) is taken as it reads.
+    return edit->text() == FileNameText(path) ? path : S(edit->text());
+}
+
 TSettingsDialogHooks DefaultHooks() {
     TSettingsDialogHooks hooks;
     hooks.PickColor = [](TSaverSettings& dlg, TColor& color) {
@@ -45,10 +58,16 @@ TSettingsDialogHooks DefaultHooks() {
     };
     hooks.PickFont = [](TSaverSettings& dlg, TFont& font) { return ExecuteFontDialog(&dlg, font); };
     hooks.PickLogo = [](TSaverSettings& dlg, const std::string& initialFolder, std::string& file) {
-        QString chosen = QFileDialog::getOpenFileName(&dlg, QStringLiteral("ﾛｺﾞｲﾒｰｼﾞの選択"), Q(initialFolder),
-                                                      QStringLiteral("ビットマップファイル (*.bmp)"));
-        if (chosen.isEmpty()) return false;
-        file = S(chosen);
+        QFileDialog open(&dlg, QStringLiteral("ﾛｺﾞｲﾒｰｼﾞの選択"), Q(initialFolder),
+                         QStringLiteral("ビットマップファイル (*.bmp)"));
+        open.setAcceptMode(QFileDialog::AcceptOpen);
+        open.setFileMode(QFileDialog::ExistingFile);
+        // A name typed without an extension is a bitmap: "rings" opens rings.bmp. Qt's own dialog
+        // is used, as not every desktop's dialog applies a default extension to a file to open.
+        open.setDefaultSuffix(QStringLiteral("bmp"));
+        open.setOption(QFileDialog::DontUseNativeDialog);
+        if (open.exec() != QDialog::Accepted || open.selectedFiles().isEmpty()) return false;
+        file = S(open.selectedFiles().front());
         return true;
     };
     hooks.About = [](TSaverSettings& dlg) {
@@ -271,9 +290,9 @@ void TSaverSettings::LoadSettings() {
     loading_ = true;
     ui->UpDown1->SetPosition(d.Interval);
     ui->UpDown2->SetPosition(d.SndInterval);
-    ui->EdtPictFolder->setText(Q(d.Folder));
+    SetPathText(ui->EdtPictFolder, d.Folder);
     ui->CheckBox8->setChecked(d.SFolder);
-    ui->EdtSndFolder->setText(Q(d.SoundFolder));
+    SetPathText(ui->EdtSndFolder, d.SoundFolder);
     ui->CheckBox2->setChecked(d.UseSound);
     ui->CheckBox9->setChecked(d.SSoundFolder);
     ui->ColorComboBox1->SetSelectColor(d.BackGround);
@@ -281,7 +300,7 @@ void TSaverSettings::LoadSettings() {
     ui->CheckBox3->setChecked(d.UseTitle);
     ui->CheckBox4->setChecked(d.TitleTrans);
     ui->CheckBox13->setChecked(d.LogoSpectrum);
-    ui->EdtLogoImg->setText(Q(d.TitleBmp));
+    SetPathText(ui->EdtLogoImg, d.TitleBmp);
     // A stored value outside a control's range shows as the nearest value the control has.
     ui->LogoPos->setCurrentIndex(Clamp(d.LogoImgPos, 0, 4));
     (d.PosRandom ? ui->RadioGroup1Item1 : ui->RadioGroup1Item0)->setChecked(true);
@@ -322,7 +341,8 @@ void TSaverSettings::LoadSettings() {
     ui->EchoSlider->setValue(Clamp(32 - d.EchoVal, 0, 32));
     ui->ReverbSlider->setValue(Clamp(32 - d.ReverbVal, 0, 32));
     int device = ui->MidiDevice->findText(Q(d.MidiDevice), Qt::MatchExactly);
-    midiUnmatched_ = device < 0;
+    // No stored device at all is no choice to keep: the selected device is what OK stores.
+    midiUnmatched_ = device < 0 && !d.MidiDevice.empty();
     midiPicked_ = false;
     if (device >= 0) ui->MidiDevice->setCurrentIndex(device);
     (d.MultiMon ? ui->RadioGroup4Item1 : ui->RadioGroup4Item0)->setChecked(true);
@@ -348,9 +368,9 @@ void TSaverSettings::StoreSettings(int slot) {
     TRegData& d = *slots_[slot];
     d.Interval = ui->UpDown1->Position();
     d.SndInterval = ui->UpDown2->Position();
-    d.Folder = S(ui->EdtPictFolder->text());
+    d.Folder = PathText(ui->EdtPictFolder);
     d.SFolder = ui->CheckBox8->isChecked();
-    d.SoundFolder = S(ui->EdtSndFolder->text());
+    d.SoundFolder = PathText(ui->EdtSndFolder);
     d.UseSound = ui->CheckBox2->isChecked() && !d.SoundFolder.empty();
     d.SSoundFolder = ui->CheckBox9->isChecked();
     d.BackGround = ui->ColorComboBox1->SelectColor();
@@ -360,7 +380,7 @@ void TSaverSettings::StoreSettings(int slot) {
     // so the setting is still there when the feature is switched on again.
     if (ui->CheckBox4->isEnabled()) d.TitleTrans = ui->CheckBox4->isChecked();
     if (ui->CheckBox13->isEnabled()) d.LogoSpectrum = ui->CheckBox13->isChecked();
-    d.TitleBmp = S(ui->EdtLogoImg->text());
+    d.TitleBmp = PathText(ui->EdtLogoImg);
     d.LogoImgPos = ui->LogoPos->currentIndex();
     d.PosRandom = ui->RadioGroup1Item1->isChecked();
     d.OrdRandom = ui->ComboBox4->currentIndex();
@@ -488,8 +508,8 @@ void TSaverSettings::Button2Click() {
     auto& hook = SettingsDialogHooks().Groups;
     if (!hook) return;
     TRegData& d = CurrentData();
-    d.Folder = S(ui->EdtPictFolder->text());
-    d.SoundFolder = S(ui->EdtSndFolder->text());
+    d.Folder = PathText(ui->EdtPictFolder);
+    d.SoundFolder = PathText(ui->EdtSndFolder);
     // Cancel leaves the switch as the user set it; only the dialog's OK decides it anew.
     if (!hook(*this, d.SoundFolder, d.Folder)) return;
     ui->RadioButton2->setChecked(d.Grouping);
@@ -502,7 +522,7 @@ void TSaverSettings::PickFolder(bool pictures) {
     if (!hook) return;
     QLineEdit* edit = pictures ? ui->EdtPictFolder : ui->EdtSndFolder;
     TFolderPick pick;
-    std::string text = S(edit->text());
+    std::string text = PathText(edit);
     // Without a usable folder in the box the picker starts at the root of the system folder's drive,
     // which on this system is the file system's root.
     pick.StartFolder = !text.empty() && DirectoryExists(text) ? text : SystemFolder().substr(0, 1);
@@ -512,7 +532,7 @@ void TSaverSettings::PickFolder(bool pictures) {
     pick.SubFolders = (pictures ? ui->CheckBox8 : ui->CheckBox9)->isChecked();
     if (!hook(*this, pick)) return;
     if (pick.Chosen != text) ui->RadioButton2->setChecked(false);
-    edit->setText(Q(pick.Chosen));
+    SetPathText(edit, pick.Chosen);
     // Any new folder choice switches grouping off: the groups named files of the old folders.
     ui->RadioButton1->setChecked(true);
     RadioButton1Click();
@@ -524,10 +544,10 @@ void TSaverSettings::SpeedButton2Click() { PickFolder(false); }
 void TSaverSettings::SpeedButton3Click() {
     auto& hook = SettingsDialogHooks().PickLogo;
     if (!hook) return;
-    std::string current = S(ui->EdtLogoImg->text());
+    std::string current = PathText(ui->EdtLogoImg);
     std::string folder = FileExists(current) ? ExtractFilePath(current) : std::string();
     std::string file;
-    if (hook(*this, folder, file)) ui->EdtLogoImg->setText(Q(file));
+    if (hook(*this, folder, file)) SetPathText(ui->EdtLogoImg, file);
 }
 
 void TSaverSettings::SpeedButton5Click() {

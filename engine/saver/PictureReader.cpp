@@ -2,9 +2,12 @@
 
 #include <algorithm>
 #include <new>
+#include <optional>
+#include <utility>
 
 #include "engine/saver/Scaling.h"
 #include "framework/JPEG.h"
+#include "framework/SysUtils.h"
 
 namespace lumora {
 
@@ -66,37 +69,113 @@ std::unique_ptr<TBitmap> DecodePictureOrNotice(const std::string& extension, TSt
     });
 }
 
+namespace {
+// Preview scaling of a size setting.
+int Scaled(int v, const TImgReadSize& s) {
+    return static_cast<int>(std::clamp<int64_t>(int64_t(v) * s.PreviewScale / 1000, 0, INT32_MAX));
+}
+
+// The box a w x h picture is fitted into by the fitting modes, or nothing when it stays as it is.
+std::optional<std::pair<int, int>> FitBox(int w, int h, const TImgReadSize& s) {
+    if (s.SizeMode != 1 && s.SizeMode != 2) return std::nullopt;
+    const bool preview = s.PreviewScale != 1000;
+    const int limitX = preview ? Scaled(s.SizeLimitX, s) : s.SizeLimitX;
+    const int limitY = preview ? Scaled(s.SizeLimitY, s) : s.SizeLimitY;
+    const int boxW = std::min(s.TargetWidth, limitX), boxH = std::min(s.TargetHeight, limitY);
+    // Mode 1 only shrinks a picture too large for the box; mode 2 always fits.
+    if (s.SizeMode == 1 && boxW >= w && boxH >= h) return std::nullopt;
+    return std::pair{boxW, boxH};
+}
+} // namespace
+
 void ScaleForMonitor(std::unique_ptr<TBitmap>& bmp, const TImgReadSize& s) {
     if (!bmp || bmp->Width() <= 0 || bmp->Height() <= 0) return;
-    const int64_t scale = s.PreviewScale;
-    const bool preview = scale != 1000;
-    auto scaled = [&](int64_t v) { return static_cast<int>(std::clamp<int64_t>(v * scale / 1000, 0, INT32_MAX)); };
-    int limitX = s.SizeLimitX, limitY = s.SizeLimitY;
-    switch (s.SizeMode) {
-    case 0:
-        if (preview)
-            ResizeBitmap(std::max(1, scaled(bmp->Width())), std::max(1, scaled(bmp->Height())), s.Smooth, bmp);
+    if (s.SizeMode == 0) {
+        if (s.PreviewScale != 1000)
+            ResizeBitmap(std::max(1, Scaled(bmp->Width(), s)), std::max(1, Scaled(bmp->Height(), s)), s.Smooth,
+                         bmp);
         // Cut at the right and bottom; the bitmap keeps its top-left part.
         if (bmp->Width() > s.TargetWidth && s.TargetWidth >= 0) bmp->SetWidth(s.TargetWidth);
         if (bmp->Height() > s.TargetHeight && s.TargetHeight >= 0) bmp->SetHeight(s.TargetHeight);
-        break;
-    case 1:
-        if (preview) {
-            limitX = scaled(limitX);
-            limitY = scaled(limitY);
-        }
-        if (std::min(s.TargetWidth, limitX) < bmp->Width() || std::min(s.TargetHeight, limitY) < bmp->Height())
-            FitBitmap(std::min(s.TargetWidth, limitX), std::min(s.TargetHeight, limitY), s.Smooth, bmp);
-        break;
-    case 2:
-        if (preview) {
-            limitX = scaled(limitX);
-            limitY = scaled(limitY);
-        }
-        FitBitmap(std::min(s.TargetWidth, limitX), std::min(s.TargetHeight, limitY), s.Smooth, bmp);
-        break;
-    default: break;
+    } else if (auto box = FitBox(bmp->Width(), bmp->Height(), s)) {
+        FitBitmap(box->first, box->second, s.Smooth, bmp);
     }
+}
+
+namespace {
+// A JPEG fitted while it decodes when the settings shrink it smoothly; otherwise the whole picture,
+// for ScaleForMonitor.
+class TFitOnArrival : public TJpegRowSink {
+public:
+    explicit TFitOnArrival(const TImgReadSize& size) : size_(size) {}
+    void Begin(int width, int height) override {
+        if (size_.Smooth)
+            if (auto box = FitBox(width, height, size_))
+                fit_ = TRowFit::Plan(width, height, box->first, box->second);
+        if (fit_) return;
+        whole_ = std::make_unique<TBitmap>();
+        whole_->SetPixelFormat(TPixelFormat::pf32bit);
+        whole_->SetSize(width, height);
+    }
+    uint32_t* Row(int y) override { return fit_ ? fit_->SourceRow(y) : whole_->Row32(y); }
+    void RowDone(int y) override {
+        if (fit_) fit_->RowDone(y);
+    }
+    bool Fitted() const { return fit_ != nullptr; }
+    std::unique_ptr<TBitmap> Result() { return fit_ ? fit_->Result() : std::move(whole_); }
+
+private:
+    const TImgReadSize& size_;
+    std::unique_ptr<TRowFit> fit_;
+    std::unique_ptr<TBitmap> whole_;
+};
+
+bool IsJpegClass(const std::string& extension) {
+    TGraphicFactory factory = FindGraphicClass(extension);
+    return factory && dynamic_cast<TJPEGImage*>(factory().get()) != nullptr;
+}
+
+// Decodes a JPEG for the monitor into out; fitted tells whether it came out fitted or still wants
+// scaling.
+void ReadJpeg(TStream& stream, const TImgReadSize& size, TBitmap& out, bool& fitted) {
+    TFitOnArrival sink(size);
+    DecodeJpegRows(stream, sink);
+    out.TakeFrom(*sink.Result());
+    fitted = sink.Fitted();
+}
+
+// The scaling of a picture that did not come out fitted, with the notice (scaled the same way)
+// for a size beyond the pixel budget.
+std::unique_ptr<TBitmap> ScaledOrNotice(std::unique_ptr<TBitmap> bmp, const TImgReadSize& size) {
+    try {
+        ScaleForMonitor(bmp, size);
+    } catch (...) {
+        bmp = MakeUnreadableNotice();
+        try {
+            ScaleForMonitor(bmp, size);
+        } catch (...) {
+        }
+    }
+    return bmp;
+}
+} // namespace
+
+std::unique_ptr<TBitmap> ReadPictureForMonitor(const std::string& fileName, const TImgReadSize& size) {
+    if (!IsJpegClass(ExtractFileExt(fileName))) return ScaledOrNotice(LoadPictureOrNotice(fileName), size);
+    bool fitted = false;
+    std::unique_ptr<TBitmap> bmp = LoadOrNotice([&](TBitmap& out) {
+        TFileStream stream(fileName, fmOpenRead | fmShareDenyWrite);
+        ReadJpeg(stream, size, out, fitted);
+    });
+    return fitted ? std::move(bmp) : ScaledOrNotice(std::move(bmp), size);
+}
+
+std::unique_ptr<TBitmap> ReadPictureForMonitor(const std::string& extension, TStream& stream,
+                                               const TImgReadSize& size) {
+    if (!IsJpegClass(extension)) return ScaledOrNotice(DecodePictureOrNotice(extension, stream), size);
+    bool fitted = false;
+    std::unique_ptr<TBitmap> bmp = LoadOrNotice([&](TBitmap& out) { ReadJpeg(stream, size, out, fitted); });
+    return fitted ? std::move(bmp) : ScaledOrNotice(std::move(bmp), size);
 }
 
 TImgRead::TImgRead(bool createSuspended) : TThread(createSuspended) {}
@@ -109,18 +188,7 @@ void TImgRead::Execute() {
     // A shortcut whose target is gone arrives as an empty name: nothing is read and nothing is
     // handed over, so the picture on the window stays.
     if (name.empty()) return;
-    std::unique_ptr<TBitmap> bmp = LoadPictureOrNotice(name);
-    try {
-        ScaleForMonitor(bmp, size);
-    } catch (...) {
-        // A scaled size beyond the pixel budget: the notice stands in, scaled the same way.
-        bmp = MakeUnreadableNotice();
-        try {
-            ScaleForMonitor(bmp, size);
-        } catch (...) {
-        }
-    }
-    bitmap_ = std::move(bmp);
+    bitmap_ = ReadPictureForMonitor(name, size);
     Synchronize([this] { HandOver(); });
 }
 

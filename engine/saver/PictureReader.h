@@ -31,6 +31,13 @@ struct TImgReadSize {
     bool Smooth = true;                    // "CImgFilter"
 };
 void ScaleForMonitor(std::unique_ptr<TBitmap>& bmp, const TImgReadSize& size);
+// The reading thread's work: LoadPictureOrNotice, then ScaleForMonitor, with the notice (scaled the
+// same way) when the scaled size is beyond the pixel budget. A JPEG that is shrunk smoothly is
+// fitted while it decodes, never held whole; the pixels are the same.
+std::unique_ptr<TBitmap> ReadPictureForMonitor(const std::string& fileName, const TImgReadSize& size);
+// The same for bytes in a stream, as DecodePictureOrNotice reads them.
+std::unique_ptr<TBitmap> ReadPictureForMonitor(const std::string& extension, TStream& stream,
+                                               const TImgReadSize& size);
 
 class TImgRead : public TThread {
 public:

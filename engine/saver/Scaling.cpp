@@ -3,8 +3,11 @@
 #include <algorithm>
 #include <cmath>
 #include <cstdint>
+#include <condition_variable>
 #include <cstring>
 #include <limits>
+#include <mutex>
+#include <system_error>
 #include <thread>
 #include <vector>
 
@@ -120,25 +123,23 @@ std::vector<uint64_t> Reciprocals(int64_t maxCount) {
     return m;
 }
 
-void AreaAveragePackedRows(const TBitmap& src, TBitmap& dst, const std::vector<int>& x0, const std::vector<int>& x1,
-                           const std::vector<int>& y0, const std::vector<int>& y1,
-                           const std::vector<uint64_t>& reciprocal, int rowBegin, int rowEnd, bool responsive) {
-    const int sw = src.Width(), dw = dst.Width();
-    std::vector<uint32_t> blueRed(sw), green(sw), pg(size_t(sw) + 1);
-    // Running sums of blue and red in the two halves of one 64-bit word: both only grow, so the
-    // difference of two of them never borrows across the halves.
-    std::vector<uint64_t> pbr(size_t(sw) + 1);
-    std::vector<const uint32_t*> rows;
-    for (int y = rowBegin; y < rowEnd; ++y) {
-        if (responsive) KeepResponsive(y);
-        rows.clear();
-        for (int sy = y0[y]; sy <= y1[y]; ++sy) rows.push_back(src.Row32(sy));
-        SumRows(rows.data(), static_cast<int>(rows.size()), sw, blueRed.data(), green.data());
+// Makes destination rows of the packed area average, one at a time, from the source rows of
+// each row's block.
+class TPackedAverager {
+public:
+    TPackedAverager(int srcWidth, const std::vector<int>& x0, const std::vector<int>& x1,
+                    const std::vector<uint64_t>& reciprocal)
+        : sw_(srcWidth), x0_(x0), x1_(x1), reciprocal_(reciprocal), blueRed_(size_t(srcWidth)),
+          green_(size_t(srcWidth)), pg_(size_t(srcWidth) + 1), pbr_(size_t(srcWidth) + 1) {}
+
+    void Row(const uint32_t* const* rows, int count, uint32_t* __restrict d) {
+        const int sw = sw_, dw = static_cast<int>(x0_.size());
+        SumRows(rows, count, sw, blueRed_.data(), green_.data());
         {
-            const uint32_t* __restrict vbr = blueRed.data();
-            const uint32_t* __restrict vg = green.data();
-            uint64_t* __restrict outBr = pbr.data();
-            uint32_t* __restrict outG = pg.data();
+            const uint32_t* __restrict vbr = blueRed_.data();
+            const uint32_t* __restrict vg = green_.data();
+            uint64_t* __restrict outBr = pbr_.data();
+            uint32_t* __restrict outG = pg_.data();
             uint64_t br = 0;
             uint32_t g = 0;
             outBr[0] = 0;
@@ -151,13 +152,12 @@ void AreaAveragePackedRows(const TBitmap& src, TBitmap& dst, const std::vector<i
                 outG[x + 1] = g;
             }
         }
-        const size_t rowsInBlock = size_t(y1[y] - y0[y] + 1);
-        uint32_t* __restrict d = dst.Row32(y);
-        const uint64_t* __restrict sumBr = pbr.data();
-        const uint32_t* __restrict sumG = pg.data();
-        const uint64_t* __restrict recip = reciprocal.data();
-        const int* __restrict first = x0.data();
-        const int* __restrict last = x1.data();
+        const size_t rowsInBlock = size_t(count);
+        const uint64_t* __restrict sumBr = pbr_.data();
+        const uint32_t* __restrict sumG = pg_.data();
+        const uint64_t* __restrict recip = reciprocal_.data();
+        const int* __restrict first = x0_.data();
+        const int* __restrict last = x1_.data();
         for (int x = 0; x < dw; ++x) {
             const int a = first[x], e = last[x] + 1;
             const uint64_t m = recip[size_t(e - a) * rowsInBlock];
@@ -167,6 +167,29 @@ void AreaAveragePackedRows(const TBitmap& src, TBitmap& dst, const std::vector<i
             uint32_t qg = static_cast<uint32_t>((uint64_t(sumG[e] - sumG[a]) * m) >> 32);
             d[x] = qb | (qg << 8) | (qr << 16);
         }
+    }
+
+private:
+    int sw_;
+    const std::vector<int>& x0_;
+    const std::vector<int>& x1_;
+    const std::vector<uint64_t>& reciprocal_;
+    std::vector<uint32_t> blueRed_, green_, pg_;
+    // Running sums of blue and red in the two halves of one 64-bit word: both only grow, so the
+    // difference of two of them never borrows across the halves.
+    std::vector<uint64_t> pbr_;
+};
+
+void AreaAveragePackedRows(const TBitmap& src, TBitmap& dst, const std::vector<int>& x0, const std::vector<int>& x1,
+                           const std::vector<int>& y0, const std::vector<int>& y1,
+                           const std::vector<uint64_t>& reciprocal, int rowBegin, int rowEnd, bool responsive) {
+    TPackedAverager averager(src.Width(), x0, x1, reciprocal);
+    std::vector<const uint32_t*> rows;
+    for (int y = rowBegin; y < rowEnd; ++y) {
+        if (responsive) KeepResponsive(y);
+        rows.clear();
+        for (int sy = y0[y]; sy <= y1[y]; ++sy) rows.push_back(src.Row32(sy));
+        averager.Row(rows.data(), static_cast<int>(rows.size()), dst.Row32(y));
     }
 }
 
@@ -219,20 +242,30 @@ void AreaAverageWide(const TBitmap& src, TBitmap& dst, const std::vector<int>& x
     }
 }
 
-void AreaAverage(const TBitmap& src, TBitmap& dst, const TRatio& r) {
-    const int sw = src.Width(), sh = src.Height(), dw = dst.Width(), dh = dst.Height();
+// The blocks of an area average and whether the packed sums can add them up.
+struct TAreaBlocks {
     std::vector<int> x0, x1, y0, y1;
-    AreaSpans(r, dw, sw, x0, x1);
-    AreaSpans(r, dh, sh, y0, y1);
     int64_t widest = 0, tallest = 0;
-    for (int x = 0; x < dw; ++x) widest = std::max<int64_t>(widest, x1[x] - x0[x] + 1);
-    for (int y = 0; y < dh; ++y) tallest = std::max<int64_t>(tallest, y1[y] - y0[y] + 1);
+    bool packed = false;
+};
+
+TAreaBlocks PlanAreaAverage(const TRatio& r, int sw, int sh, int dw, int dh) {
+    TAreaBlocks b;
+    AreaSpans(r, dw, sw, b.x0, b.x1);
+    AreaSpans(r, dh, sh, b.y0, b.y1);
+    for (int x = 0; x < dw; ++x) b.widest = std::max<int64_t>(b.widest, b.x1[x] - b.x0[x] + 1);
+    for (int y = 0; y < dh; ++y) b.tallest = std::max<int64_t>(b.tallest, b.y1[y] - b.y0[y] + 1);
     // Running sums along a row must stay within 32 bits, and the block's count within the
     // reciprocal table.
-    if (tallest <= kMaxPackedRows && int64_t(sw) * tallest * 255 < (int64_t(1) << 32) &&
-        widest * tallest <= kMaxReciprocalCount)
-        AreaAveragePacked(src, dst, x0, x1, y0, y1, widest * tallest);
-    else AreaAverageWide(src, dst, x0, x1, y0, y1);
+    b.packed = b.tallest <= kMaxPackedRows && int64_t(sw) * b.tallest * 255 < (int64_t(1) << 32) &&
+               b.widest * b.tallest <= kMaxReciprocalCount;
+    return b;
+}
+
+void AreaAverage(const TBitmap& src, TBitmap& dst, const TRatio& r) {
+    const TAreaBlocks b = PlanAreaAverage(r, src.Width(), src.Height(), dst.Width(), dst.Height());
+    if (b.packed) AreaAveragePacked(src, dst, b.x0, b.x1, b.y0, b.y1, b.widest * b.tallest);
+    else AreaAverageWide(src, dst, b.x0, b.x1, b.y0, b.y1);
 }
 
 void Bilinear(const TBitmap& src, TBitmap& dst, const TRatio& r) {
@@ -357,16 +390,12 @@ void ResizeBitmap(int W, int H, bool Smooth, std::unique_ptr<TBitmap>& Bmp) {
     Bmp = std::move(result);
 }
 
-void FitBitmap(int W, int H, bool Smooth, std::unique_ptr<TBitmap>& Bmp) {
-    if (!Bmp || Bmp->Width() <= 0 || Bmp->Height() <= 0 || W <= 0 || H <= 0) return;
-    const int64_t bw = Bmp->Width(), bh = Bmp->Height();
+namespace {
+// The size a bw x bh picture fits W x H at, and the ratio: the side that fills the box sets it. The
+// other side never shrinks to nothing: a sliver of a picture stays one pixel wide.
+void FitSize(int64_t bw, int64_t bh, int W, int H, int& dw, int& dh, TRatio& r) {
     const int64_t pictureAspect = bw * 1000 / bh;
     const int64_t boxAspect = int64_t(W) * 1000 / H;
-    Bmp->SetPixelFormat(TPixelFormat::pf32bit);
-    // The side that fills the box sets the ratio. The other side never shrinks to nothing: a
-    // sliver of a picture stays one pixel wide.
-    TRatio r;
-    int dw, dh;
     if (pictureAspect <= boxAspect) {
         dh = H;
         dw = ClampToInt(std::max<int64_t>(1, bw * H / bh));
@@ -378,8 +407,134 @@ void FitBitmap(int W, int H, bool Smooth, std::unique_ptr<TBitmap>& Bmp) {
         r.num = W;
         r.den = bw;
     }
+}
+} // namespace
+
+void FitBitmap(int W, int H, bool Smooth, std::unique_ptr<TBitmap>& Bmp) {
+    if (!Bmp || Bmp->Width() <= 0 || Bmp->Height() <= 0 || W <= 0 || H <= 0) return;
+    Bmp->SetPixelFormat(TPixelFormat::pf32bit);
+    TRatio r;
+    int dw, dh;
+    FitSize(Bmp->Width(), Bmp->Height(), W, H, dw, dh, r);
     if (Smooth) Bmp = SmoothTo(*Bmp, dw, dh, r);
     else ResizeBitmap(dw, dh, false, Bmp);
+}
+
+// The decoding thread writes source rows into a ring; a worker averages the blocks as their rows
+// arrive, a few blocks per wake-up, and frees their slots. The ring holds two such batches, so the
+// decoder seldom waits for slots and the worker never waits for a row the decoder cannot write.
+constexpr int kBlocksPerWake = 4;
+
+struct TRowFit::TState {
+    int width = 0, height = 0, slots = 0;
+    TAreaBlocks blocks;
+    std::vector<uint64_t> reciprocal;
+    std::unique_ptr<TPackedAverager> averager;
+    std::vector<uint32_t> ring; // source row y in slot y % slots
+    std::unique_ptr<TBitmap> result;
+
+    std::mutex mutex;
+    std::condition_variable rowsCame, slotsFreed;
+    int arrived = 0;  // source rows done
+    int wanted = 0;   // the worker sleeps until this many have arrived
+    int released = 0; // rows below this are averaged into every block that reads them
+    bool closed = false;
+    std::thread worker;
+
+    uint32_t* Slot(int y) { return ring.data() + size_t(y % slots) * size_t(width); }
+
+    void Work() {
+        const int dh = result->Height();
+        std::vector<const uint32_t*> rows;
+        int ready = 0; // blocks whose rows have all arrived
+        for (int d = 0; d < dh; ++d) {
+            if (d == ready) {
+                std::unique_lock lock(mutex);
+                wanted = blocks.y1[size_t(std::min(d + kBlocksPerWake, dh) - 1)] + 1;
+                rowsCame.wait(lock, [&] { return arrived >= wanted || closed; });
+                while (ready < dh && blocks.y1[size_t(ready)] < arrived) ++ready;
+                if (ready == d) return; // the rows stopped short
+            }
+            rows.clear();
+            for (int sy = blocks.y0[size_t(d)]; sy <= blocks.y1[size_t(d)]; ++sy) rows.push_back(Slot(sy));
+            averager->Row(rows.data(), static_cast<int>(rows.size()), result->Row32(d));
+            {
+                std::lock_guard lock(mutex);
+                released = d + 1 < dh ? blocks.y0[size_t(d) + 1] : height;
+            }
+            slotsFreed.notify_one();
+        }
+    }
+
+    void Close() {
+        {
+            std::lock_guard lock(mutex);
+            closed = true;
+        }
+        rowsCame.notify_one();
+        if (worker.joinable()) worker.join();
+    }
+};
+
+TRowFit::TRowFit() : s_(std::make_unique<TState>()) {}
+TRowFit::~TRowFit() { s_->Close(); }
+
+std::unique_ptr<TRowFit> TRowFit::Plan(int width, int height, int W, int H) {
+    if (width <= 0 || height <= 0 || W <= 0 || H <= 0) return nullptr;
+    TRatio r;
+    int dw, dh;
+    FitSize(width, height, W, H, dw, dh, r);
+    if (!r.Shrinks() || !FitsPixelBudget(dw, dh)) return nullptr;
+    r.value = static_cast<double>(r.num) / static_cast<double>(r.den);
+    std::unique_ptr<TRowFit> fit(new TRowFit());
+    TState& s = *fit->s_;
+    s.blocks = PlanAreaAverage(r, width, height, dw, dh);
+    if (!s.blocks.packed) return nullptr;
+    s.width = width;
+    s.height = height;
+    // A block's rows are consecutive and the blocks move down the picture, so the rows from the
+    // first block of a batch to the last row the worker waits for span at most this many.
+    int batchRows = 0;
+    for (int d = 0; d < dh; ++d)
+        batchRows = std::max(batchRows, s.blocks.y1[size_t(std::min(d + kBlocksPerWake, dh) - 1)] -
+                                            s.blocks.y0[size_t(d)] + 1);
+    s.slots = 2 * batchRows;
+    s.ring.resize(size_t(s.slots) * size_t(width));
+    s.reciprocal = Reciprocals(s.blocks.widest * s.blocks.tallest);
+    s.averager = std::make_unique<TPackedAverager>(width, s.blocks.x0, s.blocks.x1, s.reciprocal);
+    s.result = std::make_unique<TBitmap>();
+    s.result->SetPixelFormat(TPixelFormat::pf32bit);
+    s.result->SetSize(dw, dh);
+    try {
+        s.worker = std::thread([&s] { s.Work(); });
+    } catch (const std::system_error&) {
+        return nullptr; // no thread to spare: the whole picture is fitted afterwards instead
+    }
+    return fit;
+}
+
+uint32_t* TRowFit::SourceRow(int y) {
+    TState& s = *s_;
+    std::unique_lock lock(s.mutex);
+    // The slot's last row must be averaged into every block that reads it.
+    s.slotsFreed.wait(lock, [&] { return s.released > y - s.slots; });
+    return s.Slot(y);
+}
+
+void TRowFit::RowDone(int y) {
+    TState& s = *s_;
+    bool wake;
+    {
+        std::lock_guard lock(s.mutex);
+        s.arrived = y + 1;
+        wake = s.arrived >= s.wanted;
+    }
+    if (wake) s.rowsCame.notify_one();
+}
+
+std::unique_ptr<TBitmap> TRowFit::Result() {
+    s_->Close();
+    return std::move(s_->result);
 }
 
 } // namespace lumora

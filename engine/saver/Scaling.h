@@ -17,4 +17,29 @@ void ResizeBitmap(int W, int H, bool Smooth, std::unique_ptr<TBitmap>& Bmp);
 // an empty bitmap or an empty (or negative) box.
 void FitBitmap(int W, int H, bool Smooth, std::unique_ptr<TBitmap>& Bmp);
 
+// The smooth shrink of FitBitmap made while the picture's rows arrive from the top, as a decoder
+// makes them: a worker thread averages each destination row as soon as its source rows are there,
+// and only the rows still to be averaged are kept, so a large photograph is never held whole. The
+// pixels are FitBitmap's.
+class TRowFit {
+public:
+    // Null when fitting a width x height picture into W x H is not a shrink made this way; the
+    // caller then keeps the whole picture and calls FitBitmap.
+    static std::unique_ptr<TRowFit> Plan(int width, int height, int W, int H);
+    ~TRowFit();
+    // Where source row y is to be written (width pf32bit pixels); waits while the worker still
+    // needs the row that was there. Rows come in order from 0, each asked for after the one before
+    // it is done, all from one thread.
+    uint32_t* SourceRow(int y);
+    // Source row y holds its pixels: the destination rows it completes are made.
+    void RowDone(int y);
+    // The fitted picture, once every source row is done (rows never completed stay black).
+    std::unique_ptr<TBitmap> Result();
+
+private:
+    TRowFit();
+    struct TState;
+    std::unique_ptr<TState> s_;
+};
+
 } // namespace lumora

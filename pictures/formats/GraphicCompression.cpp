@@ -9,12 +9,19 @@ namespace lumora {
 
 namespace {
 
-// Copies an earlier string of the output to out. The source lies before out; when it is at least
-// eight bytes back, eight-byte chunks are safe even where the string overlaps its own copy.
+// Copies an earlier string of the output to out. The source lies before out; when it is at least a
+// chunk's size back, whole chunks (16 or 8 bytes) are safe even where the string overlaps its own copy.
 inline void CopyString(uint8_t* out, const uint8_t* src, uint32_t length, const uint8_t* outEnd) {
-    if (out - src >= 8 && outEnd - out >= static_cast<int64_t>(length) + 8) {
-        for (uint32_t i = 0; i < length; i += 8) std::memcpy(out + i, src + i, 8);
-        return;
+    const int64_t back = out - src;
+    if (outEnd - out >= static_cast<int64_t>(length) + 16) {
+        if (back >= 16) {
+            for (uint32_t i = 0; i < length; i += 16) std::memcpy(out + i, src + i, 16);
+            return;
+        }
+        if (back >= 8) {
+            for (uint32_t i = 0; i < length; i += 8) std::memcpy(out + i, src + i, 8);
+            return;
+        }
     }
     for (uint32_t i = 0; i < length; ++i) out[i] = src[i];
 }

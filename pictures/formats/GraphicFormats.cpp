@@ -19,6 +19,7 @@ namespace {
 [[noreturn]] void InvalidTiff() { throw EInvalidGraphic("Invalid TIFF file."); }
 [[noreturn]] void Unsupported(const std::string& what) { throw EInvalidGraphic("TIFF: " + what + " not supported"); }
 [[noreturn]] void InvalidTarga() { throw EInvalidGraphic("Targa: invalid image"); }
+[[noreturn]] void UnsupportedTarga(const std::string& what) { throw EInvalidGraphic("Targa: " + what + " not supported"); }
 [[noreturn]] void WrongPcxFormat() { throw EInvalidGraphic("PCX: wrong pixel format"); }
 [[noreturn]] void ReadError() { throw EReadError("Stream read error"); }
 
@@ -247,12 +248,43 @@ void ConvertTiffRow(const uint8_t* src, uint8_t* dst, int64_t dstBytes, const Ti
     }
 }
 
+// Undoes horizontal differencing on one row of 8-bit samples, Channels to a pixel. The running
+// sums stay in registers: adding each byte to the one stored a pixel before would wait on that store.
+template <int Channels> void UndoPredictor8(uint8_t* row, int64_t width) {
+    uint8_t sum[Channels];
+    for (int c = 0; c < Channels; ++c) sum[c] = row[c];
+    for (uint8_t* p = row + Channels; p < row + width * Channels; p += Channels)
+        for (int c = 0; c < Channels; ++c) p[c] = sum[c] = static_cast<uint8_t>(sum[c] + p[c]);
+}
+
+// The same for 8-bit RGB rows whose bitmap rows they are, swapping red and blue on the way, so
+// the row is passed over once.
+void UndoPredictorRgbToBgr(uint8_t* row, int64_t width) {
+    uint8_t r = row[0], g = row[1], b = row[2];
+    row[0] = b;
+    row[2] = r;
+    for (uint8_t* p = row + 3; p < row + width * 3; p += 3) {
+        r = static_cast<uint8_t>(r + p[0]);
+        g = static_cast<uint8_t>(g + p[1]);
+        b = static_cast<uint8_t>(b + p[2]);
+        p[0] = b;
+        p[1] = g;
+        p[2] = r;
+    }
+}
+
 // Undoes horizontal differencing on one row, sample by sample (8- and 16-bit samples).
 void UndoPredictor(uint8_t* row, const TiffRowFormat& f) {
     const int64_t n = static_cast<int64_t>(f.width) * f.spp;
     const int spp = f.spp;
     if (f.bits == 8) {
-        for (int64_t i = spp; i < n; ++i) row[i] = static_cast<uint8_t>(row[i] + row[i - spp]);
+        switch (spp) {
+        case 1: UndoPredictor8<1>(row, f.width); break;
+        case 3: UndoPredictor8<3>(row, f.width); break;
+        case 4: UndoPredictor8<4>(row, f.width); break;
+        default:
+            for (int64_t i = spp; i < n; ++i) row[i] = static_cast<uint8_t>(row[i] + row[i - spp]);
+        }
     } else if (f.bits == 16) {
         const bool big = f.hi == 0;
         for (int64_t i = spp; i < n; ++i) {
@@ -263,6 +295,42 @@ void UndoPredictor(uint8_t* row, const TiffRowFormat& f) {
             p[big ? 1 : 0] = static_cast<uint8_t>(v);
         }
     }
+}
+
+// Turns a picture stored in TIFF orientation 2 to 8 upright. The orientation names where the stored
+// first row and first column lie on the picture: 2 to 4 mirror it, 5 to 8 also exchange rows and
+// columns (5 transposes, 6 turns it a quarter clockwise, 8 a quarter anticlockwise).
+void OrientUpright(TBitmap& bmp, int orientation) {
+    const int w = bmp.Width(), h = bmp.Height();
+    const int bits = BitsPerPixel(bmp.PixelFormat()), bytes = bits / 8;
+    const bool transpose = orientation >= 5;
+    const bool flipX = orientation == 2 || orientation == 3 || orientation == 7 || orientation == 8;
+    const bool flipY = orientation == 3 || orientation == 4 || orientation == 6 || orientation == 7;
+    TBitmap out;
+    out.SetPixelFormat(bmp.PixelFormat());
+    out.SetSize(transpose ? h : w, transpose ? w : h);
+    out.SetPalette(bmp.Palette());
+    std::vector<const uint8_t*> rows(static_cast<size_t>(h));
+    for (int y = 0; y < h; ++y) rows[y] = static_cast<const uint8_t*>(bmp.ScanLine(y));
+    const unsigned mask = bits < 8 ? (1u << bits) - 1 : 0;
+    for (int y = 0; y < out.Height(); ++y) {
+        auto* dst = static_cast<uint8_t*>(out.ScanLine(y));
+        for (int x = 0; x < out.Width(); ++x) {
+            int sx = transpose ? y : x, sy = transpose ? x : y;
+            if (flipX) sx = w - 1 - sx;
+            if (flipY) sy = h - 1 - sy;
+            const uint8_t* src = rows[sy];
+            if (bits >= 8) {
+                std::memcpy(dst + static_cast<int64_t>(x) * bytes, src + static_cast<int64_t>(sx) * bytes, bytes);
+            } else {
+                // Packed pixels, the first in the high bits (the new bitmap starts cleared).
+                const int64_t from = static_cast<int64_t>(sx) * bits, to = static_cast<int64_t>(x) * bits;
+                const unsigned v = (src[from >> 3] >> (8 - bits - (from & 7))) & mask;
+                dst[to >> 3] |= static_cast<uint8_t>(v << (8 - bits - (to & 7)));
+            }
+        }
+    }
+    bmp.TakeFrom(out);
 }
 
 int TypeSize(uint16_t type) {
@@ -513,7 +581,7 @@ void TTIFFGraphic::LoadFromStream(TStream& stream) {
     struct ClearUnreached {
         TBitmap& bitmap;
         const uint32_t& row;
-        const bool active;
+        bool active;
         ~ClearUnreached() {
             if (active) ClearRowsFrom(bitmap, static_cast<int>(row));
         }
@@ -564,10 +632,22 @@ void TTIFFGraphic::LoadFromStream(TStream& stream) {
         }
         for (int64_t r = 0; r < rows; ++r, ++row) {
             uint8_t* src = out + r * f.rowBytes;
+            if (inPlace && f.conv == TiffConv::RGB) {
+                if (predictor) UndoPredictorRgbToBgr(src, width);
+                else SwapRedBlue24(src, src, width);
+                continue;
+            }
             if (predictor) UndoPredictor(src, f);
             if (!inPlace) ConvertTiffRow(src, static_cast<uint8_t*>(ScanLine(static_cast<int>(row))), dstBytes, f);
-            else if (f.conv == TiffConv::RGB) SwapRedBlue24(src, src, width);
         }
+    }
+    // Orientations outside 1 to 8 are taken as the usual one, as other readers do.
+    const uint32_t orientation = TagValue(274, 1);
+    if (orientation >= 2 && orientation <= 8) {
+        // The rows are cleared where they are stored, before the picture is turned.
+        if (inPlace) ClearRowsFrom(*this, static_cast<int>(row));
+        clearUnreached.active = false;
+        OrientUpright(*this, static_cast<int>(orientation));
     }
     stream_ = nullptr;
 }
@@ -579,15 +659,24 @@ void TTargaGraphic::LoadFromStream(TStream& stream) {
     uint8_t h[18];
     stream.ReadBuffer(h, 18);
     const int idLength = h[0], mapType = h[1], imageType = h[2];
-    const int mapLength = Le16(h + 5), mapEntrySize = h[7];
+    const int mapOrigin = Le16(h + 3), mapLength = Le16(h + 5), mapEntrySize = h[7];
     const int width = Le16(h + 12), height = Le16(h + 14), pixelSize = h[16];
-    const bool topDown = (h[17] & 0x20) != 0;
+    const bool topDown = (h[17] & 0x20) != 0, rightToLeft = (h[17] & 0x10) != 0;
 
     ImageID.assign(static_cast<size_t>(idLength), '\0');
     if (idLength) stream.ReadBuffer(ImageID.data(), idLength);
 
+    // Kinds this loader does not read are refused, so the show draws its notice instead of a picture
+    // that is not the file's.
+    if (imageType != 1 && imageType != 2 && imageType != 3 && imageType != 9 && imageType != 10 && imageType != 11)
+        UnsupportedTarga("image type " + std::to_string(imageType));
+    const bool mapped = (imageType & 7) == 1, grey = (imageType & 7) == 3;
+    if (mapped && mapType != 1) UnsupportedTarga("colour-mapped image without a colour map");
+
+    // How a stored pixel becomes a bitmap pixel.
+    enum class Pixel { AsStored, GreyOfGreyAlpha, MapIndex16 } pixel = Pixel::AsStored;
     TPixelFormat format;
-    int bpp;
+    int bpp; // bytes of a stored pixel
     switch (pixelSize) {
     case 8: format = TPixelFormat::pf8bit; bpp = 1; break;
     case 15:
@@ -596,49 +685,91 @@ void TTargaGraphic::LoadFromStream(TStream& stream) {
     case 32: format = TPixelFormat::pf32bit; bpp = 4; break;
     default: InvalidTarga();
     }
+    if (mapped && pixelSize != 8) {
+        // Indexes of 16 bits reach beyond a palette: each pixel takes its colour from the map.
+        if (pixelSize != 16) UnsupportedTarga("colour-mapped pixels of " + std::to_string(pixelSize) + " bits");
+        format = TPixelFormat::pf24bit;
+        pixel = Pixel::MapIndex16;
+    } else if (grey && pixelSize != 8) {
+        // Sixteen bits of grey are a grey byte and an alpha byte; the grey is shown.
+        if (pixelSize != 16) UnsupportedTarga("grey pixels of " + std::to_string(pixelSize) + " bits");
+        format = TPixelFormat::pf8bit;
+        pixel = Pixel::GreyOfGreyAlpha;
+    }
 
-    std::vector<TRGBQuad> palette;
-    const bool grey = imageType == 3 || imageType == 11;
+    // The map's first entry stands for the index of the map origin; indexes outside the map show black.
+    std::vector<TRGBQuad> colours;
     if (mapType == 1) {
-        // The whole map is read past, so the pixels that follow are found even when it is longer than
-        // a palette can hold; only its first 256 entries are used.
+        // The whole map is read past, so the pixels that follow are found even when the image does
+        // not use it.
         const int entrySize = mapEntrySize == 24 ? 3 : mapEntrySize == 32 ? 4 : 2;
         std::vector<uint8_t> map(static_cast<size_t>(mapLength) * entrySize);
         stream.ReadBuffer(map.data(), static_cast<int64_t>(map.size()));
-        if (!grey) {
-            palette.resize(std::min(mapLength, 256));
-            for (size_t i = 0; i < palette.size(); ++i) {
+        if (mapped) {
+            colours.resize(static_cast<size_t>(mapLength));
+            for (size_t i = 0; i < colours.size(); ++i) {
                 const uint8_t* p = map.data() + i * entrySize;
                 if (entrySize >= 3) {
-                    palette[i] = Quad(p[2], p[1], p[0]);
+                    colours[i] = Quad(p[2], p[1], p[0]);
                 } else {
                     unsigned v = Le16(p);
-                    palette[i] = Quad(static_cast<uint8_t>((v & 0x7C00) >> 7), static_cast<uint8_t>((v & 0x3E0) >> 2),
+                    colours[i] = Quad(static_cast<uint8_t>((v & 0x7C00) >> 7), static_cast<uint8_t>((v & 0x3E0) >> 2),
                                       static_cast<uint8_t>((v & 31) * 8));
                 }
             }
         }
     }
-    if (grey) palette = GreyRamp(256);
+    std::vector<TRGBQuad> palette;
+    if (grey) {
+        palette = GreyRamp(256);
+    } else if (mapped && pixel == Pixel::AsStored) {
+        palette.assign(256, TRGBQuad{});
+        for (int i = mapOrigin; i < 256 && i - mapOrigin < mapLength; ++i) palette[i] = colours[i - mapOrigin];
+    }
 
     Reset(*this, format, width, height);
-    if (!palette.empty() && format == TPixelFormat::pf8bit) SetPalette(palette);
+    if (!palette.empty()) SetPalette(palette);
     if (width == 0 || height == 0) return;
 
     const int64_t rowBytes = static_cast<int64_t>(bpp) * width;
+    const int outBpp = BitsPerPixel(format) / 8;
+    // Rows are stored bottom-up unless the descriptor says top-down, and pixels right to left when
+    // it says so.
     auto targetRow = [&](int y) { return static_cast<uint8_t*>(ScanLine(topDown ? y : height - 1 - y)); };
-    auto clearAlpha = [&](uint8_t* row) {
+    auto finish = [&](const uint8_t* src, uint8_t* row) {
+        switch (pixel) {
+        case Pixel::AsStored:
+            if (src != row) std::memcpy(row, src, static_cast<size_t>(rowBytes));
+            break;
+        case Pixel::GreyOfGreyAlpha:
+            for (int x = 0; x < width; ++x) row[x] = src[2 * x];
+            break;
+        case Pixel::MapIndex16:
+            for (int x = 0; x < width; ++x) {
+                const int i = Le16(src + 2 * x) - mapOrigin;
+                const TRGBQuad c = i >= 0 && i < mapLength ? colours[static_cast<size_t>(i)] : TRGBQuad{};
+                row[3 * x] = c.rgbBlue;
+                row[3 * x + 1] = c.rgbGreen;
+                row[3 * x + 2] = c.rgbRed;
+            }
+            break;
+        }
+        if (rightToLeft)
+            for (int a = 0, b = width - 1; a < b; ++a, --b)
+                std::swap_ranges(row + a * outBpp, row + (a + 1) * outBpp, row + b * outBpp);
         // The program's pixels keep byte 3 zero; the attribute bits are not shown.
-        if (bpp == 4)
+        if (outBpp == 4)
             for (int x = 0; x < width; ++x) row[4 * x + 3] = 0;
     };
-    if (imageType == 1 || imageType == 2 || imageType == 3) {
+    if (imageType < 9) {
+        std::vector<uint8_t> stored(pixel == Pixel::AsStored ? 0 : static_cast<size_t>(rowBytes));
         for (int y = 0; y < height; ++y) {
             uint8_t* row = targetRow(y);
-            if (stream.Read(row, rowBytes) != rowBytes) InvalidTarga();
-            clearAlpha(row);
+            uint8_t* src = stored.empty() ? row : stored.data();
+            if (stream.Read(src, rowBytes) != rowBytes) InvalidTarga();
+            finish(src, row);
         }
-    } else if (imageType == 9 || imageType == 10 || imageType == 11) {
+    } else {
         // Packets may run across row ends, so the pixels are decoded as one sequence.
         const int64_t start = stream.Position();
         const int64_t available = std::max<int64_t>(stream.Size() - start, 0);
@@ -649,11 +780,7 @@ void TTargaGraphic::LoadFromStream(TStream& stream) {
         std::vector<uint8_t> pixels(static_cast<size_t>(total), 0);
         const int64_t used = TargaRleDecode(data.data(), got, pixels.data(), total, pixelSize);
         stream.SetPosition(start + used);
-        for (int y = 0; y < height; ++y) {
-            uint8_t* row = targetRow(y);
-            std::memcpy(row, pixels.data() + y * rowBytes, static_cast<size_t>(rowBytes));
-            clearAlpha(row);
-        }
+        for (int y = 0; y < height; ++y) finish(pixels.data() + y * rowBytes, targetRow(y));
     }
 }
 

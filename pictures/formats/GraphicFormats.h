@@ -40,7 +40,8 @@ private:
 
 class TTargaGraphic : public TBitmap {
 public:
-    // Throws EInvalidGraphic("Targa: invalid image") on a pixel size it cannot show or data cut short.
+    // Throws EInvalidGraphic("Targa: invalid image") on a pixel size it cannot show or data cut short,
+    // and EInvalidGraphic("Targa: ... not supported") on a kind of file it does not read.
     void LoadFromStream(TStream& stream) override;
     // Always the run-length form.
     void SaveToStream(TStream& stream) override { SaveToStreamCompressed(stream, true); }

@@ -85,6 +85,7 @@ void TGIFSubImage::Clear() {
     data_.shrink_to_fit();
     width_ = height_ = 0;
     transparent_ = false;
+    passedOver_ = false;
     gce_ = nullptr;
     bitmap_.reset();
     FreeMask();
@@ -213,8 +214,13 @@ void TGIFSubImage::LoadFromStream(TStream& stream) {
     AllocateData();
     const int fill = TransparentIndex();
     if (fill > 0) std::fill(data_.begin(), data_.end(), static_cast<uint8_t>(fill));
-    DecodeGIFFrame(stream, data_.data(), width_, height_, Interlaced(),
-                   [this](int severity, const std::string& message) { Warning(severity, message); });
+    if (!DecodeGIFFrame(stream, data_.data(), width_, height_, Interlaced(),
+                        [this](int severity, const std::string& message) { Warning(severity, message); })) {
+        // Not one pixel of it is known: a frame of its fill colour would be a wrong picture, so the
+        // frame list leaves it out.
+        Warning(1, "Unsupported LZW code size");
+        passedOver_ = true;
+    }
 }
 
 void TGIFSubImage::SaveToStream(TStream& stream) {

@@ -536,12 +536,14 @@ void TGIFImage::Optimize(uint8_t options, uint8_t colorReduction, uint8_t, int) 
                 progress();
             }
             // A frame restored after it is shown needs no restoring when the next, opaque frame covers
-            // it whole: nothing of the restored area stays visible.
+            // it whole: nothing of the restored area stays visible. Unless that frame restores what
+            // was there before it: that is this frame's restored area again.
             for (int i = 0; i + 1 < images_.Count(); ++i) {
                 TGIFSubImage& f = *images_[i];
                 TGIFSubImage& next = *images_[i + 1];
                 TGIFGraphicControlExtension* gce = f.GraphicControlExtension();
                 if (!gce || (gce->Disposal() != 2 && gce->Disposal() != 3) || next.Transparent()) continue;
+                if (next.GraphicControlExtension() && next.GraphicControlExtension()->Disposal() == 3) continue;
                 const TRect a = f.BoundsRect(), b = next.BoundsRect();
                 if (b.Left <= a.Left && b.Top <= a.Top && b.Right >= a.Right && b.Bottom >= a.Bottom)
                     gce->SetDisposal(1);
@@ -564,6 +566,8 @@ void TGIFImage::Optimize(uint8_t options, uint8_t colorReduction, uint8_t, int) 
                 TGIFColorMap& earlierMap = earlier.ActiveColorMap();
                 const bool sameMap = &laterMap == &earlierMap;
                 int transparent = later.TransparentIndex();
+                // A transparent index past the end of the map cannot be written as a pixel.
+                if (transparent >= laterMap.Count()) continue;
                 const int earlierTransparent = earlier.TransparentIndex();
                 bool changed = false;
                 for (int y = overlap.Top; y < overlap.Bottom; ++y)
@@ -577,11 +581,19 @@ void TGIFImage::Optimize(uint8_t options, uint8_t colorReduction, uint8_t, int) 
                         if (!same) continue;
                         if (transparent < 0) {
                             if (laterMap.Count() >= 256) goto nextFrame;
+                            // Another frame's transparent index serves only when it lies in the map and
+                            // none of this frame's own pixels use it: they would vanish.
+                            const uint8_t* const data = later.Data();
+                            const uint8_t* const dataEnd = data + later.DataSize();
                             transparent = -1;
                             if (&laterMap == &header_.ColorMap())
                                 for (int k = 0; k < images_.Count() && transparent < 0; ++k)
-                                    if (k != i && &images_[k]->ActiveColorMap() == &laterMap)
+                                    if (k != i && &images_[k]->ActiveColorMap() == &laterMap) {
                                         transparent = images_[k]->TransparentIndex();
+                                        if (transparent >= laterMap.Count() ||
+                                            std::find(data, dataEnd, static_cast<uint8_t>(transparent)) != dataEnd)
+                                            transparent = -1;
+                                    }
                             if (transparent < 0) transparent = laterMap.Add(clBlack);
                             TGIFGraphicControlExtension* gce = later.GraphicControlExtension();
                             if (!gce) {
@@ -620,9 +632,22 @@ void TGIFImage::Optimize(uint8_t options, uint8_t colorReduction, uint8_t, int) 
                         }
                 }
                 if (x1 < 0) {
-                    const int delay = f.Delay();
-                    if (i > 0 && images_[i - 1]->Transparent() && images_[i - 1]->GraphicControlExtension())
-                        images_[i - 1]->GraphicControlExtension()->SetDelay(images_[i - 1]->Delay() + delay);
+                    // A frame that shows nothing goes when the frame before keeps what it drew: that
+                    // picture then simply stays for both delays. After a frame that clears or restores
+                    // its area, the cleared picture is what this frame shows, so it stays; and the
+                    // first frame has no frame before it to take its time.
+                    if (i == 0) continue;
+                    TGIFSubImage& before = *images_[i - 1];
+                    TGIFGraphicControlExtension* gce = before.GraphicControlExtension();
+                    if (gce && gce->Disposal() >= 2) continue;
+                    if (const int delay = f.Delay(); delay > 0) {
+                        if (!gce) {
+                            auto made = std::make_unique<TGIFGraphicControlExtension>(&before);
+                            gce = made.get();
+                            before.Extensions().Add(std::move(made));
+                        }
+                        gce->SetDelay(std::min(before.Delay() + delay, 0xFFFF));
+                    }
                     images_.Delete(i);
                     continue;
                 }

@@ -152,6 +152,10 @@ public:
 protected:
     // The frames whose pixels index this map.
     virtual std::vector<TGIFSubImage*> UsingFrames() = 0;
+    // An index held outside the frames (the header's background colour), or -1; sorting keeps its
+    // entry and tells the new place through MovedIndex.
+    virtual int HeldIndex() const { return -1; }
+    virtual void MovedIndex(int) {}
 
 private:
     std::vector<TGIFColor> entries_;
@@ -167,6 +171,8 @@ public:
 
 protected:
     std::vector<TGIFSubImage*> UsingFrames() override;
+    int HeldIndex() const override;
+    void MovedIndex(int index) override;
 
 private:
     TGIFHeader* header_;
@@ -403,6 +409,9 @@ public:
     void SetHeight(int v) { SetBounds(left_, top_, width_, v); }
     void SetBounds(int left, int top, int width, int height);
     TRect BoundsRect() const { return TRect{left_, top_, left_ + width_, top_ + height_}; }
+    // Whether reading passed over the frame's data because its minimum code size is beyond the
+    // decoder's tables.
+    bool PassedOver() const { return passedOver_; }
     bool Interlaced() const { return packed_ & 0x40; }
     void SetInterlaced(bool value) { packed_ = static_cast<uint8_t>(value ? packed_ | 0x40 : packed_ & ~0x40); }
     uint8_t Packed() const { return packed_; }
@@ -464,13 +473,15 @@ private:
     uint8_t packed_ = 0;
     TGIFExtensionList extensions_;
     bool transparent_ = false;
+    bool passedOver_ = false;
     TGIFGraphicControlExtension* gce_ = nullptr;
 };
 
 class TGIFImageList : public TGIFList<TGIFSubImage> {
 public:
     using TGIFList<TGIFSubImage>::TGIFList;
-    // Reads frames until the trailer (or a block it cannot read).
+    // Reads frames until the trailer (or a block it cannot read). Frames whose data cannot be decoded
+    // are left out; when that leaves no frame with pixels the file is refused.
     void LoadFromStream(TStream& stream, TGIFImage* image);
 };
 

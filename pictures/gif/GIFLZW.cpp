@@ -68,15 +68,18 @@ public:
     TLZWDecoder(TReadAhead& in, const TGIFWarning& warning) : in_(in), warning_(warning) {}
 
     // Decodes up to total pixels into the rows (in the order the data gives them); returns how many
-    // were produced.
+    // were produced, or -1 when the minimum code size is beyond what the tables serve (the data is
+    // then skipped whole, so the next block is read from its start).
     template <class Rows>
     int64_t Decode(Rows& rows, int64_t total) {
         int64_t room = 0;
         const int minSize = in_.ReadByte();
         if (minSize < 0) return 0;
-        // The tables hold 4096 codes, so a larger minimum code size cannot be served: the frame keeps
-        // its fill value.
-        if (minSize > 11) return 0;
+        // The tables hold 4096 codes: with a clear code of 4096 or more not one code could be kept.
+        if (minSize > 11) {
+            SkipRest();
+            return -1;
+        }
         minSize_ = minSize;
         clearCode_ = 1 << minSize;
         endCode_ = clearCode_ + 1;
@@ -255,18 +258,17 @@ struct TInterlacedRows {
 
 } // namespace
 
-void DecodeGIFFrame(TStream& stream, uint8_t* pixels, int width, int height, bool interlaced,
+bool DecodeGIFFrame(TStream& stream, uint8_t* pixels, int width, int height, bool interlaced,
                     const TGIFWarning& warning) {
     const int64_t total = static_cast<int64_t>(std::max(width, 0)) * std::max(height, 0);
     TReadAhead in(stream);
     auto decoder = std::make_unique<TLZWDecoder>(in, warning);
     if (!interlaced || height <= 1) {
         TSequentialRows rows{pixels};
-        decoder->Decode(rows, total);
-        return;
+        return decoder->Decode(rows, total) >= 0;
     }
     TInterlacedRows rows(pixels, width, height);
-    decoder->Decode(rows, total);
+    return decoder->Decode(rows, total) >= 0;
 }
 
 // ---- sub-block writer ----

@@ -24,8 +24,9 @@ using TGIFWarning = std::function<void(int severity, const std::string& message)
 
 // Decodes one frame's LZW data (the minimum code size byte, the data sub-blocks and their terminator)
 // into pixels, width x height bytes that the caller has filled with the value unreached pixels keep.
-// Leaves the stream after the terminating zero-length sub-block, or at its end.
-void DecodeGIFFrame(TStream& stream, uint8_t* pixels, int width, int height, bool interlaced,
+// Leaves the stream after the terminating zero-length sub-block, or at its end. False when the
+// minimum code size is beyond what the decoder serves: the data is passed over and no pixel is set.
+bool DecodeGIFFrame(TStream& stream, uint8_t* pixels, int width, int height, bool interlaced,
                     const TGIFWarning& warning);
 
 // A stream that accepts only writing: it packs what it is given into data sub-blocks of 255 bytes

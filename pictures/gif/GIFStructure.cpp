@@ -289,9 +289,18 @@ bool TGIFColorMap::Optimize() {
         for (int64_t i = 0; i < f->DataSize(); ++i)
             if (p[i] < n) ++counts[p[i]];
     }
+    // An entry no pixel uses is dropped, unless a frame's transparent index or the background names it.
+    std::vector<bool> keep(static_cast<size_t>(n), false);
+    for (int i = 0; i < n; ++i) keep[static_cast<size_t>(i)] = counts[static_cast<size_t>(i)] > 0;
+    for (TGIFSubImage* f : frames)
+        if (const int t = f->TransparentIndex(); t >= 0 && t < n) keep[static_cast<size_t>(t)] = true;
+    const int held = HeldIndex();
+    if (held >= 0 && held < n) keep[static_cast<size_t>(held)] = true;
     std::vector<int> order(static_cast<size_t>(n));
     for (int i = 0; i < n; ++i) order[static_cast<size_t>(i)] = i;
-    std::stable_sort(order.begin(), order.end(), [&](int a, int b) { return counts[a] > counts[b]; });
+    std::stable_sort(order.begin(), order.end(), [&](int a, int b) {
+        return counts[a] != counts[b] ? counts[a] > counts[b] : keep[a] && !keep[b];
+    });
     bool unchanged = true;
     for (int i = 0; i < n; ++i)
         if (order[static_cast<size_t>(i)] != i) unchanged = false;
@@ -307,9 +316,10 @@ bool TGIFColorMap::Optimize() {
                 newPos[f->GraphicControlExtension()->TransparentColorIndex()]);
         f->PixelsChanged();
     }
+    if (held >= 0 && held < n) MovedIndex(newPos[held]);
     std::vector<TGIFColor> sorted;
     for (int i = 0; i < n; ++i)
-        if (counts[order[static_cast<size_t>(i)]] > 0) sorted.push_back(entries_[order[static_cast<size_t>(i)]]);
+        if (keep[static_cast<size_t>(order[static_cast<size_t>(i)])]) sorted.push_back(entries_[order[static_cast<size_t>(i)]]);
     entries_ = std::move(sorted);
     Changed();
     return true;
@@ -328,6 +338,10 @@ std::vector<TGIFSubImage*> TGIFGlobalColorMap::UsingFrames() {
             if (&image->Images()[i]->ActiveColorMap() == this) frames.push_back(image->Images()[i]);
     return frames;
 }
+
+int TGIFGlobalColorMap::HeldIndex() const { return header_->BackgroundColorIndex(); }
+
+void TGIFGlobalColorMap::MovedIndex(int index) { header_->SetBackgroundColorIndex(static_cast<uint8_t>(index)); }
 
 void TGIFLocalColorMap::Warning(int severity, const std::string& message) { frame_->Warning(severity, message); }
 
@@ -601,6 +615,12 @@ void TGIFExtensionList::LoadFromStream(TStream& stream, TGIFSubImage* frame) {
     uint8_t b;
     if (!ReadByte(stream, b)) return;
     while (b != ',' && b != ';') {
+        // A zero between blocks is a stray terminator (some writers put one after the graphic control
+        // block): the extensions in front of the image go on after it.
+        if (b == 0) {
+            if (!ReadByte(stream, b)) return;
+            continue;
+        }
         if (b != '!') {
             if (frame) frame->Warning(1, "Invalid extension introducer");
             break;
@@ -621,6 +641,14 @@ void TGIFImageList::LoadFromStream(TStream& stream, TGIFImage* image) {
             if (b != 0) return true;
         return false;
     };
+    bool passedOver = false;
+    // Reading ends here, at the trailer or wherever the blocks stop.
+    auto done = [&] {
+        if (!passedOver) return;
+        for (int i = 0; i < Count(); ++i)
+            if (!(*this)[i]->Empty()) return;
+        throw GIFException("Unsupported LZW code size");
+    };
     uint8_t b;
     if (!nextNonZero(b)) return;
     const int64_t size = stream.Size();
@@ -628,15 +656,17 @@ void TGIFImageList::LoadFromStream(TStream& stream, TGIFImage* image) {
         StepBack(stream);
         if (b != '!' && b != ',') {
             image->Warning(image, 1, "Unknown GIF block type");
-            return;
+            return done();
         }
         auto frame = std::make_unique<TGIFSubImage>(image);
         frame->LoadFromStream(stream);
-        Add(std::move(frame));
+        if (frame->PassedOver()) passedOver = true;
+        else Add(std::move(frame));
         if (size > 0) image->DoProgress(1, static_cast<uint8_t>(std::clamp<int64_t>(stream.Position() * 100 / size, 0, 100)), "Loading...");
-        if (!nextNonZero(b)) return;
+        if (!nextNonZero(b)) return done();
     }
     StepBack(stream);
+    done();
 }
 
 void TGIFTrailer::LoadFromStream(TStream& stream) {

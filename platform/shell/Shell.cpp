@@ -52,6 +52,14 @@ std::string JoinPath(const std::string& folder, const std::string& name) {
     return folder.back() == '/' ? folder + name : folder + "/" + name;
 }
 
+// The path with "." and ".." resolved and no doubled or trailing separators, done on the bytes:
+// a file name that is not UTF-8 keeps its bytes.
+std::string CleanPath(const std::string& path) {
+    std::string clean = fs::path(path).lexically_normal().string();
+    while (clean.size() > 1 && clean.back() == '/') clean.pop_back();
+    return clean;
+}
+
 bool StatPath(const std::string& path, struct stat& st) { return !path.empty() && ::stat(path.c_str(), &st) == 0; }
 bool IsDir(const std::string& path) {
     struct stat st;
@@ -293,18 +301,18 @@ std::string GetPathFromIdList(const TItemIdList& absolute) {
 
 bool ParseDisplayName(const std::string& path, TItemIdList& absolute) {
     if (path.empty() || path[0] != '/') return false;
-    std::string clean = S(QDir::cleanPath(Q(path)));
+    std::string clean = CleanPath(path);
     struct stat st;
     if (!StatPath(clean, st)) return false;
     const TShellPlace* best = nullptr;
     std::vector<TShellPlace> places = ShellPlaces();
     for (const auto& place : places) {
-        std::string p = S(QDir::cleanPath(Q(place.Path)));
+        std::string p = CleanPath(place.Path);
         bool inside = p == "/" || clean == p || clean.compare(0, p.size() + 1, p + "/") == 0;
-        if (inside && (!best || p.size() > S(QDir::cleanPath(Q(best->Path))).size())) best = &place;
+        if (inside && (!best || p.size() > CleanPath(best->Path).size())) best = &place;
     }
     if (!best) return false;
-    std::string base = S(QDir::cleanPath(Q(best->Path)));
+    std::string base = CleanPath(best->Path);
     std::vector<std::string> items{best->Path};
     std::string rest = clean.size() > base.size() ? clean.substr(base == "/" ? 1 : base.size() + 1) : std::string();
     size_t start = 0;

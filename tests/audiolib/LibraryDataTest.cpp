@@ -75,8 +75,8 @@ TEST_F(LibraryData, DecodeChannelGivesTheFileSeeksExactlyAndEndsOnce) {
     EXPECT_EQ(BASS_ErrorGetCode(), BASS_ERROR_HANDLE);
 }
 
-// MP3 (constant and variable rate) and Ogg: the length is what the decode gives, and after a seek
-// the samples are ffmpeg's decode of the whole file from that point on, with no gap or fade-in.
+// MP3 (constant and variable rate), Ogg and WMA: the length is what the decode gives, and after a
+// seek the samples are ffmpeg's decode of the whole file from that point on, with no gap or fade-in.
 TEST_F(LibraryData, CompressedFilesSeekOntoFfmpegsSamplesAndReportTheLengthThatPlays) {
     REQUIRE_TOOL("sox");
     REQUIRE_TOOL("lame");
@@ -85,7 +85,7 @@ TEST_F(LibraryData, CompressedFilesSeekOntoFfmpegsSamplesAndReportTheLengthThatP
     // Without dither (-D) the files are the same on every run. A second of silence at the end packs
     // into the Ogg file's last page, so that page starts well before the seeks near the end.
     std::string wav = dir_.File("music.wav"), quietEnd = dir_.File("quiet-end.wav");
-    ASSERT_TRUE(Shell("sox -D -n -r 44100 -c 2 -b 16 " + wav + " synth 4 sine 300-3000 sine 440 vol 0.4"));
+    ASSERT_TRUE(Shell("sox -D -n -r 44100 -c 2 -b 16 " + wav + " synth 10 sine 300-3000 sine 440 vol 0.4"));
     ASSERT_TRUE(Shell("sox -D -n -r 44100 -c 2 -b 16 " + quietEnd + " synth 3 sine 300-3000 sine 440 vol 0.4 pad 0 1"));
     struct Kind {
         std::string Name, Make;
@@ -93,7 +93,10 @@ TEST_F(LibraryData, CompressedFilesSeekOntoFfmpegsSamplesAndReportTheLengthThatP
     const std::vector<Kind> kinds = {{"cbr.mp3", "lame --quiet -b 128 " + wav + " "},
                                      {"vbr.mp3", "lame --quiet -V 4 " + wav + " "},
                                      {"music.ogg", "oggenc -Q -q 3 " + wav + " -o "},
-                                     {"quiet-end.ogg", "oggenc -Q -q 3 " + quietEnd + " -o "}};
+                                     {"quiet-end.ogg", "oggenc -Q -q 3 " + quietEnd + " -o "},
+                                     // Its packets carry times in whole milliseconds, and the decoder
+                                     // gives the first samples two packets after it took them.
+                                     {"music.wma", "ffmpeg -v quiet -y -i " + wav + " -c:a wmav2 -b:a 128k "}};
     for (const auto& kind : kinds) {
         SCOPED_TRACE(kind.Name);
         std::string file = dir_.File(kind.Name), ref = dir_.File(kind.Name + ".raw");
@@ -107,7 +110,9 @@ TEST_F(LibraryData, CompressedFilesSeekOntoFfmpegsSamplesAndReportTheLengthThatP
         EXPECT_EQ(DecodeAll(h).size(), expected.size());
         // Forwards, backwards, near the start, near the end, and onto the very last frame, each after
         // the decode reached the end.
-        for (QWORD frame : {QWORD{66150}, QWORD{13337}, QWORD{5000}, QWORD{150001}, QWORD{expected.size() / 4 - 1}}) {
+        const QWORD frames = expected.size() / 4;
+        for (QWORD frame : {QWORD{66150}, QWORD{13337}, QWORD{5000}, QWORD{150001}, frames / 2 + 7, QWORD{1500},
+                            frames * 3 / 4, QWORD{30001}, frames - 20000, frames - 1}) {
             SCOPED_TRACE(frame);
             ASSERT_TRUE(BASS_ChannelSetPosition(h, frame * 4));
             EXPECT_EQ(BASS_ChannelGetPosition(h), frame * 4);

@@ -75,6 +75,31 @@ TEST_F(LibraryNet, FileStreamDownloadsDecodesAndReportsCompletion) {
     EXPECT_TRUE(BASS_StreamFree(h));
 }
 
+// An MP3 file's container counts the encoder's delay and padding; once the whole file is in, the
+// length is the one that decodes, as for a local file.
+TEST_F(LibraryNet, Mp3FileStreamReportsTheDecodedLengthOnceDownloaded) {
+    REQUIRE_TOOL("lame");
+    REQUIRE_TOOL("ffmpeg");
+    std::string wav = dir_.File("music.wav"), mp3 = dir_.File("music.mp3"), ref = dir_.File("music.raw");
+    ASSERT_TRUE(Shell("sox -D -n -r 44100 -c 2 -b 16 " + wav + " synth 10 sine 300-3000 vol 0.4"));
+    ASSERT_TRUE(Shell("lame --quiet -b 128 " + wav + " " + mp3));
+    ASSERT_TRUE(Shell("ffmpeg -v quiet -y -i " + mp3 + " -f s16le -acodec pcm_s16le " + ref));
+    const QWORD decoded = ReadBytes(ref).size();
+    auto bytes = ReadBytes(mp3);
+    std::string response = "HTTP/1.0 200 OK\r\nContent-Type: audio/mpeg\r\nContent-Length: " +
+                           std::to_string(bytes.size()) + "\r\n\r\n" + std::string(bytes.begin(), bytes.end());
+    LoopbackServer server(response, 16384, 2);
+    HSTREAM h = BASS_StreamCreateURL(server.Url("/music.mp3").c_str(), 0, BASS_STREAM_DECODE, nullptr, nullptr);
+    ASSERT_NE(h, 0u) << BASS_ErrorGetCode();
+    SyncCounter done;
+    ASSERT_NE(BASS_ChannelSetSync(h, BASS_SYNC_DOWNLOAD, 0, SyncCounter::Proc, &done), 0u);
+    ASSERT_TRUE(WaitFor([&] { return done.Calls > 0; }, 5000));
+    EXPECT_EQ(BASS_ChannelGetLength(h), decoded);
+    EXPECT_EQ(DecodeAll(h).size(), decoded);
+    EXPECT_EQ(BASS_ChannelGetLength(h), decoded);
+    EXPECT_TRUE(BASS_StreamFree(h));
+}
+
 // Radio bytes: the stream with a metadata block after every `interval` bytes of audio.
 std::string WithMetadata(const std::vector<uint8_t>& audio, size_t interval, const std::vector<std::string>& titles) {
     std::string out;

@@ -7,8 +7,14 @@
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     auto n = static_cast<int64_t>(size);
     lumora::TID3v2Parsed parsed = lumora::ParseID3v2(data, n, n);
-    for (const auto& frame : parsed.Frames)
+    // Compressed frames inflate within the tag's bound and keep no capacity they do not use.
+    uint64_t held = 0;
+    for (const auto& frame : parsed.Frames) {
         if (frame.Convertible && frame.ID23.size() != 4) __builtin_trap();
+        if (frame.Data.capacity() > 2 * frame.Data.size() + 32) __builtin_trap();
+        held += frame.Data.size();
+    }
+    if (held > size + lumora::ID3v2MaxInflated) __builtin_trap();
     lumora::TID3v2 tag;
     lumora::TMP3TagInfo info;
     tag.ReadFromBuffer(data, n, n, info);

@@ -1,5 +1,6 @@
-// Fuzz target: writing Ogg Vorbis comments back, on one page or laid out on several. A save that
-// succeeds must read back with the comment written.
+// Fuzz target: writing Ogg Vorbis comments back, on one page or laid out on several, with the
+// other comments and the track edited or left as they are. A save that succeeds must read back
+// with the comment and the track written.
 #include <cstddef>
 #include <cstdint>
 #include <cstdlib>
@@ -18,9 +19,19 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     try {
         if (!ogg.LoadFromFile(file.Path())) return 0;
         ogg.SetComment(comment);
+        // An odd first byte also sets the track and edits every other comment where it stands.
+        uint16_t track = data[0] & 1 ? data[0] : 0;
+        if (track) {
+            ogg.SetTrack(track);
+            std::string extra = ogg.Extra();
+            for (size_t at = extra.find('\0'); at != std::string::npos; at = extra.find('\0', at + 2))
+                extra.insert(at, "x");
+            ogg.SetExtra(extra.empty() ? extra : extra + "x");
+        }
         if (!ogg.SaveToFile(file.Path())) return 0;
         lumora::TOggVorbis back;
         if (!back.LoadFromFile(file.Path()) || back.Comment() != comment) std::abort();
+        if (track && back.Track() != track) std::abort();
     } catch (const lumora::Exception&) {
     }
     return 0;

@@ -1,11 +1,13 @@
 // The reading thread's work on untrusted bytes: decode by extension (the first byte picks one of
 // the registered picture classes), fall back to the notice, then scale for a monitor by each size
-// mode. Nothing may crash, and the result is always a pf32bit picture within the budget.
+// mode. Nothing may crash, the result is always a pf32bit picture within the budget, and the
+// reading thread's own way through the same bytes gives the same pixels.
 #include <QGuiApplication>
 
 #include <cstddef>
 #include <cstdint>
 #include <cstdlib>
+#include <cstring>
 
 #include "engine/saver/PictureReader.h"
 #include "engine/saver/PictureFormats.h"
@@ -48,7 +50,21 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     try {
         ScaleForMonitor(bmp, s);
     } catch (const EOutOfMemory&) {
-        // An enlargement beyond the budget is refused, never attempted.
+        // An enlargement beyond the budget is refused, never attempted; the reading thread shows
+        // the notice instead.
+        bmp = MakeUnreadableNotice();
+        try {
+            ScaleForMonitor(bmp, s);
+        } catch (const EOutOfMemory&) {
+        }
     }
+    // The reading thread's way (a JPEG fitted while it decodes) gives the same pixels.
+    TBytesStream again(data + 3, static_cast<int64_t>(size - 3));
+    std::unique_ptr<TBitmap> read = ReadPictureForMonitor(ext, again, s);
+    if (read->Width() != bmp->Width() || read->Height() != bmp->Height() ||
+        read->PixelFormat() != bmp->PixelFormat())
+        std::abort();
+    for (int y = 0; y < bmp->Height(); ++y)
+        if (std::memcmp(read->Row32(y), bmp->Row32(y), size_t(bmp->Width()) * 4) != 0) std::abort();
     return 0;
 }

@@ -1,5 +1,6 @@
 // Feeds arbitrary bytes to the GIF image class as the show reads a picture: load, then the still
-// bitmap at 32 bits; and writes what loaded back out. It must give a picture or raise one of ours.
+// bitmap at 32 bits; and writes what loaded back out, then again after optimising it. It must give a
+// picture or raise one of ours.
 #include <cstddef>
 #include <cstdint>
 
@@ -21,6 +22,10 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
         bitmap.SetPixelFormat(TPixelFormat::pf32bit);
         TMemoryStream out;
         image.SaveToStream(out);
+        // Optimising works on whatever frames the file gave and must leave an image that saves.
+        image.Optimize(ooCrop | ooMerge | ooCleanup | ooColorMap | ooReduceColors, rmNone, dmNearest, 8);
+        TMemoryStream optimised;
+        image.SaveToStream(optimised);
     } catch (const Exception&) {
     }
     return 0;

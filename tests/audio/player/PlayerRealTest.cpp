@@ -261,11 +261,13 @@ TEST_F(PlayerReal, ASecondPlayerComesAndGoesWhileTheFirstPlaysOn) {
     auto first = MakePlayer();
     ASSERT_TRUE(first->Ready());
     ASSERT_TRUE(first->Open(in));
+    first->SetVolume(100);
     first->Play();
     ASSERT_TRUE(PumpUntil([&] { return first->GetPosition() > 100; }, 3000));
     {
         TAudioPlayer second;
-        // The device the first one runs is no failure, and the plug-in host stays with the first.
+        // The device the first one runs is no failure, the plug-in host stays with the first, and
+        // so does the volume the first one set.
         EXPECT_TRUE(second.Ready());
         EXPECT_EQ(boxes_.Count(), 0u) << boxes_.Last();
         EXPECT_TRUE(second.SingleChannel());
@@ -281,6 +283,23 @@ TEST_F(PlayerReal, ASecondPlayerComesAndGoesWhileTheFirstPlaysOn) {
     first->SetPosition(2800);
     ASSERT_TRUE(PumpUntil([&] { return ends_ > 0; }, 3000));
     EXPECT_EQ(first->Mode(), plmStopped);
+    first.reset();
+    // The first player alone at its start and at its end: the same level.
+    auto played = WavSamples(out_);
+    auto peak = [&](size_t from, size_t to) {
+        int p = 0;
+        for (size_t i = from; i < to; ++i) p = std::max(p, std::abs(static_cast<int>(played[i])));
+        return p;
+    };
+    size_t begin = FirstSound(played), end = played.size();
+    while (end > begin && played[end - 1] == 0) --end;
+    const size_t window = 2 * 4410; // 100 ms
+    ASSERT_GT(end - begin, 2 * window);
+    const int atStart = peak(begin, begin + window), atEnd = peak(end - window, end);
+    auto input = WavSamples(in);
+    const int full = *std::max_element(input.begin(), input.end());
+    EXPECT_NEAR(atStart, full * 100 / 255, 200);
+    EXPECT_NEAR(atEnd, atStart, 200);
 }
 
 TEST_F(PlayerReal, PauseHoldsThePositionAndResumeGoesOn) {

@@ -1,4 +1,5 @@
 #include <cmath>
+#include <cstdio>
 #include <memory>
 #include <string>
 #include <vector>
@@ -167,6 +168,53 @@ TEST_F(InfoForms, MpegFormSavesATrackWithItsTotal) {
     EXPECT_NE(after.find("TRCK='8/12'"), std::string::npos) << after;
 }
 
+TEST_F(InfoForms, MpegFormWritesOnlyWhatWasEdited) {
+    REQUIRE_TOOL("sox");
+    REQUIRE_TOOL("lame");
+    REQUIRE_MUTAGEN();
+    std::string wav = test::MakeWav(dir, "in.wav", 0.5);
+    // Edits the title alone and returns what mutagen reads afterwards.
+    auto editTitle = [&](const std::string& file, const char* edit, const char* title) {
+        std::unique_ptr<TMPEGFileInfoForm> form = TMPEGFileInfoForm::Open(nullptr, file);
+        if (!form) return std::string("no form");
+        form->show();
+        Set(*form, edit, title);
+        Click(*form, "btnUpdate");
+        EXPECT_EQ(form->result(), QDialog::Accepted);
+        return test::MutagenDump(file);
+    };
+
+    // Track texts the form could not take as typed.
+    for (const char* track : {"A7", "7/", "0"}) {
+        SCOPED_TRACE(track);
+        std::string file = dir.File("track.mp3");
+        ASSERT_TRUE(
+            test::Run("lame --quiet --id3v2-only --tt Title --tn " + test::Quoted(track) + " " + wav + " " + file));
+        std::string before = test::MutagenDump(file);
+        ASSERT_NE(before.find("TRCK='" + std::string(track) + "'"), std::string::npos) << before;
+        EXPECT_EQ(editTitle(file, "Tag2_Title", "New title"),
+                  test::Replaced(before, "TIT2='Title'", "TIT2='New title'"));
+        EXPECT_TRUE(messages.empty()) << messages.front();
+        messages.clear();
+    }
+
+    // ID3v1 alone: a genre byte without a name in the table (150), and a comment whose last bytes,
+    // a blank and a digit, read as a track number.
+    for (const char* command : {"id3v1 %s 150", "id3v1-comment-tail %s"}) {
+        SCOPED_TRACE(command);
+        std::string file = dir.File("v1.mp3");
+        ASSERT_TRUE(test::Run("lame --quiet " + wav + " " + file));
+        char args[512];
+        std::snprintf(args, sizeof args, command, test::Quoted(file).c_str());
+        ASSERT_EQ(test::Mutagen(args), "");
+        std::string before = test::MutagenDump(file);
+        std::string bytes = test::ReadFile(file);
+        EXPECT_EQ(editTitle(file, "Tag1_Title", "Neu"), test::Replaced(before, "TIT2='Die Ärzte'", "TIT2='Neu'"));
+        EXPECT_EQ(test::ReadFile(file).substr(bytes.size() - 31), bytes.substr(bytes.size() - 31));
+        EXPECT_TRUE(messages.empty()) << messages.front();
+    }
+}
+
 TEST_F(InfoForms, OggFormEditsStandardAndOtherComments) {
     REQUIRE_TOOL("sox");
     REQUIRE_TOOL("oggenc");
@@ -217,6 +265,33 @@ TEST_F(InfoForms, OggFormEditsStandardAndOtherComments) {
     EXPECT_EQ(reread.Title(), "Tone two");
     EXPECT_EQ(reread.Track(), 3);
     EXPECT_EQ(reread.Extra(), std::string("MOOD=happy\0NEW=value", 20));
+}
+
+TEST_F(InfoForms, OggFormKeepsATrackTextThatIsNoNumber) {
+    REQUIRE_TOOL("sox");
+    REQUIRE_TOOL("oggenc");
+    REQUIRE_TOOL("vorbiscomment");
+    REQUIRE_MUTAGEN();
+    std::string wav = test::MakeWav(dir, "tone.wav", 1.0);
+    std::string file = dir.File("side.ogg");
+    ASSERT_TRUE(test::Run("oggenc -Q -q 1 " + test::Quoted(wav) + " -o " + test::Quoted(file)));
+    ASSERT_TRUE(test::Run("vorbiscomment -w -t TITLE=Tone -t 'TRACKNUMBER=Side A' " + test::Quoted(file)));
+    std::string before = test::MutagenDump(file);
+    ASSERT_NE(before.find("tracknumber='Side A'"), std::string::npos) << before;
+
+    // Updated without an edit, then with another title: the track stays as stored.
+    for (const char* title : {"Tone", "Tone two"}) {
+        std::unique_ptr<TOggVorbisInfoForm> form = TOggVorbisInfoForm::Open(nullptr, file);
+        ASSERT_TRUE(form);
+        form->show();
+        EXPECT_EQ(Find<QLineEdit>(*form, "Tag_TrackNo")->text().toStdString(), "");
+        Set(*form, "Tag_Title", title);
+        Click(*form, "btnUpdate");
+        EXPECT_EQ(form->result(), QDialog::Accepted);
+        EXPECT_EQ(test::MutagenDump(file),
+                  test::Replaced(before, "title='Tone'", std::string("title='") + title + "'"));
+    }
+    EXPECT_TRUE(messages.empty());
 }
 
 } // namespace

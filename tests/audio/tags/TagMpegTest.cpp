@@ -164,8 +164,10 @@ TEST(TagMpeg, FilesEncodedByLame) {
     EXPECT_NEAR(mpeg.Duration(), 3.0, 0.1);
     EXPECT_EQ(mpeg.ID3v1().Title(), "T");
 
+    // lame starts a constant bit rate file with an "Info" header.
     ASSERT_TRUE(mpeg.LoadFromFile(cbr));
-    EXPECT_FALSE(mpeg.VBR().Found);
+    EXPECT_EQ(std::string(mpeg.VBR().ID, 4), "Info");
+    EXPECT_EQ(mpeg.EncoderID(), 3);
     EXPECT_EQ(mpeg.BitRate(), 192);
     EXPECT_NEAR(mpeg.Duration(), 3.0, 0.1);
     EXPECT_EQ(mpeg.SampleRate(), 44100);
@@ -176,6 +178,25 @@ TEST(TagMpeg, FilesEncodedByLame) {
     EXPECT_EQ(mpeg.ChannelModeText(), "Mono");
     EXPECT_EQ(mpeg.BitRate(), 32);
     EXPECT_NEAR(mpeg.Duration(), 3.0, 0.15);
+}
+
+TEST(TagMpeg, InfoHeaderOfAConstantBitRateFileGivesTheLength) {
+    REQUIRE_TOOL("ffmpeg");
+    REQUIRE_TOOL("ffprobe");
+    TempDir dir;
+    // FFmpeg writes the Info header in a 56 kbit/s frame: a 32 kbit/s one has no room for it.
+    std::string path = dir.File("info.mp3");
+    ASSERT_TRUE(test::Run("ffmpeg -v error -f lavfi -i sine=d=4 -ac 1 -b:a 32k " + test::Quoted(path)));
+    double probed = std::stod(test::CommandOutput(
+        "ffprobe -v error -show_entries format=duration -of csv=p=0 " + test::Quoted(path)));
+    ASSERT_NEAR(probed, 4.05, 0.01);
+    TMPEGaudio mpeg;
+    ASSERT_TRUE(mpeg.LoadFromFile(path));
+    EXPECT_EQ(std::string(mpeg.VBR().ID, 4), "Info");
+    EXPECT_NEAR(mpeg.Duration(), probed, 0.001);
+    EXPECT_EQ(mpeg.Frames(), 155);
+    EXPECT_EQ(mpeg.BitRate(), 32);
+    EXPECT_TRUE(mpeg.IsValid());
 }
 
 } // namespace

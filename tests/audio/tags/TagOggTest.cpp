@@ -100,7 +100,7 @@ TEST_F(TagOgg, SavedFilesAreAcceptedAndKeepTheirAudio) {
     EXPECT_EQ(back.Comment(), std::string(600, 'c'));
     EXPECT_EQ(back.Samples(), ogg.Samples());
 
-    // Shrinking works as well, and a changed track number is written as a number.
+    // Shrinking works as well, and a changed track number keeps the total behind it.
     back.SetComment("");
     back.SetTrack(5);
     ASSERT_TRUE(back.SaveToFile(path));
@@ -108,7 +108,7 @@ TEST_F(TagOgg, SavedFilesAreAcceptedAndKeepTheirAudio) {
     EXPECT_EQ(Decoded(path), audioBefore);
     list = Comments(path);
     EXPECT_EQ(list.find("COMMENT="), std::string::npos);
-    EXPECT_NE(list.find("TRACKNUMBER=5\n"), std::string::npos) << list;
+    EXPECT_NE(list.find("TRACKNUMBER=5/12\n"), std::string::npos) << list;
     EXPECT_EQ(std::filesystem::directory_iterator(dir_.Path()) != std::filesystem::directory_iterator(), true);
     for (const auto& e : std::filesystem::directory_iterator(dir_.Path()))
         EXPECT_EQ(e.path().string().find('~'), std::string::npos);
@@ -155,6 +155,52 @@ TEST_F(TagOgg, AnEditedRepeatedNameReadsBackAsEdited) {
     ASSERT_TRUE(ogg.LoadFromFile(path));
     EXPECT_EQ(ogg.Comment(), "edited");
     EXPECT_NE(Comments(path).find("COMMENT=first"), std::string::npos);
+}
+
+TEST_F(TagOgg, ATrackTextIsKeptUntilTheTrackIsSetToAnotherNumber) {
+    if (!test::HaveMutagen()) GTEST_SKIP() << "python3-mutagen is not installed (tools/setup installs it)";
+    struct {
+        const char* stored;
+        int set;             // -1: the track is not set
+        const char* written; // nullptr: no TRACKNUMBER at all
+    } cases[] = {
+        {"Side A", -1, "Side A"}, {"A7", -1, "A7"},       {"1 of 10", -1, "1 of 10"}, {"0", -1, "0"},
+        {"70000", -1, "70000"},   {"7/12", -1, "7/12"},   {"7/12", 7, "7/12"},        {"7/12", 8, "8/12"},
+        {"Side A", 3, "3"},       {"Side A", 0, nullptr}, {"7/12", 0, nullptr},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(std::string(c.stored) + " set " + std::to_string(c.set));
+        std::string path = Make("t.ogg", {"TITLE=Old", std::string("TRACKNUMBER=") + c.stored, "MOOD=calm"});
+        std::string before = test::MutagenDump(path);
+        ASSERT_NE(before.find(std::string("tracknumber='") + c.stored + "'"), std::string::npos) << before;
+        TOggVorbis ogg;
+        ASSERT_TRUE(ogg.LoadFromFile(path));
+        ogg.SetTitle("New");
+        if (c.set >= 0) ogg.SetTrack(static_cast<uint16_t>(c.set));
+        ASSERT_TRUE(ogg.SaveToFile(path));
+        std::string expected = test::Replaced(before, "title='Old'", "title='New'");
+        expected =
+            test::Replaced(expected, std::string("tracknumber='") + c.stored + "'\n",
+                           c.written ? std::string("tracknumber='") + c.written + "'\n" : std::string());
+        EXPECT_EQ(test::MutagenDump(path), expected);
+    }
+}
+
+TEST_F(TagOgg, EditedCommentsKeepTheirPlaces) {
+    std::string path = Make("o.ogg", {"TITLE=t", "Custom=c", "TRACKNUMBER=2", "DATE=", "ARTIST=a",
+                                      "MOOD=calm", "OLD=x", "GENRE=Jazz"});
+    TOggVorbis ogg;
+    ASSERT_TRUE(ogg.LoadFromFile(path));
+    ASSERT_EQ(ogg.Extra(), std::string("Custom=c\0MOOD=calm\0OLD=x", 24));
+    ogg.SetTitle("New title");
+    ogg.SetArtist("b");
+    ogg.SetGenre("");
+    // An item edited in the list where it stands, one replaced by a new item of its name at the end
+    // (as the tag tool does), one deleted and one added.
+    ogg.SetExtra(std::string("Custom=d\0NEW=n\0mood=happy", 25));
+    ASSERT_TRUE(ogg.SaveToFile(path));
+    EXPECT_EQ(Comments(path),
+              "TITLE=New title\nCustom=d\nTRACKNUMBER=2\nDATE=\nARTIST=b\nmood=happy\nNEW=n\n");
 }
 
 // The checks of other tools on a saved file: ogginfo and ffmpeg find nothing to complain about, and

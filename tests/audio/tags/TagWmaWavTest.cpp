@@ -133,6 +133,26 @@ TEST(TagWma, FileMadeByFfmpeg) {
     EXPECT_GT(file.Duration(), 1.0);
 }
 
+TEST(TagWma, LengthIsThePlayDurationWithoutThePreroll) {
+    REQUIRE_TOOL("ffmpeg");
+    REQUIRE_MUTAGEN();
+    TempDir dir;
+    std::string plain = dir.File("plain.wma"), big = dir.File("big.wma");
+    ASSERT_TRUE(test::Run("ffmpeg -v error -f lavfi -i sine=d=4 -c:a wmav2 " + Quoted(plain)));
+    ASSERT_TRUE(test::Run("cp " + Quoted(plain) + " " + Quoted(big)));
+    // 140 KB of lyrics in the header.
+    ASSERT_EQ(test::Mutagen("asf-big " + Quoted(big) + " 70000"), "");
+    for (const std::string& path : {plain, big}) {
+        SCOPED_TRACE(path);
+        double length = std::stod(test::Mutagen("length " + Quoted(path)));
+        ASSERT_NEAR(length, 4.04, 0.05);
+        TWMAfile wma;
+        ASSERT_TRUE(wma.LoadFromFile(path));
+        ASSERT_TRUE(wma.Valid());
+        EXPECT_NEAR(wma.Duration(), length, 0.0005);
+    }
+}
+
 std::string WavHeader(uint16_t channels, uint32_t rate, uint16_t bits, uint32_t riffSize) {
     return "RIFF" + LE32(riffSize) + "WAVEfmt " + LE32(16) + LE16(1) + LE16(channels) + LE32(rate) +
            LE32(rate * channels * bits / 8) + LE16(uint16_t(channels * bits / 8)) + LE16(bits) + "data" +

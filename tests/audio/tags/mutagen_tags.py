@@ -2,10 +2,19 @@
 """Makes and reads tagged sound files with mutagen, the independent oracle of the tag tests.
 
   dump FILE                  what mutagen reads, one line per value, sorted
+  frames FILE                the ID3v2 frames as stored (not brought to version 2.4), one line each
   id3 FILE VERSION           writes a rich ID3v2 tag (8-bit text, every encoding, picture, lyrics)
   id3-compressed FILE VER    writes an ID3v2 tag whose frames are zlib-compressed
-  id3v1 FILE                 writes an ID3v1 tag only, in ISO-8859-1
+  id3v1 FILE [GENRE]         writes an ID3v1 tag only, in ISO-8859-1, with a genre number
+  id3v1-comment-tail FILE    writes an ID3v1.0 tag whose 30-byte comment ends in " 5"
+  id3v22 FILE                writes an ID3v2.2 tag with iTunes frames and frames 2.3 has no name for
+  id3-compressed-many FILE N writes an ID3v2.3 tag of N compressed TXXX frames each declaring 16 MiB
+  id3-bomb FILE N            writes an ID3v2.3 tag of N compressed frames each inflating to 1 MiB
+  id3-v24-only FILE          writes an ID3v2.4 tag with dates to the second and frames only 2.4 has
   ogg-big FILE SIZE          adds a cover picture and a comment of SIZE bytes to an Ogg Vorbis file
+  asf-big FILE SIZE          adds lyrics of SIZE characters to a WMA file
+  asf-track FILE NUMBER      stores a WMA file's track number as a double word
+  length FILE                the play time in seconds
 """
 import base64
 import struct
@@ -43,6 +52,11 @@ def dump(path):
     print("\n".join(sorted(lines)))
 
 
+def frames(path):
+    tags = id3.ID3(path, translate=False)
+    print("\n".join(sorted("%s=%r" % (f.FrameID, f._pprint()) for f in tags.values())))
+
+
 def id3_tag(path, version):
     tags = id3.ID3()
     tags.add(id3.TIT2(encoding=0, text="Die Ärzte"))
@@ -61,8 +75,10 @@ def id3_tag(path, version):
     tags.save(path, v2_version=version)
 
 
-def id3v1_tag(path):
+def id3v1_tag(path, genre=None):
     tags = id3.ID3()
+    if genre is not None:
+        tags.add(id3.TCON(encoding=0, text="(%d)" % genre))
     tags.add(id3.TIT2(encoding=0, text="Die Ärzte"))
     tags.add(id3.TPE1(encoding=0, text="Motörhead"))
     # 30 characters whose CP932 form would need more than the field's 30 bytes.
@@ -98,6 +114,61 @@ def id3_compressed(path, version):
         f.write(b"ID3" + bytes([version, 0, 0]) + size + frames + audio)
 
 
+def id3v1_comment_tail(path):
+    """ID3v1.0: the comment fills all 30 bytes, and its last two are a blank and a digit."""
+    id3v1_tag(path)
+    with open(path, "r+b") as f:
+        f.seek(-128 + 97, 2)
+        f.write(b"Live at the Roxy, second set 5")
+
+
+def prepend_tag(path, version, frames, padding=64):
+    frames += b"\x00" * padding
+    size = bytes((len(frames) >> s) & 0x7F for s in (21, 14, 7, 0))
+    with open(path, "rb") as f:
+        audio = f.read()
+    with open(path, "wb") as f:
+        f.write(b"ID3" + bytes([version, 0, 0]) + size + frames + audio)
+
+
+def id3v22(path):
+    def frame22(fid, body):
+        return fid.encode() + struct.pack(">I", len(body))[1:] + body
+    prepend_tag(path, 2, frame22("TT2", b"\x00Old title") + frame22("TP1", b"\x00Artist") +
+                frame22("TCP", b"\x001") + frame22("TST", b"\x00Sort title") +
+                frame22("TSP", b"\x00Sort artist") + frame22("TZZ", b"\x00Private text") +
+                frame22("WZZ", b"http://example.com/z") + frame22("XYZ", b"opaque bytes"))
+
+
+def id3_compressed_many(path, count):
+    frames = frame(3, "TIT2", b"\x00Plain title", 0)
+    for i in range(count):
+        data = b"\x00Key %d\x00Value %d" % (i, i)
+        frames += frame(3, "TXXX", struct.pack(">I", 16 << 20) + zlib.compress(data), 0x0080)
+    frames += frame(3, "TPE1", b"\x00Plain artist", 0)
+    prepend_tag(path, 3, frames)
+
+
+def id3_bomb(path, count):
+    frames = b""
+    for i in range(count):
+        data = b"\x00Key %d\x00" % i + b"z" * (1 << 20)
+        frames += frame(3, "TXXX", struct.pack(">I", len(data)) + zlib.compress(data, 9), 0x0080)
+    frames += frame(3, "TIT2", b"\x00Title after the bomb", 0)
+    prepend_tag(path, 3, frames)
+
+
+def id3_v24_only(path):
+    tags = id3.ID3()
+    tags.add(id3.TIT2(encoding=0, text="Dated"))
+    tags.add(id3.TDRC(encoding=0, text="1987-11-23T22:15:30"))
+    tags.add(id3.TDOR(encoding=0, text="1985-02-01"))
+    tags.add(id3.TSOP(encoding=0, text="Beatles, The"))
+    tags.add(id3.TMOO(encoding=3, text="calm ☾"))
+    tags.add(id3.TIPL(encoding=0, people=[["producer", "George Martin"]]))
+    tags.save(path, v2_version=4)
+
+
 def png(filler):
     """A 1x1 PNG with a text chunk of filler bytes."""
     def chunk(kind, data):
@@ -119,18 +190,49 @@ def ogg_big(path, size):
     f.save()
 
 
+def asf_big(path, size):
+    f = mutagen.asf.ASF(path)
+    f["WM/Lyrics"] = ["l" * size]
+    f.save()
+
+
+def asf_track(path, number):
+    f = mutagen.asf.ASF(path)
+    f["WM/TrackNumber"] = [mutagen.asf.ASFDWordAttribute(number)]
+    f.save()
+
+
 if __name__ == "__main__":
+    import mutagen.asf
     import mutagen.flac
     command, path = sys.argv[1], sys.argv[2]
     if command == "dump":
         dump(path)
+    elif command == "frames":
+        frames(path)
     elif command == "id3":
         id3_tag(path, int(sys.argv[3]))
     elif command == "id3v1":
-        id3v1_tag(path)
+        id3v1_tag(path, int(sys.argv[3]) if len(sys.argv) > 3 else None)
+    elif command == "id3v1-comment-tail":
+        id3v1_comment_tail(path)
+    elif command == "id3v22":
+        id3v22(path)
+    elif command == "id3-compressed-many":
+        id3_compressed_many(path, int(sys.argv[3]))
+    elif command == "id3-bomb":
+        id3_bomb(path, int(sys.argv[3]))
+    elif command == "id3-v24-only":
+        id3_v24_only(path)
     elif command == "id3-compressed":
         id3_compressed(path, int(sys.argv[3]))
     elif command == "ogg-big":
         ogg_big(path, int(sys.argv[3]))
+    elif command == "asf-big":
+        asf_big(path, int(sys.argv[3]))
+    elif command == "asf-track":
+        asf_track(path, int(sys.argv[3]))
+    elif command == "length":
+        print("%.6f" % mutagen.File(path).info.length)
     else:
         sys.exit("unknown command " + command)

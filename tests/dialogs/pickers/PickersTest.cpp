@@ -9,6 +9,9 @@
 #include <QLineEdit>
 #include <QMenu>
 #include <QPushButton>
+#include <QHeaderView>
+#include <QScrollBar>
+#include <QStandardItemModel>
 #include <QTest>
 #include <QToolButton>
 #include <QTreeView>
@@ -27,6 +30,7 @@
 #include "framework/Graphics.h"
 #include "framework/Registry.h"
 #include "platform/shell/Shell.h"
+#include "platform/system/RegistryFile.h"
 #include "tests/audio/tags/TagTestUtil.h"
 #include "tests/dialogs/settings/SubDialogsTestSupport.h"
 #include "tests/platform/shell/ShellLinkBuilder.h"
@@ -107,6 +111,30 @@ protected:
         TRegIniFile ini(kLumoraKey);
         return ini.ReadString("Setting", name, "<missing>");
     }
+    // Clicks the tree's node with the caption below the node of a folder, as a user would.
+    static void ClickFolder(TPickerForm& form, const std::string& parent, const QString& caption) {
+        auto* tree = form.findChild<TFolderView*>("FolderView1");
+        ASSERT_TRUE(tree->SelectPath(parent)) << parent;
+        QTreeWidgetItem* node = tree->currentItem();
+        node->setExpanded(true);
+        QTreeWidgetItem* child = nullptr;
+        for (int i = 0; i < node->childCount(); ++i)
+            if (node->child(i)->text(0) == caption) child = node->child(i);
+        ASSERT_TRUE(child) << caption.toStdString();
+        tree->scrollToItem(child);
+        QTest::mouseClick(tree->viewport(), Qt::LeftButton, {}, tree->visualItemRect(child).center());
+        ASSERT_EQ(tree->currentItem(), child);
+    }
+    // Chooses a history entry with the keyboard, as a user would.
+    static void ChooseHistory(TPickerForm& form, const QString& text) {
+        auto* combo = Find<QComboBox>(form, "ComboBox1");
+        int row = combo->findText(text);
+        ASSERT_GE(row, 0) << text.toStdString();
+        QTest::keyClick(combo, Qt::Key_F4);
+        ASSERT_TRUE(combo->view()->isVisible());
+        combo->view()->setCurrentIndex(combo->model()->index(row, 0));
+        QTest::keyClick(combo->view(), Qt::Key_Return);
+    }
     static void Select(TPickerForm& form, const std::string& name) {
         TFileView* list = form.findChild<TFileView*>("FileView1");
         int row = list->FindRow(name);
@@ -132,6 +160,12 @@ TEST(PickerHelpers, FitRatioMaskAndPlayTime) {
     EXPECT_EQ(PlayTimeText(3600), "60:00");
     EXPECT_EQ(PlayTimeText(-5), "0:00");
     EXPECT_EQ(PlayTimeText(std::nan("")), "0:00");
+
+    // Names are shown with their UTF-8 as it reads and any other byte as Latin-1.
+    EXPECT_EQ(FileNameText("/写真/caf\xE9"), QString::fromUtf8("/写真/caf\u00e9"));
+    EXPECT_EQ(FileNameText("\xE5\x86/\xC0\xAF\xED\xA0\x80"),
+              QString::fromUtf8("\u00e5\u0086/\u00c0\u00af\u00ed\u00a0\u0080"));
+    EXPECT_EQ(FileNameText(""), QString());
 }
 
 TEST_F(Pickers, PictureFolderPickerPreviewsAndRemembersItsViews) {
@@ -368,12 +402,88 @@ TEST_F(Pickers, PickerFollowsARenameOrRemovalOfTheShownFolder) {
     TDSelect form(nullptr, *data);
     form.Folder = root + "/pics/gone";
     form.show();
+    ASSERT_TRUE(QTest::qWaitForWindowActive(&form));
     fs::remove(root + "/pics/gone");
     QTest::mouseClick(Find<QPushButton>(form, "Button2"), Qt::LeftButton);
     EXPECT_EQ(form.result(), 0); // still open, now on what is left
     EXPECT_EQ(form.findChild<TFolderView*>("FolderView1")->SelectedPath(), root + "/pics");
-    QTest::mouseClick(Find<QPushButton>(form, "Button2"), Qt::LeftButton);
+    // Enter presses OK again.
+    ASSERT_TRUE(QApplication::focusWidget());
+    QTest::keyClick(QApplication::focusWidget(), Qt::Key_Return);
+    EXPECT_EQ(form.result(), QDialog::Accepted);
     EXPECT_EQ(form.Folder, root + "/pics");
+}
+
+TEST_F(Pickers, AHistoryEntryRemovedMeanwhileIsNoChoice) {
+    fs::create_directories(root + "/pics/a");
+    fs::create_directories(root + "/pics/b");
+    TDSelect form(nullptr, *data);
+    form.Folder = root + "/pics";
+    form.show();
+    ClickFolder(form, root + "/pics", "a");
+    ClickFolder(form, root + "/pics", "b");
+    auto* history = Find<QComboBox>(form, "ComboBox1");
+    ASSERT_GE(history->findText(QString::fromStdString(root + "/pics/a")), 0);
+    fs::remove(root + "/pics/a");
+    ChooseHistory(form, QString::fromStdString(root + "/pics/a"));
+    EXPECT_EQ(form.findChild<TFolderView*>("FolderView1")->SelectedPath(), root + "/pics/b");
+    EXPECT_EQ(history->currentText().toStdString(), root + "/pics/b");
+    EXPECT_EQ(history->findText(QString::fromStdString(root + "/pics/a")), -1);
+    QTest::mouseClick(Find<QPushButton>(form, "Button2"), Qt::LeftButton);
+    EXPECT_EQ(form.result(), QDialog::Accepted);
+    EXPECT_EQ(form.Folder, root + "/pics/b");
+}
+
+// A folder whose name is not UTF-8 (a Latin-1 "é") is shown by name and stored as its bytes.
+TEST_F(Pickers, AFolderNamedInLatin1IsChosenAndStoredAsItsBytes) {
+    const std::string latin1 = root + "/pics/caf\xE9";
+    fs::create_directories(latin1);
+    TBitmap(8, 8).SaveToFile(latin1 + "/in.bmp");
+    const std::string registry = dir.File("registry.reg");
+    SetRegistryStore(std::make_shared<TFileRegistryStore>(registry));
+    InstallPickers();
+    std::string listed;
+    PickerModalRunner() = [&](QDialog& dialog) {
+        dialog.show();
+        auto& picker = dynamic_cast<TPickerForm&>(dialog);
+        ClickFolder(picker, root + "/pics", QString::fromUtf8("caf\u00e9"));
+        TFileView* list = dialog.findChild<TFileView*>("FileView1");
+        if (list->Count() > 0) listed = list->ItemText(0, 0);
+        EXPECT_EQ(Find<QComboBox>(dialog, "ComboBox1")->currentText(),
+                  QString::fromStdString(root) + "/pics/caf\u00e9");
+        QTest::mouseClick(dialog.findChild<QPushButton*>("Button2"), Qt::LeftButton);
+        return dialog.result();
+    };
+    {
+        TSaverSettings settings;
+        settings.show();
+        QTest::mouseClick(Find<QToolButton>(settings, "SpeedButton1"), Qt::LeftButton);
+        EXPECT_EQ(listed, "in.bmp");
+        EXPECT_EQ(Find<QLineEdit>(settings, "EdtPictFolder")->text(),
+                  QString::fromStdString(root) + "/pics/caf\u00e9");
+        QTest::mouseClick(Find<QPushButton>(settings, "Button3"), Qt::LeftButton);
+        ASSERT_EQ(settings.result(), QDialog::Accepted);
+    }
+    EXPECT_EQ(Stored("Folder"), latin1);
+    EXPECT_NE(test::ReadFile(registry).find("\"Folder\"=\"" + latin1 + "\"\n"), std::string::npos);
+    // Opened again, the picker starts in that folder and OK keeps it as it is.
+    std::string started;
+    PickerModalRunner() = [&](QDialog& dialog) {
+        dialog.show();
+        started = dialog.findChild<TFolderView*>("FolderView1")->SelectedPath();
+        QTest::mouseClick(dialog.findChild<QPushButton*>("Button2"), Qt::LeftButton);
+        return dialog.result();
+    };
+    {
+        TSaverSettings settings;
+        settings.show();
+        QTest::mouseClick(Find<QToolButton>(settings, "SpeedButton1"), Qt::LeftButton);
+        QTest::mouseClick(Find<QPushButton>(settings, "Button3"), Qt::LeftButton);
+    }
+    EXPECT_EQ(started, latin1);
+    EXPECT_EQ(Stored("Folder"), latin1);
+    SettingsDialogHooks().PictureFolder = nullptr;
+    SettingsDialogHooks().SoundFolder = nullptr;
 }
 
 TEST_F(Pickers, HiddenItemsAreListedAndAStoredHiddenFolderIsKept) {
@@ -408,6 +518,26 @@ TEST_F(Pickers, ListsTakeTheRoomOfTheWindow) {
         TFileView* list = form->findChild<TFileView*>("FileView1");
         QWidget* panel = Find<QWidget>(*form, "Panel4");
         QPushButton* ok = Find<QPushButton>(*form, "Button2");
+        // At its opening size the list shows its four columns whole beside the panel: no column
+        // and no name in them is cut.
+        QApplication::processEvents();
+        test::SaveShot(*form, std::string(sound ? "picker-sounds" : "picker-pictures") + "-opening");
+        QTreeView* report = list->ReportView();
+        QHeaderView* header = report->header();
+        EXPECT_FALSE(report->horizontalScrollBar()->isVisible()) << sound;
+        const QFontMetrics metrics = report->fontMetrics();
+        for (int c = 0; c < 4; ++c) {
+            const int end = header->sectionViewportPosition(c) + header->sectionSize(c);
+            EXPECT_LE(end, report->viewport()->width()) << sound << " column " << c;
+            QString title = list->findChild<QStandardItemModel*>()->horizontalHeaderItem(c)->text();
+            EXPECT_LT(metrics.horizontalAdvance(title) + 8, header->sectionSize(c)) << sound << " " << c;
+            // Type names come from the desktop's database, in its language, and may be longer.
+            for (int row = 0; c != 2 && row < list->Count(); ++row) {
+                QString text = QString::fromStdString(list->ItemText(row, c)).trimmed();
+                int room = header->sectionSize(c) - (c == 0 ? report->iconSize().width() + 8 : 8);
+                EXPECT_LE(metrics.horizontalAdvance(text), room) << sound << " " << text.toStdString();
+            }
+        }
         int narrowWidth = 0;
         for (QSize size : {form->minimumSize(), QSize(1000, 700)}) {
             form->resize(size);
@@ -428,7 +558,6 @@ TEST_F(Pickers, ListsTakeTheRoomOfTheWindow) {
         int extra = 1000 - form->minimumWidth();
         EXPECT_EQ(list->width(), narrowWidth + extra - extra / 3);
         // The name column takes what the others leave.
-        QTreeView* report = list->ReportView();
         EXPECT_EQ(report->columnWidth(0) + report->columnWidth(1) + report->columnWidth(2) + report->columnWidth(3),
                   report->viewport()->width());
         // Without the panel the list reaches the right edge.

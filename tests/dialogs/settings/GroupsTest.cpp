@@ -224,6 +224,32 @@ TEST_F(Groups, OkBuildsTheGroupsThatTheSettingsOkSavesAndThePlayListsRead) {
     EXPECT_EQ(Lines(*stored.PicturesOf(1)), (std::vector<std::string>{"W.bmp", "y.png"}));
 }
 
+// A sound and a picture named in Latin-1 (not UTF-8) are shown by name and stored as their bytes.
+TEST_F(Groups, NamesThatAreNotUtf8AreLinkedAndStoredAsTheirBytes) {
+    dir.WriteFile("sounds/caf\xE9.mp3", "x");
+    dir.WriteFile("pictures/\xE9t\xE9.jpg", "x");
+    auto dlg = OpenSettings();
+    {
+        auto form = OpenGroups(*dlg);
+        EXPECT_EQ(Items(*form, "ListBox1"), (std::vector<std::string>{"a.mp3", "B.wav", "caf\u00e9.mp3"}));
+        SelectSound(*form, "caf\u00e9.mp3");
+        Link(*form, {"\u00e9t\u00e9.jpg", "x.jpg"});
+        EXPECT_EQ(Items(*form, "ListBox2"), (std::vector<std::string>{"x.jpg", "\u00e9t\u00e9.jpg"}));
+        // Unlinking finds the name by its bytes too.
+        SelectIn(*form, "ListBox2", {"x.jpg"});
+        QTest::mouseClick(Find<QToolButton>(*form, "SpeedButton2"), Qt::LeftButton);
+        QTest::mouseClick(Find<QPushButton>(*form, "Button2"), Qt::LeftButton);
+    }
+    QTest::mouseClick(Find<QPushButton>(*dlg, "Button3"), Qt::LeftButton);
+    TFileGrpProc stored(sounds, false, kLumoraKey, pictures);
+    EXPECT_EQ(Tracks(stored.Groups), (std::vector<std::string>{"caf\xE9.mp3"}));
+    EXPECT_EQ(Lines(*stored.PicturesOf(0)), (std::vector<std::string>{"\xE9t\xE9.jpg"}));
+    // Opened again, the stored group is shown with its sound.
+    auto again = OpenGroups(*dlg);
+    SelectSound(*again, "caf\u00e9.mp3");
+    EXPECT_EQ(Items(*again, "ListBox2"), (std::vector<std::string>{"\u00e9t\u00e9.jpg"}));
+}
+
 TEST_F(Groups, CancelLeavesTheRecordAsItWas) {
     StoreGroups({{"a.mp3", {"x.jpg"}}});
     Put(kLumoraKey, "Setting", "Grouping", "1");

@@ -128,6 +128,28 @@ TEST_F(PictureSize, NumberBoxesMoveTheBarsAndNeverGoBelow64) {
     EXPECT_EQ(BoxY(*small), "64");
 }
 
+TEST_F(PictureSize, EnterInANumberBoxStoresWhatLeavingItWouldGive) {
+    struct Case {
+        const char* box;
+        const char* typed;
+        int x, y;
+    };
+    for (const Case& c : {Case{"IntEditX", "30", 64, 600}, Case{"IntEditX", "99999", 1920, 600},
+                          Case{"IntEditX", "800", 800, 600}, Case{"IntEditY", "5", 700, 64},
+                          Case{"IntEditY", "99999", 700, 1080}}) {
+        auto form = Open(1, 700, 600);
+        auto* box = Find<TIntEdit>(*form, c.box);
+        box->setFocus();
+        box->selectAll();
+        QTest::keyClicks(box, c.typed);
+        QTest::keyClick(box, Qt::Key_Return);
+        EXPECT_EQ(form->result(), QDialog::Accepted) << c.box << " " << c.typed;
+        EXPECT_EQ(form->BoxX, c.x) << c.box << " " << c.typed;
+        EXPECT_EQ(form->BoxY, c.y) << c.box << " " << c.typed;
+    }
+    EXPECT_TRUE(messages.empty());
+}
+
 TEST_F(PictureSize, TheBoxPictureFollowsTheBars) {
     auto form = Open(1, 960, 540);
     QRect outer = Find<QFrame>(*form, "Shape1")->geometry();

@@ -28,6 +28,7 @@
 #include "platform/devices/MidiDevices.h"
 #include "platform/system/RegistryFile.h"
 #include "platform/display/Screens.h"
+#include "tests/engine/music/SaverMusicTestSupport.h"
 #include "tests/support/TempDir.h"
 
 namespace lumora {
@@ -96,6 +97,7 @@ TEST_F(SettingsDialog, OkOnAnEmptyRegistryWritesTheModelDefaults) {
         EXPECT_EQ(dlg.windowTitle().toStdString(), "Lumoraの設定");
         EXPECT_EQ(Find<QComboBox>(dlg, "ComboBox2")->itemText(0).toStdString(), "標準");
         EXPECT_EQ(Find<QComboBox>(dlg, "MidiDevice")->count(), 2);
+        EXPECT_EQ(Find<QComboBox>(dlg, "MidiDevice")->currentText().toStdString(), "Fake Synthesizer");
         Ok(dlg);
         EXPECT_EQ(dlg.result(), QDialog::Accepted);
     }
@@ -107,6 +109,8 @@ TEST_F(SettingsDialog, OkOnAnEmptyRegistryWritesTheModelDefaults) {
         TRegCommon common(false);
         TRegData data(kBase);
         data.Load();
+        // The first MIDI device stands selected, and OK stores what stands selected.
+        data.MidiDevice = "Fake Synthesizer";
         data.Save();
         common.SaveCommon();
     }
@@ -392,6 +396,29 @@ TEST_F(SettingsDialog, MissingMidiDeviceIsKeptUntilAnotherIsPicked) {
         Ok(dlg);
     }
     EXPECT_EQ(Get(kBase, "EFECT", "MidiDevice"), "Fake MIDI Port");
+}
+
+// A user who never opened the effects tab: a plain OK, then the saver plays a MIDI file.
+TEST(SettingsDialogFirstRun, PlainOkLetsTheSaverPlayAMidiFile) {
+    test::MusicHarness h;
+    {
+        TRegIniFile ini(kLumoraKey);
+        ini.DeleteKey("EFECT", "MidiDevice");
+    }
+    h.dir.WriteFile("music/a.mid", test::OneNoteMidi(480));
+    {
+        TSaverSettings dlg;
+        dlg.show();
+        QTest::mouseClick(Find<QPushButton>(dlg, "Button3"), Qt::LeftButton);
+        ASSERT_EQ(dlg.result(), QDialog::Accepted);
+    }
+    TRegIniFile stored(kLumoraKey, TRegIniFile::ReadOnly);
+    EXPECT_EQ(stored.ReadString("EFECT", "MidiDevice", "<missing>"), "Fake Synthesizer");
+    h.Open();
+    h.Run(200);
+    EXPECT_EQ(h.Notice(), "");
+    EXPECT_NE(h.MidiLog().find("open 0 \"Fake Synthesizer\""), std::string::npos) << h.MidiLog();
+    EXPECT_NE(h.MidiLog().find("short 0 90 3C 64"), std::string::npos);
 }
 
 TEST_F(SettingsDialog, PickingAFolderSwitchesGroupingOff) {

@@ -11,8 +11,11 @@
 #include <QFontDialog>
 #include <QMessageBox>
 #include <QPushButton>
+#include <QToolButton>
+#include <QLineEdit>
 
 #include "framework/Dialogs.h"
+#include "framework/Graphics.h"
 #include "tests/dialogs/settings/SubDialogsTestSupport.h"
 
 namespace lumora::test {
@@ -23,6 +26,17 @@ std::vector<std::string> ButtonTexts(QWidget& box) {
     for (QAbstractButton* button : box.findChild<QDialogButtonBox*>()->buttons())
         texts.push_back(button->text().remove('&').toStdString());
     std::sort(texts.begin(), texts.end());
+    return texts;
+}
+
+// The buttons' texts from left to right, as they stand on the screen.
+std::vector<std::string> ButtonsInOrder(QWidget& box) {
+    QList<QAbstractButton*> buttons = box.findChild<QDialogButtonBox*>()->buttons();
+    std::sort(buttons.begin(), buttons.end(), [&](QAbstractButton* a, QAbstractButton* b) {
+        return a->mapTo(&box, QPoint()).x() < b->mapTo(&box, QPoint()).x();
+    });
+    std::vector<std::string> texts;
+    for (QAbstractButton* button : buttons) texts.push_back(button->text().remove('&').toStdString());
     return texts;
 }
 
@@ -66,6 +80,23 @@ TEST_F(StandardDialogs, EveryMessageBoxButtonSetAnswers) {
     EXPECT_EQ(Answer(MB_RETRYCANCEL, "再試行"), IDRETRY);
     EXPECT_EQ(Answer(MB_ABORTRETRYIGNORE, "無視"), IDIGNORE);
     EXPECT_EQ(Answer(MB_ABORTRETRYIGNORE, "中止"), IDABORT);
+    // Each set stands in its own order, whatever the desktop's habit for dialog buttons.
+    for (auto [buttons, order] : std::vector<std::pair<int, std::vector<std::string>>>{
+             {MB_ABORTRETRYIGNORE, {"中止", "再試行", "無視"}},
+             {MB_OKCANCEL, {"OK", "キャンセル"}},
+             {MB_YESNOCANCEL, {"はい(Y)", "いいえ(N)", "キャンセル"}},
+             {MB_YESNO, {"はい(Y)", "いいえ(N)"}},
+             {MB_RETRYCANCEL, {"再試行", "キャンセル"}}}) {
+        std::vector<std::string> shown;
+        WhenModal([&](QWidget& box) {
+            box.adjustSize();
+            QApplication::processEvents();
+            shown = ButtonsInOrder(box);
+            QTest::keyClick(&box, Qt::Key_Escape);
+        });
+        RunMessageBox("本当に?", "Lumora", TMsgIcon::Question, buttons);
+        EXPECT_EQ(shown, order) << buttons;
+    }
     // Escape is the set's way out: an OK/Cancel box is cancelled.
     WhenModal([](QWidget& box) { QTest::keyClick(&box, Qt::Key_Escape); });
     EXPECT_EQ(RunMessageBox("Targa", "Warning", TMsgIcon::Warning, MB_OKCANCEL), IDCANCEL);
@@ -101,6 +132,31 @@ TEST_F(StandardDialogs, CaptionFontDialogSetsTheColour) {
     TRegData saved(kLumoraKey);
     saved.Load();
     EXPECT_EQ(saved.CapFont.Color, 0x0000FF);
+}
+
+TEST_F(StandardDialogs, LogoDialogAddsTheBitmapExtensionToATypedName) {
+    std::filesystem::create_directories(dir.File("logos"));
+    TBitmap(4, 4).SaveToFile(dir.File("logos/first.bmp"));
+    TBitmap(4, 4).SaveToFile(dir.File("logos/rings.bmp"));
+    Put(kLumoraKey, "LOGO", "DispTitle", "1");
+    Put(kLumoraKey, "LOGO", "UseTitle", "1");
+    Put(kLumoraKey, "LOGO", "TitleBmp", dir.File("logos/first.bmp"));
+    auto dlg = OpenSettings();
+    auto* browse = Find<QToolButton>(*dlg, "SpeedButton3");
+    ASSERT_TRUE(browse->isEnabled());
+    WhenModal([](QWidget& form) {
+        EXPECT_EQ(form.windowTitle().toStdString(), "ﾛｺﾞｲﾒｰｼﾞの選択");
+        auto* name = Find<QLineEdit>(form, "fileNameEdit");
+        QTest::keyClicks(name, "rings");
+        // A name the dialog cannot find brings up its notice: close it, so the test goes on.
+        QTimer::singleShot(0, [] {
+            auto* notice = qobject_cast<QMessageBox*>(QApplication::activeModalWidget());
+            if (notice) notice->reject();
+        });
+        QTest::keyClick(name, Qt::Key_Return);
+    });
+    QTest::mouseClick(browse, Qt::LeftButton);
+    EXPECT_EQ(Find<QLineEdit>(*dlg, "EdtLogoImg")->text().toStdString(), dir.File("logos/rings.bmp"));
 }
 
 TEST_F(StandardDialogs, QtDialogsSpeakJapanese) {

@@ -101,13 +101,31 @@ kill -TERM $pid; wait $pid
     EXPECT_EQ(test::ScriptValue(out, "first"), "running") << out;
 }
 
+// The scripts' server must keep a client that connects while the last one is leaving: a server that
+// resets then drops the newcomer on a slow machine ("could not connect to display"). Stopping the
+// server across the leave and the connect makes that moment certain.
+TEST_F(EndToEndTest, TheTestServerKeepsAClientThatConnectsAsTheLastOneLeaves) {
+    if (!test::HaveTool("xmessage") || !test::HaveTool("xdpyinfo")) GTEST_SKIP() << "no xmessage or xdpyinfo";
+    std::string out = InXvfb(dir, R"SH(xmessage -name lastclient ' ' 2>/dev/null & last=$!
+for i in $(seq 50); do [ -n "$(xdotool search --name lastclient)" ] && break; sleep 0.1; done
+kill -STOP $XVFB_PID
+kill $last; wait $last 2>/dev/null
+sleep 0.2
+(xdpyinfo >/dev/null 2>&1; echo "newcomer=$?") & newcomer=$!
+sleep 0.2
+kill -CONT $XVFB_PID
+wait $newcomer
+)SH");
+    EXPECT_EQ(test::ScriptValue(out, "newcomer"), "0") << out;
+}
+
 TEST_F(EndToEndTest, PreviewBecomesAChildOfTheGivenWindow) {
     if (!test::HaveTool("xmessage")) GTEST_SKIP() << "no xmessage";
     WriteRegistry(dir, "\"Folder\"=\"" + dir.File("none") + "\"\n");
+    // An empty id would make xwininfo wait for a click: without the box the script ends at once.
     std::string out = InXvfb(dir, R"SH(xmessage -name previewbox -geometry 200x150+10+10 preview & box=$!
-id=""
 for i in $(seq 100); do id=$(xdotool search --name previewbox | head -1); [ -n "$id" ] && break; sleep 0.1; done
-if [ -z "$id" ]; then echo "child=no preview box"; kill $box; exit 0; fi
+if [ -z "$id" ]; then echo box=missing; kill $box; exit 1; fi
 )SH" + kProgram + R"SH( /p $id & pid=$!
 for i in $(seq 50); do xwininfo -id $id -tree | grep -q '"Lumora"' && break; sleep 0.1; done
 echo "child=$(xwininfo -id $id -tree | grep -c '"Lumora"')"
@@ -138,8 +156,12 @@ TEST_F(EndToEndTest, TheSaverOpensShowingTheDesktopItCovers) {
         "\"Folder\"=\"" + dir.File("pics") +
             "\"\n\"PosRandom\"=\"0\"\n\"BackGround\"=\"$00996633\"\n"
             "\n[HKEY_CURRENT_USER\\Software\\Varenko's Software\\Lumora\\Method]\n\"ChgSpeed\"=\"10\"\n");
+    // The saver starts once the box shows: its snapshot must hold the box, however slow the server.
     std::string out = InXvfb(dir, R"SH(xmessage -bg '#336699' -geometry 640x480+0+0 ' ' & box=$!
-sleep 1
+for i in $(seq 100); do
+  [ "$(import -window root -crop 1x1+300+300 -depth 8 txt:- 2>/dev/null | grep -o '#[0-9A-F]\{6\}' | head -1)" = "#336699" ] && break
+  sleep 0.1
+done
 )SH" + kProgram + R"SH( /s & pid=$!
 for i in $(seq 50); do xwininfo -root -tree | grep -q '"Lumora"' && break; sleep 0.1; done
 sleep 1

@@ -50,6 +50,9 @@ TEST(ImgReadTest, FilesThatCannotBeReadGiveTheNotice) {
         dir.WriteFile("empty.bmp", ""),
         dir.WriteFile("cut.jpg", std::string("\xFF\xD8\xFF\xE0\x00\x10JFIF", 10)),
         dir.WriteFile("unknown.xyz", "whatever"),
+        // A Targa kind the loader does not read (type 32, compressed colour-mapped).
+        dir.WriteFile("huffman.tga", std::string("\0\1\x20\0\0\2\0\x18\0\0\0\0\3\0\1\0\x08\x20", 18) +
+                                         std::string(64, 'U')),
         dir.File("missing.jpg"),
     };
     for (const auto& f : files) EXPECT_TRUE(IsNotice(*LoadPictureOrNotice(f))) << f;

@@ -1,5 +1,6 @@
 // Resizing: the sizes the saver asks for, the resampling arithmetic against a direct reading of
 // the formulas, and the guards for empty and degenerate inputs.
+#include <algorithm>
 #include <cmath>
 #include <memory>
 #include <random>
@@ -119,6 +120,62 @@ TEST(ScalingTest, AreaAverageOfWideBlocksUsesFullSums) {
     auto noise = Noise(900, 300, 4);
     ShrinkBitmap(*noise, dst, 1.0 / 300);
     for (int x = 0; x < dst.Width(); ++x) EXPECT_EQ(dst.Row32(0)[x], AreaReference(*noise, 1.0 / 300, x, 0));
+}
+
+TEST(ScalingTest, FittingRowsAsTheyArriveGivesTheSamePixelsAsFittingTheWhole) {
+    struct Case { int w, h, W, H; } cases[] = {
+        {3001, 2003, 1920, 1080}, {2003, 3001, 1920, 1080}, {601, 403, 160, 90}, {333, 999, 200, 100},
+        {97, 61, 96, 60},         {1031, 257, 50, 50},      {640, 480, 639, 479}, {1000, 500, 400, 200},
+        {10000, 3, 100, 100},     {5, 901, 7, 7},
+    };
+    for (const auto& c : cases) {
+        auto src = Noise(c.w, c.h, static_cast<uint32_t>(c.w + c.h));
+        // The spare byte must not leak into the averages either way.
+        for (int y = 0; y < c.h; y += 2) src->Row32(y)[y % c.w] |= 0xFF000000u;
+        std::unique_ptr<TRowFit> fit = TRowFit::Plan(c.w, c.h, c.W, c.H);
+        ASSERT_TRUE(fit) << c.w << "x" << c.h << " into " << c.W << "x" << c.H;
+        for (int y = 0; y < c.h; ++y) {
+            std::copy(src->Row32(y), src->Row32(y) + c.w, fit->SourceRow(y));
+            fit->RowDone(y);
+        }
+        std::unique_ptr<TBitmap> rows = fit->Result();
+        FitBitmap(c.W, c.H, true, src);
+        ASSERT_EQ(rows->Width(), src->Width()) << c.w << "x" << c.h << " into " << c.W << "x" << c.H;
+        ASSERT_EQ(rows->Height(), src->Height()) << c.w << "x" << c.h << " into " << c.W << "x" << c.H;
+        EXPECT_EQ(rows->PixelFormat(), TPixelFormat::pf32bit);
+        for (int y = 0; y < src->Height(); ++y)
+            ASSERT_TRUE(std::equal(src->Row32(y), src->Row32(y) + src->Width(), rows->Row32(y)))
+                << c.w << "x" << c.h << " into " << c.W << "x" << c.H << ", row " << y;
+    }
+    // A decoder that stops early (damaged data) gets the rows made so far, or drops the fit, at once.
+    auto src = Noise(601, 403, 11);
+    for (bool take : {true, false}) {
+        std::unique_ptr<TRowFit> fit = TRowFit::Plan(601, 403, 160, 90);
+        ASSERT_TRUE(fit);
+        for (int y = 0; y < 200; ++y) {
+            std::copy(src->Row32(y), src->Row32(y) + 601, fit->SourceRow(y));
+            fit->RowDone(y);
+        }
+        if (!take) continue;
+        std::unique_ptr<TBitmap> part = fit->Result();
+        auto whole = std::make_unique<TBitmap>();
+        whole->Assign(*src);
+        FitBitmap(160, 90, true, whole);
+        ASSERT_EQ(part->Height(), whole->Height());
+        // Destination row y reads source rows up to Trunc((y + 1) * 403 / 90).
+        for (int y = 0; y < part->Height(); ++y) {
+            const bool complete = (y + 1) * 403 / 90 < 200;
+            for (int x = 0; x < part->Width(); ++x)
+                ASSERT_EQ(part->Row32(y)[x], complete ? whole->Row32(y)[x] : 0u) << "row " << y;
+        }
+    }
+    // Enlarging, keeping the size, blocks too large for the packed sums, and empty boxes are left to
+    // FitBitmap on the whole picture.
+    EXPECT_FALSE(TRowFit::Plan(300, 200, 1920, 1080));
+    EXPECT_FALSE(TRowFit::Plan(300, 200, 300, 400));
+    EXPECT_FALSE(TRowFit::Plan(1200, 600, 2, 1));
+    EXPECT_FALSE(TRowFit::Plan(300, 200, 0, 100));
+    EXPECT_FALSE(TRowFit::Plan(0, 200, 100, 100));
 }
 
 TEST(ScalingTest, EnlargingInterpolatesAndRepeatsTheEdge) {

@@ -6,12 +6,15 @@
 
 #include <gtest/gtest.h>
 
+#include <cstdlib>
 #include <cstring>
 
 #include "engine/saver/PictureReader.h"
 #include "engine/saver/PictureFormats.h"
 #include "framework/Classes.h"
+#include "framework/Checked.h"
 #include "framework/JPEG.h"
+#include "tests/support/HaveTool.h"
 #include "tests/support/TempDir.h"
 
 namespace lumora {
@@ -47,6 +50,75 @@ TEST(TransitionFirstFrame, ReadingTakesTheDecodedJpegPixelsUnchanged) {
     ASSERT_EQ(read->Height(), 203);
     EXPECT_EQ(read->PixelFormat(), TPixelFormat::pf32bit);
     EXPECT_TRUE(SamePixels(*read, copied));
+}
+
+std::string SaveJpeg(const test::TempDir& dir, const std::string& name, int w, int h, bool grey) {
+    QImage img(w, h, grey ? QImage::Format_Grayscale8 : QImage::Format_RGB32);
+    for (int y = 0; y < h; ++y)
+        for (int x = 0; x < w; ++x)
+            img.setPixel(x, y, grey ? qRgb((x * 7 + y) % 256, (x * 7 + y) % 256, (x * 7 + y) % 256)
+                                    : qRgb((x * 3) % 256, (y * 5) % 256, ((x ^ y) * 11) % 256));
+    QByteArray bytes;
+    QBuffer buf(&bytes);
+    buf.open(QIODevice::WriteOnly);
+    img.save(&buf, "JPEG", 85);
+    return dir.WriteFile(name, bytes.toStdString());
+}
+
+TEST(TransitionFirstFrame, ReadingForTheMonitorGivesTheScaledDecoderPixelsWhicheverWayItFits) {
+    RegisterPictureFormats();
+    test::TempDir dir;
+    const std::string wide = SaveJpeg(dir, "wide.jpg", 1201, 803, false);
+    const std::string tall = SaveJpeg(dir, "tall.jpg", 803, 1201, false);
+    const std::string grey = SaveJpeg(dir, "grey.jpg", 977, 613, true);
+    const std::string small = SaveJpeg(dir, "small.jpg", 97, 61, false);
+    // Cut short: libjpeg fills the missing rows, the same ones either way.
+    const std::string whole = test::ReadFile(wide);
+    const std::string cut = dir.WriteFile("cut.jpg", whole.substr(0, whole.size() / 2));
+    std::string cmyk;
+    if (test::HaveTool("convert")) {
+        cmyk = dir.File("cmyk.jpg");
+        ASSERT_EQ(std::system(("convert " + tall + " -colorspace CMYK " + cmyk).c_str()), 0);
+    }
+    struct Case {
+        std::string file;
+        int mode, targetW, targetH, limitX, limitY, scale;
+        bool smooth;
+        int64_t budget; // 0: the usual one
+    } cases[] = {
+        {wide, 1, 640, 360, 1920, 1080, 1000, true, 0},  {tall, 2, 400, 300, 400, 300, 1000, true, 0},
+        {grey, 1, 1920, 1080, 333, 211, 1000, true, 0},  {wide, 1, 1920, 1080, 1920, 1080, 250, true, 0},
+        {cut, 1, 641, 359, 1920, 1080, 1000, true, 0},   {cmyk, 2, 500, 500, 500, 500, 1000, true, 0},
+        // decoded at half its size, then fitted
+        {wide, 1, 320, 200, 1920, 1080, 1000, true, 1201 * 803 / 3},
+        // enlarged, kept, stretched plainly or cut: the whole picture, as before
+        {small, 2, 640, 360, 1920, 1080, 1000, true, 0}, {wide, 1, 1920, 1080, 1920, 1080, 1000, true, 0},
+        {wide, 1, 640, 360, 1920, 1080, 1000, false, 0}, {wide, 0, 640, 360, 1920, 1080, 250, true, 0},
+        {tall, 0, 640, 360, 0, 0, 1000, true, 0},
+        // unreadable: the notice, fitted the same way
+        {dir.File("missing.jpg"), 2, 200, 100, 200, 100, 1000, true, 0},
+    };
+    const int64_t saved = PixelBudget();
+    for (const auto& c : cases) {
+        if (c.file.empty()) continue;
+        TImgReadSize size;
+        size.TargetWidth = c.targetW;
+        size.TargetHeight = c.targetH;
+        size.SizeMode = c.mode;
+        size.SizeLimitX = c.limitX;
+        size.SizeLimitY = c.limitY;
+        size.PreviewScale = c.scale;
+        size.Smooth = c.smooth;
+        if (c.budget) SetPixelBudget(c.budget);
+        std::unique_ptr<TBitmap> expected = LoadPictureOrNotice(c.file);
+        ScaleForMonitor(expected, size);
+        std::unique_ptr<TBitmap> read = ReadPictureForMonitor(c.file, size);
+        SetPixelBudget(saved);
+        EXPECT_EQ(read->PixelFormat(), TPixelFormat::pf32bit);
+        EXPECT_TRUE(SamePixels(*read, *expected))
+            << c.file << " mode " << c.mode << " into " << c.targetW << "x" << c.targetH << ": " << read->Width()
+            << "x" << read->Height() << " against " << expected->Width() << "x" << expected->Height();
+    }
 }
 
 TEST(TransitionFirstFrame, TakingABitmapMovesItsPixelsAndEmptiesTheSource) {

@@ -1,6 +1,6 @@
 // Targa and PCX files made by the tests (and by netpbm's own writer) decode as netpbm's tgatoppm and
-// pcxtoppm show them: every pixel layout, colour maps of 15, 16, 24 and 32 bits, run-length data,
-// both row orders, and the version 3 PCX palette.
+// pcxtoppm (and, for Targa, ImageMagick) show them: every pixel layout, colour maps of 15, 16, 24 and 32 bits starting at any index,
+// 16-bit indexes, run-length data, every origin corner, and the version 3 PCX palette.
 
 #include <cstdlib>
 #include <cstring>
@@ -23,12 +23,15 @@ struct Pnm {
     std::vector<TColor> colors; // 0x00BBGGRR, at the file's maxval
 };
 
-// Runs a netpbm converter on a file and reads the PPM or PGM it writes.
+// Runs a converter on a file and reads the PPM or PGM it writes: a netpbm tool given the file, or
+// ImageMagick's convert turning a Targa file upright.
 Pnm Convert(const TempDir& dir, const std::string& tool, const Bytes& file) {
     const std::string in = dir.File("in"), out = dir.File("out.pnm");
     std::ofstream(in, std::ios::binary).write(reinterpret_cast<const char*>(file.data()), file.size());
     Pnm p;
-    if (std::system((tool + " " + in + " > " + out + " 2>/dev/null").c_str()) != 0) return p;
+    const std::string command = tool == "convert" ? "convert tga:" + in + " -auto-orient -depth 8 ppm:" + out
+                                                  : tool + " " + in + " > " + out;
+    if (std::system((command + " 2>/dev/null").c_str()) != 0) return p;
     std::ifstream s(out, std::ios::binary);
     std::string magic;
     s >> magic >> p.width >> p.height >> p.maxval;
@@ -45,7 +48,7 @@ Pnm Convert(const TempDir& dir, const std::string& tool, const Bytes& file) {
 
 // Our pixels, narrowed to the reference's maxval (netpbm gives 5-bit channels as they are).
 void ExpectSamePixels(TBitmap& ours, const Pnm& want) {
-    ASSERT_FALSE(want.colors.empty()) << "netpbm could not read the file";
+    ASSERT_FALSE(want.colors.empty()) << "the reference could not read the file";
     ASSERT_EQ(ours.Width(), want.width);
     ASSERT_EQ(ours.Height(), want.height);
     const int shift = want.maxval == 31 ? 3 : 0;
@@ -91,35 +94,58 @@ void TargaRle(Bytes& out, const uint8_t* row, int width, int bpp) {
     }
 }
 
-Bytes MakeTarga(int type, int pixelSize, int mapEntrySize, bool topDown, uint32_t seed) {
-    const int width = 23, height = 9, bpp = (pixelSize + 7) / 8;
-    const bool mapped = type == 1 || type == 9;
-    const int mapLength = 200, entryBytes = (mapEntrySize + 7) / 8;
-    Bytes f = {0, uint8_t(mapped ? 1 : 0), uint8_t(type)};
+const int kTargaWidth = 23, kTargaHeight = 9;
+
+// A Targa file of the given stored pixels (rows as stored), with a colour map when map is not empty.
+// descriptor holds the origin bits: 0x10 right to left, 0x20 top down.
+Bytes TargaFile(int type, int pixelSize, int descriptor, const Bytes& map, int mapEntrySize, int mapOrigin,
+                const Bytes& pixels) {
+    const int bpp = (pixelSize + 7) / 8;
+    const int mapLength = map.empty() ? 0 : static_cast<int>(map.size()) / ((mapEntrySize + 7) / 8);
+    Bytes f = {0, uint8_t(map.empty() ? 0 : 1), uint8_t(type)};
+    Put16(f, mapOrigin);
+    Put16(f, mapLength);
+    f.push_back(static_cast<uint8_t>(map.empty() ? 0 : mapEntrySize));
     Put16(f, 0);
-    Put16(f, mapped ? mapLength : 0);
-    f.push_back(static_cast<uint8_t>(mapped ? mapEntrySize : 0));
     Put16(f, 0);
-    Put16(f, 0);
-    Put16(f, width);
-    Put16(f, height);
+    Put16(f, kTargaWidth);
+    Put16(f, kTargaHeight);
     f.push_back(static_cast<uint8_t>(pixelSize));
-    f.push_back(static_cast<uint8_t>((topDown ? 0x20 : 0) | (pixelSize == 32 ? 8 : 0)));
-    if (mapped) {
-        Bytes map = PseudoRandomBytes(static_cast<size_t>(mapLength) * entryBytes, seed + 1);
-        f.insert(f.end(), map.begin(), map.end());
-    }
-    Bytes pixels = PseudoRandomBytes(static_cast<size_t>(width) * height * bpp, seed);
-    for (size_t i = 0; i < pixels.size(); ++i) {
-        if (mapped) pixels[i] %= mapLength;
-        if ((i / bpp / 4) % 2 == 0 && i >= static_cast<size_t>(bpp)) pixels[i] = pixels[i - bpp]; // runs
-    }
+    f.push_back(static_cast<uint8_t>(descriptor | (pixelSize == 32 ? 8 : 0)));
+    f.insert(f.end(), map.begin(), map.end());
     if (type < 9) {
         f.insert(f.end(), pixels.begin(), pixels.end());
     } else {
-        for (int y = 0; y < height; ++y) TargaRle(f, pixels.data() + static_cast<size_t>(y) * width * bpp, width, bpp);
+        for (int y = 0; y < kTargaHeight; ++y)
+            TargaRle(f, pixels.data() + static_cast<size_t>(y) * kTargaWidth * bpp, kTargaWidth, bpp);
     }
     return f;
+}
+
+// Random pixels with runs; colour-mapped ones (8- or 16-bit indexes) point into a map of mapLength
+// entries that starts at index mapOrigin.
+Bytes TargaPixels(int pixelSize, bool mapped, int mapOrigin, int mapLength, uint32_t seed) {
+    const int bpp = (pixelSize + 7) / 8, count = kTargaWidth * kTargaHeight;
+    Bytes pixels = PseudoRandomBytes(static_cast<size_t>(count) * bpp, seed);
+    for (int i = 0; i < count; ++i) {
+        uint8_t* p = pixels.data() + static_cast<size_t>(i) * bpp;
+        if (mapped) {
+            const int index = mapOrigin + (bpp == 2 ? p[0] | (p[1] << 8) : p[0]) % mapLength;
+            p[0] = static_cast<uint8_t>(index);
+            if (bpp == 2) p[1] = static_cast<uint8_t>(index >> 8);
+        }
+        if ((i / 4) % 2 == 0 && i > 0) std::memcpy(p, p - bpp, bpp); // runs
+    }
+    return pixels;
+}
+
+Bytes MakeTarga(int type, int pixelSize, int mapEntrySize, int descriptor, uint32_t seed, int mapOrigin = 0,
+                int mapLength = 200) {
+    const bool mapped = type == 1 || type == 9;
+    const Bytes map = mapped ? PseudoRandomBytes(static_cast<size_t>(mapLength) * ((mapEntrySize + 7) / 8), seed + 1)
+                             : Bytes();
+    return TargaFile(type, pixelSize, descriptor, map, mapEntrySize, mapOrigin,
+                     TargaPixels(pixelSize, mapped, mapOrigin, mapLength, seed));
 }
 
 // A run-length PCX file from its plane lines and a 16-colour header palette.
@@ -154,24 +180,65 @@ const TColor kDefaultColours[16] = {RGB(0, 0, 0),       RGB(128, 0, 0),   RGB(0,
 
 } // namespace
 
+// Our reading of a Targa file against tgatoppm's, which keeps rows left to right whatever the
+// descriptor says, and against ImageMagick's turned upright, which reads every layout but 16-bit
+// indexes. twin, when given, is a file of the same picture that the references read in its place.
+void ExpectTargaLikeReferences(const TempDir& dir, const Bytes& file, const Bytes& twin = {}) {
+    const Bytes& reference = twin.empty() ? file : twin;
+    TTargaGraphic g;
+    TMemoryStream m(file);
+    g.LoadFromStream(m);
+    if (!(reference[17] & 0x10)) {
+        SCOPED_TRACE("tgatoppm");
+        ExpectSamePixels(g, Convert(dir, "tgatoppm", reference));
+    }
+    const bool mapped = (reference[2] & 7) == 1;
+    if (mapped && reference[16] != 8) return;
+    SCOPED_TRACE("ImageMagick");
+    Pnm magick = Convert(dir, "convert", reference);
+    const int channelBits = mapped ? reference[7] : reference[16];
+    if (channelBits == 15 || channelBits == 16) {
+        // ImageMagick widens 5-bit channels to 8 bits; narrowed back they are the file's.
+        for (TColor& c : magick.colors) c = RGB(GetRValue(c) >> 3, GetGValue(c) >> 3, GetBValue(c) >> 3);
+        magick.maxval = 31;
+    }
+    ExpectSamePixels(g, magick);
+}
+
 TEST(NetpbmOracle, TargaOfEveryKindDecodesLikeTgatoppm) {
     TempDir dir;
     uint32_t seed = 1;
-    for (bool topDown : {false, true})
-        for (int type : {1, 9}) // colour-mapped, with each map entry size
+    // Every corner the rows and pixels may start from: bottom or top, left or right.
+    for (int corner : {0x00, 0x10, 0x20, 0x30}) {
+        const std::string where = " corner " + std::to_string(corner);
+        for (int type : {1, 9}) { // colour-mapped, with each map entry size
             for (int entry : {15, 16, 24, 32}) {
-                SCOPED_TRACE("mapped type " + std::to_string(type) + " entries " + std::to_string(entry));
-                ExpectLikeNetpbm<TTargaGraphic>(dir, "tgatoppm", MakeTarga(type, 8, entry, topDown, ++seed));
+                SCOPED_TRACE("mapped type " + std::to_string(type) + " entries " + std::to_string(entry) + where);
+                ExpectTargaLikeReferences(dir, MakeTarga(type, 8, entry, corner, ++seed));
             }
-    for (bool topDown : {false, true})
+            // A map that starts at a later index, for 8-bit indexes and for 16-bit ones beyond a palette.
+            SCOPED_TRACE("mapped type " + std::to_string(type) + " map origin" + where);
+            ExpectTargaLikeReferences(dir, MakeTarga(type, 8, 24, corner, ++seed, 40));
+            ExpectTargaLikeReferences(dir, MakeTarga(type, 16, 24, corner, ++seed, 0, 700));
+            ExpectTargaLikeReferences(dir, MakeTarga(type, 16, 16, corner, ++seed, 1000, 300));
+        }
         for (int type : {2, 10})
             for (int size : {15, 16, 24, 32}) {
-                SCOPED_TRACE("true colour type " + std::to_string(type) + " bits " + std::to_string(size));
-                ExpectLikeNetpbm<TTargaGraphic>(dir, "tgatoppm", MakeTarga(type, size, 0, topDown, ++seed));
+                SCOPED_TRACE("true colour type " + std::to_string(type) + " bits " + std::to_string(size) + where);
+                ExpectTargaLikeReferences(dir, MakeTarga(type, size, 0, corner, ++seed));
             }
-    for (int type : {3, 11}) {
-        SCOPED_TRACE("grey type " + std::to_string(type));
-        ExpectLikeNetpbm<TTargaGraphic>(dir, "tgatoppm", MakeTarga(type, 8, 0, false, ++seed));
+        for (int type : {3, 11}) {
+            SCOPED_TRACE("grey type " + std::to_string(type) + where);
+            ExpectTargaLikeReferences(dir, MakeTarga(type, 8, 0, corner, ++seed));
+            // Grey with alpha shows its grey: as the references show the same grey bytes stored alone
+            // (both take these pixels for 5-5-5 colour).
+            SCOPED_TRACE("grey with alpha");
+            const Bytes greyAlpha = TargaPixels(16, false, 0, 0, ++seed);
+            Bytes grey;
+            for (size_t i = 0; i < greyAlpha.size(); i += 2) grey.push_back(greyAlpha[i]);
+            ExpectTargaLikeReferences(dir, TargaFile(type, 16, corner | 8, {}, 0, 0, greyAlpha),
+                                      TargaFile(type, 8, corner, {}, 0, 0, grey));
+        }
     }
 }
 

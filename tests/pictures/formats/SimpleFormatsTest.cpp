@@ -3,6 +3,8 @@
 
 #include <gif_lib.h>
 
+#include <algorithm>
+#include <cstdlib>
 #include <cstring>
 
 #include <gtest/gtest.h>
@@ -10,6 +12,7 @@
 #include "framework/Forms.h"
 #include "pictures/formats/GraphicCompression.h"
 #include "pictures/formats/GraphicFormats.h"
+#include "pictures/gif/GIFImage.h"
 #include "pictures/common/PixelSwap.h"
 #include "pictures/png/PngImage.h"
 #include "tests/pictures/PictureTestUtil.h"
@@ -145,6 +148,26 @@ TEST(Targa, BadFilesRaiseTheirMessages) {
     // Run-length data that ends early leaves the rest of the picture black.
     Bytes shortRle = {0, 0, 10, 0, 0, 0, 0, 0, 0, 0, 0, 0, 4, 0, 1, 0, 24, 0x20, 0x00, 9, 9, 9};
     EXPECT_EQ(LoadError<TTargaGraphic>(shortRle), "");
+
+    // Kinds the loader does not read are refused instead of shown as a black or made-up picture;
+    // netpbm's tgatoppm refuses the first ones too.
+    TempDir dir;
+    auto refused = [&](int type, int mapType, int pixelSize, bool netpbmRefuses = true) {
+        Bytes f = {0, uint8_t(mapType), uint8_t(type), 0, 0, uint8_t(mapType ? 2 : 0), 0, uint8_t(mapType ? 24 : 0),
+                   0, 0, 0, 0, 3, 0, 1, 0, uint8_t(pixelSize), 0x20};
+        f.resize(f.size() + 64, 0x55);
+        dir.WriteFile("in.tga", BytesToString(f));
+        if (netpbmRefuses)
+            EXPECT_NE(std::system(("tgatoppm " + dir.File("in.tga") + " >/dev/null 2>&1").c_str()), 0) << type;
+        return LoadError<TTargaGraphic>(f);
+    };
+    EXPECT_EQ(refused(0, 0, 24), "Targa: image type 0 not supported");
+    EXPECT_EQ(refused(32, 1, 8), "Targa: image type 32 not supported");
+    EXPECT_EQ(refused(33, 1, 8), "Targa: image type 33 not supported");
+    EXPECT_EQ(refused(1, 0, 8), "Targa: colour-mapped image without a colour map not supported");
+    EXPECT_EQ(refused(9, 0, 8), "Targa: colour-mapped image without a colour map not supported");
+    EXPECT_EQ(refused(1, 1, 24, false), "Targa: colour-mapped pixels of 24 bits not supported");
+    EXPECT_EQ(refused(11, 0, 24, false), "Targa: grey pixels of 24 bits not supported");
 }
 
 TEST(Targa, SixteenBitAndPaletteBitmapsAreWrittenAsTargaExpects) {
@@ -389,9 +412,11 @@ TEST(Gif, BadFilesRaiseTheirMessages) {
 
 TEST(Gif, ImageWithACodeSizeBeyondTheDecoderIsPassedOverToTheNextOne) {
     // Two images written by giflib, the second with its own colour table; then the first image's
-    // minimum code size is raised beyond what a 12-bit table serves.
-    const int width = 21, height = 13;
-    Bytes first(static_cast<size_t>(width) * height, 1), second = PseudoRandomBytes(first.size(), 3);
+    // minimum code size is raised beyond what a 12-bit table serves. The first image's data holds
+    // bytes that read like block starts, so only skipping its sub-blocks finds the second image.
+    const int width = 45, height = 31;
+    Bytes first = PseudoRandomBytes(static_cast<size_t>(width) * height, 11), second = PseudoRandomBytes(first.size(), 3);
+    for (auto& v : first) v &= 15;
     for (auto& v : second) v &= 15;
     Bytes out;
     int error = 0;
@@ -411,14 +436,39 @@ TEST(Gif, ImageWithACodeSizeBeyondTheDecoderIsPassedOverToTheNextOne) {
     EGifCloseFile(gif, &error);
     GifFreeMapObject(globalMap);
     GifFreeMapObject(localMap);
-    ASSERT_EQ(out[13 + 48], ',');
-    out[13 + 48 + 10] = 12;
+    const size_t codeSize = 13 + 48 + 10;
+    ASSERT_EQ(out[codeSize - 10], ',');
+    size_t next = codeSize + 1;
+    while (out[next] != 0) next += out[next] + 1u;
+    ++next;
+    ASSERT_EQ(out[next], ',');
+    const Bytes skipped(out.begin() + codeSize + 1, out.begin() + static_cast<long>(next));
+    for (uint8_t c : {',', '!', ';'}) ASSERT_NE(std::find(skipped.begin(), skipped.end(), c), skipped.end()) << c;
+    out[codeSize] = 12;
+
     TMemoryStream m(out);
     TGIFGraphic g;
     g.LoadFromStream(m);
     ASSERT_EQ(g.Width(), width);
     for (int y = 0; y < height; ++y) ASSERT_EQ(std::memcmp(g.ScanLine(y), second.data() + y * width, width), 0) << y;
     EXPECT_EQ(g.GetPixel(3, 2), RGB(0, second[2 * width + 3] * 16, 7));
+
+    // The GIF image class leaves the image out and shows the next one: not a flat colour.
+    TGIFImage image;
+    TMemoryStream again(out);
+    image.LoadFromStream(again);
+    ASSERT_EQ(image.Images().Count(), 1);
+    EXPECT_EQ(Bytes(image.Images()[0]->Data(), image.Images()[0]->Data() + image.Images()[0]->DataSize()), second);
+    TBitmap shown;
+    shown.Assign(&image);
+    shown.SetPixelFormat(TPixelFormat::pf32bit);
+    EXPECT_EQ(shown.GetPixel(3, 2), RGB(0, second[2 * width + 3] * 16, 7));
+
+    // With no other image both refuse the file, as giflib does.
+    Bytes alone(out.begin(), out.begin() + static_cast<long>(next));
+    alone.push_back(';');
+    EXPECT_EQ(LoadError<TGIFGraphic>(alone), "GIF LZW: invalid opcode.");
+    EXPECT_EQ(LoadError<TGIFImage>(alone), "Unsupported LZW code size");
 }
 
 TEST(Decoders, LzwRejectsCodesTheTableDoesNotHold) {

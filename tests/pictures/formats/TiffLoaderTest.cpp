@@ -1,10 +1,14 @@
 // The TIFF loader against libtiff on files libtiff writes: both byte orders, no compression, LZW
-// and PackBits, grey, palette, RGB, RGBA, CMYK, several strips and the differencing predictor.
+// and PackBits, grey, palette, RGB, RGBA, CMYK, several strips and the differencing predictor; and
+// against ImageMagick's turning of every orientation.
 
 #include <tiffio.h>
 
+#include <cstdlib>
 #include <cstring>
+#include <fstream>
 #include <functional>
+#include <iterator>
 
 #include <gtest/gtest.h>
 
@@ -23,6 +27,7 @@ struct TiffSpec {
     int compression = COMPRESSION_NONE, predictor = 1, rowsPerStrip = 0;
     int extra = 0, extraKind = EXTRASAMPLE_UNASSALPHA;
     bool bigEndian = false;
+    bool longRuns = false; // stretches of a thousand equal bytes
     uint32_t seed = 7;
 };
 
@@ -67,7 +72,7 @@ Bytes WriteTiff(const std::string& path, const TiffSpec& s) {
     Bytes samples = PseudoRandomBytes(RowBytes(s) * s.height, s.seed);
     // Repeated stretches give the compressors runs and strings to find.
     for (size_t i = 1; i < samples.size(); ++i)
-        if ((i / 5) % 3 == 0) samples[i] = samples[i - 1];
+        if ((i / 5) % 3 == 0 || (s.longRuns && (i / 1000) % 2 == 0)) samples[i] = samples[i - 1];
     for (int y = 0; y < s.height; ++y) {
         Bytes row(samples.begin() + y * RowBytes(s), samples.begin() + (y + 1) * RowBytes(s));
         if (TIFFWriteScanline(t, row.data(), y, 0) < 0) throw std::runtime_error("TIFFWriteScanline failed");
@@ -255,31 +260,35 @@ TEST(TiffLoader, RgbaWithEitherAlphaKindShowsTheColourSamples) {
 }
 
 TEST(TiffLoader, SeveralStripsAndThePredictor) {
-    for (bool big : {false, true})
-        for (int rows : {1, 5, 7}) {
-            TiffSpec s;
-            s.bigEndian = big;
-            s.rowsPerStrip = rows;
-            s.compression = COMPRESSION_LZW;
-            s.photometric = PHOTOMETRIC_RGB;
-            s.spp = 3;
-            CheckTiff(s, true);
-            s.compression = COMPRESSION_PACKBITS;
-            CheckTiff(s, true);
-            s.compression = COMPRESSION_LZW;
-            s.predictor = 2;
-            for (int bits : {8, 16}) {
-                s.bits = bits;
-                CheckTiff(s, bits == 8);
+    // A width of 32 gives RGB rows the bitmap's own row length, so they are decoded in place.
+    for (int width : {29, 32})
+        for (bool big : {false, true})
+            for (int rows : {1, 5, 7}) {
+                TiffSpec s;
+                s.width = width;
+                s.bigEndian = big;
+                s.rowsPerStrip = rows;
+                s.compression = COMPRESSION_LZW;
+                s.photometric = PHOTOMETRIC_RGB;
+                s.spp = 3;
+                CheckTiff(s, true);
+                s.compression = COMPRESSION_PACKBITS;
+                CheckTiff(s, true);
+                s.compression = COMPRESSION_LZW;
+                s.predictor = 2;
+                for (int bits : {8, 16}) {
+                    s.bits = bits;
+                    CheckTiff(s, bits == 8);
+                }
+                s.spp = 1;
+                s.photometric = PHOTOMETRIC_MINISBLACK;
+                CheckTiff(s, false);
+                s.bits = 8;
+                CheckTiff(s, true);
+                s.spp = 4;
+                s.photometric = PHOTOMETRIC_SEPARATED;
+                CheckTiff(s, true, 1);
             }
-            s.spp = 1;
-            s.photometric = PHOTOMETRIC_MINISBLACK;
-            CheckTiff(s, false);
-            s.bits = 8;
-            s.spp = 4;
-            s.photometric = PHOTOMETRIC_SEPARATED;
-            CheckTiff(s, true, 1);
-        }
 }
 
 TEST(TiffLoader, LargePictureDecodesLikeLibtiff) {
@@ -290,6 +299,12 @@ TEST(TiffLoader, LargePictureDecodesLikeLibtiff) {
     s.spp = 3;
     s.photometric = PHOTOMETRIC_RGB;
     s.compression = COMPRESSION_LZW;
+    CheckTiff(s, true);
+    // Long runs make LZW strings that overlap their own copies at every distance.
+    s.longRuns = true;
+    CheckTiff(s, true);
+    s.spp = 1;
+    s.photometric = PHOTOMETRIC_MINISBLACK;
     CheckTiff(s, true);
 }
 
@@ -387,6 +402,60 @@ TEST(TiffLoader, LayoutsItDoesNotReadRaiseAnErrorInsteadOfAWrongPicture) {
     WriteRawTiff(path, w, h, 8, 3, PHOTOMETRIC_RGB, none, PseudoRandomBytes(w * h * 3, 4));
     TTIFFGraphic g;
     EXPECT_NO_THROW(g.LoadFromFile(path));
+}
+
+TEST(TiffLoader, EveryOrientationShowsAsImageMagickTurnsIt) {
+    TempDir dir;
+    const std::string path = dir.File("t.tif"), upright = dir.File("upright.ppm");
+    // Odd sizes, so a turn that exchanged the wrong sides or packed pixels at the wrong bit shows.
+    const int w = 13, h = 7;
+    struct Layout {
+        int bits, spp, photometric;
+    };
+    for (Layout l : {Layout{1, 1, PHOTOMETRIC_MINISBLACK}, Layout{4, 1, PHOTOMETRIC_PALETTE},
+                     Layout{8, 1, PHOTOMETRIC_MINISBLACK}, Layout{8, 3, PHOTOMETRIC_RGB}})
+        for (int orientation = 1; orientation <= 8; ++orientation) {
+            SCOPED_TRACE("bits " + std::to_string(l.bits) + " spp " + std::to_string(l.spp) + " orientation " +
+                         std::to_string(orientation));
+            const Bytes data = PseudoRandomBytes(static_cast<size_t>(w) * h * l.spp * l.bits / 8 + h, 31);
+            WriteRawTiff(path, w, h, l.bits, l.spp, l.photometric,
+                         [&](TIFF* t) {
+                             TIFFSetField(t, TIFFTAG_ORIENTATION, orientation);
+                             if (l.photometric != PHOTOMETRIC_PALETTE) return;
+                             std::vector<uint16_t> r(16), g(16), b(16);
+                             for (int i = 0; i < 16; ++i) {
+                                 r[i] = static_cast<uint16_t>(i * 16 * 257);
+                                 g[i] = static_cast<uint16_t>((255 - i * 9) * 257);
+                                 b[i] = static_cast<uint16_t>((i * 77 % 256) * 257);
+                             }
+                             TIFFSetField(t, TIFFTAG_COLORMAP, r.data(), g.data(), b.data());
+                         },
+                         data);
+            ASSERT_EQ(std::system(("convert " + path + " -auto-orient -depth 8 ppm:" + upright).c_str()), 0);
+            std::ifstream in(upright, std::ios::binary);
+            std::string magic;
+            int uw = 0, uh = 0, maxval = 0;
+            in >> magic >> uw >> uh >> maxval;
+            in.get();
+            std::string want((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
+            ASSERT_EQ(magic, "P6");
+            ASSERT_EQ(want.size(), static_cast<size_t>(uw) * uh * 3);
+
+            TTIFFGraphic g;
+            g.LoadFromFile(path);
+            ASSERT_EQ(g.Width(), uw);
+            ASSERT_EQ(g.Height(), uh);
+            int bad = 0;
+            for (int y = 0; y < uh && bad < 3; ++y)
+                for (int x = 0; x < uw && bad < 3; ++x) {
+                    const auto* p = reinterpret_cast<const uint8_t*>(want.data()) + 3 * (static_cast<size_t>(y) * uw + x);
+                    if (g.GetPixel(x, y) != RGB(p[0], p[1], p[2])) {
+                        ADD_FAILURE() << "pixel " << x << "," << y << " is " << std::hex << g.GetPixel(x, y)
+                                      << ", ImageMagick shows " << RGB(p[0], p[1], p[2]);
+                        ++bad;
+                    }
+                }
+        }
 }
 
 TEST(TiffLoader, LabAndYCbCrAgreeWithLibtiff) {

@@ -5,10 +5,13 @@
 #include <gif_lib.h>
 
 #include <atomic>
+#include <algorithm>
 #include <chrono>
 #include <cstdlib>
 #include <cstring>
 #include <fstream>
+#include <random>
+#include <sstream>
 #include <string>
 #include <thread>
 #include <vector>
@@ -18,6 +21,7 @@
 #include "framework/Checked.h"
 #include "framework/Clipboard.h"
 #include "framework/Forms.h"
+#include "pictures/formats/GraphicFormats.h"
 #include "pictures/gif/GIFImage.h"
 #include "pictures/gif/GIFQuantize.h"
 #include "platform/system/Clock.h"
@@ -150,6 +154,60 @@ TEST(GIFImage, ImageMagickAnimationReadsLikeGiflib) {
     shown.SetPixelFormat(TPixelFormat::pf32bit);
     EXPECT_EQ(shown.Width(), 40);
     EXPECT_EQ(shown.GetPixel(7, 9), clWhite) << "the second frame never reaches the still bitmap";
+}
+
+TEST(GIFImage, StrayZeroAfterTheGraphicControlBlockIsSkipped) {
+    // An ImageMagick animation with a zero byte put after each graphic control block (before the
+    // loop block of the first frame, before the image of the second), which ImageMagick still shows
+    // as it was.
+    test::TempDir dir;
+    const std::string good = dir.File("good.gif"), bad = dir.File("bad.gif"), out = dir.File("out.rgba");
+    const std::string command = "convert -delay 15 -size 16x12 gradient:red-blue -size 16x12 xc:green -colors 32 " + good;
+    ASSERT_EQ(std::system(command.c_str()), 0);
+    Bytes bytes = FileBytes(good);
+    const Bytes control{'!', 0xF9, 4};
+    int strays = 0;
+    for (auto at = bytes.begin(); (at = std::search(at, bytes.end(), control.begin(), control.end())) != bytes.end(); ++strays) {
+        ASSERT_TRUE(at[8] == ',' || at[8] == '!');
+        at = bytes.insert(at + 8, 0);
+    }
+    ASSERT_EQ(strays, 2);
+    {
+        std::ofstream f(bad, std::ios::binary);
+        f.write(reinterpret_cast<const char*>(bytes.data()), static_cast<std::streamsize>(bytes.size()));
+    }
+    ASSERT_EQ(std::system(("convert " + bad + " -coalesce -depth 8 rgba:" + out).c_str()), 0);
+    const Bytes coalesced = FileBytes(out);
+    ASSERT_EQ(coalesced.size(), 2u * 16 * 12 * 4);
+
+    auto original = Load(FileBytes(good));
+    auto image = Load(bytes);
+    ASSERT_EQ(image->Images().Count(), 2);
+    for (int i = 0; i < 2; ++i) {
+        const TGIFSubImage& f = *image->Images()[i];
+        EXPECT_EQ(Bytes(f.Data(), f.Data() + f.DataSize()),
+                  Bytes(original->Images()[i]->Data(), original->Images()[i]->Data() + original->Images()[i]->DataSize()));
+        EXPECT_EQ(f.Delay(), 15) << i;
+    }
+    // The show's still bitmap is ImageMagick's first frame.
+    TBitmap shown;
+    shown.Assign(image.get());
+    shown.SetPixelFormat(TPixelFormat::pf32bit);
+    for (int y = 0; y < 12; ++y)
+        for (int x = 0; x < 16; ++x) {
+            const uint8_t* p = coalesced.data() + (y * 16 + x) * 4;
+            ASSERT_EQ(shown.GetPixel(x, y), RGB(p[0], p[1], p[2])) << x << "," << y;
+        }
+    // The simple loader shows the same picture.
+    TGIFGraphic simple;
+    TBytesStream stream(bytes.data(), static_cast<int64_t>(bytes.size()));
+    simple.LoadFromStream(stream);
+    ASSERT_EQ(simple.Width(), 16);
+    for (int y = 0; y < 12; ++y)
+        for (int x = 0; x < 16; ++x) {
+            const uint8_t* p = coalesced.data() + (y * 16 + x) * 4;
+            ASSERT_EQ(simple.GetPixel(x, y), RGB(p[0], p[1], p[2])) << x << "," << y;
+        }
 }
 
 TEST(GIFImage, RegisteredClassWinsTheExtension) {
@@ -442,7 +500,9 @@ TEST(GIFWriter, VersionsMapSizesAndSorting) {
     // Sorting by use moves entry 3 to the front and rewrites the pixels.
     EXPECT_TRUE(image.Header().ColorMap().Optimize());
     EXPECT_EQ(image.Header().ColorMap().Colors(0), RGB(150, 0, 0));
-    EXPECT_EQ(image.Header().ColorMap().Count(), 2) << "unused entries are dropped";
+    EXPECT_EQ(image.Header().ColorMap().Count(), 3) << "unused entries are dropped, but not the background's";
+    EXPECT_EQ(image.Header().BackgroundColorIndex(), 2);
+    EXPECT_EQ(image.Header().BackgroundColor(), RGB(0, 0, 0));
     EXPECT_EQ(Bytes(f->Data(), f->Data() + 4), (Bytes{0, 1, 0, 0}));
     EXPECT_EQ(ErrorOf([&] { image.Optimize(ooReduceColors, rmPalette, 0, 8); }), "Invalid reduction method");
 }
@@ -646,7 +706,7 @@ TEST(GIFCrashers, KeptFilesLoadOrRaiseTheirMessage) {
     };
     const Kept kept[] = {
         {"gif-image-circular.gif", "Circular decoder table entry"},
-        {"gif-image-code-size-12.gif", ""},
+        {"gif-image-code-size-12.gif", "Unsupported LZW code size"},
         {"gif-image-huge-frame.gif", "Out of memory: GIF frames exceed the pixel budget"},
     };
     const std::string folder = std::string(LUMORA_SOURCE_DIR) + "/tests/pictures/crashers/";
@@ -920,4 +980,201 @@ TEST(GIFOptimize, CropAndMergeKeepHowTheAnimationLooks) {
     EXPECT_EQ(last.BoundsRect(), (TRect{0, 0, 5, 1}));
     EXPECT_EQ(Bytes(last.Data(), last.Data() + 5), (Bytes{3, 4, 4, 4, 4}));
     EXPECT_EQ(image.Images()[2]->BoundsRect(), (TRect{5, 0, 6, 1}));
+}
+
+namespace {
+
+// What an animation shows, as ImageMagick composes it: each distinct picture in turn (RGBA,
+// transparent pixels zeroed) with how long it stays; a frame that shows what the one before showed
+// only lengthens it.
+using Look = std::vector<std::pair<Bytes, int>>;
+
+// A random small animation: a few colours shared by the global and local maps, frames anywhere on
+// the screen after the first, pixels that often repeat what is already shown or are transparent, every disposal.
+void MakeRandomAnimation(TGIFImage& image, std::mt19937& rng) {
+    auto below = [&](int n) { return static_cast<int>(rng() % static_cast<unsigned>(n)); };
+    static const TColor kColors[] = {clBlack, clWhite, clRed, clLime, clBlue, clYellow};
+    const int width = 2 + below(6), height = 2 + below(6);
+    image.Header().SetWidth(width);
+    image.Header().SetHeight(height);
+    auto fillMap = [&](TGIFColorMap& map) {
+        const int n = 2 + below(7);
+        for (int i = 0; i < n; ++i) map.Add(kColors[below(6)]);
+    };
+    const bool global = below(3) != 0;
+    if (global) fillMap(image.Header().ColorMap());
+    std::vector<TColor> painted(static_cast<size_t>(width) * height, clBlack);
+    const int frames = 1 + below(6);
+    for (int n = 0; n < frames; ++n) {
+        auto frame = std::make_unique<TGIFSubImage>(&image);
+        // The first frame covers the screen and stays: what shows where no frame has been is the
+        // viewer's choice. Later ones often cover it too, or take the place of the frame before.
+        const int place = n == 0 ? 0 : below(4);
+        TRect bounds{0, 0, width, height};
+        if (place == 1) bounds = image.Images()[n - 1]->BoundsRect();
+        if (place >= 2) {
+            bounds.Left = below(width);
+            bounds.Top = below(height);
+            bounds.Right = bounds.Left + 1 + below(width - bounds.Left);
+            bounds.Bottom = bounds.Top + 1 + below(height - bounds.Top);
+        }
+        const int left = bounds.Left, top = bounds.Top;
+        frame->SetBounds(left, top, bounds.Right - left, bounds.Bottom - top);
+        if (!global || below(2)) fillMap(frame->ColorMap());
+        TGIFColorMap& map = frame->ColorMap().Count() > 0 ? static_cast<TGIFColorMap&>(frame->ColorMap())
+                                                          : image.Header().ColorMap();
+        TGIFSubImage* raw = frame.get();
+        if (below(5) != 0) {
+            auto gce = std::make_unique<TGIFGraphicControlExtension>(raw);
+            gce->SetDelay(below(4));
+            gce->SetDisposal(static_cast<uint8_t>(below(n == 0 ? 2 : 4)));
+            if (below(2)) {
+                gce->SetTransparentColorIndex(static_cast<uint8_t>(below(map.Count())));
+                gce->SetTransparent(true);
+            }
+            raw->Extensions().Add(std::move(gce));
+        }
+        if (n == 0 && below(2)) {
+            auto loop = std::make_unique<TGIFAppExtNSLoop>(raw);
+            loop->Loops = below(3);
+            raw->Extensions().Add(std::move(loop));
+        }
+        const int transparent = raw->TransparentIndex();
+        const bool empty = transparent >= 0 && below(6) == 0, unused = !empty && transparent >= 0 && below(4) == 0;
+        for (int y = 0; y < raw->Height(); ++y)
+            for (int x = 0; x < raw->Width(); ++x) {
+                TColor& shown = painted[static_cast<size_t>(top + y) * width + left + x];
+                int index = below(map.Count());
+                const int choice = below(3);
+                if (empty || (choice == 0 && transparent >= 0)) index = transparent;
+                else if (choice == 1)
+                    for (int i = 0; i < map.Count(); ++i)
+                        if (map.Colors(i) == shown) index = i;
+                if (unused && index == transparent) index = (index + 1) % map.Count();
+                raw->Scanline(y)[x] = static_cast<uint8_t>(index);
+                if (index != transparent) shown = map.Colors(index);
+            }
+        image.Add(std::move(frame));
+    }
+}
+
+// The same GIF with a graphic control block of the defaults (no disposal, no delay, opaque) in front
+// of every image that has none: ImageMagick would carry the one of the image before over to it.
+Bytes WithControlBlocks(const Bytes& gif) {
+    size_t at = 13 + (gif[10] & 0x80 ? 3u * (2u << (gif[10] & 7)) : 0);
+    Bytes out(gif.begin(), gif.begin() + static_cast<long>(at));
+    auto copySubBlocks = [&] {
+        while (at < gif.size() && gif[at] != 0) {
+            const size_t n = gif[at] + 1u;
+            out.insert(out.end(), gif.begin() + static_cast<long>(at), gif.begin() + static_cast<long>(at + n));
+            at += n;
+        }
+        out.push_back(0);
+        ++at;
+    };
+    bool control = false;
+    while (at < gif.size() && gif[at] != ';') {
+        if (gif[at] == '!') {
+            control = control || gif[at + 1] == 0xF9;
+            out.insert(out.end(), gif.begin() + static_cast<long>(at), gif.begin() + static_cast<long>(at + 2));
+            at += 2;
+            copySubBlocks();
+            continue;
+        }
+        if (!control) out.insert(out.end(), {'!', 0xF9, 4, 0, 0, 0, 0, 0});
+        control = false;
+        const uint8_t packed = gif[at + 9];
+        const size_t head = 10 + (packed & 0x80 ? 3u * (2u << (packed & 7)) : 0) + 1;
+        out.insert(out.end(), gif.begin() + static_cast<long>(at), gif.begin() + static_cast<long>(at + head));
+        at += head;
+        copySubBlocks();
+    }
+    out.push_back(';');
+    return out;
+}
+
+// The looks of many GIF files at once, from one run of ImageMagick.
+std::vector<Look> CoalescedLooks(const test::TempDir& dir, const std::vector<std::string>& names,
+                                 const std::vector<std::pair<int, int>>& sizes) {
+    std::string script = "cd '" + dir.Path() + "' && convert";
+    for (const std::string& name : names) {
+        const Bytes plain = WithControlBlocks(FileBytes(dir.File(name + ".gif")));
+        dir.WriteFile(name + "-plain.gif", std::string(plain.begin(), plain.end()));
+        script += " \\( " + name + "-plain.gif -coalesce -depth 8 -write rgba:" + name + ".rgba -format '%T\\n' -write info:" +
+                  name + ".txt \\)";
+    }
+    script += " null:\n";
+    dir.WriteFile("coalesce.sh", script);
+    EXPECT_EQ(std::system(("sh '" + dir.File("coalesce.sh") + "'").c_str()), 0);
+    std::vector<Look> looks;
+    for (size_t k = 0; k < names.size(); ++k) {
+        const Bytes all = FileBytes(dir.File(names[k] + ".rgba"));
+        std::istringstream delays(test::ReadFile(dir.File(names[k] + ".txt")));
+        const size_t frameSize = static_cast<size_t>(sizes[k].first) * sizes[k].second * 4;
+        Look look;
+        for (size_t at = 0; at + frameSize <= all.size(); at += frameSize) {
+            Bytes f(all.begin() + static_cast<long>(at), all.begin() + static_cast<long>(at + frameSize));
+            for (size_t p = 0; p < f.size(); p += 4)
+                if (f[p + 3] == 0) f[p] = f[p + 1] = f[p + 2] = 0;
+            int delay = 0;
+            delays >> delay;
+            if (!look.empty() && look.back().first == f) look.back().second += delay;
+            else look.emplace_back(std::move(f), delay);
+        }
+        // A still picture shows for as long as it is looked at.
+        if (look.size() == 1) look[0].second = 0;
+        looks.push_back(std::move(look));
+    }
+    return looks;
+}
+
+} // namespace
+
+TEST(GIFOptimize, RandomAnimationsLookTheSameToImageMagick) {
+    // Each animation is written as made and again after Optimize with some of the options; ImageMagick
+    // composes both, and every picture and how long it shows must be the same.
+    constexpr int kAnimations = 400;
+    const uint8_t kOptions[] = {ooCrop, ooMerge, ooCleanup, ooColorMap};
+    std::mt19937 rng(30);
+    test::TempDir dir;
+    std::vector<std::string> names;
+    std::vector<std::pair<int, int>> sizes;
+    std::vector<uint8_t> chosen;
+    for (int k = 0; k < kAnimations; ++k) {
+        TGIFImage image;
+        MakeRandomAnimation(image, rng);
+        uint8_t options = k % 4 == 0 ? ooCrop | ooMerge | ooCleanup | ooColorMap | ooReduceColors : 0;
+        while (options == 0)
+            for (uint8_t o : kOptions)
+                if (rng() % 2) options |= o;
+        chosen.push_back(options);
+        const std::string name = "a" + std::to_string(k);
+        image.SaveToFile(dir.File(name + "-0.gif"));
+        // Areas cleared to the background show the header's background colour when drawn opaque.
+        const bool global = image.Header().ColorMap().Count() > 0;
+        const TColor background = global ? image.Header().BackgroundColor() : clNone;
+        const std::string error = ErrorOf([&] {
+            image.Optimize(options, rmNone, dmNearest, 8);
+            image.SaveToFile(dir.File(name + "-1.gif"));
+        });
+        ASSERT_EQ(error, "") << "animation " << k;
+        if (global) EXPECT_EQ(image.Header().BackgroundColor(), background) << "animation " << k;
+        for (const char* which : {"-0", "-1"}) {
+            names.push_back(name + which);
+            sizes.emplace_back(image.Width(), image.Height());
+        }
+    }
+    const std::vector<Look> looks = CoalescedLooks(dir, names, sizes);
+    ASSERT_EQ(looks.size(), names.size());
+    int altered = 0;
+    for (int k = 0; k < kAnimations; ++k) {
+        const Look& before = looks[2 * static_cast<size_t>(k)];
+        const Look& after = looks[2 * static_cast<size_t>(k) + 1];
+        ASSERT_FALSE(before.empty()) << k;
+        if (after != before && ++altered <= 5)
+            ADD_FAILURE() << "animation " << k << " (options " << int(chosen[static_cast<size_t>(k)])
+                          << ") looks different after Optimize: " << before.size() << " pictures before, "
+                          << after.size() << " after";
+    }
+    EXPECT_EQ(altered, 0) << "of " << kAnimations;
 }
