@@ -1,8 +1,11 @@
 #pragma once
-// The ASF object GUIDs that the WMA readers and the metadata editor look for, in file byte order.
+// The ASF object GUIDs that the WMA readers and the metadata editor look for, in file byte order,
+// and the file properties both of them read.
 
 #include <array>
 #include <cstdint>
+
+#include "audio/tags/ByteReader.h"
 
 namespace lumora::asf {
 
@@ -31,5 +34,39 @@ inline const TGuid HeaderExtensionReserved = GuidOf("ABD3D211-A9BA-11CF-8EE6-00C
 inline const TGuid Metadata = GuidOf("C5F8CBEA-5BAF-4877-8467-AA8C44FA4CCA");
 inline const TGuid MetadataLibrary = GuidOf("44231C94-9498-49D1-A141-1D134E457054");
 inline const TGuid AudioMedia = GuidOf("F8699E40-5B4D-11CF-A8FD-00805F5C442B");
+
+// The fields of the file properties object that the readers use.
+struct TFileProperties {
+    uint64_t FileSize = 0;
+    uint64_t PlayDuration = 0; // 100-nanosecond units, the preroll included
+    uint64_t Preroll = 0;      // milliseconds
+    uint32_t Flags = 0;        // 1: a broadcast, whose play duration is not known
+    uint32_t MaxBitRate = 0;
+
+    bool Broadcast() const { return Flags & 1; }
+    // The time that plays, in 100-nanosecond units: the play duration less the preroll, the time
+    // the first packet is held back.
+    uint64_t PlayTime() const {
+        const uint64_t prerollTicks = Preroll > UINT64_MAX / 10000 ? UINT64_MAX : Preroll * 10000;
+        return PlayDuration > prerollTicks ? PlayDuration - prerollTicks : 0;
+    }
+};
+
+// Reads the file properties from the object's body (what follows its header); false when it is cut short.
+inline bool ReadFileProperties(TByteReader body, TFileProperties& out) {
+    TFileProperties p;
+    body.Skip(16);
+    p.FileSize = body.LE64();
+    body.Skip(16);
+    p.PlayDuration = body.LE64();
+    body.Skip(8);
+    p.Preroll = body.LE64();
+    p.Flags = body.LE32();
+    body.Skip(8);
+    p.MaxBitRate = body.LE32();
+    if (body.Failed()) return false;
+    out = p;
+    return true;
+}
 
 } // namespace lumora::asf

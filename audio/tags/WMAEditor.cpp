@@ -206,18 +206,9 @@ TWMResult TAsfHeader::ParseObjects(std::span<const uint8_t> header) {
 
     // The values the runtime works out from the file properties come last in stream 0's list.
     if (filePropsObject_ >= 0 && objects_[filePropsObject_].Size >= objectHeaderSize + filePropsBodySize) {
-        TByteReader fp(bytes_.data() + objects_[filePropsObject_].Offset + objectHeaderSize, filePropsBodySize);
-        fp.Skip(16);
-        uint64_t fileSize = fp.LE64();
-        fp.Skip(16);
-        uint64_t playDuration = fp.LE64();
-        fp.Skip(8);
-        uint64_t preroll = fp.LE64();
-        uint32_t flags = fp.LE32();
-        fp.Skip(8);
-        uint32_t maxBitRate = fp.LE32();
-        uint64_t prerollTicks = preroll > UINT64_MAX / 10000 ? UINT64_MAX : preroll * 10000;
-        uint64_t duration = playDuration > prerollTicks ? playDuration - prerollTicks : 0;
+        asf::TFileProperties props;
+        asf::ReadFileProperties(
+            TByteReader(bytes_.data() + objects_[filePropsObject_].Offset + objectHeaderSize, filePropsBodySize), props);
         auto add = [this](const char* name, uint16_t fileType, std::vector<uint8_t> value) {
             TStored s;
             s.Place = TPlace::Derived;
@@ -227,16 +218,16 @@ TWMResult TAsfHeader::ParseObjects(std::span<const uint8_t> header) {
             stored_.push_back(std::move(s));
         };
         std::vector<uint8_t> v;
-        Put64(v, duration);
+        Put64(v, props.PlayTime());
         add(derivedNames[0], 4, v);
         v.clear();
-        Put32(v, maxBitRate);
+        Put32(v, props.MaxBitRate);
         add(derivedNames[1], 3, v);
         v.clear();
-        Put64(v, fileSize);
+        Put64(v, props.FileSize);
         add(derivedNames[2], 4, v);
-        add(derivedNames[3], 2, Bool32(flags & 2));
-        add(derivedNames[4], 2, Bool32(flags & 1));
+        add(derivedNames[3], 2, Bool32(props.Flags & 2));
+        add(derivedNames[4], 2, Bool32(props.Broadcast()));
     }
     return wmOK;
 }

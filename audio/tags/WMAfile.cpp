@@ -28,10 +28,7 @@ constexpr uint64_t maxHeaderSize = uint64_t(64) << 20;
 enum { tTitle = 1, tArtist, tAlbum, tTrack, tYear, tGenre, tComment };
 
 struct FileData {
-    uint64_t PlayDuration = 0; // 100-nanosecond units, the preroll included
-    uint64_t Preroll = 0;      // milliseconds
-    bool Broadcast = false;    // the play duration is not known
-    uint32_t MaxBitRate = 0;
+    asf::TFileProperties Props;
     uint16_t Channels = 0;
     uint32_t SampleRate = 0;
     uint32_t ByteRate = 0;
@@ -102,18 +99,7 @@ void ReadHeader(TByteReader& header, FileData& data) {
         if (size < objectHeaderSize || size - objectHeaderSize > header.Remaining()) return;
         TByteReader body = header.Sub(size - objectHeaderSize);
         if (Is(guid, filePropertiesObject)) {
-            body.Skip(40);
-            uint64_t playDuration = body.LE64();
-            body.Skip(8);
-            uint64_t preroll = body.LE64();
-            uint32_t flags = body.LE32();
-            body.Skip(8);
-            uint32_t rate = body.LE32();
-            if (body.Failed()) continue;
-            data.PlayDuration = playDuration;
-            data.Preroll = preroll;
-            data.Broadcast = flags & 1;
-            data.MaxBitRate = rate;
+            asf::ReadFileProperties(body, data.Props);
         } else if (Is(guid, streamPropertiesObject)) {
             if (!Is(body.Bytes(16), audioMedia)) continue;
             body.Seek(56);
@@ -167,7 +153,8 @@ bool TWMAfile::LoadFromStream(TStream& stream) {
             ReadHeader(header, data);
         }
     }
-    bool valid = data.MaxBitRate >= 1 && data.MaxBitRate <= 319999 && data.Channels >= 1 && data.Channels <= 6 &&
+    const asf::TFileProperties& props = data.Props;
+    bool valid = props.MaxBitRate >= 1 && props.MaxBitRate <= 319999 && data.Channels >= 1 && data.Channels <= 6 &&
                  data.SampleRate >= 8000 && data.SampleRate <= 96000 && data.ByteRate >= 1 && data.ByteRate <= 39999;
     if (valid) {
         valid_ = true;
@@ -177,10 +164,10 @@ bool TWMAfile::LoadFromStream(TStream& stream) {
         // The play duration counts the preroll, the time the first packet is held back. Without
         // one (a broadcast) the length is estimated from the size, which also counts the header
         // with its tags and pictures.
-        if (data.PlayDuration > 0 && !data.Broadcast)
-            duration_ = std::max(0.0, double(data.PlayDuration) / 1e7 - double(data.Preroll) / 1000);
+        if (props.PlayDuration > 0 && !props.Broadcast())
+            duration_ = std::max(0.0, double(props.PlayDuration) / 1e7 - double(props.Preroll) / 1000);
         else
-            duration_ = double(fileSize) * 8 / data.MaxBitRate;
+            duration_ = double(fileSize) * 8 / props.MaxBitRate;
         bitRate_ = static_cast<int32_t>(data.ByteRate * 8 / 1000);
         title_ = TrimControl(data.TagData[tTitle]);
         artist_ = TrimControl(data.TagData[tArtist]);
