@@ -30,11 +30,6 @@ pattern() {
   if [ $# -eq 6 ] && [ "$1" != "$2" ] && [ "$3" = "$1" ] && [ "$4" = "$2" ] && [ "$5" = "$1" ] && [ "$6" = "$2" ]; then
     echo "$1$2"; else echo none; fi
 }
-until_pattern() {
-  f=${4:-$dir/poll.png}
-  for i in $(seq 80); do shot "$f"; [ "$(pattern "$f" $1 $2)" = "$3" ] && return 0; sleep 0.1; done
-  return 1
-}
 all_show() {
   f=$1; shift
   while [ $# -ge 3 ]; do [ "$(pattern "$f" $1 $2)" = "$3" ] || return 1; shift 3; done
@@ -43,6 +38,7 @@ until_all() {
   for i in $(seq 80); do shot "$1"; all_show "$@" && return 0; sleep 0.1; done
   return 1
 }
+until_pattern() { until_all "${4:-$dir/poll.png}" "$1" "$2" "$3"; }
 wait_window() {
   for i in $(seq 50); do xwininfo -root -tree | grep -q '"Lumora"' && return 0; sleep 0.1; done
   return 1
