@@ -20,6 +20,9 @@ namespace lumora {
 namespace {
 
 QString Q(const std::string& s) { return QString::fromUtf8(s.data(), static_cast<qsizetype>(s.size())); }
+
+// The track as the form shows it: its number, or nothing for a track text that is no number.
+std::string TrackText(const TOggVorbis& r) { return r.Track() ? IntToStr(r.Track()) : std::string(); }
 std::string S(const QString& s) { return s.toUtf8().toStdString(); }
 
 // The comment names the standard fields stand for; they cannot be added as other items.
@@ -78,7 +81,7 @@ TOggVorbisInfoForm::~TOggVorbisInfoForm() { delete ui; }
 
 void TOggVorbisInfoForm::FormShow() {
     TOggVorbis& r = *reader_;
-    ui->Tag_TrackNo->setText(r.Track() ? Q(IntToStr(r.Track())) : QString());
+    ui->Tag_TrackNo->setText(Q(TrackText(r)));
     ui->Tag_Title->setText(Q(r.Title()));
     ui->Tag_Artist->setText(Q(r.Artist()));
     ui->Tag_Album->setText(Q(r.Album()));
@@ -165,7 +168,7 @@ void TOggVorbisInfoForm::btnUpdateClick() {
     TOggVorbis& r = *reader_;
     // A track left as shown keeps the stored text, which need not be a number at all.
     std::string track = Trim(S(ui->Tag_TrackNo->text()));
-    if (track != (r.Track() ? IntToStr(r.Track()) : std::string())) {
+    if (track != TrackText(r)) {
         int number = track.empty() ? 0 : StrToInt(track);
         if (number < 0 || number > 65535) throw EConvertError("'" + track + "' is not a valid track number");
         r.SetTrack(static_cast<uint16_t>(number));
