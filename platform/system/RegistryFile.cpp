@@ -346,14 +346,18 @@ TRegParseResult ParseRegistryText(const std::string& input) {
         }
         if (trimmed[0] == '[') {
             current = nullptr;
-            // "[-HKEY_...]" asks an import to delete a key; it holds nothing to read.
-            bool deletion = trimmed.size() > 2 && trimmed[1] == '-' && UpperCase(trimmed.substr(2, 5)) == "HKEY_";
-            if (trimmed.back() != ']' || trimmed.size() < 3 || deletion) {
+            if (trimmed.back() != ']' || trimmed.size() < 3) {
                 ++result.SkippedLines;
                 continue;
             }
             std::string path = trimmed.substr(1, trimmed.size() - 2);
-            if (SplitRegPath(path).empty()) {
+            // "[-HKEY_...]" asks an import to delete a key; it holds nothing to read. The test is on
+            // the first name of the path, so "[\-HKEY_...]", which would be written back as a
+            // deletion, is not read as a key either.
+            std::vector<std::string> names = SplitRegPath(path);
+            bool deletion = !names.empty() && names[0].size() >= 6 && names[0][0] == '-' &&
+                            UpperCase(names[0].substr(1, 5)) == "HKEY_";
+            if (names.empty() || deletion) {
                 ++result.SkippedLines;
                 continue;
             }

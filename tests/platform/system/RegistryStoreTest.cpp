@@ -70,6 +70,29 @@ TEST(RegistryText, WriteThenReadGivesTheSameTree) {
     EXPECT_EQ(FormatRegistryText(r.Tree), text);
 }
 
+// Texts a person or another program may leave in the file: whatever is read writes back to text
+// that reads to the same tree, so a save never turns a key into something else.
+TEST(RegistryText, WhatIsReadWritesBackToTheSameTree) {
+    const char* texts[] = {
+        "[\\-HKEY_]",
+        "REGEDIT4\n[\\\\-hkey_current_user\\K]\n\"a\"=\"b\"\n",
+        "REGEDIT4\n[-Soft\\K]\n\"a\"=\"b\"\n",
+        "REGEDIT4\n[K\\-HKEY_X]\n\"a\"=\"b\"\n",
+        "REGEDIT4\n[K]]\n\"a\"=hex(0):\n@=\"\"\n",
+    };
+    for (const char* input : texts) {
+        TRegParseResult first = ParseRegistryText(input);
+        std::string text = FormatRegistryText(first.Tree);
+        TRegParseResult second = ParseRegistryText(text);
+        EXPECT_FALSE(second.Damaged()) << input << " -> " << text;
+        EXPECT_TRUE(second.Tree == first.Tree) << input << " -> " << text;
+        EXPECT_EQ(FormatRegistryText(second.Tree), text) << input;
+    }
+    // A path whose first name reads as a deletion is skipped however it is spelt; later names may be anything.
+    EXPECT_EQ(ParseRegistryText("[\\-HKEY_X]\n\"a\"=\"b\"\n").Tree.FindPath("-HKEY_X"), nullptr);
+    EXPECT_NE(ParseRegistryText("[K\\-HKEY_X]\n\"a\"=\"b\"\n").Tree.FindPath("K\\-HKEY_X"), nullptr);
+}
+
 TEST(RegistryText, DamagedLinesAreSkipped) {
     std::string text = std::string(kSample) +
                        "garbage line\n"
