@@ -160,25 +160,10 @@ void TMPEGFileInfoForm::FormShow() {
     }
     EnableGroup2(t2.Exists());
 
-    shown_.clear();
-    for (const QWidget* w : std::initializer_list<const QWidget*>{
-             ui->Tag1_TrackNo, ui->Tag1_Title, ui->Tag1_Artist, ui->Tag1_Album, ui->Tag1_Year, ui->Tag1_Genre,
-             ui->Tag1_Comment, ui->Tag2_TrackNo, ui->Tag2_Title, ui->Tag2_Artist, ui->Tag2_Album, ui->Tag2_Year,
-             ui->Tag2_Genre, ui->Tag2_Comment, ui->Tag2_Composer, ui->Tag2_OrigArtist, ui->Tag2_Copyright,
-             ui->Tag2_URL, ui->Tag2_Encodedby})
-        shown_[w] = Content(w);
-}
-
-QString TMPEGFileInfoForm::Content(const QWidget* w) {
-    if (auto* edit = qobject_cast<const QLineEdit*>(w)) return edit->text();
-    if (auto* combo = qobject_cast<const QComboBox*>(w)) return combo->currentText();
-    if (auto* memo = qobject_cast<const QPlainTextEdit*>(w)) return memo->toPlainText();
-    return {};
-}
-
-bool TMPEGFileInfoForm::Edited(const QWidget* w) const {
-    auto it = shown_.find(w);
-    return it == shown_.end() || it->second != Content(w);
+    shown_.Remember({ui->Tag1_TrackNo, ui->Tag1_Title, ui->Tag1_Artist, ui->Tag1_Album, ui->Tag1_Year,
+                     ui->Tag1_Genre, ui->Tag1_Comment, ui->Tag2_TrackNo, ui->Tag2_Title, ui->Tag2_Artist,
+                     ui->Tag2_Album, ui->Tag2_Year, ui->Tag2_Genre, ui->Tag2_Comment, ui->Tag2_Composer,
+                     ui->Tag2_OrigArtist, ui->Tag2_Copyright, ui->Tag2_URL, ui->Tag2_Encodedby});
 }
 
 void TMPEGFileInfoForm::cbID3v1TagClick() { EnableGroup1(ui->cbID3v1Tag->isChecked()); }

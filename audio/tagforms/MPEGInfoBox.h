@@ -1,12 +1,12 @@
 #pragma once
 // Stream information of an MPEG audio file with editors for its ID3v1 and ID3v2 tags.
 
-#include <map>
 #include <memory>
 #include <string>
 
 #include <QDialog>
 
+#include "audio/tagforms/ShownFields.h"
 #include "audio/tags/MPEGaudio.h"
 
 namespace Ui {
@@ -40,11 +40,9 @@ private:
     TMPEGFileInfoForm(QWidget* owner, const std::string& fileName, std::unique_ptr<TMPEGaudio> reader);
     void EnableGroup1(bool on);
     void EnableGroup2(bool on);
-    // What an edit, combo box or memo showed when the form was filled, and whether it still does.
-    static QString Content(const QWidget* w);
-    bool Edited(const QWidget* w) const;
+    bool Edited(const QWidget* w) const { return shown_.Edited(w); }
 
-    std::map<const QWidget*, QString> shown_;
+    TShownFields shown_;
     std::string fileName_;
     std::unique_ptr<TMPEGaudio> reader_;
 };

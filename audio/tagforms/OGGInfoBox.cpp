@@ -107,6 +107,8 @@ void TOggVorbisInfoForm::FormShow() {
         if (end > start) ui->ExtraTagList->addItem(Q(extra.substr(start, end - start)));
         start = end + 1;
     }
+    shown_.Remember({ui->Tag_TrackNo, ui->Tag_Title, ui->Tag_Artist, ui->Tag_Album, ui->Tag_Date,
+                     ui->Tag_Genre, ui->Tag_Comment});
 }
 
 std::vector<std::string> TOggVorbisInfoForm::ExtraItems() const {
@@ -166,19 +168,20 @@ void TOggVorbisInfoForm::btnDeleteAllClick() { ui->ExtraTagList->clear(); }
 
 void TOggVorbisInfoForm::btnUpdateClick() {
     TOggVorbis& r = *reader_;
-    // A track left as shown keeps the stored text, which need not be a number at all.
-    std::string track = Trim(S(ui->Tag_TrackNo->text()));
-    if (track != TrackText(r)) {
+    // A field left as shown keeps the stored text: a track text need not be a number at all, a
+    // comment may have CRLF line ends, any value may be longer than a line edit holds.
+    if (shown_.Edited(ui->Tag_TrackNo)) {
+        std::string track = Trim(S(ui->Tag_TrackNo->text()));
         int number = track.empty() ? 0 : StrToInt(track);
         if (number < 0 || number > 65535) throw EConvertError("'" + track + "' is not a valid track number");
         r.SetTrack(static_cast<uint16_t>(number));
     }
-    r.SetTitle(S(ui->Tag_Title->text()));
-    r.SetArtist(S(ui->Tag_Artist->text()));
-    r.SetAlbum(S(ui->Tag_Album->text()));
-    r.SetDate(S(ui->Tag_Date->text()));
-    r.SetGenre(S(ui->Tag_Genre->currentText()));
-    r.SetComment(S(ui->Tag_Comment->toPlainText()));
+    if (shown_.Edited(ui->Tag_Title)) r.SetTitle(S(ui->Tag_Title->text()));
+    if (shown_.Edited(ui->Tag_Artist)) r.SetArtist(S(ui->Tag_Artist->text()));
+    if (shown_.Edited(ui->Tag_Album)) r.SetAlbum(S(ui->Tag_Album->text()));
+    if (shown_.Edited(ui->Tag_Date)) r.SetDate(S(ui->Tag_Date->text()));
+    if (shown_.Edited(ui->Tag_Genre)) r.SetGenre(S(ui->Tag_Genre->currentText()));
+    if (shown_.Edited(ui->Tag_Comment)) r.SetComment(S(ui->Tag_Comment->toPlainText()));
     std::string extra;
     for (const auto& item : ExtraItems()) {
         if (!extra.empty()) extra += '\0';

@@ -7,6 +7,7 @@
 
 #include <QDialog>
 
+#include "audio/tagforms/ShownFields.h"
 #include "audio/tags/OggVorbis.h"
 
 namespace Ui {
@@ -46,6 +47,7 @@ private:
 
     std::string fileName_;
     std::unique_ptr<TOggVorbis> reader_;
+    TShownFields shown_;
 };
 
 // Shows the form for a file; false when the file is no Ogg Vorbis.

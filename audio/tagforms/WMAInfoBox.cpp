@@ -72,23 +72,30 @@ bool TWMAInfoForm::FormShow() {
     ui->fCopyright->setText(Q(t.Copyright));
     ui->fComments->setPlainText(Q(t.Description));
     ui->fLyrics->setPlainText(Q(t.Lyrics));
+    shown_.Remember({ui->fArtist, ui->fTitle, ui->fAlbum, ui->fYear, ui->fTrack, ui->fGenre, ui->fEncoder,
+                     ui->fComposer, ui->fUrl, ui->fCopyright, ui->fComments, ui->fLyrics});
     return true;
 }
 
 void TWMAInfoForm::btnUpdateClick() {
-    TTagsData t;
-    t.Author = S(ui->fArtist->text());
-    t.Title = S(ui->fTitle->text());
-    t.AlbumTitle = S(ui->fAlbum->text());
-    t.Year = S(ui->fYear->text());
-    t.TrackNumber = S(ui->fTrack->text());
-    t.Genre = S(ui->fGenre->text());
-    t.EncodedBy = S(ui->fEncoder->text());
-    t.Composer = S(ui->fComposer->text());
-    t.URL = S(ui->fUrl->text());
-    t.Copyright = S(ui->fCopyright->text());
-    t.Description = S(ui->fComments->toPlainText());
-    t.Lyrics = S(ui->fLyrics->toPlainText());
+    // A field left as shown keeps the file's text, which the control need not hold as it was (CRLF
+    // line ends, more characters than a line edit takes); only the edited ones are written.
+    TTagsData t = tags_;
+    auto take = [this](const QLineEdit* edit, std::string& field) {
+        if (shown_.Edited(edit)) field = S(edit->text());
+    };
+    take(ui->fArtist, t.Author);
+    take(ui->fTitle, t.Title);
+    take(ui->fAlbum, t.AlbumTitle);
+    take(ui->fYear, t.Year);
+    take(ui->fTrack, t.TrackNumber);
+    take(ui->fGenre, t.Genre);
+    take(ui->fEncoder, t.EncodedBy);
+    take(ui->fComposer, t.Composer);
+    take(ui->fUrl, t.URL);
+    take(ui->fCopyright, t.Copyright);
+    if (shown_.Edited(ui->fComments)) t.Description = S(ui->fComments->toPlainText());
+    if (shown_.Edited(ui->fLyrics)) t.Lyrics = S(ui->fLyrics->toPlainText());
     reader_.SaveTags(t);
     accept();
 }

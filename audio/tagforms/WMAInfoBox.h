@@ -6,6 +6,7 @@
 
 #include <QDialog>
 
+#include "audio/tagforms/ShownFields.h"
 #include "audio/tags/WMAReader.h"
 
 namespace Ui {
@@ -43,6 +44,7 @@ private:
     int channels_ = 0;
     TWMAReader reader_;
     TTagsData tags_;
+    TShownFields shown_;
 };
 
 // Shows the form for a file; false when its tags cannot be read.

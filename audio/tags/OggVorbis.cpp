@@ -496,7 +496,8 @@ bool TOggVorbis::SaveToFile(const std::string& fileName) {
     }
 
     // Known values. PERFORMER and DESCRIPTION shown in place of an empty ARTIST or COMMENT stay
-    // where they are while the field is not edited; an edited field replaces them.
+    // where they are while the field is not edited; an edited field replaces them. Beside a field
+    // of their own they stay as well, unless that field was cleared: the stand-in would show again.
     std::string values[knownCount + 1];
     values[kTitle] = TrimControl(title_);
     values[kArtist] = TrimControl(artist_);
@@ -515,7 +516,7 @@ bool TOggVorbis::SaveToFile(const std::string& fileName) {
     values[kComment] = TrimControl(comment_);
     for (auto [field, standIn] : {std::pair{kArtist, kPerformer}, std::pair{kComment, kDescription}}) {
         if (!info.Known[field].empty()) {
-            values[standIn] = info.Known[standIn];
+            if (!values[field].empty()) values[standIn] = info.Known[standIn];
         } else if (!info.Known[standIn].empty() && values[field] == info.Known[standIn]) {
             values[standIn] = values[field];
             values[field].clear();

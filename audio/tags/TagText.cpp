@@ -71,6 +71,26 @@ bool IsAscii(std::string_view s) {
     return true;
 }
 
+bool IsCP932Lead(unsigned char c) {
+    return (c >= 0x81 && c <= 0x9F) || (c >= 0xE0 && c <= 0xFC);
+}
+
+// The length of the text without a lone CP932 lead byte at its end: the first half of a character
+// that a fixed-size field cut off.
+size_t WithoutCutCharacter(std::string_view bytes) {
+    size_t i = 0;
+    while (i < bytes.size()) {
+        if (!IsCP932Lead(static_cast<unsigned char>(bytes[i]))) {
+            ++i;
+        } else if (i + 1 == bytes.size()) {
+            return i;
+        } else {
+            i += 2;
+        }
+    }
+    return bytes.size();
+}
+
 } // namespace
 
 void AppendUtf8(std::string& out, uint32_t c) {
@@ -161,6 +181,11 @@ std::string DecodeLatin1(std::string_view bytes) {
 std::string DecodeLegacy8Bit(std::string_view bytes) {
     if (IsAscii(bytes)) return std::string(bytes);
     if (auto s = FromCP932().Convert(bytes)) return *s;
+    // A field cut inside its last character keeps the whole characters before the cut. Plain ASCII
+    // before one such byte is taken for an ISO-8859-1 word instead ("Caf\xE9").
+    std::string_view whole = bytes.substr(0, WithoutCutCharacter(bytes));
+    if (whole.size() < bytes.size() && !IsAscii(whole))
+        if (auto s = FromCP932().Convert(whole)) return *s;
     return DecodeLatin1(bytes);
 }
 

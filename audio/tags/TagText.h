@@ -11,7 +11,9 @@ namespace lumora {
 
 enum class TByteOrder { LittleEndian, BigEndian };
 
-// 8-bit legacy text: CP932 when the bytes are valid CP932, else ISO-8859-1. Never fails.
+// 8-bit legacy text: CP932 when the bytes are valid CP932, else ISO-8859-1. Never fails. A lone
+// CP932 lead byte at the end (a field cut inside a character) is dropped when the rest is CP932
+// text beyond plain ASCII.
 std::string DecodeLegacy8Bit(std::string_view bytes);
 std::string DecodeLatin1(std::string_view bytes);
 

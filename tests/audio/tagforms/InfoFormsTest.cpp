@@ -294,5 +294,55 @@ TEST_F(InfoForms, OggFormKeepsATrackTextThatIsNoNumber) {
     EXPECT_TRUE(messages.empty());
 }
 
+TEST_F(InfoForms, OggFormWritesOnlyWhatWasEdited) {
+    REQUIRE_TOOL("sox");
+    REQUIRE_TOOL("oggenc");
+    REQUIRE_MUTAGEN();
+    std::string wav = test::MakeWav(dir, "tone.wav", 1.0);
+    std::string file = dir.File("crlf.ogg");
+    ASSERT_TRUE(test::Run("oggenc -Q -q 1 " + test::Quoted(wav) + " -o " + test::Quoted(file)));
+    // A comment and lyrics with CRLF line ends, an album longer than a line edit holds.
+    ASSERT_EQ(test::Mutagen("crlf-long " + test::Quoted(file) + " 40000"), "");
+    std::string before = test::MutagenDump(file);
+    ASSERT_NE(before.find("comment='first line\\r\\nsecond line\\r\\n'"), std::string::npos) << before;
+
+    std::unique_ptr<TOggVorbisInfoForm> form = TOggVorbisInfoForm::Open(nullptr, file);
+    ASSERT_TRUE(form);
+    form->show();
+    Set(*form, "Tag_Title", "New");
+    Click(*form, "btnUpdate");
+    EXPECT_EQ(form->result(), QDialog::Accepted);
+    EXPECT_TRUE(messages.empty());
+    EXPECT_EQ(test::MutagenDump(file), test::Replaced(before, "title='Old'", "title='New'"));
+}
+
+TEST_F(InfoForms, OggFormClearsAFieldShownFromItsStandIn) {
+    REQUIRE_TOOL("sox");
+    REQUIRE_TOOL("oggenc");
+    REQUIRE_TOOL("vorbiscomment");
+    REQUIRE_MUTAGEN();
+    std::string wav = test::MakeWav(dir, "tone.wav", 1.0);
+    std::string file = dir.File("standin.ogg");
+    ASSERT_TRUE(test::Run("oggenc -Q -q 1 " + test::Quoted(wav) + " -o " + test::Quoted(file)));
+    ASSERT_TRUE(test::Run("vorbiscomment -w -t TITLE=Tone -t ARTIST=Singer -t PERFORMER=Band -t COMMENT=Note "
+                          "-t DESCRIPTION=Text " +
+                          test::Quoted(file)));
+
+    std::unique_ptr<TOggVorbisInfoForm> form = TOggVorbisInfoForm::Open(nullptr, file);
+    ASSERT_TRUE(form);
+    form->show();
+    Set(*form, "Tag_Artist", "");
+    Find<QPlainTextEdit>(*form, "Tag_Comment")->setPlainText("");
+    Click(*form, "btnUpdate");
+    EXPECT_EQ(form->result(), QDialog::Accepted);
+    EXPECT_TRUE(messages.empty());
+    EXPECT_EQ(test::MutagenDump(file), "title='Tone'\n");
+
+    form = TOggVorbisInfoForm::Open(nullptr, file);
+    ASSERT_TRUE(form);
+    EXPECT_EQ(Find<QLineEdit>(*form, "Tag_Artist")->text().toStdString(), "");
+    EXPECT_EQ(Find<QPlainTextEdit>(*form, "Tag_Comment")->toPlainText().toStdString(), "");
+}
+
 } // namespace
 } // namespace lumora

@@ -296,6 +296,25 @@ TEST_F(WMATags, FormShowsANumericTrackAndThePlayTime) {
     EXPECT_EQ(trackType(), WMT_TYPE_STRING);
 }
 
+TEST_F(WMATags, FormWritesOnlyWhatWasEdited) {
+    REQUIRE_TOOL("ffmpeg");
+    REQUIRE_MUTAGEN();
+    std::string file = MakeWma(dir, "crlf.wma", {{"artist", "Singer"}});
+    // A description and lyrics with CRLF line ends, an album longer than a line edit holds.
+    ASSERT_EQ(test::Mutagen("crlf-long " + Quoted(file) + " 40000"), "");
+    std::string before = test::MutagenDump(file);
+    ASSERT_NE(before.find("description='first line\\r\\nsecond line\\r\\n'"), std::string::npos) << before;
+
+    TStreamInfo info;
+    std::unique_ptr<TWMAInfoForm> form = TWMAInfoForm::Open(nullptr, file, info);
+    ASSERT_TRUE(form);
+    Set(*form, "fTitle", "New");
+    Find<QPushButton>(*form, "btnUpdate")->click();
+    EXPECT_EQ(form->result(), QDialog::Accepted);
+    EXPECT_TRUE(messages.empty());
+    EXPECT_EQ(test::MutagenDump(file), test::Replaced(before, "title='Old'", "title='New'"));
+}
+
 TEST_F(WMATags, EachSoundKindReachesItsOwnForm) {
     REQUIRE_TOOL("ffmpeg");
     REQUIRE_TOOL("oggenc");

@@ -119,6 +119,52 @@ TEST(TagID3v1, BufferReaderIsBoundedByItsLength) {
     EXPECT_EQ(info.Comment, std::string(28, 'c'));
 }
 
+// The bytes decoded by Python's own codec, independent of the iconv the readers use.
+std::string PythonDecoded(const std::string& bytes, const std::string& codec) {
+    static const char hex[] = "0123456789abcdef";
+    std::string digits;
+    for (unsigned char c : bytes)
+        digits += std::string{hex[c >> 4], hex[c & 15]};
+    return test::CommandOutput("/usr/bin/python3 -c " +
+                               test::Quoted("import sys; sys.stdout.buffer.write("
+                                            "bytes.fromhex(sys.argv[1]).decode(sys.argv[2]).encode())") +
+                               " " + digits + " " + codec);
+}
+
+TEST(TagID3, LegacyTextCutInsideACharacterKeepsTheWholeOnes) {
+    if (!test::HaveTool("python3")) GTEST_SKIP() << "python3 is not installed";
+    const std::string hiragana = "\x82\xa2\x82\xa4\x82\xa6\x82\xa8\x82\xa9\x82\xab\x82\xad\x82\xaf\x82\xb1"
+                                 "\x82\xb3\x82\xb5\x82\xb7\x82\xb9";
+    struct {
+        const char* what;
+        std::string field;
+        const char* codec;
+        size_t whole; // how many bytes the expected text is made of
+    } cases[] = {
+        // 30 bytes: the last is the first half of a fourteenth character.
+        {"cut after hiragana", "AB " + hiragana + "\x82", "cp932", 29},
+        {"cut after half-width katakana", "\xb1\xb2\xb3\x83", "cp932", 3},
+        {"whole characters", "\x93\xfa\x96\x7b\x8c\xea", "cp932", 6},
+        // A last byte that could begin a CP932 character ends many ISO-8859-1 words.
+        {"ISO-8859-1 after plain ASCII", "Caf\xe9", "latin-1", 4},
+        {"ISO-8859-1 elsewhere", "Caf\xe9 \x82", "latin-1", 6},
+    };
+    TempDir dir;
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.what);
+        std::string expected = PythonDecoded(c.field.substr(0, c.whole), c.codec);
+        ASSERT_FALSE(expected.empty());
+        std::string path = dir.WriteFile("legacy.mp3", Tag(3, Frame23("TIT2", Latin(c.field))) +
+                                                           test::MpegFrames(4) + V1Block(c.field, "", 0));
+        TID3v1 v1;
+        ASSERT_TRUE(v1.ReadFromFile(path));
+        EXPECT_EQ(v1.Title(), expected);
+        TID3v2 v2;
+        ASSERT_TRUE(v2.ReadFromFile(path));
+        EXPECT_EQ(v2.Title(), expected);
+    }
+}
+
 std::string Utf16Text(const std::string& bytesAfterEncoding) { return "\x01" + bytesAfterEncoding; }
 
 TEST(TagID3v2, ReadsVersions22To24IntoTheFields) {

@@ -10,7 +10,7 @@ TEST(TagText, LegacyTextIsCP932WhenValidElseLatin1) {
     EXPECT_EQ(DecodeLegacy8Bit("\x93\xfa\x96\x7b"), "日本");
     // Half-width katakana are single CP932 bytes.
     EXPECT_EQ(DecodeLegacy8Bit("\xb1"), "ｱ");
-    // A lead byte at the end is not CP932, so the whole text is ISO-8859-1.
+    // Plain ASCII and a last byte that could begin a CP932 character is an ISO-8859-1 word.
     EXPECT_EQ(DecodeLegacy8Bit("caf\xe9"), "café");
     EXPECT_EQ(DecodeLegacy8Bit("plain"), "plain");
 }

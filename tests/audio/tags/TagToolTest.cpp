@@ -81,6 +81,14 @@ TEST(TagTool, SetAndResaveWriteOnlyWhatTheyAreAskedTo) {
     EXPECT_EQ(dump(ogg), before);
     ToolOutput("--set MOOD= " + ogg, status);
     EXPECT_EQ(dump(ogg), Replaced(before, "mood='calm'\n", ""));
+    // A cleared artist or comment stays cleared where PERFORMER or DESCRIPTION could stand in.
+    ASSERT_TRUE(test::Run(
+        "vorbiscomment -w -t TITLE=T -t ARTIST=A -t PERFORMER=P -t COMMENT=C -t DESCRIPTION=D " + ogg));
+    json = ToolOutput("--set artist= comment= " + ogg, status);
+    EXPECT_EQ(status, 0);
+    EXPECT_NE(json.find("\"artist\":\"\""), std::string::npos) << json;
+    EXPECT_NE(json.find("\"comment\":\"\""), std::string::npos) << json;
+    EXPECT_EQ(dump(ogg), "title='T'\n");
 
     std::string wma = dir.File("a.wma");
     ASSERT_TRUE(test::Run("ffmpeg -v error -y -i " + wav + " -c:a wmav2 -b:a 64k -metadata album=Old " + wma));

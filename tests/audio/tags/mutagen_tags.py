@@ -14,6 +14,8 @@
   ogg-big FILE SIZE          adds a cover picture and a comment of SIZE bytes to an Ogg Vorbis file
   asf-big FILE SIZE          adds lyrics of SIZE characters to a WMA file
   asf-track FILE NUMBER      stores a WMA file's track number as a double word
+  crlf-long FILE SIZE        gives an Ogg Vorbis or WMA file the title "Old", a comment and lyrics
+                             with CRLF line ends and an album of SIZE characters
   length FILE                the play time in seconds
 """
 import base64
@@ -202,6 +204,21 @@ def asf_track(path, number):
     f.save()
 
 
+def crlf_long(path, size):
+    f = mutagen.File(path)
+    if isinstance(f, OggVorbis):
+        f["TITLE"] = ["Old"]
+        f["COMMENT"] = ["first line\r\nsecond line\r\n"]
+        f["LYRICS"] = ["la la\r\nla"]
+        f["ALBUM"] = ["a" * size]
+    else:
+        f["Title"] = ["Old"]
+        f["Description"] = ["first line\r\nsecond line\r\n"]
+        f["WM/Lyrics"] = ["la la\r\nla"]
+        f["WM/AlbumTitle"] = ["a" * size]
+    f.save()
+
+
 if __name__ == "__main__":
     import mutagen.asf
     import mutagen.flac
@@ -232,6 +249,8 @@ if __name__ == "__main__":
         asf_big(path, int(sys.argv[3]))
     elif command == "asf-track":
         asf_track(path, int(sys.argv[3]))
+    elif command == "crlf-long":
+        crlf_long(path, int(sys.argv[3]))
     elif command == "length":
         print("%.6f" % mutagen.File(path).info.length)
     else:
