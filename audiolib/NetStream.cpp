@@ -199,18 +199,18 @@ private:
                 if (stop_) return;
             }
             bool ended = false;
-            size_t n, pastEnd = 0;
-            {
-                std::lock_guard dec(decoderMutex_);
-                n = dec_->Read(chunk.data(), chunk.size(), ended);
-                decodedFrames_ += n / FrameBytes();
-                // What lies past the end goes, also what was decoded before the end was known.
-                const uint64_t end = SizelessEnd();
-                if (end && decodedFrames_ >= end) {
-                    pastEnd = static_cast<size_t>(decodedFrames_ - end) * FrameBytes();
-                    decodedFrames_ = end;
-                    ended = true;
-                }
+            size_t pastEnd = 0;
+            // The samples go into the queue before a seek may clear it, so none from before the seek
+            // are left to play after it.
+            std::lock_guard dec(decoderMutex_);
+            const size_t n = dec_->Read(chunk.data(), chunk.size(), ended);
+            decodedFrames_ += n / FrameBytes();
+            // What lies past the end goes, also what was decoded before the end was known.
+            const uint64_t end = SizelessEnd();
+            if (end && decodedFrames_ >= end) {
+                pastEnd = static_cast<size_t>(decodedFrames_ - end) * FrameBytes();
+                decodedFrames_ = end;
+                ended = true;
             }
             std::lock_guard lock(fifoMutex_);
             fifo_.insert(fifo_.end(), chunk.begin(), chunk.begin() + static_cast<std::ptrdiff_t>(n));

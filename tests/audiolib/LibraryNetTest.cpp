@@ -78,7 +78,7 @@ TEST_F(LibraryNet, FileStreamDownloadsDecodesAndReportsCompletion) {
 // An MP3 file's container counts the encoder's delay and padding; once the whole file is in, the
 // length is the one that decodes, as for a local file, and the stream seeks. That holds too when the
 // server does not say the length beforehand (a chunked body, or one the closing connection ends).
-TEST_F(LibraryNet, Mp3FileStreamReportsTheDecodedLengthOnceDownloaded) {
+TEST_F(LibraryNet, Mp3FileStreamHasTheDecodedLengthAndSeeksOnceDownloaded) {
     REQUIRE_TOOL("lame");
     REQUIRE_TOOL("ffmpeg");
     std::string wav = dir_.File("music.wav"), mp3 = dir_.File("music.mp3"), ref = dir_.File("music.raw");
@@ -131,6 +131,24 @@ TEST_F(LibraryNet, Mp3FileStreamReportsTheDecodedLengthOnceDownloaded) {
         auto rest = DecodeAll(h);
         EXPECT_TRUE(rest.size() == decoded - mid &&
                     std::equal(rest.begin(), rest.end(), expected.begin() + static_cast<long>(mid)));
+        // Seeks in quick succession, each while the stream is still refilling after the one before:
+        // what comes next is from the last one's point, with nothing left over from before it.
+        int stale = 0;
+        for (QWORD i = 0; i < 25; ++i) {
+            const QWORD from = (i * 7919 % 400) * 1024 * 4, to = (i * 104729 % 400) * 1024 * 4;
+            BASS_ChannelSetPosition(h, from);
+            std::this_thread::sleep_for(std::chrono::microseconds(i * 37 % 500));
+            ASSERT_TRUE(BASS_ChannelSetPosition(h, to));
+            std::vector<uint8_t> next(4 * 4096);
+            DWORD got = 0;
+            while (got < next.size()) {
+                DWORD n = BASS_ChannelGetData(h, next.data() + got, static_cast<DWORD>(next.size() - got));
+                if (n == ~DWORD{0}) break;
+                got += n;
+            }
+            if (!std::equal(next.begin(), next.end(), expected.begin() + static_cast<long>(to))) ++stale;
+        }
+        EXPECT_EQ(stale, 0);
         EXPECT_TRUE(BASS_StreamFree(h));
     }
 }
