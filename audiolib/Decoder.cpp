@@ -419,12 +419,45 @@ bool Decoder::LearnStartStamp() {
     return true;
 }
 
+int64_t Decoder::Layer3FrameSize() const {
+    if (dec_->codec_id != AV_CODEC_ID_MP3) return 0;
+    return rate_ >= 32000 ? 1152 : 576; // MPEG-1, or MPEG-2 and 2.5
+}
+
 int64_t Decoder::PrerollFrames() const {
     const AVCodecDescriptor* desc = avcodec_descriptor_get(dec_->codec_id);
     if (desc && (desc->props & AV_CODEC_PROP_LOSSLESS) && !(desc->props & AV_CODEC_PROP_LOSSY)) return 0;
-    // Ten codec frames reach past the farthest an MP3 frame's data may begin before it (511 bytes,
-    // five frames at the lowest rates) and the transform overlap of every lossy codec we read.
+    // An MP3 frame's samples come from its own data and its two predecessors' (the transform
+    // overlap, and the synthesis filter's history); the bit reservoir is found by bytes from there.
+    if (const int64_t frameSize = Layer3FrameSize()) return 2 * frameSize;
+    // Ten codec frames reach past the transform overlap of every other lossy codec we read.
     return 10 * static_cast<int64_t>(std::max(dec_->frame_size, 1152));
+}
+
+int64_t Decoder::ReservoirStart(int64_t fromTs) const {
+    // A layer III frame's data may begin up to 511 bytes (MPEG-1) or 255 bytes (MPEG-2 and 2.5)
+    // before its own, in the data areas of the frames before it: at a low bit rate that is many
+    // frames back. Those areas are what is left of each frame after its header, check word and
+    // side information (counted at their largest, so the step back is never too short).
+    AVStream* st = fmt_->streams[stream_];
+    const int64_t frameSize = Layer3FrameSize();
+    const bool mpeg1 = frameSize == 1152;
+    const int64_t reach = mpeg1 ? 511 : 255;
+    const int64_t overhead = 4 + 2 + (mpeg1 ? (chans_ == 1 ? 17 : 32) : (chans_ == 1 ? 9 : 17));
+    const int64_t frameTicks =
+        std::max<int64_t>(1, av_rescale_q(frameSize, AVRational{1, static_cast<int>(rate_)}, st->time_base));
+    // The index holds where every frame read so far begins (or every few, in a long file).
+    const int from = av_index_search_timestamp(st, fromTs, AVSEEK_FLAG_BACKWARD);
+    const AVIndexEntry* fromEntry = from >= 0 ? avformat_index_get_entry(st, from) : nullptr;
+    // Without one, ten frames in all, which serve the usual rates.
+    if (!fromEntry || fromEntry->pos < 0) return fromTs - 8 * frameTicks;
+    for (int i = from - 1; i > 0; --i) {
+        const AVIndexEntry* e = avformat_index_get_entry(st, i);
+        if (!e || e->pos < 0 || e->pos >= fromEntry->pos) break;
+        const int64_t frames = (fromEntry->timestamp - e->timestamp + frameTicks - 1) / frameTicks;
+        if (fromEntry->pos - e->pos - frames * overhead >= reach) return e->timestamp;
+    }
+    return AV_NOPTS_VALUE; // the reservoir reaches back to the stream's first frame
 }
 
 bool Decoder::SeekByDecoding(uint64_t frame) {
@@ -465,6 +498,13 @@ bool Decoder::SeekFrame(uint64_t frame) {
     int64_t ts = av_rescale_q(static_cast<int64_t>(frame) - preroll, AVRational{1, static_cast<int>(rate_)},
                               st->time_base) + start;
     if (av_seek_frame(fmt_, stream_, ts, AVSEEK_FLAG_BACKWARD) < 0) return SeekByDecoding(frame);
+    if (Layer3FrameSize()) {
+        // The seek has indexed the frames up to here, so the step back over the bit reservoir can
+        // be measured in bytes.
+        const int64_t from = ReservoirStart(ts);
+        if (from == AV_NOPTS_VALUE || from <= start) return SeekByDecoding(frame);
+        if (av_seek_frame(fmt_, stream_, from, AVSEEK_FLAG_BACKWARD) < 0) return SeekByDecoding(frame);
+    }
     atStart_ = false;
     avcodec_flush_buffers(dec_);
     swr_free(&swr_);

@@ -58,6 +58,11 @@ private:
     bool Reopen();
     // Frames decoded before a seek target so that the samples from the target on are exact.
     int64_t PrerollFrames() const;
+    // Samples in an MPEG layer III frame; 0 for other codecs.
+    int64_t Layer3FrameSize() const;
+    // The timestamp to decode from so that the bit reservoir of the layer III frame at `fromTs` is
+    // whole; AV_NOPTS_VALUE when that is the stream's start.
+    int64_t ReservoirStart(int64_t fromTs) const;
     void MeasureLength();
     bool SeekByDecoding(uint64_t frame);
     // The position a decoded frame's timestamp names, in frames from the start of the decode;

@@ -20,7 +20,8 @@ namespace {
 
 using namespace std::chrono_literals;
 
-// Files larger than this are streamed like a radio station instead of being kept whole.
+// Files larger than this are streamed like a radio station instead of being kept whole; a body of
+// unknown length that grows past it is taken for a radio station from there on.
 constexpr uint64_t kMaxKeptBytes = 512u << 20;
 // A radio stream keeps at most this much unread; the download waits when it is ahead by more.
 constexpr size_t kMaxUnreadBytes = 4u << 20;
@@ -45,7 +46,7 @@ struct NetState {
     uint64_t readPos = 0;      // the decoder's position in the stream
     uint64_t downloaded = 0;
     int64_t contentLength = -1;
-    bool keepAll = false;
+    bool keepAll = false; // every byte is kept (a file), not a window that slides on (a radio stream)
     bool headersDone = false;
     bool done = false;   // the transfer ended (well or not)
     bool failed = false; // ... with an error
@@ -106,6 +107,7 @@ public:
         }
         std::lock_guard dec(decoderMutex_);
         if (!dec_->SeekFrame(pos / FrameBytes())) return false;
+        decodedFrames_ = pos / FrameBytes();
         std::lock_guard lock(fifoMutex_);
         fifo_.clear();
         decodeDone_ = false;
@@ -197,20 +199,38 @@ private:
                 if (stop_) return;
             }
             bool ended = false;
-            size_t n;
-            {
-                std::lock_guard dec(decoderMutex_);
-                n = dec_->Read(chunk.data(), chunk.size(), ended);
+            size_t pastEnd = 0;
+            // The samples go into the queue before a seek may clear it, so none from before the seek
+            // are left to play after it.
+            std::lock_guard dec(decoderMutex_);
+            const size_t n = dec_->Read(chunk.data(), chunk.size(), ended);
+            decodedFrames_ += n / FrameBytes();
+            // What lies past the end goes, also what was decoded before the end was known.
+            const uint64_t end = SizelessEnd();
+            if (end && decodedFrames_ >= end) {
+                pastEnd = static_cast<size_t>(decodedFrames_ - end) * FrameBytes();
+                decodedFrames_ = end;
+                ended = true;
             }
             std::lock_guard lock(fifoMutex_);
             fifo_.insert(fifo_.end(), chunk.begin(), chunk.begin() + static_cast<std::ptrdiff_t>(n));
+            fifo_.resize(fifo_.size() - std::min(pastEnd, fifo_.size()));
             if (ended || (n == 0 && net_->abort)) decodeDone_ = true;
         }
+    }
+
+    // Where the stream ends when the server did not tell the file's size: the decoder, which could
+    // not learn the size either, misses the file's note of the encoder's padding at the end and
+    // decodes it too, past the length measured once all of it is in. 0 while that is not known.
+    uint64_t SizelessEnd() {
+        std::lock_guard lock(net_->mutex);
+        return net_->contentLength < 0 ? net_->measuredFrames : 0;
     }
 
     std::shared_ptr<NetState> net_;
     std::unique_ptr<Decoder> dec_;
     std::mutex decoderMutex_;
+    uint64_t decodedFrames_ = 0; // the decoder's position
     std::mutex fifoMutex_;
     std::condition_variable fifoCv_;
     std::vector<uint8_t> fifo_;
@@ -237,6 +257,8 @@ struct Transfer {
 
     void Append(const uint8_t* p, size_t n) {
         std::unique_lock lock(net->mutex);
+        if (net->keepAll && net->contentLength < 0 && net->data.size() + n > kMaxKeptBytes)
+            net->keepAll = false;
         if (!net->keepAll) {
             // A radio stream: wait while the reader is far behind, and drop what it has long passed.
             while (!net->abort && net->base + net->data.size() - net->readPos > kMaxUnreadBytes)
@@ -301,8 +323,6 @@ void HeadersDone(Transfer* t) {
     curl_off_t length = -1;
     if (curl_easy_getinfo(curl, CURLINFO_CONTENT_LENGTH_DOWNLOAD_T, &length) == CURLE_OK && length >= 0)
         t->net->contentLength = length;
-    t->net->keepAll = t->net->contentLength > 0 && static_cast<uint64_t>(t->net->contentLength) <= kMaxKeptBytes &&
-                      t->net->metaInterval == 0;
     for (auto& h : t->net->headers) {
         t->net->httpList += h;
         t->net->httpList.push_back('\0');
@@ -314,6 +334,13 @@ void HeadersDone(Transfer* t) {
     }
     if (!t->net->httpList.empty()) t->net->httpList.push_back('\0');
     if (!t->net->icyList.empty()) t->net->icyList.push_back('\0');
+    // A file is kept whole, so that once it is in it tells its length and seeks, also when the server
+    // does not say its size beforehand (a chunked body, or one that the closing connection ends). A
+    // radio station says what it is in its status line or its headers.
+    const bool radio = t->net->metaInterval != 0 || !t->net->icyList.empty() ||
+                       (!t->net->headers.empty() && t->net->headers.front().rfind("ICY ", 0) == 0);
+    t->net->keepAll =
+        !radio && (length < 0 || (length > 0 && static_cast<uint64_t>(length) <= kMaxKeptBytes));
     if (t->net->metaInterval)
         t->icy = std::make_unique<IcyDemuxer>(
             t->net->metaInterval, [t](const uint8_t* p, size_t n) { t->Append(p, n); },
@@ -498,16 +525,19 @@ ChannelPtr OpenUrlChannel(const std::string& url, DWORD offset, DWORD flags, DOW
         keepAll = net->keepAll;
     }
     if (keepAll) {
-        // A file of known size can be read again from anywhere that has arrived.
+        // A file can be read again from anywhere that has arrived (and is still kept).
         src->Seek = [net](int64_t pos) -> int64_t {
             std::lock_guard lock(net->mutex);
-            if (pos < 0 || static_cast<uint64_t>(pos) > net->base + net->data.size()) return -1;
+            if (pos < 0 || static_cast<uint64_t>(pos) < net->base ||
+                static_cast<uint64_t>(pos) > net->base + net->data.size())
+                return -1;
             net->readPos = static_cast<uint64_t>(pos);
             return pos;
         };
-        src->Size = [net] {
+        src->Size = [net]() -> int64_t {
             std::lock_guard lock(net->mutex);
-            return net->contentLength;
+            if (net->contentLength >= 0) return net->contentLength;
+            return net->complete && net->keepAll ? static_cast<int64_t>(net->downloaded) : -1;
         };
     }
     auto dec = Decoder::Open("", std::move(src), FormatFromFlags(flags), error);

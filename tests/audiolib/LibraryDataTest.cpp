@@ -75,8 +75,9 @@ TEST_F(LibraryData, DecodeChannelGivesTheFileSeeksExactlyAndEndsOnce) {
     EXPECT_EQ(BASS_ErrorGetCode(), BASS_ERROR_HANDLE);
 }
 
-// MP3 (constant and variable rate), Ogg and WMA: the length is what the decode gives, and after a
-// seek the samples are ffmpeg's decode of the whole file from that point on, with no gap or fade-in.
+// MP3 (constant, variable and very low rate), Ogg and WMA: the length is what the decode gives, and
+// after a seek the samples are ffmpeg's decode of the whole file from that point on, with no gap,
+// fade-in or click.
 TEST_F(LibraryData, CompressedFilesSeekOntoFfmpegsSamplesAndReportTheLengthThatPlays) {
     REQUIRE_TOOL("sox");
     REQUIRE_TOOL("lame");
@@ -87,41 +88,67 @@ TEST_F(LibraryData, CompressedFilesSeekOntoFfmpegsSamplesAndReportTheLengthThatP
     std::string wav = dir_.File("music.wav"), quietEnd = dir_.File("quiet-end.wav");
     ASSERT_TRUE(Shell("sox -D -n -r 44100 -c 2 -b 16 " + wav + " synth 10 sine 300-3000 sine 440 vol 0.4"));
     ASSERT_TRUE(Shell("sox -D -n -r 44100 -c 2 -b 16 " + quietEnd + " synth 3 sine 300-3000 sine 440 vol 0.4 pad 0 1"));
+    // Sound that swells and fades three times a second, so a low-rate encoder saves bits in the
+    // quiet frames for the loud ones.
+    std::string pulsing = dir_.File("pulsing.wav");
+    ASSERT_TRUE(
+        Shell("sox -D -n -r 44100 -c 2 -b 16 " + pulsing + " synth 10 sine 200-2000 vol 0.4 tremolo 3 90"));
     struct Kind {
         std::string Name, Make;
     };
-    const std::vector<Kind> kinds = {{"cbr.mp3", "lame --quiet -b 128 " + wav + " "},
-                                     {"vbr.mp3", "lame --quiet -V 4 " + wav + " "},
-                                     {"music.ogg", "oggenc -Q -q 3 " + wav + " -o "},
-                                     {"quiet-end.ogg", "oggenc -Q -q 3 " + quietEnd + " -o "},
-                                     // Its packets carry times in whole milliseconds, and the decoder
-                                     // gives the first samples two packets after it took them.
-                                     {"music.wma", "ffmpeg -v quiet -y -i " + wav + " -c:a wmav2 -b:a 128k "}};
+    const std::vector<Kind> kinds = {
+        {"cbr.mp3", "lame --quiet -b 128 " + wav + " "},
+        {"vbr.mp3", "lame --quiet -V 4 " + wav + " "},
+        {"music.ogg", "oggenc -Q -q 3 " + wav + " -o "},
+        {"quiet-end.ogg", "oggenc -Q -q 3 " + quietEnd + " -o "},
+        // Its packets carry times in whole milliseconds, and the decoder gives the first samples two
+        // packets after it took them.
+        {"music.wma", "ffmpeg -v quiet -y -i " + wav + " -c:a wmav2 -b:a 128k "},
+        // Mono MPEG-2 at about 10 kbit/s: a frame's data begins up to 255 bytes back, many frames
+        // before it at this rate.
+        {"low-rate.mp3", "lame --quiet -V 6 -m m --resample 22.05 " + pulsing + " "}};
     for (const auto& kind : kinds) {
         SCOPED_TRACE(kind.Name);
         std::string file = dir_.File(kind.Name), ref = dir_.File(kind.Name + ".raw");
         ASSERT_TRUE(Shell(kind.Make + file));
         ASSERT_TRUE(Shell("ffmpeg -v quiet -y -i " + file + " -f s16le -acodec pcm_s16le " + ref));
         auto expected = ReadBytes(ref);
-        ASSERT_EQ(expected.size() % 4, 0u);
         HSTREAM h = BASS_StreamCreateFile(0, file.c_str(), 0, 0, BASS_STREAM_DECODE);
         ASSERT_NE(h, 0u);
+        BASS_CHANNELINFO info{};
+        ASSERT_TRUE(BASS_ChannelGetInfo(h, &info));
+        const QWORD frameBytes = 2 * info.chans;
+        ASSERT_EQ(expected.size() % frameBytes, 0u);
         EXPECT_EQ(BASS_ChannelGetLength(h), expected.size());
         EXPECT_EQ(DecodeAll(h).size(), expected.size());
+        const QWORD frames = expected.size() / frameBytes;
+        // The samples from `frame` on, `count` of them (all to the end when 0), are ffmpeg's.
+        auto seekOnto = [&](QWORD frame, QWORD count) {
+            SCOPED_TRACE(frame);
+            ASSERT_TRUE(BASS_ChannelSetPosition(h, frame * frameBytes));
+            EXPECT_EQ(BASS_ChannelGetPosition(h), frame * frameBytes);
+            std::vector<uint8_t> rest;
+            if (count == 0) {
+                rest = DecodeAll(h);
+                ASSERT_EQ(rest.size(), expected.size() - frame * frameBytes);
+            } else {
+                rest.resize(std::min(count, frames - frame) * frameBytes);
+                ASSERT_EQ(BASS_ChannelGetData(h, rest.data(), static_cast<DWORD>(rest.size())), rest.size());
+            }
+            size_t first = 0;
+            while (first < rest.size() && rest[first] == expected[frame * frameBytes + first])
+                ++first;
+            EXPECT_EQ(first, rest.size()) << "differs from frame " << frame + first / frameBytes;
+        };
         // Forwards, backwards, near the start, near the end, and onto the very last frame, each after
         // the decode reached the end.
-        const QWORD frames = expected.size() / 4;
-        for (QWORD frame : {QWORD{66150}, QWORD{13337}, QWORD{5000}, QWORD{150001}, frames / 2 + 7, QWORD{1500},
-                            frames * 3 / 4, QWORD{30001}, frames - 20000, frames - 1}) {
-            SCOPED_TRACE(frame);
-            ASSERT_TRUE(BASS_ChannelSetPosition(h, frame * 4));
-            EXPECT_EQ(BASS_ChannelGetPosition(h), frame * 4);
-            auto rest = DecodeAll(h);
-            ASSERT_EQ(rest.size(), expected.size() - frame * 4);
-            size_t first = 0;
-            while (first < rest.size() && rest[first] == expected[frame * 4 + first]) ++first;
-            EXPECT_EQ(first, rest.size()) << "differs from frame " << frame + first / 4;
-        }
+        for (QWORD frame : {QWORD{66150}, QWORD{13337}, QWORD{5000}, QWORD{150001}, frames / 2 + 7,
+                            QWORD{1500}, frames * 3 / 4, QWORD{30001}, frames - 20000, frames - 1})
+            seekOnto(frame, 0);
+        // Every 270 ms through the file, so the targets fall on every part of a codec frame and on
+        // frames that borrow from far back: the first tenth of a second after each.
+        for (QWORD ms = 130; ms * info.freq / 1000 < frames; ms += 270)
+            seekOnto(ms * info.freq / 1000, info.freq / 10);
         BASS_StreamFree(h);
     }
 }

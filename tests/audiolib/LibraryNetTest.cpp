@@ -76,28 +76,81 @@ TEST_F(LibraryNet, FileStreamDownloadsDecodesAndReportsCompletion) {
 }
 
 // An MP3 file's container counts the encoder's delay and padding; once the whole file is in, the
-// length is the one that decodes, as for a local file.
-TEST_F(LibraryNet, Mp3FileStreamReportsTheDecodedLengthOnceDownloaded) {
+// length is the one that decodes, as for a local file, and the stream seeks. That holds too when the
+// server does not say the length beforehand (a chunked body, or one the closing connection ends).
+TEST_F(LibraryNet, Mp3FileStreamHasTheDecodedLengthAndSeeksOnceDownloaded) {
     REQUIRE_TOOL("lame");
     REQUIRE_TOOL("ffmpeg");
     std::string wav = dir_.File("music.wav"), mp3 = dir_.File("music.mp3"), ref = dir_.File("music.raw");
     ASSERT_TRUE(Shell("sox -D -n -r 44100 -c 2 -b 16 " + wav + " synth 10 sine 300-3000 vol 0.4"));
     ASSERT_TRUE(Shell("lame --quiet -b 128 " + wav + " " + mp3));
     ASSERT_TRUE(Shell("ffmpeg -v quiet -y -i " + mp3 + " -f s16le -acodec pcm_s16le " + ref));
-    const QWORD decoded = ReadBytes(ref).size();
+    const auto expected = ReadBytes(ref);
+    const QWORD decoded = expected.size();
+    HSTREAM local = BASS_StreamCreateFile(0, mp3.c_str(), 0, 0, BASS_STREAM_DECODE);
+    ASSERT_NE(local, 0u);
+    EXPECT_EQ(BASS_ChannelGetLength(local), decoded);
+    BASS_StreamFree(local);
     auto bytes = ReadBytes(mp3);
-    std::string response = "HTTP/1.0 200 OK\r\nContent-Type: audio/mpeg\r\nContent-Length: " +
-                           std::to_string(bytes.size()) + "\r\n\r\n" + std::string(bytes.begin(), bytes.end());
-    LoopbackServer server(response, 16384, 2);
-    HSTREAM h = BASS_StreamCreateURL(server.Url("/music.mp3").c_str(), 0, BASS_STREAM_DECODE, nullptr, nullptr);
-    ASSERT_NE(h, 0u) << BASS_ErrorGetCode();
-    SyncCounter done;
-    ASSERT_NE(BASS_ChannelSetSync(h, BASS_SYNC_DOWNLOAD, 0, SyncCounter::Proc, &done), 0u);
-    ASSERT_TRUE(WaitFor([&] { return done.Calls > 0; }, 5000));
-    EXPECT_EQ(BASS_ChannelGetLength(h), decoded);
-    EXPECT_EQ(DecodeAll(h).size(), decoded);
-    EXPECT_EQ(BASS_ChannelGetLength(h), decoded);
-    EXPECT_TRUE(BASS_StreamFree(h));
+    const std::string body(bytes.begin(), bytes.end());
+    const std::string chunked =
+        "HTTP/1.1 200 OK\r\nContent-Type: audio/mpeg\r\nTransfer-Encoding: chunked\r\n\r\n" +
+        ChunkedBody(body, 5000);
+    struct Serving {
+        std::string Name, Response;
+        bool ReadAlong; // decode as the body arrives, rather than once it is all in
+    };
+    const std::vector<Serving> servings = {
+        {"with its length",
+         "HTTP/1.0 200 OK\r\nContent-Type: audio/mpeg\r\nContent-Length: " + std::to_string(bytes.size()) +
+             "\r\n\r\n" + body,
+         false},
+        {"chunked", chunked, false},
+        {"until the connection closes", "HTTP/1.0 200 OK\r\nContent-Type: audio/mpeg\r\n\r\n" + body, false},
+        {"chunked, read as it arrives", chunked, true}};
+    for (const auto& serving : servings) {
+        SCOPED_TRACE(serving.Name);
+        // The body arrives over about a third of a second when read along, at once otherwise.
+        LoopbackServer server(serving.Response, serving.ReadAlong ? 4096 : 16384, serving.ReadAlong ? 8 : 2);
+        HSTREAM h =
+            BASS_StreamCreateURL(server.Url("/music.mp3").c_str(), 0, BASS_STREAM_DECODE, nullptr, nullptr);
+        ASSERT_NE(h, 0u) << BASS_ErrorGetCode();
+        SyncCounter done;
+        ASSERT_NE(BASS_ChannelSetSync(h, BASS_SYNC_DOWNLOAD, 0, SyncCounter::Proc, &done), 0u);
+        std::vector<uint8_t> all;
+        if (serving.ReadAlong) all = DecodeAll(h);
+        ASSERT_TRUE(WaitFor([&] { return done.Calls > 0; }, 5000));
+        EXPECT_EQ(BASS_ChannelGetLength(h), decoded);
+        EXPECT_EQ(BASS_StreamGetFilePosition(h, BASS_FILEPOS_END), bytes.size());
+        if (!serving.ReadAlong) all = DecodeAll(h);
+        EXPECT_TRUE(all == expected) << all.size() << " bytes decoded";
+        EXPECT_EQ(BASS_ChannelGetLength(h), decoded);
+        // Back into the middle: ffmpeg's samples from there on.
+        const QWORD mid = decoded / 4 / 2 * 4;
+        EXPECT_TRUE(BASS_ChannelSetPosition(h, mid));
+        auto rest = DecodeAll(h);
+        EXPECT_TRUE(rest.size() == decoded - mid &&
+                    std::equal(rest.begin(), rest.end(), expected.begin() + static_cast<long>(mid)));
+        // Seeks in quick succession, each while the stream is still refilling after the one before:
+        // what comes next is from the last one's point, with nothing left over from before it.
+        int stale = 0;
+        for (QWORD i = 0; i < 25; ++i) {
+            const QWORD from = (i * 7919 % 400) * 1024 * 4, to = (i * 104729 % 400) * 1024 * 4;
+            BASS_ChannelSetPosition(h, from);
+            std::this_thread::sleep_for(std::chrono::microseconds(i * 37 % 500));
+            ASSERT_TRUE(BASS_ChannelSetPosition(h, to));
+            std::vector<uint8_t> next(4 * 4096);
+            DWORD got = 0;
+            while (got < next.size()) {
+                DWORD n = BASS_ChannelGetData(h, next.data() + got, static_cast<DWORD>(next.size() - got));
+                if (n == ~DWORD{0}) break;
+                got += n;
+            }
+            if (!std::equal(next.begin(), next.end(), expected.begin() + static_cast<long>(to))) ++stale;
+        }
+        EXPECT_EQ(stale, 0);
+        EXPECT_TRUE(BASS_StreamFree(h));
+    }
 }
 
 // Radio bytes: the stream with a metadata block after every `interval` bytes of audio.

@@ -9,14 +9,30 @@
 #include <algorithm>
 #include <atomic>
 #include <chrono>
+#include <cstdio>
 #include <mutex>
 #include <string>
 #include <thread>
 
 namespace lumora::test {
 
+// `body` in HTTP chunked transfer coding, in chunks of `chunk` bytes.
+inline std::string ChunkedBody(const std::string& body, size_t chunk) {
+    std::string out;
+    char size[32];
+    for (size_t pos = 0; pos < body.size(); pos += chunk) {
+        size_t n = std::min(chunk, body.size() - pos);
+        std::snprintf(size, sizeof size, "%zx\r\n", n);
+        out += size;
+        out.append(body, pos, n);
+        out += "\r\n";
+    }
+    return out + "0\r\n\r\n";
+}
+
 // A loopback HTTP server answering every request with the same response, written in pieces with
-// an optional pause between them so a client sees the body arrive over time.
+// an optional pause between them so a client sees the body arrive over time. The connection closes
+// after each response, which ends a body that has no length.
 class LoopbackServer {
 public:
     explicit LoopbackServer(std::string response, size_t piece = 0, int pauseMs = 0)

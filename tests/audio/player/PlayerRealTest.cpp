@@ -362,26 +362,48 @@ TEST_F(PlayerReal, RadioStreamShowsItsTitlesAsTheyCome) {
     player->Close();
 }
 
-TEST_F(PlayerReal, DownloadedMp3ReadsItsTagWhenComplete) {
+// Once downloaded the file has its tag, its length and its seeks, also when the server did not say
+// its size beforehand.
+TEST_F(PlayerReal, DownloadedMp3ReadsItsTagAndLengthWhenComplete) {
     if (!HaveTool("lame")) GTEST_SKIP() << "lame is not installed";
     std::string wav = folder_.Dir().File("t.wav"), mp3 = folder_.Dir().File("t.mp3");
     ASSERT_TRUE(Shell("sox -n -r 44100 -c 2 -b 16 " + wav + " synth 1 sine 500"));
     ASSERT_TRUE(Shell("lame --quiet --id3v1-only --tt Fetched --ta Someone " + wav + " " + mp3));
     std::string bytes = test::ReadFile(mp3);
-    test::LoopbackServer server(
-        "HTTP/1.0 200 OK\r\nContent-Length: " + std::to_string(bytes.size()) + "\r\n\r\n" + bytes, 4096, 5);
-    auto player = MakePlayer();
-    std::string downloaded;
-    player->OnDownloaded = [&](TObject*, const std::string& ms) { downloaded = ms; };
-    ASSERT_TRUE(player->Open(server.Url("/music/t.mp3"))) << boxes_.Last();
-    EXPECT_TRUE(player->IsDownloadStream());
-    EXPECT_EQ(player->StreamInfo().Title, "t.mp3");
-    EXPECT_FALSE(player->Seekable());
-    ASSERT_TRUE(PumpUntil([&] { return !downloaded.empty(); }, 5000));
-    EXPECT_TRUE(player->Seekable());
-    EXPECT_EQ(player->StreamInfo().Title, "Fetched");
-    EXPECT_EQ(player->StreamInfo().Artist, "Someone");
-    EXPECT_NEAR(std::stoi(downloaded), 1000, 100);
+    int64_t localLength = 0;
+    {
+        auto local = MakePlayer();
+        ASSERT_TRUE(local->Open(mp3));
+        localLength = local->GetPlayLength();
+    }
+    ASSERT_NEAR(localLength, 1000, 100);
+    const std::vector<std::pair<std::string, std::string>> servings = {
+        {"with its length",
+         "HTTP/1.0 200 OK\r\nContent-Length: " + std::to_string(bytes.size()) + "\r\n\r\n" + bytes},
+        {"chunked",
+         "HTTP/1.1 200 OK\r\nTransfer-Encoding: chunked\r\n\r\n" + test::ChunkedBody(bytes, 3000)}};
+    for (const auto& [name, response] : servings) {
+        SCOPED_TRACE(name);
+        test::LoopbackServer server(response, 4096, 5);
+        auto player = MakePlayer();
+        std::string downloaded;
+        player->OnDownloaded = [&](TObject*, const std::string& ms) { downloaded = ms; };
+        ASSERT_TRUE(player->Open(server.Url("/music/t.mp3"))) << boxes_.Last();
+        EXPECT_TRUE(player->IsDownloadStream());
+        EXPECT_EQ(player->StreamInfo().Title, "t.mp3");
+        EXPECT_FALSE(player->Seekable());
+        ASSERT_TRUE(PumpUntil([&] { return !downloaded.empty(); }, 5000));
+        EXPECT_TRUE(player->Seekable());
+        EXPECT_EQ(player->StreamInfo().Title, "Fetched");
+        EXPECT_EQ(player->StreamInfo().Artist, "Someone");
+        EXPECT_EQ(player->StreamInfo().FileSize, static_cast<int64_t>(bytes.size()));
+        EXPECT_EQ(downloaded, std::to_string(localLength));
+        EXPECT_EQ(player->StreamInfo().Duration, localLength);
+        EXPECT_EQ(player->GetPlayLength(), localLength);
+        player->SetPosition(600);
+        EXPECT_EQ(player->GetPosition(), 600);
+        player->Close();
+    }
 }
 
 } // namespace
