@@ -340,10 +340,9 @@ void TSaverSettings::LoadSettings() {
     }
     ui->EchoSlider->setValue(Clamp(32 - d.EchoVal, 0, 32));
     ui->ReverbSlider->setValue(Clamp(32 - d.ReverbVal, 0, 32));
+    // A stored device that is not attached now leaves the selection as it was; OK then stores the
+    // device shown, which the saver can open.
     int device = ui->MidiDevice->findText(Q(d.MidiDevice), Qt::MatchExactly);
-    // No stored device at all is no choice to keep: the selected device is what OK stores.
-    midiUnmatched_ = device < 0 && !d.MidiDevice.empty();
-    midiPicked_ = false;
     if (device >= 0) ui->MidiDevice->setCurrentIndex(device);
     (d.MultiMon ? ui->RadioGroup4Item1 : ui->RadioGroup4Item0)->setChecked(true);
     loading_ = false;
@@ -419,8 +418,7 @@ void TSaverSettings::StoreSettings(int slot) {
     d.Reverb = ui->CheckBox12->isChecked();
     d.ReverbVal = 32 - ui->ReverbSlider->value();
     d.Flanger = ui->cbFlanger->isChecked();
-    // A stored device that is not attached now stays chosen until the user picks another one.
-    if (!midiUnmatched_ || midiPicked_) d.MidiDevice = S(ui->MidiDevice->currentText());
+    d.MidiDevice = S(ui->MidiDevice->currentText());
     d.MultiMon = ui->RadioGroup4Item1->isChecked();
 }
 
@@ -660,7 +658,7 @@ void TSaverSettings::Slider1Change(int tag) {
     EqGains[tag] = static_cast<float>((32 - slider->value()) - 15.0);
 }
 
-void TSaverSettings::MidiDeviceChange() { midiPicked_ = true; }
+void TSaverSettings::MidiDeviceChange() {}
 
 void TSaverSettings::OpenMidiOut() {
     if (ui->MidiDevice->currentIndex() < 0) return;

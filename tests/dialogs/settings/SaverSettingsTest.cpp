@@ -379,46 +379,46 @@ TEST_F(SettingsDialog, BadStoredValuesStillOpen) {
     EXPECT_EQ(Get(kBase, "Common", "Default"), "4");
 }
 
-TEST_F(SettingsDialog, MissingMidiDeviceIsKeptUntilAnotherIsPicked) {
-    Put(kBase, "EFECT", "MidiDevice", "Unplugged Synth");
-    {
-        TSaverSettings dlg;
-        dlg.show();
-        Ok(dlg);
+// A user who never opened the effects tab, with no device stored or with one that is not attached
+// now: the tab shows the first attached device, a plain OK stores that one, and the saver then
+// plays a MIDI file through it.
+TEST(SettingsDialogMidi, PlainOkStoresTheDeviceShownAndTheSaverPlaysThroughIt) {
+    for (const char* stored : {"", "USB Synth"}) {
+        test::MusicHarness h;
+        {
+            TRegIniFile ini(kLumoraKey);
+            if (*stored)
+                ini.WriteString("EFECT", "MidiDevice", stored);
+            else
+                ini.DeleteKey("EFECT", "MidiDevice");
+        }
+        h.dir.WriteFile("music/a.mid", test::OneNoteMidi(480));
+        {
+            TSaverSettings dlg;
+            dlg.show();
+            EXPECT_EQ(Find<QComboBox>(dlg, "MidiDevice")->currentText().toStdString(), "Fake Synthesizer")
+                << stored;
+            QTest::mouseClick(Find<QPushButton>(dlg, "Button3"), Qt::LeftButton);
+            ASSERT_EQ(dlg.result(), QDialog::Accepted);
+        }
+        TRegIniFile ini(kLumoraKey, TRegIniFile::ReadOnly);
+        EXPECT_EQ(ini.ReadString("EFECT", "MidiDevice", "<missing>"), "Fake Synthesizer") << stored;
+        h.Open();
+        h.Run(200);
+        EXPECT_EQ(h.Notice(), "") << stored;
+        EXPECT_NE(h.MidiLog().find("open 0 \"Fake Synthesizer\""), std::string::npos)
+            << stored << h.MidiLog();
+        EXPECT_NE(h.MidiLog().find("short 0 90 3C 64"), std::string::npos) << stored;
     }
-    EXPECT_EQ(Get(kBase, "EFECT", "MidiDevice"), "Unplugged Synth");
-    {
-        TSaverSettings dlg;
-        dlg.show();
-        auto* devices = Find<QComboBox>(dlg, "MidiDevice");
-        devices->setCurrentIndex(1);
-        dlg.MidiDeviceChange(); // what the user's pick runs
-        Ok(dlg);
-    }
-    EXPECT_EQ(Get(kBase, "EFECT", "MidiDevice"), "Fake MIDI Port");
 }
 
-// A user who never opened the effects tab: a plain OK, then the saver plays a MIDI file.
-TEST(SettingsDialogFirstRun, PlainOkLetsTheSaverPlayAMidiFile) {
-    test::MusicHarness h;
-    {
-        TRegIniFile ini(kLumoraKey);
-        ini.DeleteKey("EFECT", "MidiDevice");
-    }
-    h.dir.WriteFile("music/a.mid", test::OneNoteMidi(480));
-    {
-        TSaverSettings dlg;
-        dlg.show();
-        QTest::mouseClick(Find<QPushButton>(dlg, "Button3"), Qt::LeftButton);
-        ASSERT_EQ(dlg.result(), QDialog::Accepted);
-    }
-    TRegIniFile stored(kLumoraKey, TRegIniFile::ReadOnly);
-    EXPECT_EQ(stored.ReadString("EFECT", "MidiDevice", "<missing>"), "Fake Synthesizer");
-    h.Open();
-    h.Run(200);
-    EXPECT_EQ(h.Notice(), "");
-    EXPECT_NE(h.MidiLog().find("open 0 \"Fake Synthesizer\""), std::string::npos) << h.MidiLog();
-    EXPECT_NE(h.MidiLog().find("short 0 90 3C 64"), std::string::npos);
+TEST_F(SettingsDialog, PickedMidiDeviceIsStored) {
+    TSaverSettings dlg;
+    dlg.show();
+    auto* devices = Find<QComboBox>(dlg, "MidiDevice");
+    devices->setCurrentIndex(1);
+    Ok(dlg);
+    EXPECT_EQ(Get(kBase, "EFECT", "MidiDevice"), "Fake MIDI Port");
 }
 
 TEST_F(SettingsDialog, PickingAFolderSwitchesGroupingOff) {
