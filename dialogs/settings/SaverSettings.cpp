@@ -32,8 +32,6 @@ const char* kSoundMask = "*.mp3;*.wav;*.mid;*.wma;*.ogg;*.mod;*.xm;*.it;*.s3m";
 QString Q(const std::string& s) { return QString::fromStdString(s); }
 std::string S(const QString& s) { return s.toStdString(); }
 
-int Clamp(int value, int low, int high) { return std::clamp(value, low, high); }
-
 // The folder and file edits show a path's name and keep the bytes the file system gave beside it,
 // so a name that is not UTF-8 is stored as it is and not as its shown text.
 void SetPathText(QLineEdit* edit, const std::string& path) {
@@ -301,13 +299,12 @@ void TSaverSettings::LoadSettings() {
     ui->CheckBox4->setChecked(d.TitleTrans);
     ui->CheckBox13->setChecked(d.LogoSpectrum);
     SetPathText(ui->EdtLogoImg, d.TitleBmp);
-    // A stored value outside a control's range shows as the nearest value the control has.
-    ui->LogoPos->setCurrentIndex(Clamp(d.LogoImgPos, 0, 4));
+    ui->LogoPos->setCurrentIndex(d.LogoImgPos);
     (d.PosRandom ? ui->RadioGroup1Item1 : ui->RadioGroup1Item0)->setChecked(true);
-    ui->ComboBox4->setCurrentIndex(Clamp(d.OrdRandom, 0, 5));
-    ui->ComboBox5->setCurrentIndex(d.ImgSort != 0 ? 1 : 0);
-    ui->ComboBox9->setCurrentIndex(Clamp(d.SndRandom, 0, 5));
-    ui->ComboBox10->setCurrentIndex(d.SndSort != 0 ? 1 : 0);
+    ui->ComboBox4->setCurrentIndex(d.OrdRandom);
+    ui->ComboBox5->setCurrentIndex(d.ImgSort);
+    ui->ComboBox9->setCurrentIndex(d.SndRandom);
+    ui->ComboBox10->setCurrentIndex(d.SndSort);
     ui->Label4->setText(Q(SizeText(d.SizeAdjust, d.SizeAdjustX, d.SizeAdjustY)));
     ui->CheckBox6->setChecked(d.CImgFilter);
     ui->CheckKey->setChecked(d.StopOnKey);
@@ -315,31 +312,31 @@ void TSaverSettings::LoadSettings() {
     ui->CheckMouseClick->setChecked(d.StopOnMouseClick);
     ui->CheckPowerOFF->setChecked(d.StopOnPwrSave);
     SetMethod(d.Method);
-    ui->TrackBar1->setValue(Clamp(d.ChgSpeed, 0, 10));
-    ui->FontName->setCurrentIndex(Clamp(d.CapDisp, 0, 2));
+    ui->TrackBar1->setValue(d.ChgSpeed);
+    ui->FontName->setCurrentIndex(d.CapDisp);
     ui->RadioButton2->setChecked(d.Grouping);
     ui->RadioButton1->setChecked(!d.Grouping);
     ui->CheckBox1->setEnabled(true);
     ui->CheckBox1->setChecked(d.VolContl);
     ui->CheckBox5->setChecked(d.MsVolChg);
-    ui->TrackBar8->setValue(Clamp(d.MsVol, 0, 65535));
-    ui->TrackBar2->setValue(Clamp(d.WaveVol, 0, 65535));
-    ui->TrackBar3->setValue(Clamp(d.MidiVol, 0, 65535));
-    ui->TrackBar5->setValue(Clamp(d.MuteWaveVol, 0, 65535));
-    ui->TrackBar6->setValue(Clamp(d.MuteMidiVol, 0, 65535));
-    ui->ComboBox3->setCurrentIndex(Clamp(d.TimeZone, 0, 2));
-    ui->DateTimePicker1->setTime(QTime(Clamp(d.STimeHour, 0, 23), Clamp(d.STimeMin, 0, 59), Clamp(d.STimeSec, 0, 59)));
-    ui->DateTimePicker2->setTime(QTime(Clamp(d.ETimeHour, 0, 23), Clamp(d.ETimeMin, 0, 59), Clamp(d.ETimeSec, 0, 59)));
+    ui->TrackBar8->setValue(d.MsVol);
+    ui->TrackBar2->setValue(d.WaveVol);
+    ui->TrackBar3->setValue(d.MidiVol);
+    ui->TrackBar5->setValue(d.MuteWaveVol);
+    ui->TrackBar6->setValue(d.MuteMidiVol);
+    ui->ComboBox3->setCurrentIndex(d.TimeZone);
+    ui->DateTimePicker1->setTime(QTime(d.STimeHour, d.STimeMin, d.STimeSec));
+    ui->DateTimePicker2->setTime(QTime(d.ETimeHour, d.ETimeMin, d.ETimeSec));
     ui->CheckBox10->setChecked(d.Equalizer);
     ui->CheckBox11->setChecked(d.Echo);
     ui->CheckBox12->setChecked(d.Reverb);
     ui->cbFlanger->setChecked(d.Flanger);
     for (int band = 1; band <= 10; ++band) {
-        findChild<QSlider*>(QString("Slider%1").arg(band))->setValue(Clamp(32 - d.EquaVal[band], 0, 32));
+        findChild<QSlider*>(QString("Slider%1").arg(band))->setValue(32 - d.EquaVal[band]);
         EqGains[band - 1] = static_cast<float>(d.EquaVal[band] - 15);
     }
-    ui->EchoSlider->setValue(Clamp(32 - d.EchoVal, 0, 32));
-    ui->ReverbSlider->setValue(Clamp(32 - d.ReverbVal, 0, 32));
+    ui->EchoSlider->setValue(32 - d.EchoVal);
+    ui->ReverbSlider->setValue(32 - d.ReverbVal);
     // A stored device that is not attached now leaves the selection as it was; OK then stores the
     // device shown, which the saver can open.
     int device = ui->MidiDevice->findText(Q(d.MidiDevice), Qt::MatchExactly);

@@ -356,6 +356,11 @@ TEST_F(SettingsDialog, BadStoredValuesStillOpen) {
     Put(kBase, "Setting", "OrdRandom", "17");
     Put(kBase, "Setting", "Interval", "0");
     Put(kBase, "LOGO", "LogoImgPos", "-3");
+    Put(kBase, "Setting", "SizeAdjust", "2");
+    Put(kBase, "Setting", "SizeAdjustX", "-100");
+    Put(kBase, "Setting", "SizeAdjustY", "0");
+    Put(kBase, "Setting", "CapDisp", "1");
+    Put(kBase, "Font", "CapSize", "-9999");
     Put(kBase, "Thema", "x", "Stray");
     Put(kBase, "Thema", "10", "Eleventh");
     Put(kBase, "Thema", "4", "Four");
@@ -371,9 +376,17 @@ TEST_F(SettingsDialog, BadStoredValuesStillOpen) {
     EXPECT_EQ(Find<QComboBox>(dlg, "ComboBox4")->currentIndex(), 5);
     EXPECT_EQ(Find<TIntEdit>(dlg, "IntEdit1")->text(), "1");
     EXPECT_EQ(Find<QComboBox>(dlg, "LogoPos")->currentIndex(), 0);
+    // Numbers the picture-size and font dialogs could not have set come in as their nearest ends.
+    EXPECT_EQ(Find<QLabel>(dlg, "Label4")->text().toStdString(), "64×64に合わせる");
     ChooseTheme(dlg, 1);
     EXPECT_EQ(dlg.CurrentSlot(), 5);
     Ok(dlg);
+    EXPECT_EQ(Get(kBase, "Setting", "Interval"), "1");
+    EXPECT_EQ(Get(kBase, "Setting", "OrdRandom"), "5");
+    EXPECT_EQ(Get(kBase, "Setting", "SizeAdjustX"), "64");
+    EXPECT_EQ(Get(kBase, "Setting", "SizeAdjustY"), "64");
+    EXPECT_EQ(Get(kBase, "Font", "CapSize"), "1");
+    EXPECT_EQ(Get(kBase, "Font", "CapHeight"), "-1");
     EXPECT_EQ(Get(kBase, "Thema", "x"), "Stray");
     EXPECT_EQ(Get(kBase, "Thema", "10"), "Eleventh");
     EXPECT_EQ(Get(kBase, "Common", "Default"), "4");
