@@ -3,9 +3,11 @@
 #include <algorithm>
 
 #include <QComboBox>
+#include <QGuiApplication>
 #include <QLabel>
 #include <QMouseEvent>
 #include <QPushButton>
+#include <QScreen>
 #include <QToolButton>
 
 #include "dialogs/pickers/PicturePreview.h"
@@ -49,6 +51,15 @@ TModalRunner& PickerModalRunner() {
 }
 
 int ShowPickerModal(QDialog& dialog) { return PickerModalRunner()(dialog); }
+
+QSize FitToScreen(const QWidget& dialog, QSize wanted) {
+    const QWidget* owner = dialog.parentWidget() ? dialog.parentWidget()->window() : &dialog;
+    QScreen* screen = owner->screen() ? owner->screen() : QGuiApplication::primaryScreen();
+    if (!screen) return wanted;
+    // The dialog's frame is not known before it is shown; the owner's is the best guess.
+    const QSize frame = owner->isVisible() ? owner->frameGeometry().size() - owner->size() : QSize(0, 0);
+    return wanted.boundedTo(screen->availableGeometry().size() - frame);
+}
 
 double FitRatio(int w, int h, int W, int H) {
     if (h == 0 || H == 0 || w == 0) return 0;

@@ -4,7 +4,6 @@
 
 #include <QApplication>
 #include <QColorDialog>
-#include <QFileDialog>
 #include <QListWidget>
 #include <QMessageBox>
 #include <QMouseEvent>
@@ -13,6 +12,7 @@
 
 #include "dialogs/controls/ColorComboBox.h"
 #include "dialogs/controls/NumEdit.h"
+#include "dialogs/pickers/LogoPicker.h"
 #include "dialogs/pickers/ShellViews.h"
 #include "framework/Dialogs.h"
 #include "framework/Forms.h"
@@ -56,16 +56,10 @@ TSettingsDialogHooks DefaultHooks() {
     };
     hooks.PickFont = [](TSaverSettings& dlg, TFont& font) { return ExecuteFontDialog(&dlg, font); };
     hooks.PickLogo = [](TSaverSettings& dlg, const std::string& initialFolder, std::string& file) {
-        QFileDialog open(&dlg, QStringLiteral("ﾛｺﾞｲﾒｰｼﾞの選択"), Q(initialFolder),
-                         QStringLiteral("ビットマップファイル (*.bmp)"));
-        open.setAcceptMode(QFileDialog::AcceptOpen);
-        open.setFileMode(QFileDialog::ExistingFile);
-        // A name typed without an extension is a bitmap: "rings" opens rings.bmp. Qt's own dialog
-        // is used, as not every desktop's dialog applies a default extension to a file to open.
-        open.setDefaultSuffix(QStringLiteral("bmp"));
-        open.setOption(QFileDialog::DontUseNativeDialog);
-        if (open.exec() != QDialog::Accepted || open.selectedFiles().isEmpty()) return false;
-        file = S(open.selectedFiles().front());
+        TLogoSelect open(&dlg);
+        open.InitialFolder = initialFolder;
+        if (open.exec() != QDialog::Accepted) return false;
+        file = open.FileName;
         return true;
     };
     hooks.About = [](TSaverSettings& dlg) {
