@@ -121,15 +121,15 @@ void TPickerForm::BindControls(const TControls& controls) {
                             static_cast<QWidget*>(c_.SpeedButton6), static_cast<QWidget*>(c_.SpeedButton1),
                             static_cast<QWidget*>(c_.Button2), static_cast<QWidget*>(c_.Button1)})
         design_.Corner.push_back({corner, corner->pos()});
-    setMinimumSize(size());
+    setMinimumSize(FitToScreen(*this, size()));
     setSizeGripEnabled(true);
     // Opened larger than the description, so the lists have room for long names and the file
-    // list shows its four columns whole beside the panel. The file list takes two thirds of the
-    // extra width.
+    // list shows its four columns whole beside the panel, as far as the screen has room. The file
+    // list takes two thirds of the extra width.
     const int listExtra = std::max(0, c_.FileView1->ReportWidth() - design_.List.width());
     int dx = 120;
     while (dx - dx / 3 < listExtra) ++dx;
-    resize(size() + QSize(dx, 42));
+    resize(FitToScreen(*this, size() + QSize(dx, 42)));
 }
 
 void TPickerForm::showEvent(QShowEvent* event) {
@@ -153,7 +153,8 @@ void TPickerForm::done(int result) {
 // the file list the rest and all that the panel leaves when it is hidden; the buttons keep to the
 // right and bottom edges.
 void TPickerForm::LayoutControls() {
-    int dx = std::max(0, width() - design_.Form.width()), dy = std::max(0, height() - design_.Form.height());
+    // A screen smaller than the description gives a window smaller than it, and the lists shrink.
+    int dx = width() - design_.Form.width(), dy = height() - design_.Form.height();
     QRect combo = design_.Combo;
     c_.ComboBox1->setGeometry(combo.x(), combo.y(), combo.width() + dx, combo.height());
     QRect tree = design_.Tree;
