@@ -3,9 +3,11 @@
 #include <algorithm>
 
 #include <QComboBox>
+#include <QGuiApplication>
 #include <QLabel>
 #include <QMouseEvent>
 #include <QPushButton>
+#include <QScreen>
 #include <QToolButton>
 
 #include "dialogs/pickers/PicturePreview.h"
@@ -49,6 +51,15 @@ TModalRunner& PickerModalRunner() {
 }
 
 int ShowPickerModal(QDialog& dialog) { return PickerModalRunner()(dialog); }
+
+QSize FitToScreen(const QWidget& dialog, QSize wanted) {
+    const QWidget* owner = dialog.parentWidget() ? dialog.parentWidget()->window() : &dialog;
+    QScreen* screen = owner->screen() ? owner->screen() : QGuiApplication::primaryScreen();
+    if (!screen) return wanted;
+    // The dialog's frame is not known before it is shown; the owner's is the best guess.
+    const QSize frame = owner->isVisible() ? owner->frameGeometry().size() - owner->size() : QSize(0, 0);
+    return wanted.boundedTo(screen->availableGeometry().size() - frame);
+}
 
 double FitRatio(int w, int h, int W, int H) {
     if (h == 0 || H == 0 || w == 0) return 0;
@@ -110,15 +121,15 @@ void TPickerForm::BindControls(const TControls& controls) {
                             static_cast<QWidget*>(c_.SpeedButton6), static_cast<QWidget*>(c_.SpeedButton1),
                             static_cast<QWidget*>(c_.Button2), static_cast<QWidget*>(c_.Button1)})
         design_.Corner.push_back({corner, corner->pos()});
-    setMinimumSize(size());
+    setMinimumSize(FitToScreen(*this, size()));
     setSizeGripEnabled(true);
     // Opened larger than the description, so the lists have room for long names and the file
-    // list shows its four columns whole beside the panel. The file list takes two thirds of the
-    // extra width.
+    // list shows its four columns whole beside the panel, as far as the screen has room. The file
+    // list takes two thirds of the extra width.
     const int listExtra = std::max(0, c_.FileView1->ReportWidth() - design_.List.width());
     int dx = 120;
     while (dx - dx / 3 < listExtra) ++dx;
-    resize(size() + QSize(dx, 42));
+    resize(FitToScreen(*this, size() + QSize(dx, 42)));
 }
 
 void TPickerForm::showEvent(QShowEvent* event) {
@@ -142,7 +153,8 @@ void TPickerForm::done(int result) {
 // the file list the rest and all that the panel leaves when it is hidden; the buttons keep to the
 // right and bottom edges.
 void TPickerForm::LayoutControls() {
-    int dx = std::max(0, width() - design_.Form.width()), dy = std::max(0, height() - design_.Form.height());
+    // A screen smaller than the description gives a window smaller than it, and the lists shrink.
+    int dx = width() - design_.Form.width(), dy = height() - design_.Form.height();
     QRect combo = design_.Combo;
     c_.ComboBox1->setGeometry(combo.x(), combo.y(), combo.width() + dx, combo.height());
     QRect tree = design_.Tree;

@@ -29,6 +29,10 @@ using TModalRunner = std::function<int(QDialog&)>;
 TModalRunner& PickerModalRunner();
 int ShowPickerModal(QDialog& dialog);
 
+// The size a dialog opens at: the wanted size, but no larger than the available area of the screen
+// it opens on (its owner's), less the frame the owner's window has there.
+QSize FitToScreen(const QWidget& dialog, QSize wanted);
+
 // Ratio that fits a w x h picture into a W x H box (enlarging small ones); 0 when h or H is 0.
 double FitRatio(int w, int h, int W, int H);
 // The file list's mask from a pattern string: "*.jpg;*.bmp" gives ".jpg" and ".bmp".

@@ -32,26 +32,6 @@ constexpr int kNameColumnWidth = 120;
 QString Q(const std::string& s) { return FileNameText(s); }
 std::string S(const QString& s) { return s.toUtf8().toStdString(); }
 
-// Length of the well-formed UTF-8 sequence at s[at]; 0 when none starts there.
-size_t Utf8SequenceAt(const std::string& s, size_t at) {
-    auto byte = [&](size_t i) { return static_cast<unsigned char>(s[i]); };
-    unsigned char lead = byte(at);
-    if (lead < 0x80) return 1;
-    size_t length = lead >= 0xC2 && lead <= 0xDF   ? 2
-                    : lead >= 0xE0 && lead <= 0xEF ? 3
-                    : lead >= 0xF0 && lead <= 0xF4 ? 4
-                                                   : 0;
-    if (length == 0 || at + length > s.size()) return 0;
-    // The second byte's range excludes overlong forms, surrogates and code points past U+10FFFF.
-    unsigned char second = byte(at + 1);
-    unsigned char low = lead == 0xE0 ? 0xA0 : lead == 0xF0 ? 0x90 : 0x80;
-    unsigned char high = lead == 0xED ? 0x9F : lead == 0xF4 ? 0x8F : 0xBF;
-    if (second < low || second > high) return 0;
-    for (size_t i = 2; i < length; ++i)
-        if ((byte(at + i) & 0xC0) != 0x80) return 0;
-    return length;
-}
-
 QByteArray ToBytes(const TItemIdList& id) {
     return QByteArray(reinterpret_cast<const char*>(id.Data()), static_cast<qsizetype>(id.Size()));
 }
@@ -114,17 +94,7 @@ public:
 } // namespace
 
 QString FileNameText(const std::string& bytes) {
-    QString text;
-    size_t at = 0;
-    while (at < bytes.size()) {
-        size_t run = at;
-        size_t length;
-        while (run < bytes.size() && (length = Utf8SequenceAt(bytes, run)) > 0) run += length;
-        text += QString::fromUtf8(bytes.data() + at, static_cast<qsizetype>(run - at));
-        if (run < bytes.size()) text += QChar(static_cast<unsigned char>(bytes[run++]));
-        at = run;
-    }
-    return text;
+    return QString::fromStdString(FileNameUtf8(bytes));
 }
 
 std::string FileSizeText(int64_t size) {

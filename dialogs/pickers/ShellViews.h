@@ -184,9 +184,8 @@ private:
     bool pressOnItem_ = false;
 };
 
-// A file-system name or path as shown: its UTF-8 sequences as they read, any other byte as the
-// Latin-1 character of that value. For the eye only: a name that is not UTF-8 cannot come back
-// from the shown text, so the views and forms keep the bytes the file system gave beside it.
+// A file-system name or path as shown (FileNameUtf8). The views and forms keep the bytes the file
+// system gave beside it.
 QString FileNameText(const std::string& bytes);
 
 // The size column's text: Format("%8d%s") of the size in KiB rounded up past the last whole one

@@ -101,7 +101,7 @@ void TSPrev2::FormShow() {
         suffix = "の再生はできません";
     }
     TScrollingText& ticker = *ui->ScrollingText1;
-    ticker.SetText(ExtractFileName(FileName) + suffix);
+    ticker.SetText(FileNameUtf8(ExtractFileName(FileName)) + suffix);
     ticker.SetEnabled(true);
 }
 

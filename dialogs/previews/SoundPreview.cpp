@@ -222,7 +222,7 @@ void TSPrev::FormShow() {
         }
     }
     TScrollingText& ticker = *ui->ScrollingText1;
-    ticker.SetText(ExtractFileName(FileName) + (State == 0 ? "の再生はできません" : ""));
+    ticker.SetText(FileNameUtf8(ExtractFileName(FileName)) + (State == 0 ? "の再生はできません" : ""));
     ticker.SetEnabled(true);
     Timer1.SetEnabled(true);
 }

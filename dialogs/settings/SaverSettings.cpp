@@ -4,7 +4,6 @@
 
 #include <QApplication>
 #include <QColorDialog>
-#include <QFileDialog>
 #include <QListWidget>
 #include <QMessageBox>
 #include <QMouseEvent>
@@ -13,6 +12,7 @@
 
 #include "dialogs/controls/ColorComboBox.h"
 #include "dialogs/controls/NumEdit.h"
+#include "dialogs/pickers/LogoPicker.h"
 #include "dialogs/pickers/ShellViews.h"
 #include "framework/Dialogs.h"
 #include "framework/Forms.h"
@@ -31,8 +31,6 @@ const char* kSoundMask = "*.mp3;*.wav;*.mid;*.wma;*.ogg;*.mod;*.xm;*.it;*.s3m";
 
 QString Q(const std::string& s) { return QString::fromStdString(s); }
 std::string S(const QString& s) { return s.toStdString(); }
-
-int Clamp(int value, int low, int high) { return std::clamp(value, low, high); }
 
 // The folder and file edits show a path's name and keep the bytes the file system gave beside it,
 // so a name that is not UTF-8 is stored as it is and not as its shown text.
@@ -58,16 +56,10 @@ TSettingsDialogHooks DefaultHooks() {
     };
     hooks.PickFont = [](TSaverSettings& dlg, TFont& font) { return ExecuteFontDialog(&dlg, font); };
     hooks.PickLogo = [](TSaverSettings& dlg, const std::string& initialFolder, std::string& file) {
-        QFileDialog open(&dlg, QStringLiteral("ﾛｺﾞｲﾒｰｼﾞの選択"), Q(initialFolder),
-                         QStringLiteral("ビットマップファイル (*.bmp)"));
-        open.setAcceptMode(QFileDialog::AcceptOpen);
-        open.setFileMode(QFileDialog::ExistingFile);
-        // A name typed without an extension is a bitmap: "rings" opens rings.bmp. Qt's own dialog
-        // is used, as not every desktop's dialog applies a default extension to a file to open.
-        open.setDefaultSuffix(QStringLiteral("bmp"));
-        open.setOption(QFileDialog::DontUseNativeDialog);
-        if (open.exec() != QDialog::Accepted || open.selectedFiles().isEmpty()) return false;
-        file = S(open.selectedFiles().front());
+        TLogoSelect open(&dlg);
+        open.InitialFolder = initialFolder;
+        if (open.exec() != QDialog::Accepted) return false;
+        file = open.FileName;
         return true;
     };
     hooks.About = [](TSaverSettings& dlg) {
@@ -301,13 +293,12 @@ void TSaverSettings::LoadSettings() {
     ui->CheckBox4->setChecked(d.TitleTrans);
     ui->CheckBox13->setChecked(d.LogoSpectrum);
     SetPathText(ui->EdtLogoImg, d.TitleBmp);
-    // A stored value outside a control's range shows as the nearest value the control has.
-    ui->LogoPos->setCurrentIndex(Clamp(d.LogoImgPos, 0, 4));
+    ui->LogoPos->setCurrentIndex(d.LogoImgPos);
     (d.PosRandom ? ui->RadioGroup1Item1 : ui->RadioGroup1Item0)->setChecked(true);
-    ui->ComboBox4->setCurrentIndex(Clamp(d.OrdRandom, 0, 5));
-    ui->ComboBox5->setCurrentIndex(d.ImgSort != 0 ? 1 : 0);
-    ui->ComboBox9->setCurrentIndex(Clamp(d.SndRandom, 0, 5));
-    ui->ComboBox10->setCurrentIndex(d.SndSort != 0 ? 1 : 0);
+    ui->ComboBox4->setCurrentIndex(d.OrdRandom);
+    ui->ComboBox5->setCurrentIndex(d.ImgSort);
+    ui->ComboBox9->setCurrentIndex(d.SndRandom);
+    ui->ComboBox10->setCurrentIndex(d.SndSort);
     ui->Label4->setText(Q(SizeText(d.SizeAdjust, d.SizeAdjustX, d.SizeAdjustY)));
     ui->CheckBox6->setChecked(d.CImgFilter);
     ui->CheckKey->setChecked(d.StopOnKey);
@@ -315,35 +306,34 @@ void TSaverSettings::LoadSettings() {
     ui->CheckMouseClick->setChecked(d.StopOnMouseClick);
     ui->CheckPowerOFF->setChecked(d.StopOnPwrSave);
     SetMethod(d.Method);
-    ui->TrackBar1->setValue(Clamp(d.ChgSpeed, 0, 10));
-    ui->FontName->setCurrentIndex(Clamp(d.CapDisp, 0, 2));
+    ui->TrackBar1->setValue(d.ChgSpeed);
+    ui->FontName->setCurrentIndex(d.CapDisp);
     ui->RadioButton2->setChecked(d.Grouping);
     ui->RadioButton1->setChecked(!d.Grouping);
     ui->CheckBox1->setEnabled(true);
     ui->CheckBox1->setChecked(d.VolContl);
     ui->CheckBox5->setChecked(d.MsVolChg);
-    ui->TrackBar8->setValue(Clamp(d.MsVol, 0, 65535));
-    ui->TrackBar2->setValue(Clamp(d.WaveVol, 0, 65535));
-    ui->TrackBar3->setValue(Clamp(d.MidiVol, 0, 65535));
-    ui->TrackBar5->setValue(Clamp(d.MuteWaveVol, 0, 65535));
-    ui->TrackBar6->setValue(Clamp(d.MuteMidiVol, 0, 65535));
-    ui->ComboBox3->setCurrentIndex(Clamp(d.TimeZone, 0, 2));
-    ui->DateTimePicker1->setTime(QTime(Clamp(d.STimeHour, 0, 23), Clamp(d.STimeMin, 0, 59), Clamp(d.STimeSec, 0, 59)));
-    ui->DateTimePicker2->setTime(QTime(Clamp(d.ETimeHour, 0, 23), Clamp(d.ETimeMin, 0, 59), Clamp(d.ETimeSec, 0, 59)));
+    ui->TrackBar8->setValue(d.MsVol);
+    ui->TrackBar2->setValue(d.WaveVol);
+    ui->TrackBar3->setValue(d.MidiVol);
+    ui->TrackBar5->setValue(d.MuteWaveVol);
+    ui->TrackBar6->setValue(d.MuteMidiVol);
+    ui->ComboBox3->setCurrentIndex(d.TimeZone);
+    ui->DateTimePicker1->setTime(QTime(d.STimeHour, d.STimeMin, d.STimeSec));
+    ui->DateTimePicker2->setTime(QTime(d.ETimeHour, d.ETimeMin, d.ETimeSec));
     ui->CheckBox10->setChecked(d.Equalizer);
     ui->CheckBox11->setChecked(d.Echo);
     ui->CheckBox12->setChecked(d.Reverb);
     ui->cbFlanger->setChecked(d.Flanger);
     for (int band = 1; band <= 10; ++band) {
-        findChild<QSlider*>(QString("Slider%1").arg(band))->setValue(Clamp(32 - d.EquaVal[band], 0, 32));
+        findChild<QSlider*>(QString("Slider%1").arg(band))->setValue(32 - d.EquaVal[band]);
         EqGains[band - 1] = static_cast<float>(d.EquaVal[band] - 15);
     }
-    ui->EchoSlider->setValue(Clamp(32 - d.EchoVal, 0, 32));
-    ui->ReverbSlider->setValue(Clamp(32 - d.ReverbVal, 0, 32));
+    ui->EchoSlider->setValue(32 - d.EchoVal);
+    ui->ReverbSlider->setValue(32 - d.ReverbVal);
+    // A stored device that is not attached now leaves the selection as it was; OK then stores the
+    // device shown, which the saver can open.
     int device = ui->MidiDevice->findText(Q(d.MidiDevice), Qt::MatchExactly);
-    // No stored device at all is no choice to keep: the selected device is what OK stores.
-    midiUnmatched_ = device < 0 && !d.MidiDevice.empty();
-    midiPicked_ = false;
     if (device >= 0) ui->MidiDevice->setCurrentIndex(device);
     (d.MultiMon ? ui->RadioGroup4Item1 : ui->RadioGroup4Item0)->setChecked(true);
     loading_ = false;
@@ -419,8 +409,7 @@ void TSaverSettings::StoreSettings(int slot) {
     d.Reverb = ui->CheckBox12->isChecked();
     d.ReverbVal = 32 - ui->ReverbSlider->value();
     d.Flanger = ui->cbFlanger->isChecked();
-    // A stored device that is not attached now stays chosen until the user picks another one.
-    if (!midiUnmatched_ || midiPicked_) d.MidiDevice = S(ui->MidiDevice->currentText());
+    d.MidiDevice = S(ui->MidiDevice->currentText());
     d.MultiMon = ui->RadioGroup4Item1->isChecked();
 }
 
@@ -660,7 +649,7 @@ void TSaverSettings::Slider1Change(int tag) {
     EqGains[tag] = static_cast<float>((32 - slider->value()) - 15.0);
 }
 
-void TSaverSettings::MidiDeviceChange() { midiPicked_ = true; }
+void TSaverSettings::MidiDeviceChange() {}
 
 void TSaverSettings::OpenMidiOut() {
     if (ui->MidiDevice->currentIndex() < 0) return;

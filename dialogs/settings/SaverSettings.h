@@ -141,9 +141,6 @@ private:
     int currentSlot_ = 0;
     std::string currentThemeId_;
     bool loading_ = false;
-    // The current record's MIDI device is not in the list: it is kept unless the user picks one.
-    bool midiUnmatched_ = false;
-    bool midiPicked_ = false;
 };
 
 // The dialog while it exists (sub-dialogs reach it through this).

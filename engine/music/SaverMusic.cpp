@@ -203,7 +203,7 @@ void TSaverMusic::ScheduleNext() {
 
 void TSaverMusic::PlayTrack(const std::string& name) {
     if (window_.IsPreview() || window_.MusicClosing || window_.Closed()) return;
-    TSaverOverlays::Of(window_).ScrollingText2->SetText(ExtractFileName(name));
+    TSaverOverlays::Of(window_).ScrollingText2->SetText(FileNameUtf8(ExtractFileName(name)));
     const std::string file = ResolveLinkPath(name);
     bassTrack_ = false;
     smallFile_ = false;

@@ -6,6 +6,7 @@
 
 #include "engine/Common.h"
 #include "engine/saver/SaverWindow.h"
+#include "framework/SysUtils.h"
 #include "platform/system/Random.h"
 
 namespace lumora {
@@ -267,9 +268,10 @@ void TSaverOverlays::DrawCaption(TBitmap& picture) {
     const TRegData& s = window_.Settings();
     if (s.Folder.empty() || window_.IsPreview() || s.CapDisp <= 0) return;
     if (picture.Width() <= 0 || picture.Height() <= 0) return;
-    std::string text;
-    window_.FileManager().CurrentCaption(text);
-    if (text.empty()) return;
+    std::string path;
+    window_.FileManager().CurrentCaption(path);
+    if (path.empty()) return;
+    const std::string text = FileNameUtf8(path);
     TCanvas& c = picture.Canvas();
     c.Font.Assign(s.CapFont);
     TPoint extent = c.TextExtent(text);

@@ -1,5 +1,6 @@
 #include "engine/settings/Settings.h"
 
+#include <algorithm>
 #include <regex>
 
 #include <QPixmap>
@@ -13,6 +14,11 @@
 namespace lumora {
 
 namespace {
+
+// The smallest picture box the picture-size dialog sets.
+constexpr int kMinSizeAdjust = 64;
+// The effect sliders run from 0 to 32; a stored value is 32 minus the slider's position.
+constexpr int kMaxEffectValue = 32;
 
 // Reads that never throw: a value stored with another type counts as missing, so loading the
 // settings always succeeds and the saver and the dialog always start.
@@ -30,6 +36,21 @@ int RInt(TRegIniFile& ini, const char* section, const std::string& name, int def
     } catch (const ERegistryException&) {
         return def;
     }
+}
+
+// A number within the range of the control that edits it: a stored value outside it (the
+// registry edited by hand, or written by another version) comes in at the nearer end, so the
+// dialog shows and writes back, and the saver acts on, only what the dialog could have set.
+int RRange(TRegIniFile& ini, const char* section, const std::string& name, int def, int low, int high) {
+    return std::clamp(RInt(ini, section, name, def), low, high);
+}
+
+// One of the items 0..count-1 of a list; a stored value that is none of them stands for the
+// item the saver has always taken such a value for.
+int RChoice(TRegIniFile& ini, const char* section, const std::string& name, int def, int count,
+            int otherwise) {
+    int value = RInt(ini, section, name, def);
+    return value >= 0 && value < count ? value : otherwise;
 }
 
 bool RBool(TRegIniFile& ini, const char* section, const std::string& name, bool def) {
@@ -180,8 +201,8 @@ void TRegData::SetDefaultCaptionFont(TFont& font) {
 
 void TRegData::Load() {
     TRegIniFile ini(KeyPath, TRegIniFile::ReadOnly);
-    Interval = RInt(ini, "Setting", "Interval", 5);
-    SndInterval = RInt(ini, "Setting", "SndInterval", 0);
+    Interval = RRange(ini, "Setting", "Interval", 5, 1, 999);
+    SndInterval = RRange(ini, "Setting", "SndInterval", 0, 0, 99);
     Folder = RStr(ini, "Setting", "Folder", "");
     SFolder = RBool(ini, "Setting", "SFolder", false);
     UseSound = RBool(ini, "Setting", "UseSound", false);
@@ -194,17 +215,22 @@ void TRegData::Load() {
     TitleBmp = DispTitle && UseTitle ? RStr(ini, "LOGO", "TitleBmp", "") : std::string();
     TitleTrans = DispTitle && UseTitle ? RBool(ini, "LOGO", "TitleTrans", true) : true;
     LogoSpectrum = DispTitle && !UseTitle ? RBool(ini, "LOGO", "LogoSpectrum", true) : false;
-    LogoImgPos = RInt(ini, "LOGO", "LogoImgPos", 2);
+    LogoImgPos = RChoice(ini, "LOGO", "LogoImgPos", 2, 5, 0);
 
     PosRandom = RBool(ini, "Setting", "PosRandom", true);
-    OrdRandom = RInt(ini, "Setting", "OrdRandom", 2);
-    SndRandom = RInt(ini, "Setting", "SndRandom", 2);
-    ImgSort = RInt(ini, "Setting", "ImgSort", 0);
-    SndSort = RInt(ini, "Setting", "SndSort", 0);
-    SizeAdjust = RInt(ini, "Setting", "SizeAdjust", 1);
+    // An order that is none of the six is the folder order; any direction but ascending descends.
+    OrdRandom = RChoice(ini, "Setting", "OrdRandom", 2, 6, omByPath);
+    SndRandom = RChoice(ini, "Setting", "SndRandom", 2, 6, omByPath);
+    ImgSort = RInt(ini, "Setting", "ImgSort", 0) != 0 ? 1 : 0;
+    SndSort = RInt(ini, "Setting", "SndSort", 0) != 0 ? 1 : 0;
+    // A size mode that is none of the three keeps the pictures' size.
+    SizeAdjust = RChoice(ini, "Setting", "SizeAdjust", 1, 3, 0);
+    // The picture-size dialog sets a box of 64 pixels up to the first monitor's size.
     TMonitor first = Monitor(0);
-    SizeAdjustX = RInt(ini, "Setting", "SizeAdjustX", first.Width() * 70 / 100);
-    SizeAdjustY = RInt(ini, "Setting", "SizeAdjustY", first.Height() * 70 / 100);
+    SizeAdjustX = RRange(ini, "Setting", "SizeAdjustX", first.Width() * 70 / 100, kMinSizeAdjust,
+                         std::max(kMinSizeAdjust, first.Width()));
+    SizeAdjustY = RRange(ini, "Setting", "SizeAdjustY", first.Height() * 70 / 100, kMinSizeAdjust,
+                         std::max(kMinSizeAdjust, first.Height()));
     CImgFilter = RBool(ini, "Setting", "CImgFilter", true);
     StopOnKey = RBool(ini, "Setting", "StopOnKey", true);
     StopOnMouseMove = RBool(ini, "Setting", "StopOnMouseMove", true);
@@ -213,15 +239,17 @@ void TRegData::Load() {
 
     for (int i = 0; i < EffectCount; ++i)
         Method[i] = RBool(ini, "Method", "Method" + IntToStr(i), MethodPresets[i][0] != 0);
-    ChgSpeed = RInt(ini, "Method", "ChgSpeed", 5);
+    ChgSpeed = RRange(ini, "Method", "ChgSpeed", 5, 0, 10);
 
     CapDisp = RInt(ini, "Setting", "CapDisp", 0);
     if (CapDisp > 2) CapDisp = 1;
+    if (CapDisp < 0) CapDisp = 0;
     if (CapDisp >= 1) {
-        CapFont.Charset = static_cast<uint8_t>(RInt(ini, "Font", "CapCharset", 128));
+        CapFont.Charset = static_cast<uint8_t>(RRange(ini, "Font", "CapCharset", 128, 0, 255));
         CapFont.SetHeight(RInt(ini, "Font", "CapHeight", -12));
         CapFont.Name = RStr(ini, "Font", "CapName", "ＭＳ Ｐゴシック");
-        CapFont.SetSize(RInt(ini, "Font", "CapSize", 9));
+        // The font dialog takes sizes of 1 to 512 points.
+        CapFont.SetSize(RRange(ini, "Font", "CapSize", 9, 1, 512));
         CapFont.Color = RColor(ini, "Font", "CapColor", clWhite);
         CapFont.Style = static_cast<TFontStyles>(RInt(ini, "Font", "CapStyle", 0) & 0x0F);
         int pitch = RInt(ini, "Font", "CapPitch", 0);
@@ -235,12 +263,13 @@ void TRegData::Load() {
 
     VolContl = RBool(ini, "Volume", "VolContl", false);
     MsVolChg = VolContl ? RBool(ini, "Volume", "MsVolChg", true) : true;
-    MsVol = VolContl && MsVolChg ? RInt(ini, "Volume", "MsVol", 65535) : 65535;
-    WaveVol = VolContl ? RInt(ini, "Volume", "WaveVol", 65535) : 65535;
-    MidiVol = VolContl ? RInt(ini, "Volume", "MidiVol", 65535) : 65535;
-    MuteWaveVol = VolContl ? RInt(ini, "Volume", "MuteWaveVol", 0) : 0;
-    MuteMidiVol = VolContl ? RInt(ini, "Volume", "MuteMidiVol", 0) : 0;
-    TimeZone = VolContl ? RInt(ini, "Volume", "TimeZone", 0) : 0;
+    MsVol = VolContl && MsVolChg ? RRange(ini, "Volume", "MsVol", 65535, 0, 65535) : 65535;
+    WaveVol = VolContl ? RRange(ini, "Volume", "WaveVol", 65535, 0, 65535) : 65535;
+    MidiVol = VolContl ? RRange(ini, "Volume", "MidiVol", 65535, 0, 65535) : 65535;
+    MuteWaveVol = VolContl ? RRange(ini, "Volume", "MuteWaveVol", 0, 0, 65535) : 0;
+    MuteMidiVol = VolContl ? RRange(ini, "Volume", "MuteMidiVol", 0, 0, 65535) : 0;
+    // A time window mode that is none of the three never mutes.
+    TimeZone = VolContl ? RChoice(ini, "Volume", "TimeZone", 0, 3, 0) : 0;
     if (VolContl) {
         RTime(ini, "STime", STimeHour, STimeMin, STimeSec, 0, 0, 0);
         RTime(ini, "ETime", ETimeHour, ETimeMin, ETimeSec, 23, 59, 59);
@@ -251,17 +280,19 @@ void TRegData::Load() {
 
     Equalizer = RBool(ini, "EFECT", "Equalizer", false);
     for (int band = 1; band <= 10; ++band)
-        EquaVal[band] = Equalizer ? RInt(ini, "EFECT", "EquaVal" + IntToStr(band), 16) : 16;
+        EquaVal[band] =
+            Equalizer ? RRange(ini, "EFECT", "EquaVal" + IntToStr(band), 16, 0, kMaxEffectValue) : 16;
     Echo = RBool(ini, "EFECT", "Echo", false);
-    EchoVal = Echo ? RInt(ini, "EFECT", "EchoVal", 16) : 16;
+    EchoVal = Echo ? RRange(ini, "EFECT", "EchoVal", 16, 0, kMaxEffectValue) : 16;
     Reverb = RBool(ini, "EFECT", "Reverb", false);
-    ReverbVal = Reverb ? RInt(ini, "EFECT", "ReverbVal", 16) : 16;
+    ReverbVal = Reverb ? RRange(ini, "EFECT", "ReverbVal", 16, 0, kMaxEffectValue) : 16;
     Flanger = RBool(ini, "EFECT", "Flanger", false);
     MidiDevice = RStr(ini, "EFECT", "MidiDevice", "");
 
-    ImgBtnState = RInt(ini, "Setting", "ImgBtnState", 2);
+    // A view style that is none of the three is the report view.
+    ImgBtnState = RChoice(ini, "Setting", "ImgBtnState", 2, 3, 2);
     ImgPreview = RBool(ini, "Setting", "ImgPreview", true);
-    SndBtnState = RInt(ini, "Setting", "SndBtnState", 2);
+    SndBtnState = RChoice(ini, "Setting", "SndBtnState", 2, 3, 2);
     SndPreview = RBool(ini, "Setting", "SndPreview", true);
     MultiMon = RBool(ini, "Setting", "MultiMon", false);
 }

@@ -128,7 +128,8 @@ public:
     bool SndPreview = true;
     bool MultiMon = false;
 
-    // Reads every value; a missing, unreadable or out-of-range value takes its default. Never throws.
+    // Reads every value; a missing or unreadable value takes its default, a number outside the
+    // range its control in the settings dialog allows comes into that range. Never throws.
     void Load();
     // Writes every value (except the pickers' four) and maintains the stored groups in one registry
     // update. Throws ERegistryException when the registry cannot be written; nothing is written then.

@@ -1,15 +1,18 @@
 #include <filesystem>
 #include <memory>
+#include <optional>
 #include <string>
 #include <vector>
 
+#include <QAbstractButton>
 #include <QApplication>
 #include <QComboBox>
+#include <QHeaderView>
 #include <QLabel>
 #include <QLineEdit>
 #include <QMenu>
 #include <QPushButton>
-#include <QHeaderView>
+#include <QScreen>
 #include <QScrollBar>
 #include <QStandardItemModel>
 #include <QTest>
@@ -19,10 +22,10 @@
 #include <gtest/gtest.h>
 
 #include "audio/tagforms/TagItemDialog.h"
-#include "dialogs/pickers/PictureFolderPicker.h"
-#include "dialogs/pickers/SoundFolderPicker.h"
-#include "dialogs/pickers/PicturePreview.h"
 #include "dialogs/pickers/Pickers.h"
+#include "dialogs/pickers/PictureFolderPicker.h"
+#include "dialogs/pickers/PicturePreview.h"
+#include "dialogs/pickers/SoundFolderPicker.h"
 #include "dialogs/settings/SaverSettings.h"
 #include "engine/saver/PictureFormats.h"
 #include "engine/settings/Settings.h"
@@ -35,6 +38,7 @@
 #include "tests/dialogs/settings/SubDialogsTestSupport.h"
 #include "tests/platform/shell/ShellLinkBuilder.h"
 #include "tests/support/TempDir.h"
+#include "tests/support/TestScreen.h"
 
 namespace lumora {
 namespace {
@@ -518,26 +522,8 @@ TEST_F(Pickers, ListsTakeTheRoomOfTheWindow) {
         TFileView* list = form->findChild<TFileView*>("FileView1");
         QWidget* panel = Find<QWidget>(*form, "Panel4");
         QPushButton* ok = Find<QPushButton>(*form, "Button2");
-        // At its opening size the list shows its four columns whole beside the panel: no column
-        // and no name in them is cut.
         QApplication::processEvents();
-        test::SaveShot(*form, std::string(sound ? "picker-sounds" : "picker-pictures") + "-opening");
         QTreeView* report = list->ReportView();
-        QHeaderView* header = report->header();
-        EXPECT_FALSE(report->horizontalScrollBar()->isVisible()) << sound;
-        const QFontMetrics metrics = report->fontMetrics();
-        for (int c = 0; c < 4; ++c) {
-            const int end = header->sectionViewportPosition(c) + header->sectionSize(c);
-            EXPECT_LE(end, report->viewport()->width()) << sound << " column " << c;
-            QString title = list->findChild<QStandardItemModel*>()->horizontalHeaderItem(c)->text();
-            EXPECT_LT(metrics.horizontalAdvance(title) + 8, header->sectionSize(c)) << sound << " " << c;
-            // Type names come from the desktop's database, in its language, and may be longer.
-            for (int row = 0; c != 2 && row < list->Count(); ++row) {
-                QString text = QString::fromStdString(list->ItemText(row, c)).trimmed();
-                int room = header->sectionSize(c) - (c == 0 ? report->iconSize().width() + 8 : 8);
-                EXPECT_LE(metrics.horizontalAdvance(text), room) << sound << " " << text.toStdString();
-            }
-        }
         int narrowWidth = 0;
         for (QSize size : {form->minimumSize(), QSize(1000, 700)}) {
             form->resize(size);
@@ -564,6 +550,75 @@ TEST_F(Pickers, ListsTakeTheRoomOfTheWindow) {
         QTest::mouseClick(Find<QToolButton>(*form, "SpeedButton1"), Qt::LeftButton);
         EXPECT_EQ(list->geometry().right(), 1000 - 9);
     }
+}
+
+// The pickers open no larger than the free area of the screen, with every button on it; where the
+// screen has the room, the file list shows its four columns whole beside the panel, and no column
+// and no name in them is cut.
+TEST_F(Pickers, OpenWithinTheScreenWithTheColumnsWholeWhereThereIsRoom) {
+    const std::optional<test::TTestScreen> screen = test::TestScreen();
+    if (!screen) {
+        for (QSize size : {QSize(800, 600), QSize(1920, 1200), QSize(580, 450)}) {
+            std::string out;
+            EXPECT_EQ(test::RunOnTestScreen(size.width(), size.height(), 1,
+                                            "Pickers.OpenWithinTheScreenWithTheColumnsWholeWhereThereIsRoom",
+                                            out),
+                      0)
+                << size.width() << "x" << size.height() << "\n"
+                << out;
+        }
+        return;
+    }
+    {
+        TRegIniFile ini(kLumoraKey);
+        ini.WriteString("Setting", "Folder", root + "/pics");
+        ini.WriteString("Setting", "UseSound", "1");
+        ini.WriteString("Setting", "SoundFolder", root + "/music");
+    }
+    InstallPickers();
+    TSaverSettings settings;
+    settings.show();
+    for (const char* button : {"SpeedButton1", "SpeedButton2"}) {
+        bool opened = false;
+        PickerModalRunner() = [&](QDialog& dialog) {
+            opened = true;
+            dialog.show();
+            QApplication::processEvents();
+            const QRect free = dialog.screen()->availableGeometry();
+            EXPECT_EQ(free.size(), screen->Size);
+            EXPECT_TRUE(free.contains(dialog.frameGeometry())) << button;
+            for (QAbstractButton* b : dialog.findChildren<QAbstractButton*>())
+                if (b->isVisible())
+                    EXPECT_TRUE(free.contains(QRect(b->mapToGlobal(QPoint(0, 0)), b->size())))
+                        << button << " " << b->objectName().toStdString();
+            test::SaveShot(dialog, std::string("picker-") + button + "-" + std::to_string(free.width()) +
+                                       "x" + std::to_string(free.height()));
+            TFileView* list = dialog.findChild<TFileView*>("FileView1");
+            QTreeView* report = list->ReportView();
+            QHeaderView* header = report->header();
+            EXPECT_GT(list->Count(), 0) << button;
+            if (free.width() < 1200) return static_cast<int>(QDialog::Rejected);
+            EXPECT_FALSE(report->horizontalScrollBar()->isVisible()) << button;
+            const QFontMetrics metrics = report->fontMetrics();
+            for (int c = 0; c < 4; ++c) {
+                const int end = header->sectionViewportPosition(c) + header->sectionSize(c);
+                EXPECT_LE(end, report->viewport()->width()) << button << " column " << c;
+                QString title = list->findChild<QStandardItemModel*>()->horizontalHeaderItem(c)->text();
+                EXPECT_LT(metrics.horizontalAdvance(title) + 8, header->sectionSize(c)) << button << " " << c;
+                // Type names come from the desktop's database, in its language, and may be longer.
+                for (int row = 0; c != 2 && row < list->Count(); ++row) {
+                    QString text = QString::fromStdString(list->ItemText(row, c)).trimmed();
+                    int room = header->sectionSize(c) - (c == 0 ? report->iconSize().width() + 8 : 8);
+                    EXPECT_LE(metrics.horizontalAdvance(text), room) << button << " " << text.toStdString();
+                }
+            }
+            return static_cast<int>(QDialog::Rejected);
+        };
+        QTest::mouseClick(Find<QToolButton>(settings, button), Qt::LeftButton);
+        EXPECT_TRUE(opened) << button;
+    }
+    SettingsDialogHooks().PictureFolder = nullptr;
+    SettingsDialogHooks().SoundFolder = nullptr;
 }
 
 TEST_F(Pickers, SettingsDialogHooksOpenThePickers) {

@@ -328,5 +328,28 @@ TEST_F(Previews, ADamagedMidiFileSaysSoInsteadOfPlaying) {
     EXPECT_EQ(Count(ReadLog("midi.log"), "short"), 0);
 }
 
+// ---- both ----
+
+// A file name that is not UTF-8 (a Latin-1 "ö") scrolls by as the pickers list it.
+TEST_F(Previews, TickersShowNamesThatAreNotUtf8AsThePickersDo) {
+    auto dlg = OpenSettings();
+    {
+        TSPrev form(dlg.get());
+        form.FileName = dir.WriteFile("music/s\xF6ng.wav", ToneWav(44100));
+        form.show();
+        EXPECT_EQ(form.State, 1);
+        EXPECT_EQ(Find<TScrollingText>(form, "ScrollingText1")->Text(), "s\xC3\xB6ng.wav");
+        form.close();
+    }
+    {
+        TSPrev2 form(dlg.get());
+        form.FileName = dir.WriteFile("music/s\xF6ng.mid", OneNoteMidi(480));
+        form.show();
+        EXPECT_FALSE(form.Done);
+        EXPECT_EQ(Find<TScrollingText>(form, "ScrollingText1")->Text(), "s\xC3\xB6ng.mid");
+        form.close();
+    }
+}
+
 } // namespace
 } // namespace lumora::test

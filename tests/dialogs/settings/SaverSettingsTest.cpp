@@ -356,6 +356,11 @@ TEST_F(SettingsDialog, BadStoredValuesStillOpen) {
     Put(kBase, "Setting", "OrdRandom", "17");
     Put(kBase, "Setting", "Interval", "0");
     Put(kBase, "LOGO", "LogoImgPos", "-3");
+    Put(kBase, "Setting", "SizeAdjust", "2");
+    Put(kBase, "Setting", "SizeAdjustX", "-100");
+    Put(kBase, "Setting", "SizeAdjustY", "0");
+    Put(kBase, "Setting", "CapDisp", "1");
+    Put(kBase, "Font", "CapSize", "-9999");
     Put(kBase, "Thema", "x", "Stray");
     Put(kBase, "Thema", "10", "Eleventh");
     Put(kBase, "Thema", "4", "Four");
@@ -371,54 +376,62 @@ TEST_F(SettingsDialog, BadStoredValuesStillOpen) {
     EXPECT_EQ(Find<QComboBox>(dlg, "ComboBox4")->currentIndex(), 5);
     EXPECT_EQ(Find<TIntEdit>(dlg, "IntEdit1")->text(), "1");
     EXPECT_EQ(Find<QComboBox>(dlg, "LogoPos")->currentIndex(), 0);
+    // Numbers the picture-size and font dialogs could not have set come in as their nearest ends.
+    EXPECT_EQ(Find<QLabel>(dlg, "Label4")->text().toStdString(), "64×64に合わせる");
     ChooseTheme(dlg, 1);
     EXPECT_EQ(dlg.CurrentSlot(), 5);
     Ok(dlg);
+    EXPECT_EQ(Get(kBase, "Setting", "Interval"), "1");
+    EXPECT_EQ(Get(kBase, "Setting", "OrdRandom"), "5");
+    EXPECT_EQ(Get(kBase, "Setting", "SizeAdjustX"), "64");
+    EXPECT_EQ(Get(kBase, "Setting", "SizeAdjustY"), "64");
+    EXPECT_EQ(Get(kBase, "Font", "CapSize"), "1");
+    EXPECT_EQ(Get(kBase, "Font", "CapHeight"), "-1");
     EXPECT_EQ(Get(kBase, "Thema", "x"), "Stray");
     EXPECT_EQ(Get(kBase, "Thema", "10"), "Eleventh");
     EXPECT_EQ(Get(kBase, "Common", "Default"), "4");
 }
 
-TEST_F(SettingsDialog, MissingMidiDeviceIsKeptUntilAnotherIsPicked) {
-    Put(kBase, "EFECT", "MidiDevice", "Unplugged Synth");
-    {
-        TSaverSettings dlg;
-        dlg.show();
-        Ok(dlg);
+// A user who never opened the effects tab, with no device stored or with one that is not attached
+// now: the tab shows the first attached device, a plain OK stores that one, and the saver then
+// plays a MIDI file through it.
+TEST(SettingsDialogMidi, PlainOkStoresTheDeviceShownAndTheSaverPlaysThroughIt) {
+    for (const char* stored : {"", "USB Synth"}) {
+        test::MusicHarness h;
+        {
+            TRegIniFile ini(kLumoraKey);
+            if (*stored)
+                ini.WriteString("EFECT", "MidiDevice", stored);
+            else
+                ini.DeleteKey("EFECT", "MidiDevice");
+        }
+        h.dir.WriteFile("music/a.mid", test::OneNoteMidi(480));
+        {
+            TSaverSettings dlg;
+            dlg.show();
+            EXPECT_EQ(Find<QComboBox>(dlg, "MidiDevice")->currentText().toStdString(), "Fake Synthesizer")
+                << stored;
+            QTest::mouseClick(Find<QPushButton>(dlg, "Button3"), Qt::LeftButton);
+            ASSERT_EQ(dlg.result(), QDialog::Accepted);
+        }
+        TRegIniFile ini(kLumoraKey, TRegIniFile::ReadOnly);
+        EXPECT_EQ(ini.ReadString("EFECT", "MidiDevice", "<missing>"), "Fake Synthesizer") << stored;
+        h.Open();
+        h.Run(200);
+        EXPECT_EQ(h.Notice(), "") << stored;
+        EXPECT_NE(h.MidiLog().find("open 0 \"Fake Synthesizer\""), std::string::npos)
+            << stored << h.MidiLog();
+        EXPECT_NE(h.MidiLog().find("short 0 90 3C 64"), std::string::npos) << stored;
     }
-    EXPECT_EQ(Get(kBase, "EFECT", "MidiDevice"), "Unplugged Synth");
-    {
-        TSaverSettings dlg;
-        dlg.show();
-        auto* devices = Find<QComboBox>(dlg, "MidiDevice");
-        devices->setCurrentIndex(1);
-        dlg.MidiDeviceChange(); // what the user's pick runs
-        Ok(dlg);
-    }
-    EXPECT_EQ(Get(kBase, "EFECT", "MidiDevice"), "Fake MIDI Port");
 }
 
-// A user who never opened the effects tab: a plain OK, then the saver plays a MIDI file.
-TEST(SettingsDialogFirstRun, PlainOkLetsTheSaverPlayAMidiFile) {
-    test::MusicHarness h;
-    {
-        TRegIniFile ini(kLumoraKey);
-        ini.DeleteKey("EFECT", "MidiDevice");
-    }
-    h.dir.WriteFile("music/a.mid", test::OneNoteMidi(480));
-    {
-        TSaverSettings dlg;
-        dlg.show();
-        QTest::mouseClick(Find<QPushButton>(dlg, "Button3"), Qt::LeftButton);
-        ASSERT_EQ(dlg.result(), QDialog::Accepted);
-    }
-    TRegIniFile stored(kLumoraKey, TRegIniFile::ReadOnly);
-    EXPECT_EQ(stored.ReadString("EFECT", "MidiDevice", "<missing>"), "Fake Synthesizer");
-    h.Open();
-    h.Run(200);
-    EXPECT_EQ(h.Notice(), "");
-    EXPECT_NE(h.MidiLog().find("open 0 \"Fake Synthesizer\""), std::string::npos) << h.MidiLog();
-    EXPECT_NE(h.MidiLog().find("short 0 90 3C 64"), std::string::npos);
+TEST_F(SettingsDialog, PickedMidiDeviceIsStored) {
+    TSaverSettings dlg;
+    dlg.show();
+    auto* devices = Find<QComboBox>(dlg, "MidiDevice");
+    devices->setCurrentIndex(1);
+    Ok(dlg);
+    EXPECT_EQ(Get(kBase, "EFECT", "MidiDevice"), "Fake MIDI Port");
 }
 
 TEST_F(SettingsDialog, PickingAFolderSwitchesGroupingOff) {

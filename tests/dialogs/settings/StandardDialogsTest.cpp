@@ -4,15 +4,17 @@
 #include <algorithm>
 
 #include <QAbstractButton>
+#include <QAbstractItemView>
 #include <QColorDialog>
 #include <QComboBox>
 #include <QDialogButtonBox>
 #include <QFileDialog>
 #include <QFontDialog>
+#include <QHeaderView>
+#include <QLineEdit>
 #include <QMessageBox>
 #include <QPushButton>
 #include <QToolButton>
-#include <QLineEdit>
 
 #include "framework/Dialogs.h"
 #include "framework/Graphics.h"
@@ -157,6 +159,47 @@ TEST_F(StandardDialogs, LogoDialogAddsTheBitmapExtensionToATypedName) {
     });
     QTest::mouseClick(browse, Qt::LeftButton);
     EXPECT_EQ(Find<QLineEdit>(*dlg, "EdtLogoImg")->text().toStdString(), dir.File("logos/rings.bmp"));
+}
+
+// A folder and a file named in Latin-1 ("é", "ö"): the logo dialog opens in the logo's folder,
+// lists the file by the name the pickers show, and a double click on it makes it the logo, kept
+// as its bytes.
+TEST_F(StandardDialogs, LogoDialogOpensInTheLogosFolderAndListsNamesThatAreNotUtf8) {
+    const std::string folder = dir.File("logos/caf\xE9");
+    std::filesystem::create_directories(folder);
+    TBitmap(4, 4).SaveToFile(folder + "/first.bmp");
+    TBitmap(4, 4).SaveToFile(folder + "/s\xF6.bmp");
+    Put(kLumoraKey, "LOGO", "DispTitle", "1");
+    Put(kLumoraKey, "LOGO", "UseTitle", "1");
+    Put(kLumoraKey, "LOGO", "TitleBmp", folder + "/first.bmp");
+    auto dlg = OpenSettings();
+    std::vector<std::string> listed;
+    WhenModal([&](QWidget& form) {
+        QApplication::processEvents();
+        SaveShot(form, "logo-dialog");
+        QAbstractItemView* view = nullptr;
+        QModelIndex chosen;
+        for (QAbstractItemView* v : form.findChildren<QAbstractItemView*>()) {
+            if (!v->isVisible() || qobject_cast<QHeaderView*>(v)) continue;
+            for (int row = 0; row < v->model()->rowCount(v->rootIndex()); ++row) {
+                QModelIndex index = v->model()->index(row, 0, v->rootIndex());
+                std::string name = index.data().toString().toStdString();
+                if (name.size() > 4 && name.substr(name.size() - 4) == ".bmp") listed.push_back(name);
+                if (index.data().toString() == QString::fromUtf8("s\u00f6.bmp")) view = v, chosen = index;
+            }
+        }
+        if (!view) return static_cast<QDialog&>(form).reject();
+        view->scrollTo(chosen);
+        QTest::mouseClick(view->viewport(), Qt::LeftButton, {}, view->visualRect(chosen).center());
+        QTest::mouseDClick(view->viewport(), Qt::LeftButton, {}, view->visualRect(chosen).center());
+    });
+    QTest::mouseClick(Find<QToolButton>(*dlg, "SpeedButton3"), Qt::LeftButton);
+    std::sort(listed.begin(), listed.end());
+    EXPECT_EQ(listed, (std::vector<std::string>{"first.bmp", "s\u00f6.bmp"}));
+    EXPECT_EQ(Find<QLineEdit>(*dlg, "EdtLogoImg")->text().toStdString(),
+              dir.File("logos/caf\u00e9/s\u00f6.bmp"));
+    QTest::mouseClick(Find<QPushButton>(*dlg, "Button3"), Qt::LeftButton);
+    EXPECT_EQ(Get(kLumoraKey, "LOGO", "TitleBmp"), folder + "/s\xF6.bmp");
 }
 
 TEST_F(StandardDialogs, QtDialogsSpeakJapanese) {

@@ -7,6 +7,7 @@
 
 #include "engine/music/SaverMusic.h"
 #include "engine/saver/SaverOverlays.h"
+#include "tests/engine/music/SaverMusicTestSupport.h"
 #include "tests/engine/saver/DesktopTestSupport.h"
 
 namespace lumora {
@@ -374,6 +375,33 @@ TEST(SaverOverlaysTest, CaptionAtTheBottomAndWiderThanThePictureStartsAtTheLeftE
             }
         }
     EXPECT_GT(white, 10);
+}
+
+// A name that is not UTF-8 (Latin-1 "é" and "ö") shows as the settings dialog and the pickers
+// show it: the ticker names the track and the caption the picture as the same name in UTF-8 would.
+TEST(SaverOverlaysTest, TickerAndCaptionShowNamesThatAreNotUtf8AsTheDialogsDo) {
+    std::vector<std::unique_ptr<TBitmap>> captions;
+    for (const char* e : {"\xE9", "\xC3\xA9"}) {
+        test::MusicHarness h;
+        const std::string cafe = std::string("caf") + e;
+        test::WriteSolidBmp(h.dir, "named/" + cafe + "/p.bmp", 64, 48, clRed);
+        h.Set("Setting", "Folder", h.dir.File("named"));
+        h.Set("Setting", "SFolder", "1");
+        h.Set("Setting", "CapDisp", "1");
+        h.Set("Font", "CapSize", "20");
+        h.dir.WriteFile(std::string("music/s") + (e[1] ? "\xC3\xB6" : "\xF6") + "ng.mid",
+                        test::OneNoteMidi(480));
+        h.Open();
+        EXPECT_EQ(h.Overlays().ScrollingText2->Text(), "s\xC3\xB6ng.mid");
+        TBitmap& picture = *captions.emplace_back(std::make_unique<TBitmap>(300, 80));
+        picture.Canvas().Brush.Color = clBlue;
+        picture.Canvas().FillRect(TRect{0, 0, 300, 80});
+        h.Overlays().DrawCaption(picture);
+    }
+    EXPECT_GT(CountPixels(*captions[0], clWhite), 20);
+    for (int y = 0; y < 80; ++y)
+        for (int x = 0; x < 300; ++x)
+            ASSERT_EQ(captions[0]->Row32(y)[x], captions[1]->Row32(y)[x]) << x << "," << y;
 }
 
 TEST(SaverOverlaysTest, NoCaptionWhenSwitchedOff) {

@@ -1,5 +1,6 @@
 #include <algorithm>
 #include <array>
+#include <functional>
 #include <map>
 #include <memory>
 #include <string>
@@ -256,7 +257,7 @@ TEST_F(Settings, CaptionModeDecidesTheFont) {
     Put(kBase, "Setting", "CapDisp", "-1");
     TRegData n(kBase);
     n.Load();
-    EXPECT_EQ(n.CapDisp, -1);
+    EXPECT_EQ(n.CapDisp, 0);
     EXPECT_EQ(n.CapFont.Name, "ＭＳ Ｐゴシック");
 }
 
@@ -288,6 +289,64 @@ TEST_F(Settings, BadStoredValuesReadAsDefaults) {
     EXPECT_EQ(Time(d.ETimeHour, d.ETimeMin, d.ETimeSec), Time(23, 59, 59));
     EXPECT_EQ(d.Folder, "");
     EXPECT_EQ(d.OrdRandom, 2);
+}
+
+// Every number comes into the range of the control that edits it, so the dialog shows and writes
+// back, and the saver acts on, only values the dialog could have set: an amount at the nearer end
+// of its range, a choice that is none of the list's items as the item the saver takes it for.
+TEST_F(Settings, StoredNumbersComeIntoTheirControlsRanges) {
+    struct Case {
+        const char* section;
+        std::string name;
+        std::function<int(const TRegData&)> field;
+        const char* low;
+        int lowRead;
+        const char* high;
+        int highRead;
+    };
+    const Case cases[] = {
+        {"Setting", "Interval", [](auto& d) { return d.Interval; }, "-5", 1, "1000", 999},
+        {"Setting", "SndInterval", [](auto& d) { return d.SndInterval; }, "-1", 0, "100", 99},
+        {"LOGO", "LogoImgPos", [](auto& d) { return d.LogoImgPos; }, "-3", 0, "7", 0},
+        {"Setting", "OrdRandom", [](auto& d) { return d.OrdRandom; }, "-1", 5, "17", 5},
+        {"Setting", "SndRandom", [](auto& d) { return d.SndRandom; }, "-1", 5, "6", 5},
+        {"Setting", "ImgSort", [](auto& d) { return d.ImgSort; }, "-1", 1, "7", 1},
+        {"Setting", "SndSort", [](auto& d) { return d.SndSort; }, "-1", 1, "2", 1},
+        {"Setting", "SizeAdjust", [](auto& d) { return d.SizeAdjust; }, "-1", 0, "5", 0},
+        {"Setting", "SizeAdjustX", [](auto& d) { return d.SizeAdjustX; }, "-100", 64, "5000", 1920},
+        {"Setting", "SizeAdjustY", [](auto& d) { return d.SizeAdjustY; }, "0", 64, "5000", 1080},
+        {"Method", "ChgSpeed", [](auto& d) { return d.ChgSpeed; }, "-1", 0, "11", 10},
+        {"Font", "CapSize", [](auto& d) { return d.CapFont.Size(); }, "-9999", 1, "600", 512},
+        {"Font", "CapCharset", [](auto& d) { return int(d.CapFont.Charset); }, "-1", 0, "300", 255},
+        {"Volume", "MsVol", [](auto& d) { return d.MsVol; }, "-1", 0, "70000", 65535},
+        {"Volume", "WaveVol", [](auto& d) { return d.WaveVol; }, "-1", 0, "70000", 65535},
+        {"Volume", "MidiVol", [](auto& d) { return d.MidiVol; }, "-1", 0, "70000", 65535},
+        {"Volume", "MuteWaveVol", [](auto& d) { return d.MuteWaveVol; }, "-1", 0, "70000", 65535},
+        {"Volume", "MuteMidiVol", [](auto& d) { return d.MuteMidiVol; }, "-1", 0, "70000", 65535},
+        {"Volume", "TimeZone", [](auto& d) { return d.TimeZone; }, "-1", 0, "3", 0},
+        {"EFECT", "EquaVal1", [](auto& d) { return d.EquaVal[1]; }, "-1", 0, "33", 32},
+        {"EFECT", "EquaVal10", [](auto& d) { return d.EquaVal[10]; }, "-40", 0, "40", 32},
+        {"EFECT", "EchoVal", [](auto& d) { return d.EchoVal; }, "-1", 0, "33", 32},
+        {"EFECT", "ReverbVal", [](auto& d) { return d.ReverbVal; }, "-1", 0, "33", 32},
+        {"Setting", "ImgBtnState", [](auto& d) { return d.ImgBtnState; }, "-1", 2, "7", 2},
+        {"Setting", "SndBtnState", [](auto& d) { return d.SndBtnState; }, "-1", 2, "3", 2},
+    };
+    // The switches under which the values are read at all.
+    Put(kBase, "Setting", "UseSound", "1");
+    Put(kBase, "Volume", "VolContl", "1");
+    Put(kBase, "EFECT", "Equalizer", "1");
+    Put(kBase, "EFECT", "Echo", "1");
+    Put(kBase, "EFECT", "Reverb", "1");
+    Put(kBase, "Setting", "CapDisp", "1");
+    for (bool high : {false, true}) {
+        for (const Case& c : cases)
+            Put(kBase, c.section, c.name, high ? c.high : c.low);
+        TRegData d(kBase);
+        d.Load();
+        for (const Case& c : cases)
+            EXPECT_EQ(c.field(d), high ? c.highRead : c.lowRead)
+                << c.name << " = " << (high ? c.high : c.low);
+    }
 }
 
 TEST_F(Settings, PickerValuesAreWrittenOnlyByThePickers) {
