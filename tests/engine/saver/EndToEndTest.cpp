@@ -2,6 +2,7 @@
 // and a folder of solid-colour pictures shown in turn.
 #include <sys/wait.h>
 
+#include <algorithm>
 #include <cstdio>
 #include <cstdlib>
 #include <filesystem>
@@ -318,6 +319,37 @@ TEST(EndToEndConsoleTest, ModesWithoutAWindowRunWithoutADisplay) {
         std::string text((std::istreambuf_iterator<char>(entry)), std::istreambuf_iterator<char>());
         EXPECT_NE(text.find("\nExec=" + program + " /s\n"), std::string::npos) << text;
     }
+}
+
+// The saver, the preview and the settings dialog need an X server: without one (no DISPLAY, or one
+// where no server answers) they say so in one line and end with 1, where Qt alone would abort.
+TEST(EndToEndConsoleTest, WindowedModesWithoutAnXServerSaySoInOneLine) {
+    if (!std::ifstream(kProgram)) GTEST_SKIP() << "the program is not built";
+    const std::string program = std::filesystem::canonical(kProgram).string();
+    // No test server takes a number this high (tests/support/with-xvfb).
+    for (const char* display : {"", ":59999"})
+        for (const char* mode : {"", "/c", "/s", "/p 1234"}) {
+            test::TempDir dir;
+            const std::string command =
+                std::string("env -u WAYLAND_DISPLAY -u QT_QPA_PLATFORM ") +
+                (*display ? "DISPLAY=" + std::string(display) : std::string("-u DISPLAY")) +
+                " XDG_DATA_HOME='" + dir.File("data") + "' LUMORA_REGISTRY='" + dir.File("registry.reg") +
+                "' timeout 60 '" + program + "' " + mode + " 2>'" + dir.File("err") +
+                "' >/dev/null; echo \"exit=$?\"";
+            std::string out;
+            if (FILE* p = popen(command.c_str(), "r")) {
+                char buf[512];
+                while (fgets(buf, sizeof buf, p))
+                    out += buf;
+                pclose(p);
+            }
+            std::ifstream errFile(dir.File("err"));
+            std::string err((std::istreambuf_iterator<char>(errFile)), std::istreambuf_iterator<char>());
+            const std::string where = std::string("DISPLAY=") + display + " " + mode + "\n" + err;
+            EXPECT_EQ(test::ScriptValue(out, "exit"), "1") << where;
+            EXPECT_EQ(std::count(err.begin(), err.end(), '\n'), 1) << where;
+            EXPECT_NE(err.find("X display"), std::string::npos) << where;
+        }
 }
 
 } // namespace
