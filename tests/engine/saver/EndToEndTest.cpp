@@ -20,14 +20,15 @@ namespace {
 const std::string kProgram = std::string(LUMORA_BINARY_DIR) + "/bin/lumora";
 
 // Runs a script inside a fresh X server, once it answers, and returns what it printed.
-std::string InXvfb(const test::TempDir& dir, const std::string& script) {
+std::string InXvfb(const test::TempDir& dir, const std::string& script,
+                   const std::string& serverArgs = "-screen 0 640x480x24") {
     std::string path = dir.WriteFile("run.sh", "set -u\nexport LUMORA_REGISTRY=" + dir.File("registry.reg") +
                                                    "\nexport XDG_DATA_HOME=" + dir.File("data") +
                                                    "\nunset QT_QPA_PLATFORM\n"
                                                    "for i in $(seq 50); do xdpyinfo >/dev/null 2>&1 && break; "
                                                    "sleep 0.1; done\n" +
                                                    script);
-    return test::RunScriptInXvfb("-screen 0 640x480x24", path);
+    return test::RunScriptInXvfb(serverArgs, path);
 }
 
 void WriteRegistry(const test::TempDir& dir, const std::string& settings) {
@@ -77,29 +78,44 @@ wait $pid; echo "exit=$?"
 TEST_F(EndToEndTest, ASecondSaverOnTheSameDisplayEndsAtOnce) {
     WriteRegistry(dir, "\"Folder\"=\"" + dir.File("none") + "\"\n");
     // The second start names the display the way the first did, as the X library's other spellings
-    // of the same server, or is a preview without its box, which runs full screen.
-    std::string out = InXvfb(dir, "export XDG_RUNTIME_DIR=" + dir.Path() + "\nprogram=" + kProgram + R"SH(
+    // of the same server (over TCP too), from another session's runtime folder, or is a preview
+    // without its box, which runs full screen. Once the first is killed outright, a new one runs.
+    std::string out = InXvfb(dir,
+                             "export XDG_RUNTIME_DIR=" + dir.Path() + "\nother=" + dir.File("other") +
+                                 "\nmkdir -m 700 \"$other\"\nprogram=" + kProgram + R"SH(
 $program /s & pid=$!
 for i in $(seq 600); do xwininfo -root -tree | grep -q '"Lumora"' && break; sleep 0.1; done
 if ! xwininfo -root -tree | grep -q '"Lumora"'; then echo "first=never shown"; kill -9 $pid; exit 0; fi
 number=${DISPLAY#:}
-second() { # NAME DISPLAY ARGUMENTS...
-  name=$1 display=$2; shift 2
-  DISPLAY=$display timeout 20 $program "$@"; echo "$name=$?"
+second() { # NAME DISPLAY RUNTIME-FOLDER ARGUMENTS...
+  name=$1 display=$2 runtime=$3; shift 3
+  DISPLAY=$display XDG_RUNTIME_DIR=$runtime timeout 20 $program "$@"; echo "$name=$?"
   echo "$name.windows=$(xwininfo -root -tree | grep -c '"Lumora"')"
 }
-second same "$DISPLAY" /s
-second unix "unix:$number" /s
-second screen ":$number.0" /s
-second preview "$DISPLAY" /p
+second same "$DISPLAY" "$XDG_RUNTIME_DIR" /s
+second unix "unix:$number" "$XDG_RUNTIME_DIR" /s
+second screen ":$number.0" "$XDG_RUNTIME_DIR" /s
+second tcp "localhost:$number" "$XDG_RUNTIME_DIR" /s
+second runtime "$DISPLAY" "$other" /s
+second preview "$DISPLAY" "$XDG_RUNTIME_DIR" /p
 kill -0 $pid 2>/dev/null && echo first=running
+kill -KILL $pid; wait $pid
+$program /s & pid=$!
+for i in $(seq 600); do
+  kill -0 $pid 2>/dev/null || break
+  xwininfo -root -tree | grep -q '"Lumora"' && break
+  sleep 0.1
+done
+kill -0 $pid 2>/dev/null && echo "after=$(xwininfo -root -tree | grep -c '"Lumora"')"
 kill -TERM $pid; wait $pid
-)SH");
-    for (const char* name : {"same", "unix", "screen", "preview"}) {
+)SH",
+                             "-screen 0 640x480x24 -listen tcp");
+    for (const char* name : {"same", "unix", "screen", "tcp", "runtime", "preview"}) {
         EXPECT_EQ(test::ScriptValue(out, name), "0") << name << "\n" << out; // refused, not timed out
         EXPECT_EQ(test::ScriptValue(out, name + std::string(".windows")), "1") << name << "\n" << out;
     }
     EXPECT_EQ(test::ScriptValue(out, "first"), "running") << out;
+    EXPECT_EQ(test::ScriptValue(out, "after"), "1") << out; // the killed saver's claim went with it
 }
 
 // The scripts' server must keep a client that connects while the last one is leaving: a server that
