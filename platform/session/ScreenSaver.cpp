@@ -69,8 +69,7 @@ TSaverDisplayLock::~TSaverDisplayLock() {
 
 bool TSaverDisplayLock::Claim() {
     if (connection_) return true;
-    int screenNumber = 0;
-    xcb_connection_t* c = xcb_connect(nullptr, &screenNumber);
+    xcb_connection_t* c = xcb_connect(nullptr, nullptr);
     const auto nothingToShare = [c] {
         xcb_disconnect(c);
         return true;
