@@ -226,15 +226,17 @@ kill -TERM $pid; wait $pid
 }
 
 // The saver with music and the spectrum logo at the bottom centre, one picture far from it. Once
-// the logo shows (the ticker and the spectrum box both navy in one screenshot), the pointer is put
-// at (dx, dy) from the logo's corner and `action` (a shell command) is done there. Prints logo=,
-// still= and exit=.
-std::string PointerOverTheLogo(const test::TempDir& dir, const std::string& stops, int dx, int dy,
-                               const std::string& action) {
+// the logo shows with the ticker in its box (the box's border and the ticker's own navy on both
+// sides of the edges, in one screenshot) and the spectrum box, and the red notice at the top left
+// when the only track cannot play, the pointer is put at (x, y), shell arithmetic over the logo's
+// corner (lx, ly), and `action` (a shell command) is done there. Prints logo=, still= and exit=.
+std::string PointerOverTheOverlays(const test::TempDir& dir, const std::string& stops, const std::string& x,
+                                   const std::string& y, const std::string& action, bool broken = false) {
     const std::string pics = dir.File("pics"), music = dir.File("music");
+    const std::string track = broken ? "echo 'no sound here' >'" + music + "/broken.mp3'"
+                                     : "sox -q -n -r 22050 -c 1 '" + music + "/tone.wav' synth 60 sine 440";
     const std::string setup = "mkdir -p '" + pics + "' '" + music + "' && convert -size 64x48 xc:red '" +
-                              pics + "/a.bmp' && sox -q -n -r 22050 -c 1 '" + music +
-                              "/tone.wav' synth 60 sine 440";
+                              pics + "/a.bmp' && " + track;
     EXPECT_EQ(std::system(setup.c_str()), 0);
     WriteRegistry(
         dir, "\"Folder\"=\"" + pics +
@@ -244,21 +246,29 @@ std::string PointerOverTheLogo(const test::TempDir& dir, const std::string& stop
                  "\n[HKEY_CURRENT_USER\\Software\\Varenko's Software\\Lumora\\LOGO]\n"
                  "\"DispTitle\"=\"1\"\n\"LogoSpectrum\"=\"1\"\n\"LogoImgPos\"=\"0\"\n"
                  "\n[HKEY_CURRENT_USER\\Software\\Varenko's Software\\Lumora\\Method]\n\"ChgSpeed\"=\"0\"\n");
-    // The ticker's second row and the spectrum box's second column are never drawn on.
+    // The ticker's second row and the spectrum box's second column are never drawn on; on that row
+    // the ticker stands from 149 to 293 pixels in from the logo's left edge, inside the box's border.
     const std::string logo = std::string(LUMORA_SOURCE_DIR) + "/resources/images/LMTITLE.bmp";
+    const std::string expected = std::string("6070b0 000080 000080 6070b0 000080") + (broken ? " 1" : "");
     return InXvfb(dir, "export LUMORA_AUDIO_OUTPUT=null\nset -- $(identify -format '%w %h' '" + logo +
-                           "')\nlx=$(((640 - $1) / 2)) ly=$((480 - $2))\n"
-                           "tx=$((lx + 149 + 70)) ty=$((ly + 9)) sx=$((lx + 44)) sy=$((ly + 3))\n"
-                           "px=$((lx + " +
-                           std::to_string(dx) + ")) py=$((ly + " + std::to_string(dy) +
-                           "))\nshot=" + dir.File("shot.png") + "\n" + kProgram + R"SH( /s & pid=$!
+                           "')\nlx=$(((640 - $1) / 2)) ly=$((480 - $2)) ty=$((480 - $2 + 9))\n"
+                           "probe=\"%[hex:p{$((lx + 148)),$ty}] %[hex:p{$((lx + 149)),$ty}] "
+                           "%[hex:p{$((lx + 293)),$ty}] %[hex:p{$((lx + 294)),$ty}] "
+                           "%[hex:p{$((lx + 44)),$((ly + 3))}]\"\n"
+                           "px=$((" +
+                           x + ")) py=$((" + y + "))\nshot=" + dir.File("shot.png") + "\nexpected='" +
+                           expected + "'\nbroken=" + (broken ? "1" : "") + "\n" + kProgram + R"SH( /s & pid=$!
 seen=""
 end=$((SECONDS + 60))
 while [ $SECONDS -lt $end ]; do
   kill -0 $pid 2>/dev/null || break
-  import -window root "$shot" 2>/dev/null &&
-    seen=$(convert "$shot" -format "%[hex:p{$tx,$ty}] %[hex:p{$sx,$sy}]" info: 2>/dev/null)
-  [ "$seen" = "000080 000080" ] && break
+  if import -window root "$shot" 2>/dev/null; then
+    seen=$(convert "$shot" -format "$probe" info: 2>/dev/null | tr A-F a-f)
+    # The notice's red letters, anywhere along the top left.
+    [ -n "$broken" ] && seen="$seen $(convert "$shot" -crop 300x20+0+0 +repage -fill white -fuzz 25% -opaque red \
+      -fill black +opaque white -format '%[fx:maxima>0]' info: 2>/dev/null)"
+  fi
+  [ "$seen" = "$expected" ] && break
   sleep 0.1
 done
 echo "logo=$seen"
@@ -280,28 +290,35 @@ TEST_F(EndToEndTest, AClickOnTheTickerEndsTheSaver) {
     if (!test::HaveTool("import") || !test::HaveTool("convert") || !test::HaveTool("sox"))
         GTEST_SKIP() << "no imagemagick or sox";
     // The ticker stands 149 pixels in from the logo's left edge, 8 down, 145 x 18.
-    std::string out = PointerOverTheLogo(dir, "\"StopOnMouseMove\"=\"0\"\n\"StopOnMouseClick\"=\"1\"\n",
-                                         149 + 72, 8 + 9, "xdotool click 1");
-    ASSERT_EQ(test::ScriptValue(out, "logo"), "000080 000080") << out;
+    std::string out = PointerOverTheOverlays(dir, "\"StopOnMouseMove\"=\"0\"\n\"StopOnMouseClick\"=\"1\"\n",
+                                             "lx + 149 + 72", "ly + 8 + 9", "xdotool click 1");
+    ASSERT_EQ(test::ScriptValue(out, "logo"), "6070b0 000080 000080 6070b0 000080") << out;
     EXPECT_EQ(test::ScriptValue(out, "still"), "") << out;
     EXPECT_EQ(test::ScriptValue(out, "exit"), "0") << out;
 }
 
-TEST_F(EndToEndTest, AMoveOverTheTickerOrTheSpectrumEndsTheSaver) {
+TEST_F(EndToEndTest, AMoveOverTheTickerTheSpectrumOrTheNoticeEndsTheSaver) {
     if (!test::HaveTool("import") || !test::HaveTool("convert") || !test::HaveTool("sox"))
         GTEST_SKIP() << "no imagemagick or sox";
-    // From rest over the ticker (149, 8, 145 x 18) or the spectrum (43, 2, 102 x 25), 24 pixels
-    // to the right and back, still over it.
+    // From rest over the ticker (149, 8, 145 x 18 from the logo's corner), the spectrum (43, 2,
+    // 102 x 25) or the red notice at the top left of the screen, 24 pixels to the right and back,
+    // still over it.
     struct Case {
         const char* where;
-        int dx, dy;
-    } cases[] = {{"ticker", 149 + 40, 8 + 9}, {"spectrum", 43 + 30, 2 + 12}};
+        const char *x, *y;
+        bool broken;
+    } cases[] = {{"ticker", "lx + 149 + 40", "ly + 8 + 9", false},
+                 {"spectrum", "lx + 43 + 30", "ly + 2 + 12", false},
+                 {"notice", "8", "10", true}};
     for (const Case& c : cases) {
         test::TempDir run;
         std::string out =
-            PointerOverTheLogo(run, "\"StopOnMouseMove\"=\"1\"\n\"StopOnMouseClick\"=\"0\"\n", c.dx, c.dy,
-                               "xdotool mousemove_relative -- $step 0; step=$((-step))");
-        ASSERT_EQ(test::ScriptValue(out, "logo"), "000080 000080") << c.where << "\n" << out;
+            PointerOverTheOverlays(run, "\"StopOnMouseMove\"=\"1\"\n\"StopOnMouseClick\"=\"0\"\n", c.x, c.y,
+                                   "xdotool mousemove_relative -- $step 0; step=$((-step))", c.broken);
+        ASSERT_EQ(test::ScriptValue(out, "logo"),
+                  std::string("6070b0 000080 000080 6070b0 000080") + (c.broken ? " 1" : ""))
+            << c.where << "\n"
+            << out;
         EXPECT_EQ(test::ScriptValue(out, "still"), "") << c.where << "\n" << out;
         EXPECT_EQ(test::ScriptValue(out, "exit"), "0") << c.where << "\n" << out;
     }
