@@ -4,7 +4,9 @@
 
 #include <climits>
 #include <cstdio>
+#include <cstdlib>
 #include <memory>
+#include <string_view>
 
 #include "engine/saver/SaverWindow.h"
 #include "engine/saver/PictureFormats.h"
@@ -23,6 +25,12 @@ namespace {
 std::function<int()>& SettingsDialogRunner() {
     static std::function<int()> runner;
     return runner;
+}
+
+// Qt's X platform is the one taken unless QT_QPA_PLATFORM names another (offscreen for tests).
+bool QtUsesX() {
+    const char* platform = std::getenv("QT_QPA_PLATFORM");
+    return !platform || !*platform || std::string_view(platform).starts_with("xcb");
 }
 } // namespace
 
@@ -57,6 +65,16 @@ int LumSaverMain(int argc, char** argv) {
     // letters that do nothing run from a console or over SSH as well, where there is no display
     // to connect to.
     const bool windowed = mode == 'S' || mode == 'P' || mode == 'C';
+    // Without an X server Qt ends the program with an abort and advice to reinstall it: say what
+    // is missing instead.
+    if (windowed && QtUsesX() && !XServerAnswers()) {
+        const char* display = std::getenv("DISPLAY");
+        if (display && *display)
+            std::fprintf(stderr, "lumora: needs an X display, and none answers at DISPLAY=%s\n", display);
+        else
+            std::fprintf(stderr, "lumora: needs an X display, and DISPLAY is not set\n");
+        return 1;
+    }
     if (mode == 'S' || mode == 'P') UseDevicePixels();
     std::unique_ptr<QCoreApplication> app;
     if (windowed)

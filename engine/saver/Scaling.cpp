@@ -455,6 +455,7 @@ struct TRowFit::TState {
                 while (ready < dh && blocks.y1[size_t(ready)] < arrived) ++ready;
                 if (ready == d) return; // the rows stopped short
             }
+            if (TestProbe) TestProbe(TStep::Averaging, d);
             rows.clear();
             for (int sy = blocks.y0[size_t(d)]; sy <= blocks.y1[size_t(d)]; ++sy) rows.push_back(Slot(sy));
             averager->Row(rows.data(), static_cast<int>(rows.size()), result->Row32(d));
@@ -517,7 +518,11 @@ uint32_t* TRowFit::SourceRow(int y) {
     TState& s = *s_;
     std::unique_lock lock(s.mutex);
     // The slot's last row must be averaged into every block that reads it.
-    s.slotsFreed.wait(lock, [&] { return s.released > y - s.slots; });
+    s.slotsFreed.wait(lock, [&] {
+        const bool free = s.released > y - s.slots;
+        if (!free && TestProbe) TestProbe(TStep::WaitingForRow, y - s.slots);
+        return free;
+    });
     return s.Slot(y);
 }
 

@@ -36,6 +36,12 @@ public:
     // The fitted picture, once every source row is done (rows never completed stay black).
     std::unique_ptr<TBitmap> Result();
 
+    // A test's hold on the hand-over between the threads; null in the program. Called by the
+    // worker before it averages destination row `row`, and by the decoding thread, under the fit's
+    // lock, each time the slot it asks for still holds source row `row`.
+    enum class TStep { Averaging, WaitingForRow };
+    static inline void (*TestProbe)(TStep step, int row) = nullptr;
+
 private:
     TRowFit();
     struct TState;

@@ -19,6 +19,15 @@ xcb_connection_t* QtXConnection() {
     return x11 ? x11->connection() : nullptr;
 }
 
+bool XServerAnswers() {
+    const char* display = std::getenv("DISPLAY");
+    if (!display || !*display) return false;
+    xcb_connection_t* c = xcb_connect(display, nullptr);
+    const bool answers = !xcb_connection_has_error(c);
+    xcb_disconnect(c);
+    return answers;
+}
+
 namespace {
 
 // Requests through xcb report a missing window as an error reply instead of calling an error

@@ -29,6 +29,9 @@ public:
 // The X connection Qt opened; nullptr outside an X11 session.
 xcb_connection_t* QtXConnection();
 
+// Whether an X server accepts a connection at $DISPLAY (false when DISPLAY is unset or empty).
+bool XServerAnswers();
+
 // The window named by XSCREENSAVER_WINDOW (hexadecimal with 0x, or decimal), in which desktop
 // screensaver daemons have the programs they start draw; 0 when unset or not a window id.
 TNativeHandle ScreenSaverDaemonWindow();

@@ -1,14 +1,10 @@
 #include "platform/session/ScreenSaver.h"
 
-#include <fcntl.h>
-#include <sys/file.h>
-#include <sys/stat.h>
-#include <unistd.h>
+#include <xcb/xcb.h>
 
-#include <algorithm>
-#include <cctype>
-#include <cerrno>
 #include <cstdlib>
+#include <memory>
+#include <string_view>
 
 #include "framework/Registry.h"
 
@@ -59,67 +55,48 @@ void SetScreenSaverRunning(bool running) { g_running = running; }
 bool ScreenSaverRunning() { return g_running; }
 
 namespace {
-// The key of the X server a display name connects to, read the way the X client library reads it:
-// "[protocol/][host]:number[.screen]". The screens of one display share its saver, and the local
-// server is reached alike through ":2", "unix:2" and "unix/:2", so all of these give "local:2";
-// a server on another host (or over TCP) keeps its host. A name that is no display name is kept
-// as it stands.
-std::string DisplayKey(const std::string& display) {
-    std::string protocol, name = display;
-    if (const size_t slash = name.rfind('/'); slash != std::string::npos) {
-        protocol = name.substr(0, slash);
-        name.erase(0, slash + 1);
-    }
-    const auto digits = [](const std::string& s) {
-        return !s.empty() && s.find_first_not_of("0123456789") == std::string::npos;
-    };
-    std::string key = display;
-    if (const size_t colon = name.rfind(':'); colon != std::string::npos) {
-        const size_t dot = name.find('.', colon);
-        std::string host = name.substr(0, colon);
-        std::string number = name.substr(colon + 1, dot == std::string::npos ? std::string::npos : dot - colon - 1);
-        if (digits(number) && (dot == std::string::npos || digits(name.substr(dot + 1)))) {
-            for (char& c : host) c = static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
-            const bool local = (host.empty() || host == "unix") && (protocol.empty() || protocol == "unix");
-            number.erase(0, std::min(number.find_first_not_of('0'), number.size() - 1));
-            key = (local ? std::string("local") : host) + ":" + number;
-        }
-    }
-    for (char& c : key)
-        if (c == '/') c = '_';
-    return key;
-}
+// The selection's name: one per X server, whatever screen the saver covers.
+constexpr std::string_view kSaverSelection = "LUMORA_SAVER";
 
-std::string RuntimeFolder() {
-    if (const char* xdg = std::getenv("XDG_RUNTIME_DIR"); xdg && *xdg) return xdg;
-    // Without a session's runtime folder, a private one in the temporary folder.
-    std::string folder = "/tmp/lumora-" + std::to_string(getuid());
-    if (mkdir(folder.c_str(), 0700) != 0 && errno != EEXIST) return {};
-    struct stat st {};
-    if (lstat(folder.c_str(), &st) != 0 || !S_ISDIR(st.st_mode) || st.st_uid != getuid()) return {};
-    return folder;
+template <typename Reply> std::unique_ptr<Reply, decltype(&std::free)> Owned(Reply* reply) {
+    return {reply, &std::free};
 }
 } // namespace
 
 TSaverDisplayLock::~TSaverDisplayLock() {
-    if (fd_ >= 0) close(fd_);
+    if (connection_) xcb_disconnect(connection_);
 }
 
 bool TSaverDisplayLock::Claim() {
-    if (fd_ >= 0) return true;
-    const char* display = std::getenv("DISPLAY");
-    if (!display || !*display) return true;
-    const std::string folder = RuntimeFolder();
-    if (folder.empty()) return true;
-    const std::string path = folder + "/lumora-saver-" + DisplayKey(display) + ".lock";
-    const int fd = open(path.c_str(), O_RDWR | O_CREAT | O_CLOEXEC | O_NOFOLLOW, 0600);
-    if (fd < 0) return true;
-    if (flock(fd, LOCK_EX | LOCK_NB) != 0) {
-        const bool held = errno == EWOULDBLOCK;
-        close(fd);
-        return !held;
+    if (connection_) return true;
+    xcb_connection_t* c = xcb_connect(nullptr, nullptr);
+    const auto nothingToShare = [c] {
+        xcb_disconnect(c);
+        return true;
+    };
+    if (xcb_connection_has_error(c)) return nothingToShare();
+    const xcb_screen_t* screen = xcb_setup_roots_iterator(xcb_get_setup(c)).data;
+    auto atom = Owned(xcb_intern_atom_reply(
+        c, xcb_intern_atom(c, 0, static_cast<uint16_t>(kSaverSelection.size()), kSaverSelection.data()),
+        nullptr));
+    if (!screen || !atom) return nothingToShare();
+    const xcb_window_t owner = xcb_generate_id(c);
+    xcb_create_window(c, XCB_COPY_FROM_PARENT, owner, screen->root, 0, 0, 1, 1, 0,
+                      XCB_WINDOW_CLASS_INPUT_ONLY, XCB_COPY_FROM_PARENT, 0, nullptr);
+    // The look and the claim are one step for the server: two savers starting together cannot both
+    // find the selection free.
+    xcb_grab_server(c);
+    auto before = Owned(xcb_get_selection_owner_reply(c, xcb_get_selection_owner(c, atom->atom), nullptr));
+    const bool free = before && before->owner == XCB_NONE;
+    if (free) xcb_set_selection_owner(c, owner, atom->atom, XCB_CURRENT_TIME);
+    xcb_ungrab_server(c);
+    auto after = Owned(xcb_get_selection_owner_reply(c, xcb_get_selection_owner(c, atom->atom), nullptr));
+    if (!after) return nothingToShare(); // the connection broke
+    if (!free || after->owner != owner) {
+        xcb_disconnect(c);
+        return false;
     }
-    fd_ = fd;
+    connection_ = c;
     return true;
 }
 

@@ -8,6 +8,8 @@
 #include <memory>
 #include <string>
 
+struct xcb_connection_t;
+
 namespace lumora {
 
 using TNativeHandle = uintptr_t; // a native window id; 0 = none
@@ -38,21 +40,22 @@ void SetScreenSaveUsePasswordSource(std::function<bool()> source); // nullptr = 
 void SetScreenSaverRunning(bool running);
 bool ScreenSaverRunning();
 
-// The one full-screen saver of a display: a lock file per X server ($DISPLAY read as the X client
-// library reads it, so ":2", "unix:2" and ":2.1" name one server) in the user's runtime folder, held while the object lives and released by the system
-// when the process ends, however it ends.
+// The one full-screen saver of a display: a selection on the X server, owned by a window of a
+// connection of its own. Every name that reaches the server (":2", "unix:2", "localhost:2", from
+// any session folder) finds the same selection, and the server gives it up when that connection
+// closes, however the process ends.
 class TSaverDisplayLock {
 public:
     TSaverDisplayLock() = default;
     ~TSaverDisplayLock();
     TSaverDisplayLock(const TSaverDisplayLock&) = delete;
     TSaverDisplayLock& operator=(const TSaverDisplayLock&) = delete;
-    // False when another saver holds this display. Without a display, or when the lock file
-    // cannot be made, there is nothing to share and the claim succeeds.
+    // False when another saver holds this display. Without an X server to ask there is nothing to
+    // share and the claim succeeds.
     bool Claim();
 
 private:
-    int fd_ = -1;
+    xcb_connection_t* connection_ = nullptr;
 };
 
 // A provider for tests: answers from a script and counts the calls.

@@ -29,6 +29,7 @@ TEST(SaverMusicTest, GapCountsTicksOfTheMusicClockAndNegativeGapsCountAsNone) {
         h.Open();
         ASSERT_EQ(h.player->opened, std::vector<std::string>{"a.mp3"}) << interval;
         EXPECT_TRUE(h.Music().BassPlaying());
+        EXPECT_EQ(h.Overlays().ScrollingText2->Text(), "a.mp3"); // the file's name, not its path
         h.Run(500);
         h.EndTrack();
         EXPECT_FALSE(h.Music().BassPlaying());
@@ -39,6 +40,7 @@ TEST(SaverMusicTest, GapCountsTicksOfTheMusicClockAndNegativeGapsCountAsNone) {
         EXPECT_EQ(h.player->opened.size(), 1u) << interval;
         h.Run(100);
         EXPECT_EQ(h.player->opened, (std::vector<std::string>{"a.mp3", "b.mp3"})) << interval;
+        EXPECT_EQ(h.Overlays().ScrollingText2->Text(), "b.mp3");
         h.EndTrack();
         h.Run(100 * ticks);
         EXPECT_EQ(h.player->opened.back(), "a.mp3") << "the list wraps";

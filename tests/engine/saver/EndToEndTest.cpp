@@ -2,6 +2,7 @@
 // and a folder of solid-colour pictures shown in turn.
 #include <sys/wait.h>
 
+#include <algorithm>
 #include <cstdio>
 #include <cstdlib>
 #include <filesystem>
@@ -19,14 +20,15 @@ namespace {
 const std::string kProgram = std::string(LUMORA_BINARY_DIR) + "/bin/lumora";
 
 // Runs a script inside a fresh X server, once it answers, and returns what it printed.
-std::string InXvfb(const test::TempDir& dir, const std::string& script) {
+std::string InXvfb(const test::TempDir& dir, const std::string& script,
+                   const std::string& serverArgs = "-screen 0 640x480x24") {
     std::string path = dir.WriteFile("run.sh", "set -u\nexport LUMORA_REGISTRY=" + dir.File("registry.reg") +
                                                    "\nexport XDG_DATA_HOME=" + dir.File("data") +
                                                    "\nunset QT_QPA_PLATFORM\n"
                                                    "for i in $(seq 50); do xdpyinfo >/dev/null 2>&1 && break; "
                                                    "sleep 0.1; done\n" +
                                                    script);
-    return test::RunScriptInXvfb("-screen 0 640x480x24", path);
+    return test::RunScriptInXvfb(serverArgs, path);
 }
 
 void WriteRegistry(const test::TempDir& dir, const std::string& settings) {
@@ -74,31 +76,48 @@ wait $pid; echo "exit=$?"
 }
 
 TEST_F(EndToEndTest, ASecondSaverOnTheSameDisplayEndsAtOnce) {
+    if (!test::HaveTool("xdpyinfo"))
+        GTEST_SKIP() << "no xdpyinfo"; // the server's TCP port is checked with it
     WriteRegistry(dir, "\"Folder\"=\"" + dir.File("none") + "\"\n");
     // The second start names the display the way the first did, as the X library's other spellings
-    // of the same server, or is a preview without its box, which runs full screen.
-    std::string out = InXvfb(dir, "export XDG_RUNTIME_DIR=" + dir.Path() + "\nprogram=" + kProgram + R"SH(
+    // of the same server (over TCP too), from another session's runtime folder, or is a preview
+    // without its box, which runs full screen. Once the first is killed outright, a new one runs.
+    std::string out = InXvfb(dir,
+                             "export XDG_RUNTIME_DIR=" + dir.Path() + "\nother=" + dir.File("other") +
+                                 "\nmkdir -m 700 \"$other\"\nprogram=" + kProgram + R"SH(
 $program /s & pid=$!
 for i in $(seq 600); do xwininfo -root -tree | grep -q '"Lumora"' && break; sleep 0.1; done
 if ! xwininfo -root -tree | grep -q '"Lumora"'; then echo "first=never shown"; kill -9 $pid; exit 0; fi
 number=${DISPLAY#:}
-second() { # NAME DISPLAY ARGUMENTS...
-  name=$1 display=$2; shift 2
-  DISPLAY=$display timeout 20 $program "$@"; echo "$name=$?"
+second() { # NAME DISPLAY RUNTIME-FOLDER ARGUMENTS...
+  name=$1 display=$2 runtime=$3; shift 3
+  DISPLAY=$display XDG_RUNTIME_DIR=$runtime timeout 20 $program "$@"; echo "$name=$?"
   echo "$name.windows=$(xwininfo -root -tree | grep -c '"Lumora"')"
 }
-second same "$DISPLAY" /s
-second unix "unix:$number" /s
-second screen ":$number.0" /s
-second preview "$DISPLAY" /p
+second same "$DISPLAY" "$XDG_RUNTIME_DIR" /s
+second unix "unix:$number" "$XDG_RUNTIME_DIR" /s
+second screen ":$number.0" "$XDG_RUNTIME_DIR" /s
+second tcp "localhost:$number" "$XDG_RUNTIME_DIR" /s
+second runtime "$DISPLAY" "$other" /s
+second preview "$DISPLAY" "$XDG_RUNTIME_DIR" /p
 kill -0 $pid 2>/dev/null && echo first=running
+kill -KILL $pid; wait $pid
+$program /s & pid=$!
+for i in $(seq 600); do
+  kill -0 $pid 2>/dev/null || break
+  xwininfo -root -tree | grep -q '"Lumora"' && break
+  sleep 0.1
+done
+kill -0 $pid 2>/dev/null && echo "after=$(xwininfo -root -tree | grep -c '"Lumora"')"
 kill -TERM $pid; wait $pid
-)SH");
-    for (const char* name : {"same", "unix", "screen", "preview"}) {
+)SH",
+                             "-screen 0 640x480x24 -listen tcp");
+    for (const char* name : {"same", "unix", "screen", "tcp", "runtime", "preview"}) {
         EXPECT_EQ(test::ScriptValue(out, name), "0") << name << "\n" << out; // refused, not timed out
         EXPECT_EQ(test::ScriptValue(out, name + std::string(".windows")), "1") << name << "\n" << out;
     }
     EXPECT_EQ(test::ScriptValue(out, "first"), "running") << out;
+    EXPECT_EQ(test::ScriptValue(out, "after"), "1") << out; // the killed saver's claim went with it
 }
 
 // The scripts' server must keep a client that connects while the last one is leaving: a server that
@@ -209,15 +228,17 @@ kill -TERM $pid; wait $pid
 }
 
 // The saver with music and the spectrum logo at the bottom centre, one picture far from it. Once
-// the logo shows (the ticker and the spectrum box both navy in one screenshot), the pointer is put
-// at (dx, dy) from the logo's corner and `action` (a shell command) is done there. Prints logo=,
-// still= and exit=.
-std::string PointerOverTheLogo(const test::TempDir& dir, const std::string& stops, int dx, int dy,
-                               const std::string& action) {
+// the logo shows with the ticker in its box (the box's border and the ticker's own navy on both
+// sides of the edges, in one screenshot) and the spectrum box, and the red notice at the top left
+// when the only track cannot play, the pointer is put at (x, y), shell arithmetic over the logo's
+// corner (lx, ly), and `action` (a shell command) is done there. Prints logo=, still= and exit=.
+std::string PointerOverTheOverlays(const test::TempDir& dir, const std::string& stops, const std::string& x,
+                                   const std::string& y, const std::string& action, bool broken = false) {
     const std::string pics = dir.File("pics"), music = dir.File("music");
+    const std::string track = broken ? "echo 'no sound here' >'" + music + "/broken.mp3'"
+                                     : "sox -q -n -r 22050 -c 1 '" + music + "/tone.wav' synth 60 sine 440";
     const std::string setup = "mkdir -p '" + pics + "' '" + music + "' && convert -size 64x48 xc:red '" +
-                              pics + "/a.bmp' && sox -q -n -r 22050 -c 1 '" + music +
-                              "/tone.wav' synth 60 sine 440";
+                              pics + "/a.bmp' && " + track;
     EXPECT_EQ(std::system(setup.c_str()), 0);
     WriteRegistry(
         dir, "\"Folder\"=\"" + pics +
@@ -227,21 +248,29 @@ std::string PointerOverTheLogo(const test::TempDir& dir, const std::string& stop
                  "\n[HKEY_CURRENT_USER\\Software\\Varenko's Software\\Lumora\\LOGO]\n"
                  "\"DispTitle\"=\"1\"\n\"LogoSpectrum\"=\"1\"\n\"LogoImgPos\"=\"0\"\n"
                  "\n[HKEY_CURRENT_USER\\Software\\Varenko's Software\\Lumora\\Method]\n\"ChgSpeed\"=\"0\"\n");
-    // The ticker's second row and the spectrum box's second column are never drawn on.
+    // The ticker's second row and the spectrum box's second column are never drawn on; on that row
+    // the ticker stands from 149 to 293 pixels in from the logo's left edge, inside the box's border.
     const std::string logo = std::string(LUMORA_SOURCE_DIR) + "/resources/images/LMTITLE.bmp";
+    const std::string expected = std::string("6070b0 000080 000080 6070b0 000080") + (broken ? " 1" : "");
     return InXvfb(dir, "export LUMORA_AUDIO_OUTPUT=null\nset -- $(identify -format '%w %h' '" + logo +
-                           "')\nlx=$(((640 - $1) / 2)) ly=$((480 - $2))\n"
-                           "tx=$((lx + 149 + 70)) ty=$((ly + 9)) sx=$((lx + 44)) sy=$((ly + 3))\n"
-                           "px=$((lx + " +
-                           std::to_string(dx) + ")) py=$((ly + " + std::to_string(dy) +
-                           "))\nshot=" + dir.File("shot.png") + "\n" + kProgram + R"SH( /s & pid=$!
+                           "')\nlx=$(((640 - $1) / 2)) ly=$((480 - $2)) ty=$((480 - $2 + 9))\n"
+                           "probe=\"%[hex:p{$((lx + 148)),$ty}] %[hex:p{$((lx + 149)),$ty}] "
+                           "%[hex:p{$((lx + 293)),$ty}] %[hex:p{$((lx + 294)),$ty}] "
+                           "%[hex:p{$((lx + 44)),$((ly + 3))}]\"\n"
+                           "px=$((" +
+                           x + ")) py=$((" + y + "))\nshot=" + dir.File("shot.png") + "\nexpected='" +
+                           expected + "'\nbroken=" + (broken ? "1" : "") + "\n" + kProgram + R"SH( /s & pid=$!
 seen=""
 end=$((SECONDS + 60))
 while [ $SECONDS -lt $end ]; do
   kill -0 $pid 2>/dev/null || break
-  import -window root "$shot" 2>/dev/null &&
-    seen=$(convert "$shot" -format "%[hex:p{$tx,$ty}] %[hex:p{$sx,$sy}]" info: 2>/dev/null)
-  [ "$seen" = "000080 000080" ] && break
+  if import -window root "$shot" 2>/dev/null; then
+    seen=$(convert "$shot" -format "$probe" info: 2>/dev/null | tr A-F a-f)
+    # The notice's red letters, anywhere along the top left.
+    [ -n "$broken" ] && seen="$seen $(convert "$shot" -crop 300x20+0+0 +repage -fill white -fuzz 25% -opaque red \
+      -fill black +opaque white -format '%[fx:maxima>0]' info: 2>/dev/null)"
+  fi
+  [ "$seen" = "$expected" ] && break
   sleep 0.1
 done
 echo "logo=$seen"
@@ -263,28 +292,35 @@ TEST_F(EndToEndTest, AClickOnTheTickerEndsTheSaver) {
     if (!test::HaveTool("import") || !test::HaveTool("convert") || !test::HaveTool("sox"))
         GTEST_SKIP() << "no imagemagick or sox";
     // The ticker stands 149 pixels in from the logo's left edge, 8 down, 145 x 18.
-    std::string out = PointerOverTheLogo(dir, "\"StopOnMouseMove\"=\"0\"\n\"StopOnMouseClick\"=\"1\"\n",
-                                         149 + 72, 8 + 9, "xdotool click 1");
-    ASSERT_EQ(test::ScriptValue(out, "logo"), "000080 000080") << out;
+    std::string out = PointerOverTheOverlays(dir, "\"StopOnMouseMove\"=\"0\"\n\"StopOnMouseClick\"=\"1\"\n",
+                                             "lx + 149 + 72", "ly + 8 + 9", "xdotool click 1");
+    ASSERT_EQ(test::ScriptValue(out, "logo"), "6070b0 000080 000080 6070b0 000080") << out;
     EXPECT_EQ(test::ScriptValue(out, "still"), "") << out;
     EXPECT_EQ(test::ScriptValue(out, "exit"), "0") << out;
 }
 
-TEST_F(EndToEndTest, AMoveOverTheTickerOrTheSpectrumEndsTheSaver) {
+TEST_F(EndToEndTest, AMoveOverTheTickerTheSpectrumOrTheNoticeEndsTheSaver) {
     if (!test::HaveTool("import") || !test::HaveTool("convert") || !test::HaveTool("sox"))
         GTEST_SKIP() << "no imagemagick or sox";
-    // From rest over the ticker (149, 8, 145 x 18) or the spectrum (43, 2, 102 x 25), 24 pixels
-    // to the right and back, still over it.
+    // From rest over the ticker (149, 8, 145 x 18 from the logo's corner), the spectrum (43, 2,
+    // 102 x 25) or the red notice at the top left of the screen, 24 pixels to the right and back,
+    // still over it.
     struct Case {
         const char* where;
-        int dx, dy;
-    } cases[] = {{"ticker", 149 + 40, 8 + 9}, {"spectrum", 43 + 30, 2 + 12}};
+        const char *x, *y;
+        bool broken;
+    } cases[] = {{"ticker", "lx + 149 + 40", "ly + 8 + 9", false},
+                 {"spectrum", "lx + 43 + 30", "ly + 2 + 12", false},
+                 {"notice", "8", "10", true}};
     for (const Case& c : cases) {
         test::TempDir run;
         std::string out =
-            PointerOverTheLogo(run, "\"StopOnMouseMove\"=\"1\"\n\"StopOnMouseClick\"=\"0\"\n", c.dx, c.dy,
-                               "xdotool mousemove_relative -- $step 0; step=$((-step))");
-        ASSERT_EQ(test::ScriptValue(out, "logo"), "000080 000080") << c.where << "\n" << out;
+            PointerOverTheOverlays(run, "\"StopOnMouseMove\"=\"1\"\n\"StopOnMouseClick\"=\"0\"\n", c.x, c.y,
+                                   "xdotool mousemove_relative -- $step 0; step=$((-step))", c.broken);
+        ASSERT_EQ(test::ScriptValue(out, "logo"),
+                  std::string("6070b0 000080 000080 6070b0 000080") + (c.broken ? " 1" : ""))
+            << c.where << "\n"
+            << out;
         EXPECT_EQ(test::ScriptValue(out, "still"), "") << c.where << "\n" << out;
         EXPECT_EQ(test::ScriptValue(out, "exit"), "0") << c.where << "\n" << out;
     }
@@ -318,6 +354,37 @@ TEST(EndToEndConsoleTest, ModesWithoutAWindowRunWithoutADisplay) {
         std::string text((std::istreambuf_iterator<char>(entry)), std::istreambuf_iterator<char>());
         EXPECT_NE(text.find("\nExec=" + program + " /s\n"), std::string::npos) << text;
     }
+}
+
+// The saver, the preview and the settings dialog need an X server: without one (no DISPLAY, or one
+// where no server answers) they say so in one line and end with 1, where Qt alone would abort.
+TEST(EndToEndConsoleTest, WindowedModesWithoutAnXServerSaySoInOneLine) {
+    if (!std::ifstream(kProgram)) GTEST_SKIP() << "the program is not built";
+    const std::string program = std::filesystem::canonical(kProgram).string();
+    // No test server takes a number this high (tests/support/with-xvfb).
+    for (const char* display : {"", ":59999"})
+        for (const char* mode : {"", "/c", "/s", "/p 1234"}) {
+            test::TempDir dir;
+            const std::string command =
+                std::string("env -u WAYLAND_DISPLAY -u QT_QPA_PLATFORM ") +
+                (*display ? "DISPLAY=" + std::string(display) : std::string("-u DISPLAY")) +
+                " XDG_DATA_HOME='" + dir.File("data") + "' LUMORA_REGISTRY='" + dir.File("registry.reg") +
+                "' timeout 60 '" + program + "' " + mode + " 2>'" + dir.File("err") +
+                "' >/dev/null; echo \"exit=$?\"";
+            std::string out;
+            if (FILE* p = popen(command.c_str(), "r")) {
+                char buf[512];
+                while (fgets(buf, sizeof buf, p))
+                    out += buf;
+                pclose(p);
+            }
+            std::ifstream errFile(dir.File("err"));
+            std::string err((std::istreambuf_iterator<char>(errFile)), std::istreambuf_iterator<char>());
+            const std::string where = std::string("DISPLAY=") + display + " " + mode + "\n" + err;
+            EXPECT_EQ(test::ScriptValue(out, "exit"), "1") << where;
+            EXPECT_EQ(std::count(err.begin(), err.end(), '\n'), 1) << where;
+            EXPECT_NE(err.find("X display"), std::string::npos) << where;
+        }
 }
 
 } // namespace

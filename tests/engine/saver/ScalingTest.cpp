@@ -2,7 +2,9 @@
 // the formulas, and the guards for empty and degenerate inputs.
 #include <algorithm>
 #include <cmath>
+#include <condition_variable>
 #include <memory>
+#include <mutex>
 #include <random>
 
 #include <gtest/gtest.h>
@@ -176,6 +178,70 @@ TEST(ScalingTest, FittingRowsAsTheyArriveGivesTheSamePixelsAsFittingTheWhole) {
     EXPECT_FALSE(TRowFit::Plan(1200, 600, 2, 1));
     EXPECT_FALSE(TRowFit::Plan(300, 200, 0, 100));
     EXPECT_FALSE(TRowFit::Plan(0, 200, 100, 100));
+}
+
+// The decoder may write into a slot of the ring only once every block that reads the row there is
+// averaged. The worker is held before each destination row until the decoder has written all it
+// may and waits for a slot (a row from that block's first on), or has written the whole picture: a
+// slot given back too soon then holds a later row when its block is averaged.
+struct THeldWorker {
+    std::mutex mutex;
+    std::condition_variable changed;
+    int sourceHeight = 0, fittedHeight = 0;
+    int waitingFor = -1; // the furthest row the decoder has waited to see averaged
+    bool decoderDone = false;
+};
+THeldWorker* g_held = nullptr;
+
+void HoldTheWorker(TRowFit::TStep step, int row) {
+    THeldWorker& h = *g_held;
+    std::unique_lock lock(h.mutex);
+    if (step == TRowFit::TStep::WaitingForRow) {
+        h.waitingFor = std::max(h.waitingFor, row);
+        h.changed.notify_all();
+        return;
+    }
+    // Destination row d reads source rows from Ceil(d / ratio) on; the height sets the ratio here.
+    const int first = static_cast<int>((int64_t(row) * h.sourceHeight + h.fittedHeight - 1) / h.fittedHeight);
+    h.changed.wait(lock, [&] { return h.decoderDone || h.waitingFor >= first; });
+}
+
+TEST(ScalingTest, FittingRowsAsTheyArriveNeverOverwritesARowStillToBeAveraged) {
+    struct Case {
+        int w, h, W, H;
+    } cases[] = {{4000, 3000, 1000, 750}, {1000, 600, 300, 180}, {601, 403, 160, 90}};
+    for (const auto& c : cases) {
+        auto src = Noise(c.w, c.h, static_cast<uint32_t>(c.w * 7 + c.h));
+        THeldWorker held;
+        held.sourceHeight = c.h;
+        held.fittedHeight = c.H;
+        g_held = &held;
+        TRowFit::TestProbe = HoldTheWorker;
+        std::unique_ptr<TRowFit> fit = TRowFit::Plan(c.w, c.h, c.W, c.H);
+        ASSERT_TRUE(fit);
+        for (int y = 0; y < c.h; ++y) {
+            std::copy(src->Row32(y), src->Row32(y) + c.w, fit->SourceRow(y));
+            fit->RowDone(y);
+        }
+        {
+            std::lock_guard lock(held.mutex);
+            held.decoderDone = true;
+        }
+        held.changed.notify_all();
+        std::unique_ptr<TBitmap> rows = fit->Result();
+        fit.reset();
+        TRowFit::TestProbe = nullptr;
+        g_held = nullptr;
+        FitBitmap(c.W, c.H, true, src);
+        ASSERT_EQ(rows->Height(), c.H);
+        int wrong = 0;
+        for (int y = 0; y < c.H; ++y)
+            for (int x = 0; x < src->Width(); ++x)
+                wrong += rows->Row32(y)[x] != src->Row32(y)[x];
+        EXPECT_EQ(wrong, 0) << c.w << "x" << c.h << " into " << c.W << "x" << c.H;
+        // The decoder did run ahead into a full ring.
+        EXPECT_GE(held.waitingFor, 0) << c.w << "x" << c.h;
+    }
 }
 
 TEST(ScalingTest, EnlargingInterpolatesAndRepeatsTheEdge) {
