@@ -415,6 +415,53 @@ void TBitmap::FromQImage(const QImage& image) {
     }
 }
 
+// ---- orientation ----
+
+TOrientationTurn OrientationTurn(int orientation) {
+    TOrientationTurn t;
+    if (orientation < 1 || orientation > 8) return t;
+    t.transpose = orientation >= 5;
+    t.flipX = orientation == 2 || orientation == 3 || orientation == 7 || orientation == 8;
+    t.flipY = orientation == 3 || orientation == 4 || orientation == 6 || orientation == 7;
+    return t;
+}
+
+void OrientUpright(TBitmap& bmp, int orientation) {
+    const TOrientationTurn turn = OrientationTurn(orientation);
+    if (!turn.transpose && !turn.flipX && !turn.flipY) return;
+    const int w = bmp.Width(), h = bmp.Height();
+    const int bits = BitsPerPixel(bmp.PixelFormat()), bytes = bits / 8;
+    TBitmap out;
+    out.SetPixelFormat(bmp.PixelFormat());
+    out.SetSize(turn.transpose ? h : w, turn.transpose ? w : h);
+    out.SetPalette(bmp.Palette());
+    std::vector<const uint8_t*> rows(static_cast<size_t>(h));
+    for (int y = 0; y < h; ++y) rows[y] = static_cast<const uint8_t*>(bmp.ScanLine(y));
+    const unsigned mask = bits < 8 ? (1u << bits) - 1 : 0;
+    for (int y = 0; y < out.Height(); ++y) {
+        auto* dst = static_cast<uint8_t*>(out.ScanLine(y));
+        for (int x = 0; x < out.Width(); ++x) {
+            int sx = turn.transpose ? y : x, sy = turn.transpose ? x : y;
+            if (turn.flipX) sx = w - 1 - sx;
+            if (turn.flipY) sy = h - 1 - sy;
+            const uint8_t* src = rows[sy];
+            if (bits == 32) {
+                // Photographs: one word per pixel, without a copy of unknown length.
+                reinterpret_cast<uint32_t*>(dst)[x] = reinterpret_cast<const uint32_t*>(src)[sx];
+            } else if (bits >= 8) {
+                std::memcpy(dst + static_cast<int64_t>(x) * bytes, src + static_cast<int64_t>(sx) * bytes,
+                            bytes);
+            } else {
+                // Packed pixels, the first in the high bits (the new bitmap starts cleared).
+                const int64_t from = static_cast<int64_t>(sx) * bits, to = static_cast<int64_t>(x) * bits;
+                const unsigned v = (src[from >> 3] >> (8 - bits - (from & 7))) & mask;
+                dst[to >> 3] |= static_cast<uint8_t>(v << (8 - bits - (to & 7)));
+            }
+        }
+    }
+    bmp.TakeFrom(out);
+}
+
 // ---- TCanvas ----
 
 static TRect Normalised(const TRect& r) {
