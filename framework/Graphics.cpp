@@ -426,6 +426,33 @@ TOrientationTurn OrientationTurn(int orientation) {
     return t;
 }
 
+namespace {
+// The 32-bit pixels of photographs, a word at a time: rows are copied or reversed whole, and a
+// transpose goes in square tiles, so that the source rows a tile reads stay in the cache for all of
+// its rows.
+void OrientUpright32(const std::vector<const uint8_t*>& rows, int w, int h, TOrientationTurn turn, TBitmap& out) {
+    const int ow = out.Width(), oh = out.Height();
+    if (!turn.transpose) {
+        for (int y = 0; y < oh; ++y) {
+            const auto* src = reinterpret_cast<const uint32_t*>(rows[turn.flipY ? h - 1 - y : y]);
+            uint32_t* dst = out.Row32(y);
+            if (turn.flipX) std::reverse_copy(src, src + w, dst);
+            else std::copy(src, src + w, dst);
+        }
+        return;
+    }
+    constexpr int kTile = 64;
+    for (int ty = 0; ty < oh; ty += kTile)
+        for (int tx = 0; tx < ow; tx += kTile)
+            for (int y = ty; y < std::min(ty + kTile, oh); ++y) {
+                const int sx = turn.flipX ? w - 1 - y : y;
+                uint32_t* dst = out.Row32(y);
+                for (int x = tx; x < std::min(tx + kTile, ow); ++x)
+                    dst[x] = reinterpret_cast<const uint32_t*>(rows[turn.flipY ? h - 1 - x : x])[sx];
+            }
+}
+} // namespace
+
 void OrientUpright(TBitmap& bmp, int orientation) {
     const TOrientationTurn turn = OrientationTurn(orientation);
     if (!turn.transpose && !turn.flipX && !turn.flipY) return;
@@ -433,10 +460,17 @@ void OrientUpright(TBitmap& bmp, int orientation) {
     const int bits = BitsPerPixel(bmp.PixelFormat()), bytes = bits / 8;
     TBitmap out;
     out.SetPixelFormat(bmp.PixelFormat());
-    out.SetSize(turn.transpose ? h : w, turn.transpose ? w : h);
+    // 32-bit rows have no padding and every pixel is written; packed pixels are or-ed into cleared rows.
+    if (bits == 32) out.SetSizeForOverwrite(turn.transpose ? h : w, turn.transpose ? w : h);
+    else out.SetSize(turn.transpose ? h : w, turn.transpose ? w : h);
     out.SetPalette(bmp.Palette());
     std::vector<const uint8_t*> rows(static_cast<size_t>(h));
     for (int y = 0; y < h; ++y) rows[y] = static_cast<const uint8_t*>(bmp.ScanLine(y));
+    if (bits == 32) {
+        OrientUpright32(rows, w, h, turn, out);
+        bmp.TakeFrom(out);
+        return;
+    }
     const unsigned mask = bits < 8 ? (1u << bits) - 1 : 0;
     for (int y = 0; y < out.Height(); ++y) {
         auto* dst = static_cast<uint8_t*>(out.ScanLine(y));
@@ -445,10 +479,7 @@ void OrientUpright(TBitmap& bmp, int orientation) {
             if (turn.flipX) sx = w - 1 - sx;
             if (turn.flipY) sy = h - 1 - sy;
             const uint8_t* src = rows[sy];
-            if (bits == 32) {
-                // Photographs: one word per pixel, without a copy of unknown length.
-                reinterpret_cast<uint32_t*>(dst)[x] = reinterpret_cast<const uint32_t*>(src)[sx];
-            } else if (bits >= 8) {
+            if (bits >= 8) {
                 std::memcpy(dst + static_cast<int64_t>(x) * bytes, src + static_cast<int64_t>(sx) * bytes,
                             bytes);
             } else {
