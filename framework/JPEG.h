@@ -1,7 +1,8 @@
 #pragma once
 // The JPEG picture class on libjpeg: decodes the whole picture into a 32-bit bitmap at load, at a
-// half, a quarter or an eighth of its size when the whole would exceed the pixel budget. The same
-// decoding can hand its rows, as they come, to a reader that keeps fewer than all of them.
+// half, a quarter or an eighth of its size when the whole would exceed the pixel budget, and stands
+// it upright by the orientation of its EXIF block. The same decoding can hand its rows, as they
+// come, to a reader that keeps fewer than all of them.
 
 #include <cstdint>
 #include <memory>
