@@ -415,6 +415,84 @@ void TBitmap::FromQImage(const QImage& image) {
     }
 }
 
+// ---- orientation ----
+
+TOrientationTurn OrientationTurn(int orientation) {
+    TOrientationTurn t;
+    if (orientation < 1 || orientation > 8) return t;
+    t.transpose = orientation >= 5;
+    t.flipX = orientation == 2 || orientation == 3 || orientation == 7 || orientation == 8;
+    t.flipY = orientation == 3 || orientation == 4 || orientation == 6 || orientation == 7;
+    return t;
+}
+
+namespace {
+// The 32-bit pixels of photographs, a word at a time: rows are copied or reversed whole, and a
+// transpose goes in square tiles, so that the source rows a tile reads stay in the cache for all of
+// its rows.
+void OrientUpright32(const std::vector<const uint8_t*>& rows, int w, int h, TOrientationTurn turn, TBitmap& out) {
+    const int ow = out.Width(), oh = out.Height();
+    if (!turn.transpose) {
+        for (int y = 0; y < oh; ++y) {
+            const auto* src = reinterpret_cast<const uint32_t*>(rows[turn.flipY ? h - 1 - y : y]);
+            uint32_t* dst = out.Row32(y);
+            if (turn.flipX) std::reverse_copy(src, src + w, dst);
+            else std::copy(src, src + w, dst);
+        }
+        return;
+    }
+    constexpr int kTile = 64;
+    for (int ty = 0; ty < oh; ty += kTile)
+        for (int tx = 0; tx < ow; tx += kTile)
+            for (int y = ty; y < std::min(ty + kTile, oh); ++y) {
+                const int sx = turn.flipX ? w - 1 - y : y;
+                uint32_t* dst = out.Row32(y);
+                for (int x = tx; x < std::min(tx + kTile, ow); ++x)
+                    dst[x] = reinterpret_cast<const uint32_t*>(rows[turn.flipY ? h - 1 - x : x])[sx];
+            }
+}
+} // namespace
+
+void OrientUpright(TBitmap& bmp, int orientation) {
+    const TOrientationTurn turn = OrientationTurn(orientation);
+    if (!turn.transpose && !turn.flipX && !turn.flipY) return;
+    const int w = bmp.Width(), h = bmp.Height();
+    const int bits = BitsPerPixel(bmp.PixelFormat()), bytes = bits / 8;
+    TBitmap out;
+    out.SetPixelFormat(bmp.PixelFormat());
+    // 32-bit rows have no padding and every pixel is written; packed pixels are or-ed into cleared rows.
+    if (bits == 32) out.SetSizeForOverwrite(turn.transpose ? h : w, turn.transpose ? w : h);
+    else out.SetSize(turn.transpose ? h : w, turn.transpose ? w : h);
+    out.SetPalette(bmp.Palette());
+    std::vector<const uint8_t*> rows(static_cast<size_t>(h));
+    for (int y = 0; y < h; ++y) rows[y] = static_cast<const uint8_t*>(bmp.ScanLine(y));
+    if (bits == 32) {
+        OrientUpright32(rows, w, h, turn, out);
+        bmp.TakeFrom(out);
+        return;
+    }
+    const unsigned mask = bits < 8 ? (1u << bits) - 1 : 0;
+    for (int y = 0; y < out.Height(); ++y) {
+        auto* dst = static_cast<uint8_t*>(out.ScanLine(y));
+        for (int x = 0; x < out.Width(); ++x) {
+            int sx = turn.transpose ? y : x, sy = turn.transpose ? x : y;
+            if (turn.flipX) sx = w - 1 - sx;
+            if (turn.flipY) sy = h - 1 - sy;
+            const uint8_t* src = rows[sy];
+            if (bits >= 8) {
+                std::memcpy(dst + static_cast<int64_t>(x) * bytes, src + static_cast<int64_t>(sx) * bytes,
+                            bytes);
+            } else {
+                // Packed pixels, the first in the high bits (the new bitmap starts cleared).
+                const int64_t from = static_cast<int64_t>(sx) * bits, to = static_cast<int64_t>(x) * bits;
+                const unsigned v = (src[from >> 3] >> (8 - bits - (from & 7))) & mask;
+                dst[to >> 3] |= static_cast<uint8_t>(v << (8 - bits - (to & 7)));
+            }
+        }
+    }
+    bmp.TakeFrom(out);
+}
+
 // ---- TCanvas ----
 
 static TRect Normalised(const TRect& r) {

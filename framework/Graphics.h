@@ -227,6 +227,18 @@ private:
     TTransparentMode transparentMode_ = TTransparentMode::tmAuto;
 };
 
+// The eight orientations of EXIF and TIFF name where a picture's stored first row and first column
+// lie on the upright picture: 1 is upright, 2 to 4 mirror it, 5 to 8 also exchange rows and columns
+// (5 transposes; to stand upright 6 turns a quarter clockwise, 8 a quarter anticlockwise). Upright
+// pixel (x, y) is stored at column x and row y, the two exchanged when transposed, each then counted
+// from the far side when flipped. Codes outside 1 to 8 are taken as upright.
+struct TOrientationTurn {
+    bool transpose = false, flipX = false, flipY = false;
+};
+TOrientationTurn OrientationTurn(int orientation);
+// Turns a picture stored in the given orientation upright, in any pixel format.
+void OrientUpright(TBitmap& bmp, int orientation);
+
 // Drawing surface of a bitmap. Pixel operations are our own; text goes through Qt.
 class TCanvas {
 public:

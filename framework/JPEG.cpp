@@ -7,6 +7,7 @@
 
 #include <jpeglib.h>
 
+#include "framework/ByteOrder.h"
 #include "framework/Checked.h"
 
 namespace lumora {
@@ -29,6 +30,14 @@ void ErrorExit(j_common_ptr info) {
 
 void OutputMessage(j_common_ptr) {} // warnings are not shown to anyone
 
+// The orientation of the first EXIF block among the APP1 segments libjpeg kept.
+int StoredOrientation(const jpeg_decompress_struct& info) {
+    for (jpeg_saved_marker_ptr m = info.marker_list; m; m = m->next)
+        if (m->marker == JPEG_APP0 + 1 && m->data_length >= 6 && std::memcmp(m->data, "Exif\0\0", 6) == 0)
+            return ExifOrientation(m->data, m->data_length);
+    return 1;
+}
+
 // Decodes into sink; returns an empty string on success or the error text.
 std::string Decode(const uint8_t* data, size_t size, TJpegRowSink& sink) {
     jpeg_decompress_struct info;
@@ -46,7 +55,9 @@ std::string Decode(const uint8_t* data, size_t size, TJpegRowSink& sink) {
     jpeg_create_decompress(&info);
     try {
         jpeg_mem_src(&info, data, static_cast<unsigned long>(size));
+        jpeg_save_markers(&info, JPEG_APP0 + 1, 0xFFFF);
         jpeg_read_header(&info, TRUE);
+        const int orientation = StoredOrientation(info);
         bool cmyk = info.jpeg_color_space == JCS_CMYK || info.jpeg_color_space == JCS_YCCK;
         info.out_color_space = cmyk ? JCS_CMYK : JCS_EXT_BGRX;
         jpeg_calc_output_dimensions(&info);
@@ -61,7 +72,7 @@ std::string Decode(const uint8_t* data, size_t size, TJpegRowSink& sink) {
             jpeg_destroy_decompress(&info);
             return "JPEG image is too large";
         }
-        sink.Begin(static_cast<int>(info.output_width), static_cast<int>(info.output_height));
+        sink.Begin(static_cast<int>(info.output_width), static_cast<int>(info.output_height), orientation);
         jpeg_start_decompress(&info);
         // The width as a local: read from libjpeg's struct, which the row might alias, the loops
         // below would reload it for every pixel instead of running vectorised.
@@ -95,19 +106,22 @@ std::string Decode(const uint8_t* data, size_t size, TJpegRowSink& sink) {
     return {};
 }
 
-// The whole picture in one bitmap.
+// The whole picture in one bitmap, as stored.
 class TBitmapSink : public TJpegRowSink {
 public:
     explicit TBitmapSink(TBitmap& bitmap) : bitmap_(bitmap) {}
-    void Begin(int width, int height) override {
+    void Begin(int width, int height, int orientation) override {
         bitmap_.SetPixelFormat(TPixelFormat::pf32bit);
         bitmap_.SetSize(width, height);
+        orientation_ = orientation;
     }
     uint32_t* Row(int y) override { return bitmap_.Row32(y); }
     void RowDone(int) override {}
+    int Orientation() const { return orientation_; }
 
 private:
     TBitmap& bitmap_;
+    int orientation_ = 1;
 };
 
 std::vector<uint8_t> RestOfStream(TStream& stream) {
@@ -132,6 +146,7 @@ void TJPEGImage::LoadFromMemory(const uint8_t* data, size_t size) {
     auto bitmap = std::make_unique<TBitmap>();
     TBitmapSink sink(*bitmap);
     DecodeOrThrow(data, size, sink);
+    OrientUpright(*bitmap, sink.Orientation());
     bitmap_ = std::move(bitmap);
 }
 
@@ -143,6 +158,33 @@ void TJPEGImage::LoadFromStream(TStream& stream) {
 void DecodeJpegRows(TStream& stream, TJpegRowSink& sink) {
     std::vector<uint8_t> bytes = RestOfStream(stream);
     DecodeOrThrow(bytes.data(), bytes.size(), sink);
+}
+
+int ExifOrientation(const uint8_t* app1, size_t size) {
+    // "Exif\0\0", then a TIFF structure: byte order, 42, the offset of IFD0; IFD0 is an entry count
+    // and 12-byte entries (tag, type, count, value). Only IFD0 is read, so no chain of offsets is
+    // ever followed.
+    constexpr size_t kHeader = 6;
+    if (size < kHeader + 8 || std::memcmp(app1, "Exif\0\0", kHeader) != 0) return 1;
+    const uint8_t* tiff = app1 + kHeader;
+    const size_t length = size - kHeader;
+    const bool big = tiff[0] == 'M' && tiff[1] == 'M';
+    if (!big && !(tiff[0] == 'I' && tiff[1] == 'I')) return 1;
+    if (Get16(tiff + 2, big) != 42) return 1;
+    const uint32_t ifd = Get32(tiff + 4, big);
+    if (ifd < 8 || ifd > length - 2) return 1;
+    const size_t count = Get16(tiff + ifd, big);
+    // A directory cut short is taken as damaged as a whole.
+    if (count * 12 > length - ifd - 2) return 1;
+    for (size_t i = 0; i < count; ++i) {
+        const uint8_t* entry = tiff + ifd + 2 + 12 * i;
+        if (Get16(entry, big) != 0x0112) continue;
+        // One SHORT, stored in the first two bytes of the value field.
+        if (Get16(entry + 2, big) != 3 || Get32(entry + 4, big) != 1) return 1;
+        const int orientation = Get16(entry + 8, big);
+        return orientation >= 1 && orientation <= 8 ? orientation : 1;
+    }
+    return 1;
 }
 
 void RegisterFrameworkFormats() {

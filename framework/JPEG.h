@@ -1,7 +1,8 @@
 #pragma once
 // The JPEG picture class on libjpeg: decodes the whole picture into a 32-bit bitmap at load, at a
-// half, a quarter or an eighth of its size when the whole would exceed the pixel budget. The same
-// decoding can hand its rows, as they come, to a reader that keeps fewer than all of them.
+// half, a quarter or an eighth of its size when the whole would exceed the pixel budget, and stands
+// it upright by the orientation of its EXIF block. The same decoding can hand its rows, as they
+// come, to a reader that keeps fewer than all of them.
 
 #include <cstdint>
 #include <memory>
@@ -27,13 +28,15 @@ private:
     std::unique_ptr<TBitmap> bitmap_;
 };
 
-// Takes a JPEG's rows as the decoder makes them, from the top: the pixels are those the picture
-// class would hold, pf32bit with the top byte clear.
+// Takes a JPEG's rows as the decoder makes them, from the top of the picture as stored: the pixels
+// are those the picture class holds before it turns the picture upright, pf32bit with the top byte
+// clear.
 class TJpegRowSink {
 public:
     virtual ~TJpegRowSink() = default;
-    // The decoded size, once, before the first row. May throw (the decoding then stops).
-    virtual void Begin(int width, int height) = 0;
+    // The decoded size as stored and the orientation (1 to 8, OrientUpright's) that stands it
+    // upright, once, before the first row. May throw (the decoding then stops).
+    virtual void Begin(int width, int height, int orientation) = 0;
     // Where row y is to be decoded: room for width 32-bit pixels.
     virtual uint32_t* Row(int y) = 0;
     // Row y holds its pixels.
@@ -41,6 +44,10 @@ public:
 };
 // Decodes the rest of the stream into sink; throws EInvalidGraphic as TJPEGImage::LoadFromStream.
 void DecodeJpegRows(TStream& stream, TJpegRowSink& sink);
+
+// The orientation (1 to 8) an APP1 segment's payload gives as an EXIF block; 1, as stored, when the
+// payload is no EXIF block or its orientation cannot be read.
+int ExifOrientation(const uint8_t* app1, size_t size);
 
 // The framework's own formats (BMP) and, separately, the JPEG class, so the program can register
 // them in its own order among the other picture classes.

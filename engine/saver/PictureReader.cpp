@@ -104,14 +104,16 @@ void ScaleForMonitor(std::unique_ptr<TBitmap>& bmp, const TImgReadSize& s) {
 
 namespace {
 // A JPEG fitted while it decodes when the settings shrink it smoothly; otherwise the whole picture,
-// for ScaleForMonitor.
+// for ScaleForMonitor. Either way it comes out upright, and it is fitted by its upright size.
 class TFitOnArrival : public TJpegRowSink {
 public:
     explicit TFitOnArrival(const TImgReadSize& size) : size_(size) {}
-    void Begin(int width, int height) override {
+    void Begin(int width, int height, int orientation) override {
+        orientation_ = orientation;
+        const bool turned = OrientationTurn(orientation).transpose;
         if (size_.Smooth)
-            if (auto box = FitBox(width, height, size_))
-                fit_ = TRowFit::Plan(width, height, box->first, box->second);
+            if (auto box = FitBox(turned ? height : width, turned ? width : height, size_))
+                fit_ = TRowFit::Plan(width, height, box->first, box->second, orientation);
         if (fit_) return;
         whole_ = std::make_unique<TBitmap>();
         whole_->SetPixelFormat(TPixelFormat::pf32bit);
@@ -122,10 +124,15 @@ public:
         if (fit_) fit_->RowDone(y);
     }
     bool Fitted() const { return fit_ != nullptr; }
-    std::unique_ptr<TBitmap> Result() { return fit_ ? fit_->Result() : std::move(whole_); }
+    std::unique_ptr<TBitmap> Result() {
+        if (fit_) return fit_->Result();
+        OrientUpright(*whole_, orientation_);
+        return std::move(whole_);
+    }
 
 private:
     const TImgReadSize& size_;
+    int orientation_ = 1;
     std::unique_ptr<TRowFit> fit_;
     std::unique_ptr<TBitmap> whole_;
 };

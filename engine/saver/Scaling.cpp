@@ -249,16 +249,39 @@ struct TAreaBlocks {
     bool packed = false;
 };
 
-TAreaBlocks PlanAreaAverage(const TRatio& r, int sw, int sh, int dw, int dh) {
-    TAreaBlocks b;
-    AreaSpans(r, dw, sw, b.x0, b.x1);
-    AreaSpans(r, dh, sh, b.y0, b.y1);
-    for (int x = 0; x < dw; ++x) b.widest = std::max<int64_t>(b.widest, b.x1[x] - b.x0[x] + 1);
-    for (int y = 0; y < dh; ++y) b.tallest = std::max<int64_t>(b.tallest, b.y1[y] - b.y0[y] + 1);
-    // Running sums along a row must stay within 32 bits, and the block's count within the
-    // reciprocal table.
+// The largest blocks decide the packed sums: running sums along a source row of width sw must stay
+// within 32 bits, and a block's count within the reciprocal table.
+void MeasureBlocks(TAreaBlocks& b, int sw) {
+    for (size_t x = 0; x < b.x0.size(); ++x) b.widest = std::max<int64_t>(b.widest, b.x1[x] - b.x0[x] + 1);
+    for (size_t y = 0; y < b.y0.size(); ++y) b.tallest = std::max<int64_t>(b.tallest, b.y1[y] - b.y0[y] + 1);
     b.packed = b.tallest <= kMaxPackedRows && int64_t(sw) * b.tallest * 255 < (int64_t(1) << 32) &&
                b.widest * b.tallest <= kMaxReciprocalCount;
+}
+
+// Spans of the upright picture as spans of the stored one along the axis they lie on: with the axis
+// counted from the far side, the last destination index reads the first source indices.
+void FlipSpans(std::vector<int>& first, std::vector<int>& last, int srcCount) {
+    std::reverse(first.begin(), first.end());
+    std::reverse(last.begin(), last.end());
+    for (size_t i = 0; i < first.size(); ++i) {
+        const int a = first[i];
+        first[i] = srcCount - 1 - last[i];
+        last[i] = srcCount - 1 - a;
+    }
+}
+
+// The blocks of the area average of a sw x sh picture into dw x dh. A picture stored in another
+// orientation is averaged as it stands upright, with the blocks laid out on the picture as stored:
+// the averages come out as the result in the stored orientation, for OrientUpright to turn.
+TAreaBlocks PlanAreaAverage(const TRatio& r, int sw, int sh, int dw, int dh, int orientation = 1) {
+    const TOrientationTurn turn = OrientationTurn(orientation);
+    TAreaBlocks b;
+    // Upright columns lie along the stored rows when the picture is transposed.
+    AreaSpans(r, dw, turn.transpose ? sh : sw, turn.transpose ? b.y0 : b.x0, turn.transpose ? b.y1 : b.x1);
+    AreaSpans(r, dh, turn.transpose ? sw : sh, turn.transpose ? b.x0 : b.y0, turn.transpose ? b.x1 : b.y1);
+    if (turn.flipX) FlipSpans(b.x0, b.x1, sw);
+    if (turn.flipY) FlipSpans(b.y0, b.y1, sh);
+    MeasureBlocks(b, sw);
     return b;
 }
 
@@ -427,6 +450,7 @@ constexpr int kBlocksPerWake = 4;
 
 struct TRowFit::TState {
     int width = 0, height = 0, slots = 0;
+    int orientation = 1; // the stored picture's, turned upright once fitted
     TAreaBlocks blocks;
     std::vector<uint64_t> reciprocal;
     std::unique_ptr<TPackedAverager> averager;
@@ -480,24 +504,27 @@ struct TRowFit::TState {
 TRowFit::TRowFit() : s_(std::make_unique<TState>()) {}
 TRowFit::~TRowFit() { s_->Close(); }
 
-std::unique_ptr<TRowFit> TRowFit::Plan(int width, int height, int W, int H) {
+std::unique_ptr<TRowFit> TRowFit::Plan(int width, int height, int W, int H, int orientation) {
     if (width <= 0 || height <= 0 || W <= 0 || H <= 0) return nullptr;
+    const bool turned = OrientationTurn(orientation).transpose;
     TRatio r;
     int dw, dh;
-    FitSize(width, height, W, H, dw, dh, r);
+    FitSize(turned ? height : width, turned ? width : height, W, H, dw, dh, r);
     if (!r.Shrinks() || !FitsPixelBudget(dw, dh)) return nullptr;
     r.value = static_cast<double>(r.num) / static_cast<double>(r.den);
     std::unique_ptr<TRowFit> fit(new TRowFit());
     TState& s = *fit->s_;
-    s.blocks = PlanAreaAverage(r, width, height, dw, dh);
+    s.blocks = PlanAreaAverage(r, width, height, dw, dh, orientation);
     if (!s.blocks.packed) return nullptr;
     s.width = width;
     s.height = height;
+    s.orientation = orientation;
     // A block's rows are consecutive and the blocks move down the picture, so the rows from the
     // first block of a batch to the last row the worker waits for span at most this many.
+    const int storedRows = static_cast<int>(s.blocks.y0.size());
     int batchRows = 0;
-    for (int d = 0; d < dh; ++d)
-        batchRows = std::max(batchRows, s.blocks.y1[size_t(std::min(d + kBlocksPerWake, dh) - 1)] -
+    for (int d = 0; d < storedRows; ++d)
+        batchRows = std::max(batchRows, s.blocks.y1[size_t(std::min(d + kBlocksPerWake, storedRows) - 1)] -
                                             s.blocks.y0[size_t(d)] + 1);
     s.slots = 2 * batchRows;
     s.ring.resize(size_t(s.slots) * size_t(width));
@@ -505,7 +532,7 @@ std::unique_ptr<TRowFit> TRowFit::Plan(int width, int height, int W, int H) {
     s.averager = std::make_unique<TPackedAverager>(width, s.blocks.x0, s.blocks.x1, s.reciprocal);
     s.result = std::make_unique<TBitmap>();
     s.result->SetPixelFormat(TPixelFormat::pf32bit);
-    s.result->SetSize(dw, dh);
+    s.result->SetSize(static_cast<int>(s.blocks.x0.size()), storedRows);
     try {
         s.worker = std::thread([&s] { s.Work(); });
     } catch (const std::system_error&) {
@@ -539,6 +566,7 @@ void TRowFit::RowDone(int y) {
 
 std::unique_ptr<TBitmap> TRowFit::Result() {
     s_->Close();
+    OrientUpright(*s_->result, s_->orientation);
     return std::move(s_->result);
 }
 

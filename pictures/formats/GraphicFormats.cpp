@@ -6,6 +6,7 @@
 #include <cstring>
 #include <memory>
 
+#include "framework/ByteOrder.h"
 #include "framework/Checked.h"
 #include "framework/Forms.h"
 #include "pictures/formats/GraphicCompression.h"
@@ -24,13 +25,6 @@ namespace {
 [[noreturn]] void ReadError() { throw EReadError("Stream read error"); }
 
 uint16_t Le16(const uint8_t* p) { return static_cast<uint16_t>(p[0] | (p[1] << 8)); }
-uint16_t Get16(const uint8_t* p, bool big) {
-    return big ? static_cast<uint16_t>((p[0] << 8) | p[1]) : Le16(p);
-}
-uint32_t Get32(const uint8_t* p, bool big) {
-    return big ? (static_cast<uint32_t>(p[0]) << 24) | (p[1] << 16) | (p[2] << 8) | p[3]
-               : p[0] | (p[1] << 8) | (p[2] << 16) | (static_cast<uint32_t>(p[3]) << 24);
-}
 
 // Logical palette entries from red, green, blue triples.
 TRGBQuad Quad(uint8_t r, uint8_t g, uint8_t b) { return TRGBQuad{b, g, r, 0}; }
@@ -295,42 +289,6 @@ void UndoPredictor(uint8_t* row, const TiffRowFormat& f) {
             p[big ? 1 : 0] = static_cast<uint8_t>(v);
         }
     }
-}
-
-// Turns a picture stored in TIFF orientation 2 to 8 upright. The orientation names where the stored
-// first row and first column lie on the picture: 2 to 4 mirror it, 5 to 8 also exchange rows and
-// columns (5 transposes, 6 turns it a quarter clockwise, 8 a quarter anticlockwise).
-void OrientUpright(TBitmap& bmp, int orientation) {
-    const int w = bmp.Width(), h = bmp.Height();
-    const int bits = BitsPerPixel(bmp.PixelFormat()), bytes = bits / 8;
-    const bool transpose = orientation >= 5;
-    const bool flipX = orientation == 2 || orientation == 3 || orientation == 7 || orientation == 8;
-    const bool flipY = orientation == 3 || orientation == 4 || orientation == 6 || orientation == 7;
-    TBitmap out;
-    out.SetPixelFormat(bmp.PixelFormat());
-    out.SetSize(transpose ? h : w, transpose ? w : h);
-    out.SetPalette(bmp.Palette());
-    std::vector<const uint8_t*> rows(static_cast<size_t>(h));
-    for (int y = 0; y < h; ++y) rows[y] = static_cast<const uint8_t*>(bmp.ScanLine(y));
-    const unsigned mask = bits < 8 ? (1u << bits) - 1 : 0;
-    for (int y = 0; y < out.Height(); ++y) {
-        auto* dst = static_cast<uint8_t*>(out.ScanLine(y));
-        for (int x = 0; x < out.Width(); ++x) {
-            int sx = transpose ? y : x, sy = transpose ? x : y;
-            if (flipX) sx = w - 1 - sx;
-            if (flipY) sy = h - 1 - sy;
-            const uint8_t* src = rows[sy];
-            if (bits >= 8) {
-                std::memcpy(dst + static_cast<int64_t>(x) * bytes, src + static_cast<int64_t>(sx) * bytes, bytes);
-            } else {
-                // Packed pixels, the first in the high bits (the new bitmap starts cleared).
-                const int64_t from = static_cast<int64_t>(sx) * bits, to = static_cast<int64_t>(x) * bits;
-                const unsigned v = (src[from >> 3] >> (8 - bits - (from & 7))) & mask;
-                dst[to >> 3] |= static_cast<uint8_t>(v << (8 - bits - (to & 7)));
-            }
-        }
-    }
-    bmp.TakeFrom(out);
 }
 
 int TypeSize(uint16_t type) {

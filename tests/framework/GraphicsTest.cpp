@@ -1,13 +1,12 @@
 #include <QBuffer>
 #include <QImage>
 
-#include <sstream>
-
 #include <gtest/gtest.h>
 
 #include "framework/Checked.h"
 #include "framework/Graphics.h"
 #include "framework/JPEG.h"
+#include "tests/support/JpegTestUtil.h"
 #include "tests/support/TempDir.h"
 
 using namespace lumora;
@@ -193,24 +192,6 @@ TEST(Jpeg, DecodesQtWrittenJpegAndRejectsGarbage) {
     EXPECT_THROW(pic.LoadFromFile(empty), EInvalidGraphic);
 }
 
-namespace {
-// Pixels of a binary PPM as 0x00RRGGBB words.
-std::vector<uint32_t> ReadPpm(const std::string& bytes, int& w, int& h) {
-    std::istringstream in(bytes);
-    std::string magic;
-    int maxval = 0;
-    in >> magic >> w >> h >> maxval;
-    in.get();
-    std::vector<uint32_t> px(static_cast<size_t>(w) * h);
-    for (auto& p : px) {
-        unsigned char rgb[3];
-        in.read(reinterpret_cast<char*>(rgb), 3);
-        p = (rgb[0] << 16) | (rgb[1] << 8) | rgb[2];
-    }
-    return magic == "P6" && in ? px : std::vector<uint32_t>{};
-}
-} // namespace
-
 TEST(Jpeg, PictureOverThePixelBudgetDecodesScaledDownLikeDjpeg) {
     QImage img(121, 83, QImage::Format_RGB32);
     for (int y = 0; y < img.height(); ++y)
@@ -234,7 +215,7 @@ TEST(Jpeg, PictureOverThePixelBudgetDecodesScaledDownLikeDjpeg) {
         const std::string ppm = dir.File("ref.ppm");
         ASSERT_EQ(std::system(("djpeg -scale 1/" + std::to_string(denom) + " -ppm -outfile " + ppm + " " + path).c_str()), 0);
         int rw = 0, rh = 0;
-        std::vector<uint32_t> want = ReadPpm(test::ReadFile(ppm), rw, rh);
+        std::vector<uint32_t> want = test::ReadPpm(test::ReadFile(ppm), rw, rh);
         ASSERT_EQ(rw, w);
         ASSERT_EQ(rh, h);
         for (int y = 0; y < h; ++y)
@@ -244,4 +225,76 @@ TEST(Jpeg, PictureOverThePixelBudgetDecodesScaledDownLikeDjpeg) {
     SetPixelBudget(16 * 11 - 1);
     TJPEGImage jpeg;
     EXPECT_THROW(jpeg.LoadFromFile(path), EInvalidGraphic);
+}
+
+TEST(Jpeg, ExifOrientationShowsAsImageMagickTurnsIt) {
+    test::TempDir dir;
+    // Odd sizes, so a turn that exchanged the wrong sides or lands one pixel off shows.
+    const int w = 61, h = 37;
+    for (bool big : {false, true})
+        for (int orientation = 1; orientation <= 8; ++orientation) {
+            SCOPED_TRACE(std::string(big ? "MM" : "II") + " orientation " + std::to_string(orientation));
+            const std::string path = dir.WriteFile("photo.jpg", test::OrientedJpeg(w, h, orientation, big));
+            ASSERT_EQ(test::ImageMagickOrientation(path), test::OrientationName(orientation));
+            std::unique_ptr<TBitmap> want = test::UprightByImageMagick(path);
+            ASSERT_TRUE(want);
+            TJPEGImage jpeg;
+            jpeg.LoadFromFile(path);
+            ASSERT_EQ(jpeg.Width(), want->Width());
+            ASSERT_EQ(jpeg.Height(), want->Height());
+            // Both decode with libjpeg; only the DCT's rounding may differ.
+            EXPECT_LE(test::MaxChannelDifference(jpeg.Bitmap(), *want), 2);
+        }
+}
+
+TEST(Jpeg, DamagedOrMissingExifLeavesThePictureAsStored) {
+    const std::string exif("Exif\0\0", 6);
+    auto orientation = [](uint32_t v) { return test::TExifEntry{0x0112, 3, 1, v}; };
+    const test::TExifEntry width{0x0100, 4, 1, 61};
+    const std::string good = test::ExifTiff(false, {width, orientation(6)});
+    // The good block with another offset of IFD0 (four little-endian bytes).
+    auto withIfdAt = [&](const std::string& offset) {
+        return exif + good.substr(0, 4) + offset + good.substr(8);
+    };
+    struct Case {
+        const char* what;
+        std::string app1;
+        int expected;
+    } cases[] = {
+        {"little-endian", exif + good, 6},
+        {"big-endian", exif + test::ExifTiff(true, {orientation(8)}), 8},
+        {"directory further on", exif + test::ExifTiff(true, {orientation(3)}, 40), 3},
+        {"empty", "", 1},
+        {"no EXIF header", "http://ns.adobe.com/xap/1.0/" + good, 1},
+        {"header only", exif, 1},
+        {"TIFF header cut", exif + good.substr(0, 6), 1},
+        {"directory cut", exif + good.substr(0, good.size() - 10), 1},
+        {"unknown byte order", exif + "XX" + good.substr(2), 1},
+        {"not 42", exif + good.substr(0, 2) + "\x2B" + good.substr(3), 1},
+        {"directory beyond the block", withIfdAt(std::string("\xFF\0\0\0", 4)), 1},
+        {"directory offset near 4 GiB", withIfdAt("\xFE\xFF\xFF\xFF"), 1},
+        {"directory inside the header", withIfdAt(std::string("\2\0\0\0", 4)), 1},
+        {"more entries than the block holds", exif + good.substr(0, 8) + "\7" + good.substr(9), 1},
+        {"orientation as LONG", exif + test::ExifTiff(false, {{0x0112, 4, 1, 6}}), 1},
+        {"orientation of count 2", exif + test::ExifTiff(false, {{0x0112, 3, 2, 6}}), 1},
+        {"orientation 0", exif + test::ExifTiff(false, {orientation(0)}), 1},
+        {"orientation 9", exif + test::ExifTiff(false, {orientation(9)}), 1},
+        // Only IFD0 is read: a next-directory offset looping back to it is never followed.
+        {"next directory loops to itself", exif + test::ExifTiff(false, {width}, 8, 8), 1},
+    };
+    for (const auto& c : cases)
+        EXPECT_EQ(ExifOrientation(reinterpret_cast<const uint8_t*>(c.app1.data()), c.app1.size()), c.expected)
+            << c.what;
+
+    // The picture with a damaged block decodes as the same picture without one.
+    test::TempDir dir;
+    const std::string plain = test::TestJpeg(61, 37);
+    const std::string damaged =
+        test::WithSegment(plain, test::ExifSegment(test::ExifTiff(false, {{0x0112, 3, 7, 6}}, 8, 8)));
+    TJPEGImage a, b;
+    a.LoadFromFile(dir.WriteFile("plain.jpg", plain));
+    b.LoadFromFile(dir.WriteFile("damaged.jpg", damaged));
+    ASSERT_EQ(b.Width(), 61);
+    ASSERT_EQ(b.Height(), 37);
+    EXPECT_EQ(test::MaxChannelDifference(a.Bitmap(), b.Bitmap()), 0);
 }

@@ -37,6 +37,7 @@
 #include "tests/audio/tags/TagTestUtil.h"
 #include "tests/dialogs/settings/SubDialogsTestSupport.h"
 #include "tests/platform/shell/ShellLinkBuilder.h"
+#include "tests/support/JpegTestUtil.h"
 #include "tests/support/TempDir.h"
 #include "tests/support/TestScreen.h"
 
@@ -277,6 +278,47 @@ TEST_F(Pickers, ShowButtonOpensThePictureWindow) {
     QTest::mouseClick(Find<QPushButton>(form, "BitBtn1"), Qt::LeftButton);
     EXPECT_TRUE(caption.empty());
     EXPECT_EQ(messages, std::vector<std::string>{"Bitmap image is not valid"});
+}
+
+TEST_F(Pickers, PhotosArePreviewedUprightAsImageMagickTurnsThem) {
+    for (int orientation = 1; orientation <= 8; ++orientation)
+        dir.WriteFile("root/photos/" + std::to_string(orientation) + ".jpg",
+                      test::OrientedJpeg(40, 20, orientation));
+    TDSelect form(nullptr, *data);
+    form.Folder = root + "/photos";
+    form.Mask = "*.jpg";
+    form.show();
+    QSize window;
+    PickerModalRunner() = [&](QDialog& dialog) {
+        window = dialog.size();
+        return 0;
+    };
+    for (int orientation = 1; orientation <= 8; ++orientation) {
+        SCOPED_TRACE("orientation " + std::to_string(orientation));
+        const std::string name = std::to_string(orientation) + ".jpg";
+        std::unique_ptr<TBitmap> upright = test::UprightByImageMagick(dir.File("root/photos/" + name));
+        ASSERT_TRUE(upright);
+        Select(form, name);
+        const bool portrait = orientation >= 5;
+        EXPECT_EQ(Text(form, "Label3"), portrait ? "(20x40)" : "(40x20)");
+        EXPECT_EQ(form.ThumbnailSize(), portrait ? QSize(49, 98) : QSize(126, 63));
+        // Near each corner the thumbnail shows what ImageMagick puts there.
+        const QImage thumbnail = Find<QWidget>(form, "Image1")->grab().toImage();
+        for (double fx : {0.125, 0.875})
+            for (double fy : {0.125, 0.875}) {
+                const QColor got =
+                    thumbnail.pixelColor(int(fx * thumbnail.width()), int(fy * thumbnail.height()));
+                const TColor want =
+                    upright->GetPixel(int(fx * upright->Width()), int(fy * upright->Height()));
+                EXPECT_NEAR(got.red(), GetRValue(want), 24) << fx << "," << fy;
+                EXPECT_NEAR(got.green(), GetGValue(want), 24) << fx << "," << fy;
+                EXPECT_NEAR(got.blue(), GetBValue(want), 24) << fx << "," << fy;
+            }
+        if (orientation == 6) SaveArtefact(form, "picker-photo-turned.png");
+        // The picture window stands the photo upright too.
+        QTest::mouseClick(Find<QPushButton>(form, "BitBtn1"), Qt::LeftButton);
+        EXPECT_EQ(window, portrait ? QSize(20, 40) : QSize(40, 20));
+    }
 }
 
 TEST_F(Pickers, SoundFolderPickerShowsTagsAndPlays) {

@@ -14,6 +14,7 @@
 #include "pictures/formats/GraphicFormats.h"
 #include "pictures/png/PngImage.h"
 #include "pictures/common/PaletteRoutines.h"
+#include "tests/support/JpegTestUtil.h"
 #include "tests/support/TempDir.h"
 
 namespace lumora {
@@ -139,6 +140,41 @@ TEST(ImgReadTest, SizeModesAgainstMonitorAndLimits) {
         ScaleForMonitor(b, s);
         EXPECT_EQ(b->Width(), c.ew) << "mode " << c.mode << " " << c.w << "x" << c.h << " scale " << c.scale;
         EXPECT_EQ(b->Height(), c.eh) << "mode " << c.mode << " " << c.w << "x" << c.h << " scale " << c.scale;
+    }
+}
+
+TEST(ImgReadTest, PhotosStandUprightInTheShowAndThePictureToolAsImageMagickTurnsThem) {
+    RegisterPictureFormats();
+    test::TempDir dir;
+    const std::string tool = std::string(LUMORA_BINARY_DIR) + "/bin/lumora-pictool";
+    TImgReadSize small;
+    small.TargetWidth = small.SizeLimitX = 160;
+    small.TargetHeight = small.SizeLimitY = 120;
+    // 301 x 203 fits this monitor as stored but not when it stands as a portrait.
+    TImgReadSize portrait = small;
+    portrait.TargetWidth = portrait.SizeLimitX = 310;
+    portrait.TargetHeight = portrait.SizeLimitY = 250;
+    for (int orientation = 1; orientation <= 8; ++orientation) {
+        SCOPED_TRACE("orientation " + std::to_string(orientation));
+        const std::string path = dir.WriteFile("photo.jpg", test::OrientedJpeg(301, 203, orientation));
+        std::unique_ptr<TBitmap> upright = test::UprightByImageMagick(path);
+        ASSERT_TRUE(upright);
+        // The show: a picture shrunk smoothly is fitted while it decodes.
+        for (const TImgReadSize& size : {small, portrait}) {
+            auto want = std::make_unique<TBitmap>();
+            want->Assign(*upright);
+            ScaleForMonitor(want, size);
+            std::unique_ptr<TBitmap> read = ReadPictureForMonitor(path, size);
+            ASSERT_EQ(read->Width(), want->Width()) << "monitor " << size.TargetWidth;
+            ASSERT_EQ(read->Height(), want->Height()) << "monitor " << size.TargetWidth;
+            EXPECT_LE(test::MaxChannelDifference(*read, *want), 2) << "monitor " << size.TargetWidth;
+        }
+        // The picture tool writes what the show reads.
+        const std::string pam = dir.File("photo.pam");
+        ASSERT_EQ(std::system(("'" + tool + "' " + path + " " + pam).c_str()), 0);
+        std::unique_ptr<TBitmap> written = test::PpmBitmap(test::ReadFile(pam));
+        ASSERT_TRUE(written);
+        EXPECT_EQ(test::MaxChannelDifference(*written, *upright), 0);
     }
 }
 

@@ -130,25 +130,32 @@ TEST(ScalingTest, FittingRowsAsTheyArriveGivesTheSamePixelsAsFittingTheWhole) {
         {97, 61, 96, 60},         {1031, 257, 50, 50},      {640, 480, 639, 479}, {1000, 500, 400, 200},
         {10000, 3, 100, 100},     {5, 901, 7, 7},
     };
-    for (const auto& c : cases) {
-        auto src = Noise(c.w, c.h, static_cast<uint32_t>(c.w + c.h));
-        // The spare byte must not leak into the averages either way.
-        for (int y = 0; y < c.h; y += 2) src->Row32(y)[y % c.w] |= 0xFF000000u;
-        std::unique_ptr<TRowFit> fit = TRowFit::Plan(c.w, c.h, c.W, c.H);
-        ASSERT_TRUE(fit) << c.w << "x" << c.h << " into " << c.W << "x" << c.H;
-        for (int y = 0; y < c.h; ++y) {
-            std::copy(src->Row32(y), src->Row32(y) + c.w, fit->SourceRow(y));
-            fit->RowDone(y);
+    // A picture stored turned or mirrored sends its rows as stored and is fitted as it stands upright.
+    for (const auto& c : cases)
+        for (int orientation = 1; orientation <= 8; ++orientation) {
+            // Photograph-sized cases are checked upright and on their side only, to keep the test quick.
+            if (c.w * c.h > 1'000'000 && orientation != 1 && orientation != 6) continue;
+            SCOPED_TRACE(std::to_string(c.w) + "x" + std::to_string(c.h) + " into " + std::to_string(c.W) +
+                         "x" + std::to_string(c.H) + ", orientation " + std::to_string(orientation));
+            auto src = Noise(c.w, c.h, static_cast<uint32_t>(c.w + c.h));
+            // The spare byte must not leak into the averages either way.
+            for (int y = 0; y < c.h; y += 2) src->Row32(y)[y % c.w] |= 0xFF000000u;
+            std::unique_ptr<TRowFit> fit = TRowFit::Plan(c.w, c.h, c.W, c.H, orientation);
+            ASSERT_TRUE(fit);
+            for (int y = 0; y < c.h; ++y) {
+                std::copy(src->Row32(y), src->Row32(y) + c.w, fit->SourceRow(y));
+                fit->RowDone(y);
+            }
+            std::unique_ptr<TBitmap> rows = fit->Result();
+            OrientUpright(*src, orientation);
+            FitBitmap(c.W, c.H, true, src);
+            ASSERT_EQ(rows->Width(), src->Width());
+            ASSERT_EQ(rows->Height(), src->Height());
+            EXPECT_EQ(rows->PixelFormat(), TPixelFormat::pf32bit);
+            for (int y = 0; y < src->Height(); ++y)
+                ASSERT_TRUE(std::equal(src->Row32(y), src->Row32(y) + src->Width(), rows->Row32(y)))
+                    << "row " << y;
         }
-        std::unique_ptr<TBitmap> rows = fit->Result();
-        FitBitmap(c.W, c.H, true, src);
-        ASSERT_EQ(rows->Width(), src->Width()) << c.w << "x" << c.h << " into " << c.W << "x" << c.H;
-        ASSERT_EQ(rows->Height(), src->Height()) << c.w << "x" << c.h << " into " << c.W << "x" << c.H;
-        EXPECT_EQ(rows->PixelFormat(), TPixelFormat::pf32bit);
-        for (int y = 0; y < src->Height(); ++y)
-            ASSERT_TRUE(std::equal(src->Row32(y), src->Row32(y) + src->Width(), rows->Row32(y)))
-                << c.w << "x" << c.h << " into " << c.W << "x" << c.H << ", row " << y;
-    }
     // A decoder that stops early (damaged data) gets the rows made so far, or drops the fit, at once.
     auto src = Noise(601, 403, 11);
     for (bool take : {true, false}) {

@@ -15,6 +15,7 @@
 #include "framework/Checked.h"
 #include "framework/JPEG.h"
 #include "tests/support/HaveTool.h"
+#include "tests/support/JpegTestUtil.h"
 #include "tests/support/TempDir.h"
 
 namespace lumora {
@@ -75,6 +76,12 @@ TEST(TransitionFirstFrame, ReadingForTheMonitorGivesTheScaledDecoderPixelsWhiche
     // Cut short: libjpeg fills the missing rows, the same ones either way.
     const std::string whole = test::ReadFile(wide);
     const std::string cut = dir.WriteFile("cut.jpg", whole.substr(0, whole.size() / 2));
+    const std::string turned = dir.WriteFile("turned.jpg", test::OrientedJpeg(1201, 803, 6));
+    const std::string mirrored = dir.WriteFile("mirrored.jpg", test::OrientedJpeg(803, 1201, 7, true));
+    const std::string upsideDown = dir.WriteFile("upside-down.jpg", test::OrientedJpeg(977, 613, 3));
+    const std::string turnedWhole = test::ReadFile(turned);
+    const std::string turnedCut =
+        dir.WriteFile("turned-cut.jpg", turnedWhole.substr(0, turnedWhole.size() / 2));
     std::string cmyk;
     if (test::HaveTool("convert")) {
         cmyk = dir.File("cmyk.jpg");
@@ -95,6 +102,14 @@ TEST(TransitionFirstFrame, ReadingForTheMonitorGivesTheScaledDecoderPixelsWhiche
         {small, 2, 640, 360, 1920, 1080, 1000, true, 0}, {wide, 1, 1920, 1080, 1920, 1080, 1000, true, 0},
         {wide, 1, 640, 360, 1920, 1080, 1000, false, 0}, {wide, 0, 640, 360, 1920, 1080, 250, true, 0},
         {tall, 0, 640, 360, 0, 0, 1000, true, 0},
+        // stored on their side, mirrored or upside down: fitted, kept whole or cut as they stand upright
+        {turned, 1, 640, 360, 1920, 1080, 1000, true, 0},
+        {mirrored, 2, 400, 300, 400, 300, 1000, true, 0},
+        {upsideDown, 1, 333, 211, 1920, 1080, 1000, true, 0},
+        {turnedCut, 1, 641, 359, 1920, 1080, 1000, true, 0},
+        {turned, 1, 320, 200, 1920, 1080, 1000, true, 1201 * 803 / 3},
+        {turned, 1, 640, 360, 1920, 1080, 1000, false, 0},
+        {turned, 0, 640, 360, 0, 0, 1000, true, 0},
         // unreadable: the notice, fitted the same way
         {dir.File("missing.jpg"), 2, 200, 100, 200, 100, 1000, true, 0},
     };
