@@ -670,7 +670,9 @@ void TTargaGraphic::LoadFromStream(TStream& stream) {
     // that is not the file's.
     if (imageType != 1 && imageType != 2 && imageType != 3 && imageType != 9 && imageType != 10 && imageType != 11)
         UnsupportedTarga("image type " + std::to_string(imageType));
-    const bool mapped = (imageType & 7) == 1, grey = (imageType & 7) == 3;
+    const bool mapped = (imageType & 7) == 1;
+    // True colour of one byte a pixel has no colour to give: other readers show those bytes as grey.
+    const bool grey = (imageType & 7) == 3 || ((imageType & 7) == 2 && pixelSize == 8);
     if (mapped && mapType != 1) UnsupportedTarga("colour-mapped image without a colour map");
 
     // How a stored pixel becomes a bitmap pixel.
