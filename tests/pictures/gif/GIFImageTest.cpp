@@ -156,57 +156,104 @@ TEST(GIFImage, ImageMagickAnimationReadsLikeGiflib) {
     EXPECT_EQ(shown.GetPixel(7, 9), clWhite) << "the second frame never reaches the still bitmap";
 }
 
-TEST(GIFImage, StrayZeroAfterTheGraphicControlBlockIsSkipped) {
-    // An ImageMagick animation with a zero byte put after each graphic control block (before the
-    // loop block of the first frame, before the image of the second), which ImageMagick still shows
-    // as it was.
+namespace {
+
+// Every image of a GIF file as giftopnm shows it (each at its own size, rows top down).
+std::vector<std::vector<TColor>> GiftopnmImages(const std::string& file) {
+    test::TempDir dir;
+    const std::string out = dir.File("all.ppm");
+    std::vector<std::vector<TColor>> images;
+    if (std::system(("giftopnm -image=all " + file + " > " + out + " 2>/dev/null").c_str()) != 0)
+        return images;
+    std::ifstream s(out, std::ios::binary);
+    std::string magic;
+    int width = 0, height = 0, maxval = 0;
+    while (s >> magic >> width >> height >> maxval && magic == "P6") {
+        s.get();
+        std::vector<TColor> pixels;
+        for (int i = 0; i < width * height; ++i) {
+            uint8_t v[3];
+            s.read(reinterpret_cast<char*>(v), 3);
+            pixels.push_back(RGB(v[0], v[1], v[2]));
+        }
+        images.push_back(std::move(pixels));
+    }
+    return images;
+}
+
+} // namespace
+
+TEST(GIFImage, StrayBytesBetweenBlocksAreSkipped) {
+    // An ImageMagick animation of three frames with a stray byte put after each graphic control block
+    // (before the loop block of the first frame, before the images of the others), or between the
+    // frames. ImageMagick and giftopnm still show every frame as it was.
     test::TempDir dir;
     const std::string good = dir.File("good.gif"), bad = dir.File("bad.gif"), out = dir.File("out.rgba");
-    const std::string command = "convert -delay 15 -size 16x12 gradient:red-blue -size 16x12 xc:green -colors 32 " + good;
-    ASSERT_EQ(std::system(command.c_str()), 0);
-    Bytes bytes = FileBytes(good);
+    const std::string frames =
+        "-delay 15 -size 16x12 gradient:red-blue xc:green gradient:yellow-black -colors 32 ";
+    ASSERT_EQ(std::system(("convert " + frames + good).c_str()), 0);
+    const Bytes original = FileBytes(good);
+    std::vector<long> controls;
     const Bytes control{'!', 0xF9, 4};
-    int strays = 0;
-    for (auto at = bytes.begin(); (at = std::search(at, bytes.end(), control.begin(), control.end())) != bytes.end(); ++strays) {
-        ASSERT_TRUE(at[8] == ',' || at[8] == '!');
-        at = bytes.insert(at + 8, 0);
-    }
-    ASSERT_EQ(strays, 2);
-    {
-        std::ofstream f(bad, std::ios::binary);
-        f.write(reinterpret_cast<const char*>(bytes.data()), static_cast<std::streamsize>(bytes.size()));
-    }
-    ASSERT_EQ(std::system(("convert " + bad + " -coalesce -depth 8 rgba:" + out).c_str()), 0);
-    const Bytes coalesced = FileBytes(out);
-    ASSERT_EQ(coalesced.size(), 2u * 16 * 12 * 4);
+    for (auto at = original.begin();
+         (at = std::search(at, original.end(), control.begin(), control.end())) != original.end(); ++at)
+        controls.push_back(at - original.begin());
+    ASSERT_EQ(controls.size(), 3u);
+    auto expected = Load(original);
+    ASSERT_EQ(expected->Images().Count(), 3);
 
-    auto original = Load(FileBytes(good));
-    auto image = Load(bytes);
-    ASSERT_EQ(image->Images().Count(), 2);
-    for (int i = 0; i < 2; ++i) {
-        const TGIFSubImage& f = *image->Images()[i];
-        EXPECT_EQ(Bytes(f.Data(), f.Data() + f.DataSize()),
-                  Bytes(original->Images()[i]->Data(), original->Images()[i]->Data() + original->Images()[i]->DataSize()));
-        EXPECT_EQ(f.Delay(), 15) << i;
-    }
-    // The show's still bitmap is ImageMagick's first frame.
-    TBitmap shown;
-    shown.Assign(image.get());
-    shown.SetPixelFormat(TPixelFormat::pf32bit);
-    for (int y = 0; y < 12; ++y)
-        for (int x = 0; x < 16; ++x) {
-            const uint8_t* p = coalesced.data() + (y * 16 + x) * 4;
-            ASSERT_EQ(shown.GetPixel(x, y), RGB(p[0], p[1], p[2])) << x << "," << y;
-        }
-    // The simple loader shows the same picture.
-    TGIFGraphic simple;
-    TBytesStream stream(bytes.data(), static_cast<int64_t>(bytes.size()));
-    simple.LoadFromStream(stream);
-    ASSERT_EQ(simple.Width(), 16);
-    for (int y = 0; y < 12; ++y)
-        for (int x = 0; x < 16; ++x) {
-            const uint8_t* p = coalesced.data() + (y * 16 + x) * 4;
-            ASSERT_EQ(simple.GetPixel(x, y), RGB(p[0], p[1], p[2])) << x << "," << y;
+    for (uint8_t stray : {0x00, 0x01, 0x80, 0xFF})
+        for (bool betweenFrames : {false, true}) {
+            const std::string what = "stray " + std::to_string(stray) +
+                                     (betweenFrames ? " between frames" : " after control blocks");
+            SCOPED_TRACE(what);
+            Bytes bytes = original;
+            for (auto it = controls.rbegin(); it != controls.rend(); ++it) {
+                if (betweenFrames && *it == controls[0]) continue;
+                const long at = betweenFrames ? *it : *it + 8;
+                ASSERT_TRUE(betweenFrames || bytes[at] == ',' || bytes[at] == '!');
+                bytes.insert(bytes.begin() + at, stray);
+            }
+            std::ofstream(bad, std::ios::binary)
+                .write(reinterpret_cast<const char*>(bytes.data()),
+                       static_cast<std::streamsize>(bytes.size()));
+            ASSERT_EQ(std::system(("convert " + bad + " -coalesce -depth 8 rgba:" + out).c_str()), 0);
+            const Bytes coalesced = FileBytes(out);
+            ASSERT_EQ(coalesced.size(), 3u * 16 * 12 * 4);
+            const auto netpbm = GiftopnmImages(bad);
+            ASSERT_EQ(netpbm.size(), 3u);
+
+            std::unique_ptr<TGIFImage> image;
+            EXPECT_EQ(ErrorOf([&] { image = Load(bytes); }), "");
+            if (!image || image->Images().Count() != 3) {
+                ADD_FAILURE() << (image ? image->Images().Count() : 0) << " frames";
+                continue;
+            }
+            for (int i = 0; i < 3; ++i) {
+                TGIFSubImage& f = *image->Images()[i];
+                const TGIFSubImage& e = *expected->Images()[i];
+                EXPECT_EQ(Bytes(f.Data(), f.Data() + f.DataSize()), Bytes(e.Data(), e.Data() + e.DataSize()))
+                    << i;
+                EXPECT_EQ(f.Delay(), 15) << i;
+                ASSERT_EQ(static_cast<size_t>(f.DataSize()), netpbm[i].size()) << i;
+                for (int64_t p = 0; p < f.DataSize(); ++p)
+                    ASSERT_EQ(f.ActiveColorMap().Colors(f.Data()[p]), netpbm[i][p])
+                        << "frame " << i << " pixel " << p;
+            }
+            // The show's still bitmap is ImageMagick's first frame, from both loaders.
+            TBitmap shown;
+            shown.Assign(image.get());
+            shown.SetPixelFormat(TPixelFormat::pf32bit);
+            TGIFGraphic simple;
+            TBytesStream stream(bytes.data(), static_cast<int64_t>(bytes.size()));
+            simple.LoadFromStream(stream);
+            ASSERT_EQ(simple.Width(), 16);
+            for (int y = 0; y < 12; ++y)
+                for (int x = 0; x < 16; ++x) {
+                    const uint8_t* p = coalesced.data() + (y * 16 + x) * 4;
+                    ASSERT_EQ(shown.GetPixel(x, y), RGB(p[0], p[1], p[2])) << x << "," << y;
+                    ASSERT_EQ(simple.GetPixel(x, y), RGB(p[0], p[1], p[2])) << x << "," << y;
+                }
         }
 }
 
@@ -708,6 +755,7 @@ TEST(GIFCrashers, KeptFilesLoadOrRaiseTheirMessage) {
         {"gif-image-circular.gif", "Circular decoder table entry"},
         {"gif-image-code-size-12.gif", "Unsupported LZW code size"},
         {"gif-image-huge-frame.gif", "Out of memory: GIF frames exceed the pixel budget"},
+        {"gif-image-stray-bytes.gif", ""},
     };
     const std::string folder = std::string(LUMORA_SOURCE_DIR) + "/tests/pictures/crashers/";
     for (const Kept& k : kept) {
