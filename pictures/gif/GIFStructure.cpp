@@ -654,8 +654,24 @@ void TGIFImageList::LoadFromStream(TStream& stream, TGIFImage* image) {
         return false;
     };
     bool passedOver = false;
+    // The blocks in front of a frame that is left out, but its graphic control block, are the file's
+    // (the loop block above all): the next frame takes them in front of its own, or, with no frame
+    // after it, a frame of its own blocks does.
+    std::vector<std::unique_ptr<TGIFExtension>> carried;
+    auto handOver = [&](TGIFSubImage& frame) {
+        for (size_t i = 0; i < carried.size(); ++i) {
+            carried[i]->MoveToFrame(&frame);
+            frame.Extensions().Insert(static_cast<int>(i), std::move(carried[i]));
+        }
+        carried.clear();
+    };
     // Reading ends here, at the trailer or wherever the blocks stop.
     auto done = [&] {
+        if (!carried.empty()) {
+            auto rest = std::make_unique<TGIFSubImage>(image);
+            handOver(*rest);
+            Add(std::move(rest));
+        }
         if (!passedOver) return;
         for (int i = 0; i < Count(); ++i)
             if (!(*this)[i]->Empty()) return;
@@ -668,8 +684,18 @@ void TGIFImageList::LoadFromStream(TStream& stream, TGIFImage* image) {
         StepBack(stream);
         auto frame = std::make_unique<TGIFSubImage>(image);
         frame->LoadFromStream(stream);
-        if (frame->PassedOver()) passedOver = true;
-        else Add(std::move(frame));
+        if (frame->PassedOver()) {
+            passedOver = true;
+            TGIFExtensionList& blocks = frame->Extensions();
+            for (int i = 0; i < blocks.Count();)
+                if (dynamic_cast<TGIFGraphicControlExtension*>(blocks[i]))
+                    ++i;
+                else
+                    carried.push_back(blocks.Remove(blocks[i]));
+        } else {
+            handOver(*frame);
+            Add(std::move(frame));
+        }
         if (size > 0) image->DoProgress(1, static_cast<uint8_t>(std::clamp<int64_t>(stream.Position() * 100 / size, 0, 100)), "Loading...");
         if (!nextBlock(b)) return done();
     }

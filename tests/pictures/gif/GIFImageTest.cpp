@@ -696,6 +696,57 @@ TEST(GIFPainter, InlineDelaysSpeedAndPasses) {
     SetClock(nullptr);
 }
 
+TEST(GIFPainter, AFrameLeftOutPassesItsLoopBlockOn) {
+    // An ImageMagick animation of three frames and two passes, whose first frame gets a minimum code
+    // size no decoder serves: that frame is left out, and the loop block in front of it goes on to
+    // the next one, so the picker still plays both passes.
+    test::TempDir dir;
+    const std::string file = dir.File("three.gif");
+    ASSERT_EQ(std::system(("convert -delay 10 -loop 3 -size 8x6 xc:red xc:lime xc:blue " + file).c_str()), 0);
+    Bytes bytes = FileBytes(file);
+    const std::string id = "NETSCAPE2.0";
+    const auto loop = std::search(bytes.begin(), bytes.end(), id.begin(), id.end());
+    ASSERT_NE(loop, bytes.end());
+    const int stored = loop[13] | (loop[14] << 8);
+    ASSERT_EQ(stored, 2);
+    const auto first = std::find(loop, bytes.end(), ',');
+    ASSERT_EQ(first[9] & 0x80, 0) << "no local colour map in front of the code size";
+    first[10] = 12;
+
+    auto image = Load(bytes);
+    ASSERT_EQ(image->Images().Count(), 2);
+    VirtualClock clock;
+    SetClock(&clock);
+    image->DrawOptions = drAnimate | drLoop;
+    PaintLog log;
+    log.Attach(*image);
+    TBitmap target(8, 6);
+    image->Draw(target.Canvas(), TRect{0, 0, 8, 6});
+    SetClock(nullptr);
+    EXPECT_EQ(log.frames, (std::vector<int>{0, 1, 0, 1}));
+
+    // Written again, the loop block stands in front of the first frame, where giflib finds it.
+    const Bytes saved = Save(*image);
+    std::pair<const Bytes*, size_t> src{&saved, 0};
+    int error = 0;
+    GifFileType* gif = DGifOpen(&src, GiflibRead, &error);
+    ASSERT_NE(gif, nullptr);
+    ASSERT_EQ(DGifSlurp(gif), GIF_OK);
+    ASSERT_EQ(gif->ImageCount, 2);
+    const SavedImage& shown = gif->SavedImages[0];
+    int loops = -1;
+    for (int i = 0; i + 1 < shown.ExtensionBlockCount; ++i) {
+        const ExtensionBlock& e = shown.ExtensionBlocks[i];
+        if (e.Function == APPLICATION_EXT_FUNC_CODE && e.ByteCount == 11 &&
+            std::memcmp(e.Bytes, id.data(), 11) == 0) {
+            const ExtensionBlock& data = shown.ExtensionBlocks[i + 1];
+            if (data.ByteCount >= 3 && data.Bytes[0] == 1) loops = data.Bytes[1] | (data.Bytes[2] << 8);
+        }
+    }
+    DGifCloseFile(gif, &error);
+    EXPECT_EQ(loops, stored);
+}
+
 TEST(GIFPainter, ThreadedPainterWakesOnASpeedChange) {
     auto image = ThreeFrames(0, 0);
     for (int i = 0; i < 3; ++i) image->Images()[i]->GraphicControlExtension()->SetDelay(500);
