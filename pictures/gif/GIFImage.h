@@ -598,6 +598,10 @@ private:
 
 // ---- the animation painter ----
 
+// How long the painter shows a frame of the given delay (1/100 s, 0 when none is given), in its units
+// of 12 ms: a frame without a delay for 10, and none for fewer than 3.
+int PlayedDelay(int delay);
+
 // Plays an image on a canvas: frames in turn with their delays, disposal methods, the loop count
 // and the animation speed. Threaded, it paints through synchronised calls on the main thread;
 // otherwise it runs inside the image's Draw.

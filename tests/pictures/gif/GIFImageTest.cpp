@@ -99,6 +99,19 @@ int GiflibRead(GifFileType* gif, GifByteType* out, int size) {
     return static_cast<int>(n);
 }
 
+// Hands giflib's reading of a whole file (DGifSlurp) to check.
+template <class F> void WithGiflib(const Bytes& file, F check) {
+    std::pair<const Bytes*, size_t> src{&file, 0};
+    int error = 0;
+    GifFileType* gif = DGifOpen(&src, GiflibRead, &error);
+    ASSERT_NE(gif, nullptr);
+    if (DGifSlurp(gif) == GIF_OK)
+        check(*gif);
+    else
+        ADD_FAILURE() << "giflib cannot read the file: " << gif->Error;
+    DGifCloseFile(gif, &error);
+}
+
 } // namespace
 
 TEST(GIFImage, ImageMagickAnimationReadsLikeGiflib) {
@@ -726,24 +739,18 @@ TEST(GIFPainter, AFrameLeftOutPassesItsLoopBlockOn) {
     EXPECT_EQ(log.frames, (std::vector<int>{0, 1, 0, 1}));
 
     // Written again, the loop block stands in front of the first frame, where giflib finds it.
-    const Bytes saved = Save(*image);
-    std::pair<const Bytes*, size_t> src{&saved, 0};
-    int error = 0;
-    GifFileType* gif = DGifOpen(&src, GiflibRead, &error);
-    ASSERT_NE(gif, nullptr);
-    ASSERT_EQ(DGifSlurp(gif), GIF_OK);
-    ASSERT_EQ(gif->ImageCount, 2);
-    const SavedImage& shown = gif->SavedImages[0];
     int loops = -1;
-    for (int i = 0; i + 1 < shown.ExtensionBlockCount; ++i) {
-        const ExtensionBlock& e = shown.ExtensionBlocks[i];
-        if (e.Function == APPLICATION_EXT_FUNC_CODE && e.ByteCount == 11 &&
-            std::memcmp(e.Bytes, id.data(), 11) == 0) {
+    WithGiflib(Save(*image), [&](const GifFileType& gif) {
+        ASSERT_EQ(gif.ImageCount, 2);
+        const SavedImage& shown = gif.SavedImages[0];
+        for (int i = 0; i + 1 < shown.ExtensionBlockCount; ++i) {
+            const ExtensionBlock& e = shown.ExtensionBlocks[i];
             const ExtensionBlock& data = shown.ExtensionBlocks[i + 1];
-            if (data.ByteCount >= 3 && data.Bytes[0] == 1) loops = data.Bytes[1] | (data.Bytes[2] << 8);
+            if (e.Function == APPLICATION_EXT_FUNC_CODE && e.ByteCount == 11 &&
+                std::memcmp(e.Bytes, id.data(), 11) == 0 && data.ByteCount >= 3 && data.Bytes[0] == 1)
+                loops = data.Bytes[1] | (data.Bytes[2] << 8);
         }
-    }
-    DGifCloseFile(gif, &error);
+    });
     EXPECT_EQ(loops, stored);
 }
 
@@ -1081,11 +1088,56 @@ TEST(GIFOptimize, CropAndMergeKeepHowTheAnimationLooks) {
     EXPECT_EQ(image.Images()[2]->BoundsRect(), (TRect{5, 0, 6, 1}));
 }
 
+TEST(GIFOptimize, CroppingAwayAFrameKeepsThePlayTime) {
+    // Wholly transparent frames go, their time given to the frame before; the painter shows a delay
+    // of 0 for 10 units and anything below 3 for 3, so the time merged must be the time played.
+    TGIFImage image;
+    const Bytes solid(16, 1), clear(16, 3);
+    TGIFSubImage* first = AddFrame(image, 0, 0, 4, 4, solid, 4);
+    AddLoop(*first, 2);
+    AddControl(*first, 0);
+    AddControl(*AddFrame(image, 0, 0, 4, 4, clear, 4), 0, 1, 3);
+    AddControl(*AddFrame(image, 0, 0, 4, 4, Bytes(16, 2), 4), 2);
+    AddControl(*AddFrame(image, 0, 0, 4, 4, clear, 4), 1, 1, 3);
+    // No graphic control block of its own: the frame before gets one.
+    AddFrame(image, 0, 0, 4, 4, Bytes(16, 0), 4);
+    AddControl(*AddFrame(image, 0, 0, 4, 4, clear, 4), 7, 0, 3);
+    // One pass as the inline painter plays it, in ms: from the first frame to its return.
+    auto cycle = [](TGIFImage& image) {
+        VirtualClock clock;
+        SetClock(&clock);
+        image.DrawOptions = drAnimate | drLoop;
+        PaintLog log;
+        log.Attach(image);
+        TBitmap target(4, 4);
+        image.Draw(target.Canvas(), TRect{0, 0, 4, 4});
+        SetClock(nullptr);
+        const size_t frames = static_cast<size_t>(image.Images().Count());
+        EXPECT_EQ(log.frames.size(), 2 * frames);
+        return log.frames.size() > frames ? log.times[frames] - log.times[0] : 0;
+    };
+    const uint32_t before = cycle(image);
+    EXPECT_EQ(before, (10u + 10 + 3 + 3 + 10 + 7) * 12);
+    image.Optimize(ooCrop, rmNone, dmNearest, 8);
+    ASSERT_EQ(image.Images().Count(), 3);
+    EXPECT_EQ(cycle(image), before);
+
+    // giflib reads the written delays, which the painter plays for the same time.
+    std::vector<int> delays;
+    WithGiflib(Save(image), [&](GifFileType& gif) {
+        for (int i = 0; i < gif.ImageCount; ++i) {
+            GraphicsControlBlock gcb;
+            delays.push_back(DGifSavedExtensionToGCB(&gif, i, &gcb) == GIF_OK ? gcb.DelayTime : 0);
+        }
+    });
+    EXPECT_EQ(delays, (std::vector<int>{20, 6, 10 + 7}));
+}
+
 namespace {
 
 // What an animation shows, as ImageMagick composes it: each distinct picture in turn (RGBA,
-// transparent pixels zeroed) with how long it stays; a frame that shows what the one before showed
-// only lengthens it.
+// transparent pixels zeroed) with how long the painter shows it (the delays ImageMagick reads, as the
+// painter plays them); a frame that shows what the one before showed only lengthens it.
 using Look = std::vector<std::pair<Bytes, int>>;
 
 // A random small animation: a few colours shared by the global and local maps, frames anywhere on
@@ -1217,6 +1269,7 @@ std::vector<Look> CoalescedLooks(const test::TempDir& dir, const std::vector<std
                 if (f[p + 3] == 0) f[p] = f[p + 1] = f[p + 2] = 0;
             int delay = 0;
             delays >> delay;
+            delay = PlayedDelay(delay);
             if (!look.empty() && look.back().first == f) look.back().second += delay;
             else look.emplace_back(std::move(f), delay);
         }
