@@ -1,6 +1,6 @@
 // lumora-pictool FILE OUT.pam: loads a picture through the picture classes the way the reading thread
-// does, turns it into 32-bit pixels and writes them as a PAM file. Exit status 1 with the exception's
-// message when the picture cannot be read.
+// does (transparent parts over black, the show's usual background), turns it into 32-bit pixels and
+// writes them as a PAM file. Exit status 1 with the exception's message when the picture cannot be read.
 
 #include <cstdio>
 #include <exception>
@@ -9,6 +9,7 @@
 
 #include "engine/saver/PictureFormats.h"
 #include "framework/Graphics.h"
+#include "pictures/png/PngImage.h"
 
 using namespace lumora;
 
@@ -22,7 +23,7 @@ int main(int argc, char** argv) {
         TPicture picture;
         picture.LoadFromFile(argv[1]);
         TBitmap bitmap;
-        bitmap.Assign(picture.Graphic());
+        AssignOverBackground(bitmap, picture.Graphic(), clBlack);
         bitmap.SetPixelFormat(TPixelFormat::pf32bit);
         const int w = bitmap.Width(), h = bitmap.Height();
         std::string out = "P7\nWIDTH " + std::to_string(w) + "\nHEIGHT " + std::to_string(h) +

@@ -4,6 +4,7 @@
 
 #include "framework/Forms.h"
 #include "pictures/gif/GIFImage.h"
+#include "pictures/png/PngImage.h"
 
 namespace lumora {
 
@@ -25,11 +26,17 @@ QSize TImageView::SetPicture(TPicture& picture) {
         update();
         return QSize(picture_->Width(), picture_->Height());
     }
+    // A still picture's transparent parts show the panel behind it, as an animation's do.
     TBitmap bitmap;
-    graphic->AssignTo(bitmap);
+    AssignOverBackground(bitmap, graphic, PanelColor());
     still_ = bitmap.AsQImage().copy();
     update();
     return QSize(bitmap.Width(), bitmap.Height());
+}
+
+TColor TImageView::PanelColor() const {
+    const QColor panel = palette().color(backgroundRole());
+    return RGB(uint8_t(panel.red()), uint8_t(panel.green()), uint8_t(panel.blue()));
 }
 
 void TImageView::Clear() {
@@ -49,8 +56,7 @@ void TImageView::paintEvent(QPaintEvent*) {
     if (!graphic || width() <= 0 || height() <= 0) return;
     // The picture is drawn over what the panel shows, so its transparent pixels let that through.
     if (canvas_.Width() != width() || canvas_.Height() != height()) canvas_.SetSize(width(), height());
-    const QColor panel = palette().color(backgroundRole());
-    canvas_.Canvas().Brush.Color = RGB(uint8_t(panel.red()), uint8_t(panel.green()), uint8_t(panel.blue()));
+    canvas_.Canvas().Brush.Color = PanelColor();
     canvas_.Canvas().FillRect(TRect{0, 0, width(), height()});
     try {
         graphic->Draw(canvas_.Canvas(), TRect{0, 0, width(), height()});

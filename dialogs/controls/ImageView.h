@@ -1,6 +1,7 @@
 #pragma once
 // The image control of the picture previews: shows a still picture scaled to the control, or draws a
-// picture that animates itself (a GIF) through its own Draw, over the colour of the panel behind it.
+// picture that animates itself (a GIF) through its own Draw; either way transparent parts show the
+// colour of the panel behind it.
 // An animation's painter tells the control to repaint; hiding or freeing the control stops it.
 
 #include <memory>
@@ -32,6 +33,9 @@ protected:
     void hideEvent(QHideEvent* event) override;
 
 private:
+    // The colour of the panel behind the control, which a picture's transparent parts let through.
+    TColor PanelColor() const;
+
     std::unique_ptr<TPicture> picture_;
     QImage still_;
     TBitmap canvas_;

@@ -8,6 +8,7 @@
 #include "engine/saver/Scaling.h"
 #include "framework/JPEG.h"
 #include "framework/SysUtils.h"
+#include "pictures/png/PngImage.h"
 
 namespace lumora {
 
@@ -48,24 +49,26 @@ template <typename Load> std::unique_ptr<TBitmap> LoadOrNotice(Load load) {
 }
 } // namespace
 
-std::unique_ptr<TBitmap> LoadPictureOrNotice(const std::string& fileName) {
+std::unique_ptr<TBitmap> LoadPictureOrNotice(const std::string& fileName, TColor background) {
     return LoadOrNotice([&](TBitmap& bmp) {
         TPicture picture;
         picture.LoadFromFile(fileName);
         // A decoded JPEG hands its pixels over instead of copying them: photographs of tens of
         // megapixels would otherwise spend most of their reading time in the copy.
         if (auto* jpeg = dynamic_cast<TJPEGImage*>(picture.Graphic())) bmp.TakeFrom(jpeg->Bitmap());
-        else bmp.Assign(picture.Graphic());
+        else
+            AssignOverBackground(bmp, picture.Graphic(), background);
     });
 }
 
-std::unique_ptr<TBitmap> DecodePictureOrNotice(const std::string& extension, TStream& stream) {
+std::unique_ptr<TBitmap> DecodePictureOrNotice(const std::string& extension, TStream& stream,
+                                               TColor background) {
     return LoadOrNotice([&](TBitmap& bmp) {
         TGraphicFactory factory = FindGraphicClass(extension);
         if (!factory) throw EInvalidGraphic("Unknown picture file extension (." + extension + ")");
         std::unique_ptr<TGraphic> graphic = factory();
         graphic->LoadFromStream(stream);
-        bmp.Assign(graphic.get());
+        AssignOverBackground(bmp, graphic.get(), background);
     });
 }
 
@@ -168,7 +171,8 @@ std::unique_ptr<TBitmap> ScaledOrNotice(std::unique_ptr<TBitmap> bmp, const TImg
 } // namespace
 
 std::unique_ptr<TBitmap> ReadPictureForMonitor(const std::string& fileName, const TImgReadSize& size) {
-    if (!IsJpegClass(ExtractFileExt(fileName))) return ScaledOrNotice(LoadPictureOrNotice(fileName), size);
+    if (!IsJpegClass(ExtractFileExt(fileName)))
+        return ScaledOrNotice(LoadPictureOrNotice(fileName, size.Background), size);
     bool fitted = false;
     std::unique_ptr<TBitmap> bmp = LoadOrNotice([&](TBitmap& out) {
         TFileStream stream(fileName, fmOpenRead | fmShareDenyWrite);
@@ -179,7 +183,8 @@ std::unique_ptr<TBitmap> ReadPictureForMonitor(const std::string& fileName, cons
 
 std::unique_ptr<TBitmap> ReadPictureForMonitor(const std::string& extension, TStream& stream,
                                                const TImgReadSize& size) {
-    if (!IsJpegClass(extension)) return ScaledOrNotice(DecodePictureOrNotice(extension, stream), size);
+    if (!IsJpegClass(extension))
+        return ScaledOrNotice(DecodePictureOrNotice(extension, stream, size.Background), size);
     bool fitted = false;
     std::unique_ptr<TBitmap> bmp = LoadOrNotice([&](TBitmap& out) { ReadJpeg(stream, size, out, fitted); });
     return fitted ? std::move(bmp) : ScaledOrNotice(std::move(bmp), size);

@@ -16,11 +16,13 @@ extern const char* const kUnreadablePictureText;
 
 // The navy 400 x 64 notice with the red text, pf32bit.
 std::unique_ptr<TBitmap> MakeUnreadableNotice();
-// Loads a file through the picture classes as a pf32bit bitmap; a file that cannot be read, runs
-// out of memory or decodes to nothing gives the notice instead.
-std::unique_ptr<TBitmap> LoadPictureOrNotice(const std::string& fileName);
+// Loads a file through the picture classes as a pf32bit bitmap, transparent parts shown over the
+// background colour; a file that cannot be read, runs out of memory or decodes to nothing gives the
+// notice instead.
+std::unique_ptr<TBitmap> LoadPictureOrNotice(const std::string& fileName, TColor background = clBlack);
 // The same for bytes in a stream, decoded by the picture class of the extension ("jpg").
-std::unique_ptr<TBitmap> DecodePictureOrNotice(const std::string& extension, TStream& stream);
+std::unique_ptr<TBitmap> DecodePictureOrNotice(const std::string& extension, TStream& stream,
+                                               TColor background = clBlack);
 
 // How a picture is fitted to its monitor.
 struct TImgReadSize {
@@ -29,6 +31,7 @@ struct TImgReadSize {
     int SizeLimitX = 0, SizeLimitY = 0;    // "SizeAdjustX", "SizeAdjustY"
     int PreviewScale = 1000;               // per mille; 1000 full screen
     bool Smooth = true;                    // "CImgFilter"
+    TColor Background = clBlack;           // "BackGround", which shows through transparent pictures
 };
 void ScaleForMonitor(std::unique_ptr<TBitmap>& bmp, const TImgReadSize& size);
 // The reading thread's work: LoadPictureOrNotice, then ScaleForMonitor, with the notice (scaled the

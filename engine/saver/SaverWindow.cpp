@@ -606,6 +606,7 @@ void TDesktopWindow::NextPicture() {
         reader_->Size.SizeLimitY = data_->SizeAdjustY;
         reader_->Size.PreviewScale = previewScale_;
         reader_->Size.Smooth = data_->CImgFilter;
+        reader_->Size.Background = background_;
         reader_->OnHandOver = [this](std::unique_ptr<TBitmap> bmp) {
             bmp->SetPixelFormat(TPixelFormat::pf32bit);
             currentPicture_ = std::move(bmp);

@@ -520,6 +520,14 @@ void TTIFFGraphic::LoadFromStream(TStream& stream) {
     if (offsets.empty()) InvalidTiff();
     std::vector<uint32_t> rowsPerStrip = TagList(278);
     if (rowsPerStrip.empty() || offsets.size() == 1) rowsPerStrip.assign(1, height);
+    // Strips of no rows would leave the picture black; libtiff refuses such a file too.
+    if (std::find(rowsPerStrip.begin(), rowsPerStrip.end(), 0u) != rowsPerStrip.end()) InvalidTiff();
+    // A compressed strip ends where its byte count says. Without the counts, one strip runs to the end
+    // of the file (as libtiff reads it); where several strips end cannot be known.
+    if (decoder && byteCounts.empty()) {
+        if (offsets.size() > 1) InvalidTiff();
+        byteCounts.push_back(static_cast<uint32_t>(std::clamp<int64_t>(size_ - offsets[0], 0, UINT32_MAX)));
+    }
 
     // Strips hold groups of rows: one row each, or for subsampled YCbCr one row of chroma blocks.
     const int groupRows = f.conv == TiffConv::YCbCr ? ycc.blockH : 1;
@@ -628,7 +636,9 @@ void TTargaGraphic::LoadFromStream(TStream& stream) {
     // that is not the file's.
     if (imageType != 1 && imageType != 2 && imageType != 3 && imageType != 9 && imageType != 10 && imageType != 11)
         UnsupportedTarga("image type " + std::to_string(imageType));
-    const bool mapped = (imageType & 7) == 1, grey = (imageType & 7) == 3;
+    const bool mapped = (imageType & 7) == 1;
+    // True colour of one byte a pixel has no colour to give: other readers show those bytes as grey.
+    const bool grey = (imageType & 7) == 3 || ((imageType & 7) == 2 && pixelSize == 8);
     if (mapped && mapType != 1) UnsupportedTarga("colour-mapped image without a colour map");
 
     // How a stored pixel becomes a bitmap pixel.

@@ -633,21 +633,20 @@ void TGIFImage::Optimize(uint8_t options, uint8_t colorReduction, uint8_t, int) 
                 }
                 if (x1 < 0) {
                     // A frame that shows nothing goes when the frame before keeps what it drew: that
-                    // picture then simply stays for both delays. After a frame that clears or restores
-                    // its area, the cleared picture is what this frame shows, so it stays; and the
-                    // first frame has no frame before it to take its time.
+                    // picture then simply stays for both delays, as long as the painter showed the
+                    // two (a delay of 0 plays as 10, one below 3 as 3). After a frame that clears or
+                    // restores its area, the cleared picture is what this frame shows, so it stays;
+                    // and the first frame has no frame before it to take its time.
                     if (i == 0) continue;
                     TGIFSubImage& before = *images_[i - 1];
                     TGIFGraphicControlExtension* gce = before.GraphicControlExtension();
                     if (gce && gce->Disposal() >= 2) continue;
-                    if (const int delay = f.Delay(); delay > 0) {
-                        if (!gce) {
-                            auto made = std::make_unique<TGIFGraphicControlExtension>(&before);
-                            gce = made.get();
-                            before.Extensions().Add(std::move(made));
-                        }
-                        gce->SetDelay(std::min(before.Delay() + delay, 0xFFFF));
+                    if (!gce) {
+                        auto made = std::make_unique<TGIFGraphicControlExtension>(&before);
+                        gce = made.get();
+                        before.Extensions().Add(std::move(made));
                     }
+                    gce->SetDelay(std::min(PlayedDelay(before.Delay()) + PlayedDelay(f.Delay()), 0xFFFF));
                     images_.Delete(i);
                     continue;
                 }

@@ -227,6 +227,9 @@ public:
     TGIFVersion GetVersion() const override { return gv89a; }
     virtual uint8_t GetExtensionType() const = 0;
     TGIFSubImage* SubImage() const { return frame_; }
+    // Hands the block to another frame of the image. Not for a graphic control block, which its
+    // frame keeps track of.
+    void MoveToFrame(TGIFSubImage* frame) { frame_ = frame; }
 
 protected:
     // Reads "!" and the label, checking both.
@@ -481,7 +484,8 @@ class TGIFImageList : public TGIFList<TGIFSubImage> {
 public:
     using TGIFList<TGIFSubImage>::TGIFList;
     // Reads frames until the trailer (or a block it cannot read). Frames whose data cannot be decoded
-    // are left out; when that leaves no frame with pixels the file is refused.
+    // are left out, their blocks other than the graphic control block going to the next frame; when
+    // that leaves no frame with pixels the file is refused.
     void LoadFromStream(TStream& stream, TGIFImage* image);
 };
 
@@ -593,6 +597,10 @@ private:
 };
 
 // ---- the animation painter ----
+
+// How long the painter shows a frame of the given delay (1/100 s, 0 when none is given), in its units
+// of 12 ms: a frame without a delay for 10, and none for fewer than 3.
+int PlayedDelay(int delay);
 
 // Plays an image on a canvas: frames in turn with their delays, disposal methods, the loop count
 // and the animation speed. Threaded, it paints through synchronised calls on the main thread;

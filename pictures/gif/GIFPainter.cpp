@@ -31,6 +31,10 @@ TRect ScaledFrameRect(const TGIFSubImage& frame, const TRect& rect, int screenWi
 
 } // namespace
 
+int PlayedDelay(int delay) {
+    return delay > 0 ? std::max(delay, kMinimumDelay) : kDefaultDelay;
+}
+
 TGIFPainter::TGIFPainter(TGIFPainter** painterRef, TGIFDrawOptions options, const TRect& rect, TCanvas& canvas,
                          TGIFImage* image)
     : TThread(true), painterRef_(painterRef), image_(image), canvas_(canvas), rect_(rect), options_(options),
@@ -224,7 +228,7 @@ void TGIFPainter::Execute() {
                 if (Terminated()) break;
                 DoEvent(OnFramePaint);
                 if (Terminated()) break;
-                int delay = kDefaultDelay;
+                int delay = 0;
                 sync([&] {
                     if (!image_ || Terminated() || activeImage_ >= image_->Images().Count()) return;
                     TGIFSubImage& frame = *image_->Images()[activeImage_];
@@ -243,11 +247,11 @@ void TGIFPainter::Execute() {
                         }
                     }
                     PaintFrame();
-                    if (frame.GraphicControlExtension() && frame.Delay() > 0) delay = frame.Delay();
+                    delay = frame.Delay();
                 });
                 previousDisposal_ = disposal_;
                 if (Terminated()) break;
-                pending = std::max(delay, kMinimumDelay);
+                pending = PlayedDelay(delay);
                 if (!Threaded()) pending = std::min(pending, kInlineMaximumDelay);
                 const int shown = activeImage_;
                 DoEvent(OnFramePainted);

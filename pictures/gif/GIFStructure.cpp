@@ -614,16 +614,18 @@ TGIFExtensionList::TGIFExtensionList(TGIFSubImage* frame) : TGIFList<TGIFExtensi
 void TGIFExtensionList::LoadFromStream(TStream& stream, TGIFSubImage* frame) {
     uint8_t b;
     if (!ReadByte(stream, b)) return;
+    bool warned = false;
     while (b != ',' && b != ';') {
-        // A zero between blocks is a stray terminator (some writers put one after the graphic control
-        // block): the extensions in front of the image go on after it.
-        if (b == 0) {
+        // A byte that starts no block is a stray (a zero terminator some writers put after the
+        // graphic control block, or other noise): the extensions in front of the image go on after
+        // it, as other readers take them.
+        if (b != '!') {
+            if (b != 0 && !warned && frame) {
+                frame->Warning(1, "Invalid extension introducer");
+                warned = true;
+            }
             if (!ReadByte(stream, b)) return;
             continue;
-        }
-        if (b != '!') {
-            if (frame) frame->Warning(1, "Invalid extension introducer");
-            break;
         }
         std::unique_ptr<TGIFExtension> extension = FindExtension(stream, frame);
         if (!extension) throw GIFException("Unknown extension type");
@@ -636,34 +638,66 @@ void TGIFExtensionList::LoadFromStream(TStream& stream, TGIFSubImage* frame) {
 }
 
 void TGIFImageList::LoadFromStream(TStream& stream, TGIFImage* image) {
-    auto nextNonZero = [&](uint8_t& b) {
-        while (ReadByte(stream, b))
-            if (b != 0) return true;
+    // The introducer of the next block. Bytes that start no block are skipped: zeros quietly, any
+    // other stray with a warning, as other readers skip them. When no block follows, the stream is
+    // left at the first stray byte, for the trailer to report.
+    auto nextBlock = [&](uint8_t& b) {
+        int64_t stray = -1;
+        while (ReadByte(stream, b)) {
+            if (b == ',' || b == '!' || b == ';') return true;
+            if (b != 0 && stray < 0) {
+                stray = stream.Position() - 1;
+                image->Warning(image, 1, "Unknown GIF block type");
+            }
+        }
+        if (stray >= 0) stream.SetPosition(stray);
         return false;
     };
     bool passedOver = false;
+    // The blocks in front of a frame that is left out, but its graphic control block, are the file's
+    // (the loop block above all): the next frame takes them in front of its own, or, with no frame
+    // after it, a frame of its own blocks does.
+    std::vector<std::unique_ptr<TGIFExtension>> carried;
+    auto handOver = [&](TGIFSubImage& frame) {
+        for (size_t i = 0; i < carried.size(); ++i) {
+            carried[i]->MoveToFrame(&frame);
+            frame.Extensions().Insert(static_cast<int>(i), std::move(carried[i]));
+        }
+        carried.clear();
+    };
     // Reading ends here, at the trailer or wherever the blocks stop.
     auto done = [&] {
+        if (!carried.empty()) {
+            auto rest = std::make_unique<TGIFSubImage>(image);
+            handOver(*rest);
+            Add(std::move(rest));
+        }
         if (!passedOver) return;
         for (int i = 0; i < Count(); ++i)
             if (!(*this)[i]->Empty()) return;
         throw GIFException("Unsupported LZW code size");
     };
     uint8_t b;
-    if (!nextNonZero(b)) return;
+    if (!nextBlock(b)) return;
     const int64_t size = stream.Size();
     while (b != ';') {
         StepBack(stream);
-        if (b != '!' && b != ',') {
-            image->Warning(image, 1, "Unknown GIF block type");
-            return done();
-        }
         auto frame = std::make_unique<TGIFSubImage>(image);
         frame->LoadFromStream(stream);
-        if (frame->PassedOver()) passedOver = true;
-        else Add(std::move(frame));
+        if (frame->PassedOver()) {
+            passedOver = true;
+            TGIFExtensionList& blocks = frame->Extensions();
+            for (int i = 0; i < blocks.Count();)
+                if (dynamic_cast<TGIFGraphicControlExtension*>(blocks[i]))
+                    ++i;
+                else
+                    carried.push_back(blocks.Remove(blocks[i]));
+        } else {
+            handOver(*frame);
+            Add(std::move(frame));
+        }
         if (size > 0) image->DoProgress(1, static_cast<uint8_t>(std::clamp<int64_t>(stream.Position() * 100 / size, 0, 100)), "Loading...");
-        if (!nextNonZero(b)) return done();
+        if (!nextBlock(b)) return done();
     }
     StepBack(stream);
     done();

@@ -186,6 +186,55 @@ void TPngImage::SynchronizeTransparency() {
     synchronizing_ = false;
 }
 
+void AssignOverBackground(TBitmap& dest, TGraphic* picture, TColor background) {
+    dest.Assign(picture);
+    auto* png = dynamic_cast<TPngImage*>(picture);
+    if (!png || png->Empty()) return;
+    const TBitmap& shown = *png->InUse();
+    // The alpha bitmap holds 255 minus each pixel's alpha.
+    const TBitmap* mask = png->HasAlpha() ? png->AlphaInUse() : nullptr;
+    if (mask && (mask->PixelFormat() != TPixelFormat::pf8bit || mask->Width() != shown.Width() ||
+                 mask->Height() != shown.Height()))
+        mask = nullptr;
+    if (!mask && !shown.Transparent()) return;
+    const TColor rgb = ColorToRGB(background);
+    const uint32_t bg = ColorToPixel(rgb);
+    const TColor key = png->TransparentColor();
+    if (!mask && key != kPngNoColor && (key & kPngPaletteIndex)) {
+        // One palette entry is clear: its index, not its colour (another entry may share that), is
+        // the background wherever it is used.
+        std::vector<TRGBQuad> palette = dest.Palette();
+        const size_t index = key & 0xFF;
+        if (index < palette.size()) {
+            palette[index] = TRGBQuad{GetBValue(rgb), GetGValue(rgb), GetRValue(rgb), 0};
+            dest.SetPalette(palette);
+        }
+        dest.SetPixelFormat(TPixelFormat::pf32bit);
+    } else {
+        dest.SetPixelFormat(TPixelFormat::pf32bit);
+        const uint32_t keyPixel = ColorToPixel(shown.TransparentColor());
+        for (int y = 0; y < dest.Height(); ++y) {
+            uint32_t* row = dest.Row32(y);
+            if (!mask) {
+                for (int x = 0; x < dest.Width(); ++x)
+                    if ((row[x] & 0xFFFFFF) == keyPixel) row[x] = bg;
+                continue;
+            }
+            const auto* clear = static_cast<const uint8_t*>(mask->ScanLine(y));
+            for (int x = 0; x < dest.Width(); ++x) {
+                const uint32_t a = 255u - clear[x];
+                uint32_t out = 0;
+                for (int shift = 0; shift < 24; shift += 8) {
+                    const uint32_t c = (row[x] >> shift) & 0xFF, b = (bg >> shift) & 0xFF;
+                    out |= ((c * a + b * (255 - a) + 127) / 255) << shift;
+                }
+                row[x] = out;
+            }
+        }
+    }
+    dest.SetTransparent(false);
+}
+
 void RegisterPngFormat() {
     RegisterFileFormat("PNG", "PNG Format", [] { return std::make_unique<TPngImage>(); });
 }

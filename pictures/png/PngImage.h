@@ -91,6 +91,11 @@ private:
     TPngGifExtension gifExtension_;
 };
 
+// What a picture shows over a background colour, as dest's pixels: a PNG's transparent and
+// part-transparent pixels are blended over the colour (dest then pf32bit and opaque). Other pictures,
+// and PNGs without transparency, are assigned as they are.
+void AssignOverBackground(TBitmap& dest, TGraphic* picture, TColor background);
+
 // Registers "png" with the PNG picture class.
 void RegisterPngFormat();
 

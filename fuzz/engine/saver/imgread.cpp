@@ -1,7 +1,7 @@
 // The reading thread's work on untrusted bytes: decode by extension (the first byte picks one of
-// the registered picture classes), fall back to the notice, then scale for a monitor by each size
-// mode. Nothing may crash, the result is always a pf32bit picture within the budget, and the
-// reading thread's own way through the same bytes gives the same pixels.
+// the registered picture classes) over a background colour, fall back to the notice, then scale for
+// a monitor by each size mode. Nothing may crash, the result is always a pf32bit picture within the
+// budget, and the reading thread's own way through the same bytes gives the same pixels.
 #include <QGuiApplication>
 
 #include <cstddef>
@@ -36,9 +36,6 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     const char* ext = kExtensions[data[0] % (sizeof kExtensions / sizeof *kExtensions)];
     const int mode = data[1] % 4;
     const int scale = data[2] & 1 ? 250 : 1000;
-    TBytesStream stream(data + 3, static_cast<int64_t>(size - 3));
-    std::unique_ptr<TBitmap> bmp = DecodePictureOrNotice(ext, stream);
-    if (bmp->PixelFormat() != TPixelFormat::pf32bit || bmp->Width() <= 0) std::abort();
     TImgReadSize s;
     s.TargetWidth = 320;
     s.TargetHeight = 240;
@@ -47,6 +44,10 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     s.SizeLimitY = 150;
     s.PreviewScale = scale;
     s.Smooth = data[2] & 2;
+    s.Background = data[2] & 4 ? RGB(0x33, 0x66, 0xCC) : clBlack;
+    TBytesStream stream(data + 3, static_cast<int64_t>(size - 3));
+    std::unique_ptr<TBitmap> bmp = DecodePictureOrNotice(ext, stream, s.Background);
+    if (bmp->PixelFormat() != TPixelFormat::pf32bit || bmp->Width() <= 0) std::abort();
     try {
         ScaleForMonitor(bmp, s);
     } catch (const EOutOfMemory&) {

@@ -1,6 +1,6 @@
 // Animated GIFs in the picture picker: the thumbnail and the "表示" window play the frames at their
-// delays (sampled on the widget over time), transparent pixels show the panel behind, and closing
-// stops the painters.
+// delays (sampled on the widget over time), transparent pixels show the panel behind (those of a
+// PNG too), and closing stops the painters.
 
 #include <chrono>
 #include <cstdlib>
@@ -26,6 +26,7 @@
 #include "framework/Registry.h"
 #include "pictures/gif/GIFImage.h"
 #include "platform/shell/Shell.h"
+#include "tests/support/MagickFlatten.h"
 #include "tests/support/TempDir.h"
 
 namespace lumora {
@@ -135,7 +136,7 @@ protected:
     // Shows the picker on the GIFs with one of them selected; its thumbnail control (null if none).
     TImageView* ShowSelected(TDSelect& form, const std::string& name) const {
         form.Folder = folder;
-        form.Mask = "*.gif";
+        form.Mask = "*.gif;*.png";
         form.show();
         Select(form, name);
         return form.findChild<TImageView*>("Image1");
@@ -203,6 +204,43 @@ TEST_F(AnimatedPreview, TransparentPixelsShowThePanel) {
     for (const Sample& s : samples)
         EXPECT_TRUE(((s.left & 0xFFFFFF) == 0xFF0000) != ((s.right & 0xFFFFFF) == 0x0000FF)) << s.ms;
     form.grab().save(QString::fromStdString(std::string(LUMORA_BINARY_DIR) + "/picker-transparent-gif.png"));
+}
+
+TEST_F(AnimatedPreview, TransparentPartsOfAPngShowThePanel) {
+    // A green circle on a clear field, with a square of red at 60 %.
+    const std::string png = folder + "/circle.png";
+    const std::string draw = "-size 40x30 xc:none -fill lime -draw 'circle 20,15 20,5' "
+                             "-fill 'rgba(255,0,0,0.6)' -draw 'rectangle 2,2 12,12' PNG32:";
+    Make(draw + png);
+    TDSelect form(nullptr, *data);
+    TImageView* thumb = ShowSelected(form, "circle.png");
+    ASSERT_NE(thumb, nullptr);
+    const QRgb panel = Panel(*thumb);
+    QApplication::processEvents();
+    const QImage small = thumb->grab().toImage();
+    EXPECT_EQ(small.pixel(small.width() - 2, small.height() - 2) & 0xFFFFFF, panel) << "a clear corner";
+
+    // The "表示" window shows it at its own size: ImageMagick's picture laid over the panel's colour.
+    TBitmap shown;
+    PickerModalRunner() = [&](QDialog& dialog) {
+        auto* view = dialog.findChild<TImageView*>("Image1");
+        EXPECT_NE(view, nullptr);
+        if (!view) return 0;
+        const QImage shot = view->grab().toImage();
+        shown.SetSize(shot.width(), shot.height());
+        for (int y = 0; y < shot.height(); ++y)
+            for (int x = 0; x < shot.width(); ++x)
+                shown.Row32(y)[x] = shot.pixel(x, y) & 0xFFFFFF;
+        const QRgb windowPanel = Panel(*view);
+        ExpectPixelsNear(shown,
+                         test::FlattenWithImageMagick(
+                             png, RGB(qRed(windowPanel), qGreen(windowPanel), qBlue(windowPanel))),
+                         1, "the picture window");
+        return 0;
+    };
+    QTest::mouseClick(form.findChild<QPushButton*>("BitBtn1"), Qt::LeftButton);
+    EXPECT_EQ(shown.Width(), 40);
+    form.grab().save(QString::fromStdString(std::string(LUMORA_BINARY_DIR) + "/picker-transparent-png.png"));
 }
 
 TEST_F(AnimatedPreview, AGifThatCannotBeDrawnIsReportedOnce) {

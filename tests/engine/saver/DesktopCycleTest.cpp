@@ -3,6 +3,7 @@
 #include <gtest/gtest.h>
 
 #include "tests/engine/saver/DesktopTestSupport.h"
+#include "tests/support/MagickFlatten.h"
 
 namespace lumora {
 namespace {
@@ -121,6 +122,26 @@ TEST(DesktopCycleTest, UnreadableFilesShowTheNoticeAndTheShowGoesOn) {
     }
     h.NextChange();
     EXPECT_EQ(w.CurrentPicture().Width(), 30);
+}
+
+TEST(DesktopCycleTest, TransparentPartsOfAPictureShowTheBackgroundColour) {
+    SaverHarness h;
+    // A green circle on a clear field, with a square of red at 60 %.
+    const std::string png = h.dir.File("pics/p10.png");
+    std::filesystem::create_directories(h.dir.File("pics"));
+    const std::string draw = "convert -size 40x30 xc:none -fill lime -draw 'circle 20,15 20,5' "
+                             "-fill 'rgba(255,0,0,0.6)' -draw 'rectangle 2,2 12,12' PNG32:";
+    ASSERT_EQ(std::system((draw + png).c_str()), 0);
+    const TColor background = RGB(0x33, 0x66, 0xCC);
+    h.Set("Setting", "Folder", h.dir.File("pics"));
+    h.Set("Setting", "BackGround", ColorToString(background));
+    h.OnlyEffects({});
+    TDesktopWindow& w = h.Open();
+    h.Run(100);
+    ExpectPixelsNear(w.CurrentPicture(), test::FlattenWithImageMagick(png, background), 1,
+                     "the picture shown");
+    const TBoundsRec& r = w.NewPictureRect();
+    EXPECT_EQ(h.FormPixel(r.X, r.Y), Px(background));
 }
 
 TEST(DesktopCycleTest, TwoMonitorsTakeTurnsStartingWithThePrimary) {

@@ -364,6 +364,48 @@ int LargestDifferenceFromLibtiff(const std::string& path, int w, int h) {
     return worst;
 }
 
+// Changes the directory of a little-endian file libtiff wrote: the entry of `tag` gets `value` in
+// place, or is dropped when value is negative.
+void EditTag(const std::string& path, uint16_t tag, int64_t value) {
+    const std::string text = ReadFile(path);
+    Bytes file(text.begin(), text.end());
+    auto get = [&](size_t at, int n) {
+        uint32_t v = 0;
+        for (int i = n - 1; i >= 0; --i)
+            v = (v << 8) | file[at + i];
+        return v;
+    };
+    const size_t ifd = get(4, 4);
+    const uint16_t count = static_cast<uint16_t>(get(ifd, 2));
+    for (size_t i = 0; i < count; ++i) {
+        const size_t entry = ifd + 2 + 12 * i;
+        if (get(entry, 2) != tag) continue;
+        if (value < 0) {
+            // The entries after it and the link to the next directory move up; what follows them
+            // stays where it was.
+            file.erase(file.begin() + static_cast<long>(entry), file.begin() + static_cast<long>(entry + 12));
+            file.insert(file.begin() + static_cast<long>(ifd + 2 + 12 * (count - 1) + 4), 12, 0);
+            file[ifd] = static_cast<uint8_t>(count - 1);
+            file[ifd + 1] = static_cast<uint8_t>((count - 1) >> 8);
+        } else {
+            for (int b = 0; b < 4; ++b)
+                file[entry + 8 + b] = static_cast<uint8_t>(value >> (8 * b));
+        }
+        break;
+    }
+    std::ofstream(path, std::ios::binary).write(reinterpret_cast<const char*>(file.data()), file.size());
+}
+
+// Whether libtiff's RGBA rendering reads the file through to its end.
+bool LibtiffRenders(const std::string& path, int w, int h) {
+    TIFF* t = TIFFOpen(path.c_str(), "r");
+    if (!t) return false;
+    std::vector<uint32_t> px(static_cast<size_t>(w) * h);
+    const int ok = TIFFReadRGBAImageOriented(t, w, h, px.data(), ORIENTATION_TOPLEFT, 1);
+    TIFFClose(t);
+    return ok != 0;
+}
+
 } // namespace
 
 TEST(TiffLoader, LayoutsItDoesNotReadRaiseAnErrorInsteadOfAWrongPicture) {
@@ -397,6 +439,29 @@ TEST(TiffLoader, LayoutsItDoesNotReadRaiseAnErrorInsteadOfAWrongPicture) {
             [](TIFF* t) { TIFFSetField(t, TIFFTAG_FILLORDER, FILLORDER_LSB2MSB); });
     refused("YCbCr subsampled 1x4", 8, 3, PHOTOMETRIC_YCBCR,
             [](TIFF* t) { TIFFSetField(t, TIFFTAG_YCBCRSUBSAMPLING, 1, 4); });
+
+    // Strip tables that say nothing of where the rows are, which libtiff refuses too: several strips
+    // of no rows each, and LZW strips without their byte counts.
+    auto broken = [&](const char* what, int compression, uint16_t tag, int64_t value) {
+        SCOPED_TRACE(what);
+        TiffSpec s;
+        s.compression = compression;
+        s.rowsPerStrip = 5;
+        WriteTiff(path, s);
+        EditTag(path, tag, value);
+        EXPECT_FALSE(LibtiffRenders(path, s.width, s.height));
+        TTIFFGraphic g;
+        EXPECT_THROW(g.LoadFromFile(path), EInvalidGraphic);
+    };
+    broken("strips of 0 rows", COMPRESSION_NONE, TIFFTAG_ROWSPERSTRIP, 0);
+    broken("LZW strips of 0 rows", COMPRESSION_LZW, TIFFTAG_ROWSPERSTRIP, 0);
+    broken("LZW without byte counts", COMPRESSION_LZW, TIFFTAG_STRIPBYTECOUNTS, -1);
+    // One LZW strip without its byte count runs to the end of the file, as libtiff reads it.
+    TiffSpec one;
+    one.compression = COMPRESSION_LZW;
+    WriteTiff(path, one);
+    EditTag(path, TIFFTAG_STRIPBYTECOUNTS, -1);
+    EXPECT_EQ(LargestDifferenceFromLibtiff(path, one.width, one.height), 0);
 
     // The layouts it reads still load.
     WriteRawTiff(path, w, h, 8, 3, PHOTOMETRIC_RGB, none, PseudoRandomBytes(w * h * 3, 4));

@@ -99,6 +99,19 @@ int GiflibRead(GifFileType* gif, GifByteType* out, int size) {
     return static_cast<int>(n);
 }
 
+// Hands giflib's reading of a whole file (DGifSlurp) to check.
+template <class F> void WithGiflib(const Bytes& file, F check) {
+    std::pair<const Bytes*, size_t> src{&file, 0};
+    int error = 0;
+    GifFileType* gif = DGifOpen(&src, GiflibRead, &error);
+    ASSERT_NE(gif, nullptr);
+    if (DGifSlurp(gif) == GIF_OK)
+        check(*gif);
+    else
+        ADD_FAILURE() << "giflib cannot read the file: " << gif->Error;
+    DGifCloseFile(gif, &error);
+}
+
 } // namespace
 
 TEST(GIFImage, ImageMagickAnimationReadsLikeGiflib) {
@@ -156,57 +169,104 @@ TEST(GIFImage, ImageMagickAnimationReadsLikeGiflib) {
     EXPECT_EQ(shown.GetPixel(7, 9), clWhite) << "the second frame never reaches the still bitmap";
 }
 
-TEST(GIFImage, StrayZeroAfterTheGraphicControlBlockIsSkipped) {
-    // An ImageMagick animation with a zero byte put after each graphic control block (before the
-    // loop block of the first frame, before the image of the second), which ImageMagick still shows
-    // as it was.
+namespace {
+
+// Every image of a GIF file as giftopnm shows it (each at its own size, rows top down).
+std::vector<std::vector<TColor>> GiftopnmImages(const std::string& file) {
+    test::TempDir dir;
+    const std::string out = dir.File("all.ppm");
+    std::vector<std::vector<TColor>> images;
+    if (std::system(("giftopnm -image=all " + file + " > " + out + " 2>/dev/null").c_str()) != 0)
+        return images;
+    std::ifstream s(out, std::ios::binary);
+    std::string magic;
+    int width = 0, height = 0, maxval = 0;
+    while (s >> magic >> width >> height >> maxval && magic == "P6") {
+        s.get();
+        std::vector<TColor> pixels;
+        for (int i = 0; i < width * height; ++i) {
+            uint8_t v[3];
+            s.read(reinterpret_cast<char*>(v), 3);
+            pixels.push_back(RGB(v[0], v[1], v[2]));
+        }
+        images.push_back(std::move(pixels));
+    }
+    return images;
+}
+
+} // namespace
+
+TEST(GIFImage, StrayBytesBetweenBlocksAreSkipped) {
+    // An ImageMagick animation of three frames with a stray byte put after each graphic control block
+    // (before the loop block of the first frame, before the images of the others), or between the
+    // frames. ImageMagick and giftopnm still show every frame as it was.
     test::TempDir dir;
     const std::string good = dir.File("good.gif"), bad = dir.File("bad.gif"), out = dir.File("out.rgba");
-    const std::string command = "convert -delay 15 -size 16x12 gradient:red-blue -size 16x12 xc:green -colors 32 " + good;
-    ASSERT_EQ(std::system(command.c_str()), 0);
-    Bytes bytes = FileBytes(good);
+    const std::string frames =
+        "-delay 15 -size 16x12 gradient:red-blue xc:green gradient:yellow-black -colors 32 ";
+    ASSERT_EQ(std::system(("convert " + frames + good).c_str()), 0);
+    const Bytes original = FileBytes(good);
+    std::vector<long> controls;
     const Bytes control{'!', 0xF9, 4};
-    int strays = 0;
-    for (auto at = bytes.begin(); (at = std::search(at, bytes.end(), control.begin(), control.end())) != bytes.end(); ++strays) {
-        ASSERT_TRUE(at[8] == ',' || at[8] == '!');
-        at = bytes.insert(at + 8, 0);
-    }
-    ASSERT_EQ(strays, 2);
-    {
-        std::ofstream f(bad, std::ios::binary);
-        f.write(reinterpret_cast<const char*>(bytes.data()), static_cast<std::streamsize>(bytes.size()));
-    }
-    ASSERT_EQ(std::system(("convert " + bad + " -coalesce -depth 8 rgba:" + out).c_str()), 0);
-    const Bytes coalesced = FileBytes(out);
-    ASSERT_EQ(coalesced.size(), 2u * 16 * 12 * 4);
+    for (auto at = original.begin();
+         (at = std::search(at, original.end(), control.begin(), control.end())) != original.end(); ++at)
+        controls.push_back(at - original.begin());
+    ASSERT_EQ(controls.size(), 3u);
+    auto expected = Load(original);
+    ASSERT_EQ(expected->Images().Count(), 3);
 
-    auto original = Load(FileBytes(good));
-    auto image = Load(bytes);
-    ASSERT_EQ(image->Images().Count(), 2);
-    for (int i = 0; i < 2; ++i) {
-        const TGIFSubImage& f = *image->Images()[i];
-        EXPECT_EQ(Bytes(f.Data(), f.Data() + f.DataSize()),
-                  Bytes(original->Images()[i]->Data(), original->Images()[i]->Data() + original->Images()[i]->DataSize()));
-        EXPECT_EQ(f.Delay(), 15) << i;
-    }
-    // The show's still bitmap is ImageMagick's first frame.
-    TBitmap shown;
-    shown.Assign(image.get());
-    shown.SetPixelFormat(TPixelFormat::pf32bit);
-    for (int y = 0; y < 12; ++y)
-        for (int x = 0; x < 16; ++x) {
-            const uint8_t* p = coalesced.data() + (y * 16 + x) * 4;
-            ASSERT_EQ(shown.GetPixel(x, y), RGB(p[0], p[1], p[2])) << x << "," << y;
-        }
-    // The simple loader shows the same picture.
-    TGIFGraphic simple;
-    TBytesStream stream(bytes.data(), static_cast<int64_t>(bytes.size()));
-    simple.LoadFromStream(stream);
-    ASSERT_EQ(simple.Width(), 16);
-    for (int y = 0; y < 12; ++y)
-        for (int x = 0; x < 16; ++x) {
-            const uint8_t* p = coalesced.data() + (y * 16 + x) * 4;
-            ASSERT_EQ(simple.GetPixel(x, y), RGB(p[0], p[1], p[2])) << x << "," << y;
+    for (uint8_t stray : {0x00, 0x01, 0x80, 0xFF})
+        for (bool betweenFrames : {false, true}) {
+            const std::string what = "stray " + std::to_string(stray) +
+                                     (betweenFrames ? " between frames" : " after control blocks");
+            SCOPED_TRACE(what);
+            Bytes bytes = original;
+            for (auto it = controls.rbegin(); it != controls.rend(); ++it) {
+                if (betweenFrames && *it == controls[0]) continue;
+                const long at = betweenFrames ? *it : *it + 8;
+                ASSERT_TRUE(betweenFrames || bytes[at] == ',' || bytes[at] == '!');
+                bytes.insert(bytes.begin() + at, stray);
+            }
+            std::ofstream(bad, std::ios::binary)
+                .write(reinterpret_cast<const char*>(bytes.data()),
+                       static_cast<std::streamsize>(bytes.size()));
+            ASSERT_EQ(std::system(("convert " + bad + " -coalesce -depth 8 rgba:" + out).c_str()), 0);
+            const Bytes coalesced = FileBytes(out);
+            ASSERT_EQ(coalesced.size(), 3u * 16 * 12 * 4);
+            const auto netpbm = GiftopnmImages(bad);
+            ASSERT_EQ(netpbm.size(), 3u);
+
+            std::unique_ptr<TGIFImage> image;
+            EXPECT_EQ(ErrorOf([&] { image = Load(bytes); }), "");
+            if (!image || image->Images().Count() != 3) {
+                ADD_FAILURE() << (image ? image->Images().Count() : 0) << " frames";
+                continue;
+            }
+            for (int i = 0; i < 3; ++i) {
+                TGIFSubImage& f = *image->Images()[i];
+                const TGIFSubImage& e = *expected->Images()[i];
+                EXPECT_EQ(Bytes(f.Data(), f.Data() + f.DataSize()), Bytes(e.Data(), e.Data() + e.DataSize()))
+                    << i;
+                EXPECT_EQ(f.Delay(), 15) << i;
+                ASSERT_EQ(static_cast<size_t>(f.DataSize()), netpbm[i].size()) << i;
+                for (int64_t p = 0; p < f.DataSize(); ++p)
+                    ASSERT_EQ(f.ActiveColorMap().Colors(f.Data()[p]), netpbm[i][p])
+                        << "frame " << i << " pixel " << p;
+            }
+            // The show's still bitmap is ImageMagick's first frame, from both loaders.
+            TBitmap shown;
+            shown.Assign(image.get());
+            shown.SetPixelFormat(TPixelFormat::pf32bit);
+            TGIFGraphic simple;
+            TBytesStream stream(bytes.data(), static_cast<int64_t>(bytes.size()));
+            simple.LoadFromStream(stream);
+            ASSERT_EQ(simple.Width(), 16);
+            for (int y = 0; y < 12; ++y)
+                for (int x = 0; x < 16; ++x) {
+                    const uint8_t* p = coalesced.data() + (y * 16 + x) * 4;
+                    ASSERT_EQ(shown.GetPixel(x, y), RGB(p[0], p[1], p[2])) << x << "," << y;
+                    ASSERT_EQ(simple.GetPixel(x, y), RGB(p[0], p[1], p[2])) << x << "," << y;
+                }
         }
 }
 
@@ -649,6 +709,51 @@ TEST(GIFPainter, InlineDelaysSpeedAndPasses) {
     SetClock(nullptr);
 }
 
+TEST(GIFPainter, AFrameLeftOutPassesItsLoopBlockOn) {
+    // An ImageMagick animation of three frames and two passes, whose first frame gets a minimum code
+    // size no decoder serves: that frame is left out, and the loop block in front of it goes on to
+    // the next one, so the picker still plays both passes.
+    test::TempDir dir;
+    const std::string file = dir.File("three.gif");
+    ASSERT_EQ(std::system(("convert -delay 10 -loop 3 -size 8x6 xc:red xc:lime xc:blue " + file).c_str()), 0);
+    Bytes bytes = FileBytes(file);
+    const std::string id = "NETSCAPE2.0";
+    const auto loop = std::search(bytes.begin(), bytes.end(), id.begin(), id.end());
+    ASSERT_NE(loop, bytes.end());
+    const int stored = loop[13] | (loop[14] << 8);
+    ASSERT_EQ(stored, 2);
+    const auto first = std::find(loop, bytes.end(), ',');
+    ASSERT_EQ(first[9] & 0x80, 0) << "no local colour map in front of the code size";
+    first[10] = 12;
+
+    auto image = Load(bytes);
+    ASSERT_EQ(image->Images().Count(), 2);
+    VirtualClock clock;
+    SetClock(&clock);
+    image->DrawOptions = drAnimate | drLoop;
+    PaintLog log;
+    log.Attach(*image);
+    TBitmap target(8, 6);
+    image->Draw(target.Canvas(), TRect{0, 0, 8, 6});
+    SetClock(nullptr);
+    EXPECT_EQ(log.frames, (std::vector<int>{0, 1, 0, 1}));
+
+    // Written again, the loop block stands in front of the first frame, where giflib finds it.
+    int loops = -1;
+    WithGiflib(Save(*image), [&](const GifFileType& gif) {
+        ASSERT_EQ(gif.ImageCount, 2);
+        const SavedImage& shown = gif.SavedImages[0];
+        for (int i = 0; i + 1 < shown.ExtensionBlockCount; ++i) {
+            const ExtensionBlock& e = shown.ExtensionBlocks[i];
+            const ExtensionBlock& data = shown.ExtensionBlocks[i + 1];
+            if (e.Function == APPLICATION_EXT_FUNC_CODE && e.ByteCount == 11 &&
+                std::memcmp(e.Bytes, id.data(), 11) == 0 && data.ByteCount >= 3 && data.Bytes[0] == 1)
+                loops = data.Bytes[1] | (data.Bytes[2] << 8);
+        }
+    });
+    EXPECT_EQ(loops, stored);
+}
+
 TEST(GIFPainter, ThreadedPainterWakesOnASpeedChange) {
     auto image = ThreeFrames(0, 0);
     for (int i = 0; i < 3; ++i) image->Images()[i]->GraphicControlExtension()->SetDelay(500);
@@ -708,6 +813,7 @@ TEST(GIFCrashers, KeptFilesLoadOrRaiseTheirMessage) {
         {"gif-image-circular.gif", "Circular decoder table entry"},
         {"gif-image-code-size-12.gif", "Unsupported LZW code size"},
         {"gif-image-huge-frame.gif", "Out of memory: GIF frames exceed the pixel budget"},
+        {"gif-image-stray-bytes.gif", ""},
     };
     const std::string folder = std::string(LUMORA_SOURCE_DIR) + "/tests/pictures/crashers/";
     for (const Kept& k : kept) {
@@ -982,11 +1088,56 @@ TEST(GIFOptimize, CropAndMergeKeepHowTheAnimationLooks) {
     EXPECT_EQ(image.Images()[2]->BoundsRect(), (TRect{5, 0, 6, 1}));
 }
 
+TEST(GIFOptimize, CroppingAwayAFrameKeepsThePlayTime) {
+    // Wholly transparent frames go, their time given to the frame before; the painter shows a delay
+    // of 0 for 10 units and anything below 3 for 3, so the time merged must be the time played.
+    TGIFImage image;
+    const Bytes solid(16, 1), clear(16, 3);
+    TGIFSubImage* first = AddFrame(image, 0, 0, 4, 4, solid, 4);
+    AddLoop(*first, 2);
+    AddControl(*first, 0);
+    AddControl(*AddFrame(image, 0, 0, 4, 4, clear, 4), 0, 1, 3);
+    AddControl(*AddFrame(image, 0, 0, 4, 4, Bytes(16, 2), 4), 2);
+    AddControl(*AddFrame(image, 0, 0, 4, 4, clear, 4), 1, 1, 3);
+    // No graphic control block of its own: the frame before gets one.
+    AddFrame(image, 0, 0, 4, 4, Bytes(16, 0), 4);
+    AddControl(*AddFrame(image, 0, 0, 4, 4, clear, 4), 7, 0, 3);
+    // One pass as the inline painter plays it, in ms: from the first frame to its return.
+    auto cycle = [](TGIFImage& image) {
+        VirtualClock clock;
+        SetClock(&clock);
+        image.DrawOptions = drAnimate | drLoop;
+        PaintLog log;
+        log.Attach(image);
+        TBitmap target(4, 4);
+        image.Draw(target.Canvas(), TRect{0, 0, 4, 4});
+        SetClock(nullptr);
+        const size_t frames = static_cast<size_t>(image.Images().Count());
+        EXPECT_EQ(log.frames.size(), 2 * frames);
+        return log.frames.size() > frames ? log.times[frames] - log.times[0] : 0;
+    };
+    const uint32_t before = cycle(image);
+    EXPECT_EQ(before, (10u + 10 + 3 + 3 + 10 + 7) * 12);
+    image.Optimize(ooCrop, rmNone, dmNearest, 8);
+    ASSERT_EQ(image.Images().Count(), 3);
+    EXPECT_EQ(cycle(image), before);
+
+    // giflib reads the written delays, which the painter plays for the same time.
+    std::vector<int> delays;
+    WithGiflib(Save(image), [&](GifFileType& gif) {
+        for (int i = 0; i < gif.ImageCount; ++i) {
+            GraphicsControlBlock gcb;
+            delays.push_back(DGifSavedExtensionToGCB(&gif, i, &gcb) == GIF_OK ? gcb.DelayTime : 0);
+        }
+    });
+    EXPECT_EQ(delays, (std::vector<int>{20, 6, 10 + 7}));
+}
+
 namespace {
 
 // What an animation shows, as ImageMagick composes it: each distinct picture in turn (RGBA,
-// transparent pixels zeroed) with how long it stays; a frame that shows what the one before showed
-// only lengthens it.
+// transparent pixels zeroed) with how long the painter shows it (the delays ImageMagick reads, as the
+// painter plays them); a frame that shows what the one before showed only lengthens it.
 using Look = std::vector<std::pair<Bytes, int>>;
 
 // A random small animation: a few colours shared by the global and local maps, frames anywhere on
@@ -1118,6 +1269,7 @@ std::vector<Look> CoalescedLooks(const test::TempDir& dir, const std::vector<std
                 if (f[p + 3] == 0) f[p] = f[p + 1] = f[p + 2] = 0;
             int delay = 0;
             delays >> delay;
+            delay = PlayedDelay(delay);
             if (!look.empty() && look.back().first == f) look.back().second += delay;
             else look.emplace_back(std::move(f), delay);
         }

@@ -455,6 +455,18 @@ TEST(GIFReader, ApplicationExtensions) {
         ASSERT_NE(loop, nullptr) << id;
         EXPECT_EQ(loop->Loops, 5);
     }
+    // A loop block in front of a last frame that is left out (a minimum code size of 12) stays, in a
+    // frame of its own blocks.
+    {
+        const Bytes unreadable = Cat({Descriptor(0, 0, 2, 2), Bytes{12, 2, 0xFF, 0xFF, 0}});
+        auto image = Load(Gif(
+            2, 2, 2, Cat({SmallFrame(), loopBlock("NETSCAPE2.0", {3, 1, 5, 0, 0}), unreadable, kTrailer})));
+        ASSERT_EQ(image->Images().Count(), 2);
+        EXPECT_TRUE(image->Images()[1]->Empty());
+        auto* loop = dynamic_cast<TGIFAppExtNSLoop*>(image->Images()[1]->Extensions()[0]);
+        ASSERT_NE(loop, nullptr);
+        EXPECT_EQ(loop->Loops, 5);
+    }
     // An identifier nobody registered is kept and written back byte for byte.
     const Bytes unknown = loopBlock("XMP DataXMP", {4, 'a', 'b', 'c', 'd', 1, 'e', 0});
     auto image = Load(Gif(2, 2, 2, Cat({unknown, SmallFrame(), kTrailer})));

@@ -1,5 +1,5 @@
-// The PNG picture class beyond load and save: stored-property data, palettes, the clipboard, and a
-// picture whose bitmap was handed away.
+// The PNG picture class beyond load and save: stored-property data, palettes, the clipboard, a
+// picture whose bitmap was handed away, and transparency shown over a background colour.
 
 #include <cstring>
 
@@ -8,6 +8,8 @@
 #include "framework/Clipboard.h"
 #include "pictures/png/PngImage.h"
 #include "tests/pictures/PictureTestUtil.h"
+#include "tests/support/MagickFlatten.h"
+#include "tests/support/TempDir.h"
 
 using namespace lumora;
 using namespace lumora::test;
@@ -32,7 +34,104 @@ Bytes PalettePng(int width, int height) {
     return png;
 }
 
+// A PNG of the given rows (packed samples, no filter bytes) with chunks placed before the image data.
+Bytes PngFile(int width, int height, uint8_t depth, uint8_t colorType, const Bytes& rows,
+              const std::vector<Bytes>& chunks = {}) {
+    const size_t rowBytes = rows.size() / height;
+    Bytes raw;
+    for (int y = 0; y < height; ++y) {
+        raw.push_back(0);
+        raw.insert(raw.end(), rows.begin() + static_cast<long>(y * rowBytes),
+                   rows.begin() + static_cast<long>((y + 1) * rowBytes));
+    }
+    Bytes png = PngSignature();
+    Bytes header = PngHeader(width, height, depth, colorType);
+    png.insert(png.end(), header.begin(), header.end());
+    for (const Bytes& chunk : chunks)
+        png.insert(png.end(), chunk.begin(), chunk.end());
+    for (const Bytes& chunk : {PngChunk("IDAT", Deflate(raw)), PngChunk("IEND", {})})
+        png.insert(png.end(), chunk.begin(), chunk.end());
+    return png;
+}
+
+// Random samples whose alpha (every `stride` bytes from `first`, `size` bytes wide) is clear for a
+// third of the pixels, opaque for another third and anything between for the rest; the colours under
+// the clear ones are random too, so a picture that shows them is caught.
+Bytes WithAlpha(Bytes samples, size_t first, size_t stride, size_t size) {
+    for (size_t at = first, n = 0; at + size <= samples.size(); at += stride, ++n)
+        if (n % 3 != 2) std::fill_n(samples.begin() + static_cast<long>(at), size, n % 3 == 0 ? 0 : 255);
+    return samples;
+}
+
 } // namespace
+
+TEST(PngImage, TransparencyShowsTheBackgroundAsImageMagickFlattensIt) {
+    const int w = 19, h = 7;
+    Bytes palette;
+    for (int i = 0; i < 16; ++i)
+        palette.insert(palette.end(), {uint8_t(i * 16), uint8_t(255 - i * 8), uint8_t(i * 5)});
+    // Entry 9 has entry 3's colour but stays opaque: only the index says which pixels are clear.
+    std::copy_n(palette.begin() + 9, 3, palette.begin() + 27);
+    Bytes partial = PseudoRandomBytes(16, 5);
+    partial[1] = 0;
+    partial[2] = 255;
+    Bytes oneClear(16, 255);
+    oneClear[3] = 0;
+    Bytes indexes = PseudoRandomBytes(static_cast<size_t>(w) * h, 6);
+    for (auto& v : indexes)
+        v &= 15;
+    Bytes grey = PseudoRandomBytes(static_cast<size_t>(w) * h, 7);
+    for (size_t i = 0; i < grey.size(); i += 3)
+        grey[i] = 77; // the key
+    Bytes rgb = PseudoRandomBytes(static_cast<size_t>(w) * h * 3, 8);
+    for (size_t i = 0; i < rgb.size(); i += 6)
+        std::copy_n(Bytes{10, 200, 30}.begin(), 3, rgb.begin() + static_cast<long>(i));
+    Bytes grey2bit = PseudoRandomBytes(static_cast<size_t>((w * 2 + 7) / 8) * h, 9);
+
+    struct Case {
+        const char* what;
+        Bytes file;
+        // The blend rounds; 16-bit samples are read as their high bytes, which costs one more.
+        int tolerance = 1;
+    } cases[] = {
+        {"RGBA", PngFile(w, h, 8, 6, WithAlpha(PseudoRandomBytes(w * h * 4, 1), 3, 4, 1))},
+        {"RGBA of 16 bits", PngFile(w, h, 16, 6, WithAlpha(PseudoRandomBytes(w * h * 8, 2), 6, 8, 2)), 2},
+        {"grey and alpha", PngFile(w, h, 8, 4, WithAlpha(PseudoRandomBytes(w * h * 2, 3), 1, 2, 1))},
+        {"palette with alphas",
+         PngFile(w, h, 8, 3, indexes, {PngChunk("PLTE", palette), PngChunk("tRNS", partial)})},
+        {"palette with one clear entry",
+         PngFile(w, h, 8, 3, indexes, {PngChunk("PLTE", palette), PngChunk("tRNS", oneClear)})},
+        {"grey with a transparent level", PngFile(w, h, 8, 0, grey, {PngChunk("tRNS", {0, 77})})},
+        {"grey of 2 bits with a transparent level",
+         PngFile(w, h, 2, 0, grey2bit, {PngChunk("tRNS", {0, 2})})},
+        {"RGB with a transparent colour",
+         PngFile(w, h, 8, 2, rgb, {PngChunk("tRNS", {0, 10, 0, 200, 0, 30})})},
+        {"opaque RGB", PngFile(w, h, 8, 2, rgb)},
+    };
+    TempDir dir;
+    for (const Case& c : cases)
+        for (TColor background : {RGB(0x33, 0x66, 0xCC), clWhite}) {
+            const std::string what = std::string(c.what) + " over " + ColorText(background);
+            const std::string path = dir.WriteFile("in.png", std::string(c.file.begin(), c.file.end()));
+            TPngImage image;
+            TMemoryStream in(c.file);
+            image.LoadFromStream(in);
+            TBitmap shown;
+            AssignOverBackground(shown, &image, background);
+            ExpectPixelsNear(shown, FlattenWithImageMagick(path, background), c.tolerance, what);
+            EXPECT_FALSE(shown.Transparent()) << what;
+        }
+    // What the picture itself holds stays as it was read.
+    TPngImage image;
+    TMemoryStream in(cases[0].file);
+    image.LoadFromStream(in);
+    ASSERT_TRUE(image.HasAlpha());
+    const TColor under = image.InUse()->GetPixel(0, 0);
+    TBitmap shown;
+    AssignOverBackground(shown, &image, clWhite);
+    EXPECT_EQ(image.InUse()->GetPixel(0, 0), under);
+    EXPECT_EQ(static_cast<const uint8_t*>(image.AlphaInUse()->ScanLine(0))[0], 255) << "pixel 0 is clear";
+}
 
 TEST(PngImage, StoredDataIsPngBothWaysAndMatchesLibpng) {
     const Bytes file = PalettePng(12, 7);
