@@ -5,6 +5,7 @@
 #include <cmath>
 #include <cstring>
 #include <memory>
+#include <utility>
 
 #include "framework/ByteOrder.h"
 #include "framework/Checked.h"
@@ -454,12 +455,15 @@ void TTIFFGraphic::LoadFromStream(TStream& stream) {
     if (f.conv == TiffConv::YCbCr) {
         // Without the tag, chroma covers blocks of 2 x 2 pixels.
         std::vector<uint32_t> sampling = TagList(530);
-        ycc.blockW = sampling.size() > 0 ? static_cast<int>(sampling[0]) : 2;
-        ycc.blockH = sampling.size() > 1 ? static_cast<int>(sampling[1]) : 2;
-        const int code = ycc.blockW * 10 + ycc.blockH;
-        if (code != 11 && code != 12 && code != 21 && code != 22 && code != 41 && code != 42 && code != 44)
+        const uint32_t w = sampling.size() > 0 ? sampling[0] : 2, h = sampling.size() > 1 ? sampling[1] : 2;
+        // The pair itself is looked up: a code such as 10 * w + h would take 0 x 41 for 4 x 1.
+        static constexpr std::pair<uint32_t, uint32_t> kKnown[] = {{1, 1}, {1, 2}, {2, 1}, {2, 2},
+                                                                   {4, 1}, {4, 2}, {4, 4}};
+        if (std::find(std::begin(kKnown), std::end(kKnown), std::pair(w, h)) == std::end(kKnown))
             Unsupported("this YCbCr subsampling");
-        if (predictorKind == 2 && code != 11) Unsupported("a predictor on subsampled YCbCr");
+        ycc.blockW = static_cast<int>(w);
+        ycc.blockH = static_cast<int>(h);
+        if (predictorKind == 2 && (w != 1 || h != 1)) Unsupported("a predictor on subsampled YCbCr");
         float luma[3] = {0.299f, 0.587f, 0.114f};
         float range[6] = {0, 255, 128, 255, 128, 255};
         std::vector<float> given = TagRationals(529);
