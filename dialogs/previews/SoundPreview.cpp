@@ -194,7 +194,7 @@ void TSPrev::FormShow() {
     PlayName = ResolveLinkPath(FileName);
     if (PlayName.empty()) PlayName = FileName;
     if (!AudioPlayer1 || !AudioPlayer1->Ready()) {
-        ShowMessage(FileName + "を再生できません");
+        ShowMessage(FileNameUtf8(FileName) + "を再生できません");
         State = -1;
     } else {
         TAudioPlayer& player = *AudioPlayer1;

@@ -215,7 +215,7 @@ void TSaverMusic::PlayTrack(const std::string& name) {
     } else {
         // A file that went away since the scan (its name resolves to nothing) or of a kind nothing
         // plays: the next track follows, so one such file never ends the music.
-        ShowNotice(name + "を再生できません");
+        ShowNotice(FileNameUtf8(name) + "を再生できません");
         ScheduleNext();
     }
 }
@@ -239,7 +239,7 @@ void TSaverMusic::StartBassTrack(const std::string& name, const std::string& fil
         started = false;
     }
     if (!started) {
-        ShowNotice(name + "を再生できません");
+        ShowNotice(FileNameUtf8(name) + "を再生できません");
         ScheduleNext();
         return;
     }
@@ -260,7 +260,7 @@ void TSaverMusic::StartMidiTrack(const std::string& name, const std::string& fil
         // A device that cannot be opened or a file that cannot be read: the next track follows.
         MidiFile1.Stop();
         CloseMidiOut();
-        ShowNotice(name + "を再生できません");
+        ShowNotice(FileNameUtf8(name) + "を再生できません");
         ScheduleNext();
         return;
     }

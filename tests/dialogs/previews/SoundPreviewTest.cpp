@@ -244,7 +244,8 @@ TEST_F(Previews, AFileThePlayerCannotOpenSaysSoAndStaysUntilClosed) {
 }
 
 TEST_F(Previews, WithoutTheAudioLibraryTheFileCannotBePlayedAndTheFormCloses) {
-    std::string file = dir.WriteFile("music/tone.wav", ToneWav(4410));
+    // A name in Latin-1 shows as the pickers show it.
+    std::string file = dir.WriteFile("music/t\xF6ne.wav", ToneWav(4410));
     SetProgramFolder(dir.File("music"));
     TSPrev form(nullptr);
     form.FileName = file;
@@ -252,7 +253,7 @@ TEST_F(Previews, WithoutTheAudioLibraryTheFileCannotBePlayedAndTheFormCloses) {
     SetProgramFolder("");
     EXPECT_EQ(form.State, -1);
     ASSERT_FALSE(messages.empty());
-    EXPECT_EQ(messages.back(), file + "を再生できません");
+    EXPECT_EQ(messages.back(), dir.File("music/t\xC3\xB6ne.wav") + "を再生できません");
     EXPECT_TRUE(PumpUntil([&] { return Closed(form); }, 3000));
 }
 

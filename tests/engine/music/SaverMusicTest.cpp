@@ -122,7 +122,7 @@ TEST(SaverMusicTest, TracksThatCannotPlayShowANoticeAndTheMusicGoesOn) {
     h.Track("a.mp3");
     h.Track("b.ogg");
     h.Track("c.wav");
-    std::string gone = h.Track("d.mp3");
+    std::string gone = h.Track("d\xF6.mp3"); // named in Latin-1, shown as the dialogs show it
     h.Track("e.mp3");
     h.player->refuse = {"a.mp3"};
     h.player->crash = {"b.ogg"};
@@ -138,7 +138,7 @@ TEST(SaverMusicTest, TracksThatCannotPlayShowANoticeAndTheMusicGoesOn) {
     EXPECT_TRUE(h.Music().BassPlaying());
     h.EndTrack();
     h.Run(100);
-    EXPECT_EQ(h.Notice(), h.dir.File("music/d.mp3") + "を再生できません");
+    EXPECT_EQ(h.Notice(), h.dir.File("music/d\xC3\xB6.mp3") + "を再生できません");
     h.Run(100);
     EXPECT_EQ(h.player->opened.back(), "e.mp3");
     EXPECT_TRUE(h.Music().BassPlaying());
