@@ -8,18 +8,15 @@
 #include <cstdlib>
 #include <sstream>
 
+#include "tests/support/CommandOutput.h"
+
 namespace lumora::test {
 
 namespace {
 std::string Run(const std::string& command) {
-    std::string out;
-    FILE* p = popen(command.c_str(), "r");
-    if (!p) return out;
-    char buf[65536];
-    size_t n;
-    while ((n = std::fread(buf, 1, sizeof buf, p)) > 0)
-        out.append(buf, n);
-    return pclose(p) == 0 ? out : std::string();
+    int status = -1;
+    std::string out = CommandOutput(command, &status);
+    return status == 0 ? out : std::string();
 }
 
 void Put(std::string& out, uint32_t v, int bytes, bool big) {

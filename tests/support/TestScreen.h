@@ -12,6 +12,7 @@
 
 #include <QSize>
 
+#include "tests/support/CommandOutput.h"
 #include "tests/support/TempDir.h"
 
 namespace lumora::test {
@@ -43,13 +44,9 @@ inline int RunOnTestScreen(int w, int h, int scale, const std::string& filter, s
                                 std::to_string(scale) + " QT_SCALE_FACTOR=" + std::to_string(scale) +
                                 " QT_QPA_PLATFORM=offscreen:configfile=" + config + " timeout 300 " + self +
                                 " --gtest_filter=" + filter + " 2>&1";
-    out.clear();
-    FILE* p = popen(command.c_str(), "r");
-    if (!p) return -1;
-    char buf[512];
-    while (fgets(buf, sizeof buf, p))
-        out += buf;
-    return pclose(p);
+    int status = -1;
+    out = CommandOutput(command, &status);
+    return status;
 }
 
 } // namespace lumora::test

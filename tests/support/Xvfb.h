@@ -6,6 +6,7 @@
 #include <sstream>
 #include <string>
 
+#include "tests/support/CommandOutput.h"
 #include "tests/support/HaveTool.h"
 
 namespace lumora::test {
@@ -17,13 +18,7 @@ inline std::string WithXvfb() { return "bash '" + std::string(LUMORA_SOURCE_DIR)
 // printed, standard error included, so a failure shows the program's own words.
 inline std::string RunScriptInXvfb(const std::string& serverArgs, const std::string& scriptPath) {
     const std::string command = "timeout 120 " + WithXvfb() + " '" + serverArgs + "' bash " + scriptPath + " 2>&1";
-    std::string out;
-    if (FILE* p = popen(command.c_str(), "r")) {
-        char buf[512];
-        while (fgets(buf, sizeof buf, p)) out += buf;
-        pclose(p);
-    }
-    return out;
+    return CommandOutput(command);
 }
 
 // What a script printed as "key=value" on a line of its own; empty when it printed no such line.

@@ -10,6 +10,7 @@
 #include <functional>
 #include <string>
 
+#include "tests/support/CommandOutput.h"
 #include "tests/support/HaveTool.h"
 #include "tests/support/TempDir.h"
 
@@ -29,19 +30,6 @@ inline std::string Quoted(const std::string& s) {
 
 #define REQUIRE_TOOL(name) \
     if (!::lumora::test::HaveTool(name)) GTEST_SKIP() << name " is not installed (tools/setup installs it)"
-
-// What a shell command prints on standard output; status, when given, receives its wait status.
-inline std::string CommandOutput(const std::string& command, int* status = nullptr) {
-    std::string out;
-    FILE* p = ::popen(command.c_str(), "r");
-    if (!p) return out;
-    char buf[4096];
-    size_t n;
-    while ((n = fread(buf, 1, sizeof buf, p)) > 0) out.append(buf, n);
-    int result = ::pclose(p);
-    if (status) *status = result;
-    return out;
-}
 
 // Runs tests/audio/tags/mutagen_tags.py (mutagen, the independent oracle) and returns what it prints;
 // "dump FILE" gives every value mutagen reads, one sorted line each.

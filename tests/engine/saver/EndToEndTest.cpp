@@ -340,13 +340,7 @@ TEST(EndToEndConsoleTest, ModesWithoutAWindowRunWithoutADisplay) {
         const std::string command = "env -u DISPLAY -u WAYLAND_DISPLAY -u QT_QPA_PLATFORM XDG_DATA_HOME='" +
                                     dir.File("data") + "' LUMORA_REGISTRY='" + dir.File("registry.reg") +
                                     "' timeout 60 '" + program + "' " + c.mode + " 2>&1; echo \"exit=$?\"";
-        std::string out;
-        if (FILE* p = popen(command.c_str(), "r")) {
-            char buf[512];
-            while (fgets(buf, sizeof buf, p))
-                out += buf;
-            pclose(p);
-        }
+        const std::string out = test::CommandOutput(command);
         EXPECT_EQ(test::ScriptValue(out, "exit"), "0") << c.mode << "\n" << out;
         std::ifstream entry(dir.File("data/applications/screensavers/lumora.desktop"));
         EXPECT_EQ(entry.good(), c.installs) << c.mode;
@@ -371,13 +365,7 @@ TEST(EndToEndConsoleTest, WindowedModesWithoutAnXServerSaySoInOneLine) {
                 " XDG_DATA_HOME='" + dir.File("data") + "' LUMORA_REGISTRY='" + dir.File("registry.reg") +
                 "' timeout 60 '" + program + "' " + mode + " 2>'" + dir.File("err") +
                 "' >/dev/null; echo \"exit=$?\"";
-            std::string out;
-            if (FILE* p = popen(command.c_str(), "r")) {
-                char buf[512];
-                while (fgets(buf, sizeof buf, p))
-                    out += buf;
-                pclose(p);
-            }
+            const std::string out = test::CommandOutput(command);
             std::ifstream errFile(dir.File("err"));
             std::string err((std::istreambuf_iterator<char>(errFile)), std::istreambuf_iterator<char>());
             const std::string where = std::string("DISPLAY=") + display + " " + mode + "\n" + err;

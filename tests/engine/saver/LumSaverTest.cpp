@@ -111,13 +111,7 @@ TEST(LumSaverTest, OneSaverLockPerXServerWhateverItsName) {
                                 test::WithXvfb() + " \"-screen 0 64x64x24 -listen tcp\" " + self +
                                 " --gtest_filter=LumSaverTest.OneSaverLockPerXServerWhateverItsName' 2>&1; "
                                 "echo \"exit=$?\"";
-    std::string out;
-    if (FILE* p = popen(command.c_str(), "r")) {
-        char buf[512];
-        while (fgets(buf, sizeof buf, p))
-            out += buf;
-        pclose(p);
-    }
+    const std::string out = test::CommandOutput(command);
     EXPECT_EQ(test::ScriptValue(out, "exit"), "0") << out;
 
     // Without a server to ask there is nothing to share.
