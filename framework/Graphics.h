@@ -56,6 +56,15 @@ inline uint32_t ColorToPixel(TColor c) {
     return (static_cast<uint32_t>(GetRValue(c)) << 16) | (GetGValue(c) << 8) | GetBValue(c);
 }
 inline TColor PixelToColor(uint32_t p) { return RGB((p >> 16) & 0xFF, (p >> 8) & 0xFF, p & 0xFF); }
+// The pixel that shows `over` at opacity alpha (0 to 255) on `under`, each colour rounded; byte 3 zero.
+inline uint32_t BlendPixel(uint32_t over, uint32_t under, unsigned alpha) {
+    uint32_t out = 0;
+    for (int shift = 0; shift < 24; shift += 8) {
+        const uint32_t o = (over >> shift) & 0xFF, u = (under >> shift) & 0xFF;
+        out |= ((o * alpha + u * (255 - alpha) + 127) / 255) << shift;
+    }
+    return out;
+}
 
 enum TFontStyle : uint8_t { fsBold = 1, fsItalic = 2, fsUnderline = 4, fsStrikeOut = 8 };
 using TFontStyles = uint8_t; // bit set of TFontStyle

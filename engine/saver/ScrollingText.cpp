@@ -128,14 +128,8 @@ const TBitmap& TScrollingText::Frame() {
                 out[x] = bg[x]; // outside the strip the background shows
                 continue;
             }
-            // Coverage a lets the faded text colour through; the rest is the box colour.
-            unsigned a = mask[sx];
-            uint32_t t = bg[x];
-            auto mix = [&](int shift) {
-                unsigned ct = (t >> shift) & 0xFF, cb = (box >> shift) & 0xFF;
-                return ((ct * a + cb * (255 - a) + 127) / 255) << shift;
-            };
-            out[x] = mix(0) | mix(8) | mix(16);
+            // Coverage lets the faded text colour through; the rest is the box colour.
+            out[x] = BlendPixel(bg[x], box, mask[sx]);
         }
     }
     return buffer_;

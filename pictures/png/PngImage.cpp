@@ -221,15 +221,7 @@ void AssignOverBackground(TBitmap& dest, TGraphic* picture, TColor background) {
                 continue;
             }
             const auto* clear = static_cast<const uint8_t*>(mask->ScanLine(y));
-            for (int x = 0; x < dest.Width(); ++x) {
-                const uint32_t a = 255u - clear[x];
-                uint32_t out = 0;
-                for (int shift = 0; shift < 24; shift += 8) {
-                    const uint32_t c = (row[x] >> shift) & 0xFF, b = (bg >> shift) & 0xFF;
-                    out |= ((c * a + b * (255 - a) + 127) / 255) << shift;
-                }
-                row[x] = out;
-            }
+            for (int x = 0; x < dest.Width(); ++x) row[x] = BlendPixel(row[x], bg, 255u - clear[x]);
         }
     }
     dest.SetTransparent(false);
