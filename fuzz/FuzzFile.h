@@ -10,15 +10,10 @@
 
 class TFuzzFile {
 public:
-    // LUMORA_FUZZ_SCRATCH names a folder of this process's own, so that the path (and with it the
-    // way through the code) is the same in every run; without it the name holds the process id.
+    // The process id keeps fuzzers that run side by side apart; TMPDIR gives each run a folder.
     TFuzzFile(const uint8_t* data, size_t size, const char* suffix) {
-        const char* scratch = std::getenv("LUMORA_FUZZ_SCRATCH");
         const char* dir = std::getenv("TMPDIR");
-        if (scratch && *scratch)
-            path_ = std::string(scratch) + "/input" + suffix;
-        else
-            path_ = std::string(dir && *dir ? dir : "/tmp") + "/lumora-fuzz-" + std::to_string(::getpid()) + suffix;
+        path_ = std::string(dir && *dir ? dir : "/tmp") + "/lumora-fuzz-" + std::to_string(::getpid()) + suffix;
         if (FILE* f = std::fopen(path_.c_str(), "wb")) {
             ok_ = std::fwrite(data, 1, size, f) == size;
             ok_ = std::fclose(f) == 0 && ok_;

@@ -51,12 +51,30 @@ TNativeHandle HandleArgument(int argc, const char* const* argv) {
 
 void SetSettingsDialogRunner(std::function<int()> runner) { SettingsDialogRunner() = std::move(runner); }
 
-void InstallSaver() {
+namespace {
+// A path as a shell reads it back: the hint below is meant to be pasted.
+std::string ShellQuoted(const std::string& path) {
+    std::string quoted = "'";
+    for (char c : path) quoted += c == '\'' ? std::string("'\\''") : std::string(1, c);
+    return quoted + "'";
+}
+} // namespace
+
+int InstallSaver() {
+    const std::string program = ProgramFolder() + "/lumora";
     try {
-        InstallScreenSaver(ProgramFolder() + "/lumora");
-    } catch (const std::exception&) {
-        // The installer's failure is not reported, as the system's installer call was not.
+        const TSaverInstall done = InstallDesktopSaver(program);
+        if (!done.link.empty()) std::printf("lumora: linked %s to %s\n", done.link.c_str(), program.c_str());
+        std::printf("lumora: wrote %s, which runs %s /s\n", done.entry.c_str(), done.runPath.c_str());
+        if (done.linkMissing)
+            std::printf("lumora: mate-screensaver runs only the programs in %s; to link this one there, run "
+                        "\"sudo %s /i\", then \"%s /i\" again\n",
+                        kMateSaverFolder, ShellQuoted(program).c_str(), ShellQuoted(program).c_str());
+    } catch (const std::exception& e) {
+        std::fprintf(stderr, "lumora: could not install the screen saver: %s\n", e.what());
+        return 1;
     }
+    return 0;
 }
 
 int LumSaverMain(int argc, char** argv) {
@@ -91,6 +109,7 @@ int LumSaverMain(int argc, char** argv) {
     Application().Title = "Lumora 2.0";
     std::unique_ptr<TDesktopWindow> window;
     TSaverDisplayLock saverLock;
+    int exitCode = 0;
     switch (mode) {
     case 'S':
     case 'P': {
@@ -134,7 +153,7 @@ int LumSaverMain(int argc, char** argv) {
         break;
     }
     case 'I':
-        InstallSaver();
+        exitCode = InstallSaver();
         Application().Terminate();
         break;
     default: Application().Terminate(); break;
@@ -142,7 +161,7 @@ int LumSaverMain(int argc, char** argv) {
     Application().Run();
     RemoveCloseSignals();
     window.reset();
-    return 0;
+    return exitCode;
 }
 
 } // namespace lumora

@@ -237,6 +237,7 @@ protected:
     void paintEvent(QPaintEvent* event) override { form_.PaintPart(*this, *event, part_); }
     void keyPressEvent(QKeyEvent* event) override { form_.keyPressEvent(event); }
     void mousePressEvent(QMouseEvent* event) override { form_.mousePressEvent(event); }
+    void wheelEvent(QWheelEvent* event) override { form_.wheelEvent(event); }
     void mouseMoveEvent(QMouseEvent* event) override {
         QPoint p = event->position().toPoint();
         // Placed as the form's own window reports its moves: from the corner of its covered area.
@@ -421,6 +422,11 @@ void TDesktopWindow::keyPressEvent(QKeyEvent* event) {
 }
 
 void TDesktopWindow::mousePressEvent(QMouseEvent*) {
+    Application().Guard([&] { FormClick(); });
+}
+
+// A turn of the wheel is a press of a mouse button to X and to screensaver daemons.
+void TDesktopWindow::wheelEvent(QWheelEvent*) {
     Application().Guard([&] { FormClick(); });
 }
 

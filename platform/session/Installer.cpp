@@ -14,8 +14,23 @@
 namespace lumora {
 
 namespace {
+// A desktop entry's string escaping, which every string value gets.
+std::string EscapeString(const std::string& text) {
+    std::string escaped;
+    for (char c : text) {
+        if (c == '\\') escaped += "\\\\";
+        else if (c == '\n') escaped += "\\n";
+        else if (c == '\t') escaped += "\\t";
+        else if (c == '\r') escaped += "\\r";
+        else escaped += c;
+    }
+    return escaped;
+}
+
 // Quoting of an Exec argument: inside double quotes, the characters " ` $ and \ are escaped with
-// a backslash, and the whole field's backslashes are doubled once more by the string escaping.
+// a backslash; then the whole field gets the string escaping, which doubles its backslashes once
+// more. A percent sign stays single: GLib, which mate-screensaver's menu reads entries with, looks
+// for the program under the name as written and drops an entry whose "%%" names no file.
 std::string QuoteExecArgument(const std::string& arg) {
     bool plain = !arg.empty();
     for (char c : arg)
@@ -27,40 +42,69 @@ std::string QuoteExecArgument(const std::string& arg) {
         quoted += c;
     }
     quoted += '"';
-    std::string escaped;
-    for (char c : quoted) {
-        if (c == '\\') escaped += "\\\\";
-        else if (c == '\n') escaped += "\\n";
-        else escaped += c;
-    }
-    return escaped;
+    return EscapeString(quoted);
 }
+
+std::string Reason() { return std::strerror(errno); }
 } // namespace
 
 std::string ScreenSaverEntryFolder() { return DataFolder() + "/applications/screensavers"; }
 
-std::string ScreenSaverEntryText(const std::string& programPath) {
+// No NoDisplay: the menu that mate-screensaver lists its themes from leaves such entries out. The
+// category and OnlyShowIn keep it out of the desktops' application menus, as the entries of the
+// screensaver packages do.
+std::string ScreenSaverEntryText(const std::string& runPath) {
     return "[Desktop Entry]\n"
            "Type=Application\n"
            "Name=Lumora\n"
            "Comment=Pictures and music\n"
            "Exec=" +
-           QuoteExecArgument(programPath) +
+           QuoteExecArgument(runPath) +
            " /s\n"
            "TryExec=" +
-           QuoteExecArgument(programPath) +
+           EscapeString(runPath) +
            "\n"
-           "NoDisplay=true\n"
-           "Categories=Screensaver;\n";
+           "StartupNotify=false\n"
+           "Terminal=false\n"
+           "Categories=Screensaver;\n"
+           "OnlyShowIn=MATE;XFCE;\n";
 }
 
-std::string InstallScreenSaver(const std::string& programPath) {
+std::string SaverLinkPath(const std::string& saverFolder) { return saverFolder + "/lumora"; }
+
+std::string SaverRunPath(const std::string& programPath, const std::string& saverFolder) {
+    std::error_code ec;
+    const std::string link = SaverLinkPath(saverFolder);
+    if (std::filesystem::is_symlink(link, ec) && std::filesystem::equivalent(link, programPath, ec)) return link;
+    return programPath;
+}
+
+std::string LinkIntoSaverFolder(const std::string& programPath, const std::string& saverFolder) {
+    const std::string link = SaverLinkPath(saverFolder);
+    const std::string failure = "Cannot create link \"" + link + "\". ";
+    std::error_code ec;
+    auto status = std::filesystem::symlink_status(link, ec);
+    if (!ec && std::filesystem::exists(status) && !std::filesystem::is_symlink(status))
+        throw EFCreateError(failure + "Something other than a link is there.");
+    // A new link beside the old one, renamed over it: the daemon never finds the name missing.
+    const std::string temp = link + ".tmp" + std::to_string(getpid());
+    unlink(temp.c_str());
+    if (symlink(programPath.c_str(), temp.c_str()) != 0) throw EFCreateError(failure + Reason());
+    if (rename(temp.c_str(), link.c_str()) != 0) {
+        std::string reason = Reason();
+        unlink(temp.c_str());
+        throw EFCreateError(failure + reason);
+    }
+    return link;
+}
+
+std::string InstallScreenSaver(const std::string& runPath) {
     std::string folder = ScreenSaverEntryFolder();
     std::error_code ec;
     std::filesystem::create_directories(folder, ec);
     std::string path = folder + "/lumora.desktop";
     std::string temp = path + ".tmp" + std::to_string(getpid());
-    std::string text = ScreenSaverEntryText(programPath);
+    std::string text = ScreenSaverEntryText(runPath);
     int fd = open(temp.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0644);
     if (fd < 0) throw EFCreateError("Cannot create file \"" + path + "\". " + std::strerror(errno));
     size_t done = 0;
@@ -82,6 +126,17 @@ std::string InstallScreenSaver(const std::string& programPath) {
         throw EFCreateError("Cannot create file \"" + path + "\". " + reason);
     }
     return path;
+}
+
+TSaverInstall InstallDesktopSaver(const std::string& programPath, const std::string& saverFolder) {
+    TSaverInstall done;
+    std::error_code ec;
+    const bool folder = std::filesystem::is_directory(saverFolder, ec);
+    if (folder && access(saverFolder.c_str(), W_OK) == 0) done.link = LinkIntoSaverFolder(programPath, saverFolder);
+    done.runPath = SaverRunPath(programPath, saverFolder);
+    done.entry = InstallScreenSaver(done.runPath);
+    done.linkMissing = folder && done.runPath == programPath;
+    return done;
 }
 
 } // namespace lumora

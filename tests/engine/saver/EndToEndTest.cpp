@@ -11,6 +11,7 @@
 
 #include <gtest/gtest.h>
 
+#include "tests/support/SaverLink.h"
 #include "tests/support/TempDir.h"
 #include "tests/support/Xvfb.h"
 
@@ -288,15 +289,25 @@ wait $pid; echo "exit=$?"
 )SH");
 }
 
-TEST_F(EndToEndTest, AClickOnTheTickerEndsTheSaver) {
+// A click, and a turn of the wheel either way, which X gives as a press of buttons 4 and 5.
+TEST_F(EndToEndTest, AClickOrAWheelTurnOverTheTickerOrThePictureEndsTheSaver) {
     if (!test::HaveTool("import") || !test::HaveTool("convert") || !test::HaveTool("sox"))
         GTEST_SKIP() << "no imagemagick or sox";
     // The ticker stands 149 pixels in from the logo's left edge, 8 down, 145 x 18.
-    std::string out = PointerOverTheOverlays(dir, "\"StopOnMouseMove\"=\"0\"\n\"StopOnMouseClick\"=\"1\"\n",
-                                             "lx + 149 + 72", "ly + 8 + 9", "xdotool click 1");
-    ASSERT_EQ(test::ScriptValue(out, "logo"), "6070b0 000080 000080 6070b0 000080") << out;
-    EXPECT_EQ(test::ScriptValue(out, "still"), "") << out;
-    EXPECT_EQ(test::ScriptValue(out, "exit"), "0") << out;
+    struct Case {
+        const char *x, *y, *action;
+    } cases[] = {{"lx + 149 + 72", "ly + 8 + 9", "xdotool click 1"},
+                 {"lx + 149 + 72", "ly + 8 + 9", "xdotool click 4"},
+                 {"320", "100", "xdotool click 5"}};
+    for (const Case& c : cases) {
+        test::TempDir run;
+        std::string out = PointerOverTheOverlays(run, "\"StopOnMouseMove\"=\"0\"\n\"StopOnMouseClick\"=\"1\"\n", c.x,
+                                                 c.y, c.action);
+        const std::string where = std::string(c.action) + " at " + c.x + ", " + c.y + "\n" + out;
+        ASSERT_EQ(test::ScriptValue(out, "logo"), "6070b0 000080 000080 6070b0 000080") << where;
+        EXPECT_EQ(test::ScriptValue(out, "still"), "") << where;
+        EXPECT_EQ(test::ScriptValue(out, "exit"), "0") << where;
+    }
 }
 
 TEST_F(EndToEndTest, AMoveOverTheTickerTheSpectrumOrTheNoticeEndsTheSaver) {
@@ -327,26 +338,39 @@ TEST_F(EndToEndTest, AMoveOverTheTickerTheSpectrumOrTheNoticeEndsTheSaver) {
 }
 
 // Installing, the password and the letters that do nothing need no display: run from a console
-// (no DISPLAY, no Qt platform chosen) they end with 0, and only "/i" writes the desktop entry.
+// (no DISPLAY, no Qt platform chosen) they end with 0, and only "/i" writes the desktop entry and
+// says so. Where the entry cannot be written, "/i" says why in one line and ends with 1.
 TEST(EndToEndConsoleTest, ModesWithoutAWindowRunWithoutADisplay) {
     if (!std::ifstream(kProgram)) GTEST_SKIP() << "the program is not built";
     const std::string program = std::filesystem::canonical(kProgram).string();
+    test::SaverLinkRestorer restorer;
     struct Case {
         const char* mode;
         bool installs;
-    } cases[] = {{"/i", true}, {"-I", true}, {"/a", false}, {"/a 1234", false}, {"/x", false}, {"s", false}};
+        const char* dataFolder; // instead of the test's own
+    } cases[] = {{"/i", true, nullptr}, {"-I", true, nullptr},  {"/a", false, nullptr},  {"/a 1234", false, nullptr},
+                 {"/x", false, nullptr}, {"s", false, nullptr}, {"/i", false, "/proc/nope"}};
     for (const Case& c : cases) {
         test::TempDir dir;
-        const std::string command = "env -u DISPLAY -u WAYLAND_DISPLAY -u QT_QPA_PLATFORM XDG_DATA_HOME='" +
-                                    dir.File("data") + "' LUMORA_REGISTRY='" + dir.File("registry.reg") +
-                                    "' timeout 60 '" + program + "' " + c.mode + " 2>&1; echo \"exit=$?\"";
+        const std::string data = c.dataFolder ? c.dataFolder : dir.File("data");
+        const std::string command = "env -u DISPLAY -u WAYLAND_DISPLAY -u QT_QPA_PLATFORM XDG_DATA_HOME='" + data +
+                                    "' LUMORA_REGISTRY='" + dir.File("registry.reg") + "' timeout 60 '" + program +
+                                    "' " + c.mode + " 2>'" + dir.File("err") + "'; echo \"exit=$?\"";
         const std::string out = test::CommandOutput(command);
-        EXPECT_EQ(test::ScriptValue(out, "exit"), "0") << c.mode << "\n" << out;
-        std::ifstream entry(dir.File("data/applications/screensavers/lumora.desktop"));
-        EXPECT_EQ(entry.good(), c.installs) << c.mode;
-        if (!entry) continue;
-        std::string text((std::istreambuf_iterator<char>(entry)), std::istreambuf_iterator<char>());
-        EXPECT_NE(text.find("\nExec=" + program + " /s\n"), std::string::npos) << text;
+        const std::string err = test::ReadFile(dir.File("err"));
+        const std::string where = std::string(c.mode) + " " + data + "\n" + out + err;
+        const bool refused = c.dataFolder != nullptr;
+        EXPECT_EQ(test::ScriptValue(out, "exit"), refused ? "1" : "0") << where;
+        EXPECT_EQ(std::count(err.begin(), err.end(), '\n'), refused ? 1 : 0) << where;
+        const std::string entry = data + "/applications/screensavers/lumora.desktop";
+        EXPECT_EQ(std::filesystem::exists(entry), c.installs) << where;
+        if (!c.installs) continue;
+        // It runs what it says it runs: the program, or its link in mate-screensaver's folder.
+        const std::string runs = out.substr(0, out.find(" /s\n"));
+        const std::string runPath = runs.substr(runs.rfind(", which runs ") + 13);
+        EXPECT_NE(out.find("lumora: wrote " + entry + ", which runs "), std::string::npos) << where;
+        EXPECT_TRUE(runPath == program || std::filesystem::canonical(runPath) == program) << where;
+        EXPECT_NE(test::ReadFile(entry).find("\nExec=" + runPath + " /s\n"), std::string::npos) << where;
     }
 }
 

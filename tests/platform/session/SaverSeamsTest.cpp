@@ -100,10 +100,21 @@ TEST(SaverSeamsTest, InstallerWritesAScreensaverEntryThatStartsTheSaver) {
     std::string text = test::ReadFile(path);
     EXPECT_NE(text.find("[Desktop Entry]\n"), std::string::npos);
     EXPECT_NE(text.find("\nExec=/opt/lumora/bin/lumora /s\n"), std::string::npos);
-    // A path with blanks and shell characters is quoted so the launcher runs this program only.
-    InstallScreenSaver("/home/a b/$x/lu\"mora");
-    text = test::ReadFile(path);
-    EXPECT_NE(text.find("\nExec=\"/home/a b/\\\\$x/lu\\\\\"mora\" /s\n"), std::string::npos) << text;
+    // A hidden entry is left out of the menu mate-screensaver lists its themes from.
+    EXPECT_EQ(text.find("NoDisplay"), std::string::npos) << text;
+    // Exec quotes and escapes the path as an argument; TryExec is a plain path with only the
+    // string escapes. (GLib's own reading of these is checked end to end.)
+    const std::pair<std::string, std::string> paths[] = {
+        {"/home/a b/$x/lu\"mora", "Exec=\"/home/a b/\\\\$x/lu\\\\\"mora\" /s\nTryExec=/home/a b/$x/lu\"mora\n"},
+        {"/home/u/100%/lumora", "Exec=\"/home/u/100%/lumora\" /s\nTryExec=/home/u/100%/lumora\n"},
+        {"/home/u/a\\b/lumora", "Exec=\"/home/u/a\\\\\\\\b/lumora\" /s\nTryExec=/home/u/a\\\\b/lumora\n"},
+        {"/home/u/\u30a2\u30d7\u30ea/lumora", "Exec=\"/home/u/\u30a2\u30d7\u30ea/lumora\" /s\nTryExec=/home/u/\u30a2\u30d7\u30ea/lumora\n"},
+    };
+    for (const auto& [program, lines] : paths) {
+        InstallScreenSaver(program);
+        text = test::ReadFile(path);
+        EXPECT_NE(text.find("\n" + lines), std::string::npos) << text;
+    }
     // Nothing but the entry is left in the folder.
     int files = 0;
     for (auto& e : std::filesystem::directory_iterator(dir.Path() + "/applications/screensavers")) {
@@ -115,6 +126,47 @@ TEST(SaverSeamsTest, InstallerWritesAScreensaverEntryThatStartsTheSaver) {
     setenv("XDG_DATA_HOME", (dir.Path() + "/file").c_str(), 1);
     dir.WriteFile("file", "x");
     EXPECT_THROW(InstallScreenSaver("/x"), EFCreateError);
+    if (old) setenv("XDG_DATA_HOME", saved.c_str(), 1);
+    else unsetenv("XDG_DATA_HOME");
+}
+
+// mate-screensaver runs only the programs in its own folder: where that folder may be written, the
+// program is linked into it and the entry runs the link; elsewhere the entry runs the program and
+// the missing link is reported.
+TEST(SaverSeamsTest, InstallerLinksIntoTheDaemonsFolderAndTheEntryRunsWhatWillRun) {
+    test::TempDir dir;
+    const char* old = std::getenv("XDG_DATA_HOME");
+    std::string saved = old ? old : "";
+    setenv("XDG_DATA_HOME", dir.File("data").c_str(), 1);
+    const std::string program = dir.WriteFile("bin/lumora", "program");
+    const std::string other = dir.WriteFile("other/lumora", "another program");
+    const std::string folder = dir.File("hacks");
+    const std::string entry = dir.File("data/applications/screensavers/lumora.desktop");
+
+    TSaverInstall done = InstallDesktopSaver(program, folder); // no such folder: no daemon to link for
+    EXPECT_EQ(done.link, "");
+    EXPECT_EQ(done.runPath, program);
+    EXPECT_FALSE(done.linkMissing);
+    EXPECT_NE(test::ReadFile(entry).find("\nExec=" + program + " /s\n"), std::string::npos);
+
+    std::filesystem::create_directories(folder);
+    std::filesystem::create_symlink(other, folder + "/lumora"); // a link left by another build
+    done = InstallDesktopSaver(program, folder);
+    EXPECT_EQ(done.link, folder + "/lumora");
+    EXPECT_EQ(std::filesystem::read_symlink(done.link), program);
+    EXPECT_EQ(done.runPath, done.link);
+    EXPECT_FALSE(done.linkMissing);
+    EXPECT_NE(test::ReadFile(entry).find("\nExec=" + done.link + " /s\nTryExec=" + done.link + "\n"),
+              std::string::npos);
+    EXPECT_EQ(SaverRunPath(other, folder), other); // the link leads elsewhere now
+    EXPECT_EQ(SaverRunPath(program, folder), done.link);
+
+    // Something of the daemon's own under that name is never replaced.
+    std::filesystem::remove(folder + "/lumora");
+    dir.WriteFile("hacks/lumora", "the daemon's own");
+    EXPECT_THROW(InstallDesktopSaver(program, folder), EFCreateError);
+    EXPECT_EQ(test::ReadFile(folder + "/lumora"), "the daemon's own");
+    EXPECT_EQ(SaverRunPath(program, folder), program);
     if (old) setenv("XDG_DATA_HOME", saved.c_str(), 1);
     else unsetenv("XDG_DATA_HOME");
 }
