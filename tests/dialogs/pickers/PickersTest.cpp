@@ -325,6 +325,36 @@ TEST_F(Pickers, PhotosArePreviewedUprightAsImageMagickTurnsThem) {
     }
 }
 
+// A folder and files from an archive of a Japanese system ("音楽", "ソング.mp3" in CP932) and of a
+// Western one ("Crème.mp3" in ISO-8859-1), their ID3v1 titles in the same 8-bit texts: the tree,
+// the list, the name and the tags read as their readers read them, and play by their bytes.
+TEST_F(Pickers, SoundFolderPickerShowsNamesAndTagsThatAreNotUtf8) {
+    const std::string folder = root + "/\x89\xb9\x8a\x79";
+    dir.WriteFile("root/\x89\xb9\x8a\x79/\x83\x5C\x83\x93\x83\x4F.mp3",
+                  test::MpegFrames(40) + Id3v1("\x8f\xe3\x82\xf0\x8c\xfc\x82\xa2\x82\xc4", "\x8d\xe2\x96\x7b\x8b\xe3", 17));
+    dir.WriteFile("root/\x89\xb9\x8a\x79/Cr\xE8me.mp3", test::MpegFrames(40) + Id3v1("Cr\xE8me br\xFBl\xE9" "e", "\xD6lgem\xE4lde", 17));
+    data->SndBtnState = 2;
+    TDSelect2 form(nullptr, *data);
+    form.Folder = root;
+    form.Mask = "*.mp3";
+    std::vector<std::pair<std::string, bool>> played;
+    form.OnPlay = [&](const std::string& file, bool bass) { played.push_back({file, bass}); };
+    form.show();
+    ClickFolder(form, root, QString::fromUtf8("音楽"));
+    Select(form, "Crème.mp3");
+    EXPECT_EQ(Text(form, "Label2"), "Crème.mp3");
+    EXPECT_EQ(form.ValueTexts()[6], "Crème brûlée");
+    EXPECT_EQ(form.ValueTexts()[7], "Ölgemälde");
+    Select(form, "ソング.mp3");
+    EXPECT_EQ(Text(form, "Label2"), "ソング.mp3");
+    EXPECT_EQ(form.ValueTexts()[6], "上を向いて");
+    EXPECT_EQ(form.ValueTexts()[7], "坂本九");
+    SaveArtefact(form, "picker-sounds-not-utf8.png");
+    QTest::mouseClick(Find<QPushButton>(form, "BitBtn1"), Qt::LeftButton);
+    ASSERT_EQ(played.size(), 1u);
+    EXPECT_EQ(played[0], std::make_pair(folder + "/\x83\x5C\x83\x93\x83\x4F.mp3", true));
+}
+
 TEST_F(Pickers, SoundFolderPickerShowsTagsAndPlays) {
     data->SndBtnState = 0;
     TDSelect2 form(nullptr, *data);
