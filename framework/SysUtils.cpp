@@ -8,6 +8,8 @@
 #include <limits>
 #include <vector>
 
+#include "framework/LegacyText.h"
+
 namespace lumora {
 
 bool TryStrToInt(const std::string& text, int& value) {
@@ -147,42 +149,17 @@ int64_t FileSize(const std::string& path) {
     return static_cast<int64_t>(st.st_size);
 }
 
-namespace {
-// Length of the well-formed UTF-8 sequence at s[at]; 0 when none starts there.
-size_t Utf8SequenceAt(const std::string& s, size_t at) {
-    auto byte = [&](size_t i) { return static_cast<unsigned char>(s[i]); };
-    unsigned char lead = byte(at);
-    if (lead < 0x80) return 1;
-    size_t length = lead >= 0xC2 && lead <= 0xDF   ? 2
-                    : lead >= 0xE0 && lead <= 0xEF ? 3
-                    : lead >= 0xF0 && lead <= 0xF4 ? 4
-                                                   : 0;
-    if (length == 0 || at + length > s.size()) return 0;
-    // The second byte's range excludes overlong forms, surrogates and code points past U+10FFFF.
-    unsigned char second = byte(at + 1);
-    unsigned char low = lead == 0xE0 ? 0xA0 : lead == 0xF0 ? 0x90 : 0x80;
-    unsigned char high = lead == 0xED ? 0x9F : lead == 0xF4 ? 0x8F : 0xBF;
-    if (second < low || second > high) return 0;
-    for (size_t i = 2; i < length; ++i)
-        if ((byte(at + i) & 0xC0) != 0x80) return 0;
-    return length;
-}
-} // namespace
-
 std::string FileNameUtf8(const std::string& bytes) {
+    // Each name of the path is read on its own: a folder named in UTF-8 may hold a file that an
+    // archive from another system named in CP932 or ISO-8859-1. No CP932 byte is a "/".
     std::string text;
-    text.reserve(bytes.size());
-    for (size_t at = 0; at < bytes.size();) {
-        size_t length = Utf8SequenceAt(bytes, at);
-        if (length > 0) {
-            text.append(bytes, at, length);
-            at += length;
-        } else {
-            // A byte of no UTF-8 sequence is the Latin-1 character of its value.
-            unsigned char c = static_cast<unsigned char>(bytes[at++]);
-            text += static_cast<char>(0xC0 | (c >> 6));
-            text += static_cast<char>(0x80 | (c & 0x3F));
-        }
+    text.reserve(bytes.size() * 2);
+    for (size_t at = 0; at <= bytes.size();) {
+        size_t slash = bytes.find('/', at);
+        if (slash == std::string::npos) slash = bytes.size();
+        text += SanitizeUtf8(std::string_view(bytes).substr(at, slash - at));
+        if (slash < bytes.size()) text += '/';
+        at = slash + 1;
     }
     return text;
 }

@@ -1,7 +1,5 @@
 #include "audio/midi/MidiFile.h"
 
-#include <iconv.h>
-
 #include <algorithm>
 #include <array>
 #include <cfenv>
@@ -9,6 +7,7 @@
 #include <cmath>
 
 #include "framework/Checked.h"
+#include "framework/LegacyText.h"
 #include "platform/system/Clock.h"
 
 namespace lumora {
@@ -28,35 +27,6 @@ uint32_t BigEndian(const uint8_t* p, int bytes) {
 }
 
 uint32_t LittleEndian32(const uint8_t* p) { return p[0] | p[1] << 8 | p[2] << 16 | uint32_t(p[3]) << 24; }
-
-std::string Latin1ToUtf8(const std::string& bytes) {
-    std::string out;
-    for (unsigned char c : bytes) {
-        if (c < 0x80) {
-            out += static_cast<char>(c);
-        } else {
-            out += static_cast<char>(0xC0 | c >> 6);
-            out += static_cast<char>(0x80 | (c & 0x3F));
-        }
-    }
-    return out;
-}
-
-std::string DecodeLegacyText(const std::string& bytes) {
-    if (std::all_of(bytes.begin(), bytes.end(), [](unsigned char c) { return c < 0x80; })) return bytes;
-    iconv_t cd = iconv_open("UTF-8", "CP932");
-    if (cd == reinterpret_cast<iconv_t>(-1)) return Latin1ToUtf8(bytes);
-    std::string out(bytes.size() * 3 + 4, '\0');
-    char* in = const_cast<char*>(bytes.data());
-    size_t inLeft = bytes.size();
-    char* outPtr = out.data();
-    size_t outLeft = out.size();
-    size_t r = iconv(cd, &in, &inLeft, &outPtr, &outLeft);
-    iconv_close(cd);
-    if (r == static_cast<size_t>(-1) || inLeft != 0) return Latin1ToUtf8(bytes);
-    out.resize(out.size() - outLeft);
-    return out;
-}
 
 // Reads a variable-length number of at most four bytes, within [p, end).
 uint32_t ReadVarLen(const uint8_t*& p, const uint8_t* end) {

@@ -455,7 +455,7 @@ bool TAudioPlayer::ReadInfo(const std::string& name, int& pluginIndex, int& supp
                 info_.Title = ModuleTitle(ext, head, got);
                 if (info_.Title.empty() && ext != ".MOD" && ext != ".XM" && ext != ".IT" && ext != ".MTM" &&
                     ext != ".S3M")
-                    info_.Title = ExtractFileName(name);
+                    info_.Title = FileNameUtf8(ExtractFileName(name));
                 if (bassReady_) {
                     DWORD music = BASS_MusicLoad(0, name.c_str(), 0, 0, kMusicLengthFlags, 0);
                     if (music) {
@@ -501,7 +501,7 @@ bool TAudioPlayer::ReadInfo(const std::string& name, int& pluginIndex, int& supp
         if (hostReady_) support = support == 1 ? 0 : 2;
         break;
     }
-    if (valid && info_.Title.empty()) info_.Title = ExtractFileName(name);
+    if (valid && info_.Title.empty()) info_.Title = FileNameUtf8(ExtractFileName(name));
     return valid;
 }
 
@@ -532,13 +532,13 @@ bool TAudioPlayer::Open(const std::string& name) {
         if (!ReadInfo(name, pluginIndex, support)) {
             info_ = previousInfo;
             decoderName_ = previousDecoder;
-            ShowError("Invalid stream file (" + name + ") !", false);
+            ShowError("Invalid stream file (" + FileNameUtf8(name) + ") !", false);
             return false;
         }
         if (info_.Channels > 8) {
             info_ = previousInfo;
             decoderName_ = previousDecoder;
-            ShowError("Channel count exceeds" + std::string("8") + " (" + name + ") !", false);
+            ShowError("Channel count exceeds" + std::string("8") + " (" + FileNameUtf8(name) + ") !", false);
             return false;
         }
     }
@@ -573,7 +573,7 @@ bool TAudioPlayer::Open(const std::string& name) {
                 kind_ = ckStream;
             } else {
                 int index = hostReady_ && ext.size() > 1 ? FindPluginForExt(ext.substr(1)) : -1;
-                if (index < 0) return fail("Can't play the specified URL stream : " + name, true);
+                if (index < 0) return fail("Can't play the specified URL stream : " + FileNameUtf8(name), true);
                 SelectPluginSlot(index);
             }
         }
@@ -652,7 +652,7 @@ bool TAudioPlayer::Open(const std::string& name) {
                 handle = BASS_StreamCreateFile(0, name.c_str(), 0, 0, flags);
                 kind = ckStream;
             }
-            if (!handle) return fail("Can't play the specified stream file : " + name, true);
+            if (!handle) return fail("Can't play the specified stream file : " + FileNameUtf8(name), true);
             BASS_CHANNELINFO ci{};
             BASS_ChannelGetInfo(handle, &ci);
             if (newInfo.BitsPerSample == 16 && (ci.flags & BASS_SAMPLE_8BITS)) {
@@ -749,7 +749,7 @@ void TAudioPlayer::Play() {
             outputStarted_ = false;
             play_ = 1;
             if (!plugin_ || !plugin_->Play || plugin_->Play(fileName_.c_str()) != 0) {
-                ShowError("Can't play the specified stream : " + fileName_, false);
+                ShowError("Can't play the specified stream : " + FileNameUtf8(fileName_), false);
                 SelectPlugin(-1);
                 pluginForm_->SetInUsePlugin("");
                 decoderName_.clear();

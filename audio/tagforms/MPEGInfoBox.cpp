@@ -108,7 +108,7 @@ void TMPEGFileInfoForm::FormShow() {
     TMPEGaudio& r = *reader_;
     const FrameData& f = r.Frame();
     QFontMetrics metrics(ui->fFileName->font());
-    ui->fFileName->setText(metrics.elidedText(Q(fileName_), Qt::ElideMiddle, ui->fFileName->width()));
+    ui->fFileName->setText(metrics.elidedText(Q(FileNameUtf8(fileName_)), Qt::ElideMiddle, ui->fFileName->width()));
     ui->lbSize->setText(Q("Size: " + IntToStr(r.FileLength()) + " bytes"));
     ui->lbHeaderPos->setText(Q("Header found at: " + IntToStr(f.Position) + " bytes"));
     ui->lbLength->setText(Q("Length: " + IntToStr(static_cast<int64_t>(r.Duration())) + " seconds"));

@@ -43,11 +43,12 @@ uint8_t VersionOf(const uint8_t* block) {
     return 1;
 }
 
-// A field's text: up to its first zero byte, trailing blanks dropped, decoded from CP932.
+// A field's text: up to its first zero byte, trailing blanks dropped, read as 8-bit legacy text.
+// Only text that fills its field to the last byte can have lost the second half of a character.
 std::string FieldText(const uint8_t* p, int length) {
     const char* s = reinterpret_cast<const char*>(p);
-    size_t n = strnlen(s, static_cast<size_t>(length));
-    return DecodeLegacy8Bit(TrimControlRight(std::string_view(s, n)));
+    std::string text = TrimControlRight(std::string_view(s, strnlen(s, static_cast<size_t>(length))));
+    return text.size() == static_cast<size_t>(length) ? DecodeFullLegacyField(text) : DecodeLegacyText(text);
 }
 
 std::string FitField(const std::string& v, int length) { return FitCP932(TrimControlRight(v), length); }

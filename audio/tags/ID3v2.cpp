@@ -100,7 +100,7 @@ TByteOrder BomOrder(std::string_view bytes, TByteOrder fallback) {
 
 std::string DecodeText(uint8_t encoding, std::string_view bytes, TByteOrder fallback = TByteOrder::LittleEndian) {
     switch (encoding) {
-    case 0: return DecodeLegacy8Bit(bytes.substr(0, bytes.find('\0')));
+    case 0: return DecodeLegacyText(bytes.substr(0, bytes.find('\0')));
     case 1: return DecodeUtf16(bytes, fallback);
     case 2: return DecodeUtf16(bytes, TByteOrder::BigEndian);
     case 3: return SanitizeUtf8(bytes.substr(0, bytes.find('\0')));
@@ -412,7 +412,7 @@ std::string PercentEncodeUrl(const std::string& utf8) {
 // UTF-16 with a byte-order mark (encoding 1), so no character is ever lost.
 bool UseLatin1(const std::string& text, std::string& latin) {
     auto l = EncodeLatin1(text);
-    if (!l || DecodeLegacy8Bit(*l) != text) return false;
+    if (!l || DecodeLegacyText(*l) != text) return false;
     latin = *l;
     return true;
 }

@@ -1,94 +1,16 @@
 #include "audio/tags/TagText.h"
 
-#include <iconv.h>
-
 #include <algorithm>
-#include <cerrno>
 #include <vector>
 
 namespace lumora {
 
 namespace {
 
-// One conversion descriptor per direction and thread, opened on first use. A descriptor that
-// cannot be opened (no CP932 module installed) makes every conversion through it fail, which the
-// callers treat as "not CP932".
-class TIconv {
-public:
-    TIconv(const char* to, const char* from) : cd_(iconv_open(to, from)) {}
-    ~TIconv() {
-        if (cd_ != reinterpret_cast<iconv_t>(-1)) iconv_close(cd_);
-    }
-    TIconv(const TIconv&) = delete;
-    TIconv& operator=(const TIconv&) = delete;
-
-    // The whole input converted, or nothing when any byte sequence is invalid or unmappable.
-    std::optional<std::string> Convert(std::string_view in) {
-        if (cd_ == reinterpret_cast<iconv_t>(-1)) return std::nullopt;
-        iconv(cd_, nullptr, nullptr, nullptr, nullptr);
-        std::string out(in.size() * 4 + 16, '\0');
-        char* src = const_cast<char*>(in.data());
-        size_t srcLeft = in.size();
-        char* dst = out.data();
-        size_t dstLeft = out.size();
-        while (srcLeft > 0) {
-            size_t r = iconv(cd_, &src, &srcLeft, &dst, &dstLeft);
-            if (r == static_cast<size_t>(-1)) {
-                if (errno == E2BIG) {
-                    size_t used = out.size() - dstLeft;
-                    out.resize(out.size() * 2);
-                    dst = out.data() + used;
-                    dstLeft = out.size() - used;
-                    continue;
-                }
-                return std::nullopt;
-            }
-            // glibc counts characters it replaced instead of failing as irreversible; refuse them.
-            if (r > 0) return std::nullopt;
-        }
-        if (iconv(cd_, nullptr, nullptr, &dst, &dstLeft) == static_cast<size_t>(-1)) return std::nullopt;
-        out.resize(out.size() - dstLeft);
-        return out;
-    }
-
-private:
-    iconv_t cd_;
-};
-
-TIconv& FromCP932() {
-    thread_local TIconv cd("UTF-8", "CP932");
-    return cd;
-}
-
-TIconv& ToCP932() {
-    thread_local TIconv cd("CP932", "UTF-8");
-    return cd;
-}
-
 bool IsAscii(std::string_view s) {
     for (unsigned char c : s)
         if (c >= 0x80) return false;
     return true;
-}
-
-bool IsCP932Lead(unsigned char c) {
-    return (c >= 0x81 && c <= 0x9F) || (c >= 0xE0 && c <= 0xFC);
-}
-
-// The length of the text without a lone CP932 lead byte at its end: the first half of a character
-// that a fixed-size field cut off.
-size_t WithoutCutCharacter(std::string_view bytes) {
-    size_t i = 0;
-    while (i < bytes.size()) {
-        if (!IsCP932Lead(static_cast<unsigned char>(bytes[i]))) {
-            ++i;
-        } else if (i + 1 == bytes.size()) {
-            return i;
-        } else {
-            i += 2;
-        }
-    }
-    return bytes.size();
 }
 
 } // namespace
@@ -148,45 +70,6 @@ uint32_t NextCodePoint(std::string_view s, size_t& pos) {
     }
     pos += extra + 1;
     return c;
-}
-
-bool IsValidUtf8(std::string_view s) {
-    size_t pos = 0;
-    while (pos < s.size()) {
-        unsigned char b = static_cast<unsigned char>(s[pos]);
-        if (b < 0x80) {
-            ++pos;
-            continue;
-        }
-        size_t before = pos;
-        uint32_t c = NextCodePoint(s, pos);
-        // A genuine U+FFFD is three bytes long; a replacement for a bad byte advances by one.
-        if (c == 0xFFFD && pos - before != 3) return false;
-    }
-    return true;
-}
-
-std::string SanitizeUtf8(std::string_view bytes) {
-    if (IsValidUtf8(bytes)) return std::string(bytes);
-    return DecodeLegacy8Bit(bytes);
-}
-
-std::string DecodeLatin1(std::string_view bytes) {
-    std::string out;
-    out.reserve(bytes.size() * 2);
-    for (unsigned char c : bytes) AppendUtf8(out, c);
-    return out;
-}
-
-std::string DecodeLegacy8Bit(std::string_view bytes) {
-    if (IsAscii(bytes)) return std::string(bytes);
-    if (auto s = FromCP932().Convert(bytes)) return *s;
-    // A field cut inside its last character keeps the whole characters before the cut. Plain ASCII
-    // before one such byte is taken for an ISO-8859-1 word instead ("Caf\xE9").
-    std::string_view whole = bytes.substr(0, WithoutCutCharacter(bytes));
-    if (whole.size() < bytes.size() && !IsAscii(whole))
-        if (auto s = FromCP932().Convert(whole)) return *s;
-    return DecodeLatin1(bytes);
 }
 
 std::string DecodeUtf16(std::string_view bytes, TByteOrder order) {
@@ -280,7 +163,7 @@ std::string EncodeCP932(std::string_view utf8, size_t maxBytes) {
         std::string piece;
         if (c < 0x80) {
             piece = static_cast<char>(c);
-        } else if (auto s = ToCP932().Convert(utf8.substr(start, pos - start)); s && c != 0xFFFD) {
+        } else if (auto s = Utf8ToCP932(utf8.substr(start, pos - start)); s && c != 0xFFFD) {
             piece = *s;
         } else {
             piece = "?";
@@ -299,7 +182,7 @@ std::string FitCP932(std::string_view utf8, size_t maxBytes) {
         uint32_t c = NextCodePoint(utf8, pos);
         size_t width = 1;
         if (c >= 0x80) {
-            if (auto s = ToCP932().Convert(utf8.substr(start, pos - start)); s && c != 0xFFFD) width = s->size();
+            if (auto s = Utf8ToCP932(utf8.substr(start, pos - start)); s && c != 0xFFFD) width = s->size();
         }
         if (used + width > maxBytes) return std::string(utf8.substr(0, start));
         used += width;

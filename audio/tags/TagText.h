@@ -1,21 +1,18 @@
 #pragma once
 // Text conversions of the tag readers. Text is UTF-8 in memory; tags hold 8-bit legacy text
-// (decoded as CP932, or ISO-8859-1 when it is not valid CP932), UTF-16 in either byte order, or UTF-8.
+// (framework/LegacyText: CP932 where it reads as Japanese, else ISO-8859-1), UTF-16 in either byte
+// order, or UTF-8.
 
 #include <cstdint>
 #include <optional>
 #include <string>
 #include <string_view>
 
+#include "framework/LegacyText.h"
+
 namespace lumora {
 
 enum class TByteOrder { LittleEndian, BigEndian };
-
-// 8-bit legacy text: CP932 when the bytes are valid CP932, else ISO-8859-1. Never fails. A lone
-// CP932 lead byte at the end (a field cut inside a character) is dropped when the rest is CP932
-// text beyond plain ASCII.
-std::string DecodeLegacy8Bit(std::string_view bytes);
-std::string DecodeLatin1(std::string_view bytes);
 
 // UTF-16 code units up to the first zero unit (or the end). A leading byte-order mark, in either
 // order, decides the order and is dropped; without one, fallbackOrder applies. An odd last byte
@@ -23,10 +20,6 @@ std::string DecodeLatin1(std::string_view bytes);
 std::string DecodeUtf16(std::string_view bytes, TByteOrder fallbackOrder);
 // UTF-16 of the UTF-8 text, optionally led by a byte-order mark; no terminator.
 std::string EncodeUtf16(std::string_view utf8, TByteOrder order, bool withBom);
-
-bool IsValidUtf8(std::string_view bytes);
-// Valid UTF-8 is kept as it is; anything else is taken as 8-bit legacy text.
-std::string SanitizeUtf8(std::string_view bytes);
 
 // ISO-8859-1 bytes of the text, or nothing when a character is above U+00FF.
 std::optional<std::string> EncodeLatin1(std::string_view utf8);

@@ -16,7 +16,7 @@ namespace {
 // the caller's handler reports.
 TWMResult OpenEditor(TWMMetadataEditor& editor, const std::string& fileName) {
     TWMResult result = editor.Open(fileName);
-    if (result == wmErrFileNotFound) throw Exception("The file\r\n" + fileName + "\r\ndoes'nt exists!");
+    if (result == wmErrFileNotFound) throw Exception("The file\r\n" + FileNameUtf8(fileName) + "\r\ndoes'nt exists!");
     return result;
 }
 

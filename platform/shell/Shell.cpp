@@ -26,6 +26,7 @@
 #include <QUrl>
 
 #include "framework/Forms.h"
+#include "framework/LegacyText.h"
 #include "framework/SysUtils.h"
 #include "platform/shell/ShellLink.h"
 #include "platform/system/System.h"
@@ -60,6 +61,22 @@ std::string CleanPath(const std::string& path) {
     return clean;
 }
 
+// The absolute form of a path, on its bytes (Qt's file classes hold names as UTF-16 and would
+// change a name that is not UTF-8).
+std::string AbsolutePath(const std::string& path) {
+    std::error_code ec;
+    fs::path absolute = fs::absolute(path, ec);
+    return ec ? CleanPath(path) : CleanPath(absolute.string());
+}
+
+// A file URL that keeps every byte of the path, percent-encoded, and the path back from one.
+QUrl FileUrl(const std::string& path) {
+    return QUrl::fromEncoded("file://" + QByteArray(path.data(), static_cast<qsizetype>(path.size())).toPercentEncoding("/"));
+}
+std::string LocalPathOf(const QUrl& url) {
+    return QByteArray::fromPercentEncoding(url.path(QUrl::FullyEncoded).toLatin1()).toStdString();
+}
+
 bool StatPath(const std::string& path, struct stat& st) { return !path.empty() && ::stat(path.c_str(), &st) == 0; }
 bool IsDir(const std::string& path) {
     struct stat st;
@@ -92,7 +109,7 @@ bool HasSubFolder(const std::string& path) {
 // Name comparison of the file lists: without regard to case first, then byte order, so two
 // different names never compare equal.
 int CompareNames(const std::string& a, const std::string& b) {
-    int c = QString::compare(Q(a), Q(b), Qt::CaseInsensitive);
+    int c = QString::compare(Q(FileNameUtf8(a)), Q(FileNameUtf8(b)), Qt::CaseInsensitive);
     if (c != 0) return c < 0 ? -1 : 1;
     return a < b ? -1 : a > b ? 1 : 0;
 }
@@ -137,7 +154,7 @@ bool CopyOrMove(const std::string& src, const std::string& dest, bool move) {
 
 class TRealShellUi : public IShellUi {
 public:
-    bool Open(const std::string& path) override { return QDesktopServices::openUrl(QUrl::fromLocalFile(Q(path))); }
+    bool Open(const std::string& path) override { return QDesktopServices::openUrl(FileUrl(AbsolutePath(path))); }
     QAction* PopupMenu(QMenu& menu, const QPoint& screenPoint) override { return menu.exec(screenPoint); }
     Qt::DropAction Drag(QWidget* source, QMimeData* data, Qt::DropActions allowed) override {
         auto* drag = new QDrag(source);
@@ -449,7 +466,11 @@ QIcon ShellIcon(const TItemIdList& absolute, bool open) {
     std::string path = GetPathFromIdList(absolute);
     if (absolute.Count() == 1 && path == "/") return provider.icon(QAbstractFileIconProvider::Computer);
     if (IsDir(path)) return provider.icon(QAbstractFileIconProvider::Folder);
-    return provider.icon(QFileInfo(Q(path)));
+    if (IsValidUtf8(path)) return provider.icon(QFileInfo(Q(path)));
+    // Qt cannot reach a file whose name is not UTF-8; its icon is the one its type has by name, or
+    // a plain file's.
+    QIcon byName = provider.icon(QFileInfo(Q(FileNameUtf8(path))));
+    return byName.isNull() ? provider.icon(QAbstractFileIconProvider::File) : byName;
 }
 
 std::string ShellTypeName(const TItemIdList& absolute) {
@@ -458,7 +479,7 @@ std::string ShellTypeName(const TItemIdList& absolute) {
     std::string ext = ExtractFileExt(path);
     if (SameText(ext, ".lnk")) return "ショートカット";
     static QMimeDatabase db;
-    QMimeType type = db.mimeTypeForFile(Q(path), QMimeDatabase::MatchExtension);
+    QMimeType type = db.mimeTypeForFile(Q(FileNameUtf8(path)), QMimeDatabase::MatchExtension);
     if (type.isValid() && !type.isDefault() && !type.comment().isEmpty()) return S(type.comment());
     return ext.size() > 1 ? UpperCase(ext.substr(1)) + " ファイル" : "ファイル";
 }
@@ -478,7 +499,7 @@ std::string TrashFolder() { return DataFolder() + "/Trash"; }
 bool MoveToTrash(const std::string& path) {
     struct stat st;
     if (path.empty() || ::lstat(path.c_str(), &st) != 0) return false;
-    std::string absolute = S(QFileInfo(Q(path)).absoluteFilePath());
+    std::string absolute = AbsolutePath(path);
     std::string files = TrashFolder() + "/files", info = TrashFolder() + "/info";
     std::error_code ec;
     fs::create_directories(files, ec);
@@ -509,7 +530,7 @@ bool MoveToTrash(const std::string& path) {
     std::tm local{};
     localtime_r(&now, &local);
     std::strftime(date, sizeof date, "%Y-%m-%dT%H:%M:%S", &local);
-    std::string text = "[Trash Info]\nPath=" + QUrl::toPercentEncoding(Q(absolute), "/").toStdString() +
+    std::string text = "[Trash Info]\nPath=" + QByteArray(absolute.data(), static_cast<qsizetype>(absolute.size())).toPercentEncoding("/").toStdString() +
                        "\nDeletionDate=" + date + "\n";
     bool written = ::write(fd, text.data(), text.size()) == static_cast<ssize_t>(text.size());
     written = (::close(fd) == 0) && written;
@@ -562,7 +583,7 @@ bool CopyIntoFolder(const std::vector<std::string>& paths, const std::string& fo
 bool CreateShortcut(const std::string& path, std::string& created) {
     struct stat st;
     if (path.empty() || ::stat(path.c_str(), &st) != 0) return false;
-    std::string absolute = S(QFileInfo(Q(path)).absoluteFilePath());
+    std::string absolute = AbsolutePath(path);
     std::string folder = ExcludeTrailingPathDelimiter(ExtractFilePath(absolute));
     std::string name = FreeName(folder, ExtractFileName(absolute), S_ISDIR(st.st_mode), "ショートカット");
     if (name.empty()) return false;
@@ -576,8 +597,8 @@ std::string SendToFolder() { return DataFolder() + "/lumora/SendTo"; }
 
 std::string PropertiesText(const std::string& path) {
     TItemIdList id;
-    std::string text = "名前: " + ExtractFileName(ExcludeTrailingPathDelimiter(path)) + "\n" +
-                       "場所: " + ExcludeTrailingPathDelimiter(ExtractFilePath(path)) + "\n";
+    std::string text = "名前: " + FileNameUtf8(ExtractFileName(ExcludeTrailingPathDelimiter(path))) + "\n" +
+                       "場所: " + FileNameUtf8(ExcludeTrailingPathDelimiter(ExtractFilePath(path))) + "\n";
     if (ParseDisplayName(path, id)) text += "種類: " + ShellTypeName(id) + "\n";
     struct stat st;
     if (StatPath(path, st)) {
@@ -593,7 +614,7 @@ QMimeData* MakeFileDragData(const std::vector<std::string>& paths, bool cut) {
     QList<QUrl> urls;
     QByteArray gnome = cut ? "cut" : "copy";
     for (const auto& p : paths) {
-        QUrl url = QUrl::fromLocalFile(Q(p));
+        QUrl url = FileUrl(AbsolutePath(p));
         urls << url;
         gnome += "\n" + url.toEncoded();
     }
@@ -608,7 +629,7 @@ std::vector<std::string> FilesFromMimeData(const QMimeData* data, bool* cut) {
     if (cut) *cut = false;
     if (!data) return files;
     for (const QUrl& url : data->urls())
-        if (url.isLocalFile()) files.push_back(S(url.toLocalFile()));
+        if (url.isLocalFile()) files.push_back(LocalPathOf(url));
     if (cut) {
         QByteArray gnome = data->data(QStringLiteral("x-special/gnome-copied-files"));
         *cut = gnome.startsWith("cut\n") || data->data(QStringLiteral("application/x-kde-cutselection")) == "1";

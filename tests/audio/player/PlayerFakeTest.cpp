@@ -55,6 +55,16 @@ TEST_F(PlayerFake, OpenWhilePlayingWithAFailingSourceResumesTheOldOneAndReportsT
     EXPECT_FALSE(player->Open(junk));
     EXPECT_EQ(boxes_.Last(), "Invalid stream file (" + junk + ") !");
     EXPECT_EQ(player->Mode(), plmPlaying);
+    // Names that are not UTF-8 show as the pickers show them: ISO-8859-1, and CP932 ("ソング").
+    for (auto [name, shown] : {std::pair{"bad\xE9.mp3", "bad\xC3\xA9.mp3"},
+                               std::pair{"\x83\x5C\x83\x93\x83\x4F.xyz123", "ソング.xyz123"}}) {
+        EXPECT_FALSE(player->Open(scope_.Dir().WriteFile(name, "x")));
+        EXPECT_EQ(boxes_.Last(), "Invalid stream file (" + scope_.Dir().File(shown) + ") !");
+    }
+    std::string refused = WriteWav(scope_.Dir(), "refuse-\x8E\xCA\x90\x5E.wav", 44100, 2, 4410);
+    EXPECT_FALSE(player->Open(refused));
+    EXPECT_EQ(boxes_.Last(), "Can't play the specified stream file : " + scope_.Dir().File("refuse-写真.wav") +
+                                 "\r\n(error code: 2)");
     // A WMA or ASF stream from the net needs its plug-in.
     EXPECT_FALSE(player->Open("http://example.invalid/radio.wma"));
     EXPECT_EQ(boxes_.Last(), "Winamp input plug-in for ASF (or WMA) file is not loaded.");

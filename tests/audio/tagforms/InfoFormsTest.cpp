@@ -6,6 +6,7 @@
 
 #include <QCheckBox>
 #include <QComboBox>
+#include <QFontMetrics>
 #include <QLabel>
 #include <QLineEdit>
 #include <QListWidget>
@@ -139,6 +140,21 @@ TEST_F(InfoForms, MpegFormShowsStreamAndEditsBothTags) {
     EXPECT_EQ(reread.ID3v1().Genre(), 255);
     EXPECT_EQ(messages.size(), 1u);
     form->grab().save(LUMORA_BINARY_DIR "/form-mpeg-info.png");
+}
+
+// The path label shows a name that is not UTF-8 as the pickers show it, never as "\uFFFD".
+TEST_F(InfoForms, MpegFormShowsANameThatIsNotUtf8AsThePickersDo) {
+    for (auto [name, shown] : {std::pair{"caf\xE9.mp3", "café.mp3"},
+                               std::pair{"\x8E\xCA\x90\x5E/\x83\x5C\x83\x93\x83\x4F.mp3", "写真/ソング.mp3"}}) {
+        std::string file = dir.WriteFile(name, test::MpegFrames(40) + Id3v1("v1 title", 17));
+        std::unique_ptr<TMPEGFileInfoForm> form = TMPEGFileInfoForm::Open(nullptr, file);
+        ASSERT_TRUE(form);
+        form->show();
+        QLabel* label = Find<QLabel>(*form, "fFileName");
+        EXPECT_EQ(label->text(), QFontMetrics(label->font())
+                                     .elidedText(QString::fromStdString(dir.File(shown)), Qt::ElideMiddle, label->width()));
+        EXPECT_TRUE(label->text().endsWith(QString::fromUtf8(shown).section('/', -1)));
+    }
 }
 
 TEST_F(InfoForms, MpegFormSavesATrackWithItsTotal) {

@@ -5,16 +5,6 @@
 namespace lumora {
 namespace {
 
-TEST(TagText, LegacyTextIsCP932WhenValidElseLatin1) {
-    // "日本" in CP932.
-    EXPECT_EQ(DecodeLegacy8Bit("\x93\xfa\x96\x7b"), "日本");
-    // Half-width katakana are single CP932 bytes.
-    EXPECT_EQ(DecodeLegacy8Bit("\xb1"), "ｱ");
-    // Plain ASCII and a last byte that could begin a CP932 character is an ISO-8859-1 word.
-    EXPECT_EQ(DecodeLegacy8Bit("caf\xe9"), "café");
-    EXPECT_EQ(DecodeLegacy8Bit("plain"), "plain");
-}
-
 TEST(TagText, Utf16HonoursALeadingByteOrderMarkOnly) {
     using std::string;
     // U+30FF and U+00FF have 0xFF in one byte; neither is taken for a byte-order mark.
@@ -38,16 +28,6 @@ TEST(TagText, Utf16SurrogatesRoundTripAndBrokenOnesAreReplaced) {
     }
     EXPECT_EQ(DecodeUtf16(std::string("\x3D\xD8" "A\0", 4), TByteOrder::LittleEndian), "\xEF\xBF\xBD" "A");
     EXPECT_EQ(DecodeUtf16(std::string("\x00\xDC", 2), TByteOrder::LittleEndian), "\xEF\xBF\xBD");
-}
-
-TEST(TagText, Utf8ValidationFallsBackToLegacyText) {
-    EXPECT_TRUE(IsValidUtf8("naïve 日本 😀"));
-    EXPECT_FALSE(IsValidUtf8("\xC3"));            // cut sequence
-    EXPECT_FALSE(IsValidUtf8("\xC0\xAF"));        // overlong
-    EXPECT_FALSE(IsValidUtf8("\xED\xA0\x80"));    // surrogate
-    EXPECT_TRUE(IsValidUtf8("\xEF\xBF\xBD"));     // a real replacement character
-    EXPECT_EQ(SanitizeUtf8("caf\xe9"), "café");
-    EXPECT_EQ(SanitizeUtf8("ok"), "ok");
 }
 
 TEST(TagText, CP932EncodingCutsOnCharacterBoundaries) {

@@ -7,6 +7,10 @@
   id3-compressed FILE VER    writes an ID3v2 tag whose frames are zlib-compressed
   id3v1 FILE [GENRE]         writes an ID3v1 tag only, in ISO-8859-1, with a genre number
   id3v1-comment-tail FILE    writes an ID3v1.0 tag whose 30-byte comment ends in " 5"
+  legacy-titles DIR CODEC HEX...
+                             for each title (hex of its UTF-8), DIR/N.mp3 with the title's bytes in
+                             CODEC as ID3v2.3 8-bit text and as the ID3v1 title (its first 30 bytes);
+                             prints, one line each, the hex of the ID3v1 title as CODEC reads it
   id3v22 FILE                writes an ID3v2.2 tag with iTunes frames and frames 2.3 has no name for
   id3-compressed-many FILE N writes an ID3v2.3 tag of N compressed TXXX frames each declaring 16 MiB
   id3-bomb FILE N            writes an ID3v2.3 tag of N compressed frames each inflating to 1 MiB
@@ -89,6 +93,19 @@ def id3v1_tag(path, genre=None):
     tags.add(id3.TRCK(encoding=0, text="3"))
     tags.save(path, v1=2)
     id3.delete(path, delete_v1=False, delete_v2=True)
+
+
+def legacy_titles(folder, codec, titles):
+    for n, title in enumerate(titles):
+        raw = bytes.fromhex(title).decode().encode(codec)
+        path = "%s/%d.mp3" % (folder, n)
+        open(path, "wb").close()
+        tags = id3.ID3()
+        # mutagen writes 8-bit text as ISO-8859-1: the characters of the bytes' values give the bytes.
+        tags.add(id3.TIT2(encoding=0, text=raw.decode("latin-1")))
+        tags.save(path, v1=2, v2_version=3)
+        # A field cut inside a character keeps the whole ones before the cut.
+        print(raw[:30].decode(codec, errors="ignore").encode().hex())
 
 
 def frame(version, fid, body, flags):
@@ -231,6 +248,8 @@ if __name__ == "__main__":
         id3_tag(path, int(sys.argv[3]))
     elif command == "id3v1":
         id3v1_tag(path, int(sys.argv[3]) if len(sys.argv) > 3 else None)
+    elif command == "legacy-titles":
+        legacy_titles(path, sys.argv[3], sys.argv[4:])
     elif command == "id3v1-comment-tail":
         id3v1_comment_tail(path)
     elif command == "id3v22":

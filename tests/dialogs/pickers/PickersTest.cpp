@@ -166,10 +166,14 @@ TEST(PickerHelpers, FitRatioMaskAndPlayTime) {
     EXPECT_EQ(PlayTimeText(-5), "0:00");
     EXPECT_EQ(PlayTimeText(std::nan("")), "0:00");
 
-    // Names are shown with their UTF-8 as it reads and any other byte as Latin-1.
+    // Each name of a path reads as UTF-8 when it is, else as 8-bit text: CP932 where it reads as
+    // Japanese, ISO-8859-1 otherwise, also where those bytes happen to be valid CP932 ("Crème").
     EXPECT_EQ(FileNameText("/写真/caf\xE9"), QString::fromUtf8("/写真/caf\u00e9"));
+    EXPECT_EQ(FileNameText("/\x8E\xCA\x90\x5E/Cr\xE8me.jpg"), QString::fromUtf8("/写真/Crème.jpg"));
+    EXPECT_EQ(FileNameText("\xD6lgem\xE4lde/\x83\x5C\x83\x93\x83\x4F.mp3"), QString::fromUtf8("Ölgemälde/ソング.mp3"));
+    // Broken UTF-8: a cut sequence that is a CP932 kanji, and bytes CP932 does not use.
     EXPECT_EQ(FileNameText("\xE5\x86/\xC0\xAF\xED\xA0\x80"),
-              QString::fromUtf8("\u00e5\u0086/\u00c0\u00af\u00ed\u00a0\u0080"));
+              QString::fromUtf8("蜀/\u00c0\u00af\u00ed\u00a0\u0080"));
     EXPECT_EQ(FileNameText(""), QString());
 }
 
@@ -319,6 +323,36 @@ TEST_F(Pickers, PhotosArePreviewedUprightAsImageMagickTurnsThem) {
         QTest::mouseClick(Find<QPushButton>(form, "BitBtn1"), Qt::LeftButton);
         EXPECT_EQ(window, portrait ? QSize(20, 40) : QSize(40, 20));
     }
+}
+
+// A folder and files from an archive of a Japanese system ("音楽", "ソング.mp3" in CP932) and of a
+// Western one ("Crème.mp3" in ISO-8859-1), their ID3v1 titles in the same 8-bit texts: the tree,
+// the list, the name and the tags read as their readers read them, and play by their bytes.
+TEST_F(Pickers, SoundFolderPickerShowsNamesAndTagsThatAreNotUtf8) {
+    const std::string folder = root + "/\x89\xb9\x8a\x79";
+    dir.WriteFile("root/\x89\xb9\x8a\x79/\x83\x5C\x83\x93\x83\x4F.mp3",
+                  test::MpegFrames(40) + Id3v1("\x8f\xe3\x82\xf0\x8c\xfc\x82\xa2\x82\xc4", "\x8d\xe2\x96\x7b\x8b\xe3", 17));
+    dir.WriteFile("root/\x89\xb9\x8a\x79/Cr\xE8me.mp3", test::MpegFrames(40) + Id3v1("Cr\xE8me br\xFBl\xE9" "e", "\xD6lgem\xE4lde", 17));
+    data->SndBtnState = 2;
+    TDSelect2 form(nullptr, *data);
+    form.Folder = root;
+    form.Mask = "*.mp3";
+    std::vector<std::pair<std::string, bool>> played;
+    form.OnPlay = [&](const std::string& file, bool bass) { played.push_back({file, bass}); };
+    form.show();
+    ClickFolder(form, root, QString::fromUtf8("音楽"));
+    Select(form, "Crème.mp3");
+    EXPECT_EQ(Text(form, "Label2"), "Crème.mp3");
+    EXPECT_EQ(form.ValueTexts()[6], "Crème brûlée");
+    EXPECT_EQ(form.ValueTexts()[7], "Ölgemälde");
+    Select(form, "ソング.mp3");
+    EXPECT_EQ(Text(form, "Label2"), "ソング.mp3");
+    EXPECT_EQ(form.ValueTexts()[6], "上を向いて");
+    EXPECT_EQ(form.ValueTexts()[7], "坂本九");
+    SaveArtefact(form, "picker-sounds-not-utf8.png");
+    QTest::mouseClick(Find<QPushButton>(form, "BitBtn1"), Qt::LeftButton);
+    ASSERT_EQ(played.size(), 1u);
+    EXPECT_EQ(played[0], std::make_pair(folder + "/\x83\x5C\x83\x93\x83\x4F.mp3", true));
 }
 
 TEST_F(Pickers, SoundFolderPickerShowsTagsAndPlays) {

@@ -7,6 +7,7 @@
 #include <vector>
 
 #include <QHeaderView>
+#include <QIcon>
 #include <QListView>
 #include <QTest>
 #include <QTreeView>
@@ -109,6 +110,41 @@ TEST_F(ShellViews, FileListFiltersByMaskAndFillsColumns) {
     EXPECT_EQ(FileSizeText(1023), "       1KB");
     // Sizes past 4 GiB keep their high bits.
     EXPECT_EQ(FileSizeText(int64_t{5} << 30), " 5242881KB");
+}
+
+// Names that are not UTF-8, as a zip made on Japanese or Western Windows leaves them, are listed
+// as they read, each with the icon of its kind and in line with the others; the list keeps the
+// bytes. The grab is kept to look at.
+TEST_F(ShellViews, NamesThatAreNotUtf8ListAsTheyReadWithTheirIcons) {
+    struct {
+        std::string bytes, shown;
+    } names[] = {{"\x8E\xCA\x90\x5E.jpg", "写真.jpg"},
+                 {"\x83\x5C\x83\x93\x83\x4F.jpg", "ソング.jpg"},
+                 {"\xD6lgem\xE4lde.jpg", "Ölgemälde.jpg"},
+                 {"Cr\xE8me.jpg", "Crème.jpg"},
+                 {"Gr\xFC\xDF" "e.jpg", "Grüße.jpg"},
+                 {"utf8.jpg", "utf8.jpg"}};
+    for (const auto& n : names) dir.WriteFile("root/zip/" + n.bytes, "x");
+    TFileView view;
+    view.resize(view.ReportWidth(), 200);
+    view.SetMask({".jpg"});
+    ShowFolder(view, root + "/zip");
+    ASSERT_EQ(view.Count(), 6);
+    QAbstractItemModel* model = view.ReportView()->model();
+    auto iconOf = [&](int row) { return model->index(row, 0).data(Qt::DecorationRole).value<QIcon>(); };
+    const QSize plainIcon = iconOf(view.FindRow("utf8.jpg")).actualSize(QSize(16, 16));
+    ASSERT_FALSE(plainIcon.isEmpty());
+    for (const auto& n : names) {
+        SCOPED_TRACE(n.shown);
+        int row = view.FindRow(n.shown);
+        ASSERT_GE(row, 0);
+        EXPECT_EQ(view.ItemPath(row), root + "/zip/" + n.bytes);
+        EXPECT_EQ(view.ItemText(row, 2), view.ItemText(view.FindRow("utf8.jpg"), 2));
+        // Without an icon the name would start further left than the others.
+        EXPECT_EQ(iconOf(row).actualSize(QSize(16, 16)), plainIcon);
+    }
+    view.show();
+    view.grab().save(LUMORA_BINARY_DIR "/picker-names-not-utf8.png");
 }
 
 TEST_F(ShellViews, ColumnsSortAscendingThenDescendingAndFillResets) {

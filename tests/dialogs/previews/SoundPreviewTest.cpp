@@ -244,8 +244,8 @@ TEST_F(Previews, AFileThePlayerCannotOpenSaysSoAndStaysUntilClosed) {
 }
 
 TEST_F(Previews, WithoutTheAudioLibraryTheFileCannotBePlayedAndTheFormCloses) {
-    // A name in Latin-1 shows as the pickers show it.
-    std::string file = dir.WriteFile("music/t\xF6ne.wav", ToneWav(4410));
+    // A name in Latin-1 in a folder named in CP932 ("写真") shows as the pickers show it.
+    std::string file = dir.WriteFile("music/\x8E\xCA\x90\x5E/t\xF6ne.wav", ToneWav(4410));
     SetProgramFolder(dir.File("music"));
     TSPrev form(nullptr);
     form.FileName = file;
@@ -253,7 +253,7 @@ TEST_F(Previews, WithoutTheAudioLibraryTheFileCannotBePlayedAndTheFormCloses) {
     SetProgramFolder("");
     EXPECT_EQ(form.State, -1);
     ASSERT_FALSE(messages.empty());
-    EXPECT_EQ(messages.back(), dir.File("music/t\xC3\xB6ne.wav") + "を再生できません");
+    EXPECT_EQ(messages.back(), dir.File("music/写真/t\xC3\xB6ne.wav") + "を再生できません");
     EXPECT_TRUE(PumpUntil([&] { return Closed(form); }, 3000));
 }
 
@@ -331,24 +331,27 @@ TEST_F(Previews, ADamagedMidiFileSaysSoInsteadOfPlaying) {
 
 // ---- both ----
 
-// A file name that is not UTF-8 (a Latin-1 "ö") scrolls by as the pickers list it.
+// A file name that is not UTF-8 (ISO-8859-1 "söng", CP932 "ソング") scrolls by as the pickers list it.
 TEST_F(Previews, TickersShowNamesThatAreNotUtf8AsThePickersDo) {
     auto dlg = OpenSettings();
-    {
-        TSPrev form(dlg.get());
-        form.FileName = dir.WriteFile("music/s\xF6ng.wav", ToneWav(44100));
-        form.show();
-        EXPECT_EQ(form.State, 1);
-        EXPECT_EQ(Find<TScrollingText>(form, "ScrollingText1")->Text(), "s\xC3\xB6ng.wav");
-        form.close();
-    }
-    {
-        TSPrev2 form(dlg.get());
-        form.FileName = dir.WriteFile("music/s\xF6ng.mid", OneNoteMidi(480));
-        form.show();
-        EXPECT_FALSE(form.Done);
-        EXPECT_EQ(Find<TScrollingText>(form, "ScrollingText1")->Text(), "s\xC3\xB6ng.mid");
-        form.close();
+    for (auto [stem, shown] : {std::pair{"s\xF6ng", "s\xC3\xB6ng"}, std::pair{"\x83\x5C\x83\x93\x83\x4F", "ソング"}}) {
+        SCOPED_TRACE(shown);
+        {
+            TSPrev form(dlg.get());
+            form.FileName = dir.WriteFile("music/" + std::string(stem) + ".wav", ToneWav(44100));
+            form.show();
+            EXPECT_EQ(form.State, 1);
+            EXPECT_EQ(Find<TScrollingText>(form, "ScrollingText1")->Text(), std::string(shown) + ".wav");
+            form.close();
+        }
+        {
+            TSPrev2 form(dlg.get());
+            form.FileName = dir.WriteFile("music/" + std::string(stem) + ".mid", OneNoteMidi(480));
+            form.show();
+            EXPECT_FALSE(form.Done);
+            EXPECT_EQ(Find<TScrollingText>(form, "ScrollingText1")->Text(), std::string(shown) + ".mid");
+            form.close();
+        }
     }
 }
 

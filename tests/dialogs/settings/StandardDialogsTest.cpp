@@ -161,14 +161,15 @@ TEST_F(StandardDialogs, LogoDialogAddsTheBitmapExtensionToATypedName) {
     EXPECT_EQ(Find<QLineEdit>(*dlg, "EdtLogoImg")->text().toStdString(), dir.File("logos/rings.bmp"));
 }
 
-// A folder and a file named in Latin-1 ("é", "ö"): the logo dialog opens in the logo's folder,
-// lists the file by the name the pickers show, and a double click on it makes it the logo, kept
-// as its bytes.
+// A folder and files named in Latin-1 ("é", "ö") and CP932 ("ロゴ"): the logo dialog opens in the
+// logo's folder, lists the files by the names the pickers show, and a double click on one makes it
+// the logo, kept as its bytes.
 TEST_F(StandardDialogs, LogoDialogOpensInTheLogosFolderAndListsNamesThatAreNotUtf8) {
     const std::string folder = dir.File("logos/caf\xE9");
     std::filesystem::create_directories(folder);
     TBitmap(4, 4).SaveToFile(folder + "/first.bmp");
     TBitmap(4, 4).SaveToFile(folder + "/s\xF6.bmp");
+    TBitmap(4, 4).SaveToFile(folder + "/\x83\x8D\x83\x53.bmp"); // "ロゴ" in CP932
     Put(kLumoraKey, "LOGO", "DispTitle", "1");
     Put(kLumoraKey, "LOGO", "UseTitle", "1");
     Put(kLumoraKey, "LOGO", "TitleBmp", folder + "/first.bmp");
@@ -195,7 +196,7 @@ TEST_F(StandardDialogs, LogoDialogOpensInTheLogosFolderAndListsNamesThatAreNotUt
     });
     QTest::mouseClick(Find<QToolButton>(*dlg, "SpeedButton3"), Qt::LeftButton);
     std::sort(listed.begin(), listed.end());
-    EXPECT_EQ(listed, (std::vector<std::string>{"first.bmp", "s\u00f6.bmp"}));
+    EXPECT_EQ(listed, (std::vector<std::string>{"first.bmp", "s\u00f6.bmp", "ロゴ.bmp"}));
     EXPECT_EQ(Find<QLineEdit>(*dlg, "EdtLogoImg")->text().toStdString(),
               dir.File("logos/caf\u00e9/s\u00f6.bmp"));
     QTest::mouseClick(Find<QPushButton>(*dlg, "Button3"), Qt::LeftButton);

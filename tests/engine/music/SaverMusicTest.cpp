@@ -124,10 +124,12 @@ TEST(SaverMusicTest, TracksThatCannotPlayShowANoticeAndTheMusicGoesOn) {
     h.Track("c.wav");
     std::string gone = h.Track("d\xF6.mp3"); // named in Latin-1, shown as the dialogs show it
     h.Track("e.mp3");
+    std::string goneToo = h.Track("f\x83\x5C\x83\x93\x83\x4F.mp3"); // "fソング.mp3" in CP932
     h.player->refuse = {"a.mp3"};
     h.player->crash = {"b.ogg"};
     h.Open();
-    std::filesystem::remove(gone); // goes away after the scan
+    std::filesystem::remove(gone); // go away after the scan
+    std::filesystem::remove(goneToo);
     EXPECT_EQ(h.Notice(), h.dir.File("music/a.mp3") + "を再生できません");
     EXPECT_FALSE(h.Music().BassPlaying());
     h.Run(100);
@@ -142,6 +144,9 @@ TEST(SaverMusicTest, TracksThatCannotPlayShowANoticeAndTheMusicGoesOn) {
     h.Run(100);
     EXPECT_EQ(h.player->opened.back(), "e.mp3");
     EXPECT_TRUE(h.Music().BassPlaying());
+    h.EndTrack();
+    h.Run(100);
+    EXPECT_EQ(h.Notice(), h.dir.File("music/fソング.mp3") + "を再生できません");
 }
 
 TEST(SaverMusicTest, WithoutAWorkingPlayerMidiFilesStillPlay) {

@@ -377,31 +377,39 @@ TEST(SaverOverlaysTest, CaptionAtTheBottomAndWiderThanThePictureStartsAtTheLeftE
     EXPECT_GT(white, 10);
 }
 
-// A name that is not UTF-8 (Latin-1 "é" and "ö") shows as the settings dialog and the pickers
-// show it: the ticker names the track and the caption the picture as the same name in UTF-8 would.
+// A name that is not UTF-8 shows as the settings dialog and the pickers show it: the ticker names
+// the track and the caption the picture as the same name in UTF-8 would, ISO-8859-1 ("café",
+// "söng") and CP932 ("写真", "ソング") alike.
 TEST(SaverOverlaysTest, TickerAndCaptionShowNamesThatAreNotUtf8AsTheDialogsDo) {
-    std::vector<std::unique_ptr<TBitmap>> captions;
-    for (const char* e : {"\xE9", "\xC3\xA9"}) {
-        test::MusicHarness h;
-        const std::string cafe = std::string("caf") + e;
-        test::WriteSolidBmp(h.dir, "named/" + cafe + "/p.bmp", 64, 48, clRed);
-        h.Set("Setting", "Folder", h.dir.File("named"));
-        h.Set("Setting", "SFolder", "1");
-        h.Set("Setting", "CapDisp", "1");
-        h.Set("Font", "CapSize", "20");
-        h.dir.WriteFile(std::string("music/s") + (e[1] ? "\xC3\xB6" : "\xF6") + "ng.mid",
-                        test::OneNoteMidi(480));
-        h.Open();
-        EXPECT_EQ(h.Overlays().ScrollingText2->Text(), "s\xC3\xB6ng.mid");
-        TBitmap& picture = *captions.emplace_back(std::make_unique<TBitmap>(300, 80));
-        picture.Canvas().Brush.Color = clBlue;
-        picture.Canvas().FillRect(TRect{0, 0, 300, 80});
-        h.Overlays().DrawCaption(picture);
+    struct {
+        std::string folder8Bit, folderUtf8, track8Bit, trackUtf8;
+    } rows[] = {
+        {"caf\xE9", "café", "s\xF6ng.mid", "söng.mid"},
+        {"\x8E\xCA\x90\x5E", "写真", "\x83\x5C\x83\x93\x83\x4F.mid", "ソング.mid"},
+    };
+    for (const auto& row : rows) {
+        SCOPED_TRACE(row.folderUtf8);
+        std::vector<std::unique_ptr<TBitmap>> captions;
+        for (bool utf8 : {false, true}) {
+            test::MusicHarness h;
+            test::WriteSolidBmp(h.dir, "named/" + (utf8 ? row.folderUtf8 : row.folder8Bit) + "/p.bmp", 64, 48, clRed);
+            h.Set("Setting", "Folder", h.dir.File("named"));
+            h.Set("Setting", "SFolder", "1");
+            h.Set("Setting", "CapDisp", "1");
+            h.Set("Font", "CapSize", "20");
+            h.dir.WriteFile("music/" + (utf8 ? row.trackUtf8 : row.track8Bit), test::OneNoteMidi(480));
+            h.Open();
+            EXPECT_EQ(h.Overlays().ScrollingText2->Text(), row.trackUtf8);
+            TBitmap& picture = *captions.emplace_back(std::make_unique<TBitmap>(300, 80));
+            picture.Canvas().Brush.Color = clBlue;
+            picture.Canvas().FillRect(TRect{0, 0, 300, 80});
+            h.Overlays().DrawCaption(picture);
+        }
+        EXPECT_GT(CountPixels(*captions[0], clWhite), 20);
+        for (int y = 0; y < 80; ++y)
+            for (int x = 0; x < 300; ++x)
+                ASSERT_EQ(captions[0]->Row32(y)[x], captions[1]->Row32(y)[x]) << x << "," << y;
     }
-    EXPECT_GT(CountPixels(*captions[0], clWhite), 20);
-    for (int y = 0; y < 80; ++y)
-        for (int x = 0; x < 300; ++x)
-            ASSERT_EQ(captions[0]->Row32(y)[x], captions[1]->Row32(y)[x]) << x << "," << y;
 }
 
 TEST(SaverOverlaysTest, NoCaptionWhenSwitchedOff) {

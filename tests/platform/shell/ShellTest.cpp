@@ -8,6 +8,9 @@
 #include <string>
 #include <vector>
 
+#include <QIcon>
+#include <QImage>
+#include <QPixmap>
 #include <QMenu>
 #include <QMimeData>
 
@@ -250,6 +253,37 @@ TEST_F(ShellFiles, TrashKeepsFileAndWhereItCameFrom) {
     EXPECT_EQ(test::ReadFile(dir.File("data/Trash/files/Zed/x.txt")), "x");
     EXPECT_FALSE(MoveToTrash(root + "/nothing"));
     EXPECT_FALSE(MoveToTrash(""));
+}
+
+// Names that are not UTF-8 ("写真" in CP932 holding "Crème" in ISO-8859-1): shown as they read,
+// with the icon and type of their kind, and moved, linked and dragged by their bytes.
+TEST_F(ShellFiles, NamesThatAreNotUtf8KeepTheirBytesAndShowAsTheyRead) {
+    const std::string folder = root + "/\x8E\xCA\x90\x5E", file = folder + "/Cr\xE8me.jpg";
+    dir.WriteFile("root/\x8E\xCA\x90\x5E/Cr\xE8me.jpg", "cream");
+    dir.WriteFile("root/plain.jpg", "plain");
+    TItemIdList id = Items({root, "\x8E\xCA\x90\x5E", "Cr\xE8me.jpg"}), plain = Items({root, "plain.jpg"});
+    QIcon icon = ShellIcon(id, false);
+    EXPECT_FALSE(icon.isNull());
+    EXPECT_EQ(icon.pixmap(16).toImage(), ShellIcon(plain, false).pixmap(16).toImage());
+    EXPECT_EQ(ShellTypeName(id), ShellTypeName(plain));
+
+    TShellFolder named(Items({root, "\x8E\xCA\x90\x5E"}));
+    ASSERT_TRUE(InvokeShellVerb(svProperties, named, {Items({"Cr\xE8me.jpg"})}));
+    ASSERT_EQ(messages.size(), 1u);
+    EXPECT_NE(messages[0].find("名前: Crème.jpg\n場所: " + root + "/写真\n"), std::string::npos) << messages[0];
+
+    std::unique_ptr<QMimeData> data(MakeFileDragData({file}));
+    EXPECT_EQ(FilesFromMimeData(data.get()), std::vector<std::string>{file});
+
+    std::string link;
+    ASSERT_TRUE(CreateShortcut(file, link));
+    EXPECT_EQ(link, folder + "/Cr\xE8me - ショートカット.jpg");
+    EXPECT_EQ(fs::read_symlink(link), fs::path(file));
+
+    ASSERT_TRUE(MoveToTrash(file));
+    EXPECT_EQ(test::ReadFile(dir.File("data/Trash/files/Cr\xE8me.jpg")), "cream");
+    EXPECT_NE(test::ReadFile(dir.File("data/Trash/info/Cr\xE8me.jpg.trashinfo")).find("/root/%8E%CA%90%5E/Cr%E8me.jpg\n"),
+              std::string::npos);
 }
 
 TEST_F(ShellFiles, CopyIntoFolderKeepsExistingFiles) {
