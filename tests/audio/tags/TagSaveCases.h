@@ -73,6 +73,7 @@ inline const std::vector<TOggClearCase>& OggClearCases() {
          "artist",
          {"artist", "performer"}},
         {{"artist=a1", "Artist=a2", "ARTIST=a3", "performer=p", "Mood=calm"}, "artist", {"artist", "performer"}},
+        {{"ARTIST=a1", "PERFORMER=p1", "PERFORMER=", "TITLE=Keep"}, "artist", {"artist", "performer"}},
         {{"DESCRIPTION=d1", "TITLE=Keep", "DESCRIPTION=d2", "PERFORMER=stays"}, "comment", {"description"}},
         {{"COMMENT=c1", "description=d1", "COMMENT=c2", "Comment=c3", "ARTIST=Keep"},
          "comment",
