@@ -4,7 +4,8 @@
 //
 // lumora-tagtool --set FIELD=VALUE ... FILE writes the fields through the classes the information
 // forms use, then prints the JSON. FIELD is [TAG.]NAME, TAG one of id3v1, id3v2 (the default for MP3
-// files), ogg, wma; an empty VALUE clears the field. Names: id3v1 title artist album year comment
+// files), ogg, wma; an empty VALUE clears the field (for Ogg every comment of its name, and of
+// PERFORMER or DESCRIPTION for the artist or comment). Names: id3v1 title artist album year comment
 // track genre (number or name); id3v2 title artist album track year genre comment composer encoder
 // copyright link origartist; ogg title artist album track date genre comment, any other name sets
 // that comment; wma title author album year genre track composer url copyright description lyrics

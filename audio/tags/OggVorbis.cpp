@@ -7,6 +7,7 @@
 #include <deque>
 #include <map>
 #include <optional>
+#include <set>
 #include <utility>
 
 #include "audio/tags/ByteReader.h"
@@ -171,6 +172,17 @@ struct FileInfo {
     bool PacketOneEndsFirstPage = false;
 };
 
+// Extra separates its items with zero bytes, so a zero byte inside a comment is shown as the
+// symbol for null (U+2400); the comment's own bytes stay in Raw for the save.
+std::string ExtraItem(const std::string& name, const std::string& value) {
+    std::string item;
+    for (char c : name + "=" + value) {
+        if (c == '\0') item += "\xE2\x90\x80";
+        else item += c;
+    }
+    return item;
+}
+
 void AppendExtra(std::string& extra, const std::string& item) {
     if (!extra.empty()) extra += '\0';
     extra += item;
@@ -187,7 +199,7 @@ void StoreItem(FileInfo& info, const std::string& raw) {
         if (upper != knownNames[k]) continue;
         // A repeated name keeps every value: the earlier one moves among the other comments.
         if (!info.KnownName[k].empty()) {
-            std::string earlier = info.KnownName[k] + "=" + info.Known[k];
+            std::string earlier = ExtraItem(info.KnownName[k], info.Known[k]);
             AppendExtra(info.Extra, earlier);
             info.Raw[info.KnownRaw[k]].first = earlier;
         }
@@ -197,7 +209,7 @@ void StoreItem(FileInfo& info, const std::string& raw) {
         info.Raw.emplace_back(std::string(knownNames[k]) + "=" + value, raw);
         return;
     }
-    std::string extra = SanitizeUtf8(name) + "=" + value;
+    std::string extra = ExtraItem(SanitizeUtf8(name), value);
     AppendExtra(info.Extra, extra);
     info.Raw.emplace_back(extra, raw);
 }
@@ -514,6 +526,17 @@ bool TOggVorbis::SaveToFile(const std::string& fileName) {
     values[kDate] = TrimControl(date_);
     values[kGenre] = TrimControl(genre_);
     values[kComment] = TrimControl(comment_);
+    // A field cleared where it showed a value takes every value of its name and of its stand-in
+    // with it: an earlier value of a repeated name (kept among the other comments) or a stand-in
+    // left behind would show in its place.
+    std::set<std::string> cleared;
+    for (int k : {kTitle, kArtist, kAlbum, kTrack, kDate, kGenre, kComment}) {
+        int standIn = k == kArtist ? kPerformer : k == kComment ? kDescription : 0;
+        const std::string& shown = info.Known[k].empty() && standIn ? info.Known[standIn] : info.Known[k];
+        if (!values[k].empty() || shown.empty()) continue;
+        cleared.insert(knownNames[k]);
+        if (standIn) cleared.insert(knownNames[standIn]);
+    }
     for (auto [field, standIn] : {std::pair{kArtist, kPerformer}, std::pair{kComment, kDescription}}) {
         if (!info.Known[field].empty()) {
             if (!values[field].empty()) values[standIn] = info.Known[standIn];
@@ -538,20 +561,21 @@ bool TOggVorbis::SaveToFile(const std::string& fileName) {
         }
         size_t place = info.KnownRaw[k];
         fieldPlace[place] = true;
+        if (cleared.count(knownNames[k])) continue;
         if (values[k] == info.Known[k])
             placed[place] = info.Raw[place].second; // an empty value left empty stays as well
         else if (!item.empty())
             placed[place] = item;
     }
+    auto nameOf = [](const std::string& item) { return UpperCase(item.substr(0, item.find('='))); };
     std::vector<std::string> others;
     for (size_t start = 0; start <= extra_.size();) {
         size_t end = extra_.find('\0', start);
         if (end == std::string::npos) end = extra_.size();
         std::string item = extra_.substr(start, end - start);
-        if (item.find('=') != std::string::npos) others.push_back(item);
+        if (item.find('=') != std::string::npos && !cleared.count(nameOf(item))) others.push_back(item);
         start = end + 1;
     }
-    auto nameOf = [](const std::string& item) { return UpperCase(item.substr(0, item.find('='))); };
     std::map<std::string, std::deque<size_t>> byText, byName;
     for (size_t i = 0; i < info.Raw.size(); ++i)
         if (!fieldPlace[i]) byText[info.Raw[i].first].push_back(i);

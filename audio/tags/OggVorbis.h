@@ -19,7 +19,8 @@ public:
     void ResetData();
     // Throws EFOpenError when the file cannot be opened; false when it is not Ogg Vorbis.
     bool LoadFromFile(const std::string& fileName);
-    // Writes the comment fields and Extra back. A comment packet that does not fit the second page
+    // Writes the comment fields and Extra back. A field cleared where it showed a value removes
+    // every comment of its name and of its stand-in (PERFORMER, DESCRIPTION). A comment packet that does not fit the second page
     // is laid out, with the setup packet, on as many pages as it needs. Refused (false, file
     // untouched) when the header packets are not laid out as Vorbis requires.
     bool SaveToFile(const std::string& fileName);
@@ -48,7 +49,9 @@ public:
     const std::string& Date() const { return date_; }
     const std::string& Genre() const { return genre_; }
     const std::string& Comment() const { return comment_; }
-    // Comments with other names, as NAME=value items separated by one zero byte.
+    // Comments with other names, as NAME=value items separated by one zero byte; a zero byte
+    // inside a comment reads as U+2400, and the comment left as it was is saved with its own bytes.
+    // Earlier values of a known name that repeats are among them too.
     const std::string& Extra() const { return extra_; }
 
     void SetTitle(const std::string& v) { title_ = v; }

@@ -119,15 +119,22 @@ bool TWMAReader::SaveTags(const TTagsData& data) {
                 if (index < editor.GetAttributeCount(0)) found.push_back(index);
             std::vector<uint8_t> value = WMStringValue(*text);
             TWMResult result = wmOK;
-            size_t keep = 0;
+            bool modified = false;
             if (!text->empty() && !found.empty()) {
                 result = editor.ModifyAttribute(0, found[0], WMT_TYPE_STRING, 0, value);
-                keep = 1;
-            } else if (!text->empty()) {
+                modified = result == wmOK;
+                // The content description and the extended content hold values of up to 65,535
+                // bytes; a longer one replaces the attribute with a new one, which the editor
+                // places in the metadata library.
+                if (result == wmErrTooLarge) result = wmOK;
+            }
+            // Deleting from the last index down leaves the lower indices as they were.
+            for (size_t k = found.size(); k > (modified ? 1u : 0u) && result == wmOK; --k)
+                result = editor.DeleteAttribute(0, found[k - 1]);
+            if (result == wmOK && !text->empty() && !modified) {
                 uint16_t added = 0;
                 result = editor.AddAttribute(0, name, added, WMT_TYPE_STRING, 0, value);
             }
-            for (size_t k = found.size(); k > keep && result == wmOK; --k) result = editor.DeleteAttribute(0, found[k - 1]);
             if (result != wmOK) {
                 ok = false;
                 break;

@@ -23,7 +23,8 @@ public:
     // "Could Not Load Tags!") when the file is missing or no readable WMA file.
     bool LoadTags(const std::string& fileName, TTagsData& data);
     // Writes the text fields (all but WMFSDKVersion) that differ from what was loaded to the file
-    // last loaded: a non-empty text sets its attribute, an empty one deletes it. Either every
+    // last loaded: a non-empty text sets its attribute, an empty one deletes it; a text too long
+    // for the object its attribute lives in is stored as a new attribute where it fits. Either every
     // attribute is written or, on failure (after its message), the file is left as it was.
     bool SaveTags(const TTagsData& data);
     const std::string& FileName() const { return fileName_; }

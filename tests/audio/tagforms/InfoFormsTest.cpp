@@ -22,6 +22,8 @@
 #include "audio/tags/OggVorbis.h"
 #include "audio/tagforms/TagItemDialog.h"
 #include "framework/Forms.h"
+#include "framework/SysUtils.h"
+#include "tests/audio/tags/TagSaveCases.h"
 #include "tests/audio/tags/TagTestUtil.h"
 #include "tests/support/TempDir.h"
 
@@ -358,6 +360,87 @@ TEST_F(InfoForms, OggFormClearsAFieldShownFromItsStandIn) {
     ASSERT_TRUE(form);
     EXPECT_EQ(Find<QLineEdit>(*form, "Tag_Artist")->text().toStdString(), "");
     EXPECT_EQ(Find<QPlainTextEdit>(*form, "Tag_Comment")->toPlainText().toStdString(), "");
+}
+
+// The control of the Ogg form that shows a field (the tag tool's name of it).
+QWidget* OggControl(QWidget& form, const std::string& field) {
+    const char* name = field == "title"    ? "Tag_Title"
+                       : field == "artist" ? "Tag_Artist"
+                       : field == "album"  ? "Tag_Album"
+                       : field == "track"  ? "Tag_TrackNo"
+                       : field == "date"   ? "Tag_Date"
+                       : field == "genre"  ? "Tag_Genre"
+                                           : "Tag_Comment";
+    return Find<QWidget>(form, name);
+}
+
+std::string ControlText(QWidget* control) {
+    if (auto* edit = qobject_cast<QLineEdit*>(control)) return edit->text().toStdString();
+    if (auto* combo = qobject_cast<QComboBox*>(control)) return combo->currentText().toStdString();
+    return qobject_cast<QPlainTextEdit*>(control)->toPlainText().toStdString();
+}
+
+void SetControlText(QWidget* control, const std::string& text) {
+    QString q = QString::fromStdString(text);
+    if (auto* edit = qobject_cast<QLineEdit*>(control)) edit->setText(q);
+    else if (auto* combo = qobject_cast<QComboBox*>(control)) combo->setCurrentText(q);
+    else qobject_cast<QPlainTextEdit*>(control)->setPlainText(q);
+}
+
+TEST_F(InfoForms, OggFormClearsEveryValueOfAFieldAndOfItsStandIn) {
+    REQUIRE_TOOL("sox");
+    REQUIRE_TOOL("oggenc");
+    REQUIRE_MUTAGEN();
+    std::string wav = test::MakeWav(dir, "tone.wav", 1.0);
+    for (const auto& c : test::OggClearCases()) {
+        SCOPED_TRACE(std::string(c.Field) + " of " + c.Comments.front());
+        std::string file = test::MakeOgg(dir, "clear.ogg", wav, c.Comments);
+        std::string before = test::MutagenDump(file);
+        ASSERT_NE(test::WithoutNames(before, c.Gone), before);
+
+        std::unique_ptr<TOggVorbisInfoForm> form = TOggVorbisInfoForm::Open(nullptr, file);
+        ASSERT_TRUE(form);
+        form->show();
+        ASSERT_NE(ControlText(OggControl(*form, c.Field)), "");
+        SetControlText(OggControl(*form, c.Field), "");
+        Click(*form, "btnUpdate");
+        EXPECT_EQ(form->result(), QDialog::Accepted);
+        EXPECT_TRUE(messages.empty());
+        EXPECT_EQ(test::MutagenDump(file), test::WithoutNames(before, c.Gone));
+
+        // Opened again, the field is empty and no other comment holds a value of it.
+        form = TOggVorbisInfoForm::Open(nullptr, file);
+        ASSERT_TRUE(form);
+        EXPECT_EQ(ControlText(OggControl(*form, c.Field)), "");
+        for (const auto& item : form->ExtraItems())
+            for (const auto& gone : c.Gone) EXPECT_NE(LowerCase(item.substr(0, item.find('='))), gone) << item;
+    }
+}
+
+TEST_F(InfoForms, OggFormKeepsCommentsWithZeroBytes) {
+    REQUIRE_TOOL("sox");
+    REQUIRE_TOOL("oggenc");
+    REQUIRE_MUTAGEN();
+    std::string wav = test::MakeWav(dir, "tone.wav", 1.0);
+    for (const auto& c : test::OggZeroCases()) {
+        std::vector<std::string> comments = c.Comments;
+        comments.push_back("ALBUM=Old");
+        std::string file = test::MakeOgg(dir, "zero.ogg", wav, comments);
+        std::string before = test::MutagenDump(file);
+        SCOPED_TRACE(before);
+        // Updated without an edit, then with another album.
+        for (const char* album : {"Old", "New"}) {
+            std::unique_ptr<TOggVorbisInfoForm> form = TOggVorbisInfoForm::Open(nullptr, file);
+            ASSERT_TRUE(form);
+            form->show();
+            EXPECT_EQ(form->ExtraItems(), c.OtherItems);
+            Set(*form, "Tag_Album", album);
+            Click(*form, "btnUpdate");
+            EXPECT_EQ(form->result(), QDialog::Accepted);
+            EXPECT_EQ(test::MutagenDump(file), test::Replaced(before, "album='Old'", std::string("album='") + album + "'"));
+        }
+        EXPECT_TRUE(messages.empty());
+    }
 }
 
 } // namespace

@@ -18,6 +18,8 @@
 #include "audio/tags/WMAReader.h"
 #include "audio/tags/WMAfile.h"
 #include "framework/Forms.h"
+#include "framework/SysUtils.h"
+#include "tests/audio/tags/TagSaveCases.h"
 #include "tests/audio/tags/TagTestUtil.h"
 #include "tests/audio/tags/WMATestUtil.h"
 
@@ -319,6 +321,48 @@ TEST_F(WMATags, FormWritesOnlyWhatWasEdited) {
     EXPECT_EQ(form->result(), QDialog::Accepted);
     EXPECT_TRUE(messages.empty());
     EXPECT_EQ(test::MutagenDump(file), test::Replaced(before, "title='Old'", "title='New'"));
+}
+
+TEST_F(WMATags, FormSavesValuesLongerThanTheContentObjectsHold) {
+    REQUIRE_TOOL("ffmpeg");
+    REQUIRE_MUTAGEN();
+    for (const auto& c : test::WmaLongCases()) {
+        SCOPED_TRACE(std::string(c.Name) + (c.Existing ? " existing, " : " new, ") + std::to_string(c.Units));
+        std::string field = c.Field;
+        bool memo = field == "lyrics" || field == "description";
+        const char* control = field == "title"     ? "fTitle"
+                              : field == "album"   ? "fAlbum"
+                              : field == "composer" ? "fComposer"
+                              : field == "lyrics"  ? "fLyrics"
+                                                   : "fComments";
+        std::string file = test::MakeWmaFor(dir, "long.wma", c);
+        std::string before = test::MutagenDump(file);
+        std::string text = test::LongText(c.Units, memo);
+        TStreamInfo info;
+        std::unique_ptr<TWMAInfoForm> form = TWMAInfoForm::Open(nullptr, file, info);
+        ASSERT_TRUE(form);
+        form->show();
+        if (memo) {
+            Find<QPlainTextEdit>(*form, control)->setPlainText(QString::fromStdString(text));
+        } else {
+            // A line edit holds up to 32,767 units: a longer value is the tag tool's to write.
+            if (static_cast<int>(c.Units) > Find<QLineEdit>(*form, control)->maxLength()) continue;
+            Set(*form, control, text);
+        }
+        Find<QPushButton>(*form, "btnUpdate")->click();
+        EXPECT_EQ(form->result(), QDialog::Accepted);
+        EXPECT_TRUE(messages.empty()) << messages.front();
+        messages.clear();
+        std::string name = LowerCase(c.Name);
+        EXPECT_EQ(test::MutagenValues(file, c.Name), std::vector<std::string>{text});
+        EXPECT_EQ(test::WithoutNames(test::MutagenDump(file), {name}), test::WithoutNames(before, {name}));
+        EXPECT_EQ(Capture("ffmpeg -v error -i " + Quoted(file) + " -f null - 2>&1"), "");
+
+        // Shown again, the value is there whole.
+        ASSERT_TRUE(form->FormShow());
+        std::string shown = memo ? Find<QPlainTextEdit>(*form, control)->toPlainText().toStdString() : Edit(*form, control);
+        EXPECT_TRUE(shown == text) << shown.size() << " bytes shown, " << text.size() << " saved";
+    }
 }
 
 TEST_F(WMATags, EachSoundKindReachesItsOwnForm) {

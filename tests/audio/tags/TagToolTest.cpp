@@ -2,7 +2,10 @@
 
 #include <filesystem>
 
+#include "audio/tags/OggVorbis.h"
 #include "audio/tags/TagText.h"
+#include "framework/SysUtils.h"
+#include "tests/audio/tags/TagSaveCases.h"
 #include "tests/audio/tags/TagTestUtil.h"
 
 namespace lumora {
@@ -102,6 +105,102 @@ TEST(TagTool, SetAndResaveWriteOnlyWhatTheyAreAskedTo) {
 
     ToolOutput("--set " + wma, status);
     EXPECT_EQ(WEXITSTATUS(status), 2);
+}
+
+// The names of the comments that are no standard field, upper-cased.
+std::vector<std::string> OtherNames(const std::string& extra) {
+    std::vector<std::string> names;
+    for (size_t start = 0; start < extra.size();) {
+        size_t end = std::min(extra.find('\0', start), extra.size());
+        std::string item = extra.substr(start, end - start);
+        names.push_back(UpperCase(item.substr(0, item.find('='))));
+        start = end + 1;
+    }
+    return names;
+}
+
+// A standard field as the reader shows it, the track as its number (empty for none).
+std::string OggField(const TOggVorbis& ogg, const std::string& field) {
+    if (field == "title") return ogg.Title();
+    if (field == "artist") return ogg.Artist();
+    if (field == "album") return ogg.Album();
+    if (field == "date") return ogg.Date();
+    if (field == "genre") return ogg.Genre();
+    if (field == "comment") return ogg.Comment();
+    return ogg.Track() ? std::to_string(ogg.Track()) : "";
+}
+
+TEST(TagTool, ClearingAnOggFieldRemovesEveryValueOfItAndOfItsStandIn) {
+    REQUIRE_TAGTOOL();
+    REQUIRE_TOOL("sox");
+    REQUIRE_TOOL("oggenc");
+    REQUIRE_MUTAGEN();
+    TempDir dir;
+    std::string wav = test::MakeWav(dir, "in.wav", 0.5);
+    for (const auto& c : test::OggClearCases()) {
+        SCOPED_TRACE(std::string(c.Field) + " of " + c.Comments.front());
+        std::string ogg = test::MakeOgg(dir, "clear.ogg", wav, c.Comments);
+        std::string before = test::MutagenDump(ogg);
+        ASSERT_NE(test::WithoutNames(before, c.Gone), before);
+        int status = -1;
+        ToolOutput("--set " + std::string("ogg.") + c.Field + "= " + test::Quoted(ogg), status);
+        EXPECT_EQ(status, 0);
+        EXPECT_EQ(test::MutagenDump(ogg), test::WithoutNames(before, c.Gone));
+        TOggVorbis back;
+        ASSERT_TRUE(back.LoadFromFile(ogg));
+        EXPECT_EQ(OggField(back, c.Field), "");
+        for (const auto& name : OtherNames(back.Extra()))
+            for (const auto& gone : c.Gone) EXPECT_NE(LowerCase(name), gone);
+    }
+}
+
+TEST(TagTool, OggCommentsWithZeroBytesKeepTheirBytes) {
+    REQUIRE_TAGTOOL();
+    REQUIRE_TOOL("sox");
+    REQUIRE_TOOL("oggenc");
+    REQUIRE_MUTAGEN();
+    TempDir dir;
+    std::string wav = test::MakeWav(dir, "in.wav", 0.5);
+    for (const auto& c : test::OggZeroCases()) {
+        std::vector<std::string> comments = c.Comments;
+        comments.push_back("ALBUM=Old");
+        std::string ogg = test::MakeOgg(dir, "zero.ogg", wav, comments);
+        std::string before = test::MutagenDump(ogg);
+        SCOPED_TRACE(before);
+        int status = -1;
+        ToolOutput("--resave " + test::Quoted(ogg), status);
+        EXPECT_EQ(status, 0);
+        EXPECT_EQ(test::MutagenDump(ogg), before);
+        ToolOutput("--set ogg.album=New " + test::Quoted(ogg), status);
+        EXPECT_EQ(status, 0);
+        EXPECT_EQ(test::MutagenDump(ogg), test::Replaced(before, "album='Old'", "album='New'"));
+        TOggVorbis back;
+        ASSERT_TRUE(back.LoadFromFile(ogg));
+        std::string extra;
+        for (const auto& item : c.OtherItems) extra += (extra.empty() ? "" : std::string(1, '\0')) + item;
+        EXPECT_EQ(back.Extra(), extra);
+    }
+}
+
+TEST(TagTool, LongWmaValuesAreSavedWhole) {
+    REQUIRE_TAGTOOL();
+    REQUIRE_TOOL("ffmpeg");
+    REQUIRE_MUTAGEN();
+    TempDir dir;
+    for (const auto& c : test::WmaLongCases()) {
+        SCOPED_TRACE(std::string(c.Name) + (c.Existing ? " existing, " : " new, ") + std::to_string(c.Units));
+        std::string wma = test::MakeWmaFor(dir, "long.wma", c);
+        std::string before = test::MutagenDump(wma);
+        ASSERT_EQ(before.find(LowerCase(c.Name) + "='Old value'") != std::string::npos, c.Existing) << before;
+        std::string text = test::LongText(c.Units, std::string(c.Field) == "lyrics" || std::string(c.Field) == "description");
+        int status = -1;
+        ToolOutput("--set " + test::Quoted(std::string("wma.") + c.Field + "=" + text) + " " + test::Quoted(wma), status);
+        EXPECT_EQ(status, 0);
+        EXPECT_EQ(test::MutagenValues(wma, c.Name), std::vector<std::string>{text});
+        EXPECT_EQ(test::WithoutNames(test::MutagenDump(wma), {LowerCase(c.Name)}),
+                  test::WithoutNames(before, {LowerCase(c.Name)}));
+        EXPECT_EQ(test::CommandOutput("ffmpeg -v error -i " + test::Quoted(wma) + " -f null - 2>&1"), "");
+    }
 }
 
 TEST(TagTool, ManyCompressedFramesLoadInBoundedMemory) {

@@ -20,9 +20,15 @@
   asf-track FILE NUMBER      stores a WMA file's track number as a double word
   crlf-long FILE SIZE        gives an Ogg Vorbis or WMA file the title "Old", a comment and lyrics
                              with CRLF line ends and an album of SIZE characters
+  vorbis-comments FILE ITEM...  gives an Ogg Vorbis file exactly these comments (NAME=value), in
+                             this order; in an ITEM "\\0" stands for a zero byte, "\\\\" for "\\"
+  asf-set FILE NAME=VALUE... sets WMA attributes as mutagen places them (long values in the
+                             metadata library)
+  values FILE NAME           each value of NAME (any case) in UTF-8, hex-encoded, one line each
   length FILE                the play time in seconds
 """
 import base64
+import re
 import struct
 import sys
 import zlib
@@ -236,6 +242,35 @@ def crlf_long(path, size):
     f.save()
 
 
+def unescape(item):
+    return re.sub(r"\\(.)", lambda m: "\0" if m.group(1) == "0" else m.group(1), item)
+
+
+def vorbis_comments(path, items):
+    f = OggVorbis(path)
+    f.tags.clear()
+    for item in items:
+        name, value = unescape(item).split("=", 1)
+        f.tags.append((name, value))
+    f.save()
+
+
+def asf_set(path, items):
+    f = mutagen.asf.ASF(path)
+    for item in items:
+        name, value = item.split("=", 1)
+        f[name] = [value]
+    f.save()
+
+
+def values(path, name):
+    f = mutagen.File(path)
+    for key, found in f.tags.items():
+        if key.lower() == name.lower():
+            for value in found:
+                print(str(value).encode("utf-8").hex())
+
+
 if __name__ == "__main__":
     import mutagen.asf
     import mutagen.flac
@@ -270,6 +305,12 @@ if __name__ == "__main__":
         asf_track(path, int(sys.argv[3]))
     elif command == "crlf-long":
         crlf_long(path, int(sys.argv[3]))
+    elif command == "vorbis-comments":
+        vorbis_comments(path, sys.argv[3:])
+    elif command == "asf-set":
+        asf_set(path, sys.argv[3:])
+    elif command == "values":
+        values(path, sys.argv[3])
     elif command == "length":
         print("%.6f" % mutagen.File(path).info.length)
     else:
