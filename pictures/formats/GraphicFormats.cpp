@@ -526,8 +526,11 @@ void TTIFFGraphic::LoadFromStream(TStream& stream) {
     if (rowsPerStrip.empty() || offsets.size() == 1) rowsPerStrip.assign(1, height);
     // Strips of no rows would leave the picture black; libtiff refuses such a file too.
     if (std::find(rowsPerStrip.begin(), rowsPerStrip.end(), 0u) != rowsPerStrip.end()) InvalidTiff();
-    // A compressed strip ends where its byte count says. Without the counts, one strip runs to the end
-    // of the file (as libtiff reads it); where several strips end cannot be known.
+    // A compressed strip ends where its byte count says. Without the counts, or with a count of 0 (which
+    // libtiff takes for a writer that did not know it), one strip runs to the end of the file, as
+    // libtiff reads it; where several strips end cannot be known.
+    const bool severalStrips = offsets.size() > 1;
+    if (!severalStrips && !byteCounts.empty() && byteCounts[0] == 0) byteCounts.clear();
     if (decoder && byteCounts.empty()) {
         if (offsets.size() > 1) InvalidTiff();
         byteCounts.push_back(static_cast<uint32_t>(std::clamp<int64_t>(size_ - offsets[0], 0, UINT32_MAX)));
@@ -571,6 +574,9 @@ void TTIFFGraphic::LoadFromStream(TStream& stream) {
             strip.resize(static_cast<size_t>(decodedSize));
             out = strip.data();
         }
+        // Among several strips, one of 0 bytes has lost its data or its count: libtiff refuses it, and
+        // a strip of black in its place would pass a damaged file for a picture.
+        if (severalStrips && !byteCounts.empty() && (i >= byteCounts.size() || byteCounts[i] == 0)) InvalidTiff();
         if (decoder) {
             const int64_t packedSize = i < byteCounts.size() ? byteCounts[i] : 0;
             if (offset > size_ || packedSize > size_ - offset) ReadError();
