@@ -705,11 +705,20 @@ void TTargaGraphic::LoadFromStream(TStream& stream) {
         for (int i = mapOrigin; i < 256 && i - mapOrigin < mapLength; ++i) palette[i] = colours[i - mapOrigin];
     }
 
+    const int64_t rowBytes = static_cast<int64_t>(bpp) * width;
+    const int64_t total = rowBytes * height;
+    // A file too short for its picture is refused before the picture's memory is taken: uncompressed
+    // rows need all their bytes, and a run-length packet covers at most 128 pixels with a packet byte
+    // and one pixel.
+    const int64_t available = std::max<int64_t>(stream.Size() - stream.Position(), 0);
+    const bool runLength = imageType >= 9;
+    if (!runLength && available < total) InvalidTarga();
+    if (runLength && available < (static_cast<int64_t>(width) * height + 127) / 128 * (1 + bpp)) ReadError();
+
     Reset(*this, format, width, height);
     if (!palette.empty()) SetPalette(palette);
     if (width == 0 || height == 0) return;
 
-    const int64_t rowBytes = static_cast<int64_t>(bpp) * width;
     const int outBpp = BitsPerPixel(format) / 8;
     // Rows are stored bottom-up unless the descriptor says top-down, and pixels right to left when
     // it says so.
@@ -739,7 +748,7 @@ void TTargaGraphic::LoadFromStream(TStream& stream) {
         if (outBpp == 4)
             for (int x = 0; x < width; ++x) row[4 * x + 3] = 0;
     };
-    if (imageType < 9) {
+    if (!runLength) {
         std::vector<uint8_t> stored(pixel == Pixel::AsStored ? 0 : static_cast<size_t>(rowBytes));
         for (int y = 0; y < height; ++y) {
             uint8_t* row = targetRow(y);
@@ -750,14 +759,15 @@ void TTargaGraphic::LoadFromStream(TStream& stream) {
     } else {
         // Packets may run across row ends, so the pixels are decoded as one sequence.
         const int64_t start = stream.Position();
-        const int64_t available = std::max<int64_t>(stream.Size() - start, 0);
-        const int64_t total = rowBytes * height;
         // The longest encoding spends one packet byte per pixel; more data than that is never needed.
         std::vector<uint8_t> data(static_cast<size_t>(std::min(available, total + total / bpp + 16)));
         const int64_t got = stream.Read(data.data(), static_cast<int64_t>(data.size()));
         std::vector<uint8_t> pixels(static_cast<size_t>(total), 0);
-        const int64_t used = TargaRleDecode(data.data(), got, pixels.data(), total, pixelSize);
+        int64_t written = 0;
+        const int64_t used = TargaRleDecode(data.data(), got, pixels.data(), total, pixelSize, &written);
         stream.SetPosition(start + used);
+        // Packets that end before the picture does: the file is cut short.
+        if (written < total) ReadError();
         for (int y = 0; y < height; ++y) finish(pixels.data() + y * rowBytes, targetRow(y));
     }
 }

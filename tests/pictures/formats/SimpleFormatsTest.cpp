@@ -9,6 +9,7 @@
 
 #include <gtest/gtest.h>
 
+#include "framework/Checked.h"
 #include "framework/Forms.h"
 #include "pictures/formats/GraphicCompression.h"
 #include "pictures/formats/GraphicFormats.h"
@@ -145,13 +146,58 @@ TEST(Targa, BadFilesRaiseTheirMessages) {
     Bytes shortRaw = {0, 0, 2, 0, 0, 0, 0, 0, 0, 0, 0, 0, 2, 0, 2, 0, 24, 0x20, 1, 2, 3, 4, 5, 6, 7};
     EXPECT_EQ(LoadError<TTargaGraphic>(shortRaw), "Targa: invalid image");
     EXPECT_EQ(LoadError<TTargaGraphic>(Bytes{0, 0, 2}), "Stream read error");
-    // Run-length data that ends early leaves the rest of the picture black.
-    Bytes shortRle = {0, 0, 10, 0, 0, 0, 0, 0, 0, 0, 0, 0, 4, 0, 1, 0, 24, 0x20, 0x00, 9, 9, 9};
-    EXPECT_EQ(LoadError<TTargaGraphic>(shortRle), "");
+
+    // Files cut short are refused, not shown with black where their data ends, as netpbm's tgatoppm
+    // refuses them; one too short for the size it declares is refused before the picture's memory is
+    // taken (under a small pixel budget, taking it first would run out of memory instead).
+    TempDir dir;
+    auto targa = [](int type, int width, int height, int pixelSize, Bytes data) {
+        Bytes f = {0, 0, uint8_t(type), 0, 0, 0, 0, 0, 0, 0, 0, 0, uint8_t(width), uint8_t(width >> 8),
+                   uint8_t(height), uint8_t(height >> 8), uint8_t(pixelSize), 0x28};
+        f.insert(f.end(), data.begin(), data.end());
+        return f;
+    };
+    auto runs = [](int packets, int pixelsEach, int bpp) {
+        Bytes d;
+        for (int i = 0; i < packets; ++i) {
+            d.push_back(uint8_t(0x80 | (pixelsEach - 1)));
+            d.insert(d.end(), static_cast<size_t>(bpp), uint8_t(i * 7));
+        }
+        return d;
+    };
+    struct Cut {
+        const char* what;
+        Bytes file;
+        const char* message;
+    };
+    const Cut cuts[] = {
+        {"run-length, 100 x 100 x 32 with 50 bytes", targa(10, 100, 100, 32, Bytes(50, 0)), "Stream read error"},
+        {"run-length, 12000 x 8000 x 32 with 50 bytes", targa(10, 12000, 8000, 32, Bytes(50, 0)), "Stream read error"},
+        {"run-length, a literal packet cut short", targa(10, 4, 1, 24, {0x03, 9, 9, 9, 9, 9, 9}), "Stream read error"},
+        {"run-length, a run packet without its pixel", targa(10, 4, 1, 24, {0x80, 9, 9, 9, 0x82}), "Stream read error"},
+        {"run-length, enough bytes for runs of 128 but runs of 2", targa(10, 256, 2, 8, runs(4, 2, 1)),
+         "Stream read error"},
+        {"run-length grey, cut short", targa(11, 300, 2, 8, runs(4, 128, 1)), "Stream read error"},
+        {"run-length, runs of 128 to the last pixel", targa(10, 256, 2, 16, runs(4, 128, 2)), ""},
+        {"uncompressed, 100 x 100 x 32 with 50 bytes", targa(2, 100, 100, 32, Bytes(50, 0)), "Targa: invalid image"},
+        {"uncompressed, 12000 x 8000 x 32 with 50 bytes", targa(2, 12000, 8000, 32, Bytes(50, 0)),
+         "Targa: invalid image"},
+        {"uncompressed, one byte short", targa(2, 3, 2, 24, Bytes(17, 1)), "Targa: invalid image"},
+        {"uncompressed, whole", targa(2, 3, 2, 24, Bytes(18, 1)), ""},
+    };
+    const int64_t budget = PixelBudget();
+    SetPixelBudget(20000);
+    for (const Cut& c : cuts) {
+        SCOPED_TRACE(c.what);
+        EXPECT_EQ(LoadError<TTargaGraphic>(c.file), c.message);
+        dir.WriteFile("in.tga", BytesToString(c.file));
+        const bool netpbmReads = std::system(("tgatoppm " + dir.File("in.tga") + " >/dev/null 2>&1").c_str()) == 0;
+        EXPECT_EQ(netpbmReads, std::string(c.message).empty());
+    }
+    SetPixelBudget(budget);
 
     // Kinds the loader does not read are refused instead of shown as a black or made-up picture;
     // netpbm's tgatoppm refuses the first ones too.
-    TempDir dir;
     auto refused = [&](int type, int mapType, int pixelSize, bool netpbmRefuses = true) {
         Bytes f = {0, uint8_t(mapType), uint8_t(type), 0, 0, uint8_t(mapType ? 2 : 0), 0, uint8_t(mapType ? 24 : 0),
                    0, 0, 0, 0, 3, 0, 1, 0, uint8_t(pixelSize), 0x20};
