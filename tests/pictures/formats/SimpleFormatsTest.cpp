@@ -6,6 +6,8 @@
 #include <algorithm>
 #include <cstdlib>
 #include <cstring>
+#include <functional>
+#include <memory>
 
 #include <gtest/gtest.h>
 
@@ -17,6 +19,7 @@
 #include "pictures/common/PixelSwap.h"
 #include "pictures/png/PngImage.h"
 #include "tests/pictures/PictureTestUtil.h"
+#include "tests/support/MagickFlatten.h"
 #include "tests/support/TempDir.h"
 
 using namespace lumora;
@@ -214,6 +217,82 @@ TEST(Targa, BadFilesRaiseTheirMessages) {
     EXPECT_EQ(refused(9, 0, 8), "Targa: colour-mapped image without a colour map not supported");
     EXPECT_EQ(refused(1, 1, 24, false), "Targa: colour-mapped pixels of 24 bits not supported");
     EXPECT_EQ(refused(11, 0, 24, false), "Targa: grey pixels of 24 bits not supported");
+}
+
+TEST(Transparency, TargaTiffAndGifShowTheBackgroundAsImageMagickFlattensThem) {
+    // A magenta field whose alpha falls from opaque in the middle to clear in the corners, with a
+    // square of green at half strength: what lies under clear pixels must never show.
+    TempDir dir;
+    const std::string source = dir.File("source.png");
+    ASSERT_EQ(std::system(("convert -size 40x30 xc:magenta \\( -size 40x30 radial-gradient:white-black \\) "
+                           "-alpha off -compose CopyOpacity -composite -fill '#00FF0080' "
+                           "-draw 'rectangle 0,0 10,10' " + source).c_str()),
+              0);
+    struct Case {
+        const char* what;
+        const char* file;
+        std::string make; // convert's options between the source and the file
+        std::function<std::unique_ptr<TGraphic>()> graphic;
+        int tolerance = 1;
+    };
+    auto targa = [] { return std::make_unique<TTargaGraphic>(); };
+    auto tiff = [] { return std::make_unique<TTIFFGraphic>(); };
+    auto gif = [] { return std::make_unique<TGIFImage>(); };
+    const Case cases[] = {
+        {"32-bit Targa", "a.tga", "-type TrueColorAlpha", targa},
+        {"32-bit run-length Targa", "b.tga", "-type TrueColorAlpha -compress RLE", targa},
+        {"RGBA TIFF, unassociated alpha", "c.tif", "-type TrueColorAlpha -compress none -define tiff:alpha=unassociated",
+         tiff},
+        {"RGBA TIFF, unassociated alpha, LZW", "d.tif",
+         "-type TrueColorAlpha -compress lzw -define tiff:alpha=unassociated", tiff},
+        {"RGBA TIFF, associated alpha", "e.tif", "-type TrueColorAlpha -compress lzw -define tiff:alpha=associated",
+         tiff},
+        {"RGBA TIFF of 16 bits, unassociated alpha", "f.tif",
+         "-type TrueColorAlpha -depth 16 -compress lzw -define tiff:alpha=unassociated", tiff, 2},
+        {"RGBA TIFF of 16 bits, associated alpha", "g.tif",
+         "-type TrueColorAlpha -depth 16 -compress lzw -define tiff:alpha=associated", tiff, 2},
+        {"GIF with a transparent colour", "h.gif", "", gif},
+        {"GIF whose first frame lies inside its screen", "i.gif", "-crop 20x12+8+6", gif},
+        {"TIFF turned on its side", "j.tif",
+         "-type TrueColorAlpha -compress none -define tiff:alpha=unassociated -orient RightTop", tiff},
+    };
+    for (const Case& c : cases) {
+        const std::string file = dir.File(c.file);
+        ASSERT_EQ(std::system(("convert " + source + " " + c.make + " " + file).c_str()), 0) << c.what;
+        std::unique_ptr<TGraphic> picture = c.graphic();
+        picture->LoadFromFile(file);
+        for (TColor background : {TColor(0x00996633), clBlack, clWhite}) {
+            const std::string what = std::string(c.what) + " over " + ColorText(background);
+            TBitmap shown;
+            AssignOverBackground(shown, picture.get(), background);
+            ExpectPixelsNear(shown, FlattenWithImageMagick(file, background), c.tolerance, what);
+            EXPECT_FALSE(shown.Transparent()) << what;
+        }
+        // The picture itself keeps the colours under its clear pixels, and its pixels' byte 3 zero.
+        if (auto* bitmap = dynamic_cast<TBitmap*>(picture.get())) {
+            TBitmap plain;
+            plain.Assign(*bitmap);
+            plain.SetPixelFormat(TPixelFormat::pf32bit);
+            uint32_t bytes3 = 0;
+            for (int y = 0; y < plain.Height(); ++y)
+                for (int x = 0; x < plain.Width(); ++x) bytes3 |= plain.Row32(y)[x] >> 24;
+            EXPECT_EQ(bytes3, 0u) << c.what;
+        }
+    }
+
+    // A 32-bit Targa whose descriptor gives its pixels no alpha bits is opaque, its fourth bytes
+    // left unshown, as tgatoppm (and GIMP) show it; so the files the Targa writer makes stay opaque.
+    const std::string opaque = dir.File("opaque.tga");
+    ASSERT_EQ(std::system(("convert " + source + " -type TrueColorAlpha " + opaque).c_str()), 0);
+    std::string bytes = ReadFile(opaque);
+    bytes[17] = static_cast<char>(bytes[17] & 0xF0);
+    dir.WriteFile("opaque.tga", bytes);
+    ASSERT_EQ(std::system(("tgatoppm " + opaque + " > " + dir.File("opaque.ppm") + " 2>/dev/null").c_str()), 0);
+    TTargaGraphic noAlphaBits;
+    noAlphaBits.LoadFromFile(opaque);
+    TBitmap shown;
+    AssignOverBackground(shown, &noAlphaBits, clWhite);
+    ExpectPixelsNear(shown, ReadPpm(dir.File("opaque.ppm")), 0, "32-bit Targa without alpha bits");
 }
 
 TEST(Targa, SixteenBitAndPaletteBitmapsAreWrittenAsTargaExpects) {
