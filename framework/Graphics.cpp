@@ -124,6 +124,40 @@ void TGraphic::AssignTo(TBitmap& dest) {
     Draw(dest.Canvas(), TRect{0, 0, Width(), Height()});
 }
 
+void TGraphic::AssignOver(TBitmap& dest, TColor) { dest.Assign(this); }
+
+void AssignOverBackground(TBitmap& dest, TGraphic* picture, TColor background) {
+    if (picture) picture->AssignOver(dest, background);
+    else dest.Assign(static_cast<TGraphic*>(nullptr));
+}
+
+void BlendOverBackground(TBitmap& dest, const TBitmap& clearness, TColor background, bool premultiplied) {
+    if (clearness.PixelFormat() != TPixelFormat::pf8bit || clearness.Width() != dest.Width() ||
+        clearness.Height() != dest.Height())
+        return;
+    dest.SetPixelFormat(TPixelFormat::pf32bit);
+    const uint32_t bg = ColorToPixel(background);
+    for (int y = 0; y < dest.Height(); ++y) {
+        uint32_t* row = dest.Row32(y);
+        const auto* clear = static_cast<const uint8_t*>(clearness.ScanLine(y));
+        if (!premultiplied) {
+            for (int x = 0; x < dest.Width(); ++x) row[x] = BlendPixel(row[x], bg, 255u - clear[x]);
+            continue;
+        }
+        // The colour already holds its share; the background adds the rest, each channel at most 255
+        // (a damaged file may hold colours above their opacity).
+        for (int x = 0; x < dest.Width(); ++x) {
+            uint32_t out = 0;
+            for (int shift = 0; shift < 24; shift += 8) {
+                const uint32_t c = (row[x] >> shift) & 0xFF, b = (bg >> shift) & 0xFF;
+                out |= std::min<uint32_t>(255, c + (b * clear[x] + 127) / 255) << shift;
+            }
+            row[x] = out;
+        }
+    }
+    dest.SetTransparent(false);
+}
+
 void TGraphic::Progress(TProgressStage stage, uint8_t percent, const std::string& msg) {
     if (OnProgress) OnProgress(this, stage, percent, false, TRect{}, msg);
 }

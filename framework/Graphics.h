@@ -134,6 +134,10 @@ public:
     virtual void Draw(TCanvas& canvas, const TRect& rect) = 0;
     // Turns the picture into a bitmap; the default draws it onto a 32-bit bitmap of its size.
     virtual void AssignTo(TBitmap& dest);
+    // What the picture shows laid over a colour, as dest's pixels: its transparent and part-transparent
+    // pixels blended over it (dest then pf32bit and opaque). The default, for pictures without
+    // transparency, assigns the picture as it is. AssignOverBackground is the way to call it.
+    virtual void AssignOver(TBitmap& dest, TColor background);
     virtual bool Transparent() const { return transparent_; }
     virtual void SetTransparent(bool value) { transparent_ = value; }
     TProgressEvent OnProgress;
@@ -247,6 +251,14 @@ struct TOrientationTurn {
 TOrientationTurn OrientationTurn(int orientation);
 // Turns a picture stored in the given orientation upright, in any pixel format.
 void OrientUpright(TBitmap& bmp, int orientation);
+
+// Lays a picture over a colour by the opacity of each pixel: dest (made pf32bit) shows each pixel
+// blended over the background. clearness is an 8-bit bitmap of dest's size holding 255 minus each
+// pixel's opacity; with premultiplied, dest's colours were already multiplied by their opacity. Every
+// picture class that carries transparency shows it through here.
+void BlendOverBackground(TBitmap& dest, const TBitmap& clearness, TColor background, bool premultiplied = false);
+// dest := picture->AssignOver(dest, background); an empty dest for no picture.
+void AssignOverBackground(TBitmap& dest, TGraphic* picture, TColor background);
 
 // Drawing surface of a bitmap. Pixel operations are our own; text goes through Qt.
 class TCanvas {

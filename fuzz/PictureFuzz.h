@@ -18,8 +18,9 @@ int FuzzPictureLoad(const uint8_t* data, size_t size) {
     TPictureClass picture;
     try {
         picture.LoadFromStream(stream);
+        // Over a background colour, as the reading thread does, so transparency is blended too.
         TBitmap bitmap;
-        bitmap.Assign(&picture);
+        AssignOverBackground(bitmap, &picture, RGB(0x33, 0x66, 0x99));
         bitmap.SetPixelFormat(TPixelFormat::pf32bit);
     } catch (const Exception&) {
     }

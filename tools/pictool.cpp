@@ -9,7 +9,6 @@
 
 #include "engine/saver/PictureFormats.h"
 #include "framework/Graphics.h"
-#include "pictures/png/PngImage.h"
 
 using namespace lumora;
 

@@ -4,7 +4,6 @@
 
 #include "framework/Forms.h"
 #include "pictures/gif/GIFImage.h"
-#include "pictures/png/PngImage.h"
 
 namespace lumora {
 

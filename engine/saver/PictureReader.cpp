@@ -8,7 +8,6 @@
 #include "engine/saver/Scaling.h"
 #include "framework/JPEG.h"
 #include "framework/SysUtils.h"
-#include "pictures/png/PngImage.h"
 
 namespace lumora {
 

@@ -229,7 +229,8 @@ static int TargaBytesPerPixel(int bitsPerPixel) {
     }
 }
 
-int64_t TargaRleDecode(const uint8_t* source, int64_t sourceSize, uint8_t* dest, int64_t count, int bitsPerPixel) {
+int64_t TargaRleDecode(const uint8_t* source, int64_t sourceSize, uint8_t* dest, int64_t count, int bitsPerPixel,
+                       int64_t* written) {
     const int bpp = TargaBytesPerPixel(bitsPerPixel);
     const uint8_t* s = source;
     const uint8_t* const sEnd = source + std::max<int64_t>(sourceSize, 0);
@@ -252,6 +253,7 @@ int64_t TargaRleDecode(const uint8_t* source, int64_t sourceSize, uint8_t* dest,
         // A packet that ends between whole pixels leaves the row's remainder untouched.
         if (outEnd - out < bpp) break;
     }
+    if (written) *written = out - dest;
     return s - source;
 }
 

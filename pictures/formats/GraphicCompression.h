@@ -46,8 +46,10 @@ public:
 };
 
 // Decodes run-length Targa pixels into count output bytes, reading at most sourceSize bytes.
-// Returns the number of source bytes used. Output not reached is left as it was.
-int64_t TargaRleDecode(const uint8_t* source, int64_t sourceSize, uint8_t* dest, int64_t count, int bitsPerPixel);
+// Returns the number of source bytes used; written, when given, gets the number of output bytes
+// filled. Output not reached is left as it was.
+int64_t TargaRleDecode(const uint8_t* source, int64_t sourceSize, uint8_t* dest, int64_t count, int bitsPerPixel,
+                       int64_t* written = nullptr);
 // Encodes pixelCount pixels of bytesPerPixel bytes; dest must hold pixelCount x (bytesPerPixel + 1)
 // bytes in the worst case. Returns the number of bytes written.
 int64_t TargaRleEncode(const uint8_t* source, uint8_t* dest, int64_t pixelCount, int bytesPerPixel);

@@ -104,6 +104,7 @@ struct TiffRowFormat {
     int hi = 0;        // index of a 16-bit sample's high byte (file byte order)
     int width = 0;
     int64_t rowBytes = 0; // decoded bytes per row
+    bool alpha = false;   // RGBA: the fourth sample is an opacity, kept in byte 3 for the moment
     LabWhite white;
 };
 
@@ -206,12 +207,13 @@ void ConvertTiffRow(const uint8_t* src, uint8_t* dst, int64_t dstBytes, const Ti
         }
         return;
     case TiffConv::RGBA:
-        // The program's pixels keep byte 3 zero, so the alpha sample is not copied.
+        // An opacity goes to byte 3 until the picture is whole (TakeAlphaFromPixels); any other
+        // fourth sample is not shown.
         for (int64_t x = 0; x < w; ++x) {
             dst[4 * x] = Sample8(src, x * spp + 2, f);
             dst[4 * x + 1] = Sample8(src, x * spp + 1, f);
             dst[4 * x + 2] = Sample8(src, x * spp, f);
-            dst[4 * x + 3] = 0;
+            dst[4 * x + 3] = f.alpha ? Sample8(src, x * spp + 3, f) : 0;
         }
         return;
     case TiffConv::CMYK:
@@ -303,6 +305,37 @@ int TypeSize(uint16_t type) {
 
 } // namespace
 
+// ---- opacity ----
+
+void TAlphaBitmap::TakeAlphaFromPixels(bool premultiplied) {
+    DropAlpha();
+    premultiplied_ = premultiplied;
+    if (PixelFormat() != TPixelFormat::pf32bit || Empty()) return;
+    bool clear = false;
+    for (int y = 0; y < Height() && !clear; ++y) {
+        const uint32_t* row = Row32(y);
+        for (int x = 0; x < Width() && !clear; ++x) clear = (row[x] >> 24) != 255;
+    }
+    if (clear) {
+        clearness_.SetPixelFormat(TPixelFormat::pf8bit);
+        clearness_.SetSize(Width(), Height());
+    }
+    // A picture opaque throughout keeps no opacities.
+    for (int y = 0; y < Height(); ++y) {
+        uint32_t* row = Row32(y);
+        auto* out = clear ? static_cast<uint8_t*>(clearness_.ScanLine(y)) : nullptr;
+        for (int x = 0; x < Width(); ++x) {
+            if (out) out[x] = static_cast<uint8_t>(255 - (row[x] >> 24));
+            row[x] &= 0xFFFFFF;
+        }
+    }
+}
+
+void TAlphaBitmap::AssignOver(TBitmap& dest, TColor background) {
+    dest.Assign(*this);
+    if (HasAlpha()) BlendOverBackground(dest, clearness_, background, premultiplied_);
+}
+
 // ---- TIFF ----
 
 TTIFFGraphic::TTIFFGraphic() { SetPixelFormat(TPixelFormat::pf24bit); }
@@ -369,6 +402,7 @@ uint32_t TTIFFGraphic::TagValue(uint16_t tag, uint32_t fallback) {
 
 void TTIFFGraphic::LoadFromStream(TStream& stream) {
     Reset(*this, TPixelFormat::pf24bit, 0, 0);
+    DropAlpha();
     stream_ = &stream;
     base_ = stream.Position();
     size_ = std::max<int64_t>(stream.Size() - base_, 0);
@@ -422,6 +456,7 @@ void TTIFFGraphic::LoadFromStream(TStream& stream) {
     if (TagValue(266, 1) != 1) Unsupported("reversed bit order");
 
     TiffRowFormat f;
+    uint32_t alphaKind = 0;
     f.bits = static_cast<int>(bits);
     f.spp = static_cast<int>(spp);
     f.hi = bigEndian_ ? 0 : 1;
@@ -435,6 +470,10 @@ void TTIFFGraphic::LoadFromStream(TStream& stream) {
     } else if (channels == 3 && photometric == 2 && wide) {
         format = extra == 0 ? TPixelFormat::pf24bit : TPixelFormat::pf32bit;
         f.conv = extra == 0 ? TiffConv::RGB : TiffConv::RGBA;
+        // The first extra sample is an opacity when it says so: 1 associated (premultiplied into the
+        // colours), 2 unassociated.
+        alphaKind = extra == 0 ? 0 : TagValue(338, 0);
+        f.alpha = alphaKind == 1 || alphaKind == 2;
     } else if (channels == 3 && photometric == 6 && bits == 8 && spp == 3) {
         f.conv = TiffConv::YCbCr;
     } else if (channels == 3 && photometric == 8 && bits == 8) {
@@ -526,8 +565,11 @@ void TTIFFGraphic::LoadFromStream(TStream& stream) {
     if (rowsPerStrip.empty() || offsets.size() == 1) rowsPerStrip.assign(1, height);
     // Strips of no rows would leave the picture black; libtiff refuses such a file too.
     if (std::find(rowsPerStrip.begin(), rowsPerStrip.end(), 0u) != rowsPerStrip.end()) InvalidTiff();
-    // A compressed strip ends where its byte count says. Without the counts, one strip runs to the end
-    // of the file (as libtiff reads it); where several strips end cannot be known.
+    // A compressed strip ends where its byte count says. Without the counts, or with a count of 0 (which
+    // libtiff takes for a writer that did not know it), one strip runs to the end of the file, as
+    // libtiff reads it; where several strips end cannot be known.
+    const bool severalStrips = offsets.size() > 1;
+    if (!severalStrips && !byteCounts.empty() && byteCounts[0] == 0) byteCounts.clear();
     if (decoder && byteCounts.empty()) {
         if (offsets.size() > 1) InvalidTiff();
         byteCounts.push_back(static_cast<uint32_t>(std::clamp<int64_t>(size_ - offsets[0], 0, UINT32_MAX)));
@@ -571,6 +613,9 @@ void TTIFFGraphic::LoadFromStream(TStream& stream) {
             strip.resize(static_cast<size_t>(decodedSize));
             out = strip.data();
         }
+        // Among several strips, one of 0 bytes has lost its data or its count: libtiff refuses it, and
+        // a strip of black in its place would pass a damaged file for a picture.
+        if (severalStrips && !byteCounts.empty() && (i >= byteCounts.size() || byteCounts[i] == 0)) InvalidTiff();
         if (decoder) {
             const int64_t packedSize = i < byteCounts.size() ? byteCounts[i] : 0;
             if (offset > size_ || packedSize > size_ - offset) ReadError();
@@ -619,6 +664,7 @@ void TTIFFGraphic::LoadFromStream(TStream& stream) {
         clearUnreached.active = false;
         OrientUpright(*this, static_cast<int>(orientation));
     }
+    if (f.alpha) TakeAlphaFromPixels(alphaKind == 1);
     stream_ = nullptr;
 }
 
@@ -626,6 +672,7 @@ void TTIFFGraphic::LoadFromStream(TStream& stream) {
 
 void TTargaGraphic::LoadFromStream(TStream& stream) {
     Reset(*this, TPixelFormat::pf24bit, 0, 0);
+    DropAlpha();
     uint8_t h[18];
     stream.ReadBuffer(h, 18);
     const int idLength = h[0], mapType = h[1], imageType = h[2];
@@ -699,12 +746,22 @@ void TTargaGraphic::LoadFromStream(TStream& stream) {
         for (int i = mapOrigin; i < 256 && i - mapOrigin < mapLength; ++i) palette[i] = colours[i - mapOrigin];
     }
 
+    const int64_t rowBytes = static_cast<int64_t>(bpp) * width;
+    const int64_t total = rowBytes * height;
+    // A file too short for its picture is refused before the picture's memory is taken: uncompressed
+    // rows need all their bytes, and a run-length packet covers at most 128 pixels with a packet byte
+    // and one pixel.
+    const int64_t available = std::max<int64_t>(stream.Size() - stream.Position(), 0);
+    const bool runLength = imageType >= 9;
+    if (!runLength && available < total) InvalidTarga();
+    if (runLength && available < (static_cast<int64_t>(width) * height + 127) / 128 * (1 + bpp)) ReadError();
+
     Reset(*this, format, width, height);
     if (!palette.empty()) SetPalette(palette);
     if (width == 0 || height == 0) return;
 
-    const int64_t rowBytes = static_cast<int64_t>(bpp) * width;
     const int outBpp = BitsPerPixel(format) / 8;
+    const bool alpha = outBpp == 4 && pixel == Pixel::AsStored && (h[17] & 0x0F) != 0;
     // Rows are stored bottom-up unless the descriptor says top-down, and pixels right to left when
     // it says so.
     auto targetRow = [&](int y) { return static_cast<uint8_t*>(ScanLine(topDown ? y : height - 1 - y)); };
@@ -729,11 +786,12 @@ void TTargaGraphic::LoadFromStream(TStream& stream) {
         if (rightToLeft)
             for (int a = 0, b = width - 1; a < b; ++a, --b)
                 std::swap_ranges(row + a * outBpp, row + (a + 1) * outBpp, row + b * outBpp);
-        // The program's pixels keep byte 3 zero; the attribute bits are not shown.
-        if (outBpp == 4)
+        // Byte 3 holds the opacity when the descriptor gives the pixels alpha bits, until the picture
+        // is whole (TakeAlphaFromPixels); other attribute bits are not shown.
+        if (outBpp == 4 && !alpha)
             for (int x = 0; x < width; ++x) row[4 * x + 3] = 0;
     };
-    if (imageType < 9) {
+    if (!runLength) {
         std::vector<uint8_t> stored(pixel == Pixel::AsStored ? 0 : static_cast<size_t>(rowBytes));
         for (int y = 0; y < height; ++y) {
             uint8_t* row = targetRow(y);
@@ -744,16 +802,18 @@ void TTargaGraphic::LoadFromStream(TStream& stream) {
     } else {
         // Packets may run across row ends, so the pixels are decoded as one sequence.
         const int64_t start = stream.Position();
-        const int64_t available = std::max<int64_t>(stream.Size() - start, 0);
-        const int64_t total = rowBytes * height;
         // The longest encoding spends one packet byte per pixel; more data than that is never needed.
         std::vector<uint8_t> data(static_cast<size_t>(std::min(available, total + total / bpp + 16)));
         const int64_t got = stream.Read(data.data(), static_cast<int64_t>(data.size()));
         std::vector<uint8_t> pixels(static_cast<size_t>(total), 0);
-        const int64_t used = TargaRleDecode(data.data(), got, pixels.data(), total, pixelSize);
+        int64_t written = 0;
+        const int64_t used = TargaRleDecode(data.data(), got, pixels.data(), total, pixelSize, &written);
         stream.SetPosition(start + used);
+        // Packets that end before the picture does: the file is cut short.
+        if (written < total) ReadError();
         for (int y = 0; y < height; ++y) finish(pixels.data() + y * rowBytes, targetRow(y));
     }
+    if (alpha) TakeAlphaFromPixels(false);
 }
 
 void TTargaGraphic::SaveToStreamCompressed(TStream& stream, bool compressed) {

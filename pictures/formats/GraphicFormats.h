@@ -10,7 +10,25 @@
 
 namespace lumora {
 
-class TTIFFGraphic : public TBitmap {
+// A bitmap whose file gave each pixel an opacity: the opacities are kept beside the colour rows
+// (whose byte 3 stays zero, as every bitmap's), and the picture shows over a colour blended by them.
+class TAlphaBitmap : public TBitmap {
+public:
+    void AssignOver(TBitmap& dest, TColor background) override;
+    bool HasAlpha() const { return !clearness_.Empty(); }
+
+protected:
+    // Moves byte 3 of each 32-bit pixel, its opacity, out of the rows; premultiplied: the colours
+    // were multiplied by it.
+    void TakeAlphaFromPixels(bool premultiplied);
+    void DropAlpha() { clearness_.Assign(static_cast<TGraphic*>(nullptr)); }
+
+private:
+    TBitmap clearness_; // 255 minus each pixel's opacity
+    bool premultiplied_ = false;
+};
+
+class TTIFFGraphic : public TAlphaBitmap {
 public:
     TTIFFGraphic();
     // Throws EInvalidGraphic("Invalid TIFF file.") or ("TIFF: Unknown compression scheme"), the LZW
@@ -38,7 +56,7 @@ private:
     std::vector<TDirectoryEntry> entries_;
 };
 
-class TTargaGraphic : public TBitmap {
+class TTargaGraphic : public TAlphaBitmap {
 public:
     // Throws EInvalidGraphic("Targa: invalid image") on a pixel size it cannot show or data cut short,
     // and EInvalidGraphic("Targa: ... not supported") on a kind of file it does not read.

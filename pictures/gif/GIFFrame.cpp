@@ -210,6 +210,10 @@ void TGIFSubImage::LoadFromStream(TStream& stream) {
         colorMap_.LoadFromStream(stream, entries);
     }
     const int64_t pixels = static_cast<int64_t>(width_) * height_;
+    // An LZW code takes at least a bit and gives at most 4096 pixels: a frame that the rest of the
+    // file cannot hold even so is junk or cut short, and is refused before its memory is taken.
+    const int64_t left = std::max<int64_t>(stream.Size() - stream.Position(), 0);
+    if (pixels > left * 8 * 4096) throw GIFException("Premature end of data");
     if (image_) image_->ChargePixels(pixels);
     AllocateData();
     const int fill = TransparentIndex();

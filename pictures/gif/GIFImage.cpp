@@ -250,6 +250,25 @@ void TGIFImage::AssignTo(TBitmap& dest) {
     else dest.Assign(static_cast<TGraphic*>(nullptr));
 }
 
+void TGIFImage::AssignOver(TBitmap& dest, TColor background) {
+    AssignTo(dest);
+    if (dest.Empty()) return;
+    const TGIFSubImage& first = *images_[0];
+    const TRect frame = IntersectRect(first.BoundsRect(), TRect{0, 0, dest.Width(), dest.Height()});
+    const int index = first.TransparentIndex();
+    if (index < 0 && frame == TRect{0, 0, dest.Width(), dest.Height()}) return;
+    TBitmap clearness(dest.Width(), dest.Height(), TPixelFormat::pf8bit);
+    for (int y = 0; y < dest.Height(); ++y) {
+        auto* clear = static_cast<uint8_t*>(clearness.ScanLine(y));
+        std::memset(clear, 255, static_cast<size_t>(dest.Width()));
+        if (y < frame.Top || y >= frame.Bottom) continue;
+        const uint8_t* pixels = first.Data() + static_cast<size_t>(y - first.Top()) * first.Width();
+        for (int x = frame.Left; x < frame.Right; ++x)
+            clear[x] = pixels[x - first.Left()] == index ? 255 : 0;
+    }
+    BlendOverBackground(dest, clearness, background);
+}
+
 void TGIFImage::FreeBitmap() {
     {
         std::lock_guard lock(paintersMutex_);

@@ -516,6 +516,9 @@ public:
     void SetHeight(int height);
     // The first frame on a canvas of the logical screen's size.
     void AssignTo(TBitmap& dest) override;
+    // The still bitmap over the colour: the first frame's transparent pixels and the logical screen
+    // around the frame show it.
+    void AssignOver(TBitmap& dest, TColor background) override;
     void Draw(TCanvas& canvas, const TRect& rect) override;
     bool Equals(const TGraphic* graphic) const { return graphic == this; }
     HPALETTE GetPalette();

@@ -641,7 +641,10 @@ void TGIFImageList::LoadFromStream(TStream& stream, TGIFImage* image) {
     // The introducer of the next block. Bytes that start no block are skipped: zeros quietly, any
     // other stray with a warning, as other readers skip them. When no block follows, the stream is
     // left at the first stray byte, for the trailer to report.
+    // blockStart: where the bytes in front of the block (strays included) begin.
+    int64_t blockStart = 0;
     auto nextBlock = [&](uint8_t& b) {
+        blockStart = stream.Position();
         int64_t stray = -1;
         while (ReadByte(stream, b)) {
             if (b == ',' || b == '!' || b == ';') return true;
@@ -683,7 +686,18 @@ void TGIFImageList::LoadFromStream(TStream& stream, TGIFImage* image) {
     while (b != ';') {
         StepBack(stream);
         auto frame = std::make_unique<TGIFSubImage>(image);
-        frame->LoadFromStream(stream);
+        try {
+            frame->LoadFromStream(stream);
+        } catch (const EOutOfMemory&) {
+            throw;
+        } catch (const Exception& e) {
+            // Bad data after the frames read (junk at the end of a file, a block cut short) ends the
+            // frames there, as other readers keep what they have; with no frame yet, the file is bad.
+            if (Count() == 0) throw;
+            image->Warning(image, 1, e.Message());
+            stream.SetPosition(blockStart);
+            return done();
+        }
         if (frame->PassedOver()) {
             passedOver = true;
             TGIFExtensionList& blocks = frame->Extensions();

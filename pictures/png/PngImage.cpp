@@ -186,21 +186,24 @@ void TPngImage::SynchronizeTransparency() {
     synchronizing_ = false;
 }
 
-void AssignOverBackground(TBitmap& dest, TGraphic* picture, TColor background) {
-    dest.Assign(picture);
-    auto* png = dynamic_cast<TPngImage*>(picture);
-    if (!png || png->Empty()) return;
-    const TBitmap& shown = *png->InUse();
+void TPngImage::AssignOver(TBitmap& dest, TColor background) {
+    dest.Assign(this);
+    if (Empty()) return;
+    const TBitmap& shown = *InUse();
     // The alpha bitmap holds 255 minus each pixel's alpha.
-    const TBitmap* mask = png->HasAlpha() ? png->AlphaInUse() : nullptr;
+    const TBitmap* mask = HasAlpha() ? AlphaInUse() : nullptr;
     if (mask && (mask->PixelFormat() != TPixelFormat::pf8bit || mask->Width() != shown.Width() ||
                  mask->Height() != shown.Height()))
         mask = nullptr;
-    if (!mask && !shown.Transparent()) return;
+    if (mask) {
+        BlendOverBackground(dest, *mask, background);
+        return;
+    }
+    if (!shown.Transparent()) return;
     const TColor rgb = ColorToRGB(background);
     const uint32_t bg = ColorToPixel(rgb);
-    const TColor key = png->TransparentColor();
-    if (!mask && key != kPngNoColor && (key & kPngPaletteIndex)) {
+    const TColor key = TransparentColor();
+    if (key != kPngNoColor && (key & kPngPaletteIndex)) {
         // One palette entry is clear: its index, not its colour (another entry may share that), is
         // the background wherever it is used.
         std::vector<TRGBQuad> palette = dest.Palette();
@@ -215,13 +218,8 @@ void AssignOverBackground(TBitmap& dest, TGraphic* picture, TColor background) {
         const uint32_t keyPixel = ColorToPixel(shown.TransparentColor());
         for (int y = 0; y < dest.Height(); ++y) {
             uint32_t* row = dest.Row32(y);
-            if (!mask) {
-                for (int x = 0; x < dest.Width(); ++x)
-                    if ((row[x] & 0xFFFFFF) == keyPixel) row[x] = bg;
-                continue;
-            }
-            const auto* clear = static_cast<const uint8_t*>(mask->ScanLine(y));
-            for (int x = 0; x < dest.Width(); ++x) row[x] = BlendPixel(row[x], bg, 255u - clear[x]);
+            for (int x = 0; x < dest.Width(); ++x)
+                if ((row[x] & 0xFFFFFF) == keyPixel) row[x] = bg;
         }
     }
     dest.SetTransparent(false);

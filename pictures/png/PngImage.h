@@ -27,6 +27,8 @@ public:
     // bitmap when the picture has alpha. An empty picture writes nothing.
     void SaveToStream(TStream& stream) override;
     void AssignTo(TBitmap& dest) override;
+    // The alpha blended over the colour; a clear palette entry or a colour key shows it instead.
+    void AssignOver(TBitmap& dest, TColor background) override;
     void Assign(TGraphic* source) override;
     void Draw(TCanvas& canvas, const TRect& rect) override;
     bool Empty() const override { return !InUse() || InUse()->Empty(); }
@@ -90,11 +92,6 @@ private:
     TPngChromaticities chromaticities_;
     TPngGifExtension gifExtension_;
 };
-
-// What a picture shows over a background colour, as dest's pixels: a PNG's transparent and
-// part-transparent pixels are blended over the colour (dest then pf32bit and opaque). Other pictures,
-// and PNGs without transparency, are assigned as they are.
-void AssignOverBackground(TBitmap& dest, TGraphic* picture, TColor background);
 
 // Registers "png" with the PNG picture class.
 void RegisterPngFormat();

@@ -185,6 +185,24 @@ void PlaceInterlaced(const uint8_t* src, uint8_t* dst, int64_t pixels, int start
     }
 }
 
+// Marks the pixels of a row of 16-bit samples that equal the colour key in all their bits as clear
+// (255), the others as opaque. True when an opaque one shares the key's high bytes, so that its
+// 8-bit pixel cannot be told from the key's.
+bool MarkKeyed16(const uint8_t* src, uint8_t* alpha, int64_t pixels, int channels, const uint16_t key[3]) {
+    bool lookalike = false;
+    for (int64_t x = 0; x < pixels; ++x) {
+        bool keyed = true, highKeyed = true;
+        for (int c = 0; c < channels; ++c) {
+            const uint8_t* v = src + 2 * (x * channels + c);
+            keyed = keyed && ((v[0] << 8) | v[1]) == key[c];
+            highKeyed = highKeyed && v[0] == key[c] >> 8;
+        }
+        alpha[x] = keyed ? 255 : 0;
+        lookalike = lookalike || (highKeyed && !keyed);
+    }
+    return lookalike;
+}
+
 } // namespace
 
 struct TPngReadStream::Inflater {
@@ -224,7 +242,7 @@ void TPngReadStream::Reset() {
     colorKind_ = -1;
     depth_ = 0;
     flags_ = 0;
-    paletteAlphaPending_ = needMask_ = false;
+    paletteAlphaPending_ = needMask_ = key16_ = key16Lookalike_ = false;
     background_ = transparent_ = kPngNoColor;
     sigBits_ = 0;
     gamma_ = 0;
@@ -336,6 +354,16 @@ void TPngReadStream::LoadImage() {
     // A stream that gave no row at all is not a picture, whatever the reason it ended.
     if (rowsDecoded_ == 0) Fail("Read Image (PNG): Read Error");
 
+    if (key16_ && alphaInUse_) {
+        // Where the 8-bit pixels tell the key apart, the picture keeps its colour key; else the
+        // pixels the key marks are its alpha.
+        if (key16Lookalike_) {
+            hasAlpha_ = true;
+            transparent_ = kPngNoColor;
+        } else {
+            alphaInUse_->Assign(static_cast<TGraphic*>(nullptr));
+        }
+    }
     if (!EndOfData() && !Stopped() && !hasAlpha_ && transparent_ != kPngNoColor && !needMask_) {
         int32_t color = transparent_;
         if (color & kPngPaletteIndex) {
@@ -402,16 +430,19 @@ uint32_t GreyLevel(uint32_t v, int depth) {
 void TPngReadStream::ReadTransparency() {
     if (colorKind_ == kKindGrey) {
         if (remaining_ < 2) return;
-        uint32_t v = GreyLevel(ChunkWord(), depth_);
+        key16Samples_[0] = ChunkWord();
+        uint32_t v = GreyLevel(key16Samples_[0], depth_);
         transparent_ = static_cast<int32_t>(v + v * 0x10100);
+        key16_ = depth_ == 16 && !hasAlpha_;
     } else if (colorKind_ == kKindRGB) {
         if (remaining_ < 6) return;
         uint32_t c[3];
-        for (auto& v : c) {
-            uint32_t w = ChunkWord();
-            v = depth_ > 8 ? w >> 8 : w & 0xFF;
+        for (int i = 0; i < 3; ++i) {
+            key16Samples_[i] = ChunkWord();
+            c[i] = depth_ > 8 ? key16Samples_[i] >> 8 : key16Samples_[i] & 0xFF;
         }
         transparent_ = RGB(static_cast<uint8_t>(c[0]), static_cast<uint8_t>(c[1]), static_cast<uint8_t>(c[2]));
+        key16_ = depth_ == 16 && !hasAlpha_;
     } else if (colorKind_ == kKindPalette && (flags_ & kPaletteSeen)) {
         const int n = static_cast<int>(std::min<int64_t>(remaining_, PaletteCount_));
         for (int i = 0; i < n; ++i) paletteAlpha_[i] = ChunkByte();
@@ -571,7 +602,7 @@ void TPngReadStream::PrepareBitmap() {
         const auto& p = PaletteBuffer()[background_ & 0xFF];
         background_ = RGB(p.rgbRed, p.rgbGreen, p.rgbBlue);
     }
-    if ((hasAlpha_ || needMask_) && AlphaBitmap) {
+    if ((hasAlpha_ || needMask_ || key16_) && AlphaBitmap) {
         TBitmap& a = *AlphaBitmap;
         a.Assign(static_cast<TGraphic*>(nullptr));
         a.SetTransparent(false);
@@ -685,10 +716,14 @@ void TPngReadStream::DecodeImage() {
             }
             auto* line = static_cast<uint8_t*>(Bitmap_->ScanLine(y));
             uint8_t* alphaLine = alphaInUse_ ? static_cast<uint8_t*>(alphaInUse_->ScanLine(y)) : nullptr;
+            const bool keyed = key16_ && alphaLine;
             if (!interlace_) {
                 ConvertRow(cur + 1, line, alphaLine, width, f);
+                if (keyed && MarkKeyed16(cur + 1, alphaLine, width, f.channels, key16Samples_)) key16Lookalike_ = true;
             } else {
                 ConvertRow(cur + 1, converted, alphaLine ? alphaRow : nullptr, passWidth[p], f);
+                if (keyed && MarkKeyed16(cur + 1, alphaRow, passWidth[p], f.channels, key16Samples_))
+                    key16Lookalike_ = true;
                 PlaceInterlaced(converted, line, passWidth[p], kPassCol[p], kPassColStep[p], f.bitmapBits);
                 if (alphaLine) PlaceInterlaced(alphaRow, alphaLine, passWidth[p], kPassCol[p], kPassColStep[p], 8);
             }

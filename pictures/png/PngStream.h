@@ -108,6 +108,10 @@ private:
     bool hasAlpha_ = false, grey_ = false, greyIndexed_ = false, transformRows_ = false;
     bool paletteAlphaPending_ = false, needMask_ = false;
     uint8_t paletteAlpha_[256] = {};
+    // A colour key of 16-bit samples, which the 8-bit pixels cannot tell apart: matched on the rows as
+    // they are decoded, into the alpha bitmap.
+    bool key16_ = false, key16Lookalike_ = false;
+    uint16_t key16Samples_[3] = {};
     int32_t background_ = kPngNoColor, transparent_ = kPngNoColor;
     double gamma_ = 0;
     uint32_t physX_ = 0, physY_ = 0, sigBits_ = 0;

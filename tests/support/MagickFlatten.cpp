@@ -17,13 +17,19 @@ std::string ColorText(TColor color) {
 FlatPicture FlattenWithImageMagick(const std::string& file, TColor background) {
     const std::string colour = ColorText(background);
     const std::string out = file + ".flat.ppm";
-    FlatPicture p;
     // A grey file is taken into sRGB first: flattened as grey, this ImageMagick writes it through a
-    // gamma curve that no viewer shows.
-    const std::string command = "convert '" + file + "' -colorspace sRGB -background '" + colour +
+    // gamma curve that no viewer shows. Only the first image counts (an animation's later frames
+    // would be flattened onto it), and the way the file stores its rows (a TIFF's orientation, a
+    // Targa's row order), which ImageMagick keeps beside the pixels, is applied as the loaders do.
+    const std::string command = "convert '" + file + "[0]' -auto-orient -colorspace sRGB -background '" + colour +
                                 "' -flatten -depth 8 'ppm:" + out + "' 2>/dev/null";
-    if (std::system(command.c_str()) != 0) return p;
-    std::ifstream s(out, std::ios::binary);
+    if (std::system(command.c_str()) != 0) return FlatPicture{};
+    return ReadPpm(out);
+}
+
+FlatPicture ReadPpm(const std::string& path) {
+    FlatPicture p;
+    std::ifstream s(path, std::ios::binary);
     std::string magic;
     int maxval = 0;
     s >> magic >> p.width >> p.height >> maxval;

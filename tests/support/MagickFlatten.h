@@ -15,6 +15,8 @@ struct FlatPicture {
     std::vector<TColor> colors;
 };
 FlatPicture FlattenWithImageMagick(const std::string& file, TColor background);
+// An 8-bit P6 file as such a picture (empty when it is none).
+FlatPicture ReadPpm(const std::string& path);
 
 // "#RRGGBB".
 std::string ColorText(TColor color);

@@ -1,6 +1,6 @@
 // Animated GIFs in the picture picker: the thumbnail and the "表示" window play the frames at their
 // delays (sampled on the widget over time), transparent pixels show the panel behind (those of a
-// PNG too), and closing stops the painters.
+// PNG, Targa or TIFF too), and closing stops the painters.
 
 #include <chrono>
 #include <cstdlib>
@@ -136,7 +136,7 @@ protected:
     // Shows the picker on the GIFs with one of them selected; its thumbnail control (null if none).
     TImageView* ShowSelected(TDSelect& form, const std::string& name) const {
         form.Folder = folder;
-        form.Mask = "*.gif;*.png";
+        form.Mask = "*.gif;*.png;*.tga;*.tif";
         form.show();
         Select(form, name);
         return form.findChild<TImageView*>("Image1");
@@ -206,41 +206,51 @@ TEST_F(AnimatedPreview, TransparentPixelsShowThePanel) {
     form.grab().save(QString::fromStdString(std::string(LUMORA_BINARY_DIR) + "/picker-transparent-gif.png"));
 }
 
-TEST_F(AnimatedPreview, TransparentPartsOfAPngShowThePanel) {
-    // A green circle on a clear field, with a square of red at 60 %.
-    const std::string png = folder + "/circle.png";
+TEST_F(AnimatedPreview, TransparentPartsOfAStillPictureShowThePanel) {
+    // A green circle on a clear field, with a square of red at 60 %, in each still format that
+    // carries transparency.
     const std::string draw = "-size 40x30 xc:none -fill lime -draw 'circle 20,15 20,5' "
-                             "-fill 'rgba(255,0,0,0.6)' -draw 'rectangle 2,2 12,12' PNG32:";
-    Make(draw + png);
-    TDSelect form(nullptr, *data);
-    TImageView* thumb = ShowSelected(form, "circle.png");
-    ASSERT_NE(thumb, nullptr);
-    const QRgb panel = Panel(*thumb);
-    QApplication::processEvents();
-    const QImage small = thumb->grab().toImage();
-    EXPECT_EQ(small.pixel(small.width() - 2, small.height() - 2) & 0xFFFFFF, panel) << "a clear corner";
-
-    // The "表示" window shows it at its own size: ImageMagick's picture laid over the panel's colour.
-    TBitmap shown;
-    PickerModalRunner() = [&](QDialog& dialog) {
-        auto* view = dialog.findChild<TImageView*>("Image1");
-        EXPECT_NE(view, nullptr);
-        if (!view) return 0;
-        const QImage shot = view->grab().toImage();
-        shown.SetSize(shot.width(), shot.height());
-        for (int y = 0; y < shot.height(); ++y)
-            for (int x = 0; x < shot.width(); ++x)
-                shown.Row32(y)[x] = shot.pixel(x, y) & 0xFFFFFF;
-        const QRgb windowPanel = Panel(*view);
-        ExpectPixelsNear(shown,
-                         test::FlattenWithImageMagick(
-                             png, RGB(qRed(windowPanel), qGreen(windowPanel), qBlue(windowPanel))),
-                         1, "the picture window");
-        return 0;
+                             "-fill 'rgba(255,0,0,0.6)' -draw 'rectangle 2,2 12,12' ";
+    const std::pair<const char*, const char*> kinds[] = {
+        {"circle.png", "PNG32:"},
+        {"circle.tga", "-type TrueColorAlpha "},
+        {"circle.tif", "-type TrueColorAlpha -depth 8 -compress lzw -define tiff:alpha=unassociated "},
     };
-    QTest::mouseClick(form.findChild<QPushButton*>("BitBtn1"), Qt::LeftButton);
-    EXPECT_EQ(shown.Width(), 40);
-    form.grab().save(QString::fromStdString(std::string(LUMORA_BINARY_DIR) + "/picker-transparent-png.png"));
+    for (const auto& [name, format] : kinds) {
+        SCOPED_TRACE(name);
+        const std::string file = folder + "/" + name;
+        Make(draw + format + file);
+        TDSelect form(nullptr, *data);
+        TImageView* thumb = ShowSelected(form, name);
+        ASSERT_NE(thumb, nullptr);
+        const QRgb panel = Panel(*thumb);
+        QApplication::processEvents();
+        const QImage small = thumb->grab().toImage();
+        EXPECT_EQ(small.pixel(small.width() - 2, small.height() - 2) & 0xFFFFFF, panel) << "a clear corner";
+
+        // The "表示" window shows it at its own size: ImageMagick's picture laid over the panel's colour.
+        TBitmap shown;
+        PickerModalRunner() = [&](QDialog& dialog) {
+            auto* view = dialog.findChild<TImageView*>("Image1");
+            EXPECT_NE(view, nullptr);
+            if (!view) return 0;
+            const QImage shot = view->grab().toImage();
+            shown.SetSize(shot.width(), shot.height());
+            for (int y = 0; y < shot.height(); ++y)
+                for (int x = 0; x < shot.width(); ++x)
+                    shown.Row32(y)[x] = shot.pixel(x, y) & 0xFFFFFF;
+            const QRgb windowPanel = Panel(*view);
+            ExpectPixelsNear(shown,
+                             test::FlattenWithImageMagick(
+                                 file, RGB(qRed(windowPanel), qGreen(windowPanel), qBlue(windowPanel))),
+                             1, "the picture window");
+            return 0;
+        };
+        QTest::mouseClick(form.findChild<QPushButton*>("BitBtn1"), Qt::LeftButton);
+        EXPECT_EQ(shown.Width(), 40);
+        form.grab().save(QString::fromStdString(std::string(LUMORA_BINARY_DIR) + "/picker-transparent-" +
+                                                std::string(name).substr(7) + ".png"));
+    }
 }
 
 TEST_F(AnimatedPreview, AGifThatCannotBeDrawnIsReportedOnce) {

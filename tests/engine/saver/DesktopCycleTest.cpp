@@ -3,7 +3,9 @@
 #include <gtest/gtest.h>
 
 #include "tests/engine/saver/DesktopTestSupport.h"
+#include "tests/support/JpegTestUtil.h"
 #include "tests/support/MagickFlatten.h"
+#include "tests/support/TempDir.h"
 
 namespace lumora {
 namespace {
@@ -125,23 +127,40 @@ TEST(DesktopCycleTest, UnreadableFilesShowTheNoticeAndTheShowGoesOn) {
 }
 
 TEST(DesktopCycleTest, TransparentPartsOfAPictureShowTheBackgroundColour) {
-    SaverHarness h;
-    // A green circle on a clear field, with a square of red at 60 %.
-    const std::string png = h.dir.File("pics/p10.png");
-    std::filesystem::create_directories(h.dir.File("pics"));
+    // A green circle on a clear field, with a square of red at 60 %, in every format that carries
+    // transparency; the picture tool shows it over black, the show's usual background.
     const std::string draw = "convert -size 40x30 xc:none -fill lime -draw 'circle 20,15 20,5' "
-                             "-fill 'rgba(255,0,0,0.6)' -draw 'rectangle 2,2 12,12' PNG32:";
-    ASSERT_EQ(std::system((draw + png).c_str()), 0);
-    const TColor background = RGB(0x33, 0x66, 0xCC);
-    h.Set("Setting", "Folder", h.dir.File("pics"));
-    h.Set("Setting", "BackGround", ColorToString(background));
-    h.OnlyEffects({});
-    TDesktopWindow& w = h.Open();
-    h.Run(100);
-    ExpectPixelsNear(w.CurrentPicture(), test::FlattenWithImageMagick(png, background), 1,
-                     "the picture shown");
-    const TBoundsRec& r = w.NewPictureRect();
-    EXPECT_EQ(h.FormPixel(r.X, r.Y), Px(background));
+                             "-fill 'rgba(255,0,0,0.6)' -draw 'rectangle 2,2 12,12' ";
+    const std::pair<const char*, const char*> kinds[] = {
+        {"p10.png", "PNG32:"},
+        {"p10.gif", ""},
+        {"p10.tga", "-type TrueColorAlpha "},
+        {"p10.tif", "-type TrueColorAlpha -depth 8 -compress lzw -define tiff:alpha=unassociated "},
+        {"p11.tif", "-type TrueColorAlpha -depth 8 -compress lzw -define tiff:alpha=associated "},
+    };
+    const std::string tool = std::string(LUMORA_BINARY_DIR) + "/bin/lumora-pictool";
+    for (const auto& [name, format] : kinds) {
+        SCOPED_TRACE(name);
+        SaverHarness h;
+        const std::string file = h.dir.File(std::string("pics/") + name);
+        std::filesystem::create_directories(h.dir.File("pics"));
+        ASSERT_EQ(std::system((draw + format + file).c_str()), 0);
+        const TColor background = TColor(0x00996633);
+        h.Set("Setting", "Folder", h.dir.File("pics"));
+        h.Set("Setting", "BackGround", ColorToString(background));
+        h.OnlyEffects({});
+        TDesktopWindow& w = h.Open();
+        h.Run(100);
+        ExpectPixelsNear(w.CurrentPicture(), test::FlattenWithImageMagick(file, background), 1, "the picture shown");
+        const TBoundsRec& r = w.NewPictureRect();
+        EXPECT_EQ(h.FormPixel(r.X, r.Y), Px(background));
+
+        const std::string pam = h.dir.File("shown.pam");
+        ASSERT_EQ(std::system(("'" + tool + "' '" + file + "' '" + pam + "'").c_str()), 0);
+        std::unique_ptr<TBitmap> written = test::PpmBitmap(test::ReadFile(pam));
+        ASSERT_TRUE(written);
+        ExpectPixelsNear(*written, test::FlattenWithImageMagick(file, clBlack), 1, "the picture tool's");
+    }
 }
 
 TEST(DesktopCycleTest, TwoMonitorsTakeTurnsStartingWithThePrimary) {

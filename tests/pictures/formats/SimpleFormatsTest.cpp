@@ -6,9 +6,12 @@
 #include <algorithm>
 #include <cstdlib>
 #include <cstring>
+#include <functional>
+#include <memory>
 
 #include <gtest/gtest.h>
 
+#include "framework/Checked.h"
 #include "framework/Forms.h"
 #include "pictures/formats/GraphicCompression.h"
 #include "pictures/formats/GraphicFormats.h"
@@ -16,6 +19,7 @@
 #include "pictures/common/PixelSwap.h"
 #include "pictures/png/PngImage.h"
 #include "tests/pictures/PictureTestUtil.h"
+#include "tests/support/MagickFlatten.h"
 #include "tests/support/TempDir.h"
 
 using namespace lumora;
@@ -145,13 +149,58 @@ TEST(Targa, BadFilesRaiseTheirMessages) {
     Bytes shortRaw = {0, 0, 2, 0, 0, 0, 0, 0, 0, 0, 0, 0, 2, 0, 2, 0, 24, 0x20, 1, 2, 3, 4, 5, 6, 7};
     EXPECT_EQ(LoadError<TTargaGraphic>(shortRaw), "Targa: invalid image");
     EXPECT_EQ(LoadError<TTargaGraphic>(Bytes{0, 0, 2}), "Stream read error");
-    // Run-length data that ends early leaves the rest of the picture black.
-    Bytes shortRle = {0, 0, 10, 0, 0, 0, 0, 0, 0, 0, 0, 0, 4, 0, 1, 0, 24, 0x20, 0x00, 9, 9, 9};
-    EXPECT_EQ(LoadError<TTargaGraphic>(shortRle), "");
+
+    // Files cut short are refused, not shown with black where their data ends, as netpbm's tgatoppm
+    // refuses them; one too short for the size it declares is refused before the picture's memory is
+    // taken (under a small pixel budget, taking it first would run out of memory instead).
+    TempDir dir;
+    auto targa = [](int type, int width, int height, int pixelSize, Bytes data) {
+        Bytes f = {0, 0, uint8_t(type), 0, 0, 0, 0, 0, 0, 0, 0, 0, uint8_t(width), uint8_t(width >> 8),
+                   uint8_t(height), uint8_t(height >> 8), uint8_t(pixelSize), 0x28};
+        f.insert(f.end(), data.begin(), data.end());
+        return f;
+    };
+    auto runs = [](int packets, int pixelsEach, int bpp) {
+        Bytes d;
+        for (int i = 0; i < packets; ++i) {
+            d.push_back(uint8_t(0x80 | (pixelsEach - 1)));
+            d.insert(d.end(), static_cast<size_t>(bpp), uint8_t(i * 7));
+        }
+        return d;
+    };
+    struct Cut {
+        const char* what;
+        Bytes file;
+        const char* message;
+    };
+    const Cut cuts[] = {
+        {"run-length, 100 x 100 x 32 with 50 bytes", targa(10, 100, 100, 32, Bytes(50, 0)), "Stream read error"},
+        {"run-length, 12000 x 8000 x 32 with 50 bytes", targa(10, 12000, 8000, 32, Bytes(50, 0)), "Stream read error"},
+        {"run-length, a literal packet cut short", targa(10, 4, 1, 24, {0x03, 9, 9, 9, 9, 9, 9}), "Stream read error"},
+        {"run-length, a run packet without its pixel", targa(10, 4, 1, 24, {0x80, 9, 9, 9, 0x82}), "Stream read error"},
+        {"run-length, enough bytes for runs of 128 but runs of 2", targa(10, 256, 2, 8, runs(4, 2, 1)),
+         "Stream read error"},
+        {"run-length grey, cut short", targa(11, 300, 2, 8, runs(4, 128, 1)), "Stream read error"},
+        {"run-length, runs of 128 to the last pixel", targa(10, 256, 2, 16, runs(4, 128, 2)), ""},
+        {"uncompressed, 100 x 100 x 32 with 50 bytes", targa(2, 100, 100, 32, Bytes(50, 0)), "Targa: invalid image"},
+        {"uncompressed, 12000 x 8000 x 32 with 50 bytes", targa(2, 12000, 8000, 32, Bytes(50, 0)),
+         "Targa: invalid image"},
+        {"uncompressed, one byte short", targa(2, 3, 2, 24, Bytes(17, 1)), "Targa: invalid image"},
+        {"uncompressed, whole", targa(2, 3, 2, 24, Bytes(18, 1)), ""},
+    };
+    const int64_t budget = PixelBudget();
+    SetPixelBudget(20000);
+    for (const Cut& c : cuts) {
+        SCOPED_TRACE(c.what);
+        EXPECT_EQ(LoadError<TTargaGraphic>(c.file), c.message);
+        dir.WriteFile("in.tga", BytesToString(c.file));
+        const bool netpbmReads = std::system(("tgatoppm " + dir.File("in.tga") + " >/dev/null 2>&1").c_str()) == 0;
+        EXPECT_EQ(netpbmReads, std::string(c.message).empty());
+    }
+    SetPixelBudget(budget);
 
     // Kinds the loader does not read are refused instead of shown as a black or made-up picture;
     // netpbm's tgatoppm refuses the first ones too.
-    TempDir dir;
     auto refused = [&](int type, int mapType, int pixelSize, bool netpbmRefuses = true) {
         Bytes f = {0, uint8_t(mapType), uint8_t(type), 0, 0, uint8_t(mapType ? 2 : 0), 0, uint8_t(mapType ? 24 : 0),
                    0, 0, 0, 0, 3, 0, 1, 0, uint8_t(pixelSize), 0x20};
@@ -168,6 +217,82 @@ TEST(Targa, BadFilesRaiseTheirMessages) {
     EXPECT_EQ(refused(9, 0, 8), "Targa: colour-mapped image without a colour map not supported");
     EXPECT_EQ(refused(1, 1, 24, false), "Targa: colour-mapped pixels of 24 bits not supported");
     EXPECT_EQ(refused(11, 0, 24, false), "Targa: grey pixels of 24 bits not supported");
+}
+
+TEST(Transparency, TargaTiffAndGifShowTheBackgroundAsImageMagickFlattensThem) {
+    // A magenta field whose alpha falls from opaque in the middle to clear in the corners, with a
+    // square of green at half strength: what lies under clear pixels must never show.
+    TempDir dir;
+    const std::string source = dir.File("source.png");
+    ASSERT_EQ(std::system(("convert -size 40x30 xc:magenta \\( -size 40x30 radial-gradient:white-black \\) "
+                           "-alpha off -compose CopyOpacity -composite -fill '#00FF0080' "
+                           "-draw 'rectangle 0,0 10,10' " + source).c_str()),
+              0);
+    struct Case {
+        const char* what;
+        const char* file;
+        std::string make; // convert's options between the source and the file
+        std::function<std::unique_ptr<TGraphic>()> graphic;
+        int tolerance = 1;
+    };
+    auto targa = [] { return std::make_unique<TTargaGraphic>(); };
+    auto tiff = [] { return std::make_unique<TTIFFGraphic>(); };
+    auto gif = [] { return std::make_unique<TGIFImage>(); };
+    const Case cases[] = {
+        {"32-bit Targa", "a.tga", "-type TrueColorAlpha", targa},
+        {"32-bit run-length Targa", "b.tga", "-type TrueColorAlpha -compress RLE", targa},
+        {"RGBA TIFF, unassociated alpha", "c.tif", "-type TrueColorAlpha -compress none -define tiff:alpha=unassociated",
+         tiff},
+        {"RGBA TIFF, unassociated alpha, LZW", "d.tif",
+         "-type TrueColorAlpha -compress lzw -define tiff:alpha=unassociated", tiff},
+        {"RGBA TIFF, associated alpha", "e.tif", "-type TrueColorAlpha -compress lzw -define tiff:alpha=associated",
+         tiff},
+        {"RGBA TIFF of 16 bits, unassociated alpha", "f.tif",
+         "-type TrueColorAlpha -depth 16 -compress lzw -define tiff:alpha=unassociated", tiff, 2},
+        {"RGBA TIFF of 16 bits, associated alpha", "g.tif",
+         "-type TrueColorAlpha -depth 16 -compress lzw -define tiff:alpha=associated", tiff, 2},
+        {"GIF with a transparent colour", "h.gif", "", gif},
+        {"GIF whose first frame lies inside its screen", "i.gif", "-crop 20x12+8+6", gif},
+        {"TIFF turned on its side", "j.tif",
+         "-type TrueColorAlpha -compress none -define tiff:alpha=unassociated -orient RightTop", tiff},
+    };
+    for (const Case& c : cases) {
+        const std::string file = dir.File(c.file);
+        ASSERT_EQ(std::system(("convert " + source + " " + c.make + " " + file).c_str()), 0) << c.what;
+        std::unique_ptr<TGraphic> picture = c.graphic();
+        picture->LoadFromFile(file);
+        for (TColor background : {TColor(0x00996633), clBlack, clWhite}) {
+            const std::string what = std::string(c.what) + " over " + ColorText(background);
+            TBitmap shown;
+            AssignOverBackground(shown, picture.get(), background);
+            ExpectPixelsNear(shown, FlattenWithImageMagick(file, background), c.tolerance, what);
+            EXPECT_FALSE(shown.Transparent()) << what;
+        }
+        // The picture itself keeps the colours under its clear pixels, and its pixels' byte 3 zero.
+        if (auto* bitmap = dynamic_cast<TBitmap*>(picture.get())) {
+            TBitmap plain;
+            plain.Assign(*bitmap);
+            plain.SetPixelFormat(TPixelFormat::pf32bit);
+            uint32_t bytes3 = 0;
+            for (int y = 0; y < plain.Height(); ++y)
+                for (int x = 0; x < plain.Width(); ++x) bytes3 |= plain.Row32(y)[x] >> 24;
+            EXPECT_EQ(bytes3, 0u) << c.what;
+        }
+    }
+
+    // A 32-bit Targa whose descriptor gives its pixels no alpha bits is opaque, its fourth bytes
+    // left unshown, as tgatoppm (and GIMP) show it; so the files the Targa writer makes stay opaque.
+    const std::string opaque = dir.File("opaque.tga");
+    ASSERT_EQ(std::system(("convert " + source + " -type TrueColorAlpha " + opaque).c_str()), 0);
+    std::string bytes = ReadFile(opaque);
+    bytes[17] = static_cast<char>(bytes[17] & 0xF0);
+    dir.WriteFile("opaque.tga", bytes);
+    ASSERT_EQ(std::system(("tgatoppm " + opaque + " > " + dir.File("opaque.ppm") + " 2>/dev/null").c_str()), 0);
+    TTargaGraphic noAlphaBits;
+    noAlphaBits.LoadFromFile(opaque);
+    TBitmap shown;
+    AssignOverBackground(shown, &noAlphaBits, clWhite);
+    ExpectPixelsNear(shown, ReadPpm(dir.File("opaque.ppm")), 0, "32-bit Targa without alpha bits");
 }
 
 TEST(Targa, SixteenBitAndPaletteBitmapsAreWrittenAsTargaExpects) {

@@ -396,6 +396,28 @@ void EditTag(const std::string& path, uint16_t tag, int64_t value) {
     std::ofstream(path, std::ios::binary).write(reinterpret_cast<const char*>(file.data()), file.size());
 }
 
+// Sets the StripByteCounts of a little-endian file libtiff wrote to 0: every strip's, or the last one's.
+void ZeroStripByteCounts(const std::string& path, bool lastOnly) {
+    const std::string text = ReadFile(path);
+    Bytes file(text.begin(), text.end());
+    auto get = [&](size_t at, int n) {
+        uint32_t v = 0;
+        for (int i = n - 1; i >= 0; --i)
+            v = (v << 8) | file[at + i];
+        return v;
+    };
+    const size_t ifd = get(4, 4);
+    for (size_t i = 0; i < get(ifd, 2); ++i) {
+        const size_t entry = ifd + 2 + 12 * i;
+        if (get(entry, 2) != TIFFTAG_STRIPBYTECOUNTS) continue;
+        const size_t size = get(entry + 2, 2) == TIFF_SHORT ? 2 : 4, count = get(entry + 4, 4);
+        const size_t at = count * size <= 4 ? entry + 8 : get(entry + 8, 4);
+        for (size_t k = lastOnly ? count - 1 : 0; k < count; ++k)
+            std::fill_n(file.begin() + static_cast<long>(at + k * size), size, 0);
+    }
+    std::ofstream(path, std::ios::binary).write(reinterpret_cast<const char*>(file.data()), file.size());
+}
+
 // Whether libtiff's RGBA rendering reads the file through to its end.
 bool LibtiffRenders(const std::string& path, int w, int h) {
     TIFF* t = TIFFOpen(path.c_str(), "r");
@@ -442,26 +464,38 @@ TEST(TiffLoader, LayoutsItDoesNotReadRaiseAnErrorInsteadOfAWrongPicture) {
 
     // Strip tables that say nothing of where the rows are, which libtiff refuses too: several strips
     // of no rows each, and LZW strips without their byte counts.
-    auto broken = [&](const char* what, int compression, uint16_t tag, int64_t value) {
+    auto broken = [&](const char* what, int compression, const std::function<void()>& edit) {
         SCOPED_TRACE(what);
         TiffSpec s;
         s.compression = compression;
         s.rowsPerStrip = 5;
         WriteTiff(path, s);
-        EditTag(path, tag, value);
+        edit();
         EXPECT_FALSE(LibtiffRenders(path, s.width, s.height));
         TTIFFGraphic g;
         EXPECT_THROW(g.LoadFromFile(path), EInvalidGraphic);
     };
-    broken("strips of 0 rows", COMPRESSION_NONE, TIFFTAG_ROWSPERSTRIP, 0);
-    broken("LZW strips of 0 rows", COMPRESSION_LZW, TIFFTAG_ROWSPERSTRIP, 0);
-    broken("LZW without byte counts", COMPRESSION_LZW, TIFFTAG_STRIPBYTECOUNTS, -1);
-    // One LZW strip without its byte count runs to the end of the file, as libtiff reads it.
-    TiffSpec one;
-    one.compression = COMPRESSION_LZW;
-    WriteTiff(path, one);
-    EditTag(path, TIFFTAG_STRIPBYTECOUNTS, -1);
-    EXPECT_EQ(LargestDifferenceFromLibtiff(path, one.width, one.height), 0);
+    broken("strips of 0 rows", COMPRESSION_NONE, [&] { EditTag(path, TIFFTAG_ROWSPERSTRIP, 0); });
+    broken("LZW strips of 0 rows", COMPRESSION_LZW, [&] { EditTag(path, TIFFTAG_ROWSPERSTRIP, 0); });
+    broken("LZW without byte counts", COMPRESSION_LZW, [&] { EditTag(path, TIFFTAG_STRIPBYTECOUNTS, -1); });
+    broken("LZW strips of 0 bytes", COMPRESSION_LZW, [&] { ZeroStripByteCounts(path, false); });
+    broken("PackBits strips of 0 bytes", COMPRESSION_PACKBITS, [&] { ZeroStripByteCounts(path, false); });
+    broken("uncompressed strips of 0 bytes", COMPRESSION_NONE, [&] { ZeroStripByteCounts(path, false); });
+    broken("the last LZW strip of 0 bytes", COMPRESSION_LZW, [&] { ZeroStripByteCounts(path, true); });
+    broken("the last PackBits strip of 0 bytes", COMPRESSION_PACKBITS, [&] { ZeroStripByteCounts(path, true); });
+    // One strip without its byte count, or with a count of 0, runs to the end of the file, as libtiff
+    // reads it ("Bogus StripByteCounts").
+    for (int compression : {COMPRESSION_LZW, COMPRESSION_PACKBITS, COMPRESSION_NONE})
+        for (bool zero : {false, true}) {
+            SCOPED_TRACE("one strip, compression " + std::to_string(compression) + (zero ? ", 0 bytes" : ", no count"));
+            TiffSpec one;
+            one.compression = compression;
+            WriteTiff(path, one);
+            if (zero) ZeroStripByteCounts(path, false);
+            else EditTag(path, TIFFTAG_STRIPBYTECOUNTS, -1);
+            ASSERT_TRUE(LibtiffRenders(path, one.width, one.height));
+            EXPECT_EQ(LargestDifferenceFromLibtiff(path, one.width, one.height), 0);
+        }
 
     // The layouts it reads still load.
     WriteRawTiff(path, w, h, 8, 3, PHOTOMETRIC_RGB, none, PseudoRandomBytes(w * h * 3, 4));

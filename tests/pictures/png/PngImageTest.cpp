@@ -87,6 +87,16 @@ TEST(PngImage, TransparencyShowsTheBackgroundAsImageMagickFlattensIt) {
     for (size_t i = 0; i < rgb.size(); i += 6)
         std::copy_n(Bytes{10, 200, 30}.begin(), 3, rgb.begin() + static_cast<long>(i));
     Bytes grey2bit = PseudoRandomBytes(static_cast<size_t>((w * 2 + 7) / 8) * h, 9);
+    // 16-bit keys, and pixels that share their high bytes but not all their bits.
+    Bytes rgb16 = PseudoRandomBytes(static_cast<size_t>(w) * h * 6, 10);
+    for (size_t n = 0; n < static_cast<size_t>(w) * h; ++n) {
+        const Bytes kinds[] = {{0xFF, 0xFF, 0xFF, 0xFF, 0xFF, 0xFF}, {0xFF, 0, 0xFF, 0, 0xFF, 0},
+                               {0xFF, 0xFF, 0xFF, 0xFF, 0xFF, 0xFE}};
+        if (n % 4 < 3) std::copy_n(kinds[n % 4].begin(), 6, rgb16.begin() + static_cast<long>(6 * n));
+    }
+    Bytes grey16 = PseudoRandomBytes(static_cast<size_t>(w) * h * 2, 11);
+    for (size_t n = 0; n < static_cast<size_t>(w) * h; ++n)
+        if (n % 3 < 2) std::copy_n(Bytes{0x4D, uint8_t(n % 3 ? 0 : 0x4D)}.begin(), 2, grey16.begin() + static_cast<long>(2 * n));
 
     struct Case {
         const char* what;
@@ -106,6 +116,9 @@ TEST(PngImage, TransparencyShowsTheBackgroundAsImageMagickFlattensIt) {
          PngFile(w, h, 2, 0, grey2bit, {PngChunk("tRNS", {0, 2})})},
         {"RGB with a transparent colour",
          PngFile(w, h, 8, 2, rgb, {PngChunk("tRNS", {0, 10, 0, 200, 0, 30})})},
+        {"RGB of 16 bits with a transparent colour",
+         PngFile(w, h, 16, 2, rgb16, {PngChunk("tRNS", {0xFF, 0xFF, 0xFF, 0xFF, 0xFF, 0xFF})}), 2},
+        {"grey of 16 bits with a transparent level", PngFile(w, h, 16, 0, grey16, {PngChunk("tRNS", {0x4D, 0x4D})}), 2},
         {"opaque RGB", PngFile(w, h, 8, 2, rgb)},
     };
     TempDir dir;

@@ -29,6 +29,7 @@ struct PngSpec {
     png_color_16 trnsRgb{};      // RGB key when hasTrnsRgb
     bool hasTrnsRgb = false;
     uint32_t seed = 1;
+    Bytes samples; // the picture's samples, row by row; pseudo-random ones when empty
 };
 
 int Channels(int colorType) {
@@ -71,9 +72,9 @@ Bytes WritePng(const PngSpec& s) {
     if (s.hasTrnsRgb) png_set_tRNS(png, info, nullptr, 0, const_cast<png_color_16*>(&s.trnsRgb));
     png_write_info(png, info);
     const size_t rowBytes = (static_cast<size_t>(s.width) * s.depth * Channels(s.colorType) + 7) / 8;
-    Bytes pixels = PseudoRandomBytes(rowBytes * s.height, s.seed);
+    Bytes pixels = s.samples.empty() ? PseudoRandomBytes(rowBytes * s.height, s.seed) : s.samples;
     // Sub-byte pixels and palette indexes stay within the palette; some runs make filters matter.
-    for (size_t i = 0; i < pixels.size(); ++i) {
+    for (size_t i = 0; s.samples.empty() && i < pixels.size(); ++i) {
         if (i % 7 < 3 && i > 0) pixels[i] = pixels[i - 1];
         if (s.colorType == PNG_COLOR_TYPE_PALETTE && s.depth == 8 && !s.palette.empty())
             pixels[i] = static_cast<uint8_t>(pixels[i] % s.palette.size());
@@ -263,6 +264,35 @@ TEST(PngReader, GreyAndRgbKeysBecomeTheTransparentColour) {
     s.trnsRgb.green = ref.rgba[1];
     s.trnsRgb.blue = ref.rgba[2];
     ExpectSameAsLibpng(WritePng(s), true, "RGB key");
+
+    // 16-bit keys are matched in all their bits: pixels that share only the key's high bytes stay
+    // opaque, as libpng shows them.
+    for (bool interlace : {false, true}) {
+        PngSpec grey;
+        grey.colorType = PNG_COLOR_TYPE_GRAY;
+        grey.depth = 16;
+        grey.interlace = interlace;
+        grey.trnsGrey = 0x4D4D;
+        grey.samples = PseudoRandomBytes(static_cast<size_t>(grey.width) * grey.height * 2, 12);
+        for (size_t n = 0; 2 * n < grey.samples.size(); ++n)
+            if (n % 3 < 2) {
+                grey.samples[2 * n] = 0x4D;
+                grey.samples[2 * n + 1] = n % 3 ? 0x4C : 0x4D;
+            }
+        ExpectSameAsLibpng(WritePng(grey), true, std::string("16-bit grey key") + (interlace ? " interlaced" : ""));
+        PngSpec rgb;
+        rgb.depth = 16;
+        rgb.interlace = interlace;
+        rgb.hasTrnsRgb = true;
+        rgb.trnsRgb.red = rgb.trnsRgb.green = rgb.trnsRgb.blue = 0xFFFF;
+        rgb.samples = PseudoRandomBytes(static_cast<size_t>(rgb.width) * rgb.height * 6, 13);
+        for (size_t n = 0; 6 * n < rgb.samples.size(); ++n) {
+            const Bytes kinds[] = {{0xFF, 0xFF, 0xFF, 0xFF, 0xFF, 0xFF}, {0xFF, 0, 0xFF, 0, 0xFF, 0},
+                                   {0xFF, 0xFF, 0xFE, 0xFF, 0xFF, 0xFF}};
+            if (n % 4 < 3) std::copy_n(kinds[n % 4].begin(), 6, rgb.samples.begin() + static_cast<long>(6 * n));
+        }
+        ExpectSameAsLibpng(WritePng(rgb), true, std::string("16-bit RGB key") + (interlace ? " interlaced" : ""));
+    }
 }
 
 TEST(PngReader, TransparencyChunkOfAnAlphaImageIsIgnored) {
