@@ -292,10 +292,10 @@ std::string Decoder::MetadataList() const {
 int64_t Decoder::FilePos() const { return fmt_ && fmt_->pb ? avio_tell(fmt_->pb) : -1; }
 
 void Decoder::ConvertFrame() {
-    AVChannelLayout outLayout;
+    AVChannelLayout outLayout{};
     av_channel_layout_default(&outLayout, static_cast<int>(chans_));
     if (!swr_) {
-        AVChannelLayout inLayout;
+        AVChannelLayout inLayout{};
         if (frame_->ch_layout.order == AV_CHANNEL_ORDER_UNSPEC || frame_->ch_layout.nb_channels <= 0)
             av_channel_layout_default(&inLayout, frame_->ch_layout.nb_channels > 0 ? frame_->ch_layout.nb_channels
                                                                                     : static_cast<int>(chans_));
@@ -358,6 +358,7 @@ bool Decoder::DecodeMore() {
                 }
             }
             lastKnown_ = FramePosition(lastAt_);
+            lastPage_ = frame_->pkt_pos;
             if (seekTarget_ >= 0) {
                 int64_t at = 0;
                 if (FramePosition(at)) discard_ = std::max<int64_t>(0, seekTarget_ - at);
@@ -561,29 +562,31 @@ bool Decoder::SeekOgg(uint64_t frame, int64_t preroll) {
 }
 
 bool Decoder::FindLanding(int64_t& landed) {
-    // FFmpeg labels the Vorbis frame that follows a long block with a short one a few hundred
-    // frames late, so the first frame after a seek may be misplaced by its label. A frame whose
-    // label runs on into the next frame's is labelled right, and the frames before it lie just
-    // before it.
+    // FFmpeg's Ogg reader labels the frames of the first page it reads after a seek with a guess
+    // (a FLAC page's frames one frame late), and it labels the Vorbis frame that follows a long block
+    // with a short one a few hundred frames late. A frame that begins on a later page and whose label
+    // runs on into the next frame's is labelled right, and the frames before it lie just before it.
     const size_t frameBytes = chans_ * static_cast<size_t>(BytesPerSample(format_));
     bool firstKnown = false;
-    int64_t firstAt = 0;
+    int64_t firstAt = 0, firstPage = 0;
     bool prevKnown = false;
-    int64_t prevAt = 0, prevBefore = 0; // prevBefore: frames held ahead of the previous frame
+    int64_t prevAt = 0, prevPage = 0, prevBefore = 0; // prevBefore: frames held ahead of the previous frame
     int64_t held = 0;
     while (DecodeMore()) {
         const int64_t now = static_cast<int64_t>((pending_.size() - pendingPos_) / frameBytes);
         if (now == held) continue; // a frame that gave nothing
-        if (held > 0 && prevKnown && lastKnown_ && prevAt + (held - prevBefore) == lastAt_) {
+        if (held > 0 && prevKnown && lastKnown_ && prevPage > firstPage && prevAt + (held - prevBefore) == lastAt_) {
             landed = prevAt - prevBefore;
             return true;
         }
         if (held == 0) {
             firstKnown = lastKnown_;
             firstAt = lastAt_;
+            firstPage = lastPage_;
         }
         prevKnown = lastKnown_;
         prevAt = lastAt_;
+        prevPage = lastPage_;
         prevBefore = held;
         held = now;
     }

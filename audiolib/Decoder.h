@@ -124,9 +124,11 @@ private:
     bool carriesRounding_ = false;
     // The frame the next Read starts with; -1 when not known.
     int64_t nextFrame_ = -1;
-    // The last decoded frame's position as its timestamp names it.
+    // The last decoded frame's position as its timestamp names it, and where in the file its packet
+    // begins (for Ogg, the page).
     bool lastKnown_ = false;
     int64_t lastAt_ = 0;
+    int64_t lastPage_ = -1;
 };
 
 } // namespace lumora::audiolib

@@ -114,6 +114,9 @@ TEST_F(LibraryData, CompressedFilesSeekOntoFfmpegsSamplesAndReportTheLengthThatP
         {"low-rate.mp3", "lame --quiet -V 6 -m m --resample 22.05 " + pulsing + " "},
         // The encoder switches to short blocks at every click, and back.
         {"clicks.ogg", "oggenc -Q -q 5 " + clicks + " -o "},
+        {"mono-clicks.ogg", "oggenc -Q -q 2 --downmix --resample 22050 " + clicks + " -o "},
+        // FLAC in Ogg: after a seek FFmpeg labels the first page's frames a frame late.
+        {"flac.ogg", "ffmpeg -v quiet -y -i " + wav + " -c:a flac "},
         // Blocks that each start the decoder afresh; the last one is padded past the sample count
         // the file gives, and decodes whole all the same.
         {"ima-adpcm.wav", "sox " + wav + " -e ima-adpcm "},
