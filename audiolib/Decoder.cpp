@@ -545,8 +545,9 @@ bool Decoder::SeekOgg(uint64_t frame, int64_t preroll) {
     if (!Reopen()) return Fail(BASS_ERROR_FILEOPEN, false);
     AVStream* st = fmt_->streams[stream_];
     const int64_t start = st->start_time != AV_NOPTS_VALUE ? st->start_time : 0;
-    const int64_t ts = av_rescale_q(static_cast<int64_t>(frame) - preroll, AVRational{1, static_cast<int>(rate_)},
-                                    st->time_base) + start;
+    const int64_t ts = av_rescale_q(static_cast<int64_t>(frame) - preroll,
+                                    AVRational{1, static_cast<int>(rate_)}, st->time_base) +
+                       start;
     if (av_seek_frame(fmt_, stream_, ts, AVSEEK_FLAG_BACKWARD) < 0) return SeekByDecoding(frame);
     atStart_ = false;
     pending_.clear();
@@ -570,12 +571,14 @@ bool Decoder::FindLanding(int64_t& landed) {
     bool firstKnown = false;
     int64_t firstAt = 0, firstPage = 0;
     bool prevKnown = false;
-    int64_t prevAt = 0, prevPage = 0, prevBefore = 0; // prevBefore: frames held ahead of the previous frame
+    int64_t prevAt = 0, prevPage = 0;
+    int64_t prevBefore = 0; // frames held ahead of the previous frame
     int64_t held = 0;
     while (DecodeMore()) {
         const int64_t now = static_cast<int64_t>((pending_.size() - pendingPos_) / frameBytes);
         if (now == held) continue; // a frame that gave nothing
-        if (held > 0 && prevKnown && lastKnown_ && prevPage > firstPage && prevAt + (held - prevBefore) == lastAt_) {
+        if (held > 0 && prevKnown && lastKnown_ && prevPage > firstPage &&
+            prevAt + (held - prevBefore) == lastAt_) {
             landed = prevAt - prevBefore;
             return true;
         }

@@ -75,9 +75,9 @@ TEST_F(LibraryData, DecodeChannelGivesTheFileSeeksExactlyAndEndsOnce) {
     EXPECT_EQ(BASS_ErrorGetCode(), BASS_ERROR_HANDLE);
 }
 
-// MP3 (constant, variable and very low rate), MP2, Ogg, WMA and ADPCM WAV: the length is what the decode gives, and
-// after a seek the samples are ffmpeg's decode of the whole file from that point on, with no gap,
-// fade-in or click.
+// MP3 (constant, variable and very low rate), MP2, Ogg (Vorbis and FLAC), WMA and ADPCM WAV: the
+// length is what the decode gives, and after a seek the samples are ffmpeg's decode of the whole file
+// from that point on, with no gap, fade-in or click.
 TEST_F(LibraryData, CompressedFilesSeekOntoFfmpegsSamplesAndReportTheLengthThatPlays) {
     REQUIRE_TOOL("sox");
     REQUIRE_TOOL("lame");

@@ -216,7 +216,8 @@ TEST_F(LibraryNet, BodyWithoutALengthIsKeptWholeOnlyUpToTheBound) {
     std::string wav = dir_.File("song.wav"), mp3 = dir_.File("song.mp3"), ref = dir_.File("song.raw"),
                 piped = dir_.File("piped.raw");
     ASSERT_TRUE(Shell("sox -D -n -r 44100 -c 2 -b 16 " + wav + " synth 4 sine 300-3000 vol 0.4"));
-    ASSERT_TRUE(Shell("lame --quiet -b 128 --tt 'Night Song' --ta 'Some Band' --add-id3v2 " + wav + " " + mp3));
+    ASSERT_TRUE(
+        Shell("lame --quiet -b 128 --tt 'Night Song' --ta 'Some Band' --add-id3v2 " + wav + " " + mp3));
     ASSERT_TRUE(Shell("ffmpeg -v quiet -y -i " + mp3 + " -f s16le -acodec pcm_s16le " + ref));
     // What decodes when the length cannot be known: the encoder's padding at the end as well.
     ASSERT_TRUE(Shell("cat " + mp3 + " | ffmpeg -v quiet -y -i - -f s16le -acodec pcm_s16le " + piped));
@@ -231,7 +232,8 @@ TEST_F(LibraryNet, BodyWithoutALengthIsKeptWholeOnlyUpToTheBound) {
     };
     const std::vector<Serving> servings = {
         {"with its length, longer than the bound",
-         head + "Content-Length: " + std::to_string(bytes.size()) + "\r\n\r\n" + body, bytes.size() / 2, true},
+         head + "Content-Length: " + std::to_string(bytes.size()) + "\r\n\r\n" + body, bytes.size() / 2,
+         true},
         {"until the connection closes, as long as the bound", head + "\r\n" + body, bytes.size(), true},
         {"chunked, a byte past the bound",
          "HTTP/1.1 200 OK\r\nContent-Type: audio/mpeg\r\nTransfer-Encoding: chunked\r\n\r\n" +
@@ -241,7 +243,8 @@ TEST_F(LibraryNet, BodyWithoutALengthIsKeptWholeOnlyUpToTheBound) {
         SCOPED_TRACE(serving.Name);
         KeepWholeBound bound(serving.Bound);
         LoopbackServer server(serving.Response, 16384, 2);
-        HSTREAM h = BASS_StreamCreateURL(server.Url("/song.mp3").c_str(), 0, BASS_STREAM_DECODE, nullptr, nullptr);
+        HSTREAM h =
+            BASS_StreamCreateURL(server.Url("/song.mp3").c_str(), 0, BASS_STREAM_DECODE, nullptr, nullptr);
         ASSERT_NE(h, 0u) << BASS_ErrorGetCode();
         SyncCounter done;
         ASSERT_NE(BASS_ChannelSetSync(h, BASS_SYNC_DOWNLOAD, 0, SyncCounter::Proc, &done), 0u);
@@ -285,13 +288,16 @@ TEST_F(LibraryNet, EndlessStreamHoldsLittleMemory) {
     };
     const std::vector<Station> stations = {
         {"no length", {"HTTP/1.0 200 OK\r\nContent-Type: audio/mpeg\r\n\r\n", plain}},
-        {"ICY", {"ICY 200 OK\r\nicy-br: 320\r\nicy-metaint: 16000\r\n\r\n", WithMetadata(audio, kInterval, {"Song"})}}};
+        {"ICY",
+         {"ICY 200 OK\r\nicy-br: 320\r\nicy-metaint: 16000\r\n\r\n",
+          WithMetadata(audio, kInterval, {"Song"})}}};
     constexpr QWORD kThrough = 12u << 20;
     for (const auto& station : stations) {
         SCOPED_TRACE(station.Name);
         KeepWholeBound bound(1u << 20);
         LoopbackServer server(station.Response);
-        HSTREAM h = BASS_StreamCreateURL(server.Url("/live").c_str(), 0, BASS_STREAM_DECODE, nullptr, nullptr);
+        HSTREAM h =
+            BASS_StreamCreateURL(server.Url("/live").c_str(), 0, BASS_STREAM_DECODE, nullptr, nullptr);
         ASSERT_NE(h, 0u) << BASS_ErrorGetCode();
         QWORD most = 0;
         std::vector<uint8_t> buf(1 << 16);
@@ -323,9 +329,8 @@ TEST_F(LibraryNet, FreeingAStreamDoesNotWaitForAQuietServer) {
     for (DWORD flags : {DWORD{BASS_STREAM_DECODE}, DWORD{0}}) {
         SCOPED_TRACE(flags ? "decoding" : "playing");
         // Part of the file, then nothing for ten seconds.
-        LoopbackServer server("HTTP/1.0 200 OK\r\nContent-Type: audio/mpeg\r\n\r\n" +
-                                  std::string(bytes.begin(), bytes.begin() + static_cast<long>(bytes.size() / 2)),
-                              0, 10000);
+        const std::string half(bytes.begin(), bytes.begin() + static_cast<long>(bytes.size() / 2));
+        LoopbackServer server("HTTP/1.0 200 OK\r\nContent-Type: audio/mpeg\r\n\r\n" + half, 0, 10000);
         HSTREAM h = BASS_StreamCreateURL(server.Url("/noise.mp3").c_str(), 0, flags, nullptr, nullptr);
         ASSERT_NE(h, 0u) << BASS_ErrorGetCode();
         if (!flags) {
