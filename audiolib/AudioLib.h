@@ -82,7 +82,11 @@ enum {
     BASS_CONFIG_GVOL_MUSIC = 6,
     BASS_CONFIG_NET_TIMEOUT = 11,
     BASS_CONFIG_NET_BUFFER = 12,
-    BASS_CONFIG_CD_FREEOLD = 0x10200
+    BASS_CONFIG_CD_FREEOLD = 0x10200,
+    /* Largest body of a URL stream without a stated length that is kept whole, in bytes (at most, and
+     * by default, 64 MB): it then tells its length, seeks and gives its tags once it is in. Past
+     * that it plays on as a stream that cannot seek. */
+    LUMORA_CONFIG_NET_KEEPWHOLE = 0x4C550001
 };
 
 /* Sample, stream and music flags. */
@@ -141,7 +145,13 @@ enum { BASS_SYNC_POS = 0, BASS_SYNC_END = 2, BASS_SYNC_META = 4, BASS_SYNC_DOWNL
 #define BASS_SYNC_ONETIME 0x80000000u
 
 /* BASS_StreamGetFilePosition modes. */
-enum { BASS_FILEPOS_CURRENT = 0, BASS_FILEPOS_DOWNLOAD = 1, BASS_FILEPOS_END = 2, BASS_FILEPOS_START = 3 };
+enum {
+    BASS_FILEPOS_CURRENT = 0,
+    BASS_FILEPOS_DOWNLOAD = 1,
+    BASS_FILEPOS_END = 2,
+    BASS_FILEPOS_START = 3,
+    BASS_FILEPOS_BUFFER = 5 /* bytes a URL stream holds in memory */
+};
 
 /* A stream procedure returns the bytes written; this bit ends the stream after them. */
 #define BASS_STREAMPROC_END 0x80000000u

@@ -20,6 +20,9 @@ namespace {
 constexpr int kIoBufferSize = 32768;
 // Consecutive undecodable packets after which a stream counts as ended rather than damaged here.
 constexpr int kMaxBadPackets = 1000;
+// The longest stretch of sound a seek decodes through to land on exactly the samples of a decode
+// from the start (FFmpeg's fixed-point MPEG audio decoders run at some 600 times real time).
+constexpr uint64_t kMaxDecodeOnSeconds = 300;
 
 AVSampleFormat AvFormat(SampleFormat f) {
     switch (f) {
@@ -101,9 +104,11 @@ std::unique_ptr<Decoder> Decoder::Open(const std::string& path, std::unique_ptr<
     const AVCodecID codec = d->dec_->codec_id;
     // MPEG audio containers count the encoder's delay and padding that the decode trims; ASF counts
     // every packet's time while the WMA decode gives a frame less than it takes in.
+    // A WAV file's sample count (its fact chunk, or the data size over the byte rate) leaves out
+    // the padding of the last ADPCM block, which decodes all the same.
     const bool containerLengthOff = codec == AV_CODEC_ID_MP3 || codec == AV_CODEC_ID_MP2 ||
                                     codec == AV_CODEC_ID_MP1 || codec == AV_CODEC_ID_WMAV1 ||
-                                    codec == AV_CODEC_ID_WMAV2;
+                                    codec == AV_CODEC_ID_WMAV2 || d->blockFrames_ > 0;
     if (exactLength && containerLengthOff && (!d->source_ || d->source_->Seek)) d->MeasureLength();
     return d;
 }
@@ -125,11 +130,12 @@ void Decoder::MeasureLength() {
         }
         return frames;
     };
-    if (!SeekFrame(from)) return;
+    // Only the count matters here, not the last bit of every sample.
+    if (!SeekFrame(from, false)) return;
     uint64_t frames = framesToEnd();
     if (frames == 0 && from > 0) {
         from = 0;
-        if (!SeekFrame(0)) return;
+        if (!SeekFrame(0, false)) return;
         frames = framesToEnd();
     }
     if (from + frames > 0) measuredFrames_ = from + frames;
@@ -173,6 +179,8 @@ bool Decoder::Init(int& error) {
                                                                                   : BASS_ERROR_FILEOPEN);
         return false;
     }
+    // The WAV reader leaves the file at the start of the samples.
+    const int64_t headerEnd = fmt_->pb ? avio_tell(fmt_->pb) : -1;
     // A stream from the net whose header already says everything starts at once; reading ahead to
     // learn more would hold it up by seconds at a radio station's rate.
     bool known = false;
@@ -229,6 +237,27 @@ bool Decoder::Init(int& error) {
                 : rate <= 22050 || (rate <= 32000 && codec->id == AV_CODEC_ID_WMAV1) ? 1024
                                                                                      : 2048;
     }
+    // ADPCM in WAV comes in blocks of one size that each decode on their own (every block starts
+    // with the decoder's state), so a block's place in the file tells exactly where its samples
+    // are; the reader's timestamps come from the byte rate, which misses that by a frame or two.
+    blockFrames_ = 0;
+    if ((codec->id == AV_CODEC_ID_ADPCM_IMA_WAV || codec->id == AV_CODEC_ID_ADPCM_MS) && fmt_->iformat &&
+        std::strcmp(fmt_->iformat->name, "wav") == 0 && st->codecpar->block_align > 0 && headerEnd >= 0) {
+        const int frames = av_get_audio_frame_duration2(st->codecpar, st->codecpar->block_align);
+        if (frames > 0) {
+            blockFrames_ = frames;
+            blockBytes_ = st->codecpar->block_align;
+            dataStart_ = headerEnd;
+        }
+    }
+    // FFmpeg's fixed-point MPEG audio decoders carry each sample's rounding remainder into the next
+    // one, for the whole stream: after a seek the samples may differ from a decode from the start by
+    // one step, unless the decode runs on from the start.
+    const AVSampleFormat first = codec->sample_fmts ? codec->sample_fmts[0] : AV_SAMPLE_FMT_NONE;
+    carriesRounding_ =
+        (codec->id == AV_CODEC_ID_MP1 || codec->id == AV_CODEC_ID_MP2 || codec->id == AV_CODEC_ID_MP3) &&
+        (first == AV_SAMPLE_FMT_S16 || first == AV_SAMPLE_FMT_S16P);
+    nextFrame_ = 0;
     atStart_ = true;
     if (measuredFrames_ > 0) {
         lengthFrames_ = measuredFrames_;
@@ -263,10 +292,10 @@ std::string Decoder::MetadataList() const {
 int64_t Decoder::FilePos() const { return fmt_ && fmt_->pb ? avio_tell(fmt_->pb) : -1; }
 
 void Decoder::ConvertFrame() {
-    AVChannelLayout outLayout;
+    AVChannelLayout outLayout{};
     av_channel_layout_default(&outLayout, static_cast<int>(chans_));
     if (!swr_) {
-        AVChannelLayout inLayout;
+        AVChannelLayout inLayout{};
         if (frame_->ch_layout.order == AV_CHANNEL_ORDER_UNSPEC || frame_->ch_layout.nb_channels <= 0)
             av_channel_layout_default(&inLayout, frame_->ch_layout.nb_channels > 0 ? frame_->ch_layout.nb_channels
                                                                                     : static_cast<int>(chans_));
@@ -328,6 +357,8 @@ bool Decoder::DecodeMore() {
                     startStampKnown_ = true;
                 }
             }
+            lastKnown_ = FramePosition(lastAt_);
+            lastPage_ = frame_->pkt_pos;
             if (seekTarget_ >= 0) {
                 int64_t at = 0;
                 if (FramePosition(at)) discard_ = std::max<int64_t>(0, seekTarget_ - at);
@@ -378,6 +409,7 @@ size_t Decoder::Read(uint8_t* out, size_t bytes, bool& ended) {
         got += n;
     }
     ended = ended_ && pending_.size() == pendingPos_;
+    if (nextFrame_ >= 0) nextFrame_ += static_cast<int64_t>(got / frameBytes);
     return got;
 }
 
@@ -425,6 +457,7 @@ int64_t Decoder::Layer3FrameSize() const {
 }
 
 int64_t Decoder::PrerollFrames() const {
+    if (blockFrames_ > 0) return 0;
     const AVCodecDescriptor* desc = avcodec_descriptor_get(dec_->codec_id);
     if (desc && (desc->props & AV_CODEC_PROP_LOSSLESS) && !(desc->props & AV_CODEC_PROP_LOSSY)) return 0;
     // An MP3 frame's samples come from its own data and its two predecessors' (the transform
@@ -463,11 +496,124 @@ int64_t Decoder::ReservoirStart(int64_t fromTs) const {
 bool Decoder::SeekByDecoding(uint64_t frame) {
     // Without an index the stream is decoded from the start up to the frame.
     if (!Reopen()) return Fail(BASS_ERROR_FILEOPEN, false);
+    pending_.clear();
+    pendingPos_ = 0;
+    inputDone_ = ended_ = false;
+    seekTarget_ = -1;
     discard_ = static_cast<int64_t>(frame);
     return true;
 }
 
-bool Decoder::SeekFrame(uint64_t frame) {
+bool Decoder::SeekToBlock(uint64_t frame) {
+    const uint64_t block = frame / static_cast<uint64_t>(blockFrames_);
+    const int64_t pos = dataStart_ + static_cast<int64_t>(block) * blockBytes_;
+    if (av_seek_frame(fmt_, stream_, pos, AVSEEK_FLAG_BYTE) < 0) return SeekByDecoding(frame);
+    atStart_ = false;
+    avcodec_flush_buffers(dec_);
+    swr_free(&swr_);
+    discard_ = static_cast<int64_t>(frame - block * static_cast<uint64_t>(blockFrames_));
+    return true;
+}
+
+bool Decoder::SeekFrame(uint64_t frame, bool exact) {
+    if (!SeekTo(frame, exact)) {
+        nextFrame_ = -1;
+        return false;
+    }
+    nextFrame_ = static_cast<int64_t>(frame);
+    return true;
+}
+
+bool Decoder::SkipTo(uint64_t frame) {
+    const size_t frameBytes = chans_ * static_cast<size_t>(BytesPerSample(format_));
+    const uint64_t skip = frame - static_cast<uint64_t>(nextFrame_);
+    const uint64_t held = (pending_.size() - pendingPos_) / frameBytes;
+    if (skip <= held) {
+        pendingPos_ += static_cast<size_t>(skip) * frameBytes;
+    } else {
+        pendingPos_ = pending_.size();
+        discard_ += static_cast<int64_t>(skip - held);
+    }
+    return true;
+}
+
+bool Decoder::SeekOgg(uint64_t frame, int64_t preroll) {
+    if (source_ && !source_->Seek) return Fail(BASS_ERROR_NOTAVAIL, false);
+    // FFmpeg's Ogg reader indexes the last page as it reads it, and a seek that lands there through
+    // that index gives its packets wrong times and loses the last packet's end trimming. A fresh
+    // reader searches the pages instead and lands before the last one.
+    if (!Reopen()) return Fail(BASS_ERROR_FILEOPEN, false);
+    AVStream* st = fmt_->streams[stream_];
+    const int64_t start = st->start_time != AV_NOPTS_VALUE ? st->start_time : 0;
+    const int64_t ts = av_rescale_q(static_cast<int64_t>(frame) - preroll,
+                                    AVRational{1, static_cast<int>(rate_)}, st->time_base) +
+                       start;
+    if (av_seek_frame(fmt_, stream_, ts, AVSEEK_FLAG_BACKWARD) < 0) return SeekByDecoding(frame);
+    atStart_ = false;
+    pending_.clear();
+    pendingPos_ = 0;
+    inputDone_ = ended_ = false;
+    discard_ = 0;
+    seekTarget_ = -1;
+    int64_t landed = 0;
+    // A landing past the target (the reader finds pages by their times) is made good from the start.
+    if (!FindLanding(landed) || landed > static_cast<int64_t>(frame)) return SeekByDecoding(frame);
+    nextFrame_ = landed;
+    return SkipTo(frame);
+}
+
+bool Decoder::FindLanding(int64_t& landed) {
+    // FFmpeg's Ogg reader labels the frames of the first page it reads after a seek with a guess
+    // (a FLAC page's frames one frame late), and it labels the Vorbis frame that follows a long block
+    // with a short one a few hundred frames late. A frame that begins on a later page and whose label
+    // runs on into the next frame's is labelled right, and the frames before it lie just before it.
+    const size_t frameBytes = chans_ * static_cast<size_t>(BytesPerSample(format_));
+    bool firstKnown = false;
+    int64_t firstAt = 0, firstPage = 0;
+    bool prevKnown = false;
+    int64_t prevAt = 0, prevPage = 0;
+    int64_t prevBefore = 0; // frames held ahead of the previous frame
+    int64_t held = 0;
+    while (DecodeMore()) {
+        const int64_t now = static_cast<int64_t>((pending_.size() - pendingPos_) / frameBytes);
+        if (now == held) continue; // a frame that gave nothing
+        if (held > 0 && prevKnown && lastKnown_ && prevPage > firstPage &&
+            prevAt + (held - prevBefore) == lastAt_) {
+            landed = prevAt - prevBefore;
+            return true;
+        }
+        if (held == 0) {
+            firstKnown = lastKnown_;
+            firstAt = lastAt_;
+            firstPage = lastPage_;
+        }
+        prevKnown = lastKnown_;
+        prevAt = lastAt_;
+        prevPage = lastPage_;
+        prevBefore = held;
+        held = now;
+    }
+    if (held == 0) return false;
+    // The end came first: where it lies is known, or else the first label is all there is.
+    if (lengthFrames_ > 0) {
+        landed = static_cast<int64_t>(lengthFrames_) - held;
+        return true;
+    }
+    landed = firstAt;
+    return firstKnown;
+}
+
+bool Decoder::SeekTo(uint64_t frame, bool exact) {
+    if (exact && carriesRounding_) {
+        // Decoding on from where the decode is, or from the start, is the only way to the same
+        // samples. Over more than a few minutes of sound that holds the channel up for too long
+        // (a second or more), and a seek that may be one step off in a few samples does better.
+        const uint64_t reach = kMaxDecodeOnSeconds * static_cast<uint64_t>(rate_);
+        if (nextFrame_ >= 0 && frame >= static_cast<uint64_t>(nextFrame_) &&
+            frame - static_cast<uint64_t>(nextFrame_) <= reach)
+            return SkipTo(frame);
+        if (frame <= reach) return SeekByDecoding(frame);
+    }
     // A seek by timestamp needs to know what the first frame's timestamp names.
     if (!startStampKnown_ && static_cast<int64_t>(frame) > PrerollFrames() && (!source_ || source_->Seek) &&
         !LearnStartStamp())
@@ -481,18 +627,14 @@ bool Decoder::SeekFrame(uint64_t frame) {
     // the overlap of transforms); without them the first samples come out silent or faded in. So
     // decoding starts that far before the target and what comes before it is dropped.
     const int64_t preroll = PrerollFrames();
+    if (blockFrames_ > 0 && frame > 0) return SeekToBlock(frame);
     // Near the start, opening again and decoding from there gives exactly what a whole decode does,
     // the decoder's start-up trimming included.
     if (static_cast<int64_t>(frame) <= preroll) {
         if (frame == 0 && source_ && !source_->Seek) return Fail(BASS_ERROR_NOTAVAIL, false);
         return SeekByDecoding(frame);
     }
-    // FFmpeg's Ogg reader indexes the last page as it reads it, and a seek that lands there through
-    // that index gives its packets wrong times and loses the last packet's end trimming. A fresh
-    // reader searches the pages instead and lands before the last one.
-    if (fmt_->iformat && std::strcmp(fmt_->iformat->name, "ogg") == 0 && (!source_ || source_->Seek) &&
-        !Reopen())
-        return Fail(BASS_ERROR_FILEOPEN, false);
+    if (fmt_->iformat && std::strcmp(fmt_->iformat->name, "ogg") == 0) return SeekOgg(frame, preroll);
     AVStream* st = fmt_->streams[stream_];
     int64_t start = st->start_time != AV_NOPTS_VALUE ? st->start_time : 0;
     int64_t ts = av_rescale_q(static_cast<int64_t>(frame) - preroll, AVRational{1, static_cast<int>(rate_)},

@@ -48,7 +48,9 @@ public:
 
     // Up to `bytes` bytes (whole frames); `ended` at the end of the stream.
     size_t Read(uint8_t* out, size_t bytes, bool& ended);
-    bool SeekFrame(uint64_t frame);
+    // Without `exact` the samples after the seek may differ in their last bit from those of a
+    // decode from the start (the count and the place do not).
+    bool SeekFrame(uint64_t frame, bool exact = true);
     // Byte position of the reader in the file.
     int64_t FilePos() const;
 
@@ -65,6 +67,14 @@ private:
     int64_t ReservoirStart(int64_t fromTs) const;
     void MeasureLength();
     bool SeekByDecoding(uint64_t frame);
+    // Seeks a stream of self-contained blocks to the block that holds the frame.
+    bool SeekToBlock(uint64_t frame);
+    bool SeekTo(uint64_t frame, bool exact);
+    // Decodes on to a frame ahead of the next one Read gives, dropping what lies before it.
+    bool SkipTo(uint64_t frame);
+    bool SeekOgg(uint64_t frame, int64_t preroll);
+    // Decodes on after a seek until the place of the first frame decoded is certain.
+    bool FindLanding(int64_t& landed);
     // The position a decoded frame's timestamp names, in frames from the start of the decode;
     // false when it has none.
     bool FramePosition(int64_t& at);
@@ -105,6 +115,20 @@ private:
     // Frame count that every position from the start is a multiple of, for timestamps too coarse
     // to name a single frame (WMA's milliseconds); 0 when positions are taken as they come.
     int64_t grid_ = 0;
+    // Frames in each block of a stream of self-contained blocks at fixed places (ADPCM in WAV), and
+    // where the blocks start; 0 for other streams.
+    int64_t blockFrames_ = 0;
+    int64_t blockBytes_ = 0;
+    int64_t dataStart_ = 0;
+    // The decoder's samples depend on everything decoded before them, not only on the last frames.
+    bool carriesRounding_ = false;
+    // The frame the next Read starts with; -1 when not known.
+    int64_t nextFrame_ = -1;
+    // The last decoded frame's position as its timestamp names it, and where in the file its packet
+    // begins (for Ogg, the page).
+    bool lastKnown_ = false;
+    int64_t lastAt_ = 0;
+    int64_t lastPage_ = -1;
 };
 
 } // namespace lumora::audiolib

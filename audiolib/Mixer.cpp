@@ -30,7 +30,7 @@ std::map<DWORD, DWORD> g_config = {{BASS_CONFIG_BUFFER, 500},     {BASS_CONFIG_U
                                    {BASS_CONFIG_MAXVOL, 100},     {BASS_CONFIG_GVOL_SAMPLE, 100},
                                    {BASS_CONFIG_GVOL_STREAM, 100}, {BASS_CONFIG_GVOL_MUSIC, 100},
                                    {BASS_CONFIG_NET_TIMEOUT, 5000}, {BASS_CONFIG_NET_BUFFER, 5000},
-                                   {BASS_CONFIG_CD_FREEOLD, 0}};
+                                   {BASS_CONFIG_CD_FREEOLD, 0},     {LUMORA_CONFIG_NET_KEEPWHOLE, 64u << 20}};
 
 // Mixing period: 1024 frames (23 ms at 44.1 kHz).
 constexpr size_t kPeriodFrames = 1024;

@@ -1,6 +1,7 @@
-// Streams from the net: libcurl downloads on a thread of its own into a buffer (all of it for a file
-// of known size, a sliding window for a radio stream), FFmpeg decodes from that buffer on a second
-// thread into a sample queue, and the mixer takes from the queue without ever waiting for the net.
+// Streams from the net: libcurl downloads on a thread of its own into a buffer (all of it for a file,
+// up to a bound when the server does not say how long it is; a sliding window for a radio stream),
+// FFmpeg decodes from that buffer on a second thread into a sample queue, and the mixer takes from
+// the queue without ever waiting for the net.
 
 #include <curl/curl.h>
 
@@ -20,9 +21,11 @@ namespace {
 
 using namespace std::chrono_literals;
 
-// Files larger than this are streamed like a radio station instead of being kept whole; a body of
-// unknown length that grows past it is taken for a radio station from there on.
+// Files larger than this are streamed like a radio station instead of being kept whole.
 constexpr uint64_t kMaxKeptBytes = 512u << 20;
+// A body of unknown length is kept whole up to this (or the smaller size set in the library's
+// configuration), and taken for a radio station from there on: it may never end.
+constexpr uint64_t kMaxKeptWithoutLength = 64u << 20;
 // A radio stream keeps at most this much unread; the download waits when it is ahead by more.
 constexpr size_t kMaxUnreadBytes = 4u << 20;
 // Bytes a radio stream's buffer keeps behind the reader before dropping them.
@@ -58,6 +61,22 @@ struct NetState {
     std::vector<std::string> headers; // the last response's header lines
     std::string meta;                 // the newest ICY metadata text
     std::string httpList, icyList;    // tag lists built once the headers are in
+    uint64_t keepWithoutLength = kMaxKeptWithoutLength;
+
+    // The transfer's wait for the network, which Abort cuts short.
+    std::mutex multiMutex;
+    CURLM* multi = nullptr;
+
+    // Ends the transfer and every wait for it at once.
+    void Abort() {
+        abort = true;
+        {
+            std::lock_guard lock(mutex);
+            cv.notify_all();
+        }
+        std::lock_guard lock(multiMutex);
+        if (multi) curl_multi_wakeup(multi);
+    }
 };
 
 class UrlChannel : public Channel {
@@ -76,11 +95,7 @@ public:
     void AttachDownload(std::thread t) { download_ = std::move(t); }
 
     void Shutdown() override {
-        net_->abort = true;
-        {
-            std::lock_guard lock(net_->mutex);
-            net_->cv.notify_all();
-        }
+        net_->Abort();
         {
             std::lock_guard lock(fifoMutex_);
             stop_ = true;
@@ -180,6 +195,7 @@ public:
             if (net_->complete) return net_->downloaded;
             return Fail(BASS_ERROR_NOTAVAIL, ~QWORD{0});
         case BASS_FILEPOS_START: return 0;
+        case BASS_FILEPOS_BUFFER: return net_->data.size();
         default: return Fail(BASS_ERROR_ILLPARAM, ~QWORD{0});
         }
     }
@@ -257,22 +273,30 @@ struct Transfer {
 
     void Append(const uint8_t* p, size_t n) {
         std::unique_lock lock(net->mutex);
-        if (net->keepAll && net->contentLength < 0 && net->data.size() + n > kMaxKeptBytes)
+        if (net->keepAll && net->contentLength < 0 && net->data.size() + n > net->keepWithoutLength)
             net->keepAll = false;
         if (!net->keepAll) {
             // A radio stream: wait while the reader is far behind, and drop what it has long passed.
-            while (!net->abort && net->base + net->data.size() - net->readPos > kMaxUnreadBytes)
+            DropPassed();
+            while (!net->abort && net->base + net->data.size() - net->readPos > kMaxUnreadBytes) {
                 net->cv.wait_for(lock, 50ms);
-            if (net->readPos > net->base + kKeepBehind) {
-                size_t drop = static_cast<size_t>(net->readPos - net->base - kKeepBehind / 2);
-                drop = std::min(drop, net->data.size());
-                net->data.erase(net->data.begin(), net->data.begin() + static_cast<std::ptrdiff_t>(drop));
-                net->base += drop;
+                DropPassed();
             }
         }
         net->data.insert(net->data.end(), p, p + n);
         net->downloaded += n;
         net->cv.notify_all();
+    }
+
+    // With net->mutex held.
+    void DropPassed() {
+        if (net->readPos <= net->base + kKeepBehind) return;
+        size_t drop = static_cast<size_t>(net->readPos - net->base - kKeepBehind / 2);
+        drop = std::min(drop, net->data.size());
+        net->data.erase(net->data.begin(), net->data.begin() + static_cast<std::ptrdiff_t>(drop));
+        net->base += drop;
+        // What a body kept whole until it grew too long took is given back as the reader moves on.
+        if (net->data.capacity() > 2 * net->data.size() + kMaxUnreadBytes) net->data.shrink_to_fit();
     }
 
     void NewMeta(const std::string& text) {
@@ -335,8 +359,9 @@ void HeadersDone(Transfer* t) {
     if (!t->net->httpList.empty()) t->net->httpList.push_back('\0');
     if (!t->net->icyList.empty()) t->net->icyList.push_back('\0');
     // A file is kept whole, so that once it is in it tells its length and seeks, also when the server
-    // does not say its size beforehand (a chunked body, or one that the closing connection ends). A
-    // radio station says what it is in its status line or its headers.
+    // does not say its size beforehand (a chunked body, or one that the closing connection ends) as
+    // long as it stays within the bound. A radio station says what it is in its status line or its
+    // headers.
     const bool radio = t->net->metaInterval != 0 || !t->net->icyList.empty() ||
                        (!t->net->headers.empty() && t->net->headers.front().rfind("ICY ", 0) == 0);
     t->net->keepAll =
@@ -368,8 +393,41 @@ size_t OnData(char* buffer, size_t size, size_t count, void* userdata) {
     return t->net->abort ? 0 : n;
 }
 
-int OnProgress(void* userdata, curl_off_t, curl_off_t, curl_off_t, curl_off_t) {
-    return static_cast<Transfer*>(userdata)->net->abort ? 1 : 0;
+// Runs the transfer to its end, or until the stream is freed: that wakes the wait for the network
+// at once, so freeing a stream whose server has gone quiet does not wait on the server.
+CURLcode RunTransfer(const std::shared_ptr<NetState>& net, CURL* curl) {
+    CURLM* multi = curl_multi_init();
+    if (!multi) return CURLE_OUT_OF_MEMORY;
+    curl_multi_add_handle(multi, curl);
+    {
+        std::lock_guard lock(net->multiMutex);
+        net->multi = multi;
+    }
+    CURLcode rc = CURLE_ABORTED_BY_CALLBACK;
+    int running = 1;
+    while (!net->abort) {
+        if (curl_multi_perform(multi, &running) != CURLM_OK) {
+            rc = CURLE_RECV_ERROR;
+            break;
+        }
+        if (!running) {
+            int left = 0;
+            while (CURLMsg* msg = curl_multi_info_read(multi, &left))
+                if (msg->msg == CURLMSG_DONE) rc = msg->data.result;
+            break;
+        }
+        if (curl_multi_poll(multi, nullptr, 0, 1000, nullptr) != CURLM_OK) {
+            rc = CURLE_RECV_ERROR;
+            break;
+        }
+    }
+    {
+        std::lock_guard lock(net->multiMutex);
+        net->multi = nullptr;
+    }
+    curl_multi_remove_handle(multi, curl);
+    curl_multi_cleanup(multi);
+    return net->abort ? CURLE_ABORTED_BY_CALLBACK : rc;
 }
 
 // The length that decodes, measured as for a local file on a decoder of its own over the whole
@@ -418,6 +476,8 @@ ChannelPtr OpenUrlChannel(const std::string& url, DWORD offset, DWORD flags, DOW
     transfer->curl = curl;
     transfer->proc = proc;
     transfer->user = user;
+    transfer->net->keepWithoutLength =
+        std::min<uint64_t>(ConfigValue(LUMORA_CONFIG_NET_KEEPWHOLE), kMaxKeptWithoutLength);
     const long timeout = static_cast<long>(ConfigValue(BASS_CONFIG_NET_TIMEOUT));
     curl_slist* headers = curl_slist_append(nullptr, "Icy-MetaData: 1");
     curl_slist* aliases = curl_slist_append(nullptr, "ICY 200 OK");
@@ -434,13 +494,10 @@ ChannelPtr OpenUrlChannel(const std::string& url, DWORD offset, DWORD flags, DOW
     curl_easy_setopt(curl, CURLOPT_HEADERDATA, transfer.get());
     curl_easy_setopt(curl, CURLOPT_WRITEFUNCTION, OnData);
     curl_easy_setopt(curl, CURLOPT_WRITEDATA, transfer.get());
-    curl_easy_setopt(curl, CURLOPT_NOPROGRESS, 0L);
-    curl_easy_setopt(curl, CURLOPT_XFERINFOFUNCTION, OnProgress);
-    curl_easy_setopt(curl, CURLOPT_XFERINFODATA, transfer.get());
     if (offset) curl_easy_setopt(curl, CURLOPT_RESUME_FROM_LARGE, static_cast<curl_off_t>(offset));
 
     std::thread download([transfer, curl, headers, aliases] {
-        CURLcode rc = curl_easy_perform(curl);
+        CURLcode rc = RunTransfer(transfer->net, curl);
         HeadersDone(transfer.get()); // an empty body still ends the headers
         if (transfer->proc && rc == CURLE_OK) transfer->proc(nullptr, 0, transfer->user);
         curl_easy_cleanup(curl);
@@ -479,11 +536,7 @@ ChannelPtr OpenUrlChannel(const std::string& url, DWORD offset, DWORD flags, DOW
 
     auto net = transfer->net;
     auto giveUp = [&](int code) -> ChannelPtr {
-        net->abort = true;
-        {
-            std::lock_guard lock(net->mutex);
-            net->cv.notify_all();
-        }
+        net->Abort();
         download.join();
         error = code;
         return nullptr;

@@ -75,9 +75,9 @@ TEST_F(LibraryData, DecodeChannelGivesTheFileSeeksExactlyAndEndsOnce) {
     EXPECT_EQ(BASS_ErrorGetCode(), BASS_ERROR_HANDLE);
 }
 
-// MP3 (constant, variable and very low rate), Ogg and WMA: the length is what the decode gives, and
-// after a seek the samples are ffmpeg's decode of the whole file from that point on, with no gap,
-// fade-in or click.
+// MP3 (constant, variable and very low rate), MP2, Ogg (Vorbis and FLAC), WMA and ADPCM WAV: the
+// length is what the decode gives, and after a seek the samples are ffmpeg's decode of the whole file
+// from that point on, with no gap, fade-in or click.
 TEST_F(LibraryData, CompressedFilesSeekOntoFfmpegsSamplesAndReportTheLengthThatPlays) {
     REQUIRE_TOOL("sox");
     REQUIRE_TOOL("lame");
@@ -93,6 +93,11 @@ TEST_F(LibraryData, CompressedFilesSeekOntoFfmpegsSamplesAndReportTheLengthThatP
     std::string pulsing = dir_.File("pulsing.wav");
     ASSERT_TRUE(
         Shell("sox -D -n -r 44100 -c 2 -b 16 " + pulsing + " synth 10 sine 200-2000 vol 0.4 tremolo 3 90"));
+    // Clicks of white noise every third of a second over two tones.
+    std::string clicks = dir_.File("clicks.wav"), clickTrain = dir_.File("click-train.wav");
+    ASSERT_TRUE(Shell("sox -D -n -r 44100 -c 2 -b 16 " + clickTrain +
+                      " synth 0.004 whitenoise pad 0 0.337 repeat 58 vol 0.5"));
+    ASSERT_TRUE(Shell("sox -D -m " + clickTrain + " " + wav + " " + clicks + " trim 0 10"));
     struct Kind {
         std::string Name, Make;
     };
@@ -106,7 +111,20 @@ TEST_F(LibraryData, CompressedFilesSeekOntoFfmpegsSamplesAndReportTheLengthThatP
         {"music.wma", "ffmpeg -v quiet -y -i " + wav + " -c:a wmav2 -b:a 128k "},
         // Mono MPEG-2 at about 10 kbit/s: a frame's data begins up to 255 bytes back, many frames
         // before it at this rate.
-        {"low-rate.mp3", "lame --quiet -V 6 -m m --resample 22.05 " + pulsing + " "}};
+        {"low-rate.mp3", "lame --quiet -V 6 -m m --resample 22.05 " + pulsing + " "},
+        // The encoder switches to short blocks at every click, and back.
+        {"clicks.ogg", "oggenc -Q -q 5 " + clicks + " -o "},
+        {"mono-clicks.ogg", "oggenc -Q -q 2 --downmix --resample 22050 " + clicks + " -o "},
+        // FLAC in Ogg: after a seek FFmpeg labels the first page's frames a frame late.
+        {"flac.ogg", "ffmpeg -v quiet -y -i " + wav + " -c:a flac "},
+        // Blocks that each start the decoder afresh; the last one is padded past the sample count
+        // the file gives, and decodes whole all the same.
+        {"ima-adpcm.wav", "sox " + wav + " -e ima-adpcm "},
+        {"ms-adpcm.wav", "sox " + wav + " -e ms-adpcm "},
+        // Mono, cut off in the middle of a block.
+        {"cut-ms-adpcm.wav", "sox " + wav + " -r 22050 -c 1 -e ms-adpcm -t wav - | head -c 100001 | tee "},
+        // Decoded in fixed point, carrying each sample's rounding into the next through the stream.
+        {"music.mp2", "ffmpeg -v quiet -y -i " + wav + " -c:a mp2 -b:a 192k "}};
     for (const auto& kind : kinds) {
         SCOPED_TRACE(kind.Name);
         std::string file = dir_.File(kind.Name), ref = dir_.File(kind.Name + ".raw");

@@ -195,6 +195,156 @@ TEST_F(LibraryNet, RadioStreamSeparatesMetadataFromTheAudio) {
     EXPECT_GE(meta.Calls, 2);
 }
 
+// The library's bound on a body of unknown length that it keeps whole, for the length of a test.
+class KeepWholeBound {
+public:
+    explicit KeepWholeBound(size_t bytes) : old_(BASS_GetConfig(LUMORA_CONFIG_NET_KEEPWHOLE)) {
+        BASS_SetConfig(LUMORA_CONFIG_NET_KEEPWHOLE, static_cast<DWORD>(bytes));
+    }
+    ~KeepWholeBound() { BASS_SetConfig(LUMORA_CONFIG_NET_KEEPWHOLE, old_); }
+
+private:
+    DWORD old_;
+};
+
+// A body of unknown length is kept whole only up to a bound. Up to it (to the byte) it tells its
+// length, seeks and gives its tags once it is in, as a body with a length does; past it, it plays on
+// as a radio station does, to its end when it has one, and cannot seek.
+TEST_F(LibraryNet, BodyWithoutALengthIsKeptWholeOnlyUpToTheBound) {
+    REQUIRE_TOOL("lame");
+    REQUIRE_TOOL("ffmpeg");
+    std::string wav = dir_.File("song.wav"), mp3 = dir_.File("song.mp3"), ref = dir_.File("song.raw"),
+                piped = dir_.File("piped.raw");
+    ASSERT_TRUE(Shell("sox -D -n -r 44100 -c 2 -b 16 " + wav + " synth 4 sine 300-3000 vol 0.4"));
+    ASSERT_TRUE(
+        Shell("lame --quiet -b 128 --tt 'Night Song' --ta 'Some Band' --add-id3v2 " + wav + " " + mp3));
+    ASSERT_TRUE(Shell("ffmpeg -v quiet -y -i " + mp3 + " -f s16le -acodec pcm_s16le " + ref));
+    // What decodes when the length cannot be known: the encoder's padding at the end as well.
+    ASSERT_TRUE(Shell("cat " + mp3 + " | ffmpeg -v quiet -y -i - -f s16le -acodec pcm_s16le " + piped));
+    const auto bytes = ReadBytes(mp3), whole = ReadBytes(ref), streamed = ReadBytes(piped);
+    ASSERT_GT(streamed.size(), whole.size());
+    const std::string body(bytes.begin(), bytes.end());
+    const std::string head = "HTTP/1.0 200 OK\r\nContent-Type: audio/mpeg\r\n";
+    struct Serving {
+        std::string Name, Response;
+        size_t Bound;
+        bool KeptWhole;
+    };
+    const std::vector<Serving> servings = {
+        {"with its length, longer than the bound",
+         head + "Content-Length: " + std::to_string(bytes.size()) + "\r\n\r\n" + body, bytes.size() / 2,
+         true},
+        {"until the connection closes, as long as the bound", head + "\r\n" + body, bytes.size(), true},
+        {"chunked, a byte past the bound",
+         "HTTP/1.1 200 OK\r\nContent-Type: audio/mpeg\r\nTransfer-Encoding: chunked\r\n\r\n" +
+             ChunkedBody(body, 5000),
+         bytes.size() - 1, false}};
+    for (const auto& serving : servings) {
+        SCOPED_TRACE(serving.Name);
+        KeepWholeBound bound(serving.Bound);
+        LoopbackServer server(serving.Response, 16384, 2);
+        HSTREAM h =
+            BASS_StreamCreateURL(server.Url("/song.mp3").c_str(), 0, BASS_STREAM_DECODE, nullptr, nullptr);
+        ASSERT_NE(h, 0u) << BASS_ErrorGetCode();
+        SyncCounter done;
+        ASSERT_NE(BASS_ChannelSetSync(h, BASS_SYNC_DOWNLOAD, 0, SyncCounter::Proc, &done), 0u);
+        ASSERT_TRUE(WaitFor([&] { return done.Calls > 0; }, 10000));
+        if (serving.KeptWhole) {
+            EXPECT_EQ(BASS_StreamGetFilePosition(h, BASS_FILEPOS_END), bytes.size());
+            EXPECT_EQ(BASS_ChannelGetLength(h), whole.size());
+            const char* v1 = BASS_ChannelGetTags(h, BASS_TAG_ID3);
+            ASSERT_NE(v1, nullptr);
+            EXPECT_EQ(std::string(v1 + 3, 10), "Night Song");
+            EXPECT_NE(BASS_ChannelGetTags(h, BASS_TAG_ID3V2), nullptr);
+            EXPECT_TRUE(DecodeAll(h) == whole);
+            const QWORD mid = whole.size() / 3 / 4 * 4;
+            ASSERT_TRUE(BASS_ChannelSetPosition(h, mid));
+            auto rest = DecodeAll(h);
+            EXPECT_TRUE(rest.size() == whole.size() - mid &&
+                        std::equal(rest.begin(), rest.end(), whole.begin() + static_cast<long>(mid)));
+        } else {
+            EXPECT_TRUE(DecodeAll(h) == streamed);
+            EXPECT_FALSE(BASS_ChannelSetPosition(h, 0));
+        }
+        EXPECT_TRUE(BASS_StreamFree(h));
+    }
+}
+
+// A station that never ends, with or without ICY metadata, holds a few megabytes however much of it
+// goes through, and cannot seek.
+TEST_F(LibraryNet, EndlessStreamHoldsLittleMemory) {
+    REQUIRE_TOOL("lame");
+    // Frames without the encoder's header, so that copies follow each other as one stream.
+    std::string wav = dir_.File("noise.wav"), mp3 = dir_.File("plain.mp3");
+    ASSERT_TRUE(Shell("sox -D -n -r 44100 -c 2 -b 16 " + wav + " synth 20 whitenoise vol 0.3"));
+    ASSERT_TRUE(Shell("lame --quiet -t -b 320 " + wav + " " + mp3));
+    auto audio = ReadBytes(mp3);
+    constexpr size_t kInterval = 16000;
+    audio.resize(audio.size() / kInterval * kInterval); // every copy ends on a metadata block
+    const std::string plain(audio.begin(), audio.end());
+    struct Station {
+        std::string Name;
+        EndlessResponse Response;
+    };
+    const std::vector<Station> stations = {
+        {"no length", {"HTTP/1.0 200 OK\r\nContent-Type: audio/mpeg\r\n\r\n", plain}},
+        {"ICY",
+         {"ICY 200 OK\r\nicy-br: 320\r\nicy-metaint: 16000\r\n\r\n",
+          WithMetadata(audio, kInterval, {"Song"})}}};
+    constexpr QWORD kThrough = 12u << 20;
+    for (const auto& station : stations) {
+        SCOPED_TRACE(station.Name);
+        KeepWholeBound bound(1u << 20);
+        LoopbackServer server(station.Response);
+        HSTREAM h =
+            BASS_StreamCreateURL(server.Url("/live").c_str(), 0, BASS_STREAM_DECODE, nullptr, nullptr);
+        ASSERT_NE(h, 0u) << BASS_ErrorGetCode();
+        QWORD most = 0;
+        std::vector<uint8_t> buf(1 << 16);
+        // However long the machine takes to decode this much, the stream never ends; the deadline
+        // only keeps a stream that stalls from holding the test up for ever.
+        const auto deadline = std::chrono::steady_clock::now() + std::chrono::minutes(3);
+        while (BASS_StreamGetFilePosition(h, BASS_FILEPOS_DOWNLOAD) < kThrough) {
+            ASSERT_LT(std::chrono::steady_clock::now(), deadline);
+            most = std::max(most, BASS_StreamGetFilePosition(h, BASS_FILEPOS_BUFFER));
+            DWORD n = BASS_ChannelGetData(h, buf.data(), static_cast<DWORD>(buf.size()));
+            ASSERT_NE(n, ~DWORD{0}) << BASS_ErrorGetCode();
+            if (n == 0) std::this_thread::sleep_for(std::chrono::milliseconds(1));
+        }
+        // The bound, the few seconds of sound read ahead, and what lies just behind the reader.
+        EXPECT_LE(most, 6u << 20);
+        EXPECT_FALSE(BASS_ChannelSetPosition(h, 0));
+        EXPECT_TRUE(BASS_StreamFree(h));
+    }
+}
+
+// Freeing a stream whose server has gone quiet, as the saver does when it ends, returns at once
+// instead of waiting on the network.
+TEST_F(LibraryNet, FreeingAStreamDoesNotWaitForAQuietServer) {
+    REQUIRE_TOOL("lame");
+    std::string wav = dir_.File("long.wav"), mp3 = dir_.File("long.mp3");
+    ASSERT_TRUE(Shell("sox -n -r 44100 -c 2 -b 16 " + wav + " synth 8 whitenoise"));
+    ASSERT_TRUE(Shell("lame --quiet -b 128 " + wav + " " + mp3));
+    const auto bytes = ReadBytes(mp3);
+    for (DWORD flags : {DWORD{BASS_STREAM_DECODE}, DWORD{0}}) {
+        SCOPED_TRACE(flags ? "decoding" : "playing");
+        // Part of the file, then nothing for ten seconds.
+        const std::string half(bytes.begin(), bytes.begin() + static_cast<long>(bytes.size() / 2));
+        LoopbackServer server("HTTP/1.0 200 OK\r\nContent-Type: audio/mpeg\r\n\r\n" + half, 0, 10000);
+        HSTREAM h = BASS_StreamCreateURL(server.Url("/noise.mp3").c_str(), 0, flags, nullptr, nullptr);
+        ASSERT_NE(h, 0u) << BASS_ErrorGetCode();
+        if (!flags) {
+            EXPECT_TRUE(BASS_ChannelPlay(h, 0));
+        }
+        const auto start = std::chrono::steady_clock::now();
+        EXPECT_TRUE(BASS_StreamFree(h));
+        const auto took = std::chrono::steady_clock::now() - start;
+        // A wait for the network's next turn lasts a fifth of a second or more; the free itself
+        // takes a few milliseconds.
+        EXPECT_LT(took, std::chrono::milliseconds(100));
+    }
+}
+
 TEST_F(LibraryNet, UnreachableOrMissingStreamsAreRefused) {
     LoopbackServer missing("HTTP/1.0 404 Not Found\r\nContent-Length: 0\r\n\r\n");
     EXPECT_EQ(BASS_StreamCreateURL(missing.Url("/none.mp3").c_str(), 0, 0, nullptr, nullptr), 0u);
