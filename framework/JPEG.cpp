@@ -74,7 +74,7 @@ std::string Decode(const uint8_t* data, size_t size, TJpegRowSink& sink) {
         }
         sink.Begin(static_cast<int>(info.output_width), static_cast<int>(info.output_height), orientation);
         jpeg_start_decompress(&info);
-        // The width as a local: read from libjpeg's struct, which the row might alias, the loops
+        // The width as a local: read from libjpeg's struct, which the row might alias, the loop
         // below would reload it for every pixel instead of running vectorised.
         const size_t width = info.output_width;
         if (cmyk) cmykRow.resize(width * 4);
@@ -92,7 +92,6 @@ std::string Decode(const uint8_t* data, size_t size, TJpegRowSink& sink) {
             } else {
                 JSAMPROW p = reinterpret_cast<JSAMPROW>(row);
                 jpeg_read_scanlines(&info, &p, 1);
-                for (size_t x = 0; x < width; ++x) row[x] &= 0x00FFFFFF;
             }
             sink.RowDone(y);
         }
@@ -116,7 +115,7 @@ public:
         orientation_ = orientation;
     }
     uint32_t* Row(int y) override { return bitmap_.Row32(y); }
-    void RowDone(int) override {}
+    void RowDone(int y) override { ClearSpareBytes(bitmap_.Row32(y), bitmap_.Width()); }
     int Orientation() const { return orientation_; }
 
 private:
@@ -138,6 +137,10 @@ void DecodeOrThrow(const uint8_t* data, size_t size, TJpegRowSink& sink) {
 }
 
 } // namespace
+
+void TJpegRowSink::ClearSpareBytes(uint32_t* row, int width) {
+    for (int x = 0; x < width; ++x) row[x] &= 0x00FFFFFF;
+}
 
 TJPEGImage::TJPEGImage() : bitmap_(std::make_unique<TBitmap>()) {}
 TJPEGImage::~TJPEGImage() = default;
