@@ -469,6 +469,7 @@ struct TRowFit::TState {
     int wanted = 0;   // the worker sleeps until this many have arrived
     int released = 0; // rows below this are averaged into every block that reads them
     bool closed = false;
+    int placed = 0; // averaged rows, as stored, in their upright places
     std::thread worker;
 
     uint32_t* Slot(int y) { return ring.get() + size_t(y % slots) * size_t(width); }
@@ -538,6 +539,23 @@ struct TRowFit::TState {
         }
         // Rows averaged before the decoding stopped still show.
         if (unplaced < ready) PlaceUpright(unplaced, ready - 1);
+        placed = ready;
+    }
+
+    // The result is allocated uncleared, so that the decoding thread does not spend its time on
+    // it: what the worker never made is cleared to black here.
+    void ClearUnmade() {
+        const int sw = StoredWidth(), sh = StoredHeight();
+        for (int d = placed; d < sh && !turn.transpose; ++d) {
+            uint32_t* row = result->Row32(turn.flipY ? sh - 1 - d : d);
+            std::fill(row, row + sw, 0u);
+        }
+        if (turn.transpose && placed < sh)
+            for (int x = 0; x < sw; ++x) {
+                uint32_t* row = result->Row32(x);
+                if (turn.flipY) std::fill(row, row + (sh - placed), 0u);
+                else std::fill(row + placed, row + sh, 0u);
+            }
     }
 
     void Close() {
@@ -582,10 +600,9 @@ std::unique_ptr<TRowFit> TRowFit::Plan(int width, int height, int W, int H, int 
     s.averager = std::make_unique<TPackedAverager>(width, s.blocks.x0, s.blocks.x1, s.reciprocal);
     s.result = std::make_unique<TBitmap>();
     s.result->SetPixelFormat(TPixelFormat::pf32bit);
-    // Cleared: rows the decoder never completes stay black.
     const int storedColumns = static_cast<int>(s.blocks.x0.size());
-    if (s.turn.transpose) s.result->SetSize(storedRows, storedColumns);
-    else s.result->SetSize(storedColumns, storedRows);
+    if (s.turn.transpose) s.result->SetSizeForOverwrite(storedRows, storedColumns);
+    else s.result->SetSizeForOverwrite(storedColumns, storedRows);
     if (s.turn.transpose || s.turn.flipX)
         s.strip.resize(size_t(s.turn.transpose ? kTurnStrip : 1) * size_t(storedColumns));
     try {
@@ -621,6 +638,7 @@ void TRowFit::RowDone(int y) {
 
 std::unique_ptr<TBitmap> TRowFit::Result() {
     s_->Close();
+    s_->ClearUnmade();
     return std::move(s_->result);
 }
 
