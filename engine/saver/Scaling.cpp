@@ -445,10 +445,11 @@ void FitBitmap(int W, int H, bool Smooth, std::unique_ptr<TBitmap>& Bmp) {
 
 // The decoding thread writes source rows into a ring; a worker averages the blocks as their rows
 // arrive, a few blocks per wake-up, and frees their slots. The ring holds at least two such batches
-// and enough rows for the decoder to run on for some milliseconds while the worker waits to be
-// scheduled: with only two batches the decoder stalls on every late wake-up of the worker.
+// and enough pixels for the decoder to run on for some milliseconds (6 MB, about 250 rows of a
+// 24-megapixel photograph) while the worker waits to be scheduled: with only two batches the
+// decoder stalls on every late wake-up of the worker.
 constexpr int kBlocksPerWake = 4;
-constexpr int kRingRows = 128;
+constexpr int64_t kRingPixels = 1536 * 1024;
 // A picture turned a quarter is written upright by the worker in strips of this many averaged
 // rows, so that each upright row takes a run of pixels at once instead of one pixel per row.
 constexpr int kTurnStrip = 16;
@@ -594,7 +595,7 @@ std::unique_ptr<TRowFit> TRowFit::Plan(int width, int height, int W, int H, int 
         batchRows = std::max(batchRows, s.blocks.y1[size_t(std::min(d + kBlocksPerWake, storedRows) - 1)] -
                                             s.blocks.y0[size_t(d)] + 1);
     // A ring as tall as the picture never wraps.
-    s.slots = std::min(height, std::max(2 * batchRows, kRingRows));
+    s.slots = static_cast<int>(std::min<int64_t>(height, std::max<int64_t>(2 * batchRows, kRingPixels / width)));
     s.ring.reset(new uint32_t[size_t(s.slots) * size_t(width)]);
     s.reciprocal = Reciprocals(s.blocks.widest * s.blocks.tallest);
     s.averager = std::make_unique<TPackedAverager>(width, s.blocks.x0, s.blocks.x1, s.reciprocal);

@@ -224,7 +224,7 @@ void HoldTheWorker(TRowFit::TStep step, int row) {
 TEST(ScalingTest, FittingRowsAsTheyArriveNeverOverwritesARowStillToBeAveraged) {
     struct Case {
         int w, h, W, H;
-    } cases[] = {{4000, 3000, 1000, 750}, {1000, 600, 300, 180}, {601, 403, 160, 90}};
+    } cases[] = {{4000, 3000, 1000, 750}, {6000, 1000, 1800, 300}, {12000, 403, 3200, 90}}; // taller than the ring
     for (const auto& c : cases) {
         auto src = Noise(c.w, c.h, static_cast<uint32_t>(c.w * 7 + c.h));
         THeldWorker held;
