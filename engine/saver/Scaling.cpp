@@ -547,16 +547,19 @@ struct TRowFit::TState {
     // it: what the worker never made is cleared to black here.
     void ClearUnmade() {
         const int sw = StoredWidth(), sh = StoredHeight();
-        for (int d = placed; d < sh && !turn.transpose; ++d) {
-            uint32_t* row = result->Row32(turn.flipY ? sh - 1 - d : d);
-            std::fill(row, row + sw, 0u);
-        }
-        if (turn.transpose && placed < sh)
-            for (int x = 0; x < sw; ++x) {
-                uint32_t* row = result->Row32(x);
-                if (turn.flipY) std::fill(row, row + (sh - placed), 0u);
-                else std::fill(row + placed, row + sh, 0u);
+        if (placed >= sh) return;
+        if (!turn.transpose) {
+            for (int d = placed; d < sh; ++d) {
+                uint32_t* row = result->Row32(turn.flipY ? sh - 1 - d : d);
+                std::fill(row, row + sw, 0u);
             }
+            return;
+        }
+        for (int x = 0; x < sw; ++x) {
+            uint32_t* row = result->Row32(x);
+            if (turn.flipY) std::fill(row, row + (sh - placed), 0u);
+            else std::fill(row + placed, row + sh, 0u);
+        }
     }
 
     void Close() {
