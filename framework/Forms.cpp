@@ -396,7 +396,11 @@ void TThread::Run() {
         } catch (...) {
         }
     }
-    finished_ = true;
+    {
+        // Under the lock, so a WaitFor about to sleep cannot miss the end.
+        std::lock_guard lock(g_syncMutex);
+        finished_ = true;
+    }
     g_syncQueued.notify_all();
     if (FreeOnTerminate) delete this; // the destructor detaches the running thread
 }
@@ -421,7 +425,16 @@ int TThread::WaitFor() {
     if (!started_) return ReturnValue;
     if (thread_.get_id() == std::this_thread::get_id()) throw EThread("Thread cannot wait for itself");
     if (IsMainThread()) {
-        while (!finished_) CheckSynchronize(5);
+        // Wakes for each call the thread hands over and for its end, not only for calls: woken by
+        // the end and sent back to sleep, it would return a whole wait late.
+        while (!finished_) {
+            {
+                std::unique_lock lock(g_syncMutex);
+                g_syncQueued.wait_for(lock, std::chrono::milliseconds(5),
+                                      [&] { return !g_syncQueue.empty() || finished_; });
+            }
+            CheckSynchronize();
+        }
     }
     if (thread_.joinable()) thread_.join();
     return ReturnValue;

@@ -3,9 +3,11 @@
 #include <csetjmp>
 #include <cstdio>
 #include <cstring>
+#include <exception>
 #include <vector>
 
 #include <jpeglib.h>
+#include <jerror.h>
 
 #include "framework/ByteOrder.h"
 #include "framework/Checked.h"
@@ -38,8 +40,70 @@ int StoredOrientation(const jpeg_decompress_struct& info) {
     return 1;
 }
 
-// Decodes into sink; returns an empty string on success or the error text.
-std::string Decode(const uint8_t* data, size_t size, TJpegRowSink& sink) {
+// The rest of a stream, read in pieces as libjpeg asks for them: a photograph's file is never held
+// whole, and its reading goes along with the decoding. A read that fails ends the decoding with the
+// stream's own exception.
+struct StreamSource {
+    jpeg_source_mgr base;
+    TStream* stream = nullptr;
+    std::vector<uint8_t> buffer;
+    bool anyRead = false;
+    std::exception_ptr failure;
+
+    static StreamSource& Of(j_decompress_ptr info) { return *reinterpret_cast<StreamSource*>(info->src); }
+
+    static void Init(j_decompress_ptr) {}
+    static void Term(j_decompress_ptr) {}
+
+    static boolean Fill(j_decompress_ptr info) {
+        StreamSource& src = Of(info);
+        int64_t got = 0;
+        try {
+            got = src.stream->Read(src.buffer.data(), static_cast<int64_t>(src.buffer.size()));
+        } catch (...) {
+            src.failure = std::current_exception();
+        }
+        if (src.failure) ERREXIT(info, JERR_FILE_READ);
+        if (got <= 0) {
+            // As libjpeg's own sources do: nothing at all is an error, a file cut short ends in an
+            // inserted end-of-image marker.
+            if (!src.anyRead) ERREXIT(info, JERR_INPUT_EMPTY);
+            WARNMS(info, JWRN_JPEG_EOF);
+            src.buffer[0] = 0xFF;
+            src.buffer[1] = JPEG_EOI;
+            got = 2;
+        }
+        src.anyRead = true;
+        src.base.next_input_byte = src.buffer.data();
+        src.base.bytes_in_buffer = static_cast<size_t>(got);
+        return TRUE;
+    }
+
+    static void Skip(j_decompress_ptr info, long count) {
+        StreamSource& src = Of(info);
+        if (count <= 0) return;
+        while (static_cast<size_t>(count) > src.base.bytes_in_buffer) {
+            count -= static_cast<long>(src.base.bytes_in_buffer);
+            Fill(info);
+        }
+        src.base.next_input_byte += count;
+        src.base.bytes_in_buffer -= static_cast<size_t>(count);
+    }
+
+    StreamSource(TStream& s) : stream(&s), buffer(64 * 1024) {
+        std::memset(&base, 0, sizeof base);
+        base.init_source = Init;
+        base.fill_input_buffer = Fill;
+        base.skip_input_data = Skip;
+        base.resync_to_restart = jpeg_resync_to_restart;
+        base.term_source = Term;
+    }
+};
+
+// Decodes into sink from the source that setSource gives libjpeg; returns an empty string on
+// success or the error text. A source's failure is rethrown.
+template <typename SetSource>
+std::string Decode(SetSource setSource, const std::exception_ptr* sourceFailure, TJpegRowSink& sink) {
     jpeg_decompress_struct info;
     ErrorManager err;
     std::memset(&info, 0, sizeof info);
@@ -50,11 +114,12 @@ std::string Decode(const uint8_t* data, size_t size, TJpegRowSink& sink) {
     std::vector<uint8_t> cmykRow;
     if (setjmp(err.jump)) {
         jpeg_destroy_decompress(&info);
+        if (sourceFailure && *sourceFailure) std::rethrow_exception(*sourceFailure);
         return err.message[0] ? err.message : "JPEG error";
     }
     jpeg_create_decompress(&info);
     try {
-        jpeg_mem_src(&info, data, static_cast<unsigned long>(size));
+        setSource(&info);
         jpeg_save_markers(&info, JPEG_APP0 + 1, 0xFFFF);
         jpeg_read_header(&info, TRUE);
         const int orientation = StoredOrientation(info);
@@ -74,7 +139,7 @@ std::string Decode(const uint8_t* data, size_t size, TJpegRowSink& sink) {
         }
         sink.Begin(static_cast<int>(info.output_width), static_cast<int>(info.output_height), orientation);
         jpeg_start_decompress(&info);
-        // The width as a local: read from libjpeg's struct, which the row might alias, the loops
+        // The width as a local: read from libjpeg's struct, which the row might alias, the loop
         // below would reload it for every pixel instead of running vectorised.
         const size_t width = info.output_width;
         if (cmyk) cmykRow.resize(width * 4);
@@ -92,7 +157,6 @@ std::string Decode(const uint8_t* data, size_t size, TJpegRowSink& sink) {
             } else {
                 JSAMPROW p = reinterpret_cast<JSAMPROW>(row);
                 jpeg_read_scanlines(&info, &p, 1);
-                for (size_t x = 0; x < width; ++x) row[x] &= 0x00FFFFFF;
             }
             sink.RowDone(y);
         }
@@ -116,7 +180,7 @@ public:
         orientation_ = orientation;
     }
     uint32_t* Row(int y) override { return bitmap_.Row32(y); }
-    void RowDone(int) override {}
+    void RowDone(int y) override { ClearSpareBytes(bitmap_.Row32(y), bitmap_.Width()); }
     int Orientation() const { return orientation_; }
 
 private:
@@ -124,41 +188,49 @@ private:
     int orientation_ = 1;
 };
 
-std::vector<uint8_t> RestOfStream(TStream& stream) {
-    int64_t size = stream.Size() - stream.Position();
-    if (size <= 0) throw EInvalidGraphic("JPEG error #Empty input file");
-    std::vector<uint8_t> bytes(static_cast<size_t>(size));
-    stream.ReadBuffer(bytes.data(), size);
-    return bytes;
+void ThrowIfFailed(const std::string& error) {
+    if (!error.empty()) throw EInvalidGraphic("JPEG error #" + error);
 }
 
 void DecodeOrThrow(const uint8_t* data, size_t size, TJpegRowSink& sink) {
-    std::string error = Decode(data, size, sink);
-    if (!error.empty()) throw EInvalidGraphic("JPEG error #" + error);
+    ThrowIfFailed(Decode([&](j_decompress_ptr info) { jpeg_mem_src(info, data, static_cast<unsigned long>(size)); },
+                         nullptr, sink));
+}
+
+void DecodeOrThrow(TStream& stream, TJpegRowSink& sink) {
+    StreamSource source(stream);
+    ThrowIfFailed(Decode([&](j_decompress_ptr info) { info->src = &source.base; }, &source.failure, sink));
 }
 
 } // namespace
 
+void TJpegRowSink::ClearSpareBytes(uint32_t* row, int width) {
+    for (int x = 0; x < width; ++x) row[x] &= 0x00FFFFFF;
+}
+
 TJPEGImage::TJPEGImage() : bitmap_(std::make_unique<TBitmap>()) {}
 TJPEGImage::~TJPEGImage() = default;
 
-void TJPEGImage::LoadFromMemory(const uint8_t* data, size_t size) {
+namespace {
+// The whole picture, decoded by decodeInto into a sink, turned upright.
+template <typename DecodeInto> std::unique_ptr<TBitmap> UprightBitmap(DecodeInto decodeInto) {
     auto bitmap = std::make_unique<TBitmap>();
     TBitmapSink sink(*bitmap);
-    DecodeOrThrow(data, size, sink);
+    decodeInto(sink);
     OrientUpright(*bitmap, sink.Orientation());
-    bitmap_ = std::move(bitmap);
+    return bitmap;
+}
+} // namespace
+
+void TJPEGImage::LoadFromMemory(const uint8_t* data, size_t size) {
+    bitmap_ = UprightBitmap([&](TBitmapSink& sink) { DecodeOrThrow(data, size, sink); });
 }
 
 void TJPEGImage::LoadFromStream(TStream& stream) {
-    std::vector<uint8_t> bytes = RestOfStream(stream);
-    LoadFromMemory(bytes.data(), bytes.size());
+    bitmap_ = UprightBitmap([&](TBitmapSink& sink) { DecodeOrThrow(stream, sink); });
 }
 
-void DecodeJpegRows(TStream& stream, TJpegRowSink& sink) {
-    std::vector<uint8_t> bytes = RestOfStream(stream);
-    DecodeOrThrow(bytes.data(), bytes.size(), sink);
-}
+void DecodeJpegRows(TStream& stream, TJpegRowSink& sink) { DecodeOrThrow(stream, sink); }
 
 int ExifOrientation(const uint8_t* app1, size_t size) {
     // "Exif\0\0", then a TIFF structure: byte order, 42, the offset of IFD0; IFD0 is an entry count

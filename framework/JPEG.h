@@ -29,8 +29,9 @@ private:
 };
 
 // Takes a JPEG's rows as the decoder makes them, from the top of the picture as stored: the pixels
-// are those the picture class holds before it turns the picture upright, pf32bit with the top byte
-// clear.
+// are those the picture class holds before it turns the picture upright, pf32bit, but with the spare
+// top byte as the decoder left it: a sink that keeps the rows clears it (ClearSpareBytes), one that
+// only reads the colours is spared the pass.
 class TJpegRowSink {
 public:
     virtual ~TJpegRowSink() = default;
@@ -41,6 +42,9 @@ public:
     virtual uint32_t* Row(int y) = 0;
     // Row y holds its pixels.
     virtual void RowDone(int y) = 0;
+
+protected:
+    static void ClearSpareBytes(uint32_t* row, int width);
 };
 // Decodes the rest of the stream into sink; throws EInvalidGraphic as TJPEGImage::LoadFromStream.
 void DecodeJpegRows(TStream& stream, TJpegRowSink& sink);

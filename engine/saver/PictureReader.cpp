@@ -124,6 +124,7 @@ public:
     uint32_t* Row(int y) override { return fit_ ? fit_->SourceRow(y) : whole_->Row32(y); }
     void RowDone(int y) override {
         if (fit_) fit_->RowDone(y);
+        else ClearSpareBytes(whole_->Row32(y), whole_->Width());
     }
     bool Fitted() const { return fit_ != nullptr; }
     std::unique_ptr<TBitmap> Result() {

@@ -272,7 +272,7 @@ void FlipSpans(std::vector<int>& first, std::vector<int>& last, int srcCount) {
 
 // The blocks of the area average of a sw x sh picture into dw x dh. A picture stored in another
 // orientation is averaged as it stands upright, with the blocks laid out on the picture as stored:
-// the averages come out as the result in the stored orientation, for OrientUpright to turn.
+// the averages come out as the result in the stored orientation, still to be turned upright.
 TAreaBlocks PlanAreaAverage(const TRatio& r, int sw, int sh, int dw, int dh, int orientation = 1) {
     const TOrientationTurn turn = OrientationTurn(orientation);
     TAreaBlocks b;
@@ -444,18 +444,25 @@ void FitBitmap(int W, int H, bool Smooth, std::unique_ptr<TBitmap>& Bmp) {
 }
 
 // The decoding thread writes source rows into a ring; a worker averages the blocks as their rows
-// arrive, a few blocks per wake-up, and frees their slots. The ring holds two such batches, so the
-// decoder seldom waits for slots and the worker never waits for a row the decoder cannot write.
+// arrive, a few blocks per wake-up, and frees their slots. The ring holds at least two such batches
+// and enough pixels for the decoder to run on for some milliseconds (6 MB, about 250 rows of a
+// 24-megapixel photograph) while the worker waits to be scheduled: with only two batches the
+// decoder stalls on every late wake-up of the worker.
 constexpr int kBlocksPerWake = 4;
+constexpr int64_t kRingPixels = 1536 * 1024;
+// A picture turned a quarter is written upright by the worker in strips of this many averaged
+// rows, so that each upright row takes a run of pixels at once instead of one pixel per row.
+constexpr int kTurnStrip = 16;
 
 struct TRowFit::TState {
     int width = 0, height = 0, slots = 0;
-    int orientation = 1; // the stored picture's, turned upright once fitted
+    TOrientationTurn turn; // how the stored picture stands upright
     TAreaBlocks blocks;
     std::vector<uint64_t> reciprocal;
     std::unique_ptr<TPackedAverager> averager;
-    std::vector<uint32_t> ring; // source row y in slot y % slots
-    std::unique_ptr<TBitmap> result;
+    std::unique_ptr<uint32_t[]> ring; // source row y in slot y % slots; written before it is read
+    std::unique_ptr<TBitmap> result;  // upright
+    std::vector<uint32_t> strip;      // averaged rows as stored, waiting to be turned
 
     std::mutex mutex;
     std::condition_variable rowsCame, slotsFreed;
@@ -463,31 +470,95 @@ struct TRowFit::TState {
     int wanted = 0;   // the worker sleeps until this many have arrived
     int released = 0; // rows below this are averaged into every block that reads them
     bool closed = false;
+    int placed = 0; // averaged rows, as stored, in their upright places
     std::thread worker;
 
-    uint32_t* Slot(int y) { return ring.data() + size_t(y % slots) * size_t(width); }
+    uint32_t* Slot(int y) { return ring.get() + size_t(y % slots) * size_t(width); }
+
+    int StoredWidth() const { return static_cast<int>(blocks.x0.size()); }
+    int StoredHeight() const { return static_cast<int>(blocks.y0.size()); }
+
+    // Where averaged row d, as stored, is made: straight into the result when it stands there
+    // unchanged, else into the strip.
+    uint32_t* Averaged(int d) {
+        if (!turn.transpose && !turn.flipX)
+            return result->Row32(turn.flipY ? StoredHeight() - 1 - d : d);
+        return strip.data() + size_t(turn.transpose ? d % kTurnStrip : 0) * size_t(StoredWidth());
+    }
+
+    // Averaged rows from `first` to d, as stored, go to their upright places.
+    void PlaceUpright(int first, int d) {
+        const int sw = StoredWidth(), sh = StoredHeight();
+        if (!turn.transpose) {
+            if (!turn.flipX) return; // made in place
+            const uint32_t* s = strip.data();
+            std::reverse_copy(s, s + sw, result->Row32(turn.flipY ? sh - 1 - d : d));
+            return;
+        }
+        // Stored column x is upright row x, stored row d upright column d, each counted from the far
+        // side when flipped.
+        const int n = d - first + 1;
+        const uint32_t* s = strip.data() + size_t(first % kTurnStrip) * size_t(sw);
+        for (int x = 0; x < sw; ++x) {
+            uint32_t* row = result->Row32(turn.flipX ? sw - 1 - x : x);
+            if (turn.flipY) {
+                uint32_t* out = row + (sh - 1 - first);
+                for (int k = 0; k < n; ++k) out[-k] = s[size_t(k) * size_t(sw) + size_t(x)];
+            } else {
+                uint32_t* out = row + first;
+                for (int k = 0; k < n; ++k) out[k] = s[size_t(k) * size_t(sw) + size_t(x)];
+            }
+        }
+    }
 
     void Work() {
-        const int dh = result->Height();
+        const int dh = StoredHeight();
         std::vector<const uint32_t*> rows;
-        int ready = 0; // blocks whose rows have all arrived
+        int ready = 0;     // blocks whose rows have all arrived
+        int unplaced = 0;  // the first averaged row not yet in its upright place
         for (int d = 0; d < dh; ++d) {
             if (d == ready) {
                 std::unique_lock lock(mutex);
                 wanted = blocks.y1[size_t(std::min(d + kBlocksPerWake, dh) - 1)] + 1;
                 rowsCame.wait(lock, [&] { return arrived >= wanted || closed; });
                 while (ready < dh && blocks.y1[size_t(ready)] < arrived) ++ready;
-                if (ready == d) return; // the rows stopped short
+                if (ready == d) break; // the rows stopped short
             }
             if (TestProbe) TestProbe(TStep::Averaging, d);
             rows.clear();
             for (int sy = blocks.y0[size_t(d)]; sy <= blocks.y1[size_t(d)]; ++sy) rows.push_back(Slot(sy));
-            averager->Row(rows.data(), static_cast<int>(rows.size()), result->Row32(d));
+            averager->Row(rows.data(), static_cast<int>(rows.size()), Averaged(d));
             {
                 std::lock_guard lock(mutex);
                 released = d + 1 < dh ? blocks.y0[size_t(d) + 1] : height;
             }
             slotsFreed.notify_one();
+            if (!turn.transpose || (d + 1) % kTurnStrip == 0 || d + 1 == dh) {
+                PlaceUpright(unplaced, d);
+                unplaced = d + 1;
+            }
+        }
+        // Rows averaged before the decoding stopped still show.
+        if (unplaced < ready) PlaceUpright(unplaced, ready - 1);
+        placed = ready;
+    }
+
+    // The result is allocated uncleared, so that the decoding thread does not spend its time on
+    // it: what the worker never made is cleared to black here.
+    void ClearUnmade() {
+        const int sw = StoredWidth(), sh = StoredHeight();
+        if (placed >= sh) return;
+        if (!turn.transpose) {
+            for (int d = placed; d < sh; ++d) {
+                uint32_t* row = result->Row32(turn.flipY ? sh - 1 - d : d);
+                std::fill(row, row + sw, 0u);
+            }
+            return;
+        }
+        for (int x = 0; x < sw; ++x) {
+            uint32_t* row = result->Row32(x);
+            if (turn.flipY) std::fill(row, row + (sh - placed), 0u);
+            else std::fill(row + placed, row + sh, 0u);
         }
     }
 
@@ -518,7 +589,7 @@ std::unique_ptr<TRowFit> TRowFit::Plan(int width, int height, int W, int H, int 
     if (!s.blocks.packed) return nullptr;
     s.width = width;
     s.height = height;
-    s.orientation = orientation;
+    s.turn = OrientationTurn(orientation);
     // A block's rows are consecutive and the blocks move down the picture, so the rows from the
     // first block of a batch to the last row the worker waits for span at most this many.
     const int storedRows = static_cast<int>(s.blocks.y0.size());
@@ -526,13 +597,18 @@ std::unique_ptr<TRowFit> TRowFit::Plan(int width, int height, int W, int H, int 
     for (int d = 0; d < storedRows; ++d)
         batchRows = std::max(batchRows, s.blocks.y1[size_t(std::min(d + kBlocksPerWake, storedRows) - 1)] -
                                             s.blocks.y0[size_t(d)] + 1);
-    s.slots = 2 * batchRows;
-    s.ring.resize(size_t(s.slots) * size_t(width));
+    // A ring as tall as the picture never wraps.
+    s.slots = static_cast<int>(std::min<int64_t>(height, std::max<int64_t>(2 * batchRows, kRingPixels / width)));
+    s.ring.reset(new uint32_t[size_t(s.slots) * size_t(width)]);
     s.reciprocal = Reciprocals(s.blocks.widest * s.blocks.tallest);
     s.averager = std::make_unique<TPackedAverager>(width, s.blocks.x0, s.blocks.x1, s.reciprocal);
     s.result = std::make_unique<TBitmap>();
     s.result->SetPixelFormat(TPixelFormat::pf32bit);
-    s.result->SetSize(static_cast<int>(s.blocks.x0.size()), storedRows);
+    const int storedColumns = static_cast<int>(s.blocks.x0.size());
+    if (s.turn.transpose) s.result->SetSizeForOverwrite(storedRows, storedColumns);
+    else s.result->SetSizeForOverwrite(storedColumns, storedRows);
+    if (s.turn.transpose || s.turn.flipX)
+        s.strip.resize(size_t(s.turn.transpose ? kTurnStrip : 1) * size_t(storedColumns));
     try {
         s.worker = std::thread([&s] { s.Work(); });
     } catch (const std::system_error&) {
@@ -566,7 +642,7 @@ void TRowFit::RowDone(int y) {
 
 std::unique_ptr<TBitmap> TRowFit::Result() {
     s_->Close();
-    OrientUpright(*s_->result, s_->orientation);
+    s_->ClearUnmade();
     return std::move(s_->result);
 }
 

@@ -26,10 +26,12 @@ public:
     // Null when fitting a width x height picture into W x H is not a shrink made this way; the
     // caller then keeps the whole picture and calls FitBitmap. A picture stored in another
     // orientation (OrientUpright's) is fitted as it stands upright: its rows still come as stored,
-    // and the result is the fit of the upright picture.
+    // and the worker writes the fit of the upright picture, so the picture is never turned at full
+    // size.
     static std::unique_ptr<TRowFit> Plan(int width, int height, int W, int H, int orientation = 1);
     ~TRowFit();
-    // Where source row y is to be written (width pf32bit pixels); waits while the worker still
+    // Where source row y is to be written (width pf32bit pixels, whose spare byte is never read);
+    // waits while the worker still
     // needs the row that was there. Rows come in order from 0, each asked for after the one before
     // it is done, all from one thread.
     uint32_t* SourceRow(int y);

@@ -190,6 +190,18 @@ TEST(Jpeg, DecodesQtWrittenJpegAndRejectsGarbage) {
     EXPECT_NO_THROW(cut.LoadFromFile(truncated)); // libjpeg fills a truncated scan with grey
     std::string empty = dir.WriteFile("empty.jpg", "");
     EXPECT_THROW(pic.LoadFromFile(empty), EInvalidGraphic);
+    // A stream that fails part way is read as it goes: its failure reaches the caller, never a
+    // picture made of the bytes before it.
+    struct FailingStream : TMemoryStream {
+        using TMemoryStream::TMemoryStream;
+        int64_t Read(void* buffer, int64_t count) override {
+            if (Position() >= 1024) throw EReadError("Stream read error");
+            return TMemoryStream::Read(buffer, std::min<int64_t>(count, 1024));
+        }
+    };
+    FailingStream failing(std::vector<uint8_t>(bigBytes.begin(), bigBytes.end()));
+    TJPEGImage jpeg;
+    EXPECT_THROW(jpeg.LoadFromStream(failing), EReadError);
 }
 
 TEST(Jpeg, PictureOverThePixelBudgetDecodesScaledDownLikeDjpeg) {

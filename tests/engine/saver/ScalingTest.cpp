@@ -157,27 +157,35 @@ TEST(ScalingTest, FittingRowsAsTheyArriveGivesTheSamePixelsAsFittingTheWhole) {
                     << "row " << y;
         }
     // A decoder that stops early (damaged data) gets the rows made so far, or drops the fit, at once.
+    // On its side (orientation 6) the stored rows made so far are the upright picture's columns from
+    // the right, and the worker writes them upright in strips: a strip cut short still shows.
     auto src = Noise(601, 403, 11);
-    for (bool take : {true, false}) {
-        std::unique_ptr<TRowFit> fit = TRowFit::Plan(601, 403, 160, 90);
-        ASSERT_TRUE(fit);
-        for (int y = 0; y < 200; ++y) {
-            std::copy(src->Row32(y), src->Row32(y) + 601, fit->SourceRow(y));
-            fit->RowDone(y);
+    for (int orientation : {1, 6})
+        for (bool take : {true, false}) {
+            SCOPED_TRACE("stopping early, orientation " + std::to_string(orientation));
+            std::unique_ptr<TRowFit> fit = TRowFit::Plan(601, 403, 160, 90, orientation);
+            ASSERT_TRUE(fit);
+            for (int y = 0; y < 200; ++y) {
+                std::copy(src->Row32(y), src->Row32(y) + 601, fit->SourceRow(y));
+                fit->RowDone(y);
+            }
+            if (!take) continue;
+            std::unique_ptr<TBitmap> part = fit->Result();
+            auto whole = std::make_unique<TBitmap>();
+            whole->Assign(*src);
+            OrientUpright(*whole, orientation);
+            FitBitmap(160, 90, true, whole);
+            ASSERT_EQ(part->Width(), whole->Width());
+            ASSERT_EQ(part->Height(), whole->Height());
+            for (int y = 0; y < part->Height(); ++y)
+                for (int x = 0; x < part->Width(); ++x) {
+                    // Upright, destination row y reads source rows up to Trunc((y + 1) * 403 / 90); on
+                    // its side, upright column x reads stored rows down to 402 - Ceil(x * 601 / 90).
+                    const bool complete =
+                        orientation == 1 ? (y + 1) * 403 / 90 < 200 : 402 - (x * 601 + 89) / 90 < 200;
+                    ASSERT_EQ(part->Row32(y)[x], complete ? whole->Row32(y)[x] : 0u) << x << "," << y;
+                }
         }
-        if (!take) continue;
-        std::unique_ptr<TBitmap> part = fit->Result();
-        auto whole = std::make_unique<TBitmap>();
-        whole->Assign(*src);
-        FitBitmap(160, 90, true, whole);
-        ASSERT_EQ(part->Height(), whole->Height());
-        // Destination row y reads source rows up to Trunc((y + 1) * 403 / 90).
-        for (int y = 0; y < part->Height(); ++y) {
-            const bool complete = (y + 1) * 403 / 90 < 200;
-            for (int x = 0; x < part->Width(); ++x)
-                ASSERT_EQ(part->Row32(y)[x], complete ? whole->Row32(y)[x] : 0u) << "row " << y;
-        }
-    }
     // Enlarging, keeping the size, blocks too large for the packed sums, and empty boxes are left to
     // FitBitmap on the whole picture.
     EXPECT_FALSE(TRowFit::Plan(300, 200, 1920, 1080));
@@ -216,7 +224,7 @@ void HoldTheWorker(TRowFit::TStep step, int row) {
 TEST(ScalingTest, FittingRowsAsTheyArriveNeverOverwritesARowStillToBeAveraged) {
     struct Case {
         int w, h, W, H;
-    } cases[] = {{4000, 3000, 1000, 750}, {1000, 600, 300, 180}, {601, 403, 160, 90}};
+    } cases[] = {{4000, 3000, 1000, 750}, {6000, 1000, 1800, 300}, {12000, 403, 3200, 90}}; // taller than the ring
     for (const auto& c : cases) {
         auto src = Noise(c.w, c.h, static_cast<uint32_t>(c.w * 7 + c.h));
         THeldWorker held;
