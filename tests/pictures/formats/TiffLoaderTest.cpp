@@ -364,58 +364,64 @@ int LargestDifferenceFromLibtiff(const std::string& path, int w, int h) {
     return worst;
 }
 
-// Changes the directory of a little-endian file libtiff wrote: the entry of `tag` gets `value` in
-// place, or is dropped when value is negative.
-void EditTag(const std::string& path, uint16_t tag, int64_t value) {
-    const std::string text = ReadFile(path);
-    Bytes file(text.begin(), text.end());
-    auto get = [&](size_t at, int n) {
+// A little-endian file libtiff wrote, for editing its first directory in place.
+struct LittleEndianTiff {
+    explicit LittleEndianTiff(const std::string& path) : path(path) {
+        const std::string text = ReadFile(path);
+        file.assign(text.begin(), text.end());
+    }
+    uint32_t Get(size_t at, int n) const {
         uint32_t v = 0;
         for (int i = n - 1; i >= 0; --i)
             v = (v << 8) | file[at + i];
         return v;
-    };
-    const size_t ifd = get(4, 4);
-    const uint16_t count = static_cast<uint16_t>(get(ifd, 2));
-    for (size_t i = 0; i < count; ++i) {
-        const size_t entry = ifd + 2 + 12 * i;
-        if (get(entry, 2) != tag) continue;
-        if (value < 0) {
-            // The entries after it and the link to the next directory move up; what follows them
-            // stays where it was.
-            file.erase(file.begin() + static_cast<long>(entry), file.begin() + static_cast<long>(entry + 12));
-            file.insert(file.begin() + static_cast<long>(ifd + 2 + 12 * (count - 1) + 4), 12, 0);
-            file[ifd] = static_cast<uint8_t>(count - 1);
-            file[ifd + 1] = static_cast<uint8_t>((count - 1) >> 8);
-        } else {
-            for (int b = 0; b < 4; ++b)
-                file[entry + 8 + b] = static_cast<uint8_t>(value >> (8 * b));
-        }
-        break;
     }
-    std::ofstream(path, std::ios::binary).write(reinterpret_cast<const char*>(file.data()), file.size());
+    size_t Directory() const { return Get(4, 4); }
+    size_t Count() const { return Get(Directory(), 2); }
+    // Where the directory's entry of tag starts; 0 when it has none.
+    size_t Entry(uint16_t tag) const {
+        for (size_t i = 0; i < Count(); ++i)
+            if (Get(Directory() + 2 + 12 * i, 2) == tag) return Directory() + 2 + 12 * i;
+        return 0;
+    }
+    void Save() const {
+        std::ofstream(path, std::ios::binary).write(reinterpret_cast<const char*>(file.data()), file.size());
+    }
+    std::string path;
+    Bytes file;
+};
+
+// Changes the directory of a little-endian file libtiff wrote: the entry of `tag` gets `value` in
+// place, or is dropped when value is negative.
+void EditTag(const std::string& path, uint16_t tag, int64_t value) {
+    LittleEndianTiff tiff(path);
+    const size_t entry = tiff.Entry(tag), ifd = tiff.Directory(), count = tiff.Count();
+    if (!entry) return;
+    Bytes& file = tiff.file;
+    if (value < 0) {
+        // The entries after it and the link to the next directory move up; what follows them
+        // stays where it was.
+        file.erase(file.begin() + static_cast<long>(entry), file.begin() + static_cast<long>(entry + 12));
+        file.insert(file.begin() + static_cast<long>(ifd + 2 + 12 * (count - 1) + 4), 12, 0);
+        file[ifd] = static_cast<uint8_t>(count - 1);
+        file[ifd + 1] = static_cast<uint8_t>((count - 1) >> 8);
+    } else {
+        for (int b = 0; b < 4; ++b)
+            file[entry + 8 + b] = static_cast<uint8_t>(value >> (8 * b));
+    }
+    tiff.Save();
 }
 
 // Sets the StripByteCounts of a little-endian file libtiff wrote to 0: every strip's, or the last one's.
 void ZeroStripByteCounts(const std::string& path, bool lastOnly) {
-    const std::string text = ReadFile(path);
-    Bytes file(text.begin(), text.end());
-    auto get = [&](size_t at, int n) {
-        uint32_t v = 0;
-        for (int i = n - 1; i >= 0; --i)
-            v = (v << 8) | file[at + i];
-        return v;
-    };
-    const size_t ifd = get(4, 4);
-    for (size_t i = 0; i < get(ifd, 2); ++i) {
-        const size_t entry = ifd + 2 + 12 * i;
-        if (get(entry, 2) != TIFFTAG_STRIPBYTECOUNTS) continue;
-        const size_t size = get(entry + 2, 2) == TIFF_SHORT ? 2 : 4, count = get(entry + 4, 4);
-        const size_t at = count * size <= 4 ? entry + 8 : get(entry + 8, 4);
-        for (size_t k = lastOnly ? count - 1 : 0; k < count; ++k)
-            std::fill_n(file.begin() + static_cast<long>(at + k * size), size, 0);
-    }
-    std::ofstream(path, std::ios::binary).write(reinterpret_cast<const char*>(file.data()), file.size());
+    LittleEndianTiff tiff(path);
+    const size_t entry = tiff.Entry(TIFFTAG_STRIPBYTECOUNTS);
+    if (!entry) return;
+    const size_t size = tiff.Get(entry + 2, 2) == TIFF_SHORT ? 2 : 4, count = tiff.Get(entry + 4, 4);
+    const size_t at = count * size <= 4 ? entry + 8 : tiff.Get(entry + 8, 4);
+    for (size_t k = lastOnly ? count - 1 : 0; k < count; ++k)
+        std::fill_n(tiff.file.begin() + static_cast<long>(at + k * size), size, 0);
+    tiff.Save();
 }
 
 // Whether libtiff's RGBA rendering reads the file through to its end.
