@@ -439,13 +439,17 @@ bool Decoder::FramePosition(int64_t& at) {
     return true;
 }
 
-bool Decoder::LearnStartStamp() {
-    if (!atStart_ && !Reopen()) return false;
+void Decoder::DropDecoded() {
     pending_.clear();
     pendingPos_ = 0;
     inputDone_ = ended_ = false;
     discard_ = 0;
     seekTarget_ = -1;
+}
+
+bool Decoder::LearnStartStamp() {
+    if (!atStart_ && !Reopen()) return false;
+    DropDecoded();
     DecodeMore();
     startStampKnown_ = true; // a stream that gives no frame keeps its timestamps as they are
     return true;
@@ -496,10 +500,7 @@ int64_t Decoder::ReservoirStart(int64_t fromTs) const {
 bool Decoder::SeekByDecoding(uint64_t frame) {
     // Without an index the stream is decoded from the start up to the frame.
     if (!Reopen()) return Fail(BASS_ERROR_FILEOPEN, false);
-    pending_.clear();
-    pendingPos_ = 0;
-    inputDone_ = ended_ = false;
-    seekTarget_ = -1;
+    DropDecoded();
     discard_ = static_cast<int64_t>(frame);
     return true;
 }
@@ -550,11 +551,7 @@ bool Decoder::SeekOgg(uint64_t frame, int64_t preroll) {
                        start;
     if (av_seek_frame(fmt_, stream_, ts, AVSEEK_FLAG_BACKWARD) < 0) return SeekByDecoding(frame);
     atStart_ = false;
-    pending_.clear();
-    pendingPos_ = 0;
-    inputDone_ = ended_ = false;
-    discard_ = 0;
-    seekTarget_ = -1;
+    DropDecoded();
     int64_t landed = 0;
     // A landing past the target (the reader finds pages by their times) is made good from the start.
     if (!FindLanding(landed) || landed > static_cast<int64_t>(frame)) return SeekByDecoding(frame);
@@ -618,11 +615,7 @@ bool Decoder::SeekTo(uint64_t frame, bool exact) {
     if (!startStampKnown_ && static_cast<int64_t>(frame) > PrerollFrames() && (!source_ || source_->Seek) &&
         !LearnStartStamp())
         return Fail(BASS_ERROR_FILEOPEN, false);
-    pending_.clear();
-    pendingPos_ = 0;
-    inputDone_ = ended_ = false;
-    discard_ = 0;
-    seekTarget_ = -1;
+    DropDecoded();
     // A lossy decoder needs the frames before the target to rebuild its state (the MP3 bit reservoir,
     // the overlap of transforms); without them the first samples come out silent or faded in. So
     // decoding starts that far before the target and what comes before it is dropped.

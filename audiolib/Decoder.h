@@ -66,6 +66,8 @@ private:
     // whole; AV_NOPTS_VALUE when that is the stream's start.
     int64_t ReservoirStart(int64_t fromTs) const;
     void MeasureLength();
+    // Forgets what was decoded and any seek under way, for a decode that starts again elsewhere.
+    void DropDecoded();
     bool SeekByDecoding(uint64_t frame);
     // Seeks a stream of self-contained blocks to the block that holds the frame.
     bool SeekToBlock(uint64_t frame);

@@ -31,9 +31,8 @@ public:
     static std::unique_ptr<TRowFit> Plan(int width, int height, int W, int H, int orientation = 1);
     ~TRowFit();
     // Where source row y is to be written (width pf32bit pixels, whose spare byte is never read);
-    // waits while the worker still
-    // needs the row that was there. Rows come in order from 0, each asked for after the one before
-    // it is done, all from one thread.
+    // waits while the worker still needs the row that was there. Rows come in order from 0, each
+    // asked for after the one before it is done, all from one thread.
     uint32_t* SourceRow(int y);
     // Source row y holds its pixels: the destination rows it completes are made.
     void RowDone(int y);
