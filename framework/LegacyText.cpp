@@ -53,12 +53,6 @@ private:
     iconv_t cd_;
 };
 
-bool IsAscii(std::string_view s) {
-    for (unsigned char c : s)
-        if (c >= 0x80) return false;
-    return true;
-}
-
 bool IsCP932Lead(unsigned char c) { return (c >= 0x81 && c <= 0x9F) || (c >= 0xE0 && c <= 0xFC); }
 bool IsLatin1Control(unsigned char c) { return c >= 0x80 && c <= 0x9F; }
 bool IsAsciiLetter(unsigned char c) { return (c >= 'A' && c <= 'Z') || (c >= 'a' && c <= 'z'); }
@@ -152,6 +146,12 @@ std::string DecodeLatin1(std::string_view bytes) {
         }
     }
     return out;
+}
+
+bool IsAscii(std::string_view bytes) {
+    for (unsigned char c : bytes)
+        if (c >= 0x80) return false;
+    return true;
 }
 
 bool ReadsAsJapanese(std::string_view bytes) { return JapaneseReading(bytes).has_value(); }

@@ -39,6 +39,8 @@ std::string DecodeFullLegacyField(std::string_view bytes);
 // Valid UTF-8 as it is; anything else is 8-bit legacy text (DecodeLegacyText).
 std::string SanitizeUtf8(std::string_view bytes);
 bool IsValidUtf8(std::string_view bytes);
+// No byte of 0x80 or above: the same text in every one of these readings.
+bool IsAscii(std::string_view bytes);
 
 std::string DecodeLatin1(std::string_view bytes);
 // The whole text converted, or nothing when a byte sequence is not valid CP932 (or no CP932

@@ -4,15 +4,11 @@
 
 #include <QString>
 
+#include "framework/LegacyText.h"
+
 namespace lumora {
 
 namespace {
-
-bool IsAscii(const std::string& s) {
-    for (unsigned char c : s)
-        if (c >= 0x80) return false;
-    return true;
-}
 
 std::string DWordBytes(uint32_t v) {
     std::string d(4, '\0');

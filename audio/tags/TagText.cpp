@@ -5,16 +5,6 @@
 
 namespace lumora {
 
-namespace {
-
-bool IsAscii(std::string_view s) {
-    for (unsigned char c : s)
-        if (c >= 0x80) return false;
-    return true;
-}
-
-} // namespace
-
 void AppendUtf8(std::string& out, uint32_t c) {
     if (c > 0x10FFFF || (c >= 0xD800 && c <= 0xDFFF)) c = 0xFFFD;
     if (c < 0x80) {
