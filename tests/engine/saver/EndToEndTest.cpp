@@ -366,9 +366,10 @@ TEST(EndToEndConsoleTest, ModesWithoutAWindowRunWithoutADisplay) {
         EXPECT_EQ(std::filesystem::exists(entry), c.installs) << where;
         if (!c.installs) continue;
         // It runs what it says it runs: the program, or its link in mate-screensaver's folder.
-        const std::string runs = out.substr(0, out.find(" /s\n"));
-        const std::string runPath = runs.substr(runs.rfind(", which runs ") + 13);
-        EXPECT_NE(out.find("lumora: wrote " + entry + ", which runs "), std::string::npos) << where;
+        const std::string said = "lumora: wrote " + entry + ", which runs ";
+        const size_t at = out.find(said), end = out.find(" /s\n", at);
+        ASSERT_TRUE(at != std::string::npos && end != std::string::npos) << where;
+        const std::string runPath = out.substr(at + said.size(), end - at - said.size());
         EXPECT_TRUE(runPath == program || std::filesystem::canonical(runPath) == program) << where;
         EXPECT_NE(test::ReadFile(entry).find("\nExec=" + runPath + " /s\n"), std::string::npos) << where;
     }
