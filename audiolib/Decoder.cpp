@@ -110,6 +110,7 @@ std::unique_ptr<Decoder> Decoder::Open(const std::string& path, std::unique_ptr<
     d->path_ = path;
     d->source_ = std::move(source);
     d->format_ = format;
+    d->atHand_ = exactLength;
     if (!d->Init(error)) return nullptr;
     const AVCodecID codec = d->dec_->codec_id;
     // MPEG audio containers count the encoder's delay and padding that the decode trims; ASF counts
@@ -304,7 +305,8 @@ bool Decoder::Init(int& error) {
     // The last page of an Ogg Vorbis stream gives where the stream ends (its granule position), and
     // FFmpeg does not always cut the decode there: not when that page is also the first one, and
     // when the page says more than the decoder gives, the decode falls short of it.
-    endsAtLength_ = codec->id == AV_CODEC_ID_VORBIS && fmt_->iformat && std::strcmp(fmt_->iformat->name, "ogg") == 0;
+    // Only a whole file at hand tells that page.
+    endsAtLength_ = atHand_ && codec->id == AV_CODEC_ID_VORBIS && fmt_->iformat && std::strcmp(fmt_->iformat->name, "ogg") == 0;
     nextFrame_ = 0;
     atStart_ = true;
     if (measuredFrames_ > 0) {

@@ -136,6 +136,8 @@ private:
         int64_t At, Frames;
     };
     std::vector<LostPacket> lost_;
+    // The whole stream is at hand (a file, or bytes in memory), not arriving from the net.
+    bool atHand_ = false;
     // The decode ends at the stated length, cut or made up to it (Ogg Vorbis).
     bool endsAtLength_ = false;
     // Where in the file the packet of the first frame of a decode from the start begins; -1 when
