@@ -65,7 +65,8 @@ void QuietFfmpegOnce() {
 // that does not).
 bool IsMpegAudioHeader(const uint8_t* data, int size) {
     if (!data || size < 4) return false;
-    const uint32_t h = (uint32_t{data[0]} << 24) | (uint32_t{data[1]} << 16) | (uint32_t{data[2]} << 8) | data[3];
+    const uint32_t h =
+        (uint32_t{data[0]} << 24) | (uint32_t{data[1]} << 16) | (uint32_t{data[2]} << 8) | data[3];
     return (h & 0xFFE00000u) == 0xFFE00000u && ((h >> 19) & 3) != 1 && ((h >> 17) & 3) != 0 &&
            ((h >> 12) & 15) != 15 && ((h >> 10) & 3) != 3;
 }
@@ -138,10 +139,12 @@ void Decoder::FindUndecodablePackets() {
     const int64_t start = st->start_time != AV_NOPTS_VALUE ? st->start_time : 0;
     const AVRational frameTime{1, static_cast<int>(rate_)};
     while (av_read_frame(fmt_, pkt_) >= 0) {
-        if (pkt_->stream_index == stream_ && pkt_->pts != AV_NOPTS_VALUE && !IsMpegAudioHeader(pkt_->data, pkt_->size)) {
+        if (pkt_->stream_index == stream_ && pkt_->pts != AV_NOPTS_VALUE &&
+            !IsMpegAudioHeader(pkt_->data, pkt_->size)) {
             const int64_t frames = pkt_->duration > 0 ? av_rescale_q(pkt_->duration, st->time_base, frameTime)
                                                       : std::max(dec_->frame_size, 0);
-            if (frames > 0) lost_.push_back({av_rescale_q(pkt_->pts - start, st->time_base, frameTime), frames});
+            if (frames > 0)
+                lost_.push_back({av_rescale_q(pkt_->pts - start, st->time_base, frameTime), frames});
         }
         av_packet_unref(pkt_);
     }
@@ -306,7 +309,8 @@ bool Decoder::Init(int& error) {
     // FFmpeg does not always cut the decode there: not when that page is also the first one, and
     // when the page says more than the decoder gives, the decode falls short of it.
     // Only a whole file at hand tells that page.
-    endsAtLength_ = atHand_ && codec->id == AV_CODEC_ID_VORBIS && fmt_->iformat && std::strcmp(fmt_->iformat->name, "ogg") == 0;
+    endsAtLength_ = atHand_ && codec->id == AV_CODEC_ID_VORBIS && fmt_->iformat &&
+                    std::strcmp(fmt_->iformat->name, "ogg") == 0;
     nextFrame_ = 0;
     atStart_ = true;
     if (measuredFrames_ > 0) {
@@ -446,9 +450,10 @@ size_t Decoder::Read(uint8_t* out, size_t bytes, bool& ended) {
     bytes -= bytes % frameBytes;
     // A stream that ends where its container says ends there whatever the decoder gives.
     const bool toLength = endsAtLength_ && nextFrame_ >= 0 && lengthFrames_ > 0;
-    const uint64_t left = !toLength                                          ? UINT64_MAX
-                          : lengthFrames_ > static_cast<uint64_t>(nextFrame_) ? lengthFrames_ - static_cast<uint64_t>(nextFrame_)
-                                                                              : 0;
+    const uint64_t left = !toLength ? UINT64_MAX
+                          : lengthFrames_ > static_cast<uint64_t>(nextFrame_)
+                              ? lengthFrames_ - static_cast<uint64_t>(nextFrame_)
+                              : 0;
     if (left < bytes / frameBytes) bytes = static_cast<size_t>(left) * frameBytes;
     size_t got = 0;
     while (got < bytes) {
@@ -557,7 +562,8 @@ int64_t Decoder::ReservoirStart(int64_t fromTs) const {
     const int64_t start = st->start_time != AV_NOPTS_VALUE ? st->start_time : 0;
     auto lostFrom = [&](int64_t ts) {
         for (const LostPacket& p : lost_) {
-            const int64_t lostTs = av_rescale_q(p.At, AVRational{1, static_cast<int>(rate_)}, st->time_base) + start;
+            const int64_t lostTs =
+                av_rescale_q(p.At, AVRational{1, static_cast<int>(rate_)}, st->time_base) + start;
             if (lostTs >= ts && lostTs < fromEntry->timestamp) return true;
         }
         return false;

@@ -33,19 +33,22 @@ std::vector<size_t> MpegFrameStarts(const std::vector<uint8_t>& b) {
         {0, 32, 40, 48, 56, 64, 80, 96, 112, 128, 160, 192, 224, 256, 320},  // MPEG-1 layer III
         {0, 32, 48, 56, 64, 80, 96, 112, 128, 160, 192, 224, 256, 320, 384}, // MPEG-1 layer II
         {0, 8, 16, 24, 32, 40, 48, 56, 64, 80, 96, 112, 128, 144, 160}};     // MPEG-2 and 2.5
-    size_t pos = b.size() > 10 && std::memcmp(b.data(), "ID3", 3) == 0
-                     ? 10 + ((b[6] & 0x7Fu) << 21 | (b[7] & 0x7Fu) << 14 | (b[8] & 0x7Fu) << 7 | (b[9] & 0x7Fu))
-                     : 0;
+    size_t pos =
+        b.size() > 10 && std::memcmp(b.data(), "ID3", 3) == 0
+            ? 10 + ((b[6] & 0x7Fu) << 21 | (b[7] & 0x7Fu) << 14 | (b[8] & 0x7Fu) << 7 | (b[9] & 0x7Fu))
+            : 0;
     std::vector<size_t> starts;
     while (pos + 4 <= b.size() && b[pos] == 0xFF && (b[pos + 1] & 0xE0) == 0xE0) {
-        const int version = (b[pos + 1] >> 3) & 3, layer = (b[pos + 1] >> 1) & 3, rateIndex = (b[pos + 2] >> 2) & 3;
+        const int version = (b[pos + 1] >> 3) & 3, layer = (b[pos + 1] >> 1) & 3,
+                  rateIndex = (b[pos + 2] >> 2) & 3;
         const bool mpeg1 = version == 3;
         if ((layer != 1 && layer != 2) || (b[pos + 2] >> 4) == 15) break; // layer III or II only
         const int kbps = kKbps[mpeg1 ? (layer == 2 ? 1 : 0) : 2][b[pos + 2] >> 4];
         if (kbps == 0 || rateIndex == 3) break;
         const int rate = kRates[rateIndex] >> (mpeg1 ? 0 : version == 2 ? 1 : 2);
         starts.push_back(pos);
-        pos += static_cast<size_t>((mpeg1 || layer == 2 ? 144000 : 72000) * kbps / rate + ((b[pos + 2] >> 1) & 1));
+        pos += static_cast<size_t>((mpeg1 || layer == 2 ? 144000 : 72000) * kbps / rate +
+                                   ((b[pos + 2] >> 1) & 1));
     }
     return starts;
 }
@@ -171,10 +174,16 @@ TEST_F(LibraryData, CompressedFilesSeekOntoFfmpegsSamplesAndReportTheLengthThatP
     for (const char* seconds : {"1.0", "1.1", "1.3", "1.6", "2.2"}) {
         std::string stereo = dir_.File(std::string("stereo-") + seconds + ".wav"),
                     mono = dir_.File(std::string("mono-") + seconds + ".wav");
-        ASSERT_TRUE(Shell("sox -D -n -r 22050 -c 2 -b 16 " + stereo + " synth " + seconds + " sine 755 sine 1095"));
+        ASSERT_TRUE(
+            Shell("sox -D -n -r 22050 -c 2 -b 16 " + stereo + " synth " + seconds + " sine 755 sine 1095"));
         ASSERT_TRUE(Shell("sox -D -n -r 44100 -c 1 -b 16 " + mono + " synth " + seconds + " sine 300-3000"));
-        kinds.push_back({std::string("short-stereo-") + seconds + ".ogg", "oggenc -Q -q 7 " + stereo + " -o ", {}, 0, true});
-        kinds.push_back({std::string("short-mono-") + seconds + ".ogg", "oggenc -Q -q 2 " + mono + " -o ", {}, 0, true});
+        kinds.push_back({std::string("short-stereo-") + seconds + ".ogg",
+                         "oggenc -Q -q 7 " + stereo + " -o ",
+                         {},
+                         0,
+                         true});
+        kinds.push_back(
+            {std::string("short-mono-") + seconds + ".ogg", "oggenc -Q -q 2 " + mono + " -o ", {}, 0, true});
     }
     for (const auto& kind : kinds) {
         SCOPED_TRACE(kind.Name);
@@ -186,11 +195,13 @@ TEST_F(LibraryData, CompressedFilesSeekOntoFfmpegsSamplesAndReportTheLengthThatP
             for (const auto& [frame, count] : kind.Junk) {
                 ASSERT_LT(frame, starts.size());
                 std::vector<uint8_t> junk(count);
-                for (size_t i = 0; i < count; ++i) junk[i] = static_cast<uint8_t>(37 * i + 11);
+                for (size_t i = 0; i < count; ++i)
+                    junk[i] = static_cast<uint8_t>(37 * i + 11);
                 bytes.insert(bytes.begin() + static_cast<long>(starts[frame]), junk.begin(), junk.end());
             }
-            std::ofstream(file, std::ios::binary).write(reinterpret_cast<const char*>(bytes.data()),
-                                                         static_cast<std::streamsize>(bytes.size()));
+            std::ofstream(file, std::ios::binary)
+                .write(reinterpret_cast<const char*>(bytes.data()),
+                       static_cast<std::streamsize>(bytes.size()));
         }
         ASSERT_TRUE(Shell("ffmpeg -v quiet -y -i " + file + " -f s16le -acodec pcm_s16le " + ref));
         auto expected = ReadBytes(ref);
@@ -234,9 +245,9 @@ TEST_F(LibraryData, CompressedFilesSeekOntoFfmpegsSamplesAndReportTheLengthThatP
         };
         // Forwards, backwards, near the start, near the end, and onto the very last frame, each after
         // the decode reached the end.
-        for (QWORD frame : {QWORD{66150}, QWORD{13337}, QWORD{5000}, QWORD{150001}, frames / 2 + 7,
-                            QWORD{1500}, frames * 3 / 4, QWORD{30001}, frames - std::min<QWORD>(frames, 20000),
-                            frames - 1})
+        for (QWORD frame :
+             {QWORD{66150}, QWORD{13337}, QWORD{5000}, QWORD{150001}, frames / 2 + 7, QWORD{1500},
+              frames * 3 / 4, QWORD{30001}, frames - std::min<QWORD>(frames, 20000), frames - 1})
             if (frame < frames) seekOnto(frame, 0);
         // Every 270 ms through the file (more often in a short one), so the targets fall on every
         // part of a codec frame and on frames that borrow from far back: the first tenth of a
@@ -248,7 +259,8 @@ TEST_F(LibraryData, CompressedFilesSeekOntoFfmpegsSamplesAndReportTheLengthThatP
         // reaches back past it.
         const QWORD frameSize = info.freq >= 32000 ? 1152 : 576;
         for (const auto& spot : kind.Junk)
-            for (QWORD frame = (spot.first - 2) * frameSize; frame < (spot.first + 6) * frameSize; frame += frameSize / 2)
+            for (QWORD frame = (spot.first - 2) * frameSize; frame < (spot.first + 6) * frameSize;
+                 frame += frameSize / 2)
                 seekOnto(frame, frameSize);
         BASS_StreamFree(h);
     }

@@ -105,7 +105,8 @@ TEST_F(LibraryNet, Mp3FileStreamHasTheDecodedLengthAndSeeksOnceDownloaded) {
         size_t Sent;    // bytes of the file in the body
     };
     const std::string withLength =
-        "HTTP/1.0 200 OK\r\nContent-Type: audio/mpeg\r\nContent-Length: " + std::to_string(bytes.size()) + "\r\n\r\n";
+        "HTTP/1.0 200 OK\r\nContent-Type: audio/mpeg\r\nContent-Length: " + std::to_string(bytes.size()) +
+        "\r\n\r\n";
     const std::vector<Serving> servings = {
         {"with its length", withLength + body, false, body.size()},
         {"chunked", chunked, false, body.size()},

@@ -37,7 +37,9 @@ std::string TestFile(const std::string& ext, const std::string& encode) {
     if (std::system(("test -s " + wav).c_str()) != 0 &&
         std::system(("ffmpeg -v quiet -y -f lavfi -i anoisesrc=d=600:c=pink:a=0.1 -f lavfi -i "
                      "\"sine=f=440:d=600\" -filter_complex \"amix=inputs=2,tremolo=f=3:d=0.6\" "
-                     "-ac 2 -ar 44100 -c:a pcm_s16le " + wav).c_str()) != 0)
+                     "-ac 2 -ar 44100 -c:a pcm_s16le " +
+                     wav)
+                        .c_str()) != 0)
         return {};
     if (ext == "wav") return wav;
     if (std::system(("test -s " + path).c_str()) == 0) return path;
@@ -69,10 +71,12 @@ bool SeekAll(HSTREAM h, SeekTimes& times) {
         // A stride through the targets that goes forwards and backwards by varying steps; the last
         // target lies in the final tenth of a second.
         const int slot = (i * 17) % kTargets;
-        const QWORD frame = slot == kTargets - 1 ? frames - info.freq / 20 : frames * slot / kTargets + 777 * slot;
+        const QWORD frame =
+            slot == kTargets - 1 ? frames - info.freq / 20 : frames * slot / kTargets + 777 * slot;
         const double t0 = lumora::bench::ThreadSeconds();
         if (!lumora::BASS_ChannelSetPosition(h, frame * frameBytes)) return false;
-        if (lumora::BASS_ChannelGetData(h, buf.data(), static_cast<DWORD>(buf.size())) == ~DWORD{0}) return false;
+        if (lumora::BASS_ChannelGetData(h, buf.data(), static_cast<DWORD>(buf.size())) == ~DWORD{0})
+            return false;
         times.Fastest[i] = std::min(times.Fastest[i], lumora::bench::ThreadSeconds() - t0);
     }
     return true;
@@ -124,10 +128,10 @@ void BM_Seek(benchmark::State& state, const std::string& ext, const std::string&
     state.counters["goal"] = kGoal;
 }
 
-#define SEEK_BENCHMARK(name, ext, encode)                                                                      \
-    BENCHMARK_CAPTURE(BM_Seek, name, std::string(ext), std::string(encode))                                    \
-        ->UseManualTime()                                                                                      \
-        ->Iterations(3)                                                                                        \
+#define SEEK_BENCHMARK(name, ext, encode)                                                                    \
+    BENCHMARK_CAPTURE(BM_Seek, name, std::string(ext), std::string(encode))                                  \
+        ->UseManualTime()                                                                                    \
+        ->Iterations(3)                                                                                      \
         ->Unit(benchmark::kMillisecond)
 
 SEEK_BENCHMARK(mp3, "mp3", kMp3Encode);
