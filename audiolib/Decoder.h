@@ -70,6 +70,8 @@ private:
     void MeasureLength();
     // Finds the packets of an MPEG audio stream that decode to nothing.
     void FindUndecodablePackets();
+    // Whether MPEG audio frames follow each other from the byte position to the end of the file.
+    bool FramesFollowOn(int64_t pos);
     // Frames that packets decoding to nothing took from the timestamps before the frame that a
     // timestamp names (in frames from the stream's start, as the reader counts), or before the
     // frame at a place in the decode.
