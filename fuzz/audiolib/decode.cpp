@@ -40,7 +40,8 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     }();
     if (!started || size > (1u << 20)) return 0;
     TFuzzFile file(data, size, ".snd");
-    const HSTREAM fromFile = file.Ok() ? BASS_StreamCreateFile(0, file.Path().c_str(), 0, 0, BASS_STREAM_DECODE) : 0;
+    const HSTREAM fromFile =
+        file.Ok() ? BASS_StreamCreateFile(0, file.Path().c_str(), 0, 0, BASS_STREAM_DECODE) : 0;
     const HSTREAM fromMemory = BASS_StreamCreateFile(1, data, 0, size, BASS_STREAM_DECODE);
     for (HSTREAM h : {fromFile, fromMemory}) {
         if (!h) continue;
