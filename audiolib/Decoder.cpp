@@ -20,9 +20,10 @@ namespace {
 constexpr int kIoBufferSize = 32768;
 // Consecutive undecodable packets after which a stream counts as ended rather than damaged here.
 constexpr int kMaxBadPackets = 1000;
-// The longest stretch of sound a seek decodes through to land on exactly the samples of a decode
-// from the start (FFmpeg's fixed-point MPEG audio decoders run at some 600 times real time).
-constexpr uint64_t kMaxDecodeOnSeconds = 300;
+// The most frames of silence that make up for a decode ending short of the stream's stated end (the
+// half of a Vorbis block that FFmpeg's decoder leaves out at the very end); a decode that ends
+// further back ends the stream there.
+constexpr uint64_t kMaxEndPadFrames = 4096;
 
 AVSampleFormat AvFormat(SampleFormat f) {
     switch (f) {
@@ -58,6 +59,16 @@ int64_t IoSeek(void* opaque, int64_t offset, int whence) {
 void QuietFfmpegOnce() {
     static std::once_flag once;
     std::call_once(once, [] { av_log_set_level(AV_LOG_QUIET); });
+}
+
+// Whether the bytes begin with a header the MPEG audio decoder takes (it gives nothing for a packet
+// that does not).
+bool IsMpegAudioHeader(const uint8_t* data, int size) {
+    if (!data || size < 4) return false;
+    const uint32_t h =
+        (uint32_t{data[0]} << 24) | (uint32_t{data[1]} << 16) | (uint32_t{data[2]} << 8) | data[3];
+    return (h & 0xFFE00000u) == 0xFFE00000u && ((h >> 19) & 3) != 1 && ((h >> 17) & 3) != 0 &&
+           ((h >> 12) & 15) != 15 && ((h >> 10) & 3) != 3;
 }
 
 DWORD CTypeFor(AVCodecID id, const char* container) {
@@ -100,6 +111,7 @@ std::unique_ptr<Decoder> Decoder::Open(const std::string& path, std::unique_ptr<
     d->path_ = path;
     d->source_ = std::move(source);
     d->format_ = format;
+    d->atHand_ = exactLength;
     if (!d->Init(error)) return nullptr;
     const AVCodecID codec = d->dec_->codec_id;
     // MPEG audio containers count the encoder's delay and padding that the decode trims; ASF counts
@@ -109,8 +121,102 @@ std::unique_ptr<Decoder> Decoder::Open(const std::string& path, std::unique_ptr<
     const bool containerLengthOff = codec == AV_CODEC_ID_MP3 || codec == AV_CODEC_ID_MP2 ||
                                     codec == AV_CODEC_ID_MP1 || codec == AV_CODEC_ID_WMAV1 ||
                                     codec == AV_CODEC_ID_WMAV2 || d->blockFrames_ > 0;
-    if (exactLength && containerLengthOff && (!d->source_ || d->source_->Seek)) d->MeasureLength();
+    if (exactLength && containerLengthOff && (!d->source_ || d->source_->Seek)) {
+        if (codec == AV_CODEC_ID_MP3 || codec == AV_CODEC_ID_MP2 || codec == AV_CODEC_ID_MP1)
+            d->FindUndecodablePackets();
+        d->MeasureLength();
+    }
     return d;
+}
+
+void Decoder::FindUndecodablePackets() {
+    // Bytes between two frames (damage, or a tag in the middle of the stream) make the reader give a
+    // packet that does not start with a frame header, and the decoder gives nothing for it: the
+    // decode from the start runs that packet's time short of the timestamps that follow. Reading the
+    // packets without decoding them finds every such place; a stream whose frames follow each other
+    // unbroken, as most do, has none, and the frame headers alone tell that in a fraction of the time.
+    lost_.clear();
+    int64_t firstPos = -1;
+    while (firstPos < 0 && av_read_frame(fmt_, pkt_) >= 0) {
+        if (pkt_->stream_index == stream_ && pkt_->pos >= 0) firstPos = pkt_->pos;
+        av_packet_unref(pkt_);
+    }
+    const bool unbroken = firstPos >= 0 && FramesFollowOn(firstPos);
+    if (!Reopen() || unbroken) return;
+    const AVStream* st = fmt_->streams[stream_];
+    const int64_t start = st->start_time != AV_NOPTS_VALUE ? st->start_time : 0;
+    const AVRational frameTime{1, static_cast<int>(rate_)};
+    while (av_read_frame(fmt_, pkt_) >= 0) {
+        if (pkt_->stream_index == stream_ && pkt_->pts != AV_NOPTS_VALUE &&
+            !IsMpegAudioHeader(pkt_->data, pkt_->size)) {
+            const int64_t frames = pkt_->duration > 0 ? av_rescale_q(pkt_->duration, st->time_base, frameTime)
+                                                      : std::max(dec_->frame_size, 0);
+            if (frames > 0)
+                lost_.push_back({av_rescale_q(pkt_->pts - start, st->time_base, frameTime), frames});
+        }
+        av_packet_unref(pkt_);
+    }
+    Reopen();
+}
+
+bool Decoder::FramesFollowOn(int64_t pos) {
+    // A file is read through a reader of its own: the demuxer's may have been set up for small reads.
+    AVIOContext* own = nullptr;
+    if (!source_ && avio_open2(&own, path_.c_str(), AVIO_FLAG_READ, nullptr, nullptr) < 0) return false;
+    std::unique_ptr<AVIOContext*, void (*)(AVIOContext**)> closeOwn(&own,
+                                                                    [](AVIOContext** c) { avio_closep(c); });
+    AVIOContext* pb = own ? own : fmt_->pb;
+    const int64_t size = pb ? avio_size(pb) : -1;
+    if (size <= 0) return false;
+    static const int kRates[3] = {44100, 48000, 32000}; // MPEG-1; halved for MPEG-2, quartered for 2.5
+    static const int kKbps[5][15] = {
+        {0, 32, 64, 96, 128, 160, 192, 224, 256, 288, 320, 352, 384, 416, 448}, // MPEG-1 layer I
+        {0, 32, 48, 56, 64, 80, 96, 112, 128, 160, 192, 224, 256, 320, 384},    // MPEG-1 layer II
+        {0, 32, 40, 48, 56, 64, 80, 96, 112, 128, 160, 192, 224, 256, 320},     // MPEG-1 layer III
+        {0, 32, 48, 56, 64, 80, 96, 112, 128, 144, 160, 176, 192, 224, 256},    // MPEG-2 layer I
+        {0, 8, 16, 24, 32, 40, 48, 56, 64, 80, 96, 112, 128, 144, 160}};        // MPEG-2 layers II, III
+    // The file is read in large blocks: a seek to every frame costs several times as much.
+    std::vector<uint8_t> block(1 << 16);
+    int64_t blockStart = 0, blockEnd = 0;
+    uint8_t h[4] = {};
+    while (pos + 4 <= size) {
+        if (pos < blockStart || pos + 4 > blockEnd) {
+            if (avio_seek(pb, pos, SEEK_SET) != pos) return false;
+            const int got = avio_read(pb, block.data(), static_cast<int>(block.size()));
+            if (got < 4) return false;
+            blockStart = pos;
+            blockEnd = pos + got;
+        }
+        std::memcpy(h, block.data() + (pos - blockStart), 4);
+        if (!IsMpegAudioHeader(h, 4)) break;
+        const int version = (h[1] >> 3) & 3, layer = 4 - ((h[1] >> 1) & 3), padding = (h[2] >> 1) & 1;
+        const bool mpeg1 = version == 3;
+        const int kbps = kKbps[mpeg1 ? layer - 1 : (layer == 1 ? 3 : 4)][h[2] >> 4];
+        if (kbps == 0) return false; // free format: the size is not in the header
+        const int rate = kRates[(h[2] >> 2) & 3] >> (mpeg1 ? 0 : version == 2 ? 1 : 2);
+        pos += layer == 1 ? (12000 * kbps / rate + padding) * 4
+                          : (layer == 3 && !mpeg1 ? 72000 : 144000) * kbps / rate + padding;
+    }
+    // The last frame may be cut short; an ID3v1 tag may follow it.
+    return pos >= size || (size - pos == 128 && std::memcmp(h, "TAG", 3) == 0);
+}
+
+int64_t Decoder::LostBeforeStamp(int64_t at) const {
+    int64_t lost = 0;
+    for (const LostPacket& p : lost_) {
+        if (p.At >= at) break;
+        lost += p.Frames;
+    }
+    return lost;
+}
+
+int64_t Decoder::LostBeforeFrame(int64_t frame) const {
+    int64_t lost = 0;
+    for (const LostPacket& p : lost_) {
+        if (p.At - startStamp_ - lost > frame) break;
+        lost += p.Frames;
+    }
+    return lost;
 }
 
 void Decoder::MeasureLength() {
@@ -130,12 +236,11 @@ void Decoder::MeasureLength() {
         }
         return frames;
     };
-    // Only the count matters here, not the last bit of every sample.
-    if (!SeekFrame(from, false)) return;
+    if (!SeekFrame(from)) return;
     uint64_t frames = framesToEnd();
     if (frames == 0 && from > 0) {
         from = 0;
-        if (!SeekFrame(0, false)) return;
+        if (!SeekFrame(0)) return;
         frames = framesToEnd();
     }
     if (from + frames > 0) measuredFrames_ = from + frames;
@@ -250,13 +355,12 @@ bool Decoder::Init(int& error) {
             dataStart_ = headerEnd;
         }
     }
-    // FFmpeg's fixed-point MPEG audio decoders carry each sample's rounding remainder into the next
-    // one, for the whole stream: after a seek the samples may differ from a decode from the start by
-    // one step, unless the decode runs on from the start.
-    const AVSampleFormat first = codec->sample_fmts ? codec->sample_fmts[0] : AV_SAMPLE_FMT_NONE;
-    carriesRounding_ =
-        (codec->id == AV_CODEC_ID_MP1 || codec->id == AV_CODEC_ID_MP2 || codec->id == AV_CODEC_ID_MP3) &&
-        (first == AV_SAMPLE_FMT_S16 || first == AV_SAMPLE_FMT_S16P);
+    // The last page of an Ogg Vorbis stream gives where the stream ends (its granule position), and
+    // FFmpeg does not always cut the decode there: not when that page is also the first one, and
+    // when the page says more than the decoder gives, the decode falls short of it.
+    // Only a whole file at hand tells that page.
+    endsAtLength_ = atHand_ && codec->id == AV_CODEC_ID_VORBIS && fmt_->iformat &&
+                    std::strcmp(fmt_->iformat->name, "ogg") == 0;
     nextFrame_ = 0;
     atStart_ = true;
     if (measuredFrames_ > 0) {
@@ -351,6 +455,7 @@ bool Decoder::DecodeMore() {
                 swr_free(&swr_);
             if (atStart_) {
                 atStart_ = false;
+                firstPage_ = frame_->pkt_pos;
                 if (!startStampKnown_) {
                     int64_t at = 0;
                     startStamp_ = FramePosition(at) ? at : 0;
@@ -393,12 +498,25 @@ bool Decoder::DecodeMore() {
 size_t Decoder::Read(uint8_t* out, size_t bytes, bool& ended) {
     const size_t frameBytes = chans_ * static_cast<size_t>(BytesPerSample(format_));
     bytes -= bytes % frameBytes;
+    // A stream that ends where its container says ends there whatever the decoder gives.
+    const bool toLength = endsAtLength_ && nextFrame_ >= 0 && lengthFrames_ > 0;
+    const uint64_t left = !toLength ? UINT64_MAX
+                          : lengthFrames_ > static_cast<uint64_t>(nextFrame_)
+                              ? lengthFrames_ - static_cast<uint64_t>(nextFrame_)
+                              : 0;
+    if (left < bytes / frameBytes) bytes = static_cast<size_t>(left) * frameBytes;
     size_t got = 0;
     while (got < bytes) {
         size_t avail = pending_.size() - pendingPos_;
         if (avail == 0) {
             if (ended_ || !DecodeMore()) {
                 ended_ = true;
+                // The decode stopped a little short of the stated end: the frames it leaves out
+                // are silence, so the stream's length and every place in it stay as stated.
+                if (toLength && left - got / frameBytes <= kMaxEndPadFrames) {
+                    std::memset(out + got, 0, bytes - got);
+                    got = bytes;
+                }
                 break;
             }
             continue;
@@ -408,7 +526,7 @@ size_t Decoder::Read(uint8_t* out, size_t bytes, bool& ended) {
         pendingPos_ += n;
         got += n;
     }
-    ended = ended_ && pending_.size() == pendingPos_;
+    ended = (toLength && got / frameBytes == left) || (ended_ && pending_.size() == pendingPos_);
     if (nextFrame_ >= 0) nextFrame_ += static_cast<int64_t>(got / frameBytes);
     return got;
 }
@@ -434,6 +552,7 @@ bool Decoder::FramePosition(int64_t& at) {
     const AVStream* st = fmt_->streams[stream_];
     const int64_t start = st->start_time != AV_NOPTS_VALUE ? st->start_time : 0;
     at = av_rescale_q(pts - start, st->time_base, AVRational{1, static_cast<int>(rate_)});
+    at -= LostBeforeStamp(at);
     if (startStampKnown_) at -= startStamp_;
     if (grid_ > 0) at = (at >= 0 ? at + grid_ / 2 : at - grid_ / 2) / grid_ * grid_;
     return true;
@@ -488,9 +607,24 @@ int64_t Decoder::ReservoirStart(int64_t fromTs) const {
     const AVIndexEntry* fromEntry = from >= 0 ? avformat_index_get_entry(st, from) : nullptr;
     // Without one, ten frames in all, which serve the usual rates.
     if (!fromEntry || fromEntry->pos < 0) return fromTs - 8 * frameTicks;
+    // Bytes that decode to nothing are no part of any frame's reservoir: past such a packet, the
+    // reservoir of the frames before it must be whole too, as it is in a decode from the start.
+    const int64_t start = st->start_time != AV_NOPTS_VALUE ? st->start_time : 0;
+    auto lostFrom = [&](int64_t ts) {
+        for (const LostPacket& p : lost_) {
+            const int64_t lostTs =
+                av_rescale_q(p.At, AVRational{1, static_cast<int>(rate_)}, st->time_base) + start;
+            if (lostTs >= ts && lostTs < fromEntry->timestamp) return true;
+        }
+        return false;
+    };
     for (int i = from - 1; i > 0; --i) {
         const AVIndexEntry* e = avformat_index_get_entry(st, i);
         if (!e || e->pos < 0 || e->pos >= fromEntry->pos) break;
+        if (lostFrom(e->timestamp)) {
+            fromEntry = e;
+            continue;
+        }
         const int64_t frames = (fromEntry->timestamp - e->timestamp + frameTicks - 1) / frameTicks;
         if (fromEntry->pos - e->pos - frames * overhead >= reach) return e->timestamp;
     }
@@ -516,8 +650,8 @@ bool Decoder::SeekToBlock(uint64_t frame) {
     return true;
 }
 
-bool Decoder::SeekFrame(uint64_t frame, bool exact) {
-    if (!SeekTo(frame, exact)) {
+bool Decoder::SeekFrame(uint64_t frame) {
+    if (!SeekTo(frame)) {
         nextFrame_ = -1;
         return false;
     }
@@ -591,7 +725,10 @@ bool Decoder::FindLanding(int64_t& landed) {
         held = now;
     }
     if (held == 0) return false;
-    // The end came first: where it lies is known, or else the first label is all there is.
+    // The end came first: where it lies is known, or else the first label is all there is. On the
+    // stream's first page, which is then also its last, FFmpeg's decode ends elsewhere than the page
+    // says (the place is found by decoding from the start, which is short then).
+    if (firstPage >= 0 && firstPage == firstPage_) return false;
     if (lengthFrames_ > 0) {
         landed = static_cast<int64_t>(lengthFrames_) - held;
         return true;
@@ -600,17 +737,7 @@ bool Decoder::FindLanding(int64_t& landed) {
     return firstKnown;
 }
 
-bool Decoder::SeekTo(uint64_t frame, bool exact) {
-    if (exact && carriesRounding_) {
-        // Decoding on from where the decode is, or from the start, is the only way to the same
-        // samples. Over more than a few minutes of sound that holds the channel up for too long
-        // (a second or more), and a seek that may be one step off in a few samples does better.
-        const uint64_t reach = kMaxDecodeOnSeconds * static_cast<uint64_t>(rate_);
-        if (nextFrame_ >= 0 && frame >= static_cast<uint64_t>(nextFrame_) &&
-            frame - static_cast<uint64_t>(nextFrame_) <= reach)
-            return SkipTo(frame);
-        if (frame <= reach) return SeekByDecoding(frame);
-    }
+bool Decoder::SeekTo(uint64_t frame) {
     // A seek by timestamp needs to know what the first frame's timestamp names.
     if (!startStampKnown_ && static_cast<int64_t>(frame) > PrerollFrames() && (!source_ || source_->Seek) &&
         !LearnStartStamp())
@@ -630,8 +757,8 @@ bool Decoder::SeekTo(uint64_t frame, bool exact) {
     if (fmt_->iformat && std::strcmp(fmt_->iformat->name, "ogg") == 0) return SeekOgg(frame, preroll);
     AVStream* st = fmt_->streams[stream_];
     int64_t start = st->start_time != AV_NOPTS_VALUE ? st->start_time : 0;
-    int64_t ts = av_rescale_q(static_cast<int64_t>(frame) - preroll, AVRational{1, static_cast<int>(rate_)},
-                              st->time_base) + start;
+    const int64_t stamp = static_cast<int64_t>(frame) + LostBeforeFrame(static_cast<int64_t>(frame));
+    int64_t ts = av_rescale_q(stamp - preroll, AVRational{1, static_cast<int>(rate_)}, st->time_base) + start;
     if (av_seek_frame(fmt_, stream_, ts, AVSEEK_FLAG_BACKWARD) < 0) return SeekByDecoding(frame);
     if (Layer3FrameSize()) {
         // The seek has indexed the frames up to here, so the step back over the bit reservoir can

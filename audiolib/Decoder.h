@@ -48,9 +48,11 @@ public:
 
     // Up to `bytes` bytes (whole frames); `ended` at the end of the stream.
     size_t Read(uint8_t* out, size_t bytes, bool& ended);
-    // Without `exact` the samples after the seek may differ in their last bit from those of a
-    // decode from the start (the count and the place do not).
-    bool SeekFrame(uint64_t frame, bool exact = true);
+    // The samples from the frame on are those of a decode from the start, but for FFmpeg's
+    // fixed-point MPEG audio decoders (layers I and II), which carry each sample's rounding
+    // remainder into the next for the whole stream: after a seek that is not near the start,
+    // their samples may differ from a whole decode's by one step (the count and the place do not).
+    bool SeekFrame(uint64_t frame);
     // Byte position of the reader in the file.
     int64_t FilePos() const;
 
@@ -66,12 +68,21 @@ private:
     // whole; AV_NOPTS_VALUE when that is the stream's start.
     int64_t ReservoirStart(int64_t fromTs) const;
     void MeasureLength();
+    // Finds the packets of an MPEG audio stream that decode to nothing.
+    void FindUndecodablePackets();
+    // Whether MPEG audio frames follow each other from the byte position to the end of the file.
+    bool FramesFollowOn(int64_t pos);
+    // Frames that packets decoding to nothing took from the timestamps before the frame that a
+    // timestamp names (in frames from the stream's start, as the reader counts), or before the
+    // frame at a place in the decode.
+    int64_t LostBeforeStamp(int64_t at) const;
+    int64_t LostBeforeFrame(int64_t frame) const;
     // Forgets what was decoded and any seek under way, for a decode that starts again elsewhere.
     void DropDecoded();
     bool SeekByDecoding(uint64_t frame);
     // Seeks a stream of self-contained blocks to the block that holds the frame.
     bool SeekToBlock(uint64_t frame);
-    bool SeekTo(uint64_t frame, bool exact);
+    bool SeekTo(uint64_t frame);
     // Decodes on to a frame ahead of the next one Read gives, dropping what lies before it.
     bool SkipTo(uint64_t frame);
     bool SeekOgg(uint64_t frame, int64_t preroll);
@@ -122,8 +133,18 @@ private:
     int64_t blockFrames_ = 0;
     int64_t blockBytes_ = 0;
     int64_t dataStart_ = 0;
-    // The decoder's samples depend on everything decoded before them, not only on the last frames.
-    bool carriesRounding_ = false;
+    // Packets that decode to nothing: where the reader's timestamps put them, and their frames.
+    struct LostPacket {
+        int64_t At, Frames;
+    };
+    std::vector<LostPacket> lost_;
+    // The whole stream is at hand (a file, or bytes in memory), not arriving from the net.
+    bool atHand_ = false;
+    // The decode ends at the stated length, cut or made up to it (Ogg Vorbis).
+    bool endsAtLength_ = false;
+    // Where in the file the packet of the first frame of a decode from the start begins; -1 when
+    // not known.
+    int64_t firstPage_ = -1;
     // The frame the next Read starts with; -1 when not known.
     int64_t nextFrame_ = -1;
     // The last decoded frame's position as its timestamp names it, and where in the file its packet

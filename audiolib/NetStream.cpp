@@ -499,6 +499,15 @@ ChannelPtr OpenUrlChannel(const std::string& url, DWORD offset, DWORD flags, DOW
     std::thread download([transfer, curl, headers, aliases] {
         CURLcode rc = RunTransfer(transfer->net, curl);
         HeadersDone(transfer.get()); // an empty body still ends the headers
+        // A body that ends before the length the server gave is the whole file there is: its length
+        // is what arrived, and it seeks as a file of that size does.
+        if (rc == CURLE_PARTIAL_FILE) {
+            std::lock_guard lock(transfer->net->mutex);
+            if (transfer->net->keepAll) {
+                transfer->net->contentLength = static_cast<int64_t>(transfer->net->downloaded);
+                rc = CURLE_OK;
+            }
+        }
         if (transfer->proc && rc == CURLE_OK) transfer->proc(nullptr, 0, transfer->user);
         curl_easy_cleanup(curl);
         curl_slist_free_all(headers);
