@@ -11,6 +11,7 @@
 #include "framework/Checked.h"
 #include "framework/Forms.h"
 #include "pictures/formats/GraphicCompression.h"
+#include "pictures/gif/GIFLZW.h"
 #include "pictures/common/PixelSwap.h"
 #include "platform/display/Bell.h"
 
@@ -1083,6 +1084,10 @@ void TGIFGraphic::LoadFromStream(TStream& stream) {
     if (width == 0 || height == 0) return;
     if (!FitsPixelBudget(width, height))
         throw EOutOfMemory("Out of memory: bitmap of " + std::to_string(width) + "x" + std::to_string(height));
+    // An image larger than its data could give even as the most compressed LZW codes is cut short or
+    // junk: it is refused before its memory is taken.
+    if (static_cast<int64_t>(width) * height > MaxGIFDataPixels(static_cast<int64_t>(data.size()), lzw.InitialCodeSize))
+        ReadError();
     Reset(*this, TPixelFormat::pf8bit, width, height);
     if (!palette.empty()) SetPalette(palette);
     const int64_t total = static_cast<int64_t>(width) * height;

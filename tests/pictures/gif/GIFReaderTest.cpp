@@ -403,29 +403,45 @@ TEST(GIFReader, TolerantReadingOfOddFiles) {
 TEST(GIFReader, FrameEdgeCases) {
     // Width 0 takes the logical screen's size.
     Warnings w1;
-    auto image = Load(Gif(3, 2, 2, Cat({Descriptor(0, 0, 0, 5), LzwData(2, {{4, 3}, {1, 3}, {5, 3}}), kTrailer})), &w1);
+    auto image = Load(Gif(3, 2, 2, Cat({Descriptor(0, 0, 0, 5), LzwData(2, {{4, 3}, {1, 3}, {6, 3}, {6, 3}, {1, 4}, {5, 4}}), kTrailer})), &w1);
     EXPECT_EQ(image->Images()[0]->Width(), 3);
     EXPECT_EQ(image->Images()[0]->Height(), 2);
     EXPECT_TRUE(w1.Has("Image exceeds Logical Screen size"));
 
-    // A graphic control block cut short leaves the frame opaque.
+    // A graphic control block cut short after the last image leaves its frame opaque.
     Warnings w2;
-    image = Load(Gif(2, 2, 2, Bytes{'!', 0xF9, 4, 1}), &w2);
+    image = Load(Gif(2, 2, 2, Cat({SmallFrame(), Bytes{'!', 0xF9, 4, 1}})), &w2);
     EXPECT_TRUE(w2.Has("Premature end of data"));
-    ASSERT_EQ(image->Images().Count(), 1);
-    EXPECT_FALSE(image->Images()[0]->Transparent());
+    ASSERT_EQ(image->Images().Count(), 2);
+    EXPECT_FALSE(image->Images()[1]->Transparent());
 
-    // Data that stops early: the rest of a transparent frame keeps the transparent index.
+    // Data of a later frame that stops early: the rest of a transparent frame keeps the transparent
+    // index.
     Warnings w3;
     const Bytes gce{'!', 0xF9, 4, 1, 0, 0, 2, 0};
-    image = Load(Gif(4, 1, 2, Cat({gce, Descriptor(0, 0, 4, 1), Bytes{2, 1, 0x04, 0}})), &w3);
-    EXPECT_EQ(Bytes(image->Images()[0]->Data(), image->Images()[0]->Data() + 4), (Bytes{0, 2, 2, 2}));
+    const Bytes stopsEarly = Cat({gce, Descriptor(0, 0, 4, 1), Bytes{2, 1, 0x04, 0}});
+    image = Load(Gif(4, 2, 2, Cat({SmallFrame(), stopsEarly})), &w3);
+    EXPECT_EQ(Bytes(image->Images()[1]->Data(), image->Images()[1]->Data() + 4), (Bytes{0, 2, 2, 2}));
     EXPECT_FALSE(w3.list.empty());
 
-    // A sub-block longer than the file warns and keeps what is there.
+    // A later frame's sub-block longer than the file warns and keeps what is there.
     Warnings w4;
-    image = Load(Gif(2, 2, 2, Cat({Descriptor(0, 0, 2, 2), Bytes{2, 200, 0x04}})), &w4);
+    image = Load(Gif(2, 2, 2, Cat({SmallFrame(), Descriptor(0, 0, 2, 2), Bytes{2, 200, 0x04}})), &w4);
     EXPECT_TRUE(w4.Has("Premature end of data"));
+    EXPECT_EQ(image->Images().Count(), 2);
+
+    // The first picture is what the file shows: a file without one, or whose first frame its data
+    // cannot fill, is refused.
+    const std::pair<const char*, Bytes> refused[] = {
+        {"no image", Gif(2, 2, 2, Bytes{'!', 0xF9, 4, 1})},
+        {"a comment and the trailer", Gif(2, 2, 2, Cat({Bytes{'!', 0xFE, 1, 'a', 0}, kTrailer}))},
+        {"an image descriptor cut short", Gif(2, 2, 2, Cat({Descriptor(0, 0, 2, 2)}))},
+        {"data that stops early", Gif(4, 1, 2, stopsEarly)},
+        {"an end code before the last pixel", Gif(2, 2, 2, Cat({Descriptor(0, 0, 2, 2), LzwData(2, {{4, 3}, {0, 3}, {1, 3}, {5, 3}}), kTrailer}))},
+        {"a sub-block longer than the file", Gif(2, 2, 2, Cat({Descriptor(0, 0, 2, 2), Bytes{2, 200, 0x04}}))},
+        {"pixels whole, the last sub-block cut", Gif(2, 2, 2, Cat({Descriptor(0, 0, 2, 2), Bytes{2, 5, 0x44, 0x34}}))},
+    };
+    for (const auto& [what, file] : refused) EXPECT_NE(LoadError(file), "") << what;
 
     // Interlaced, width 3, height 1.
     image = Load(Gif(3, 1, 2, Cat({Descriptor(0, 0, 3, 1, 0x40), LzwData(2, {{4, 3}, {1, 3}, {2, 3}, {3, 3}, {5, 3}}), kTrailer})));
