@@ -693,8 +693,10 @@ void TTargaGraphic::LoadFromStream(TStream& stream) {
     const bool grey = (imageType & 7) == 3 || ((imageType & 7) == 2 && pixelSize == 8);
     if (mapped && mapType != 1) UnsupportedTarga("colour-mapped image without a colour map");
 
+    // The descriptor's alpha bits: how many bits of each pixel are its opacity.
+    const bool alphaBits = (h[17] & 0x0F) != 0;
     // How a stored pixel becomes a bitmap pixel.
-    enum class Pixel { AsStored, GreyOfGreyAlpha, MapIndex16 } pixel = Pixel::AsStored;
+    enum class Pixel { AsStored, GreyOfGreyAlpha, GreyAlpha, MapIndex16, Alpha1555 } pixel = Pixel::AsStored;
     TPixelFormat format;
     int bpp; // bytes of a stored pixel
     switch (pixelSize) {
@@ -711,10 +713,16 @@ void TTargaGraphic::LoadFromStream(TStream& stream) {
         format = TPixelFormat::pf24bit;
         pixel = Pixel::MapIndex16;
     } else if (grey && pixelSize != 8) {
-        // Sixteen bits of grey are a grey byte and an alpha byte; the grey is shown.
+        // Sixteen bits of grey are a grey byte and an alpha byte: the opacity when the descriptor
+        // gives the pixels alpha bits, else not shown.
         if (pixelSize != 16) UnsupportedTarga("grey pixels of " + std::to_string(pixelSize) + " bits");
-        format = TPixelFormat::pf8bit;
-        pixel = Pixel::GreyOfGreyAlpha;
+        format = alphaBits ? TPixelFormat::pf32bit : TPixelFormat::pf8bit;
+        pixel = alphaBits ? Pixel::GreyAlpha : Pixel::GreyOfGreyAlpha;
+    } else if (pixelSize == 16 && alphaBits && !mapped) {
+        // Sixteen bits of colour with an alpha bit: five bits each of red, green and blue, and the top
+        // bit opaque when set.
+        format = TPixelFormat::pf32bit;
+        pixel = Pixel::Alpha1555;
     }
 
     // The map's first entry stands for the index of the map origin; indexes outside the map show black.
@@ -762,7 +770,7 @@ void TTargaGraphic::LoadFromStream(TStream& stream) {
     if (width == 0 || height == 0) return;
 
     const int outBpp = BitsPerPixel(format) / 8;
-    const bool alpha = outBpp == 4 && pixel == Pixel::AsStored && (h[17] & 0x0F) != 0;
+    const bool alpha = alphaBits && outBpp == 4 && pixel != Pixel::MapIndex16;
     // Rows are stored bottom-up unless the descriptor says top-down, and pixels right to left when
     // it says so.
     auto targetRow = [&](int y) { return static_cast<uint8_t*>(ScanLine(topDown ? y : height - 1 - y)); };
@@ -773,6 +781,23 @@ void TTargaGraphic::LoadFromStream(TStream& stream) {
             break;
         case Pixel::GreyOfGreyAlpha:
             for (int x = 0; x < width; ++x) row[x] = src[2 * x];
+            break;
+        case Pixel::GreyAlpha:
+            for (int x = 0; x < width; ++x) {
+                row[4 * x] = row[4 * x + 1] = row[4 * x + 2] = src[2 * x];
+                row[4 * x + 3] = src[2 * x + 1];
+            }
+            break;
+        case Pixel::Alpha1555:
+            for (int x = 0; x < width; ++x) {
+                const unsigned v = Le16(src + 2 * x);
+                // Five bits widened to eight as the bitmap widens them.
+                auto widen = [](unsigned c) { return static_cast<uint8_t>((c << 3) | (c >> 2)); };
+                row[4 * x] = widen(v & 31);
+                row[4 * x + 1] = widen((v >> 5) & 31);
+                row[4 * x + 2] = widen((v >> 10) & 31);
+                row[4 * x + 3] = v & 0x8000 ? 255 : 0;
+            }
             break;
         case Pixel::MapIndex16:
             for (int x = 0; x < width; ++x) {
