@@ -11,7 +11,6 @@
 #include "framework/Checked.h"
 #include "framework/Forms.h"
 #include "pictures/formats/GraphicCompression.h"
-#include "pictures/gif/GIFLZW.h"
 #include "pictures/common/PixelSwap.h"
 #include "platform/display/Bell.h"
 
@@ -545,9 +544,6 @@ void TTIFFGraphic::LoadFromStream(TStream& stream) {
     if (width == 0 || height == 0) InvalidTiff();
     if (!FitsPixelBudget(width, height))
         throw EOutOfMemory("Out of memory: bitmap of " + std::to_string(width) + "x" + std::to_string(height));
-    Reset(*this, format, 0, 0);
-    SetSizeForOverwrite(static_cast<int>(width), static_cast<int>(height));
-    if (!palette.empty()) SetPalette(palette);
     f.width = static_cast<int>(width);
     f.rowBytes = (static_cast<int64_t>(width) * bitsPerPixel + 7) / 8;
 
@@ -582,6 +578,24 @@ void TTIFFGraphic::LoadFromStream(TStream& stream) {
                                    ? (static_cast<int64_t>(width) + ycc.blockW - 1) / ycc.blockW *
                                          (ycc.blockW * ycc.blockH + 2)
                                    : f.rowBytes;
+    // Each strip must be able to give its rows: one whose bytes could not, even at the most its
+    // compression expands to, is cut short or junk, and the picture is refused before its memory is
+    // taken. Rows that no strip stands for stay black, as libtiff shows them.
+    int64_t covered = 0;
+    for (size_t i = 0; i < offsets.size() && covered < height; ++i) {
+        const int64_t rows =
+            std::min<int64_t>(i < rowsPerStrip.size() ? rowsPerStrip[i] : rowsPerStrip.back(), height - covered);
+        if (severalStrips && !byteCounts.empty() && (i >= byteCounts.size() || byteCounts[i] == 0)) InvalidTiff();
+        const int64_t available = std::max<int64_t>(size_ - offsets[i], 0);
+        const int64_t packedSize = decoder && i < byteCounts.size() ? byteCounts[i] : 0;
+        const int64_t most = decoder ? decoder->MaxUnpackedSize(std::min(packedSize, available)) : available;
+        if (most < (rows + groupRows - 1) / groupRows * groupBytes) ReadError();
+        covered += rows;
+    }
+
+    Reset(*this, format, 0, 0);
+    SetSizeForOverwrite(static_cast<int>(width), static_cast<int>(height));
+    if (!palette.empty()) SetPalette(palette);
     std::vector<uint8_t> strip, packed;
     const int64_t dstBytes = BytesPerLine();
     // When the bitmap's rows have the file's layout, strips are decoded straight into them and any
@@ -1007,6 +1021,9 @@ void TPCXGraphic::LoadFromStream(TStream& stream) {
     const int64_t unpacked = lineSize * height;
     // A line may carry padding beyond the row, but never more than the pixel budget allows.
     if (unpacked > PixelBudget() * 4) WrongPcxFormat();
+    // Data that could not fill the lines even at the run length's most (or, stored plainly, byte for
+    // byte) is cut short or junk: the picture is refused before its memory is taken.
+    if ((encoding == 1 ? TPCXRLE().MaxUnpackedSize(dataSize) : dataSize) < unpacked) ReadError();
     Reset(*this, format, width, height);
     if (!palette.empty()) SetPalette(palette);
 
@@ -1111,8 +1128,7 @@ void TGIFGraphic::LoadFromStream(TStream& stream) {
         throw EOutOfMemory("Out of memory: bitmap of " + std::to_string(width) + "x" + std::to_string(height));
     // An image larger than its data could give even as the most compressed LZW codes is cut short or
     // junk: it is refused before its memory is taken.
-    if (static_cast<int64_t>(width) * height > MaxGIFDataPixels(static_cast<int64_t>(data.size()), lzw.InitialCodeSize))
-        ReadError();
+    if (static_cast<int64_t>(width) * height > lzw.MaxUnpackedSize(static_cast<int64_t>(data.size()))) ReadError();
     Reset(*this, TPixelFormat::pf8bit, width, height);
     if (!palette.empty()) SetPalette(palette);
     const int64_t total = static_cast<int64_t>(width) * height;

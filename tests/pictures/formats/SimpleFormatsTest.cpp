@@ -486,6 +486,37 @@ TEST(Pcx, MissingPaletteAndBadHeaders) {
     c.LoadFromStream(cm);
     EXPECT_EQ(c.GetPixel(2, 0), RGB(7, 7, 7));
     EXPECT_EQ(c.GetPixel(3, 0), clBlack);
+
+    // Data that could not fill the picture even at the run length's most, or stored plainly one byte
+    // short, is refused before the picture's memory is taken; netpbm's pcxtoppm refuses the first too.
+    TempDir dir;
+    auto encoded = [](Bytes file) {
+        file[2] = 1;
+        return file;
+    };
+    Bytes runs;
+    for (int i = 0; i < 50; ++i) runs.insert(runs.end(), {0xFF, 5});
+    struct Short {
+        const char* what;
+        Bytes file;
+        const char* message;
+        bool netpbmSays = true; // pcxtoppm reads no plainly stored file
+    };
+    const Short shorts[] = {
+        {"run-length, 2000 x 2000 x 24 with 100 bytes", encoded(MakePcx(8, 3, 2000, 2000, 2000, runs, false)),
+         "Stream read error"},
+        {"run-length, 4 x 2 x 24 of one run", encoded(MakePcx(8, 3, 4, 2, 4, {0xD8, 5}, false)), ""},
+        {"stored, 4 x 2 x 24 one byte short", MakePcx(8, 3, 4, 2, 4, Bytes(23, 5), false), "Stream read error", false},
+        {"stored, 4 x 2 x 24 whole", MakePcx(8, 3, 4, 2, 4, Bytes(24, 5), false), "", false},
+    };
+    for (const Short& c : shorts) {
+        SCOPED_TRACE(c.what);
+        EXPECT_EQ(LoadError<TPCXGraphic>(c.file), c.message);
+        if (!c.netpbmSays) continue;
+        dir.WriteFile("in.pcx", BytesToString(c.file));
+        const bool netpbmReads = std::system(("pcxtoppm " + dir.File("in.pcx") + " >/dev/null 2>&1").c_str()) == 0;
+        EXPECT_EQ(netpbmReads, std::string(c.message).empty());
+    }
 }
 
 namespace {
@@ -815,6 +846,15 @@ TEST(TiffLoader, HandMadeDirectoriesAndTheirErrors) {
         EXPECT_EQ(LoadError<TTIFFGraphic>(MakeTiff(big, e, {})), "Stream read error");
         // A list longer than the file.
         EXPECT_EQ(LoadError<TTIFFGraphic>(GreyTiff(big, {{258, 3, 0x40000000, Long(big, 8)}})), "Invalid TIFF file.");
+        // A 3000 x 3000 strip of four bytes, which neither LZW nor PackBits can make that many rows of:
+        // refused before the picture's memory is taken.
+        for (unsigned compression : {5u, 32773u}) {
+            const std::vector<TiffEntry> huge = {{256, 3, 1, Short(big, 3000)},       {257, 3, 1, Short(big, 3000)},
+                                                 {258, 3, 1, Short(big, 8)},          {259, 3, 1, Short(big, compression)},
+                                                 {262, 3, 1, Short(big, 1)},          {273, 4, 1, Long(big, 8 + 2 + 12 * 7 + 4)},
+                                                 {279, 4, 1, Long(big, 4)}};
+            EXPECT_EQ(LoadError<TTIFFGraphic>(MakeTiff(big, huge, {0x80, 0, 0, 0})), "Stream read error") << compression;
+        }
     }
     // Without RowsPerStrip one strip holds the whole picture; two strips with two offsets of type SHORT.
     std::vector<TiffEntry> e = {{256, 3, 1, Short(false, 2)}, {257, 3, 1, Short(false, 2)},
