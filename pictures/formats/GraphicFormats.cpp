@@ -332,7 +332,9 @@ void TAlphaBitmap::TakeAlphaFromPixels(bool premultiplied) {
 }
 
 void TAlphaBitmap::AssignOver(TBitmap& dest, TColor background) {
-    dest.Assign(*this);
+    // Straight to the 32 bits it is shown at: a copy at the picture's own format first would hold
+    // the picture once more.
+    dest.AssignAs(*this, TPixelFormat::pf32bit);
     if (HasAlpha()) BlendOverBackground(dest, clearness_, background, premultiplied_);
 }
 
@@ -845,13 +847,24 @@ void TTargaGraphic::LoadFromStream(TStream& stream) {
         // The longest encoding spends one packet byte per pixel; more data than that is never needed.
         std::vector<uint8_t> data(static_cast<size_t>(std::min(available, total + total / bpp + 16)));
         const int64_t got = stream.Read(data.data(), static_cast<int64_t>(data.size()));
-        std::vector<uint8_t> pixels(static_cast<size_t>(total), 0);
+        // Pixels kept as stored in rows without padding are decoded straight into the bitmap, in
+        // the file's row order, and the rows put in place after: a second picture's worth of memory
+        // is spared.
+        const bool direct = pixel == Pixel::AsStored && BytesPerLine() == rowBytes;
+        std::vector<uint8_t> pixels(direct ? 0 : static_cast<size_t>(total), 0);
+        uint8_t* decoded = direct ? static_cast<uint8_t*>(ScanLine(0)) : pixels.data();
         int64_t written = 0;
-        const int64_t used = TargaRleDecode(data.data(), got, pixels.data(), total, pixelSize, &written);
+        const int64_t used = TargaRleDecode(data.data(), got, decoded, total, pixelSize, &written);
         stream.SetPosition(start + used);
         // Packets that end before the picture does: the file is cut short.
         if (written < total) ReadError();
-        for (int y = 0; y < height; ++y) finish(pixels.data() + y * rowBytes, targetRow(y));
+        if (direct && !topDown)
+            for (int y = 0, z = height - 1; y < z; ++y, --z)
+                std::swap_ranges(decoded + y * rowBytes, decoded + (y + 1) * rowBytes, decoded + z * rowBytes);
+        for (int y = 0; y < height; ++y) {
+            uint8_t* row = targetRow(y);
+            finish(direct ? row : pixels.data() + y * rowBytes, row);
+        }
     }
     if (alpha) TakeAlphaFromPixels(false);
 }
