@@ -258,9 +258,10 @@ void TGIFImage::AssignTo(TBitmap& dest) {
 void TGIFImage::AssignOver(TBitmap& dest, TColor background) {
     if (!Empty() && !images_[0]->Empty() && !DoDither()) {
         const TGIFSubImage& first = *images_[0];
-        // The still bitmap shows a first frame of the screen's size unmoved wherever it stands.
-        const bool unmoved = first.Width() == Width() && first.Height() == Height();
-        if (!unmoved || (first.Left() == 0 && first.Top() == 0)) {
+        // A first frame of the screen's size fills the still bitmap even where it says it stands
+        // elsewhere; that rare frame takes the still bitmap's way.
+        const bool screenSized = first.Width() == Width() && first.Height() == Height();
+        if (!screenSized || (first.Left() == 0 && first.Top() == 0)) {
             LayFirstFrame(dest, background);
             return;
         }
