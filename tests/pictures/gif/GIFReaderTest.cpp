@@ -361,7 +361,8 @@ TEST(GIFReaderOracle, FilesCutShortAreReadOrRefusedAsGiftopnmReadsTheirFirstImag
               0);
     int refused = 0, read = 0;
     for (size_t i = 0; i < cuts.size(); ++i) {
-        const auto& [what, bytes] = cuts[i];
+        const std::string& what = cuts[i].first;
+        const Bytes& bytes = cuts[i].second;
         const test::FlatPicture netpbm = test::ReadPpm(dir.File(std::to_string(i) + ".ppm"));
         std::unique_ptr<TGIFImage> image;
         const std::string error = [&]() -> std::string {
