@@ -328,6 +328,34 @@ void TBitmap::SetPixelFormat(TPixelFormat format) {
         return;
     }
     TBitmap converted;
+    ConvertInto(converted, format);
+    bits_ = std::move(converted.bits_);
+    palette_ = std::move(converted.palette_);
+    stride_ = converted.stride_;
+    format_ = format;
+}
+
+void TBitmap::AssignAs(const TBitmap& source, TPixelFormat format) {
+    if (format == TPixelFormat::pfDevice || format == TPixelFormat::pfCustom) format = TPixelFormat::pf32bit;
+    if (&source == this || format == source.format_ || source.bits_.empty()) {
+        Assign(source);
+        SetPixelFormat(format);
+        return;
+    }
+    TBitmap converted;
+    source.ConvertInto(converted, format);
+    width_ = source.width_;
+    height_ = source.height_;
+    stride_ = converted.stride_;
+    format_ = format;
+    bits_ = std::move(converted.bits_);
+    palette_ = std::move(converted.palette_);
+    transparentColor_ = source.transparentColor_;
+    transparentMode_ = source.transparentMode_;
+    SetTransparent(source.Transparent());
+}
+
+void TBitmap::ConvertInto(TBitmap& converted, TPixelFormat format) const {
     converted.format_ = format;
     converted.Allocate(width_, height_, format);
     if (PaletteSize(format) > 0) {
@@ -358,10 +386,6 @@ void TBitmap::SetPixelFormat(TPixelFormat format) {
         for (int y = 0; y < height_; ++y)
             for (int x = 0; x < width_; ++x) converted.SetPixelColor(x, y, GetPixel(x, y));
     }
-    bits_ = std::move(converted.bits_);
-    palette_ = std::move(converted.palette_);
-    stride_ = converted.stride_;
-    format_ = format;
 }
 
 TCanvas& TBitmap::Canvas() {

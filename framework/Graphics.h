@@ -192,6 +192,8 @@ public:
     void Assign(const TBitmap& source);
     // As Assign, but takes source's pixels without copying them; source is left empty (0 x 0).
     void TakeFrom(TBitmap& source);
+    // As Assign followed by SetPixelFormat(format), without a copy at the source's format between.
+    void AssignAs(const TBitmap& source, TPixelFormat format);
 
     TColor TransparentColor() const;
     void SetTransparentColor(TColor color) {
@@ -231,6 +233,8 @@ private:
     };
 
     void Allocate(int width, int height, TPixelFormat format, bool clear = true);
+    // Fills converted (a new bitmap) with these pixels at another format.
+    void ConvertInto(TBitmap& converted, TPixelFormat format) const;
     int width_ = 0, height_ = 0, stride_ = 0;
     TPixelFormat format_ = TPixelFormat::pfDevice;
     std::vector<uint8_t, TUnclearedAllocator<uint8_t>> bits_;

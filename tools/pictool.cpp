@@ -25,8 +25,11 @@ int main(int argc, char** argv) {
         AssignOverBackground(bitmap, picture.Graphic(), clBlack);
         bitmap.SetPixelFormat(TPixelFormat::pf32bit);
         const int w = bitmap.Width(), h = bitmap.Height();
-        std::string out = "P7\nWIDTH " + std::to_string(w) + "\nHEIGHT " + std::to_string(h) +
-                          "\nDEPTH 3\nMAXVAL 255\nTUPLTYPE RGB\nENDHDR\n";
+        const std::string head = "P7\nWIDTH " + std::to_string(w) + "\nHEIGHT " + std::to_string(h) +
+                                 "\nDEPTH 3\nMAXVAL 255\nTUPLTYPE RGB\nENDHDR\n";
+        TFileStream file(argv[2], fmCreate);
+        file.WriteBuffer(head.data(), static_cast<int64_t>(head.size()));
+        // Row by row: the memory the tool takes is the picture's, which is what it is run to measure.
         std::vector<char> row(static_cast<size_t>(w) * 3);
         for (int y = 0; y < h; ++y) {
             const uint32_t* p = bitmap.Row32(y);
@@ -35,10 +38,8 @@ int main(int argc, char** argv) {
                 row[3 * x + 1] = static_cast<char>(p[x] >> 8);
                 row[3 * x + 2] = static_cast<char>(p[x]);
             }
-            out.append(row.data(), row.size());
+            file.WriteBuffer(row.data(), static_cast<int64_t>(row.size()));
         }
-        TFileStream file(argv[2], fmCreate);
-        file.WriteBuffer(out.data(), static_cast<int64_t>(out.size()));
     } catch (const std::exception& e) {
         std::fprintf(stderr, "%s\n", e.what());
         return 1;

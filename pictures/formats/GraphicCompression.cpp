@@ -4,6 +4,7 @@
 #include <cstring>
 
 #include "framework/SysUtils.h"
+#include "pictures/gif/GIFLZW.h"
 
 namespace lumora {
 
@@ -159,6 +160,23 @@ int64_t TGIFLZW::Decode(const uint8_t*& source, uint8_t* dest, int64_t packedSiz
     uint32_t positions[4096], lengths[4096];
     return DecodeLzw<false>(source, dest, packedSize, unpackedSize, InitialCodeSize, "GIF LZW: invalid opcode.",
                             positions, lengths);
+}
+
+// A code gives at most one byte more than the table's longest string, which grows by one byte a code
+// from the clear code to the full table; 12-bit codes of the longest strings give the most.
+int64_t TTIFFLZW::MaxUnpackedSize(int64_t packedSize) const {
+    return (std::max<int64_t>(packedSize, 0) * 8 / 12 + 1) * (4096 + 1 - 256);
+}
+
+int64_t TGIFLZW::MaxUnpackedSize(int64_t packedSize) const { return MaxGIFDataPixels(packedSize, InitialCodeSize); }
+
+// A repeat packet of two bytes gives 128.
+int64_t TPackbitsRLE::MaxUnpackedSize(int64_t packedSize) const { return std::max<int64_t>(packedSize, 0) / 2 * 128; }
+
+// A run of two bytes gives 63; a lone last byte is one literal.
+int64_t TPCXRLE::MaxUnpackedSize(int64_t packedSize) const {
+    const int64_t n = std::max<int64_t>(packedSize, 0);
+    return n / 2 * 63 + n % 2;
 }
 
 int64_t TPackbitsRLE::Decode(const uint8_t*& source, uint8_t* dest, int64_t packedSize, int64_t unpackedSize) {

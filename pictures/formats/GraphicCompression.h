@@ -13,6 +13,9 @@ public:
     // advanced past the bytes used. Returns the number of bytes decoded; the bytes after them are
     // unspecified (a decoder may copy in whole pieces), so callers clear them when data runs short.
     virtual int64_t Decode(const uint8_t*& source, uint8_t* dest, int64_t packedSize, int64_t unpackedSize) = 0;
+    // The most bytes packedSize bytes can decode to: loaders refuse a picture larger than that
+    // before taking its memory.
+    virtual int64_t MaxUnpackedSize(int64_t packedSize) const = 0;
     // None of the loaders encodes; the slot is kept so the decoder family stays one interface.
     virtual void Encode() {}
 };
@@ -25,6 +28,7 @@ class TTIFFLZW : public TDecoder {
 public:
     // Throws EInvalidGraphic("TIF LZW: invalid opcode.") on a code the table does not hold yet.
     int64_t Decode(const uint8_t*& source, uint8_t* dest, int64_t packedSize, int64_t unpackedSize) override;
+    int64_t MaxUnpackedSize(int64_t packedSize) const override;
 };
 
 // GIF flavour: codes least significant bit first, initial code size from the file (1..11).
@@ -33,16 +37,19 @@ public:
     uint8_t InitialCodeSize = 8;
     // Throws EInvalidGraphic("GIF LZW: invalid opcode.").
     int64_t Decode(const uint8_t*& source, uint8_t* dest, int64_t packedSize, int64_t unpackedSize) override;
+    int64_t MaxUnpackedSize(int64_t packedSize) const override;
 };
 
 class TPackbitsRLE : public TDecoder {
 public:
     int64_t Decode(const uint8_t*& source, uint8_t* dest, int64_t packedSize, int64_t unpackedSize) override;
+    int64_t MaxUnpackedSize(int64_t packedSize) const override;
 };
 
 class TPCXRLE : public TDecoder {
 public:
     int64_t Decode(const uint8_t*& source, uint8_t* dest, int64_t packedSize, int64_t unpackedSize) override;
+    int64_t MaxUnpackedSize(int64_t packedSize) const override;
 };
 
 // Decodes run-length Targa pixels into count output bytes, reading at most sourceSize bytes.

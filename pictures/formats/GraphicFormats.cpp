@@ -332,7 +332,9 @@ void TAlphaBitmap::TakeAlphaFromPixels(bool premultiplied) {
 }
 
 void TAlphaBitmap::AssignOver(TBitmap& dest, TColor background) {
-    dest.Assign(*this);
+    // Straight to the 32 bits it is shown at: a copy at the picture's own format first would hold
+    // the picture once more.
+    dest.AssignAs(*this, TPixelFormat::pf32bit);
     if (HasAlpha()) BlendOverBackground(dest, clearness_, background, premultiplied_);
 }
 
@@ -544,9 +546,6 @@ void TTIFFGraphic::LoadFromStream(TStream& stream) {
     if (width == 0 || height == 0) InvalidTiff();
     if (!FitsPixelBudget(width, height))
         throw EOutOfMemory("Out of memory: bitmap of " + std::to_string(width) + "x" + std::to_string(height));
-    Reset(*this, format, 0, 0);
-    SetSizeForOverwrite(static_cast<int>(width), static_cast<int>(height));
-    if (!palette.empty()) SetPalette(palette);
     f.width = static_cast<int>(width);
     f.rowBytes = (static_cast<int64_t>(width) * bitsPerPixel + 7) / 8;
 
@@ -581,6 +580,24 @@ void TTIFFGraphic::LoadFromStream(TStream& stream) {
                                    ? (static_cast<int64_t>(width) + ycc.blockW - 1) / ycc.blockW *
                                          (ycc.blockW * ycc.blockH + 2)
                                    : f.rowBytes;
+    // Each strip must be able to give its rows: one whose bytes could not, even at the most its
+    // compression expands to, is cut short or junk, and the picture is refused before its memory is
+    // taken. Rows that no strip stands for stay black, as libtiff shows them.
+    int64_t covered = 0;
+    for (size_t i = 0; i < offsets.size() && covered < height; ++i) {
+        const int64_t rows =
+            std::min<int64_t>(i < rowsPerStrip.size() ? rowsPerStrip[i] : rowsPerStrip.back(), height - covered);
+        if (severalStrips && !byteCounts.empty() && (i >= byteCounts.size() || byteCounts[i] == 0)) InvalidTiff();
+        const int64_t available = std::max<int64_t>(size_ - offsets[i], 0);
+        const int64_t packedSize = decoder && i < byteCounts.size() ? byteCounts[i] : 0;
+        const int64_t most = decoder ? decoder->MaxUnpackedSize(std::min(packedSize, available)) : available;
+        if (most < (rows + groupRows - 1) / groupRows * groupBytes) ReadError();
+        covered += rows;
+    }
+
+    Reset(*this, format, 0, 0);
+    SetSizeForOverwrite(static_cast<int>(width), static_cast<int>(height));
+    if (!palette.empty()) SetPalette(palette);
     std::vector<uint8_t> strip, packed;
     const int64_t dstBytes = BytesPerLine();
     // When the bitmap's rows have the file's layout, strips are decoded straight into them and any
@@ -692,8 +709,10 @@ void TTargaGraphic::LoadFromStream(TStream& stream) {
     const bool grey = (imageType & 7) == 3 || ((imageType & 7) == 2 && pixelSize == 8);
     if (mapped && mapType != 1) UnsupportedTarga("colour-mapped image without a colour map");
 
+    // The descriptor's alpha bits: how many bits of each pixel are its opacity.
+    const bool alphaBits = (h[17] & 0x0F) != 0;
     // How a stored pixel becomes a bitmap pixel.
-    enum class Pixel { AsStored, GreyOfGreyAlpha, MapIndex16 } pixel = Pixel::AsStored;
+    enum class Pixel { AsStored, GreyOfGreyAlpha, GreyAlpha, MapIndex16, Alpha1555 } pixel = Pixel::AsStored;
     TPixelFormat format;
     int bpp; // bytes of a stored pixel
     switch (pixelSize) {
@@ -710,10 +729,16 @@ void TTargaGraphic::LoadFromStream(TStream& stream) {
         format = TPixelFormat::pf24bit;
         pixel = Pixel::MapIndex16;
     } else if (grey && pixelSize != 8) {
-        // Sixteen bits of grey are a grey byte and an alpha byte; the grey is shown.
+        // Sixteen bits of grey are a grey byte and an alpha byte: the opacity when the descriptor
+        // gives the pixels alpha bits, else not shown.
         if (pixelSize != 16) UnsupportedTarga("grey pixels of " + std::to_string(pixelSize) + " bits");
-        format = TPixelFormat::pf8bit;
-        pixel = Pixel::GreyOfGreyAlpha;
+        format = alphaBits ? TPixelFormat::pf32bit : TPixelFormat::pf8bit;
+        pixel = alphaBits ? Pixel::GreyAlpha : Pixel::GreyOfGreyAlpha;
+    } else if (pixelSize == 16 && alphaBits && !mapped) {
+        // Sixteen bits of colour with an alpha bit: five bits each of red, green and blue, and the top
+        // bit opaque when set.
+        format = TPixelFormat::pf32bit;
+        pixel = Pixel::Alpha1555;
     }
 
     // The map's first entry stands for the index of the map origin; indexes outside the map show black.
@@ -761,7 +786,7 @@ void TTargaGraphic::LoadFromStream(TStream& stream) {
     if (width == 0 || height == 0) return;
 
     const int outBpp = BitsPerPixel(format) / 8;
-    const bool alpha = outBpp == 4 && pixel == Pixel::AsStored && (h[17] & 0x0F) != 0;
+    const bool alpha = alphaBits && outBpp == 4 && pixel != Pixel::MapIndex16;
     // Rows are stored bottom-up unless the descriptor says top-down, and pixels right to left when
     // it says so.
     auto targetRow = [&](int y) { return static_cast<uint8_t*>(ScanLine(topDown ? y : height - 1 - y)); };
@@ -772,6 +797,23 @@ void TTargaGraphic::LoadFromStream(TStream& stream) {
             break;
         case Pixel::GreyOfGreyAlpha:
             for (int x = 0; x < width; ++x) row[x] = src[2 * x];
+            break;
+        case Pixel::GreyAlpha:
+            for (int x = 0; x < width; ++x) {
+                row[4 * x] = row[4 * x + 1] = row[4 * x + 2] = src[2 * x];
+                row[4 * x + 3] = src[2 * x + 1];
+            }
+            break;
+        case Pixel::Alpha1555:
+            for (int x = 0; x < width; ++x) {
+                const unsigned v = Le16(src + 2 * x);
+                // Five bits widened to eight as the bitmap widens them.
+                auto widen = [](unsigned c) { return static_cast<uint8_t>((c << 3) | (c >> 2)); };
+                row[4 * x] = widen(v & 31);
+                row[4 * x + 1] = widen((v >> 5) & 31);
+                row[4 * x + 2] = widen((v >> 10) & 31);
+                row[4 * x + 3] = v & 0x8000 ? 255 : 0;
+            }
             break;
         case Pixel::MapIndex16:
             for (int x = 0; x < width; ++x) {
@@ -805,13 +847,24 @@ void TTargaGraphic::LoadFromStream(TStream& stream) {
         // The longest encoding spends one packet byte per pixel; more data than that is never needed.
         std::vector<uint8_t> data(static_cast<size_t>(std::min(available, total + total / bpp + 16)));
         const int64_t got = stream.Read(data.data(), static_cast<int64_t>(data.size()));
-        std::vector<uint8_t> pixels(static_cast<size_t>(total), 0);
+        // Pixels kept as stored in rows without padding are decoded straight into the bitmap, in
+        // the file's row order, and the rows put in place after: a second picture's worth of memory
+        // is spared.
+        const bool direct = pixel == Pixel::AsStored && BytesPerLine() == rowBytes;
+        std::vector<uint8_t> pixels(direct ? 0 : static_cast<size_t>(total), 0);
+        uint8_t* decoded = direct ? static_cast<uint8_t*>(ScanLine(0)) : pixels.data();
         int64_t written = 0;
-        const int64_t used = TargaRleDecode(data.data(), got, pixels.data(), total, pixelSize, &written);
+        const int64_t used = TargaRleDecode(data.data(), got, decoded, total, pixelSize, &written);
         stream.SetPosition(start + used);
         // Packets that end before the picture does: the file is cut short.
         if (written < total) ReadError();
-        for (int y = 0; y < height; ++y) finish(pixels.data() + y * rowBytes, targetRow(y));
+        if (direct && !topDown)
+            for (int y = 0, z = height - 1; y < z; ++y, --z)
+                std::swap_ranges(decoded + y * rowBytes, decoded + (y + 1) * rowBytes, decoded + z * rowBytes);
+        for (int y = 0; y < height; ++y) {
+            uint8_t* row = targetRow(y);
+            finish(direct ? row : pixels.data() + y * rowBytes, row);
+        }
     }
     if (alpha) TakeAlphaFromPixels(false);
 }
@@ -981,6 +1034,9 @@ void TPCXGraphic::LoadFromStream(TStream& stream) {
     const int64_t unpacked = lineSize * height;
     // A line may carry padding beyond the row, but never more than the pixel budget allows.
     if (unpacked > PixelBudget() * 4) WrongPcxFormat();
+    // Data that could not fill the lines even at the run length's most (or, stored plainly, byte for
+    // byte) is cut short or junk: the picture is refused before its memory is taken.
+    if ((encoding == 1 ? TPCXRLE().MaxUnpackedSize(dataSize) : dataSize) < unpacked) ReadError();
     Reset(*this, format, width, height);
     if (!palette.empty()) SetPalette(palette);
 
@@ -1083,6 +1139,9 @@ void TGIFGraphic::LoadFromStream(TStream& stream) {
     if (width == 0 || height == 0) return;
     if (!FitsPixelBudget(width, height))
         throw EOutOfMemory("Out of memory: bitmap of " + std::to_string(width) + "x" + std::to_string(height));
+    // An image larger than its data could give even as the most compressed LZW codes is cut short or
+    // junk: it is refused before its memory is taken.
+    if (static_cast<int64_t>(width) * height > lzw.MaxUnpackedSize(static_cast<int64_t>(data.size()))) ReadError();
     Reset(*this, TPixelFormat::pf8bit, width, height);
     if (!palette.empty()) SetPalette(palette);
     const int64_t total = static_cast<int64_t>(width) * height;

@@ -86,6 +86,7 @@ void TGIFSubImage::Clear() {
     width_ = height_ = 0;
     transparent_ = false;
     passedOver_ = false;
+    cutShort_ = false;
     gce_ = nullptr;
     bitmap_.reset();
     FreeMask();
@@ -210,21 +211,30 @@ void TGIFSubImage::LoadFromStream(TStream& stream) {
         colorMap_.LoadFromStream(stream, entries);
     }
     const int64_t pixels = static_cast<int64_t>(width_) * height_;
-    // An LZW code takes at least a bit and gives at most 4096 pixels: a frame that the rest of the
-    // file cannot hold even so is junk or cut short, and is refused before its memory is taken.
-    const int64_t left = std::max<int64_t>(stream.Size() - stream.Position(), 0);
-    if (pixels > left * 8 * 4096) throw GIFException("Premature end of data");
+    uint8_t minCodeSize = 0;
+    const bool hasData = stream.Read(&minCodeSize, 1) == 1;
+    if (hasData) stream.Seek(-1, TSeekOrigin::soCurrent);
+    if (hasData && minCodeSize > 11) {
+        // The tables hold 4096 codes: not one pixel of such data is known, and a frame of its fill
+        // colour would be a wrong picture, so the frame list leaves it out without taking its memory.
+        DecodeGIFFrame(stream, nullptr, 0, 0, false, nullptr);
+        Warning(1, "Unsupported LZW code size");
+        passedOver_ = true;
+        return;
+    }
+    // A frame larger than the rest of the file could give even as the most compressed LZW data is
+    // junk or cut short, and is refused before its memory is taken.
+    const int64_t left = std::max<int64_t>(stream.Size() - stream.Position() - 1, 0);
+    if (pixels > MaxGIFDataPixels(left, minCodeSize)) throw GIFException("Premature end of data");
     if (image_) image_->ChargePixels(pixels);
     AllocateData();
     const int fill = TransparentIndex();
     if (fill > 0) std::fill(data_.begin(), data_.end(), static_cast<uint8_t>(fill));
-    if (!DecodeGIFFrame(stream, data_.data(), width_, height_, Interlaced(),
-                        [this](int severity, const std::string& message) { Warning(severity, message); })) {
-        // Not one pixel of it is known: a frame of its fill colour would be a wrong picture, so the
-        // frame list leaves it out.
-        Warning(1, "Unsupported LZW code size");
-        passedOver_ = true;
-    }
+    TGIFFrameData got;
+    if (hasData)
+        got = DecodeGIFFrame(stream, data_.data(), width_, height_, Interlaced(),
+                             [this](int severity, const std::string& message) { Warning(severity, message); });
+    cutShort_ = got.Pixels < pixels || got.EndedInBlock;
 }
 
 void TGIFSubImage::SaveToStream(TStream& stream) {

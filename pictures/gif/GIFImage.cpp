@@ -126,6 +126,11 @@ void TGIFImage::LoadFromStream(TStream& stream) {
     const int64_t start = stream.Position();
     try {
         header_.LoadFromStream(stream);
+        // The picture shown is the logical screen. One larger than the file's bytes could fill even as
+        // the most compressed data is not what the file holds (a frame or two on a vast empty screen,
+        // or a file cut short), and is refused before it takes the memory of a picture of its size.
+        if (static_cast<int64_t>(Width()) * Height() > MaxGIFDataPixels(stream.Size() - start, 0))
+            throw GIFException("Premature end of data");
         images_.LoadFromStream(stream, this);
         TGIFTrailer trailer(this);
         trailer.LoadFromStream(stream);
@@ -251,6 +256,16 @@ void TGIFImage::AssignTo(TBitmap& dest) {
 }
 
 void TGIFImage::AssignOver(TBitmap& dest, TColor background) {
+    if (!Empty() && !images_[0]->Empty() && !DoDither()) {
+        const TGIFSubImage& first = *images_[0];
+        // A first frame of the screen's size fills the still bitmap even where it says it stands
+        // elsewhere; that rare frame takes the still bitmap's way.
+        const bool screenSized = first.Width() == Width() && first.Height() == Height();
+        if (!screenSized || (first.Left() == 0 && first.Top() == 0)) {
+            LayFirstFrame(dest, background);
+            return;
+        }
+    }
     AssignTo(dest);
     if (dest.Empty()) return;
     const TGIFSubImage& first = *images_[0];
@@ -267,6 +282,39 @@ void TGIFImage::AssignOver(TBitmap& dest, TColor background) {
             clear[x] = pixels[x - first.Left()] == index ? 255 : 0;
     }
     BlendOverBackground(dest, clearness, background);
+}
+
+void TGIFImage::LayFirstFrame(TBitmap& dest, TColor background) {
+    // Straight into 32-bit rows: the still bitmap, the frame's rendering and a copy of either would
+    // each hold the picture once more.
+    TGIFSubImage& first = *images_[0];
+    uint32_t colours[256] = {};
+    const HPALETTE palette = first.GetPalette();
+    if (palette)
+        for (size_t i = 0; i < palette->Entries.size() && i < 256; ++i) {
+            const TPaletteEntry& e = palette->Entries[i];
+            colours[i] = e.peBlue | (e.peGreen << 8) | (e.peRed << 16);
+        }
+    const uint32_t under = ColorToPixel(background);
+    const int transparent = first.TransparentIndex();
+    if (transparent >= 0) colours[transparent] = under;
+    const int width = Width(), height = Height();
+    const TRect frame = IntersectRect(first.BoundsRect(), TRect{0, 0, width, height});
+    dest.Assign(static_cast<TGraphic*>(nullptr));
+    dest.SetPixelFormat(TPixelFormat::pf32bit);
+    dest.SetSizeForOverwrite(width, height);
+    for (int y = 0; y < height; ++y) {
+        uint32_t* row = dest.Row32(y);
+        if (y < frame.Top || y >= frame.Bottom || frame.IsEmpty()) {
+            std::fill(row, row + width, under);
+            continue;
+        }
+        std::fill(row, row + frame.Left, under);
+        const uint8_t* pixels = first.Data() + static_cast<size_t>(y - first.Top()) * first.Width();
+        for (int x = frame.Left; x < frame.Right; ++x) row[x] = colours[pixels[x - first.Left()]];
+        std::fill(row + frame.Right, row + width, under);
+    }
+    dest.SetTransparent(false);
 }
 
 void TGIFImage::FreeBitmap() {

@@ -415,6 +415,9 @@ public:
     // Whether reading passed over the frame's data because its minimum code size is beyond the
     // decoder's tables.
     bool PassedOver() const { return passedOver_; }
+    // True when the frame's data ended before it gave every pixel (the rest keeps the fill value), or
+    // the file ended inside it.
+    bool CutShort() const { return cutShort_; }
     bool Interlaced() const { return packed_ & 0x40; }
     void SetInterlaced(bool value) { packed_ = static_cast<uint8_t>(value ? packed_ | 0x40 : packed_ & ~0x40); }
     uint8_t Packed() const { return packed_; }
@@ -477,6 +480,7 @@ private:
     TGIFExtensionList extensions_;
     bool transparent_ = false;
     bool passedOver_ = false;
+    bool cutShort_ = false;
     TGIFGraphicControlExtension* gce_ = nullptr;
 };
 
@@ -484,8 +488,9 @@ class TGIFImageList : public TGIFList<TGIFSubImage> {
 public:
     using TGIFList<TGIFSubImage>::TGIFList;
     // Reads frames until the trailer (or a block it cannot read). Frames whose data cannot be decoded
-    // are left out, their blocks other than the graphic control block going to the next frame; when
-    // that leaves no frame with pixels the file is refused.
+    // are left out, their blocks other than the graphic control block going to the next frame. The
+    // file is refused when that leaves no frame with pixels, and when the first frame with pixels has
+    // too little data to fill it.
     void LoadFromStream(TStream& stream, TGIFImage* image);
 };
 
@@ -580,6 +585,8 @@ public:
     void StopAllPainters();
 
 private:
+    // AssignOver for a first frame the still bitmap shows at its place.
+    void LayFirstFrame(TBitmap& dest, TColor background);
     void StopPainter();
     void CopyFrom(TGIFImage& source);
     void PaintBackBuffer(TCanvas& canvas, const TRect& rect);

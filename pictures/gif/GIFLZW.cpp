@@ -148,6 +148,9 @@ public:
         return pos;
     }
 
+    // Whether the stream ended inside a data sub-block.
+    bool EndedInBlock() const { return endedInBlock_; }
+
 private:
     void Reset() {
         for (int i = 0; i < clearCode_; ++i) {
@@ -187,7 +190,7 @@ private:
             blockPos_ = 0;
             if (blockLen_ < length) {
                 Warn("Premature end of data");
-                noMoreData_ = true;
+                noMoreData_ = endedInBlock_ = true;
             }
         }
         const int code = static_cast<int>(acc_ & ((1u << codeSize_) - 1));
@@ -206,7 +209,7 @@ private:
                 noMoreData_ = true;
                 break;
             }
-            if (in_.Skip(static_cast<size_t>(length)) < static_cast<size_t>(length)) noMoreData_ = true;
+            if (in_.Skip(static_cast<size_t>(length)) < static_cast<size_t>(length)) noMoreData_ = endedInBlock_ = true;
         }
     }
 
@@ -222,7 +225,7 @@ private:
     int bits_ = 0;
     uint8_t block_[255];
     int blockPos_ = 0, blockLen_ = 0;
-    bool zeroLengthSeen_ = false, noMoreData_ = false, underrunWarned_ = false;
+    bool zeroLengthSeen_ = false, noMoreData_ = false, underrunWarned_ = false, endedInBlock_ = false;
     uint16_t prefix_[kTableSize] = {};
     uint8_t suffix_[kTableSize] = {};
     uint8_t stack_[kTableSize + 1];
@@ -258,17 +261,27 @@ struct TInterlacedRows {
 
 } // namespace
 
-bool DecodeGIFFrame(TStream& stream, uint8_t* pixels, int width, int height, bool interlaced,
-                    const TGIFWarning& warning) {
+int64_t MaxGIFDataPixels(int64_t bytes, int minCodeSize) {
+    const int64_t perCode = kTableSize + 1 - (int64_t(1) << std::clamp(minCodeSize, 0, 11));
+    // Rounded up by a whole code, for the bits a last partial code may hold.
+    return (std::max<int64_t>(bytes, 0) * 8 / 12 + 1) * perCode;
+}
+
+TGIFFrameData DecodeGIFFrame(TStream& stream, uint8_t* pixels, int width, int height, bool interlaced,
+                             const TGIFWarning& warning) {
     const int64_t total = static_cast<int64_t>(std::max(width, 0)) * std::max(height, 0);
     TReadAhead in(stream);
     auto decoder = std::make_unique<TLZWDecoder>(in, warning);
+    TGIFFrameData result;
     if (!interlaced || height <= 1) {
         TSequentialRows rows{pixels};
-        return decoder->Decode(rows, total) >= 0;
+        result.Pixels = decoder->Decode(rows, total);
+    } else {
+        TInterlacedRows rows(pixels, width, height);
+        result.Pixels = decoder->Decode(rows, total);
     }
-    TInterlacedRows rows(pixels, width, height);
-    return decoder->Decode(rows, total) >= 0;
+    result.EndedInBlock = decoder->EndedInBlock();
+    return result;
 }
 
 // ---- sub-block writer ----

@@ -22,12 +22,26 @@ public:
 // Receives a warning (severity, English message) while reading or writing goes on.
 using TGIFWarning = std::function<void(int severity, const std::string& message)>;
 
+// The most pixels LZW data of that many bytes can give with that minimum code size (0 to 11). A
+// code gives at most one pixel more than the table's longest string, which grows by one pixel a code
+// from a clear code to the full table: codes of 12 bits giving 4097 - clear code pixels each are the
+// most any run of bits gives. Clear codes, which give none, only lower the real figure.
+int64_t MaxGIFDataPixels(int64_t bytes, int minCodeSize);
+
+// What a frame's LZW data gave.
+struct TGIFFrameData {
+    // Pixels the data gave (fewer than the frame's when it ends early), or -1 when the minimum code
+    // size is beyond what the decoder serves: the data is then passed over and no pixel is set.
+    int64_t Pixels = 0;
+    // The stream ended inside a data sub-block: the file is cut short there.
+    bool EndedInBlock = false;
+};
+
 // Decodes one frame's LZW data (the minimum code size byte, the data sub-blocks and their terminator)
 // into pixels, width x height bytes that the caller has filled with the value unreached pixels keep.
-// Leaves the stream after the terminating zero-length sub-block, or at its end. False when the
-// minimum code size is beyond what the decoder serves: the data is passed over and no pixel is set.
-bool DecodeGIFFrame(TStream& stream, uint8_t* pixels, int width, int height, bool interlaced,
-                    const TGIFWarning& warning);
+// Leaves the stream after the terminating zero-length sub-block, or at its end.
+TGIFFrameData DecodeGIFFrame(TStream& stream, uint8_t* pixels, int width, int height, bool interlaced,
+                             const TGIFWarning& warning);
 
 // A stream that accepts only writing: it packs what it is given into data sub-blocks of 255 bytes
 // (the last one shorter), each led by its length byte.

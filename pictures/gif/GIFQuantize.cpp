@@ -429,7 +429,7 @@ uint8_t* TDIBWriter::ScanLine(int row) {
 
 void TDIBWriter::Commit() {
     if (!rows_) return;
-    target_.Assign(*rows_);
+    target_.TakeFrom(*rows_);
     rows_.reset();
 }
 

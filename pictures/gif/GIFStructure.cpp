@@ -668,20 +668,25 @@ void TGIFImageList::LoadFromStream(TStream& stream, TGIFImage* image) {
         }
         carried.clear();
     };
-    // Reading ends here, at the trailer or wherever the blocks stop.
-    auto done = [&] {
+    auto hasPicture = [&] {
+        for (int i = 0; i < Count(); ++i)
+            if (!(*this)[i]->Empty()) return true;
+        return false;
+    };
+    // Reading ends here, at the trailer or wherever the blocks stop. A file with no picture in it
+    // would show nothing as if it were one, so it is refused.
+    auto done = [&](bool atTrailer) {
         if (!carried.empty()) {
             auto rest = std::make_unique<TGIFSubImage>(image);
             handOver(*rest);
             Add(std::move(rest));
         }
-        if (!passedOver) return;
-        for (int i = 0; i < Count(); ++i)
-            if (!(*this)[i]->Empty()) return;
-        throw GIFException("Unsupported LZW code size");
+        if (hasPicture()) return;
+        if (passedOver) throw GIFException("Unsupported LZW code size");
+        throw GIFException(atTrailer ? "Image is empty" : "Premature end of data");
     };
     uint8_t b;
-    if (!nextBlock(b)) return;
+    if (!nextBlock(b)) return done(false);
     const int64_t size = stream.Size();
     while (b != ';') {
         StepBack(stream);
@@ -696,7 +701,7 @@ void TGIFImageList::LoadFromStream(TStream& stream, TGIFImage* image) {
             if (Count() == 0) throw;
             image->Warning(image, 1, e.Message());
             stream.SetPosition(blockStart);
-            return done();
+            return done(false);
         }
         if (frame->PassedOver()) {
             passedOver = true;
@@ -707,14 +712,18 @@ void TGIFImageList::LoadFromStream(TStream& stream, TGIFImage* image) {
                 else
                     carried.push_back(blocks.Remove(blocks[i]));
         } else {
+            // The first picture is what the file shows: one its data cannot fill would show flat colour
+            // where the picture is missing, so the file is refused, as other readers refuse it. A later
+            // frame cut short is kept with what it holds, and ends the animation when the file ends.
+            if (frame->CutShort() && !hasPicture()) throw GIFException("Premature end of data");
             handOver(*frame);
             Add(std::move(frame));
         }
         if (size > 0) image->DoProgress(1, static_cast<uint8_t>(std::clamp<int64_t>(stream.Position() * 100 / size, 0, 100)), "Loading...");
-        if (!nextBlock(b)) return done();
+        if (!nextBlock(b)) return done(false);
     }
     StepBack(stream);
-    done();
+    done(true);
 }
 
 void TGIFTrailer::LoadFromStream(TStream& stream) {

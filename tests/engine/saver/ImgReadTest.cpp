@@ -26,6 +26,31 @@ std::unique_ptr<TBitmap> Solid(int w, int h, uint32_t px = 0x00336699) {
     return b;
 }
 
+// A GIF file of a screen with a global map of black and white, then the blocks given.
+std::string Gif(int width, int height, const std::string& blocks) {
+    std::string f = "GIF89a";
+    for (int v : {width, height}) f += {static_cast<char>(v & 0xFF), static_cast<char>(v >> 8)};
+    f += std::string("\x80\0\0\0\0\0\xFF\xFF\xFF", 9);
+    return f + blocks;
+}
+
+std::string Descriptor(int width, int height) {
+    std::string d(",\0\0\0\0", 5);
+    for (int v : {width, height}) d += {static_cast<char>(v & 0xFF), static_cast<char>(v >> 8)};
+    return d + '\0';
+}
+
+// Data sub-blocks of 255 bytes and the zero-length one after them.
+std::string Blocks(const std::string& data) {
+    std::string out;
+    for (size_t at = 0; at < data.size(); at += 255) {
+        const std::string piece = data.substr(at, 255);
+        out += static_cast<char>(piece.size());
+        out += piece;
+    }
+    return out + '\0';
+}
+
 bool IsNotice(const TBitmap& b) {
     return b.Width() == 400 && b.Height() == 64 && b.Row32(0)[0] == ColorToPixel(clNavy);
 }
@@ -55,6 +80,12 @@ TEST(ImgReadTest, FilesThatCannotBeReadGiveTheNotice) {
         dir.WriteFile("huffman.tga", std::string("\0\1\x20\0\0\2\0\x18\0\0\0\0\3\0\1\0\x08\x20", 18) +
                                          std::string(64, 'U')),
         dir.File("missing.jpg"),
+        // GIFs: cut before their first image; a first image without data; an 8000 x 8000 image of
+        // 2,000 bytes; an 8000 x 6000 screen around one pixel.
+        dir.WriteFile("no-image.gif", Gif(16, 12, "!\xF9\x04\x00\x0F\x00\x00\x00")),
+        dir.WriteFile("no-data.gif", Gif(200, 150, Descriptor(200, 150) + std::string("\x02\x00;", 3))),
+        dir.WriteFile("huge-frame.gif", Gif(8000, 8000, Descriptor(8000, 8000) + "\x02" + Blocks("\x04" + std::string(1999, '\0')) + ";")),
+        dir.WriteFile("huge-screen.gif", Gif(8000, 6000, Descriptor(1, 1) + "\x02\x01\x4C" + std::string("\x00;", 2))),
     };
     for (const auto& f : files) EXPECT_TRUE(IsNotice(*LoadPictureOrNotice(f))) << f;
     TBitmap good(7, 5);

@@ -223,16 +223,20 @@ TEST(NetpbmOracle, TargaOfEveryKindDecodesLikeTgatoppm) {
             ExpectTargaLikeReferences(dir, MakeTarga(type, 16, 16, corner, ++seed, 1000, 300));
         }
         // True colour of 8 bits a pixel is grey to both references.
-        for (int type : {2, 10})
+        for (int type : {2, 10}) {
             for (int size : {8, 15, 16, 24, 32}) {
                 SCOPED_TRACE("true colour type " + std::to_string(type) + " bits " + std::to_string(size) + where);
                 ExpectTargaLikeReferences(dir, MakeTarga(type, size, 0, corner, ++seed));
             }
+            // Sixteen bits with an alpha bit keep their colours under the opacity.
+            SCOPED_TRACE("true colour type " + std::to_string(type) + " bits 16 with an alpha bit" + where);
+            ExpectTargaLikeReferences(dir, MakeTarga(type, 16, 0, corner | 1, ++seed));
+        }
         for (int type : {3, 11}) {
             SCOPED_TRACE("grey type " + std::to_string(type) + where);
             ExpectTargaLikeReferences(dir, MakeTarga(type, 8, 0, corner, ++seed));
-            // Grey with alpha shows its grey: as the references show the same grey bytes stored alone
-            // (both take these pixels for 5-5-5 colour).
+            // Grey with alpha keeps its grey under the opacity: as the references show the same grey
+            // bytes stored alone (both take these pixels for 5-5-5 colour).
             SCOPED_TRACE("grey with alpha");
             const Bytes greyAlpha = TargaPixels(16, false, 0, 0, ++seed);
             Bytes grey;

@@ -228,12 +228,43 @@ TEST(Transparency, TargaTiffAndGifShowTheBackgroundAsImageMagickFlattensThem) {
                            "-alpha off -compose CopyOpacity -composite -fill '#00FF0080' "
                            "-draw 'rectangle 0,0 10,10' " + source).c_str()),
               0);
+    // The source's pixels, for the kinds of file ImageMagick does not write.
+    const std::string rgba = dir.File("source.rgba");
+    ASSERT_EQ(std::system(("convert " + source + " -depth 8 rgba:" + rgba).c_str()), 0);
+    const std::string sourceBytes = ReadFile(rgba);
+    ASSERT_EQ(sourceBytes.size(), 40u * 30 * 4);
+    // A top-down Targa of the source, each pixel stored by `pixel` from its RGBA bytes; run-length
+    // types hold literal packets of up to 128 pixels.
+    auto targaOf = [&](int type, int pixelSize, int alphaBits, auto pixel) {
+        Bytes f = {0, 0, uint8_t(type), 0, 0, 0, 0, 0, 0, 0, 0, 0, 40, 0, 30, 0, uint8_t(pixelSize),
+                   uint8_t(0x20 | alphaBits)};
+        for (int at = 0; at < 40 * 30;) {
+            const int n = std::min(128, 40 * 30 - at);
+            if (type >= 9) f.push_back(static_cast<uint8_t>(n - 1));
+            for (int i = at; i < at + n; ++i) {
+                const auto* p = reinterpret_cast<const uint8_t*>(sourceBytes.data()) + 4 * i;
+                const Bytes stored = pixel(p[0], p[1], p[2], p[3]);
+                f.insert(f.end(), stored.begin(), stored.end());
+            }
+            at += n;
+        }
+        return BytesToString(f);
+    };
+    auto alpha1555 = [](uint8_t r, uint8_t g, uint8_t b, uint8_t a) {
+        const unsigned v = ((r >> 3) << 10) | ((g >> 3) << 5) | (b >> 3) | (a >= 128 ? 0x8000 : 0);
+        return Bytes{uint8_t(v), uint8_t(v >> 8)};
+    };
+    // Grey and alpha: ImageMagick takes these pixels for 5-5-5 colour, so it flattens a 32-bit twin.
+    auto greyAlpha = [](uint8_t r, uint8_t, uint8_t, uint8_t a) { return Bytes{r, a}; };
+    auto greyAlphaTwin = [](uint8_t r, uint8_t, uint8_t, uint8_t a) { return Bytes{r, r, r, a}; };
     struct Case {
         const char* what;
         const char* file;
         std::string make; // convert's options between the source and the file
         std::function<std::unique_ptr<TGraphic>()> graphic;
         int tolerance = 1;
+        // Files written here instead: the file itself, and the same picture as ImageMagick reads it.
+        std::function<std::string()> write = nullptr, twin = nullptr;
     };
     auto targa = [] { return std::make_unique<TTargaGraphic>(); };
     auto tiff = [] { return std::make_unique<TTIFFGraphic>(); };
@@ -255,17 +286,28 @@ TEST(Transparency, TargaTiffAndGifShowTheBackgroundAsImageMagickFlattensThem) {
         {"GIF whose first frame lies inside its screen", "i.gif", "-crop 20x12+8+6", gif},
         {"TIFF turned on its side", "j.tif",
          "-type TrueColorAlpha -compress none -define tiff:alpha=unassociated -orient RightTop", tiff},
+        {"16-bit Targa with an alpha bit", "k.tga", "", targa, 1, [&] { return targaOf(2, 16, 1, alpha1555); }},
+        {"16-bit run-length Targa with an alpha bit", "l.tga", "", targa, 1,
+         [&] { return targaOf(10, 16, 1, alpha1555); }},
+        {"16-bit grey Targa with alpha", "m.tga", "", targa, 1, [&] { return targaOf(3, 16, 8, greyAlpha); },
+         [&] { return targaOf(2, 32, 8, greyAlphaTwin); }},
+        {"16-bit run-length grey Targa with alpha", "n.tga", "", targa, 1,
+         [&] { return targaOf(11, 16, 8, greyAlpha); }, [&] { return targaOf(2, 32, 8, greyAlphaTwin); }},
     };
     for (const Case& c : cases) {
         const std::string file = dir.File(c.file);
-        ASSERT_EQ(std::system(("convert " + source + " " + c.make + " " + file).c_str()), 0) << c.what;
+        if (c.write)
+            dir.WriteFile(c.file, c.write());
+        else
+            ASSERT_EQ(std::system(("convert " + source + " " + c.make + " " + file).c_str()), 0) << c.what;
+        const std::string reference = c.twin ? dir.WriteFile(std::string("twin-") + c.file, c.twin()) : file;
         std::unique_ptr<TGraphic> picture = c.graphic();
         picture->LoadFromFile(file);
         for (TColor background : {TColor(0x00996633), clBlack, clWhite}) {
             const std::string what = std::string(c.what) + " over " + ColorText(background);
             TBitmap shown;
             AssignOverBackground(shown, picture.get(), background);
-            ExpectPixelsNear(shown, FlattenWithImageMagick(file, background), c.tolerance, what);
+            ExpectPixelsNear(shown, FlattenWithImageMagick(reference, background), c.tolerance, what);
             EXPECT_FALSE(shown.Transparent()) << what;
         }
         // The picture itself keeps the colours under its clear pixels, and its pixels' byte 3 zero.
@@ -444,6 +486,37 @@ TEST(Pcx, MissingPaletteAndBadHeaders) {
     c.LoadFromStream(cm);
     EXPECT_EQ(c.GetPixel(2, 0), RGB(7, 7, 7));
     EXPECT_EQ(c.GetPixel(3, 0), clBlack);
+
+    // Data that could not fill the picture even at the run length's most, or stored plainly one byte
+    // short, is refused before the picture's memory is taken; netpbm's pcxtoppm refuses the first too.
+    TempDir dir;
+    auto encoded = [](Bytes file) {
+        file[2] = 1;
+        return file;
+    };
+    Bytes runs;
+    for (int i = 0; i < 50; ++i) runs.insert(runs.end(), {0xFF, 5});
+    struct Short {
+        const char* what;
+        Bytes file;
+        const char* message;
+        bool netpbmSays = true; // pcxtoppm reads no plainly stored file
+    };
+    const Short shorts[] = {
+        {"run-length, 2000 x 2000 x 24 with 100 bytes", encoded(MakePcx(8, 3, 2000, 2000, 2000, runs, false)),
+         "Stream read error"},
+        {"run-length, 4 x 2 x 24 of one run", encoded(MakePcx(8, 3, 4, 2, 4, {0xD8, 5}, false)), ""},
+        {"stored, 4 x 2 x 24 one byte short", MakePcx(8, 3, 4, 2, 4, Bytes(23, 5), false), "Stream read error", false},
+        {"stored, 4 x 2 x 24 whole", MakePcx(8, 3, 4, 2, 4, Bytes(24, 5), false), "", false},
+    };
+    for (const Short& c : shorts) {
+        SCOPED_TRACE(c.what);
+        EXPECT_EQ(LoadError<TPCXGraphic>(c.file), c.message);
+        if (!c.netpbmSays) continue;
+        dir.WriteFile("in.pcx", BytesToString(c.file));
+        const bool netpbmReads = std::system(("pcxtoppm " + dir.File("in.pcx") + " >/dev/null 2>&1").c_str()) == 0;
+        EXPECT_EQ(netpbmReads, std::string(c.message).empty());
+    }
 }
 
 namespace {
@@ -773,6 +846,15 @@ TEST(TiffLoader, HandMadeDirectoriesAndTheirErrors) {
         EXPECT_EQ(LoadError<TTIFFGraphic>(MakeTiff(big, e, {})), "Stream read error");
         // A list longer than the file.
         EXPECT_EQ(LoadError<TTIFFGraphic>(GreyTiff(big, {{258, 3, 0x40000000, Long(big, 8)}})), "Invalid TIFF file.");
+        // A 3000 x 3000 strip of four bytes, which neither LZW nor PackBits can make that many rows of:
+        // refused before the picture's memory is taken.
+        for (unsigned compression : {5u, 32773u}) {
+            const std::vector<TiffEntry> huge = {{256, 3, 1, Short(big, 3000)},       {257, 3, 1, Short(big, 3000)},
+                                                 {258, 3, 1, Short(big, 8)},          {259, 3, 1, Short(big, compression)},
+                                                 {262, 3, 1, Short(big, 1)},          {273, 4, 1, Long(big, 8 + 2 + 12 * 7 + 4)},
+                                                 {279, 4, 1, Long(big, 4)}};
+            EXPECT_EQ(LoadError<TTIFFGraphic>(MakeTiff(big, huge, {0x80, 0, 0, 0})), "Stream read error") << compression;
+        }
     }
     // Without RowsPerStrip one strip holds the whole picture; two strips with two offsets of type SHORT.
     std::vector<TiffEntry> e = {{256, 3, 1, Short(false, 2)}, {257, 3, 1, Short(false, 2)},

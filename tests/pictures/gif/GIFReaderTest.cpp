@@ -5,6 +5,7 @@
 #include <gif_lib.h>
 
 #include <atomic>
+#include <algorithm>
 #include <cstdlib>
 #include <cstring>
 #include <new>
@@ -16,6 +17,8 @@
 
 #include "pictures/gif/GIFImage.h"
 #include "pictures/gif/GIFLZW.h"
+#include "tests/support/MagickFlatten.h"
+#include "tests/support/TempDir.h"
 
 using namespace lumora;
 
@@ -273,6 +276,119 @@ TEST(GIFReaderOracle, FramesGiflibWritesDecodeToTheSameIndices) {
     }
 }
 
+namespace {
+
+// Where the LZW data of a file's frame lies: from its minimum code size byte up to and including its
+// terminating zero-length sub-block (or the end of the file).
+std::pair<size_t, size_t> FrameData(const Bytes& gif, int frame) {
+    size_t at = 13 + ((gif[10] & 0x80) ? 3u * (2u << (gif[10] & 7)) : 0u);
+    auto skipBlocks = [&] {
+        while (at < gif.size() && gif[at] != 0) at += gif[at] + 1u;
+        return ++at;
+    };
+    for (int seen = 0; at < gif.size();) {
+        if (gif[at] == '!') {
+            at += 2;
+            skipBlocks();
+        } else if (gif[at] == ',') {
+            const uint8_t packed = gif[at + 9];
+            at += 10 + ((packed & 0x80) ? 3u * (2u << (packed & 7)) : 0u);
+            const size_t start = at;
+            ++at;
+            skipBlocks();
+            if (seen++ == frame) return {start, std::min(at, gif.size())};
+        } else {
+            break;
+        }
+    }
+    return {gif.size(), gif.size()};
+}
+
+} // namespace
+
+TEST(GIFReaderOracle, FilesCutShortAreReadOrRefusedAsGiftopnmReadsTheirFirstImage) {
+    // A first frame that its data cannot fill is refused, as giftopnm refuses it; one that the data
+    // fills is read as giftopnm reads it, whatever became of the file after it. Files are cut two
+    // ways: the file's end anywhere, and a frame's data cut short with the blocks closed after it.
+    test::TempDir dir;
+    std::vector<std::pair<std::string, Bytes>> sources = {
+        {"noise", GiflibWrite(97, 61, 16, {OracleFrame{0, 0, 97, 61, false, 0, Noise(97 * 61, 1, 16)}})},
+        {"interlaced runs", GiflibWrite(64, 40, 256, {OracleFrame{0, 0, 64, 40, true, 0, Runs(64 * 40, 2, 256)}})},
+        {"two frames", GiflibWrite(40, 30, 4, {OracleFrame{0, 0, 40, 30, false, 0, Noise(40 * 30, 3, 4)},
+                                               OracleFrame{5, 5, 20, 10, false, 32, Noise(20 * 10, 4, 32)}})},
+    };
+    ASSERT_EQ(std::system(("convert -delay 15 -loop 0 -size 16x12 gradient:red-blue xc:green "
+                           "gradient:yellow-black -colors 32 " + dir.File("three.gif")).c_str()),
+              0);
+    const std::string three = test::ReadFile(dir.File("three.gif"));
+    sources.emplace_back("three ImageMagick frames", Bytes(three.begin(), three.end()));
+
+    std::vector<std::pair<std::string, Bytes>> cuts;
+    for (const auto& [name, file] : sources) {
+        // The file's end: at every byte up to a little past the first frame's data, then sparser.
+        const size_t firstEnd = FrameData(file, 0).second;
+        const size_t step = std::max<size_t>(1, firstEnd / 80);
+        for (size_t n = 1; n < file.size(); n += n < firstEnd + 8 ? step : 37)
+            cuts.emplace_back(name + ", its first " + std::to_string(n) + " bytes", Bytes(file.begin(), file.begin() + n));
+        // A frame's data kept in part, in sub-blocks closed by a zero-length one and the trailer.
+        for (int frame : {0, 1}) {
+            const auto [start, end] = FrameData(file, frame);
+            if (start >= file.size()) continue;
+            Bytes packed;
+            for (size_t at = start + 1; at < end && file[at] != 0; at += file[at] + 1u)
+                packed.insert(packed.end(), file.begin() + static_cast<long>(at) + 1,
+                              file.begin() + static_cast<long>(at) + 1 + file[at]);
+            for (int percent : {0, 2, 25, 50, 75, 99, 100}) {
+                Bytes cut(file.begin(), file.begin() + static_cast<long>(start) + 1);
+                const size_t keep = packed.size() * static_cast<size_t>(percent) / 100;
+                for (size_t at = 0; at < keep; at += 255) {
+                    const size_t n = std::min<size_t>(255, keep - at);
+                    cut.push_back(static_cast<uint8_t>(n));
+                    cut.insert(cut.end(), packed.begin() + static_cast<long>(at), packed.begin() + static_cast<long>(at + n));
+                }
+                cut.insert(cut.end(), {0, ';'});
+                cuts.emplace_back(name + ", frame " + std::to_string(frame) + " with " + std::to_string(percent) +
+                                      "% of its data",
+                                  cut);
+            }
+        }
+    }
+    for (size_t i = 0; i < cuts.size(); ++i)
+        dir.WriteFile(std::to_string(i) + ".gif", std::string(cuts[i].second.begin(), cuts[i].second.end()));
+    // One shell for every file: giftopnm writes the first image, whole or not at all.
+    ASSERT_EQ(std::system(("cd " + dir.Path() + " && for i in $(seq 0 " + std::to_string(cuts.size() - 1) +
+                           "); do giftopnm $i.gif > $i.ppm 2>/dev/null; done; true").c_str()),
+              0);
+    int refused = 0, read = 0;
+    for (size_t i = 0; i < cuts.size(); ++i) {
+        const std::string& what = cuts[i].first;
+        const Bytes& bytes = cuts[i].second;
+        const test::FlatPicture netpbm = test::ReadPpm(dir.File(std::to_string(i) + ".ppm"));
+        std::unique_ptr<TGIFImage> image;
+        const std::string error = [&]() -> std::string {
+            try {
+                image = Load(bytes);
+            } catch (const Exception& e) {
+                return e.Message();
+            }
+            return {};
+        }();
+        ASSERT_EQ(error.empty(), !netpbm.colors.empty()) << what << (error.empty() ? "" : ": " + error);
+        if (!image) {
+            ++refused;
+            continue;
+        }
+        ++read;
+        TGIFSubImage& first = *image->Images()[0];
+        ASSERT_EQ(first.Width() * first.Height(), netpbm.width * netpbm.height) << what;
+        for (int p = 0; p < netpbm.width * netpbm.height; ++p)
+            ASSERT_EQ(first.ActiveColorMap().Colors(first.Data()[p]), netpbm.colors[static_cast<size_t>(p)])
+                << what << ", pixel " << p;
+    }
+    EXPECT_GT(refused, 200);
+    EXPECT_GT(read, 30);
+}
+
 TEST(GIFWriterOracle, BothEncodersWriteWhatGiflibDecodesBack) {
     struct Case {
         int w, h, colors;
@@ -403,29 +519,45 @@ TEST(GIFReader, TolerantReadingOfOddFiles) {
 TEST(GIFReader, FrameEdgeCases) {
     // Width 0 takes the logical screen's size.
     Warnings w1;
-    auto image = Load(Gif(3, 2, 2, Cat({Descriptor(0, 0, 0, 5), LzwData(2, {{4, 3}, {1, 3}, {5, 3}}), kTrailer})), &w1);
+    auto image = Load(Gif(3, 2, 2, Cat({Descriptor(0, 0, 0, 5), LzwData(2, {{4, 3}, {1, 3}, {6, 3}, {6, 3}, {1, 4}, {5, 4}}), kTrailer})), &w1);
     EXPECT_EQ(image->Images()[0]->Width(), 3);
     EXPECT_EQ(image->Images()[0]->Height(), 2);
     EXPECT_TRUE(w1.Has("Image exceeds Logical Screen size"));
 
-    // A graphic control block cut short leaves the frame opaque.
+    // A graphic control block cut short after the last image leaves its frame opaque.
     Warnings w2;
-    image = Load(Gif(2, 2, 2, Bytes{'!', 0xF9, 4, 1}), &w2);
+    image = Load(Gif(2, 2, 2, Cat({SmallFrame(), Bytes{'!', 0xF9, 4, 1}})), &w2);
     EXPECT_TRUE(w2.Has("Premature end of data"));
-    ASSERT_EQ(image->Images().Count(), 1);
-    EXPECT_FALSE(image->Images()[0]->Transparent());
+    ASSERT_EQ(image->Images().Count(), 2);
+    EXPECT_FALSE(image->Images()[1]->Transparent());
 
-    // Data that stops early: the rest of a transparent frame keeps the transparent index.
+    // Data of a later frame that stops early: the rest of a transparent frame keeps the transparent
+    // index.
     Warnings w3;
     const Bytes gce{'!', 0xF9, 4, 1, 0, 0, 2, 0};
-    image = Load(Gif(4, 1, 2, Cat({gce, Descriptor(0, 0, 4, 1), Bytes{2, 1, 0x04, 0}})), &w3);
-    EXPECT_EQ(Bytes(image->Images()[0]->Data(), image->Images()[0]->Data() + 4), (Bytes{0, 2, 2, 2}));
+    const Bytes stopsEarly = Cat({gce, Descriptor(0, 0, 4, 1), Bytes{2, 1, 0x04, 0}});
+    image = Load(Gif(4, 2, 2, Cat({SmallFrame(), stopsEarly})), &w3);
+    EXPECT_EQ(Bytes(image->Images()[1]->Data(), image->Images()[1]->Data() + 4), (Bytes{0, 2, 2, 2}));
     EXPECT_FALSE(w3.list.empty());
 
-    // A sub-block longer than the file warns and keeps what is there.
+    // A later frame's sub-block longer than the file warns and keeps what is there.
     Warnings w4;
-    image = Load(Gif(2, 2, 2, Cat({Descriptor(0, 0, 2, 2), Bytes{2, 200, 0x04}})), &w4);
+    image = Load(Gif(2, 2, 2, Cat({SmallFrame(), Descriptor(0, 0, 2, 2), Bytes{2, 200, 0x04}})), &w4);
     EXPECT_TRUE(w4.Has("Premature end of data"));
+    EXPECT_EQ(image->Images().Count(), 2);
+
+    // The first picture is what the file shows: a file without one, or whose first frame its data
+    // cannot fill, is refused.
+    const std::pair<const char*, Bytes> refused[] = {
+        {"no image", Gif(2, 2, 2, Bytes{'!', 0xF9, 4, 1})},
+        {"a comment and the trailer", Gif(2, 2, 2, Cat({Bytes{'!', 0xFE, 1, 'a', 0}, kTrailer}))},
+        {"an image descriptor cut short", Gif(2, 2, 2, Cat({Descriptor(0, 0, 2, 2)}))},
+        {"data that stops early", Gif(4, 1, 2, stopsEarly)},
+        {"an end code before the last pixel", Gif(2, 2, 2, Cat({Descriptor(0, 0, 2, 2), LzwData(2, {{4, 3}, {0, 3}, {1, 3}, {5, 3}}), kTrailer}))},
+        {"a sub-block longer than the file", Gif(2, 2, 2, Cat({Descriptor(0, 0, 2, 2), Bytes{2, 200, 0x04}}))},
+        {"pixels whole, the last sub-block cut", Gif(2, 2, 2, Cat({Descriptor(0, 0, 2, 2), Bytes{2, 5, 0x44, 0x34}}))},
+    };
+    for (const auto& [what, file] : refused) EXPECT_NE(LoadError(file), "") << what;
 
     // Interlaced, width 3, height 1.
     image = Load(Gif(3, 1, 2, Cat({Descriptor(0, 0, 3, 1, 0x40), LzwData(2, {{4, 3}, {1, 3}, {2, 3}, {3, 3}, {5, 3}}), kTrailer})));
@@ -608,4 +740,45 @@ TEST(GIFReader, InterlacedFrameDecodesIntoItsOwnPixelsOnly) {
     g_watchFrom = 0;
     EXPECT_EQ(g_largeAllocations.load(), 1) << "the frame's pixels, and no second buffer of its size";
     EXPECT_EQ(Bytes(image->Images()[0]->Data(), image->Images()[0]->Data() + w * h), GiflibDecode(file)[0]);
+}
+
+TEST(GIFReader, FramesAndScreensBeyondWhatTheirBytesHoldAreRefusedBeforeTheirMemoryIsTaken) {
+    // The most pixels LZW gives: after a clear, codes whose strings grow by one pixel each until the
+    // table is full, then its longest string, 4091 pixels, again and again in 12-bit codes.
+    std::vector<std::pair<int, int>> codes = {{4, 3}, {0, 3}};
+    for (int code = 6, size = 3; code < 4096; ++code) {
+        codes.push_back({code, size});
+        if (code + 1 == 1 << size && size < 12) ++size;
+    }
+    const int repeats = 3000;
+    for (int i = 0; i < repeats; ++i) codes.push_back({4095, 12});
+    codes.push_back({5, 12});
+    const int width = 4091, height = 2046 + repeats; // 1 + 2 + ... + 4091 pixels, then the repeats
+    const Bytes densest = Gif(width, height, 1, Cat({Descriptor(0, 0, width, height), LzwData(2, codes), kTrailer}));
+    ASSERT_GT(int64_t(width) * height / static_cast<int64_t>(densest.size()), 2000) << "pixels a byte";
+    auto image = Load(densest);
+    ASSERT_EQ(image->Images().Count(), 1);
+    const TGIFSubImage& frame = *image->Images()[0];
+    EXPECT_EQ(std::count(frame.Data(), frame.Data() + frame.DataSize(), 0), int64_t(width) * height);
+
+    // An 8000 x 8000 frame of 2,000 bytes of data, a frame a little beyond 2,731 pixels a byte, and
+    // an 8000 x 6000 screen around a frame of one pixel: none of them is read into memory.
+    Bytes zeros(2000, 0);
+    zeros[0] = 4;
+    std::vector<std::pair<int, int>> zeroCodes;
+    for (uint8_t b : zeros) zeroCodes.push_back({b, 8});
+    const Bytes onePixel = Cat({Descriptor(0, 0, 1, 1), LzwData(2, {{4, 3}, {1, 3}, {5, 3}})});
+    const std::pair<const char*, Bytes> beyond[] = {
+        {"8000 x 8000 of 2,000 bytes", Gif(8000, 8000, 1, Cat({Descriptor(0, 0, 8000, 8000), LzwData(2, zeroCodes), kTrailer}))},
+        {"2,750 pixels a byte", Gif(2750, 2000, 1, Cat({Descriptor(0, 0, 2750, 2000), LzwData(2, zeroCodes), kTrailer}))},
+        {"an 8000 x 6000 screen around one pixel", Gif(8000, 6000, 1, Cat({onePixel, kTrailer}))},
+    };
+    for (const auto& [what, file] : beyond) {
+        g_largeAllocations = 0;
+        g_watchFrom = 1 << 20;
+        const std::string error = LoadError(file);
+        g_watchFrom = 0;
+        EXPECT_EQ(error, "Premature end of data") << what;
+        EXPECT_EQ(g_largeAllocations.load(), 0) << what;
+    }
 }
