@@ -663,10 +663,12 @@ TEST_F(Pickers, OpenWithinTheScreenWithTheColumnsWholeWhereThereIsRoom) {
             const QRect free = dialog.screen()->availableGeometry();
             EXPECT_EQ(free.size(), screen->Size);
             EXPECT_TRUE(free.contains(dialog.frameGeometry())) << button;
-            for (QAbstractButton* b : dialog.findChildren<QAbstractButton*>())
-                if (b->isVisible())
+            for (QAbstractButton* b : dialog.findChildren<QAbstractButton*>()) {
+                if (b->isVisible()) {
                     EXPECT_TRUE(free.contains(QRect(b->mapToGlobal(QPoint(0, 0)), b->size())))
                         << button << " " << b->objectName().toStdString();
+                }
+            }
             test::SaveShot(dialog, std::string("picker-") + button + "-" + std::to_string(free.width()) +
                                        "x" + std::to_string(free.height()));
             TFileView* list = dialog.findChild<TFileView*>("FileView1");
