@@ -6,6 +6,7 @@
 #include <cstdio>
 
 #include "platform/devices/Devices.h"
+#include "platform/devices/SoftSynth.h"
 
 namespace lumora {
 
@@ -14,6 +15,7 @@ bool MidiOutErrorText(int code, std::string& text) {
     case MMSYSERR_NOERROR: text = "The operation completed successfully."; return true;
     case MMSYSERR_ERROR: text = "An unspecified error occurred in the MIDI output system."; return true;
     case MMSYSERR_BADDEVICEID: text = "The MIDI output device identifier is out of range."; return true;
+    case MMSYSERR_NOTENABLED: text = "The software synthesizer has no sound output to play through."; return true;
     case MMSYSERR_INVALHANDLE: text = "The MIDI output device is not open."; return true;
     case MMSYSERR_NODRIVER:
         text = "No MIDI sequencer is available (the ALSA sequencer could not be opened).";
@@ -369,7 +371,7 @@ IMidiDevices& MidiDevices() {
     static std::unique_ptr<IMidiDevices> chosen = [] {
         TDevicesSetting setting = DevicesSetting();
         return setting.Fake ? std::unique_ptr<IMidiDevices>(std::make_unique<TFakeMidiDevices>(setting.Dir))
-                            : CreateAlsaMidiDevices();
+                            : WithSoftSynth(CreateAlsaMidiDevices());
     }();
     return *chosen;
 }
