@@ -5,6 +5,7 @@
 #include <algorithm>
 #include <cstdio>
 
+#include "platform/devices/AlsaErrors.h"
 #include "platform/devices/Devices.h"
 #include "platform/devices/SoftSynth.h"
 
@@ -51,8 +52,12 @@ struct AlsaPortInfo {
 };
 
 snd_seq_t* OpenSequencer() {
+    HoldBackAlsaErrors();
     snd_seq_t* seq = nullptr;
-    if (snd_seq_open(&seq, "default", SND_SEQ_OPEN_OUTPUT, 0) < 0) return nullptr;
+    if (int err = snd_seq_open(&seq, "default", SND_SEQ_OPEN_OUTPUT, 0); err < 0) {
+        ReportMissingAlsaDevice("MIDI sequencer", err);
+        return nullptr;
+    }
     snd_seq_set_client_name(seq, "Lumora");
     return seq;
 }
