@@ -48,8 +48,8 @@ public:
 
     int Acquire() {
         if (users_ == 0) {
-            if (!Load()) return MMSYSERR_ERROR;
             if (!SoundOutput()) return MMSYSERR_NOTENABLED;
+            if (!Load()) return MMSYSERR_ERROR;
             fluid_synth_system_reset(synth_);
             FlushEffects();
             stream_ = SoundOutput()([this](float* frames, size_t count) {
