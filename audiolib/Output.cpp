@@ -5,6 +5,7 @@
 #include <chrono>
 #include <cstdio>
 #include <cstring>
+#include <mutex>
 #include <thread>
 
 namespace lumora::audiolib {
@@ -152,6 +153,8 @@ private:
     std::string device_;
 };
 
+void DropAlsaError(const char*, int, const char*, int, const char*, ...) {}
+
 } // namespace
 
 std::unique_ptr<Output> OpenOutput(const std::string& setting, uint32_t rate, std::string& error) {
@@ -177,6 +180,10 @@ std::unique_ptr<Output> OpenOutput(const std::string& setting, uint32_t rate, st
         error = "unknown output \"" + setting + "\"";
         return nullptr;
     }
+    // ALSA's own lines for a device it cannot open are held back: the caller tells the failure in
+    // our words (the handler is the process's, so this holds for every ALSA user in it).
+    static std::once_flag quiet;
+    std::call_once(quiet, [] { snd_lib_error_set_handler(DropAlsaError); });
     snd_pcm_t* pcm = nullptr;
     int rc = snd_pcm_open(&pcm, device.c_str(), SND_PCM_STREAM_PLAYBACK, 0);
     if (rc < 0) {

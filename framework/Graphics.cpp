@@ -70,7 +70,7 @@ TColor ColorToRGB(TColor color) {
 std::string ColorToString(TColor color) {
     for (const auto& c : kColorNames)
         if (c.color == color) return c.name;
-    return "$" + IntToHex(static_cast<uint32_t>(color), 8);
+    return '$' + IntToHex(static_cast<uint32_t>(color), 8);
 }
 
 bool IdentToColor(const std::string& ident, TColor& color) {

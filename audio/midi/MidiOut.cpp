@@ -3,6 +3,7 @@
 #include <cstring>
 
 #include "audio/midi/MidiFile.h"
+#include "audio/midi/SynthSound.h"
 
 namespace lumora {
 
@@ -17,6 +18,7 @@ TMyMidiEvent TMyMidiEvent::FromFileEvent(const TMidiEvent& event) {
 }
 
 TMidiOutput::TMidiOutput() {
+    ConnectSoftSynthSound();
     numDevs_ = MidiDevices().NumDevs();
     window_ = std::make_unique<TMessageTarget>([this](TMessage& m) { HandleMessage(m); });
 }

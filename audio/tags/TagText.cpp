@@ -156,7 +156,7 @@ std::string EncodeCP932(std::string_view utf8, size_t maxBytes) {
         } else if (auto s = Utf8ToCP932(utf8.substr(start, pos - start)); s && c != 0xFFFD) {
             piece = *s;
         } else {
-            piece = "?";
+            piece = '?';
         }
         if (out.size() + piece.size() > maxBytes) break;
         out += piece;

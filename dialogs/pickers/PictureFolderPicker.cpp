@@ -312,7 +312,7 @@ void TDSelect::FileView1Change() {
         // An animated GIF plays in the thumbnail.
         const QSize size = ui->Image1->SetPicture(picture);
         int w = size.width(), h = size.height();
-        ui->Label3->setText(Q("(" + IntToStr(w) + "x" + IntToStr(h) + ")"));
+        ui->Label3->setText(Q('(' + IntToStr(w) + "x" + IntToStr(h) + ")"));
         double ratio = FitRatio(w, h, kThumbWidth, kThumbHeight);
         int tw = static_cast<int>(w * ratio), th = static_cast<int>(h * ratio);
         ui->Image1->setGeometry((kThumbWidth - tw) / 2 + kThumbLeft, (kThumbHeight - th) / 2 + kThumbTop, tw, th);

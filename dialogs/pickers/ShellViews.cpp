@@ -173,17 +173,31 @@ void TFolderView::BuildRoot() {
     setCurrentItem(root);
 }
 
+const TShellFolder* TFolderView::BindNode(QTreeWidgetItem* node, std::unique_ptr<TShellFolder>& bound) const {
+    TItemIdList absolute = AbsoluteId(node);
+    if (absolute.Empty()) return &DesktopFolder();
+    bound = DesktopFolder().BindToObject(absolute);
+    return bound.get();
+}
+
+QTreeWidgetItem* TFolderView::AddChild(QTreeWidgetItem* node, const TShellFolder& folder, const TItemIdList& item) {
+    auto* child = new QTreeWidgetItem(node);
+    child->setText(0, Q(folder.DisplayNameOf(item, SHGDN_INFOLDER)));
+    child->setData(0, kIdRole, ToBytes(item));
+    child->setIcon(0, ShellIcon(TItemIdList::Concat(AbsoluteId(node), item), false));
+    child->setFlags(child->flags() | Qt::ItemIsEditable);
+    bool sub = folder.GetAttributesOf(item, SFGAO_HASSUBFOLDER) & SFGAO_HASSUBFOLDER;
+    child->setChildIndicatorPolicy(sub ? QTreeWidgetItem::ShowIndicator : QTreeWidgetItem::DontShowIndicatorWhenChildless);
+    return child;
+}
+
 void TFolderView::FillChildren(QTreeWidgetItem* node) {
     if (updating_ || !node || !node->data(0, kIdRole).isValid()) return;
-    TItemIdList absolute = AbsoluteId(node);
     std::unique_ptr<TShellFolder> bound;
-    const TShellFolder* folder = &DesktopFolder();
-    if (!absolute.Empty()) {
-        bound = DesktopFolder().BindToObject(absolute);
-        folder = bound.get();
-    }
+    const TShellFolder* folder = BindNode(node, bound);
     std::vector<TItemIdList> items;
-    if (!folder || !folder->EnumObjects(SHCONTF_FOLDERS | SHCONTF_INCLUDEHIDDEN, items)) {
+    // Hidden folders (dot-folders) stay out of the tree, as a file manager keeps them out of sight.
+    if (!folder || !folder->EnumObjects(SHCONTF_FOLDERS, items)) {
         RestorePrevious();
         return;
     }
@@ -192,17 +206,7 @@ void TFolderView::FillChildren(QTreeWidgetItem* node) {
     updating_ = true;
     std::sort(items.begin(), items.end(),
               [&](const TItemIdList& a, const TItemIdList& b) { return folder->CompareIds(a, b) < 0; });
-    for (const auto& item : items) {
-        auto* child = new QTreeWidgetItem(node);
-        TItemIdList childAbsolute = TItemIdList::Concat(absolute, item);
-        child->setText(0, Q(folder->DisplayNameOf(item, SHGDN_INFOLDER)));
-        child->setData(0, kIdRole, ToBytes(item));
-        child->setIcon(0, ShellIcon(childAbsolute, false));
-        child->setFlags(child->flags() | Qt::ItemIsEditable);
-        bool sub = folder->GetAttributesOf(item, SFGAO_HASSUBFOLDER) & SFGAO_HASSUBFOLDER;
-        child->setChildIndicatorPolicy(sub ? QTreeWidgetItem::ShowIndicator
-                                           : QTreeWidgetItem::DontShowIndicatorWhenChildless);
-    }
+    for (const auto& item : items) AddChild(node, *folder, item);
     if (items.empty()) node->setChildIndicatorPolicy(QTreeWidgetItem::DontShowIndicator);
     updating_ = false;
     setUpdatesEnabled(true);
@@ -232,7 +236,12 @@ QTreeWidgetItem* TFolderView::FindChild(QTreeWidgetItem* node, const TItemIdList
     node->setExpanded(true);
     for (int i = 0; i < node->childCount(); ++i)
         if (NodeId(node->child(i)) == relative) return node->child(i);
-    return nullptr;
+    // A hidden folder on the way to the folder asked for is shown all the same, so a folder chosen
+    // before stays chosen.
+    std::unique_ptr<TShellFolder> bound;
+    const TShellFolder* folder = BindNode(node, bound);
+    if (!folder || !(folder->GetAttributesOf(relative, SFGAO_FOLDER) & SFGAO_FOLDER)) return nullptr;
+    return AddChild(node, *folder, relative);
 }
 
 QTreeWidgetItem* TFolderView::FindNode(const TItemIdList& absolute) {
@@ -477,7 +486,8 @@ bool TFileView::KeepItem(const TItemIdList& item, uint32_t attrs) const {
 
 void TFileView::Fill() {
     std::vector<TItemIdList> items;
-    if (!folder_ || !folder_->EnumObjects(SHCONTF_FOLDERS | SHCONTF_NONFOLDERS | SHCONTF_INCLUDEHIDDEN, items)) {
+    // Hidden items (dot-files) stay out of the list, as a file manager keeps them out of sight.
+    if (!folder_ || !folder_->EnumObjects(SHCONTF_FOLDERS | SHCONTF_NONFOLDERS, items)) {
         if (!folder_) model_->removeRows(0, model_->rowCount());
         if (folderView_) folderView_->RestorePrevious();
         return;

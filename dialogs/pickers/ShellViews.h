@@ -75,6 +75,9 @@ protected:
 
 private:
     void FillChildren(QTreeWidgetItem* node);
+    // The folder object of a node (the desktop for the root); nullptr when it cannot be bound.
+    const TShellFolder* BindNode(QTreeWidgetItem* node, std::unique_ptr<TShellFolder>& bound) const;
+    QTreeWidgetItem* AddChild(QTreeWidgetItem* node, const TShellFolder& folder, const TItemIdList& item);
     void NotifyDeleting(QTreeWidgetItem* node);
     void NodeChanged(QTreeWidgetItem* current);
     QTreeWidgetItem* FindNode(const TItemIdList& absolute);

@@ -512,17 +512,19 @@ void TSaverSettings::PickFolder(bool pictures) {
     QLineEdit* edit = pictures ? ui->EdtPictFolder : ui->EdtSndFolder;
     TFolderPick pick;
     std::string text = PathText(edit);
-    // Without a usable folder in the box the picker starts at the root of the system folder's drive,
-    // which on this system is the file system's root.
-    pick.StartFolder = !text.empty() && DirectoryExists(text) ? text : SystemFolder().substr(0, 1);
+    // Without a usable folder in the box the picker starts where a user's pictures and music live
+    // on this system: their home.
+    pick.StartFolder = !text.empty() && DirectoryExists(text) ? text : HomeFolder();
     (pictures ? PictStartFolder : SndStartFolder) = pick.StartFolder;
     pick.Mask = pictures ? kPictureMask : kSoundMask;
     if (pictures) pick.Caption = "画像ﾌｫﾙﾀﾞの選択(*.jpg;*.bmp;*.gif;*.tif;*.png;*.pcx;*.tga)";
     pick.SubFolders = (pictures ? ui->CheckBox8 : ui->CheckBox9)->isChecked();
     if (!hook(*this, pick)) return;
-    if (pick.Chosen != text) ui->RadioButton2->setChecked(false);
+    // The same folder picked again keeps the groups, which are the user's work; a new folder switches
+    // grouping off, since the groups name files of the old one.
+    if (ExcludeTrailingPathDelimiter(pick.Chosen) == ExcludeTrailingPathDelimiter(text)) return;
+    ui->RadioButton2->setChecked(false);
     SetPathText(edit, pick.Chosen);
-    // Any new folder choice switches grouping off: the groups named files of the old folders.
     ui->RadioButton1->setChecked(true);
     RadioButton1Click();
 }

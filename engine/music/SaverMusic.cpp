@@ -271,7 +271,13 @@ void TSaverMusic::StartMidiTrack(const std::string& name, const std::string& fil
 
 void TSaverMusic::OpenMidiOut() {
     if (midiOutOpen_) CloseMidiOut();
-    MidiOutput1.SetProductName(window_.Settings().MidiDevice);
+    try {
+        MidiOutput1.SetProductName(window_.Settings().MidiDevice);
+    } catch (const EmidioutputError&) {
+        // A device never chosen, or gone since, gives way to the mapper, which opens the built-in
+        // synthesizer: the music plays where Windows would have fallen back on its own synthesizer.
+        MidiOutput1.SetDeviceID(MIDI_MAPPER);
+    }
     MidiOutput1.Open();
     midiOutOpen_ = true;
 }

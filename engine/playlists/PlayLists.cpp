@@ -115,7 +115,7 @@ TFileProc::TFileProc(const std::string& folder, bool stopAfter50, bool subFolder
     for (size_t semi; (semi = text.find(';', start)) != std::string::npos; start = semi + 1) {
         std::string piece = text.substr(start, semi - start);
         if (piece.empty()) continue;
-        if (piece[0] != '.') piece.insert(0, ".");
+        if (piece[0] != '.') piece.insert(0, 1, '.');
         ExtList.Add(UpperCase(piece));
     }
     ExtList.Sort();

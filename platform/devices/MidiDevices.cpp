@@ -5,7 +5,9 @@
 #include <algorithm>
 #include <cstdio>
 
+#include "platform/devices/AlsaErrors.h"
 #include "platform/devices/Devices.h"
+#include "platform/devices/SoftSynth.h"
 
 namespace lumora {
 
@@ -14,6 +16,7 @@ bool MidiOutErrorText(int code, std::string& text) {
     case MMSYSERR_NOERROR: text = "The operation completed successfully."; return true;
     case MMSYSERR_ERROR: text = "An unspecified error occurred in the MIDI output system."; return true;
     case MMSYSERR_BADDEVICEID: text = "The MIDI output device identifier is out of range."; return true;
+    case MMSYSERR_NOTENABLED: text = "The software synthesizer has no sound output to play through."; return true;
     case MMSYSERR_INVALHANDLE: text = "The MIDI output device is not open."; return true;
     case MMSYSERR_NODRIVER:
         text = "No MIDI sequencer is available (the ALSA sequencer could not be opened).";
@@ -49,8 +52,12 @@ struct AlsaPortInfo {
 };
 
 snd_seq_t* OpenSequencer() {
+    HoldBackAlsaErrors();
     snd_seq_t* seq = nullptr;
-    if (snd_seq_open(&seq, "default", SND_SEQ_OPEN_OUTPUT, 0) < 0) return nullptr;
+    if (int err = snd_seq_open(&seq, "default", SND_SEQ_OPEN_OUTPUT, 0); err < 0) {
+        ReportMissingAlsaDevice("MIDI sequencer", err);
+        return nullptr;
+    }
     snd_seq_set_client_name(seq, "Lumora");
     return seq;
 }
@@ -369,7 +376,7 @@ IMidiDevices& MidiDevices() {
     static std::unique_ptr<IMidiDevices> chosen = [] {
         TDevicesSetting setting = DevicesSetting();
         return setting.Fake ? std::unique_ptr<IMidiDevices>(std::make_unique<TFakeMidiDevices>(setting.Dir))
-                            : CreateAlsaMidiDevices();
+                            : WithSoftSynth(CreateAlsaMidiDevices());
     }();
     return *chosen;
 }

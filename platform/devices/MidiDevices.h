@@ -1,9 +1,10 @@
 #pragma once
-// MIDI output devices: the ALSA sequencer's writable ports, the mapper, and a logging fake.
+// MIDI output devices: the built-in software synthesizer (SoftSynth.h) and the ALSA sequencer's
+// writable ports, the mapper, and a logging fake.
 //
-// Device ids run from 0 to NumDevs() - 1; id -1 is the mapper, which opens the first synthesizer
-// port (or the first port when there is no synthesizer). Calls return 0 or an error code whose
-// text MidiOutErrorText gives.
+// Device ids run from 0 to NumDevs() - 1; id -1 is the mapper, which opens the built-in synthesizer,
+// else the first synthesizer port (or the first port when there is no synthesizer). Calls return 0
+// or an error code whose text MidiOutErrorText gives.
 //
 // Fake configuration lines (DIR/devices.conf):
 //   midi "Product name" [synth]      one output device, in id order
@@ -36,6 +37,7 @@ enum : int {
     MMSYSERR_NOERROR = 0,
     MMSYSERR_ERROR = 1,
     MMSYSERR_BADDEVICEID = 2,
+    MMSYSERR_NOTENABLED = 3,
     MMSYSERR_INVALHANDLE = 5,
     MMSYSERR_NODRIVER = 6,
     MMSYSERR_NOMEM = 7,
@@ -46,7 +48,7 @@ enum : int {
 bool MidiOutErrorText(int code, std::string& text);
 
 // Technologies.
-enum : uint16_t { MOD_MIDIPORT = 1, MOD_SYNTH = 2, MOD_MAPPER = 5 };
+enum : uint16_t { MOD_MIDIPORT = 1, MOD_SYNTH = 2, MOD_MAPPER = 5, MOD_SWSYNTH = 7 };
 
 struct TMidiOutCaps {
     uint16_t Mid = 0;
@@ -84,7 +86,8 @@ public:
     virtual int Open(int id, std::unique_ptr<IMidiOutPort>& port) = 0;
 };
 
-// The devices chosen by LUMORA_DEVICES, or the ones a test installed.
+// The devices chosen by LUMORA_DEVICES (the real ones: the built-in synthesizer and the ALSA
+// sequencer's ports), or the ones a test installed.
 IMidiDevices& MidiDevices();
 void SetMidiDevices(IMidiDevices* devices); // nullptr = back to the chosen ones
 

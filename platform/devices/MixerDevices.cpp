@@ -10,6 +10,7 @@
 #include <fstream>
 #include <sstream>
 
+#include "platform/devices/AlsaErrors.h"
 #include "platform/devices/Devices.h"
 #include "platform/devices/OutputGain.h"
 
@@ -387,10 +388,12 @@ private:
 };
 
 snd_mixer_t* OpenAlsaMixer(const std::string& name) {
+    HoldBackAlsaErrors();
     snd_mixer_t* handle = nullptr;
     if (snd_mixer_open(&handle, 0) < 0) return nullptr;
-    if (snd_mixer_attach(handle, name.c_str()) < 0 || snd_mixer_selem_register(handle, nullptr, nullptr) < 0 ||
-        snd_mixer_load(handle) < 0) {
+    int err = snd_mixer_attach(handle, name.c_str());
+    if (err < 0 || (err = snd_mixer_selem_register(handle, nullptr, nullptr)) < 0 || (err = snd_mixer_load(handle)) < 0) {
+        ReportMissingAlsaDevice("mixer " + name, err);
         snd_mixer_close(handle);
         return nullptr;
     }

@@ -13,7 +13,6 @@
 #include <QClipboard>
 #include <QDateTime>
 #include <QDesktopServices>
-#include <QDir>
 #include <QDrag>
 #include <QFileIconProvider>
 #include <QFileInfo>
@@ -90,15 +89,15 @@ std::vector<TShellPlace>& Places() {
 
 std::vector<TShellPlace> DefaultPlaces() {
     std::vector<TShellPlace> places;
-    std::string home = S(QDir::homePath());
+    std::string home = HomeFolder();
     if (!home.empty() && home != "/") places.push_back({"ホーム", home});
     places.push_back({"ファイルシステム", "/"});
     return places;
 }
 
-// The folder holds at least one folder that the folder tree would list, hidden ones included.
+// The folder holds at least one folder that the folder tree would list (hidden ones it does not).
 bool HasSubFolder(const std::string& path) {
-    TFolderReader reader(true);
+    TFolderReader reader;
     if (!reader.Open(path)) return false;
     TFolderEntry entry;
     while (reader.Next(entry))

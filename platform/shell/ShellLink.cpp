@@ -286,7 +286,7 @@ std::string WindowsPathToLocal(const std::string& path) {
     if (p.size() >= 2 && p[0] == '/' && p[1] == '/') return {};
     if (p.size() >= 2 && p[1] == ':' && ((p[0] >= 'A' && p[0] <= 'Z') || (p[0] >= 'a' && p[0] <= 'z'))) {
         p.erase(0, 2);
-        if (p.empty() || p[0] != '/') p.insert(0, "/");
+        if (p.empty() || p[0] != '/') p.insert(0, 1, '/');
     }
     return p;
 }

@@ -360,7 +360,7 @@ TPosixIpc::TPosixIpc() : TPosixIpc(DefaultFolder(), "lumora-" + std::to_string(g
 
 TPosixIpc::TPosixIpc(std::string folder, std::string prefix) : folder_(std::move(folder)), prefix_(std::move(prefix)) {}
 
-std::string TPosixIpc::SystemName(const std::string& name) const { return "/" + SafeName(prefix_ + name); }
+std::string TPosixIpc::SystemName(const std::string& name) const { return '/' + SafeName(prefix_ + name); }
 
 std::unique_ptr<ISharedMemoryBlock> TPosixIpc::OpenSharedMemory(const std::string& name, size_t size) {
     if (size == 0) return nullptr;

@@ -104,7 +104,7 @@ std::string LinkUnique(int fd, const std::string& target) {
     std::mt19937 rng(seed());
     for (int attempt = 0; attempt < 100; ++attempt) {
         std::string name = target + "~";
-        if (attempt > 0) name += "." + std::to_string(rng() % 1000000);
+        if (attempt > 0) name += '.' + std::to_string(rng() % 1000000);
         if (::linkat(AT_FDCWD, procPath.c_str(), AT_FDCWD, name.c_str(), AT_SYMLINK_FOLLOW) == 0) return name;
         if (errno != EEXIST) return {};
     }
@@ -117,7 +117,7 @@ int CreateNamedTemp(const std::string& target, std::string& name) {
     std::mt19937 rng(seed());
     for (int attempt = 0; attempt < 100; ++attempt) {
         name = target + "~";
-        if (attempt > 0) name += "." + std::to_string(rng() % 1000000);
+        if (attempt > 0) name += '.' + std::to_string(rng() % 1000000);
         int fd = ::open(name.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0600);
         if (fd >= 0) return fd;
         if (errno != EEXIST) break;

@@ -1,5 +1,6 @@
 #include "platform/system/System.h"
 
+#include <pwd.h>
 #include <unistd.h>
 
 #include <cstdlib>
@@ -38,5 +39,13 @@ std::string ConfigFolder() { return EnvOr("XDG_CONFIG_HOME", Home() + "/.config"
 std::string DataFolder() { return EnvOr("XDG_DATA_HOME", Home() + "/.local/share"); }
 std::string SystemFolder() { return "/usr/share"; }
 std::string TempFolder() { return EnvOr("TMPDIR", "/tmp"); }
+
+std::string HomeFolder() {
+    std::string home = std::getenv("HOME") ? std::getenv("HOME") : "";
+    if (home.empty())
+        if (const passwd* user = getpwuid(getuid()); user && user->pw_dir) home = user->pw_dir;
+    while (home.size() > 1 && home.back() == '/') home.pop_back();
+    return home.empty() ? "/" : home;
+}
 
 } // namespace lumora

@@ -20,5 +20,7 @@ std::string ConfigFolder();
 std::string DataFolder();
 std::string SystemFolder();
 std::string TempFolder();
+// The user's home folder, where their pictures and music live; "/" when they have none.
+std::string HomeFolder();
 
 } // namespace lumora

@@ -108,7 +108,7 @@ TEST(RegIniFile, OneReadAndOneWritePerObject) {
     auto store = std::make_shared<TMemoryRegistryStore>();
     {
         TRegIniFile ini(kKey, store); // creates the key: one write when it closes
-        for (int i = 0; i < 50; ++i) ini.WriteInteger("S", "V" + std::to_string(i), i);
+        for (int i = 0; i < 50; ++i) ini.WriteInteger("S", 'V' + std::to_string(i), i);
     }
     EXPECT_EQ(store->WriteCount(), 1);
     {

@@ -3,7 +3,9 @@
 #include <png.h>
 #include <zlib.h>
 
+#include <algorithm>
 #include <cstring>
+#include <iterator>
 #include <stdexcept>
 
 namespace lumora::test {
@@ -11,8 +13,8 @@ namespace lumora::test {
 Bytes PngChunk(const char* type, const Bytes& data) {
     Bytes out;
     Put32BE(out, static_cast<uint32_t>(data.size()));
-    out.insert(out.end(), type, type + 4);
-    out.insert(out.end(), data.begin(), data.end());
+    std::copy(type, type + 4, std::back_inserter(out));
+    std::copy(data.begin(), data.end(), std::back_inserter(out));
     uLong crc = crc32(0, reinterpret_cast<const Bytef*>(type), 4);
     if (!data.empty()) crc = crc32(crc, data.data(), static_cast<uInt>(data.size()));
     Put32BE(out, static_cast<uint32_t>(crc));

@@ -154,8 +154,8 @@ TEST_F(Mixer, OnlyTheFirstFourDestinationsAndSeventeenSources) {
     SetFullMixerLevels(mixer, true, 9);
     std::set<std::string> expected;
     for (int d = 0; d < 4; ++d) {
-        expected.insert("D" + std::to_string(d));
-        for (int s = 0; s < 17; ++s) expected.insert("D" + std::to_string(d) + "S" + std::to_string(s));
+        expected.insert('D' + std::to_string(d));
+        for (int s = 0; s < 17; ++s) expected.insert('D' + std::to_string(d) + "S" + std::to_string(s));
     }
     EXPECT_EQ(LinesSet(), expected);
 }

@@ -128,7 +128,7 @@ TEST(TagID3, LegacyTitlesReadInTheirOwnLanguage) {
     for (auto [titles, codec] : {std::pair{&test::Latin1Titles(), "latin-1"}, std::pair{&test::JapaneseTitles(), "cp932"}}) {
         TempDir dir;
         std::string args = "legacy-titles " + test::Quoted(dir.Path()) + " " + codec;
-        for (const auto& title : *titles) args += " " + test::Hex(title);
+        for (const auto& title : *titles) args += ' ' + test::Hex(title);
         std::string out = test::Mutagen(args);
         std::vector<std::string> v1Titles;
         for (size_t at = 0; at < out.size();) {

@@ -566,19 +566,28 @@ TEST_F(Pickers, AFolderNamedInLatin1IsChosenAndStoredAsItsBytes) {
     SettingsDialogHooks().SoundFolder = nullptr;
 }
 
-TEST_F(Pickers, HiddenItemsAreListedAndAStoredHiddenFolderIsKept) {
+TEST_F(Pickers, HiddenItemsAreNotListedButAStoredHiddenFolderIsKept) {
     TBitmap picture(8, 8);
     fs::create_directories(root + "/.config/pics");
+    fs::create_directories(root + "/.cache");
+    fs::create_directories(root + "/.config/pics/.hidden");
     picture.SaveToFile(root + "/.config/pics/.thumb.bmp");
     picture.SaveToFile(root + "/.config/pics/shown.bmp");
     TDSelect form(nullptr, *data);
     form.Folder = root + "/.config/pics";
     form.Mask = "*.bmp";
     form.show();
-    EXPECT_EQ(form.findChild<TFolderView*>("FolderView1")->SelectedPath(), root + "/.config/pics");
+    TFolderView* tree = form.findChild<TFolderView*>("FolderView1");
+    EXPECT_EQ(tree->SelectedPath(), root + "/.config/pics");
+    // The hidden folder on the way is shown; the others are not, and the folder's own hidden
+    // folder gives it nothing to open.
+    EXPECT_EQ(tree->findItems(".config", Qt::MatchExactly | Qt::MatchRecursive).size(), 1);
+    EXPECT_TRUE(tree->findItems(".cache", Qt::MatchExactly | Qt::MatchRecursive).empty());
+    EXPECT_NE(tree->currentItem()->childIndicatorPolicy(), QTreeWidgetItem::ShowIndicator);
     TFileView* list = form.findChild<TFileView*>("FileView1");
-    EXPECT_EQ(list->Count(), 2);
-    EXPECT_GE(list->FindRow(".thumb.bmp"), 0);
+    EXPECT_EQ(list->Count(), 1);
+    EXPECT_LT(list->FindRow(".thumb.bmp"), 0);
+    EXPECT_GE(list->FindRow("shown.bmp"), 0);
     QTest::mouseClick(Find<QPushButton>(form, "Button2"), Qt::LeftButton);
     EXPECT_EQ(form.result(), QDialog::Accepted);
     EXPECT_EQ(form.Folder, root + "/.config/pics");
@@ -663,10 +672,12 @@ TEST_F(Pickers, OpenWithinTheScreenWithTheColumnsWholeWhereThereIsRoom) {
             const QRect free = dialog.screen()->availableGeometry();
             EXPECT_EQ(free.size(), screen->Size);
             EXPECT_TRUE(free.contains(dialog.frameGeometry())) << button;
-            for (QAbstractButton* b : dialog.findChildren<QAbstractButton*>())
-                if (b->isVisible())
+            for (QAbstractButton* b : dialog.findChildren<QAbstractButton*>()) {
+                if (b->isVisible()) {
                     EXPECT_TRUE(free.contains(QRect(b->mapToGlobal(QPoint(0, 0)), b->size())))
                         << button << " " << b->objectName().toStdString();
+                }
+            }
             test::SaveShot(dialog, std::string("picker-") + button + "-" + std::to_string(free.width()) +
                                        "x" + std::to_string(free.height()));
             TFileView* list = dialog.findChild<TFileView*>("FileView1");

@@ -1,6 +1,7 @@
 // The sound and MIDI previews over the real audio library (silent output) and the fake MIDI and
 // mixer devices: the spectrum drawing, play to the end, the short-file stall, files that cannot
-// be played, the mixer and the screensaver while open, and all-sound-off on closing.
+// be played, the mixer and the screensaver while open, and all-sound-off on closing; and the
+// MIDI preview heard through the built-in synthesizer.
 
 #include <chrono>
 #include <cmath>
@@ -20,8 +21,10 @@
 #include "dialogs/previews/SoundPreview.h"
 #include "dialogs/previews/MidiPreview.h"
 #include "engine/saver/ScrollingText.h"
+#include "platform/devices/SoftSynth.h"
 #include "platform/system/System.h"
 #include "tests/dialogs/settings/SubDialogsTestSupport.h"
+#include "tests/support/WavSound.h"
 
 namespace lumora::test {
 namespace {
@@ -295,6 +298,39 @@ TEST_F(Previews, MidiPlaysThroughTheDialogsOutputAndSilencesEveryChannelAtTheEnd
     // The scope's pictures were shown in its place.
     EXPECT_EQ(form.ScopeView()->Picture().Width(), TMidiScope::kWidth);
     EXPECT_EQ(form.ScopeView()->Picture().GetPixel(0, 0), clNavy);
+}
+
+TEST_F(Previews, WithoutAMidiPortTheBuiltInSynthesizerIsListedFirstAndTheSongIsHeard) {
+    if (SoftSynthFontPath().empty()) GTEST_SKIP() << "no General MIDI sound font (timgm6mb-soundfont)";
+    // The real device set of a desktop whose sequencer offers only ports that make no sound; the
+    // synthesizer starts the audio library on a WAV output of its own, finished when it closes.
+    auto devices = WithSoftSynth(std::make_unique<TFakeMidiDevices>(dir.File("devices")));
+    SetMidiDevices(devices.get());
+    setenv("LUMORA_AUDIO_OUTPUT", ("wav:" + dir.File("out.wav")).c_str(), 1);
+    std::string file = dir.WriteFile("music/song.mid", OneNoteMidi(480)); // half a second
+    auto dlg = OpenSettings();
+    QComboBox* list = Find<QComboBox>(*dlg, "MidiDevice");
+    std::vector<std::string> names;
+    for (int i = 0; i < list->count(); ++i) names.push_back(list->itemText(i).toStdString());
+    EXPECT_EQ(names, (std::vector<std::string>{kSoftSynthName, "Fake Synthesizer", "Fake MIDI Port"}));
+    EXPECT_EQ(list->currentIndex(), 0) << "with no stored device the synthesizer is chosen";
+    {
+        TSPrev2 form(dlg.get());
+        EXPECT_TRUE(dlg->MidiOutOpen);
+        form.FileName = file;
+        form.show();
+        EXPECT_TRUE(PumpUntil([&] { return Closed(form); }, 5000));
+    }
+    EXPECT_FALSE(dlg->MidiOutOpen);
+    EXPECT_EQ(ReadLog("midi.log"), "") << "no note went to a port";
+    // The note sounds for its half second (a piano, which fades while held), and nothing else.
+    const std::vector<bool> loud = LoudWindows(LeftChannel(dir.File("out.wav")));
+    size_t first = std::find(loud.begin(), loud.end(), true) - loud.begin();
+    ASSERT_LT(first, loud.size()) << "the song was not heard";
+    size_t sounding = std::count(loud.begin(), loud.end(), true);
+    EXPECT_GE(sounding, 6u);
+    EXPECT_LE(sounding, 16u);
+    EXPECT_EQ(std::find(loud.begin() + first + sounding, loud.end(), true), loud.end()) << "one stretch of sound";
 }
 
 TEST_F(Previews, ClosingTheMidiPreviewMidSongSendsControllerOffOnAllChannels) {

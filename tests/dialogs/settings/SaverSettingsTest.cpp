@@ -1,4 +1,5 @@
 #include <algorithm>
+#include <cstdlib>
 #include <filesystem>
 #include <memory>
 #include <string>
@@ -434,28 +435,60 @@ TEST_F(SettingsDialog, PickedMidiDeviceIsStored) {
     EXPECT_EQ(Get(kBase, "EFECT", "MidiDevice"), "Fake MIDI Port");
 }
 
-TEST_F(SettingsDialog, PickingAFolderSwitchesGroupingOff) {
-    Put(kBase, "Setting", "UseSound", "1");
-    Put(kBase, "Setting", "SoundFolder", "/music");
-    Put(kBase, "Setting", "Grouping", "1");
-    TFolderPick asked;
-    SettingsDialogHooks().PictureFolder = [&](TSaverSettings&, TFolderPick& pick) {
-        asked = pick;
-        pick.Chosen = "/pictures";
-        return true;
+TEST_F(SettingsDialog, PickingTheSameFolderAgainKeepsTheGroupsAndANewOneSwitchesGroupingOff) {
+    const std::string pictures = dir.File("pictures"), music = dir.File("music"), home = dir.File("home");
+    for (const std::string& folder : {pictures, music, home}) std::filesystem::create_directories(folder);
+    const char* oldHome = std::getenv("HOME");
+    const std::string savedHome = oldHome ? oldHome : "";
+    setenv("HOME", home.c_str(), 1);
+    struct Row {
+        bool Sound;
+        std::string Stored, Chosen;
+        bool Kept;
+    } rows[] = {
+        {false, pictures, pictures, true},
+        {false, pictures, pictures + "/", true},
+        {true, music, music, true},
+        {false, pictures, music, false},
+        {true, music, pictures, false},
+        {false, "", pictures, false}, // a new user's picker starts at home
+        {true, "/no/such/folder", music, false},
     };
-    TSaverSettings dlg;
-    dlg.show();
-    ASSERT_TRUE(Find<QToolButton>(dlg, "SpeedButton1")->isEnabled());
-    EXPECT_FALSE(Find<QToolButton>(dlg, "SpeedButton2")->isEnabled()); // no sound picker plugged in
-    Find<QToolButton>(dlg, "SpeedButton1")->click();
-    EXPECT_EQ(asked.StartFolder, "/");
-    EXPECT_EQ(asked.Mask, "*.jpg;*.jpeg;*.bmp;*.gif;*.tif;*.tiff;*.png;*.pcx;*.tga");
-    EXPECT_EQ(Find<QLineEdit>(dlg, "EdtPictFolder")->text(), "/pictures");
-    EXPECT_TRUE(Find<QRadioButton>(dlg, "RadioButton1")->isChecked());
-    Ok(dlg);
-    EXPECT_EQ(Get(kBase, "Setting", "Folder"), "/pictures");
-    EXPECT_EQ(Get(kBase, "Setting", "Grouping"), "0");
+    for (const Row& row : rows) {
+        SCOPED_TRACE((row.Sound ? "sound " : "pictures ") + row.Stored + " -> " + row.Chosen);
+        Put(kBase, "Setting", "UseSound", "1");
+        Put(kBase, "Setting", "Folder", row.Sound ? pictures : row.Stored);
+        Put(kBase, "Setting", "SoundFolder", row.Sound ? row.Stored : music);
+        Put(kBase, "Setting", "Grouping", "1");
+        Put(kBase, "GroupDef", "GP0", "t.mp3");
+        Put(kBase, "GP0", "GP0-0", "p.jpg");
+        TFolderPick asked;
+        auto pick = [&](TSaverSettings&, TFolderPick& p) {
+            asked = p;
+            p.Chosen = row.Chosen;
+            return true;
+        };
+        (row.Sound ? SettingsDialogHooks().SoundFolder : SettingsDialogHooks().PictureFolder) = pick;
+        TSaverSettings dlg;
+        dlg.show();
+        Find<QToolButton>(dlg, row.Sound ? "SpeedButton2" : "SpeedButton1")->click();
+        EXPECT_EQ(asked.StartFolder, std::filesystem::is_directory(row.Stored) ? row.Stored : home);
+        EXPECT_EQ(asked.Mask, row.Sound ? "*.mp3;*.wav;*.mid;*.wma;*.ogg;*.mod;*.xm;*.it;*.s3m"
+                                        : "*.jpg;*.jpeg;*.bmp;*.gif;*.tif;*.tiff;*.png;*.pcx;*.tga");
+        EXPECT_EQ(Find<QRadioButton>(dlg, "RadioButton2")->isChecked(), row.Kept);
+        EXPECT_NE(Find<QRadioButton>(dlg, "RadioButton1")->isChecked(), row.Kept);
+        Ok(dlg);
+        EXPECT_EQ(Get(kBase, "Setting", row.Sound ? "SoundFolder" : "Folder"), row.Kept ? row.Stored : row.Chosen);
+        EXPECT_EQ(Get(kBase, "Setting", "Grouping"), row.Kept ? "1" : "0");
+        EXPECT_EQ(Get(kBase, "GroupDef", "GP0"), row.Kept ? "t.mp3" : "<missing>");
+        EXPECT_EQ(Get(kBase, "GP0", "GP0-0"), row.Kept ? "p.jpg" : "<missing>");
+        SettingsDialogHooks().SoundFolder = nullptr;
+        SettingsDialogHooks().PictureFolder = nullptr;
+    }
+    if (oldHome)
+        setenv("HOME", savedHome.c_str(), 1);
+    else
+        unsetenv("HOME");
 }
 
 TEST_F(SettingsDialog, ThemeManagerAndPictureSizeSeams) {

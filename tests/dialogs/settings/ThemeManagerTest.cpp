@@ -125,7 +125,7 @@ TEST_F(ThemeManager, AddTakesTheSmallestFreeIdAndListsItInIdOrder) {
 }
 
 TEST_F(ThemeManager, AddingStopsAtTenThemes) {
-    for (int id = 0; id < 9; ++id) Put(kLumoraKey, "Thema", std::to_string(id), "T" + std::to_string(id));
+    for (int id = 0; id < 9; ++id) Put(kLumoraKey, "Thema", std::to_string(id), 'T' + std::to_string(id));
     auto dlg = OpenSettings();
     auto manager = OpenManager(*dlg);
     answers.push_back({true, "Last"});

@@ -1,5 +1,6 @@
 // The real program in a real X server: "lumora /s" with music on plays the sound folder into the WAV
-// output, in order and with the gap, while the pictures change and the title stands on the screen.
+// output, in order and with the gap, while the pictures change and the title stands on the screen;
+// a MIDI file sounds through the built-in synthesizer where it has notes.
 #include <gtest/gtest.h>
 
 #include <cmath>
@@ -9,34 +10,18 @@
 #include <set>
 #include <sstream>
 
+#include "platform/devices/SoftSynth.h"
+#include "tests/support/CommandOutput.h"
 #include "tests/support/TempDir.h"
+#include "tests/support/WavSound.h"
 #include "tests/support/Xvfb.h"
 
 namespace lumora {
 namespace {
 
 namespace fs = std::filesystem;
-
-// The left channel of a 16-bit stereo WAV file.
-std::vector<int16_t> LeftChannel(const std::string& path) {
-    std::string bytes = test::ReadFile(path);
-    std::vector<int16_t> left;
-    size_t at = 12;
-    while (at + 8 <= bytes.size()) {
-        uint32_t size = static_cast<uint8_t>(bytes[at + 4]) | static_cast<uint8_t>(bytes[at + 5]) << 8 |
-                        static_cast<uint8_t>(bytes[at + 6]) << 16 |
-                        static_cast<uint32_t>(static_cast<uint8_t>(bytes[at + 7])) << 24;
-        if (bytes.compare(at, 4, "data") == 0) {
-            size_t end = std::min(bytes.size(), at + 8 + size);
-            for (size_t p = at + 8; p + 4 <= end; p += 4)
-                left.push_back(static_cast<int16_t>(static_cast<uint8_t>(bytes[p]) |
-                                                    static_cast<uint8_t>(bytes[p + 1]) << 8));
-            break;
-        }
-        at += 8 + size + (size & 1);
-    }
-    return left;
-}
+using test::LeftChannel;
+using test::LoudWindows;
 
 // What a stretch of the output holds: silence, one of the two tones, or something unclear.
 constexpr int kUnclear = -1;
@@ -176,6 +161,106 @@ TEST(SaverMusicEndToEndTest, SaverPlaysTheSoundFolderInOrderWithTheGapWhilePictu
     EXPECT_TRUE(centres.count(0xFF0000)) << "the red picture was shown";
     EXPECT_TRUE(centres.count(0x0000FF)) << "the blue picture was shown";
     EXPECT_TRUE(titleShown);
+}
+
+TEST(SaverMusicEndToEndTest, MidiSoundsThroughTheBuiltInSynthesizerWhereTheFileHasNotesAndNowhereElse) {
+    const fs::path program = fs::path(LUMORA_BINARY_DIR) / "bin" / "lumora";
+    if (!fs::exists(program)) GTEST_SKIP() << "the program is not built: " << program;
+    for (const char* tool : {"Xvfb", "convert"})
+        if (!test::HaveTool(tool)) GTEST_SKIP() << tool << " is not installed";
+    if (std::system("/usr/bin/python3 -c 'import mido' 2>/dev/null") != 0) GTEST_SKIP() << "python3-mido is missing";
+    if (SoftSynthFontPath().empty()) GTEST_SKIP() << "no General MIDI sound font (timgm6mb-soundfont)";
+    test::TempDir dir;
+    fs::create_directories(dir.File("pics"));
+    fs::create_directories(dir.File("music"));
+    ASSERT_EQ(std::system(("convert -size 64x48 xc:red '" + dir.File("pics/a.bmp") + "'").c_str()), 0);
+    // The notes (an organ, which holds its level while the key is down) are written by mido, which
+    // also says when each one sounds: that is the oracle the output is held against.
+    dir.WriteFile("tune.py", R"(import sys, mido
+out = mido.MidiFile(ticks_per_beat=480)
+track = mido.MidiTrack()
+out.tracks.append(track)
+track.append(mido.Message('program_change', program=19, time=0))
+at = 0
+for start, length in ((0.3, 0.6), (1.3, 0.3), (2.1, 0.8)):
+    on, off = int(start * 960), int((start + length) * 960)
+    track.append(mido.Message('note_on', note=60, velocity=100, time=on - at))
+    track.append(mido.Message('note_off', note=60, velocity=0, time=off - on))
+    at = off
+track.append(mido.MetaMessage('end_of_track', time=0))
+out.save(sys.argv[1])
+now, starts = 0.0, []
+for message in mido.MidiFile(sys.argv[1]):
+    now += message.time
+    if message.type == 'note_on' and message.velocity > 0:
+        starts.append(now)
+    elif message.type == 'note_off':
+        print(starts.pop(), now)
+)");
+    std::istringstream spans(test::CommandOutput("/usr/bin/python3 '" + dir.File("tune.py") + "' '" +
+                                                 dir.File("music/tune.mid") + "'"));
+    struct Note {
+        double On, Off;
+    };
+    std::vector<Note> notes;
+    for (Note n; spans >> n.On >> n.Off;) notes.push_back(n);
+    ASSERT_EQ(notes.size(), 3u);
+    std::ostringstream reg;
+    reg << "REGEDIT4\n\n[HKEY_CURRENT_USER\\Software\\Varenko's Software\\Lumora\\Setting]\n"
+        << "\"Folder\"=\"" << dir.File("pics") << "\"\n\"SoundFolder\"=\"" << dir.File("music") << "\"\n"
+        << "\"UseSound\"=\"1\"\n\"SndInterval\"=\"1\"\n\"Interval\"=\"60\"\n\"StopOnMouseMove\"=\"0\"\n";
+    dir.WriteFile("reg.reg", reg.str());
+    std::ostringstream script;
+    script << "for i in $(seq 50); do xdpyinfo >/dev/null 2>&1 && break; sleep 0.1; done\n"
+           << "'" << program.string() << "' /s 2>'" << dir.File("err.txt") << "' &\npid=$!\n"
+           << "sleep 14\nkill -TERM $pid\nwait $pid\n";
+    dir.WriteFile("run.sh", script.str());
+    // The real devices: the ALSA sequencer has no port here or none the saver was told of, and the
+    // stored device is empty, so only the built-in synthesizer can sound.
+    const std::string command = "env -u LUMORA_DEVICES LUMORA_REGISTRY='" + dir.File("reg.reg") +
+                                "' LUMORA_AUDIO_OUTPUT=wav:'" + dir.File("out.wav") +
+                                "' QT_QPA_PLATFORM=xcb timeout 120 " + test::WithXvfb() +
+                                " '-screen 0 640x480x24' sh '" + dir.File("run.sh") + "'";
+    ASSERT_EQ(std::system(command.c_str()), 0) << command;
+    const std::string errors = test::ReadFile(dir.File("err.txt"));
+    SCOPED_TRACE("the saver's standard error:\n" + errors);
+    // A machine without a sound card hears of it once, in the program's words, and not from ALSA.
+    EXPECT_EQ(errors.find("ALSA lib"), std::string::npos);
+    size_t told = 0;
+    for (size_t at = errors.find("no ALSA sound device"); at != std::string::npos;
+         at = errors.find("no ALSA sound device", at + 1))
+        ++told;
+    if (fs::exists("/dev/snd"))
+        EXPECT_LE(told, 1u);
+    else
+        EXPECT_EQ(told, 1u);
+
+    // Stretches of sound as (first window, windows).
+    const std::vector<bool> loud = LoudWindows(LeftChannel(dir.File("out.wav")));
+    std::vector<std::pair<size_t, size_t>> sounds;
+    for (size_t w = 0; w < loud.size(); ++w) {
+        if (!loud[w]) continue;
+        if (!sounds.empty() && sounds.back().first + sounds.back().second == w)
+            ++sounds.back().second;
+        else
+            sounds.push_back({w, 1});
+    }
+    // The file plays twice (the list wraps after the gap); the second time starts from silence
+    // as the first did, with nothing left over from the end of the first.
+    ASSERT_GE(sounds.size(), 2 * notes.size()) << "the song did not play twice";
+    for (size_t play = 0; play < 2; ++play) {
+        SCOPED_TRACE("play " + std::to_string(play + 1));
+        const size_t first = play * notes.size();
+        const double origin = sounds[first].first * 0.05 - notes[0].On;
+        for (size_t i = 0; i < notes.size(); ++i) {
+            const double start = sounds[first + i].first * 0.05 - origin, length = sounds[first + i].second * 0.05;
+            // Within a timer tick, a mixing period and a window either way; a note rings on
+            // briefly after its key is let go.
+            EXPECT_NEAR(start, notes[i].On, 0.15) << "note " << i;
+            EXPECT_GE(length, notes[i].Off - notes[i].On - 0.15) << "note " << i;
+            EXPECT_LE(length, notes[i].Off - notes[i].On + 0.4) << "note " << i;
+        }
+    }
 }
 
 } // namespace

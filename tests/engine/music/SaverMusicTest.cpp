@@ -203,12 +203,33 @@ TEST(SaverMusicTest, MidiFilePlaysThroughTheChosenDeviceAndEndsWithAllSoundOff) 
     EXPECT_EQ(m.SongLength(), 500);
 }
 
+TEST(SaverMusicTest, AStoredDeviceThatIsNotThereGivesWayToTheSynthesizer) {
+    for (const char* stored : {"", "No Such Synth"}) {
+        SCOPED_TRACE(stored);
+        // The synthesizer is not the first device, so only the mapper's choice finds it.
+        test::TempDir devices;
+        devices.WriteFile("devices.conf", "midi \"Port\"\nmidi \"Synth\" synth\n");
+        TFakeMidiDevices midi(devices.Path());
+        MusicHarness h;
+        SetMidiDevices(&midi);
+        h.dir.WriteFile("music/a.mid", test::OneNoteMidi(960));
+        h.Set("EFECT", "MidiDevice", stored);
+        h.Open();
+        h.Run(300);
+        EXPECT_TRUE(h.Music().MidiOutOpen());
+        EXPECT_EQ(h.Notice(), "");
+        const std::string log = test::ReadFile(devices.File("midi.log"));
+        EXPECT_NE(log.find("open 1 \"Synth\""), std::string::npos) << log;
+        EXPECT_NE(log.find("short 1 90 3C 64"), std::string::npos) << log;
+    }
+}
+
 TEST(SaverMusicTest, MidiTrackThatCannotStartMovesOnToTheNextTrack) {
     MusicHarness h;
     h.dir.WriteFile("music/a.mid", test::OneNoteMidi(480));
     h.dir.WriteFile("music/b.mid", "MThd broken");
     h.Track("c.mp3");
-    h.Set("EFECT", "MidiDevice", "No Such Synth");
+    h.midi.FailNext("midi-open", 1);
     h.Open();
     EXPECT_FALSE(h.Music().MidiOutOpen());
     EXPECT_EQ(h.Notice(), h.dir.File("music/a.mid") + "を再生できません");

@@ -66,7 +66,7 @@ public:
     void SetEQGains(const std::array<float, kEqBands>& gains) override {
         std::string text = "eq";
         for (float g : gains)
-            text += " " + std::to_string(static_cast<int>(g));
+            text += ' ' + std::to_string(static_cast<int>(g));
         log_->calls.push_back(text);
     }
     void SetEchoLevel(int level) override { log_->calls.push_back("echo " + std::to_string(level)); }

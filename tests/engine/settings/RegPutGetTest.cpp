@@ -429,8 +429,8 @@ TEST_F(Groups, TwelveGroupsKeepTheirOrder) {
     d.LoadGroups(false);
     for (int i = 0; i < 12; ++i) {
         auto* list = new TStringList();
-        list->Add("p" + std::to_string(i) + ".jpg");
-        d.Groups->AddObject("t" + std::to_string(i) + ".mp3", list);
+        list->Add('p' + std::to_string(i) + ".jpg");
+        d.Groups->AddObject('t' + std::to_string(i) + ".mp3", list);
     }
     d.Save();
     EXPECT_EQ(Get(kBase, "GroupDef", "GP10"), "t10.mp3");
@@ -439,7 +439,7 @@ TEST_F(Groups, TwelveGroupsKeepTheirOrder) {
     e.Load();
     e.LoadGroups(false);
     ASSERT_EQ(e.Groups->Count(), 12);
-    for (int i = 0; i < 12; ++i) EXPECT_EQ((*e.Groups)[i], "t" + std::to_string(i) + ".mp3");
+    for (int i = 0; i < 12; ++i) EXPECT_EQ((*e.Groups)[i], 't' + std::to_string(i) + ".mp3");
 }
 
 TEST_F(Groups, SaveKeepsOrErasesStoredGroups) {

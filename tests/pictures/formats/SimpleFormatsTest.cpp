@@ -7,6 +7,7 @@
 #include <cstdlib>
 #include <cstring>
 #include <functional>
+#include <iterator>
 #include <memory>
 
 #include <gtest/gtest.h>
@@ -157,7 +158,7 @@ TEST(Targa, BadFilesRaiseTheirMessages) {
     auto targa = [](int type, int width, int height, int pixelSize, Bytes data) {
         Bytes f = {0, 0, uint8_t(type), 0, 0, 0, 0, 0, 0, 0, 0, 0, uint8_t(width), uint8_t(width >> 8),
                    uint8_t(height), uint8_t(height >> 8), uint8_t(pixelSize), 0x28};
-        f.insert(f.end(), data.begin(), data.end());
+        std::copy(data.begin(), data.end(), std::back_inserter(f));
         return f;
     };
     auto runs = [](int packets, int pixelsEach, int bpp) {
@@ -206,8 +207,9 @@ TEST(Targa, BadFilesRaiseTheirMessages) {
                    0, 0, 0, 0, 3, 0, 1, 0, uint8_t(pixelSize), 0x20};
         f.resize(f.size() + 64, 0x55);
         dir.WriteFile("in.tga", BytesToString(f));
-        if (netpbmRefuses)
+        if (netpbmRefuses) {
             EXPECT_NE(std::system(("tgatoppm " + dir.File("in.tga") + " >/dev/null 2>&1").c_str()), 0) << type;
+        }
         return LoadError<TTargaGraphic>(f);
     };
     EXPECT_EQ(refused(0, 0, 24), "Targa: image type 0 not supported");

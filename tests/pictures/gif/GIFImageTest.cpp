@@ -1383,7 +1383,7 @@ TEST(GIFOptimize, RandomAnimationsLookTheSameToImageMagick) {
             for (uint8_t o : kOptions)
                 if (rng() % 2) options |= o;
         chosen.push_back(options);
-        const std::string name = "a" + std::to_string(k);
+        const std::string name = 'a' + std::to_string(k);
         image.SaveToFile(dir.File(name + "-0.gif"));
         // Areas cleared to the background show the header's background colour when drawn opaque.
         const bool global = image.Header().ColorMap().Count() > 0;
@@ -1393,7 +1393,9 @@ TEST(GIFOptimize, RandomAnimationsLookTheSameToImageMagick) {
             image.SaveToFile(dir.File(name + "-1.gif"));
         });
         ASSERT_EQ(error, "") << "animation " << k;
-        if (global) EXPECT_EQ(image.Header().BackgroundColor(), background) << "animation " << k;
+        if (global) {
+            EXPECT_EQ(image.Header().BackgroundColor(), background) << "animation " << k;
+        }
         for (const char* which : {"-0", "-1"}) {
             names.push_back(name + which);
             sizes.emplace_back(image.Width(), image.Height());

@@ -4,12 +4,14 @@
 
 #include <gif_lib.h>
 
+#include <algorithm>
 #include <atomic>
 #include <algorithm>
 #include <cstdlib>
 #include <cstring>
 #include <new>
 #include <functional>
+#include <iterator>
 #include <string>
 #include <vector>
 
@@ -576,7 +578,7 @@ TEST(GIFReader, DataLeftAfterTheLastPixelDoesNotHideTheNextFrame) {
 TEST(GIFReader, ApplicationExtensions) {
     auto loopBlock = [](const char* id, Bytes data) {
         Bytes b{'!', 0xFF, 11};
-        b.insert(b.end(), id, id + 11);
+        std::copy(id, id + 11, std::back_inserter(b));
         b.insert(b.end(), data.begin(), data.end());
         return b;
     };

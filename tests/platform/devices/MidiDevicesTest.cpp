@@ -1,7 +1,8 @@
-// The LUMORA_DEVICES switch, the fakes' configuration, and the ALSA sequencer devices as far as
-// this machine has them.
+// The LUMORA_DEVICES switch, the fakes' configuration, the built-in software synthesizer, and the
+// ALSA sequencer devices as far as this machine has them.
 #include <sys/stat.h>
 
+#include <cmath>
 #include <memory>
 #include <sstream>
 
@@ -9,6 +10,7 @@
 
 #include "platform/devices/Devices.h"
 #include "platform/devices/MidiDevices.h"
+#include "platform/devices/SoftSynth.h"
 #include "tests/support/TempDir.h"
 
 namespace lumora {
@@ -82,6 +84,113 @@ TEST(MidiMessages, DataLengths) {
     EXPECT_EQ(MidiMessageDataLength(0xF3), 1);
     EXPECT_EQ(MidiMessageDataLength(0xFE), 0);
     EXPECT_EQ(MidiMessageDataLength(0x40), 0);
+}
+
+TEST(SoftSynth, StandsFirstBeforeThePortsAndIsTheMappersChoice) {
+    if (SoftSynthFontPath().empty()) GTEST_SKIP() << "no General MIDI sound font (timgm6mb-soundfont)";
+    TempDir dir;
+    dir.WriteFile("devices.conf", "midi \"Port\"\nmidi \"Synth\" synth\n");
+    EXPECT_EQ(WithSoftSynth(std::make_unique<TFakeMidiDevices>(dir.Path()), "")->NumDevs(), 2)
+        << "without a sound font there is no synthesizer to list";
+    auto devices = WithSoftSynth(std::make_unique<TFakeMidiDevices>(dir.Path()));
+    ASSERT_EQ(devices->NumDevs(), 3);
+    std::vector<std::string> names;
+    TMidiOutCaps caps;
+    for (int id = MIDI_MAPPER; id < 3; ++id) {
+        ASSERT_EQ(devices->GetDevCaps(id, caps), 0);
+        names.push_back(caps.ProductName);
+    }
+    EXPECT_EQ(names, (std::vector<std::string>{kMidiMapperName, kSoftSynthName, "Port", "Synth"}));
+    EXPECT_EQ(devices->GetDevCaps(3, caps), MMSYSERR_BADDEVICEID);
+    std::unique_ptr<IMidiOutPort> port;
+    ASSERT_EQ(devices->Open(2, port), 0);
+    EXPECT_EQ(port->ShortMsg(0x644090), 0);
+    port.reset();
+    // Without a sound output the synthesizer cannot be opened, by its id or through the mapper.
+    SetSynthSoundOutput(nullptr);
+    EXPECT_EQ(devices->Open(0, port), MMSYSERR_NOTENABLED);
+    EXPECT_EQ(devices->Open(MIDI_MAPPER, port), MMSYSERR_NOTENABLED);
+    std::istringstream log(ReadFile(dir.File("midi.log")));
+    std::vector<std::string> lines;
+    for (std::string line; std::getline(log, line);) lines.push_back(line.substr(line.find(' ') + 1));
+    EXPECT_EQ(lines, (std::vector<std::string>{"open 1 \"Synth\"", "short 1 90 40 64", "close 1"}));
+}
+
+// A sound output that the test pulls from by hand, and that counts its streams.
+struct HandPulledOutput {
+    TSynthRender Render;
+    int Streams = 0;
+    struct Stream : ISynthSoundStream {
+        explicit Stream(HandPulledOutput& owner) : Owner(owner) { ++Owner.Streams; }
+        ~Stream() override {
+            --Owner.Streams;
+            Owner.Render = nullptr;
+        }
+        HandPulledOutput& Owner;
+    };
+    HandPulledOutput() {
+        SetSynthSoundOutput([this](TSynthRender render) -> std::unique_ptr<ISynthSoundStream> {
+            Render = std::move(render);
+            return std::make_unique<Stream>(*this);
+        });
+    }
+    ~HandPulledOutput() { SetSynthSoundOutput(nullptr); }
+    // The loudness (RMS of both channels, full scale 1) of the next `ms` milliseconds.
+    double Pull(int ms) {
+        std::vector<float> frames(2 * kSoftSynthRate * ms / 1000);
+        Render(frames.data(), frames.size() / 2);
+        double energy = 0;
+        for (float v : frames) energy += double(v) * v;
+        return std::sqrt(energy / double(frames.size()));
+    }
+};
+
+TEST(SoftSynth, SoundsWhileANoteIsHeldAndStartsEachOpeningFromAReset) {
+    if (SoftSynthFontPath().empty()) GTEST_SKIP() << "no General MIDI sound font (timgm6mb-soundfont)";
+    HandPulledOutput output;
+    TempDir dir;
+    auto devices = WithSoftSynth(std::make_unique<TFakeMidiDevices>(dir.Path()));
+    std::unique_ptr<IMidiOutPort> port, second;
+    ASSERT_EQ(devices->Open(MIDI_MAPPER, port), 0);
+    ASSERT_EQ(devices->Open(0, second), 0) << "two ports share the synthesizer";
+    EXPECT_EQ(output.Streams, 1);
+    EXPECT_LT(output.Pull(100), 1e-4);
+    port->ShortMsg(0x13C0);   // organ
+    port->ShortMsg(0x643C90); // middle C
+    EXPECT_GT(output.Pull(300), 0.01);
+    port->ShortMsg(0x003C90); // velocity 0 lets the key go
+    output.Pull(1500);
+    EXPECT_LT(output.Pull(100), 1e-4);
+    // The channel's volume at zero silences it; a General MIDI reset block gives it back.
+    port->ShortMsg(0x0007B0);
+    port->ShortMsg(0x643C90);
+    EXPECT_LT(output.Pull(300), 1e-4);
+    EXPECT_EQ(second->LongMsg(reinterpret_cast<const uint8_t*>("\xF0\x7E\x7F\x09\x01\xF7"), 6, 0, 7), 0);
+    port->ShortMsg(0x643C90);
+    EXPECT_GT(output.Pull(300), 0.01);
+    port->ShortMsg(0x0007B0);
+    port->ShortMsg(0x643C90);
+    EXPECT_EQ(port->Close(), 0);
+    EXPECT_EQ(output.Streams, 1) << "the other port still plays";
+    second.reset();
+    EXPECT_EQ(output.Streams, 0);
+    EXPECT_EQ(port->ShortMsg(0x643C90), MMSYSERR_INVALHANDLE);
+    // The next opening starts from General MIDI defaults: full volume, and the note held at the
+    // close no longer sounds.
+    ASSERT_EQ(devices->Open(0, port), 0);
+    EXPECT_LT(output.Pull(100), 1e-4);
+    port->ShortMsg(0x643C90);
+    EXPECT_GT(output.Pull(300), 0.01);
+}
+
+TEST(SoftSynth, ASoundFontThatCannotBeReadRefusesTheOpen) {
+    HandPulledOutput output;
+    TempDir dir;
+    auto devices = WithSoftSynth(std::make_unique<TFakeMidiDevices>(dir.Path()), dir.WriteFile("bad.sf2", "RIFF"));
+    ASSERT_EQ(devices->NumDevs(), 3);
+    std::unique_ptr<IMidiOutPort> port;
+    EXPECT_EQ(devices->Open(0, port), MMSYSERR_ERROR);
+    EXPECT_EQ(output.Streams, 0);
 }
 
 TEST(AlsaMidiDevices, ListsWhatTheSequencerHas) {

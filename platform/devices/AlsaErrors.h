@@ -1,0 +1,15 @@
+#pragma once
+// ALSA writes a line of its own ("ALSA lib …") to standard error for every device it fails to
+// open: on a machine without a sound card, a dozen lines a run. Those lines are held back, and the
+// first device that cannot be opened is told once, in the program's words.
+
+#include <string>
+
+namespace lumora {
+
+// Every user of ALSA here calls it before opening a device.
+void HoldBackAlsaErrors();
+// Once per process: which device could not be opened, with ALSA's error code.
+void ReportMissingAlsaDevice(const std::string& what, int error);
+
+} // namespace lumora
