@@ -6,6 +6,7 @@
 #include <array>
 #include <cerrno>
 #include <cstdint>
+#include <initializer_list>
 #include <vector>
 
 namespace lumora {
@@ -72,12 +73,17 @@ bool IsDigit(char32_t c) { return c >= '0' && c <= '9'; }
 bool IsBlank(char32_t c) { return c == 0 || c == ' ' || c == '\t' || c == 0xA0 || c == 0x3000; }
 
 // Letters of the Western code pages and the Latin blocks of UTF-8, beyond ASCII.
-bool IsLatinLetter(char32_t c) { return (c >= 0xC0 && c <= 0x17F && c != 0xD7 && c != 0xF7) || c == 0x192; }
+bool IsLatinLetter(char32_t c) { return c >= 0xC0 && c <= 0x17F && c != 0xD7 && c != 0xF7; }
 bool IsLetter(char32_t c) { return IsAsciiLetter(c) || IsLatinLetter(c); }
 bool IsUpper(char32_t c) {
     if (c < 0x80) return c >= 'A' && c <= 'Z';
     if (c >= 0xC0 && c <= 0xDE) return c != 0xD7;
-    if (c >= 0x100 && c <= 0x17F) return c == 0x178 || (c < 0x138 ? c % 2 == 0 : c > 0x138 && c < 0x149 ? c % 2 == 1 : c % 2 == 0);
+    // Latin Extended-A pairs capitals and small letters, the capital first, except in two stretches.
+    if (c >= 0x100 && c <= 0x17F) {
+        if (c == 0x178) return true;
+        if ((c >= 0x139 && c <= 0x148) || (c >= 0x179 && c <= 0x17E)) return c % 2 == 1;
+        return c != 0x138 && c != 0x149 && c != 0x17F && c % 2 == 0;
+    }
     return false;
 }
 bool IsLower(char32_t c) { return IsLetter(c) && !IsUpper(c); }
@@ -93,13 +99,16 @@ bool IsKana(char32_t c) {
 }
 bool IsKanji(char32_t c) { return (c >= 0x4E00 && c <= 0x9FFF) || (c >= 0xF900 && c <= 0xFAFF) || c == 0x3007; }
 bool IsFullWidthForm(char32_t c) { return (c >= 0xFF01 && c <= 0xFF5E) || (c >= 0xFFE0 && c <= 0xFFE5); }
-// The punctuation and symbols of the double-byte rows of CP932: CJK punctuation, Greek and
-// Cyrillic, arrows, shapes, circled numbers, box drawing.
+// Greek and Cyrillic: whole words of them are text (in UTF-8, or full-width in CP932), a lone
+// letter among Latin ones is not.
+bool IsGreekOrCyrillic(char32_t c) { return c >= 0x0370 && c <= 0x04FF; }
+// The punctuation and symbols of the double-byte rows of CP932: CJK punctuation, arrows, shapes,
+// circled numbers, box drawing.
 bool IsWideSymbol(char32_t c) {
-    return (c >= 0x3000 && c <= 0x303F && !IsKana(c) && c != 0x3007) || (c >= 0x0391 && c <= 0x03C9) ||
-           (c >= 0x0401 && c <= 0x0451) || (c >= 0x2010 && c <= 0x2312 && c != 0x2013 && c != 0x2014 &&
-                                            !(c >= 0x2018 && c <= 0x201E) && c != 0x2026 && c != 0x20AC &&
-                                            c != 0x2122 && c != 0x2022) ||
+    return (c >= 0x3000 && c <= 0x303F && !IsKana(c) && c != 0x3007) ||
+           (c >= 0x2010 && c <= 0x2312 && c != 0x2013 && c != 0x2014 && !(c >= 0x2018 && c <= 0x201E) &&
+            c != 0x2026 && c != 0x20AC && c != 0x2122 && c != 0x2022 && c != 0x2020 && c != 0x2021 &&
+            c != 0x2030 && c != 0x2039 && c != 0x203A) ||
            (c >= 0x2460 && c <= 0x27BF) || (c >= 0x3200 && c <= 0x33FF);
 }
 bool IsWideJapanese(char32_t c) { return IsKana(c) || IsKanji(c) || IsFullWidthForm(c) || IsWideSymbol(c); }
@@ -136,9 +145,15 @@ class TPlausibility {
 public:
     explicit TPlausibility(const std::u32string& text) : t_(text) { MarkWords(); }
 
-    double Score() const {
+    // utf8Bonus: what each character beyond ASCII adds for being valid UTF-8, more where it is in
+    // its place than where it is not.
+    double Score(bool utf8Bonus = false) const {
         double score = 0;
-        for (size_t i = 0; i < t_.size(); ++i) score += CharScore(i);
+        for (size_t i = 0; i < t_.size(); ++i) {
+            double one = CharScore(i);
+            if (utf8Bonus && t_[i] >= 0x80) one += one > 0 ? 3 : 1;
+            score += one;
+        }
         return score;
     }
 
@@ -190,6 +205,7 @@ private:
         if (IsUnreadable(c)) return -8;
         if (IsLatinLetter(c)) return LatinLetterScore(i);
         if (IsHalfWidth(c)) return HalfWidthScore(i);
+        if (IsGreekOrCyrillic(c)) return GreekOrCyrillicScore(i);
         if (IsWideJapanese(c)) return WideJapaneseScore(i);
         return PunctuationScore(i);
     }
@@ -209,12 +225,17 @@ private:
             // A word in capitals: with plain letters ("ÉTÉ", "CRÜE") like any; made of accented
             // capitals alone ("ÅÄÖ"), only of those Western text has; glued to a plain capital or
             // two ("AÅÄ"), rather a capital run.
-            if (w.Ascii >= length - w.Ascii) return IsRareCapital(c) ? 0.5 : 1.5;
+            bool afterAccented = i > w.Begin && !IsAsciiLetter(t_[i - 1]);
+            if (w.Ascii >= length - w.Ascii) return IsRareCapital(c) || afterAccented ? 0.5 : 1.5;
             if (i > w.Begin && t_[i - 1] == c) return -1;
-            double value = IsRareCapital(c) ? 0.2 : 1.3;
+            if (length == 1) return c == 0xC0 || c == 0xC9 ? 1 : 0.2; // "À", "É"
+            double value = IsRareCapital(c) ? 0.2 : length == 2 ? 0.9 : 1.3;
             return w.Ascii == 0 ? value : value / 2;
         }
-        if (i == w.Begin) return length == 1 ? -0.5 : 1.5;
+        if (i == w.Begin) {
+            if (length == 1) return c == 0xC0 || c == 0xC9 ? 1 : 0.2; // "À", "É"
+            return IsUpper(t_[i + 1]) ? -1 : 1.5;                       // "Été", not "ŽVol"
+        }
         return -2; // a capital after small letters
     }
 
@@ -227,7 +248,7 @@ private:
         double score;
         if (c == 0xFF9E) score = prevInRun && TakesVoicedMark(prev) ? 1.5 : -3;
         else if (c == 0xFF9F) score = prevInRun && TakesSemiVoicedMark(prev) ? 1.5 : -3;
-        else if (c >= 0xFF67 && c <= 0xFF6F) score = prevInRun && IsHalfWidthLetter(prev) ? 1 : -2;
+        else if (c >= 0xFF67 && c <= 0xFF6F) score = prevInRun && (IsHalfWidthLetter(prev) || prev == 0xFF9E || prev == 0xFF9F) ? 1 : -2;
         else if (c == 0xFF70) score = prevInRun && IsHalfWidthLetter(prev) ? 1 : -1;
         else if (c == 0xFF9D) score = prevInRun ? 1 : -0.5;
         else if (c >= 0xFF61 && c <= 0xFF65) score = length > 1 ? 0.3 : -1.5;
@@ -252,16 +273,25 @@ private:
         } else if (IsFullWidthForm(c)) {
             score = length > 1 ? 1.5 : 0.3;
         } else {
-            score = length > 1 ? 0.5 : -1;
+            // Symbols among Japanese text ("【公式】", "☆"), not among others of their kind.
+            bool japanese = false;
+            for (size_t k = b; k < e; ++k) japanese = japanese || IsKana(t_[k]) || IsKanji(t_[k]) || IsFullWidthForm(t_[k]);
+            score = japanese ? 0.5 : -1;
         }
         // A lone kana or kanji glued to Latin letters ("I知 Yours"), a rare kanji wedged between
         // them ("Cr鑪e") or standing alone among Latin words ("Sommaren 舐 kort") is how Western
         // bytes look in CP932, not how Japanese is written.
         if (!IsKana(c) && !IsKanji(c)) return score;
-        if (length == 1 && (letterBefore || letterAfter)) score -= letterBefore && letterAfter ? 4 : 1.5;
-        else if (rare && letterBefore && letterAfter) score -= 2;
+        if (length == 1 && (letterBefore || letterAfter)) score -= letterBefore && letterAfter ? 4 : letterAfter ? 2 : 1.5;
+        else if (rare && (letterBefore || letterAfter)) score -= letterBefore && letterAfter ? 2 : 1;
         else if (rare && length == 1 && HoldsAsciiLetter()) score -= 1;
         return score;
+    }
+
+    double GreekOrCyrillicScore(size_t i) const {
+        auto [b, e] = RunAround(i, IsGreekOrCyrillic);
+        if (IsLetter(Before(b)) || IsLetter(At(e))) return -3;
+        return e - b > 1 ? 1 : -2;
     }
 
     double PunctuationScore(size_t i) const {
@@ -270,6 +300,13 @@ private:
         bool pOpen = p == 0 || IsBlank(p) || p == '(' || p == '[' || p == '"' || p == 0x201E || p == 0xAB;
         bool nClose = n == 0 || IsBlank(n) || n == ')' || n == ']' || n == ',' || n == '.' || n == '!' || n == '?' ||
                       n == ':' || n == ';' || n == 0x2026 || n == 0xBB || n == 0x201D || n == 0x2019;
+        // An opening quote counts where its closing one follows.
+        auto closedLater = [&](std::initializer_list<char32_t> closers) {
+            for (size_t k = i + 1; k < t_.size(); ++k)
+                for (char32_t closer : closers)
+                    if (t_[k] == closer) return true;
+            return false;
+        };
         switch (c) {
         case 0x2019: // ’
             if (pLetter && nLetter) return 2;
@@ -277,19 +314,20 @@ private:
             if (pOpen && (nLetter || nDigit)) return 0.8;
             return -1;
         case 0x2018: // ‘
-            if (pOpen && (nLetter || nDigit)) return 1.5;
+            if (pOpen && (nLetter || nDigit)) return closedLater({0x2019}) ? 1.5 : 0.5; // or "‘Round Midnight"
             return -1;
         case 0x201C: // “ opens, or closes German „…“
-            if (pOpen && (nLetter || nDigit || n == 0x2026)) return 1.5;
+            if (pOpen && (nLetter || nDigit || n == 0x2026)) return closedLater({0x201D}) ? 1.5 : -0.5;
             if ((pLetter || pDigit || p == '.' || p == '!' || p == '?' || p == 0x2026) && nClose &&
                 t_.find(char32_t{0x201E}) < i)
                 return 1.5;
             return -1;
-        case 0x201D: // ”
-            if ((pLetter || pDigit || p == '.' || p == '!' || p == '?' || p == 0x2026) && nClose) return 1.5;
+        case 0x201D: // ”, closing a quote
+            if ((pLetter || pDigit || p == '.' || p == '!' || p == '?' || p == 0x2026) && nClose)
+                return t_.find(char32_t{0x201C}) < i ? 1.5 : -0.5;
             return -1;
         case 0x201E: // „
-            if (pOpen && (nLetter || nDigit)) return 1.5;
+            if (pOpen && (nLetter || nDigit)) return closedLater({0x201C, 0x201D}) ? 1.5 : -0.5;
             return -1;
         case 0x201A: // ‚
             return pOpen && nLetter ? 0.5 : -1.5;
@@ -325,7 +363,7 @@ private:
         case 0xBF: // ¿
             return pOpen && (nLetter || nDigit) ? 1.5 : -2;
         case 0xAB: // «
-            return pOpen && (nLetter || nDigit || IsBlank(n)) ? 1.2 : -1.5;
+            return pOpen && (nLetter || nDigit || IsBlank(n)) && closedLater({0xBB}) ? 1.2 : -1.5;
         case 0xBB: // »
             return (pLetter || pDigit || IsBlank(p) || p == '.' || p == '!' || p == '?') && nClose ? 1.2 : -1.5;
         case 0xB0: // °
@@ -354,7 +392,10 @@ private:
     }
 };
 
-double Plausibility(std::string_view utf8) { return TPlausibility(CodePoints(utf8)).Score(); }
+double Plausibility(std::string_view utf8, bool utf8Bonus = false) {
+    std::u32string text = CodePoints(utf8);
+    return TPlausibility(text).Score(utf8Bonus);
+}
 
 bool HoldsMultiByteUtf8(std::string_view bytes) { return !IsAscii(bytes) && IsValidUtf8(bytes); }
 
@@ -370,9 +411,7 @@ std::vector<TCandidate> Readings(std::string_view bytes) {
     if (HoldsMultiByteUtf8(bytes)) {
         // Valid multi-byte UTF-8 is seldom anything else: each sequence counts for it.
         std::string text(bytes);
-        double bonus = 0;
-        for (unsigned char b : bytes) bonus += b >= 0xC0 ? 3 : 0;
-        out.push_back({TTextReading::Utf8, text, Plausibility(text) + bonus});
+        out.push_back({TTextReading::Utf8, text, Plausibility(text, true)});
     }
     if (auto text = CP932ToUtf8(bytes)) out.push_back({TTextReading::CP932, *text, Plausibility(*text)});
     std::string western = Windows1252ToUtf8(bytes);
@@ -472,8 +511,9 @@ std::string DecodeFullLegacyField(std::string_view bytes) {
     if (auto cut = WithoutCutLead(bytes)) {
         std::vector<TCandidate> shorter = IsAscii(*cut) ? std::vector<TCandidate>{{TTextReading::Ascii, std::string(*cut), 0}}
                                                         : Readings(*cut);
+        // A full field is where cuts happen: the cut reading wins ties and near ties.
         const TCandidate& best = Best(shorter);
-        if (best.Score > Best(candidates).Score) return best.Text;
+        if (best.Score + 0.5 > Best(candidates).Score) return best.Text;
     }
     return Best(candidates).Text;
 }

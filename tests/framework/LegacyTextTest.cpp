@@ -71,14 +71,17 @@ TEST(LegacyText, PopulationsReadAsWritten) {
     }
     // The byte patterns of Japanese that earlier rules misread, every one of them: "A" and two
     // half-width katakana; a letter and a double-byte character; a double-byte character alone.
-    TFigure halfWidth{"A + two half-width katakana, CP932", 0, 0, 0, {}};
+    // Many are byte for byte Western words too ("A’m" is "A知", "AŠC" is "A海", "Aèm" is "A鑪",
+    // "A§À" is "Aｧﾀ", which no Japanese writes), so these goals are floors, not the 99.5 % of
+    // the titles.
+    TFigure halfWidth{"A + two half-width katakana, CP932", 0, 0, 85, {}};
     for (int a = 0xA6; a <= 0xDF; ++a)
         for (int b = 0xA6; b <= 0xDF; ++b) {
             std::string bytes = {'A', static_cast<char>(a), static_cast<char>(b)};
             halfWidth.Check(bytes, CP932ToUtf8(bytes).value());
         }
-    TFigure afterLetter{"letter + double-byte character, CP932", 0, 0, 0, {}};
-    TFigure alone{"double-byte character alone, CP932", 0, 0, 0, {}};
+    TFigure afterLetter{"letter + double-byte character, CP932", 0, 0, 60, {}};
+    TFigure alone{"double-byte character alone, CP932", 0, 0, 95, {}};
     for (int lead = 0x81; lead <= 0xFC; ++lead)
         for (int trail = 0x40; trail <= 0xFC && (lead <= 0x9F || lead >= 0xE0); ++trail) {
             std::string ch = {static_cast<char>(lead), static_cast<char>(trail)};
@@ -102,27 +105,40 @@ TEST(LegacyText, TheRuleAtItsEdges) {
         // Bytes 0x80-0x9F are control codes in ISO-8859-1: a CP932 character holding one is Japanese.
         {"\x93\xfa\x96\x7b", "日本"},
         {"Vol.\x82\x50", "Vol.１"},
-        // Half-width katakana: a run is Japanese, one alone among ASCII is an ISO-8859-1 sign.
+        // Half-width katakana: a run is Japanese, one alone among Latin letters a Western sign.
         {"\xb1\xb2\xb3", "ｱｲｳ"},
-        {"\xb1", "±"},
+        {"Vol. \xbd", "Vol. ½"},
         {"\xa9 2001", "© 2001"},
-        // As many runs look Japanese as look ISO-8859-1: Japanese.
         {"\xc3\xbd\xc4 \xb1", "ﾃｽﾄ ｱ"},
-        // Two half-width katakana apart from ASCII letters are a word; beside one, accented letters.
         {"\xcf\xcf", "ﾏﾏ"},
-        {"\xcf\xcfs", "ÏÏs"},
-        // A rare kanji whose second byte is an ASCII capital; one whose second byte is a small
-        // letter reads as an accented letter in a word.
+        // A sound mark after a kana that takes it; a capital run glued to a letter is no word.
+        {"AAAA\xc3\xde", "AAAAﾃﾞ"},
+        {"\xc5\xc4\xd6", "ÅÄÖ"},
+        // A rare kanji alone is Japanese; wedged between Latin letters or alone among Latin
+        // words, it is an accented letter.
         {"\xe5\x4b", "薔"},
-        {"\xe8\x6d", "èm"},
+        {"\xe8\x6d", "鑪"},
+        {"Cr\xe8me", "Crème"},
+        {"Sommaren \xe4r kort", "Sommaren är kort"},
+        // A lone kanji glued to Latin letters against Windows punctuation where writers put it.
+        {"I\x92m Yours", "I’m Yours"},
+        {"A\x96\xca", "A面"},
+        {"\x93Heroes\x94", "“Heroes”"},
+        {"\x93j 319", "屠 319"}, // no quote that is never closed
         // Not CP932: a lead byte before a blank, a lone lead byte, bytes CP932 does not use.
         {"caf\xe9 au lait", "café au lait"},
         {"caf\xe9", "café"},
-        {"\x82", "\xC2\x82"},
-        {"\x80\xa0\xfd", "\xC2\x80\xC2\xA0ý"},
+        {"\x82", "‚"},
+        {"\x80\xa0\xfd", "€\xC2\xA0ý"},
+        // The five bytes Windows-1252 leaves unused read as ISO-8859-1.
+        {"a\x81 b\x8d", "a\xC2\x81 b\xC2\x8D"},
         // The user-defined area of CP932 is no text anyone reads.
         {"\xf0\x40", "ð@"},
         {"Gr\xf6\xdf" "e", "Größe"},
+        // Valid UTF-8 wins, unless its characters make no sense ("Aα" is "Aﾎｱ").
+        {"\xc3\x9c" "ber Caf\xc3\xa9", "Über Café"},
+        {"\xe5\x86\x99\xe7\x9c\x9f", "写真"},
+        {"A\xce\xb1", "Aﾎｱ"},
     };
     for (const auto& c : cases) EXPECT_EQ(DecodeLegacyText(c.bytes), c.text) << test::Hex(c.bytes);
 }
@@ -146,7 +162,7 @@ TEST(LegacyText, FullFieldsDropTheHalfOfACutCharacterOnly) {
     };
     for (const auto& c : cases) EXPECT_EQ(DecodeFullLegacyField(c.bytes), c.text) << test::Hex(c.bytes);
     // Text with a length of its own is never cut.
-    EXPECT_EQ(DecodeLegacyText("\x93\xfa\x96\x7b\x8c"), "\xC2\x93ú\xC2\x96{\xC2\x8C");
+    EXPECT_EQ(DecodeLegacyText("\x93\xfa\x96\x7b\x8c"), "“ú–{Œ");
 }
 
 TEST(LegacyText, Utf8StaysAsItIs) {

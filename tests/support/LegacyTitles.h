@@ -111,7 +111,7 @@ inline std::vector<std::string> EncodedByPython(const std::vector<std::string>& 
     std::string command = "/usr/bin/python3 -c 'import sys\nfor t in sys.argv[2:]: "
                           "print(bytes.fromhex(t).decode().encode(sys.argv[1]).hex())' " +
                           codec;
-    for (const auto& t : texts) command += " " + Hex(t);
+    for (const auto& t : texts) command.append(" ").append(Hex(t));
     std::string out = CommandOutput(command + " 2>/dev/null");
     std::vector<std::string> encoded;
     for (size_t at = 0; at < out.size();) {
