@@ -551,7 +551,6 @@ TLegacyEncoding EncodeLegacyText(std::string_view utf8, size_t maxBytes) {
     TForm cp932 = encode(Utf8ToCP932), western = encode(Utf8ToWindows1252);
     std::vector<const TForm*> order = japanese ? std::vector<const TForm*>{&cp932, &western}
                                                : std::vector<const TForm*>{&western, &cp932};
-    if (order[1]->Whole && !order[0]->Whole) std::swap(order[0], order[1]);
 
     // The text a form's first characters stand for: as typed, with "?" for what it cannot hold.
     auto meant = [&](const TForm& form, size_t count) {
@@ -568,10 +567,10 @@ TLegacyEncoding EncodeLegacyText(std::string_view utf8, size_t maxBytes) {
         while (count < form.Pieces.size() && used + form.Pieces[count].size() <= maxBytes) used += form.Pieces[count++].size();
         return count;
     };
-    size_t most = std::max(fitting(cp932), fitting(western));
-    for (size_t count = most; count > 0; --count) {
-        for (const TForm* form : order) {
-            if (fitting(*form) < count) continue;
+    // Forms that hold every character come first; one with "?" only when none of them reads back.
+    std::stable_sort(order.begin(), order.end(), [](const TForm* a, const TForm* b) { return a->Whole && !b->Whole; });
+    for (const TForm* form : order) {
+        for (size_t count = fitting(*form); count > 0; --count) {
             std::string bytes;
             for (size_t i = 0; i < count; ++i) bytes += form->Pieces[i];
             bytes = TrimRight(bytes);

@@ -124,6 +124,24 @@ inline std::vector<std::string> EncodedByPython(const std::vector<std::string>& 
     return encoded;
 }
 
+// Each string of bytes decoded by Python's codec; empty when Python is not there.
+inline std::vector<std::string> DecodedByPython(const std::vector<std::string>& bytes, const std::string& codec) {
+    std::string command = "/usr/bin/python3 -c 'import sys\nfor t in sys.argv[2:]: "
+                          "print(bytes.fromhex(t).decode(sys.argv[1]).encode().hex())' " +
+                          codec;
+    for (const auto& b : bytes) command.append(" ").append(Hex(b));
+    std::string out = CommandOutput(command + " 2>/dev/null");
+    std::vector<std::string> decoded;
+    for (size_t at = 0; at < out.size();) {
+        size_t end = out.find('\n', at);
+        if (end == std::string::npos) end = out.size();
+        decoded.push_back(FromHex(out.substr(at, end - at)));
+        at = end + 1;
+    }
+    if (decoded.size() != bytes.size()) decoded.clear();
+    return decoded;
+}
+
 // A generated table of tests/framework/data: each title with its 8-bit bytes.
 struct TTitleBytes {
     std::string Bytes, Text;

@@ -5,6 +5,7 @@
 #include "audio/tags/ID3v1.h"
 #include "audio/tags/ID3v2.h"
 #include "tests/audio/tags/TagTestUtil.h"
+#include "tests/support/HaveTool.h"
 #include "tests/support/LegacyTitles.h"
 
 namespace lumora {
@@ -128,7 +129,7 @@ TEST(TagID3, LegacyTitlesReadInTheirOwnLanguage) {
     for (auto [titles, codec] : {std::pair{&test::WesternTitles(), "cp1252"}, std::pair{&test::JapaneseTitles(), "cp932"}}) {
         TempDir dir;
         std::string args = "legacy-titles " + test::Quoted(dir.Path()) + " " + codec;
-        for (const auto& title : *titles) args += " " + test::Hex(title);
+        for (const auto& title : *titles) args.append(" ").append(test::Hex(title));
         std::string out = test::Mutagen(args);
         std::vector<std::string> v1Titles;
         for (size_t at = 0; at < out.size();) {
@@ -157,26 +158,22 @@ TEST(TagID3, LegacyTitlesReadInTheirOwnLanguage) {
 
 // Only an ID3v1 field filled to its last byte can have cut a character: a lone CP932 lead byte
 // at the end of a shorter field, or of 8-bit ID3v2 text (which has a length of its own), is part
-// of the text and makes it ISO-8859-1.
+// of the text and makes it Windows-1252. The blanks before a cut go with it.
 TEST(TagID3, OnlyAFullID3v1FieldIsCut) {
-    auto latin1 = [](const std::string& bytes) {
-        std::string text;
-        for (unsigned char c : bytes) {
-            if (c < 0x80) text += static_cast<char>(c);
-            else text += std::string{static_cast<char>(0xC0 | c >> 6), static_cast<char>(0x80 | (c & 0x3F))};
-        }
-        return text;
-    };
+    if (!test::HaveTool("python3")) GTEST_SKIP() << "python3 is not installed";
+    // Windows-1252 as Python's codec reads it; its unused bytes do not occur here.
+    auto western = [](const std::string& bytes) { return test::DecodedByPython({bytes}, "cp1252").at(0); };
     const std::string hiragana = "\x82\xa0\x82\xa2\x82\xa4\x82\xa6\x82\xa8\x82\xa9\x82\xab\x82\xad\x82\xaf\x82\xb1"
                                  "\x82\xb3\x82\xb5\x82\xb7"; // あいうえおかきくけこさしす
     struct {
         std::string field, v1;
     } cases[] = {
         {"AB " + hiragana + "\x82", "AB あいうえおかきくけこさしす"},
-        {"A " + hiragana + "\x82", latin1("A " + hiragana + "\x82")},
+        {"A " + hiragana + "\x82", western("A " + hiragana + "\x82")},
         {"Neon Genesis Evangelion Theme\x8e", "Neon Genesis Evangelion Theme"},
-        {"Neon Genesis Evangelion Them\x8e", "Neon Genesis Evangelion Them\xC2\x8E"},
+        {"Neon Genesis Evangelion Them\x8e", "Neon Genesis Evangelion ThemŽ"},
         {"Comme d'habitude, Claude Fran\xe7", "Comme d'habitude, Claude Franç"},
+        {"Rock" + std::string(25, ' ') + "\x82", "Rock"},
     };
     TempDir dir;
     for (const auto& c : cases) {
@@ -187,7 +184,7 @@ TEST(TagID3, OnlyAFullID3v1FieldIsCut) {
         EXPECT_EQ(v1.Title(), c.v1);
         TID3v2 v2;
         ASSERT_TRUE(v2.ReadFromFile(path));
-        EXPECT_EQ(v2.Title(), latin1(c.field));
+        EXPECT_EQ(v2.Title(), western(c.field));
     }
 }
 

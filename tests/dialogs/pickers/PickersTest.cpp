@@ -167,13 +167,13 @@ TEST(PickerHelpers, FitRatioMaskAndPlayTime) {
     EXPECT_EQ(PlayTimeText(std::nan("")), "0:00");
 
     // Each name of a path reads as UTF-8 when it is, else as 8-bit text: CP932 where it reads as
-    // Japanese, ISO-8859-1 otherwise, also where those bytes happen to be valid CP932 ("Crème").
+    // Japanese, Windows-1252 otherwise, also where those bytes happen to be valid CP932 ("Crème").
     EXPECT_EQ(FileNameText("/写真/caf\xE9"), QString::fromUtf8("/写真/caf\u00e9"));
     EXPECT_EQ(FileNameText("/\x8E\xCA\x90\x5E/Cr\xE8me.jpg"), QString::fromUtf8("/写真/Crème.jpg"));
     EXPECT_EQ(FileNameText("\xD6lgem\xE4lde/\x83\x5C\x83\x93\x83\x4F.mp3"), QString::fromUtf8("Ölgemälde/ソング.mp3"));
     // Broken UTF-8: a cut sequence that is a CP932 kanji, and bytes CP932 does not use.
     EXPECT_EQ(FileNameText("\xE5\x86/\xC0\xAF\xED\xA0\x80"),
-              QString::fromUtf8("蜀/\u00c0\u00af\u00ed\u00a0\u0080"));
+              QString::fromUtf8("蜀/\u00c0\u00af\u00ed\u00a0\u20ac"));
     EXPECT_EQ(FileNameText(""), QString());
 }
 
