@@ -356,6 +356,7 @@ bool EditFile(const std::string& path, const std::vector<TEdit>& edits, bool res
         // The ID3v2 tag goes first: rebuilding it moves the end of the file, where the ID3v1 tag is.
         if (saveV2 && !v2.SaveToFile(path)) return Failed("the ID3v2 tag could not be saved");
         if (saveV1 && !v1.SaveToFile(path)) return Failed("the ID3v1 tag could not be saved");
+        if (saveV1 && !v1.UnstoredNote().empty()) std::fprintf(stderr, "lumora-tagtool: %s\n", v1.UnstoredNote().c_str());
         return true;
     }
     if (ext == ".OGG") {

@@ -119,6 +119,13 @@ void TID3v1::SetField(const char* name, std::string& field, const std::string& v
     if (!exact && at == unstored_.end()) unstored_.push_back(name);
 }
 
+std::string TID3v1::UnstoredNote() const {
+    if (unstored_.empty()) return {};
+    std::string names;
+    for (const auto& name : unstored_) names += (names.empty() ? "" : ", ") + name;
+    return "ID3v1 " + names + ": letters the tag cannot hold were saved as \"?\".";
+}
+
 void TID3v1::SetTitle(const std::string& v) { SetField("title", title_, v, fieldLength); }
 void TID3v1::SetArtist(const std::string& v) { SetField("artist", artist_, v, fieldLength); }
 void TID3v1::SetAlbum(const std::string& v) { SetField("album", album_, v, fieldLength); }

@@ -65,6 +65,8 @@ public:
     // The fields ("title", "artist", "album", "year", "comment") last set to text with letters
     // they cannot hold, in the order they were set.
     const std::vector<std::string>& UnstoredFields() const { return unstored_; }
+    // One line that names those fields, for the user who saves them; empty when there are none.
+    std::string UnstoredNote() const;
 
     // The 128-byte block the current fields make; fields that read as in the old block (a tag's
     // 128 bytes) keep its bytes.

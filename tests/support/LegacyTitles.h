@@ -124,10 +124,11 @@ inline std::vector<std::string> EncodedByPython(const std::vector<std::string>& 
     return encoded;
 }
 
-// Each string of bytes decoded by Python's codec; empty when Python is not there.
+// Each string of bytes decoded by Python's codec, U+FFFD for what it cannot decode; empty when
+// Python is not there.
 inline std::vector<std::string> DecodedByPython(const std::vector<std::string>& bytes, const std::string& codec) {
     std::string command = "/usr/bin/python3 -c 'import sys\nfor t in sys.argv[2:]: "
-                          "print(bytes.fromhex(t).decode(sys.argv[1]).encode().hex())' " +
+                          "print(bytes.fromhex(t).decode(sys.argv[1], \"replace\").encode().hex())' " +
                           codec;
     for (const auto& b : bytes) command.append(" ").append(Hex(b));
     std::string out = CommandOutput(command + " 2>/dev/null");

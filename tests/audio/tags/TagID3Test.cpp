@@ -1,5 +1,6 @@
 #include <gtest/gtest.h>
 
+#include <cstdio>
 #include <map>
 
 #include "audio/tags/ID3v1.h"
@@ -186,6 +187,69 @@ TEST(TagID3, OnlyAFullID3v1FieldIsCut) {
         ASSERT_TRUE(v2.ReadFromFile(path));
         EXPECT_EQ(v2.Title(), western(c.field));
     }
+}
+
+// A title typed into an ID3v1 field is saved in the code page it reads back in: every title of the
+// populations that either code page holds reads back as typed, or, where it is longer than the
+// field, as the longest start of it that reads back; the bytes are that text in CP932 or in
+// Windows-1252 as Python's codecs write them.
+TEST(TagID3v1, SavesReadBackAsTypedOverThePopulations) {
+    struct TTable {
+        std::string Name;
+        std::vector<std::string> Titles;
+    };
+    std::vector<TTable> tables = {{"real titles, Western", test::WesternTitles()},
+                                  {"real titles, Japanese", test::JapaneseTitles()}};
+    for (auto [file, name] : {std::pair{"western-titles.tsv", "dictionary words, Western"},
+                              std::pair{"japanese-titles.tsv", "dictionary words, Japanese"}}) {
+        tables.push_back({name, {}});
+        for (const auto& t : test::TitleTable(file)) tables.back().Titles.push_back(t.Text);
+        ASSERT_GE(tables.back().Titles.size(), 2000u) << file;
+    }
+    std::vector<std::string> realBytes, realSaved;
+    for (const auto& table : tables) {
+        size_t exact = 0, whole = 0;
+        std::vector<std::string> wrong;
+        for (const auto& title : table.Titles) {
+            TID3v1 tag;
+            tag.SetTitle(title);
+            std::string block = tag.BuildBlock();
+            TMP3TagInfo info;
+            ASSERT_TRUE(tag.ReadFromBuffer(reinterpret_cast<const uint8_t*>(block.data()), 128, info));
+            bool start = !tag.Title().empty() && title.compare(0, tag.Title().size(), tag.Title()) == 0;
+            if (info.Title == tag.Title() && start && tag.UnstoredFields().empty()) ++exact;
+            else if (wrong.size() < 8) wrong.push_back(title + " -> " + info.Title);
+            whole += info.Title == title;
+            if (table.Name.rfind("real", 0) == 0) {
+                realBytes.push_back(block.substr(3, block.find('\0', 3) - 3));
+                realSaved.push_back(tag.Title());
+            }
+        }
+        std::printf("[ figures  ] ID3v1 save and read, %-30s %5zu titles, %5zu as typed or its longest start that "
+                    "fits (%zu whole)\n",
+                    table.Name.c_str(), table.Titles.size(), exact, whole);
+        EXPECT_EQ(exact, table.Titles.size()) << table.Name;
+        for (const auto& w : wrong) ADD_FAILURE() << table.Name << ": " << w;
+    }
+    if (!test::HaveTool("python3")) return;
+    std::vector<std::string> asWestern = test::DecodedByPython(realBytes, "cp1252");
+    std::vector<std::string> asJapanese = test::DecodedByPython(realBytes, "cp932");
+    for (size_t i = 0; i < realBytes.size(); ++i)
+        EXPECT_TRUE(asWestern.at(i) == realSaved[i] || asJapanese.at(i) == realSaved[i]) << realSaved[i];
+}
+
+// Letters neither code page holds become "?", and the fields that hold them are named.
+TEST(TagID3v1, LettersNoCodePageHoldsAreNamed) {
+    TID3v1 tag;
+    tag.SetTitle("Dvořák: Symphony No. 9");
+    tag.SetArtist("Crème");
+    tag.SetAlbum("日本 😀");
+    EXPECT_EQ(tag.Title(), "Dvo?ák: Symphony No. 9");
+    EXPECT_EQ(tag.Artist(), "Crème");
+    EXPECT_EQ(tag.Album(), "日本 ?");
+    EXPECT_EQ(tag.UnstoredFields(), (std::vector<std::string>{"title", "album"}));
+    tag.SetTitle("Dvorak");
+    EXPECT_EQ(tag.UnstoredFields(), std::vector<std::string>{"album"});
 }
 
 std::string Utf16Text(const std::string& bytesAfterEncoding) { return "\x01" + bytesAfterEncoding; }
