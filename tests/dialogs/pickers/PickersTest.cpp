@@ -1,3 +1,4 @@
+#include <chrono>
 #include <filesystem>
 #include <memory>
 #include <optional>
@@ -11,6 +12,7 @@
 #include <QLabel>
 #include <QLineEdit>
 #include <QMenu>
+#include <QPlainTextEdit>
 #include <QPushButton>
 #include <QScreen>
 #include <QScrollBar>
@@ -427,6 +429,8 @@ TEST_F(Pickers, SoundPickerOpensTheTagFormOfTheSelectedFile) {
         shown.push_back(dialog.windowTitle().toStdString());
         if (shown.size() == 1) SaveArtefact(dialog, "picker-tag-form.png");
         Find<QLineEdit>(dialog, "Tag2_Title")->setText("edited " + QString::number(shown.size()));
+        // A long comment makes the tag, and so the file, kilobytes longer.
+        if (shown.size() == 1) Find<QPlainTextEdit>(dialog, "Tag2_Comment")->setPlainText(QString(9000, 'c'));
         QTest::mouseClick(Find<QPushButton>(dialog, "btnUpdate"), Qt::LeftButton);
         return dialog.result();
     };
@@ -436,12 +440,20 @@ TEST_F(Pickers, SoundPickerOpensTheTagFormOfTheSelectedFile) {
     Select(form, "tone.wav");
     EXPECT_FALSE(button->isEnabled());
 
+    // The file's row shows its size and date as they are after the save.
+    fs::last_write_time(root + "/music/both.mp3", fs::file_time_type::clock::now() - std::chrono::hours(24 * 400));
+    auto* files = form.findChild<TFileView*>("FileView1");
+    files->Fill();
     Select(form, "both.mp3");
     ASSERT_TRUE(button->isEnabled());
     SaveArtefact(form, "picker-tag-button.png");
+    int row = files->FindRow("both.mp3");
+    std::string size = files->ItemText(row, 1), date = files->ItemText(row, 3);
     QTest::mouseClick(button, Qt::LeftButton);
     ASSERT_EQ(shown.size(), 1u);
     EXPECT_EQ(form.ValueTexts()[6], "edited 1"); // the panel shows the saved tag
+    EXPECT_NE(files->ItemText(row, 1), size);
+    EXPECT_NE(files->ItemText(row, 3), date);
 
     // The file list's context menu reaches the same form, through a shortcut as well.
     Select(form, "to-both.lnk");
