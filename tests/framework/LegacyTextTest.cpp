@@ -102,7 +102,7 @@ TEST(LegacyText, TheRuleAtItsEdges) {
     } cases[] = {
         {"plain ASCII", "plain ASCII"},
         {"", ""},
-        // Bytes 0x80-0x9F are control codes in ISO-8859-1: a CP932 character holding one is Japanese.
+        // Kanji and kana against Windows punctuation with nothing to punctuate.
         {"\x93\xfa\x96\x7b", "日本"},
         {"Vol.\x82\x50", "Vol.１"},
         // Half-width katakana: a run is Japanese, one alone among Latin letters a Western sign.
@@ -151,9 +151,9 @@ TEST(LegacyText, FullFieldsDropTheHalfOfACutCharacterOnly) {
         {"\x93\xfa\x96\x7b\x8c", "日本"},
         {"AB \x82\xa0\x82", "AB あ"},
         {"\xb1\xb2\xb3\x83", "ｱｲｳ"},
-        // After plain ASCII a lead byte 0x81-0x9F is a cut too (it is no ISO-8859-1 letter) ...
+        // After plain ASCII a lead byte is a cut where it reads as no letter in its place ...
         {"Theme \x8e", "Theme "},
-        // ... while 0xE0-0xFC ends an ISO-8859-1 word.
+        // ... while an accented letter ending a word is the word's.
         {"Caf\xe9", "Café"},
         {"Cr\xe8me br\xfbl\xe9" "e, Fran\xe7", "Crème brûlée, Franç"},
         // A field that ends on a whole character keeps it.

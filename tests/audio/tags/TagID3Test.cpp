@@ -122,7 +122,7 @@ TEST(TagID3v1, BufferReaderIsBoundedByItsLength) {
     EXPECT_EQ(info.Comment, std::string(28, 'c'));
 }
 
-// Real titles in ISO-8859-1 and in CP932, written by mutagen as ID3v2.3 8-bit text (which has a
+// Real titles in Windows-1252 and in CP932, written by mutagen as ID3v2.3 8-bit text (which has a
 // length of its own) and as ID3v1 titles (30-byte fields, cut there): each reads as a reader of
 // its language reads it, the ID3v1 field with the whole characters that fit.
 TEST(TagID3, LegacyTitlesReadInTheirOwnLanguage) {
