@@ -335,6 +335,7 @@ private:
         case 0x2014: // —
             if (IsBlank(p) && IsBlank(n)) return 1.5;
             if (pDigit && nDigit) return 1.5;
+            if ((p == 0 || IsBlank(p)) && nLetter) return 0.5; // a line of dialogue: "–Mi tonner"
             if (pLetter && nLetter) return c == 0x2014 ? 1 : 0;
             if (p == 0 || n == 0) return 0.3;
             return -0.5;
@@ -570,7 +571,9 @@ TLegacyEncoding EncodeLegacyText(std::string_view utf8, size_t maxBytes) {
     // Forms that hold every character come first; one with "?" only when none of them reads back.
     std::stable_sort(order.begin(), order.end(), [](const TForm* a, const TForm* b) { return a->Whole && !b->Whole; });
     for (const TForm* form : order) {
-        for (size_t count = fitting(*form); count > 0; --count) {
+        // Text that fits is written whole or not at all; a cut may move back to where it reads back.
+        size_t fit = fitting(*form), least = fit < chars.size() ? 1 : fit;
+        for (size_t count = fit; count >= least && count > 0; --count) {
             std::string bytes;
             for (size_t i = 0; i < count; ++i) bytes += form->Pieces[i];
             bytes = TrimRight(bytes);

@@ -42,12 +42,13 @@ std::string DecodeFullLegacyField(std::string_view bytes);
 
 // 8-bit bytes for the text that read back as it through DecodeFullLegacyField (a field of exactly
 // maxBytes bytes when full) or DecodeLegacyText: CP932 for Japanese text, Windows-1252 for Western,
-// whichever holds the text and reads back; cut on a character boundary to at most maxBytes, at
-// the longest cut that still reads back. Characters neither code page holds become "?".
+// whichever holds the text and reads back; text longer than maxBytes is cut on a character
+// boundary, at the longest cut that still reads back. Characters neither code page holds become
+// "?"; text no form reads back as is written in the first and said not to be exact.
 struct TLegacyEncoding {
     std::string Bytes;
-    // The bytes read back as the text (or as its cut start): false when a character had to become
-    // "?" or no cut of the text reads back as typed.
+    // The bytes read back as the text (or as the start of it that fits): false when a character
+    // had to become "?" or the bytes read back as other text.
     bool Exact = true;
 };
 TLegacyEncoding EncodeLegacyText(std::string_view utf8, size_t maxBytes = std::string::npos);

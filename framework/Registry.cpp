@@ -478,7 +478,7 @@ TRegIniFile::TRegIniFile(const std::string& fileName, std::shared_ptr<IRegistryS
 TRegIniFile::~TRegIniFile() = default;
 
 bool TRegIniFile::OpenSection(const std::string& section, bool create) {
-    return reg_.OpenKey("\\" + JoinPath(fileName_, NormalizePath(section)), create);
+    return reg_.OpenKey(std::string(1, '\\').append(JoinPath(fileName_, NormalizePath(section))), create);
 }
 
 std::string TRegIniFile::ReadString(const std::string& section, const std::string& ident, const std::string& def) {
@@ -521,7 +521,7 @@ void TRegIniFile::ReadSections(TStringList& names) {
 
 void TRegIniFile::EraseSection(const std::string& section) {
     if (NormalizePath(section).empty()) return; // the key itself is not a section
-    reg_.DeleteKey("\\" + JoinPath(fileName_, NormalizePath(section)));
+    reg_.DeleteKey(std::string(1, '\\').append(JoinPath(fileName_, NormalizePath(section))));
 }
 
 void TRegIniFile::DeleteKey(const std::string& section, const std::string& ident) {
@@ -533,7 +533,7 @@ bool TRegIniFile::ValueExists(const std::string& section, const std::string& ide
 }
 
 bool TRegIniFile::SectionExists(const std::string& section) {
-    return reg_.KeyExists("\\" + JoinPath(fileName_, NormalizePath(section)));
+    return reg_.KeyExists(std::string(1, '\\').append(JoinPath(fileName_, NormalizePath(section))));
 }
 
 void TRegIniFile::UpdateFile() {

@@ -123,7 +123,7 @@ std::string TID3v1::UnstoredNote() const {
     if (unstored_.empty()) return {};
     std::string names;
     for (const auto& name : unstored_) names += (names.empty() ? "" : ", ") + name;
-    return "ID3v1 " + names + ": letters the tag cannot hold were saved as \"?\".";
+    return "ID3v1 " + names + ": saved as it reads back, not as typed (\"?\" for letters the tag cannot hold).";
 }
 
 void TID3v1::SetTitle(const std::string& v) { SetField("title", title_, v, fieldLength); }

@@ -54,7 +54,7 @@ public:
     // will read back after a save: in CP932 where it is Japanese, in Windows-1252 where it is
     // Western, cut on a character boundary to the field (30 bytes, the year 4) where it still
     // reads back. A letter neither code page holds becomes "?", and the field is named in
-    // UnstoredFields.
+    // UnstoredFields, as is one whose bytes read back as other text.
     void SetTitle(const std::string& v);
     void SetArtist(const std::string& v);
     void SetAlbum(const std::string& v);
@@ -62,8 +62,8 @@ public:
     void SetComment(const std::string& v);
     void SetTrack(uint8_t v) { track_ = v; }
     void SetGenre(uint8_t v) { genre_ = v; }
-    // The fields ("title", "artist", "album", "year", "comment") last set to text with letters
-    // they cannot hold, in the order they were set.
+    // The fields ("title", "artist", "album", "year", "comment") last set to text they cannot
+    // hold as typed, in the order they were set.
     const std::vector<std::string>& UnstoredFields() const { return unstored_; }
     // One line that names those fields, for the user who saves them; empty when there are none.
     std::string UnstoredNote() const;

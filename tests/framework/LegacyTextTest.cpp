@@ -125,6 +125,7 @@ TEST(LegacyText, TheRuleAtItsEdges) {
         {"A\x96\xca", "A面"},
         {"\x93Heroes\x94", "“Heroes”"},
         {"\x93j 319", "屠 319"}, // no quote that is never closed
+        {"Nichant \x96Mi tonner", "Nichant –Mi tonner"},
         // Not CP932: a lead byte before a blank, a lone lead byte, bytes CP932 does not use.
         {"caf\xe9 au lait", "café au lait"},
         {"caf\xe9", "café"},

@@ -157,7 +157,7 @@ TEST_F(InfoForms, MpegFormShowsStreamAndEditsBothTags) {
     EXPECT_EQ(reread.ID3v1().Title(), "Dvo?ák – “Largo”");
     EXPECT_EQ(reread.ID3v1().Artist(), "Crème Brûlée™");
     EXPECT_EQ(reread.ID3v1().Album(), "ﾄﾞﾗｺﾞﾝｸｴｽﾄ 序曲");
-    EXPECT_EQ(messages, std::vector<std::string>{"ID3v1 title: letters the tag cannot hold were saved as \"?\"."});
+    EXPECT_EQ(messages, std::vector<std::string>{"ID3v1 title: saved as it reads back, not as typed (\"?\" for letters the tag cannot hold)."});
 }
 
 // The path label shows a name that is not UTF-8 as the pickers show it, never as "\uFFFD".

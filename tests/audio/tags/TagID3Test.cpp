@@ -216,8 +216,13 @@ TEST(TagID3v1, SavesReadBackAsTypedOverThePopulations) {
             std::string block = tag.BuildBlock();
             TMP3TagInfo info;
             ASSERT_TRUE(tag.ReadFromBuffer(reinterpret_cast<const uint8_t*>(block.data()), 128, info));
+            // A title either code page holds within the field reads back whole; a longer one as a
+            // start of it.
+            auto western = Utf8ToWindows1252(title), japanese = Utf8ToCP932(title);
+            bool fits = (western && western->size() <= 30) || (japanese && japanese->size() <= 30);
             bool start = !tag.Title().empty() && title.compare(0, tag.Title().size(), tag.Title()) == 0;
-            if (info.Title == tag.Title() && start && tag.UnstoredFields().empty()) ++exact;
+            if (info.Title == tag.Title() && (fits ? tag.Title() == title : start) && tag.UnstoredFields().empty())
+                ++exact;
             else if (wrong.size() < 8) wrong.push_back(title + " -> " + info.Title);
             whole += info.Title == title;
             if (table.Name.rfind("real", 0) == 0) {
@@ -225,8 +230,8 @@ TEST(TagID3v1, SavesReadBackAsTypedOverThePopulations) {
                 realSaved.push_back(tag.Title());
             }
         }
-        std::printf("[ figures  ] ID3v1 save and read, %-30s %5zu titles, %5zu as typed or its longest start that "
-                    "fits (%zu whole)\n",
+        std::printf("[ figures  ] ID3v1 save and read, %-30s %5zu titles, %5zu as typed or, cut to the field, "
+                    "as its start (%zu whole)\n",
                     table.Name.c_str(), table.Titles.size(), exact, whole);
         EXPECT_EQ(exact, table.Titles.size()) << table.Name;
         for (const auto& w : wrong) ADD_FAILURE() << table.Name << ": " << w;
