@@ -5,6 +5,7 @@
 
 #include "audio/tags/ID3v1.h"
 #include "audio/tags/ID3v2.h"
+#include "framework/LegacyText.h"
 #include "tests/audio/tags/TagTestUtil.h"
 #include "tests/support/HaveTool.h"
 #include "tests/support/LegacyTitles.h"
