@@ -114,6 +114,7 @@ TEST(LegacyText, TheRuleAtItsEdges) {
         // A sound mark after a kana that takes it; a capital run glued to a letter is no word.
         {"AAAA\xc3\xde", "AAAAﾃﾞ"},
         {"\xc5\xc4\xd6", "ÅÄÖ"},
+        {"\xde\xd3R", "ÞÓR"}, // no sound mark begins a word
         // A rare kanji alone is Japanese; wedged between Latin letters or alone among Latin
         // words, it is an accented letter.
         {"\xe5\x4b", "薔"},
