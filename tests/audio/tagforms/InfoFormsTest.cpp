@@ -158,6 +158,11 @@ TEST_F(InfoForms, MpegFormShowsStreamAndEditsBothTags) {
     EXPECT_EQ(reread.ID3v1().Artist(), "Crème Brûlée™");
     EXPECT_EQ(reread.ID3v1().Album(), "ﾄﾞﾗｺﾞﾝｸｴｽﾄ 序曲");
     EXPECT_EQ(messages, std::vector<std::string>{"ID3v1 title: saved as it reads back, not as typed (\"?\" for letters the tag cannot hold)."});
+    form = TMPEGFileInfoForm::Open(nullptr, file);
+    ASSERT_TRUE(form);
+    form->show();
+    EXPECT_EQ(Find<QLineEdit>(*form, "Tag1_Artist")->text().toStdString(), "Crème Brûlée™");
+    form->grab().save(LUMORA_BINARY_DIR "/form-mpeg-id3v1-text.png");
 }
 
 // The path label shows a name that is not UTF-8 as the pickers show it, never as "\uFFFD".

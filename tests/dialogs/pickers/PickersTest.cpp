@@ -328,13 +328,19 @@ TEST_F(Pickers, PhotosArePreviewedUprightAsImageMagickTurnsThem) {
 }
 
 // A folder and files from an archive of a Japanese system ("音楽", "ソング.mp3" in CP932) and of a
-// Western one ("Crème.mp3" in ISO-8859-1), their ID3v1 titles in the same 8-bit texts: the tree,
+// Western one ("Crème.mp3", "I’m Yours – Live.mp3" in Windows-1252), their ID3v1 titles in the same
+// 8-bit texts or in UTF-8: the tree,
 // the list, the name and the tags read as their readers read them, and play by their bytes.
 TEST_F(Pickers, SoundFolderPickerShowsNamesAndTagsThatAreNotUtf8) {
     const std::string folder = root + "/\x89\xb9\x8a\x79";
     dir.WriteFile("root/\x89\xb9\x8a\x79/\x83\x5C\x83\x93\x83\x4F.mp3",
                   test::MpegFrames(40) + Id3v1("\x8f\xe3\x82\xf0\x8c\xfc\x82\xa2\x82\xc4", "\x8d\xe2\x96\x7b\x8b\xe3", 17));
     dir.WriteFile("root/\x89\xb9\x8a\x79/Cr\xE8me.mp3", test::MpegFrames(40) + Id3v1("Cr\xE8me br\xFBl\xE9" "e", "\xD6lgem\xE4lde", 17));
+    // Windows-1252 punctuation in a name and in tags, and UTF-8 in an ID3v1 tag.
+    dir.WriteFile("root/\x89\xb9\x8a\x79/I\x92m Yours \x96 Live.mp3",
+                  test::MpegFrames(40) + Id3v1("Caf\xE9\x85 \x93Heroes\x94", "\x8e" "ena", 17));
+    dir.WriteFile("root/\x89\xb9\x8a\x79/utf8.mp3",
+                  test::MpegFrames(40) + Id3v1("\xC3\x9C" "ber Caf\xC3\xA9", "\xE5\x86\x99\xE7\x9C\x9F", 17));
     data->SndBtnState = 2;
     TDSelect2 form(nullptr, *data);
     form.Folder = root;
@@ -351,7 +357,15 @@ TEST_F(Pickers, SoundFolderPickerShowsNamesAndTagsThatAreNotUtf8) {
     EXPECT_EQ(Text(form, "Label2"), "ソング.mp3");
     EXPECT_EQ(form.ValueTexts()[6], "上を向いて");
     EXPECT_EQ(form.ValueTexts()[7], "坂本九");
+    Select(form, "utf8.mp3");
+    EXPECT_EQ(form.ValueTexts()[6], "Über Café");
+    EXPECT_EQ(form.ValueTexts()[7], "写真");
+    Select(form, "I’m Yours – Live.mp3");
+    EXPECT_EQ(Text(form, "Label2"), "I’m Yours – Live.mp3");
+    EXPECT_EQ(form.ValueTexts()[6], "Café… “Heroes”");
+    EXPECT_EQ(form.ValueTexts()[7], "Žena");
     SaveArtefact(form, "picker-sounds-not-utf8.png");
+    Select(form, "ソング.mp3");
     QTest::mouseClick(Find<QPushButton>(form, "BitBtn1"), Qt::LeftButton);
     ASSERT_EQ(played.size(), 1u);
     EXPECT_EQ(played[0], std::make_pair(folder + "/\x83\x5C\x83\x93\x83\x4F.mp3", true));
