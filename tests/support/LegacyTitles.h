@@ -106,41 +106,31 @@ inline std::string FromHex(const std::string& hex) {
     return out;
 }
 
-// Each text encoded by Python's codec ("cp1252", "cp932"); empty when Python is not there.
-inline std::vector<std::string> EncodedByPython(const std::vector<std::string>& texts, const std::string& codec) {
-    std::string command = "/usr/bin/python3 -c 'import sys\nfor t in sys.argv[2:]: "
-                          "print(bytes.fromhex(t).decode().encode(sys.argv[1]).hex())' " +
-                          codec;
-    for (const auto& t : texts) command.append(" ").append(Hex(t));
+// Each string through Python's codec: UTF-8 text encoded, or bytes decoded to UTF-8 (U+FFFD for
+// what the codec cannot decode); empty when Python is not there.
+inline std::vector<std::string> ThroughPython(const std::vector<std::string>& in, const std::string& codec,
+                                              bool encode) {
+    std::string command = std::string("/usr/bin/python3 -c 'import sys\nfor t in sys.argv[2:]: print(") +
+                          (encode ? "bytes.fromhex(t).decode().encode(sys.argv[1])"
+                                  : "bytes.fromhex(t).decode(sys.argv[1], \"replace\").encode()") +
+                          ".hex())' " + codec;
+    for (const auto& t : in) command.append(" ").append(Hex(t));
     std::string out = CommandOutput(command + " 2>/dev/null");
-    std::vector<std::string> encoded;
+    std::vector<std::string> converted;
     for (size_t at = 0; at < out.size();) {
         size_t end = out.find('\n', at);
         if (end == std::string::npos) end = out.size();
-        encoded.push_back(FromHex(out.substr(at, end - at)));
+        converted.push_back(FromHex(out.substr(at, end - at)));
         at = end + 1;
     }
-    if (encoded.size() != texts.size()) encoded.clear();
-    return encoded;
+    if (converted.size() != in.size()) converted.clear();
+    return converted;
 }
-
-// Each string of bytes decoded by Python's codec, U+FFFD for what it cannot decode; empty when
-// Python is not there.
+inline std::vector<std::string> EncodedByPython(const std::vector<std::string>& texts, const std::string& codec) {
+    return ThroughPython(texts, codec, true);
+}
 inline std::vector<std::string> DecodedByPython(const std::vector<std::string>& bytes, const std::string& codec) {
-    std::string command = "/usr/bin/python3 -c 'import sys\nfor t in sys.argv[2:]: "
-                          "print(bytes.fromhex(t).decode(sys.argv[1], \"replace\").encode().hex())' " +
-                          codec;
-    for (const auto& b : bytes) command.append(" ").append(Hex(b));
-    std::string out = CommandOutput(command + " 2>/dev/null");
-    std::vector<std::string> decoded;
-    for (size_t at = 0; at < out.size();) {
-        size_t end = out.find('\n', at);
-        if (end == std::string::npos) end = out.size();
-        decoded.push_back(FromHex(out.substr(at, end - at)));
-        at = end + 1;
-    }
-    if (decoded.size() != bytes.size()) decoded.clear();
-    return decoded;
+    return ThroughPython(bytes, codec, false);
 }
 
 // A generated table of tests/framework/data: each title with its 8-bit bytes.
