@@ -1,8 +1,11 @@
 #pragma once
-// 8-bit text of no declared code page: the text fields of the older tag formats and MIDI files, and
-// file names that are not UTF-8. Japanese systems wrote such bytes in code page 932, Western ones in
-// ISO-8859-1; the bytes themselves decide which of the two a reader of them would see. Every place
-// that shows such bytes goes through DecodeLegacyText, so a tag and a file name read alike.
+// 8-bit text of no declared code page: the text fields of the older tag formats, the Ogg and WMA
+// values that are not valid UTF-8, MIDI meta text, and file names that are not UTF-8. Such bytes
+// were written in UTF-8 (Linux and phone taggers), in code page 932 (Japanese Windows) or in
+// Windows-1252 (Western Windows: Latin-1 with ’ “ ” – — … € ™ œ š ž at 0x80-0x9F). The same
+// bytes often decode in two or all three of them; the reading shown is the one that looks most
+// like text a person wrote, judged over the whole string. Every place that shows such bytes goes
+// through DecodeLegacyText, so a tag and a file name read alike; the stored bytes never change.
 
 #include <optional>
 #include <string>
@@ -10,31 +13,45 @@
 
 namespace lumora {
 
-// Whether the bytes read as Japanese in CP932 rather than as ISO-8859-1:
-// 1. They must hold a byte of 0x80 or above and be valid CP932 with no character of the
-//    user-defined area (private-use characters no reader can see).
-// 2. A byte 0x80-0x9F settles it: it is a control code in ISO-8859-1, never text, while in CP932
-//    it begins or ends every kana, full-width form, punctuation mark and common kanji.
-// 3. Otherwise every byte of 0x80 and above is also a letter or sign of ISO-8859-1 (half-width
-//    katakana, rare kanji), and each run of such bytes between ASCII counts for one reading:
-//    a lone byte, or two holding an accented letter right next to an ASCII letter ("Crème",
-//    "Ação", "«Ça»"), look like ISO-8859-1 among plain text; longer runs ("ｿﾝｸﾞ"), pairs standing
-//    apart from ASCII letters ("ﾏﾏ"), and a small accented letter before an ASCII capital (the
-//    rare kanji "薔" would read "åK") look like Japanese. The text reads as Japanese when the
-//    Japanese-looking runs are at least as many as the others.
-//    So a rare kanji alone whose second byte is a small ASCII letter ("鑪" = "èm") reads as
-//    ISO-8859-1: among plain letters that is how an accented word looks.
-bool ReadsAsJapanese(std::string_view bytes);
+enum class TTextReading { Ascii, Utf8, CP932, Windows1252 };
 
-// 8-bit text in UTF-8: CP932 when it reads as Japanese, else ISO-8859-1. Never fails.
+// The reading of the bytes a person most likely wrote:
+// - No byte of 0x80 or above: ASCII, the same in every reading.
+// - Each reading that decodes the bytes exactly (Windows-1252 always does, its five unused bytes
+//   as the control codes of ISO-8859-1) is given a plausibility over its characters in their
+//   places: kana, common kanji, full-width forms and well-formed half-width katakana count for
+//   Japanese, while a lone or rare kanji between Latin letters, a sound mark with nothing to mark
+//   or a lone half-width katakana among Latin letters count against it; accented letters inside
+//   words or beginning them, whole words in capitals, quotes, dashes, apostrophes, "…", "€" and
+//   "™" where writers put them count for Western text, while control codes, symbols in words, a
+//   capital after small letters or a run of rare accented capitals count against it.
+// - Valid UTF-8 holding a multi-byte sequence is a strong hint of its own and wins unless its
+//   characters make no sense.
+// The highest plausibility wins; a tie goes to UTF-8, then CP932.
+TTextReading ChooseReading(std::string_view bytes);
+
+// 8-bit text in UTF-8, in the reading ChooseReading gives. Never fails.
 std::string DecodeLegacyText(std::string_view bytes);
 
 // The text of a fixed-size field whose bytes run to its very last byte (ID3v1): such a field may
-// have cut a CP932 character in two and end in its lead byte alone. That byte is dropped when it
-// is 0x81-0x9F (a control code in ISO-8859-1) or when the rest reads as Japanese; otherwise it is
-// the last letter of ISO-8859-1 text ("André"). Text with a length of its own is never cut: it
-// goes through DecodeLegacyText.
+// have cut a CP932 character in two and end in its lead byte alone. The field is read whole and
+// without that byte, and the more plausible reading wins ("…Theme" + the lead byte of a kanji
+// against "…Claude Franç"). Text with a length of its own is never cut: it goes through
+// DecodeLegacyText.
 std::string DecodeFullLegacyField(std::string_view bytes);
+
+// 8-bit bytes for the text that read back as it through DecodeFullLegacyField (a field of exactly
+// maxBytes bytes when full) or DecodeLegacyText: CP932 for Japanese text, Windows-1252 for Western,
+// whichever holds the text and reads back; text longer than maxBytes is cut on a character
+// boundary, at the longest cut that still reads back. Characters neither code page holds become
+// "?"; text no form reads back as is written in the first and said not to be exact.
+struct TLegacyEncoding {
+    std::string Bytes;
+    // The bytes read back as the text (or as the start of it that fits): false when a character
+    // had to become "?" or the bytes read back as other text.
+    bool Exact = true;
+};
+TLegacyEncoding EncodeLegacyText(std::string_view utf8, size_t maxBytes = std::string::npos);
 
 // Valid UTF-8 as it is; anything else is 8-bit legacy text (DecodeLegacyText).
 std::string SanitizeUtf8(std::string_view bytes);
@@ -42,10 +59,14 @@ bool IsValidUtf8(std::string_view bytes);
 // No byte of 0x80 or above: the same text in every one of these readings.
 bool IsAscii(std::string_view bytes);
 
-std::string DecodeLatin1(std::string_view bytes);
-// The whole text converted, or nothing when a byte sequence is not valid CP932 (or no CP932
-// converter is installed).
+// Exact conversions: the whole text converted, or nothing when a byte sequence is not valid in the
+// code page (or no converter is installed). Windows-1252 decoding always succeeds: its five unused
+// bytes read as the control codes of ISO-8859-1.
 std::optional<std::string> CP932ToUtf8(std::string_view bytes);
 std::optional<std::string> Utf8ToCP932(std::string_view utf8);
+std::string Windows1252ToUtf8(std::string_view bytes);
+// ISO-8859-1, for the text that is declared so (URLs of ID3v2 link frames).
+std::string DecodeLatin1(std::string_view bytes);
+std::optional<std::string> Utf8ToWindows1252(std::string_view utf8);
 
 } // namespace lumora

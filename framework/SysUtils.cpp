@@ -151,7 +151,7 @@ int64_t FileSize(const std::string& path) {
 
 std::string FileNameUtf8(const std::string& bytes) {
     // Each name of the path is read on its own: a folder named in UTF-8 may hold a file that an
-    // archive from another system named in CP932 or ISO-8859-1. No CP932 byte is a "/".
+    // archive from another system named in CP932 or Windows-1252. No CP932 byte is a "/".
     std::string text;
     text.reserve(bytes.size() * 2);
     for (size_t at = 0; at <= bytes.size();) {

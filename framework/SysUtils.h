@@ -48,8 +48,8 @@ bool DirectoryExists(const std::string& path);
 // Size in bytes of a regular file (links followed), or -1 when there is none.
 int64_t FileSize(const std::string& path);
 // A file-system name or path as shown, in UTF-8: each name of it as it reads in UTF-8, or when it
-// is not UTF-8, read as 8-bit legacy text (DecodeLegacyText: CP932 where it reads as Japanese,
-// else ISO-8859-1). For the eye only: a name that is not UTF-8 cannot come back from the shown
+// is not UTF-8, read as 8-bit legacy text (DecodeLegacyText: the CP932 or Windows-1252 reading
+// that is more plausible). For the eye only: a name that is not UTF-8 cannot come back from the shown
 // text, so whoever opens the file again keeps the bytes the file system gave.
 std::string FileNameUtf8(const std::string& bytes);
 std::string Format(const char* format, ...) __attribute__((format(printf, 1, 2)));

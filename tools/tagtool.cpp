@@ -7,9 +7,11 @@
 // files), ogg, wma; an empty VALUE clears the field (for Ogg every comment of its name, and of
 // PERFORMER or DESCRIPTION for the artist or comment). Names: id3v1 title artist album year comment
 // track genre (number or name); id3v2 title artist album track year genre comment composer encoder
-// copyright link origartist; ogg title artist album track date genre comment, any other name sets
-// that comment; wma title author album year genre track composer url copyright description lyrics
-// encodedby.
+// copyright link origartist; ogg title artist album track date genre comment in any case, each
+// replacing every value of its comment, PERFORMER= and DESCRIPTION= clearing theirs, any other
+// name setting that comment; wma title author album year genre track composer url copyright
+// description lyrics encodedby. ID3v1 text that neither of its code pages holds is saved with "?"
+// and named on stderr.
 // lumora-tagtool --resave FILE saves every tag the file has without an edit, then prints the JSON.
 
 #include <cstdio>
@@ -297,20 +299,42 @@ std::string WithExtra(const std::string& extra, const std::string& name, const s
     return out;
 }
 
+// Names are matched in any case, as the form's fields are. A field set to a value replaces every
+// value of its comment (earlier values of a name that repeats among them); an empty value clears
+// them all, and the stand-in of the artist or comment with them. PERFORMER and DESCRIPTION can be
+// cleared on their own.
 bool SetOgg(TOggVorbis& o, const TEdit& e) {
     const std::string& v = e.Value;
-    if (e.Name == "title") o.SetTitle(v);
-    else if (e.Name == "artist") o.SetArtist(v);
-    else if (e.Name == "album") o.SetAlbum(v);
-    else if (e.Name == "track") {
-        auto n = Number(v, 65535);
-        if (!n) return Failed("not a track number: " + v);
-        o.SetTrack(static_cast<uint16_t>(*n));
-    } else if (e.Name == "date") o.SetDate(v);
-    else if (e.Name == "genre") o.SetGenre(v);
-    else if (e.Name == "comment") o.SetComment(v);
-    else if (e.Name.empty() || e.Name.find('=') != std::string::npos) return Failed("no comment name");
-    else o.SetExtra(WithExtra(o.Extra(), UpperCase(e.Name), v));
+    const std::string name = LowerCase(e.Name);
+    struct TField {
+        const char* Name;
+        const char* Comment;
+        void (TOggVorbis::*Set)(const std::string&);
+    };
+    static const TField fields[] = {{"title", "TITLE", &TOggVorbis::SetTitle},   {"artist", "ARTIST", &TOggVorbis::SetArtist},
+                                    {"album", "ALBUM", &TOggVorbis::SetAlbum},   {"date", "DATE", &TOggVorbis::SetDate},
+                                    {"genre", "GENRE", &TOggVorbis::SetGenre},   {"comment", "COMMENT", &TOggVorbis::SetComment},
+                                    {"track", "TRACKNUMBER", nullptr}, {"tracknumber", "TRACKNUMBER", nullptr}};
+    for (const TField& f : fields) {
+        if (name != f.Name) continue;
+        if (!f.Set) {
+            auto n = Number(v, 65535);
+            if (!n) return Failed("not a track number: " + v);
+            o.SetTrack(static_cast<uint16_t>(*n));
+        } else {
+            (o.*f.Set)(v);
+        }
+        o.SetExtra(WithExtra(o.Extra(), f.Comment, ""));
+        return true;
+    }
+    if (name == "performer" || name == "description") {
+        if (!v.empty()) return Failed(UpperCase(name) + " stands in for the " + (name == "performer" ? "artist" : "comment") +
+                                      "; set that field instead");
+        o.RemoveEveryValue(name);
+        return true;
+    }
+    if (name.empty() || name.find('=') != std::string::npos) return Failed("no comment name");
+    o.SetExtra(WithExtra(o.Extra(), UpperCase(e.Name), v));
     return true;
 }
 
@@ -356,6 +380,7 @@ bool EditFile(const std::string& path, const std::vector<TEdit>& edits, bool res
         // The ID3v2 tag goes first: rebuilding it moves the end of the file, where the ID3v1 tag is.
         if (saveV2 && !v2.SaveToFile(path)) return Failed("the ID3v2 tag could not be saved");
         if (saveV1 && !v1.SaveToFile(path)) return Failed("the ID3v1 tag could not be saved");
+        if (saveV1 && !v1.UnstoredNote().empty()) std::fprintf(stderr, "lumora-tagtool: %s\n", v1.UnstoredNote().c_str());
         return true;
     }
     if (ext == ".OGG") {

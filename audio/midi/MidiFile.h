@@ -33,8 +33,8 @@ struct TMidiEvent {
 
     bool IsMeta() const { return Status == 0xFF; }
     bool IsSysEx() const { return Status == 0xF0 || Status == 0xF7; }
-    // A meta event's data as text in UTF-8, read as 8-bit legacy text (CP932 where it reads as
-    // Japanese, else ISO-8859-1).
+    // A meta event's data as text in UTF-8, read as 8-bit legacy text (the UTF-8, CP932 or
+    // Windows-1252 reading that is most plausible, framework/LegacyText).
     std::string Text() const;
 };
 using PMidiEvent = TMidiEvent*;

@@ -212,6 +212,7 @@ void TMPEGFileInfoForm::btnUpdateClick() {
         if (Edited(ui->Tag1_Genre)) t1.SetGenre(ID3v1GenreIndex(S(ui->Tag1_Genre->currentText())).value_or(kNoGenre));
         if (Edited(ui->Tag1_Comment)) t1.SetComment(S(ui->Tag1_Comment->text()));
         if (!t1.SaveToFile(fileName_)) MessageBox("Can't save ID3v1 tag of the MPEG file.", "Error", TMsgIcon::Error);
+        else if (!t1.UnstoredNote().empty()) MessageBox(t1.UnstoredNote(), "Warning", TMsgIcon::Warning);
     } else if (t1.Exists()) {
         if (!t1.RemoveFromFile(fileName_))
             MessageBox("Can't remove ID3v1 tag of the MPEG file.", "Error", TMsgIcon::Error);

@@ -44,14 +44,29 @@ uint8_t VersionOf(const uint8_t* block) {
 }
 
 // A field's text: up to its first zero byte, trailing blanks dropped, read as 8-bit legacy text.
-// Only text that fills its field to the last byte can have lost the second half of a character.
+// Only text that fills its field to the last byte can have lost the second half of a character;
+// the blanks before such a half go too.
 std::string FieldText(const uint8_t* p, int length) {
     const char* s = reinterpret_cast<const char*>(p);
     std::string text = TrimControlRight(std::string_view(s, strnlen(s, static_cast<size_t>(length))));
-    return text.size() == static_cast<size_t>(length) ? DecodeFullLegacyField(text) : DecodeLegacyText(text);
+    return TrimControlRight(text.size() == static_cast<size_t>(length) ? DecodeFullLegacyField(text)
+                                                                        : DecodeLegacyText(text));
 }
 
-std::string FitField(const std::string& v, int length) { return FitCP932(TrimControlRight(v), length); }
+// The bytes a field holds for the text: in the code page the reader reads it back in, cut to
+// the field on a character boundary where it still reads back.
+TLegacyEncoding FieldBytes(const std::string& v, int length) {
+    return EncodeLegacyText(TrimControlRight(v), static_cast<size_t>(length));
+}
+
+// The text as a field of that length reads back after a save.
+std::string FitField(const std::string& v, int length, bool* exact = nullptr) {
+    TLegacyEncoding encoded = FieldBytes(v, length);
+    if (exact) *exact = encoded.Exact;
+    std::string field = encoded.Bytes;
+    field.resize(static_cast<size_t>(length), '\0');
+    return FieldText(reinterpret_cast<const uint8_t*>(field.data()), length);
+}
 
 bool ReadLastBlock(TStream& file, uint8_t* block, bool& fileTooShort) {
     int64_t size = file.Size();
@@ -93,13 +108,29 @@ void TID3v1::ResetData() {
     comment_.clear();
     track_ = 0;
     genre_ = 255;
+    unstored_.clear();
 }
 
-void TID3v1::SetTitle(const std::string& v) { title_ = FitField(v, fieldLength); }
-void TID3v1::SetArtist(const std::string& v) { artist_ = FitField(v, fieldLength); }
-void TID3v1::SetAlbum(const std::string& v) { album_ = FitField(v, fieldLength); }
-void TID3v1::SetYear(const std::string& v) { year_ = FitField(v, yearLength); }
-void TID3v1::SetComment(const std::string& v) { comment_ = FitField(v, fieldLength); }
+void TID3v1::SetField(const char* name, std::string& field, const std::string& v, int length) {
+    bool exact = true;
+    field = FitField(v, length, &exact);
+    auto at = std::find(unstored_.begin(), unstored_.end(), name);
+    if (exact && at != unstored_.end()) unstored_.erase(at);
+    if (!exact && at == unstored_.end()) unstored_.push_back(name);
+}
+
+std::string TID3v1::UnstoredNote() const {
+    if (unstored_.empty()) return {};
+    std::string names;
+    for (const auto& name : unstored_) names += (names.empty() ? "" : ", ") + name;
+    return "ID3v1 " + names + ": saved as it reads back, not as typed (\"?\" for letters the tag cannot hold).";
+}
+
+void TID3v1::SetTitle(const std::string& v) { SetField("title", title_, v, fieldLength); }
+void TID3v1::SetArtist(const std::string& v) { SetField("artist", artist_, v, fieldLength); }
+void TID3v1::SetAlbum(const std::string& v) { SetField("album", album_, v, fieldLength); }
+void TID3v1::SetYear(const std::string& v) { SetField("year", year_, v, yearLength); }
+void TID3v1::SetComment(const std::string& v) { SetField("comment", comment_, v, fieldLength); }
 
 bool TID3v1::ReadFromFile(const std::string& fileName) {
     ResetData();
@@ -152,8 +183,7 @@ std::string TID3v1::BuildBlock(const uint8_t* old) const {
     block.replace(0, 3, "TAG");
     int oldCommentLength = old && VersionOf(old) == 2 ? 28 : fieldLength;
     // A field that still reads as it was, directly or through its setter, keeps its bytes:
-    // re-encoding text that was not valid CP932 (and so read as ISO-8859-1) would turn its accented
-    // letters into "?" and could cut it.
+    // encoding its text again could choose other bytes for the same text.
     auto put = [&](size_t offset, const std::string& text, int length, int oldLength) {
         std::string was = old ? FieldText(old + offset, oldLength) : std::string();
         int setterLength = length == yearLength ? yearLength : fieldLength;
@@ -162,7 +192,7 @@ std::string TID3v1::BuildBlock(const uint8_t* old) const {
                           reinterpret_cast<const char*>(old + offset), static_cast<size_t>(std::min(length, oldLength)));
             return;
         }
-        std::string bytes = EncodeCP932(text, static_cast<size_t>(length));
+        std::string bytes = FieldBytes(text, length).Bytes;
         block.replace(offset, bytes.size(), bytes);
     };
     put(3, title_, fieldLength, fieldLength);

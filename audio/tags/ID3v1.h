@@ -4,6 +4,7 @@
 #include <cstdint>
 #include <optional>
 #include <string>
+#include <vector>
 
 #include "framework/Classes.h"
 
@@ -49,8 +50,11 @@ public:
     uint8_t Genre() const { return genre_; }
     std::string GenreName() const { return ID3v1GenreName(genre_); }
 
-    // Text setters drop trailing blanks and control characters and cut the text, on a character
-    // boundary, to what its field holds in CP932 (30 bytes, the year 4).
+    // Text setters drop trailing blanks and control characters and keep the text as the field
+    // will read back after a save: in CP932 where it is Japanese, in Windows-1252 where it is
+    // Western, cut on a character boundary to the field (30 bytes, the year 4) where it still
+    // reads back. A letter neither code page holds becomes "?", and the field is named in
+    // UnstoredFields, as is one whose bytes read back as other text.
     void SetTitle(const std::string& v);
     void SetArtist(const std::string& v);
     void SetAlbum(const std::string& v);
@@ -58,17 +62,25 @@ public:
     void SetComment(const std::string& v);
     void SetTrack(uint8_t v) { track_ = v; }
     void SetGenre(uint8_t v) { genre_ = v; }
+    // The fields ("title", "artist", "album", "year", "comment") last set to text they cannot
+    // hold as typed, in the order they were set.
+    const std::vector<std::string>& UnstoredFields() const { return unstored_; }
+    // One line that names those fields, for the user who saves them; empty when there are none.
+    std::string UnstoredNote() const;
 
     // The 128-byte block the current fields make; fields that read as in the old block (a tag's
     // 128 bytes) keep its bytes.
     std::string BuildBlock(const uint8_t* old = nullptr) const;
 
 private:
+    void SetField(const char* name, std::string& field, const std::string& v, int length);
+
     bool exists_ = false;
     uint8_t versionID_ = 1;
     std::string title_, artist_, album_, year_, comment_;
     uint8_t track_ = 0;
     uint8_t genre_ = 255;
+    std::vector<std::string> unstored_;
 };
 
 } // namespace lumora

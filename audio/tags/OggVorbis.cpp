@@ -435,6 +435,7 @@ void TOggVorbis::ResetData() {
     track_ = 0;
     trackSet_ = false;
     for (auto* s : {&vendor_, &title_, &artist_, &album_, &date_, &genre_, &comment_, &extra_}) s->clear();
+    removed_.clear();
 }
 
 bool TOggVorbis::LoadFromFile(const std::string& fileName) {
@@ -489,6 +490,8 @@ std::string TOggVorbis::ChannelModeText() const {
     return channelModeID_ <= 6 ? texts[channelModeID_] : "Unknown";
 }
 
+void TOggVorbis::RemoveEveryValue(const std::string& name) { removed_.insert(UpperCase(name)); }
+
 bool TOggVorbis::SaveToFile(const std::string& fileName) {
     std::string target = ResolveFileTarget(fileName);
     if (target.empty()) return false;
@@ -537,6 +540,7 @@ bool TOggVorbis::SaveToFile(const std::string& fileName) {
         cleared.insert(knownNames[k]);
         if (standIn) cleared.insert(knownNames[standIn]);
     }
+    for (const auto& name : removed_) cleared.insert(name);
     for (auto [field, standIn] : {std::pair{kArtist, kPerformer}, std::pair{kComment, kDescription}}) {
         if (!info.Known[field].empty()) {
             if (!values[field].empty()) values[standIn] = info.Known[standIn];

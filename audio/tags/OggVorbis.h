@@ -2,6 +2,7 @@
 // Stream properties and comments of an Ogg Vorbis file; the comments can be written back.
 
 #include <cstdint>
+#include <set>
 #include <string>
 #include <vector>
 
@@ -63,6 +64,9 @@ public:
     void SetGenre(const std::string& v) { genre_ = v; }
     void SetComment(const std::string& v) { comment_ = v; }
     void SetExtra(const std::string& v) { extra_ = v; }
+    // Removes on save every comment of the name, its case ignored: also a stand-in (PERFORMER,
+    // DESCRIPTION) hidden behind a field of its own.
+    void RemoveEveryValue(const std::string& name);
 
 private:
     int64_t fileSize_ = 0;
@@ -78,6 +82,7 @@ private:
     uint16_t track_ = 0;
     bool trackSet_ = false;
     std::string date_, genre_, comment_, extra_;
+    std::set<std::string> removed_; // upper-cased names
 };
 
 } // namespace lumora

@@ -143,43 +143,6 @@ std::optional<std::string> EncodeLatin1(std::string_view utf8) {
     return out;
 }
 
-std::string EncodeCP932(std::string_view utf8, size_t maxBytes) {
-    if (IsAscii(utf8)) return std::string(utf8.substr(0, std::min(maxBytes, utf8.size())));
-    std::string out;
-    size_t pos = 0;
-    while (pos < utf8.size()) {
-        size_t start = pos;
-        uint32_t c = NextCodePoint(utf8, pos);
-        std::string piece;
-        if (c < 0x80) {
-            piece = static_cast<char>(c);
-        } else if (auto s = Utf8ToCP932(utf8.substr(start, pos - start)); s && c != 0xFFFD) {
-            piece = *s;
-        } else {
-            piece = '?';
-        }
-        if (out.size() + piece.size() > maxBytes) break;
-        out += piece;
-    }
-    return out;
-}
-
-std::string FitCP932(std::string_view utf8, size_t maxBytes) {
-    if (IsAscii(utf8)) return std::string(utf8.substr(0, std::min(maxBytes, utf8.size())));
-    size_t used = 0, pos = 0;
-    while (pos < utf8.size()) {
-        size_t start = pos;
-        uint32_t c = NextCodePoint(utf8, pos);
-        size_t width = 1;
-        if (c >= 0x80) {
-            if (auto s = Utf8ToCP932(utf8.substr(start, pos - start)); s && c != 0xFFFD) width = s->size();
-        }
-        if (used + width > maxBytes) return std::string(utf8.substr(0, start));
-        used += width;
-    }
-    return std::string(utf8);
-}
-
 std::string TrimControl(std::string_view text) {
     size_t b = 0, e = text.size();
     while (b < e && static_cast<unsigned char>(text[b]) <= 0x20) ++b;

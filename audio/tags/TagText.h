@@ -1,7 +1,7 @@
 #pragma once
 // Text conversions of the tag readers. Text is UTF-8 in memory; tags hold 8-bit legacy text
-// (framework/LegacyText: CP932 where it reads as Japanese, else ISO-8859-1), UTF-16 in either byte
-// order, or UTF-8.
+// (framework/LegacyText: the UTF-8, CP932 or Windows-1252 reading a person most likely wrote),
+// UTF-16 in either byte order, or UTF-8.
 
 #include <cstdint>
 #include <optional>
@@ -23,13 +23,6 @@ std::string EncodeUtf16(std::string_view utf8, TByteOrder order, bool withBom);
 
 // ISO-8859-1 bytes of the text, or nothing when a character is above U+00FF.
 std::optional<std::string> EncodeLatin1(std::string_view utf8);
-// CP932 bytes of the text, at most maxBytes long and cut on a character boundary; characters
-// CP932 cannot hold become "?".
-std::string EncodeCP932(std::string_view utf8, size_t maxBytes = std::string::npos);
-
-// The UTF-8 text cut on a character boundary so that its CP932 form fits maxBytes.
-std::string FitCP932(std::string_view utf8, size_t maxBytes);
-
 // Characters of code 0x20 or below removed from both ends, or from the end only.
 std::string TrimControl(std::string_view text);
 std::string TrimControlRight(std::string_view text);

@@ -512,19 +512,31 @@ void TFileView::Fill() {
         QIcon icon = ShellIcon(absolute, false);
         name->setIcon(link ? WithLinkOverlay(icon) : icon);
         name->setEditable(!folder_->IsDesktop());
-        int64_t size = 0, modified = 0;
-        bool found = ShellFindData(absolute, size, modified);
-        // A folder counts as empty, as the find data of the original shell gave it: it shows 1 KB.
-        auto* sizeItem = new QStandardItem(Q(found ? FileSizeText(isFolder ? 0 : size) : std::string()));
+        auto* sizeItem = new QStandardItem;
         sizeItem->setTextAlignment(Qt::AlignRight | Qt::AlignVCenter);
         auto* type = new QStandardItem(Q(ShellTypeName(absolute)));
-        auto* date = new QStandardItem(Q(found ? FileDateText(modified) : std::string()));
+        auto* date = new QStandardItem;
+        ShowSizeAndDate(*sizeItem, *date, absolute, isFolder);
         for (QStandardItem* cell : {sizeItem, type, date}) cell->setEditable(false);
         model_->appendRow({name, sizeItem, type, date});
     }
     setUpdatesEnabled(true);
     filling_ = false;
     if (OnChange) OnChange();
+}
+
+void TFileView::ShowSizeAndDate(QStandardItem& size, QStandardItem& date, const TItemIdList& absolute, bool isFolder) {
+    int64_t bytes = 0, modified = 0;
+    bool found = ShellFindData(absolute, bytes, modified);
+    // A folder counts as empty, as the find data of the original shell gave it: it shows 1 KB.
+    size.setText(Q(found ? FileSizeText(isFolder ? 0 : bytes) : std::string()));
+    date.setText(Q(found ? FileDateText(modified) : std::string()));
+}
+
+void TFileView::RefreshRow(int row) {
+    if (row < 0 || row >= Count()) return;
+    ShowSizeAndDate(*model_->item(row, 1), *model_->item(row, 3), TItemIdList::Concat(folderId_, ItemId(row)),
+                    model_->item(row, 0)->data(kFolderRole).toBool());
 }
 
 int TFileView::Count() const { return model_->rowCount(); }

@@ -19,6 +19,7 @@
 
 class QListView;
 class QStackedLayout;
+class QStandardItem;
 class QStandardItemModel;
 class QStyledItemDelegate;
 class QTreeView;
@@ -129,6 +130,8 @@ public:
     const TItemIdList& Folder() const { return folderId_; }
     // Lists the folder's items again.
     void Fill();
+    // Shows a row's size and date as the file has them now (after its tags were saved).
+    void RefreshRow(int row);
 
     int Count() const;
     // Text of a row's column (0 name, 1 size, 2 type, 3 date).
@@ -166,6 +169,7 @@ private:
     QAbstractItemView* ActiveView() const;
     void SortRows(const std::function<int(int, int)>& compare);
     bool KeepItem(const TItemIdList& item, uint32_t attrs) const;
+    static void ShowSizeAndDate(QStandardItem& size, QStandardItem& date, const TItemIdList& absolute, bool isFolder);
 
     QStandardItemModel* model_;
     QListView* listView_;

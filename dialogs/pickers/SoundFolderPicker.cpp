@@ -185,7 +185,8 @@ std::string TDSelect2::SelectedTarget() const { return TargetOf(SelectedFile());
 void TDSelect2::BitBtn2Click() {
     std::string file = SelectedTarget();
     if (file.empty() || !ShowSoundInfoForm(this, file)) return;
-    // The form may have changed the tags the panel shows.
+    // The form may have changed the tags the panel shows, and the file's size and date in its row.
+    for (int row : ui->FileView1->SelectedRows()) ui->FileView1->RefreshRow(row);
     LastPath.clear();
     FileView1Change();
 }

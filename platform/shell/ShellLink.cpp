@@ -2,13 +2,13 @@
 
 #include <dirent.h>
 #include <fcntl.h>
-#include <iconv.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
 #include <algorithm>
 #include <cstring>
 
+#include "framework/LegacyText.h"
 #include "framework/SysUtils.h"
 
 namespace lumora {
@@ -79,55 +79,9 @@ std::string Utf16ToUtf8(const uint8_t* p, size_t units) {
     return out;
 }
 
-bool IsValidUtf8(const std::string& s) {
-    size_t i = 0, n = s.size();
-    while (i < n) {
-        uint8_t c = static_cast<uint8_t>(s[i]);
-        if (c < 0x80) {
-            ++i;
-            continue;
-        }
-        size_t len;
-        uint32_t cp;
-        if (c >= 0xC2 && c <= 0xDF) len = 2, cp = c & 0x1F;
-        else if ((c & 0xF0) == 0xE0) len = 3, cp = c & 0x0F;
-        else if (c >= 0xF0 && c <= 0xF4) len = 4, cp = c & 0x07;
-        else return false;
-        if (n - i < len) return false;
-        for (size_t k = 1; k < len; ++k) {
-            uint8_t b = static_cast<uint8_t>(s[i + k]);
-            if ((b & 0xC0) != 0x80) return false;
-            cp = (cp << 6) | (b & 0x3F);
-        }
-        if ((len == 3 && (cp < 0x800 || (cp >= 0xD800 && cp < 0xE000))) || (len == 4 && (cp < 0x10000 || cp > 0x10FFFF)))
-            return false;
-        i += len;
-    }
-    return true;
-}
-
-// 8-bit text of a shortcut written by the Japanese system: UTF-8 when it already is, else code
-// page 932, else ISO-8859-1.
-std::string AnsiToUtf8(const std::string& s) {
-    if (IsValidUtf8(s)) return s;
-    iconv_t cd = iconv_open("UTF-8", "CP932");
-    if (cd != reinterpret_cast<iconv_t>(-1)) {
-        std::string out(s.size() * 3 + 4, '\0');
-        char* in = const_cast<char*>(s.data());
-        size_t inLeft = s.size();
-        char* o = out.data();
-        size_t outLeft = out.size();
-        size_t r = iconv(cd, &in, &inLeft, &o, &outLeft);
-        iconv_close(cd);
-        if (r != static_cast<size_t>(-1) && inLeft == 0) {
-            out.resize(out.size() - outLeft);
-            return out;
-        }
-    }
-    std::string out;
-    for (unsigned char c : s) AppendUtf8(out, c);
-    return out;
-}
+// 8-bit text of a shortcut: UTF-8 when it already is, else read as every other 8-bit name is
+// (framework/LegacyText).
+std::string AnsiToUtf8(const std::string& s) { return SanitizeUtf8(s); }
 
 // A NUL-terminated 8-bit string starting at `at` inside [0, end).
 bool CString(const TByteReader& r, size_t at, size_t end, std::string& s) {

@@ -108,7 +108,7 @@ TEST(MidiFileRead, SystemExclusiveAndMetaLengths) {
 
 TEST(MidiFileRead, LegacyTextIsDecoded) {
     TMidiFile file;
-    // "曲" in CP932, then a byte that is not CP932 (read as ISO-8859-1).
+    // "曲" in CP932, then a byte that is not CP932 (read as Windows-1252).
     std::string track = VarLen(0) + Bytes({0xFF, 0x03, 0x02, 0x8B, 0xC8}) + VarLen(0) + Bytes({0xFF, 0x04, 0x01, 0xA0}) +
                         EndOfTrack();
     Load(file, Smf(0, 96, {track}));

@@ -55,7 +55,7 @@ TEST_F(PlayerFake, OpenWhilePlayingWithAFailingSourceResumesTheOldOneAndReportsT
     EXPECT_FALSE(player->Open(junk));
     EXPECT_EQ(boxes_.Last(), "Invalid stream file (" + junk + ") !");
     EXPECT_EQ(player->Mode(), plmPlaying);
-    // Names that are not UTF-8 show as the pickers show them: ISO-8859-1, and CP932 ("ソング").
+    // Names that are not UTF-8 show as the pickers show them: Windows-1252, and CP932 ("ソング").
     for (auto [name, shown] : {std::pair{"bad\xE9.mp3", "bad\xC3\xA9.mp3"},
                                std::pair{"\x83\x5C\x83\x93\x83\x4F.xyz123", "ソング.xyz123"}}) {
         EXPECT_FALSE(player->Open(scope_.Dir().WriteFile(name, "x")));

@@ -142,6 +142,27 @@ TEST_F(InfoForms, MpegFormShowsStreamAndEditsBothTags) {
     EXPECT_EQ(reread.ID3v1().Genre(), 255);
     EXPECT_EQ(messages.size(), 1u);
     form->grab().save(LUMORA_BINARY_DIR "/form-mpeg-info.png");
+
+    // Western text goes to the ID3v1 tag in Windows-1252, Japanese in CP932, and reads back as typed;
+    // a letter neither holds is saved as "?" and the field is named in one line.
+    messages.clear();
+    form = TMPEGFileInfoForm::Open(nullptr, file);
+    ASSERT_TRUE(form);
+    form->show();
+    Set(*form, "Tag1_Title", "Dvořák – “Largo”");
+    Set(*form, "Tag1_Artist", "Crème Brûlée™");
+    Set(*form, "Tag1_Album", "ﾄﾞﾗｺﾞﾝｸｴｽﾄ 序曲");
+    Click(*form, "btnUpdate");
+    ASSERT_TRUE(reread.LoadFromFile(file));
+    EXPECT_EQ(reread.ID3v1().Title(), "Dvo?ák – “Largo”");
+    EXPECT_EQ(reread.ID3v1().Artist(), "Crème Brûlée™");
+    EXPECT_EQ(reread.ID3v1().Album(), "ﾄﾞﾗｺﾞﾝｸｴｽﾄ 序曲");
+    EXPECT_EQ(messages, std::vector<std::string>{"ID3v1 title: saved as it reads back, not as typed (\"?\" for letters the tag cannot hold)."});
+    form = TMPEGFileInfoForm::Open(nullptr, file);
+    ASSERT_TRUE(form);
+    form->show();
+    EXPECT_EQ(Find<QLineEdit>(*form, "Tag1_Artist")->text().toStdString(), "Crème Brûlée™");
+    form->grab().save(LUMORA_BINARY_DIR "/form-mpeg-id3v1-text.png");
 }
 
 // The path label shows a name that is not UTF-8 as the pickers show it, never as "\uFFFD".

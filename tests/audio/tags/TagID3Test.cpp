@@ -1,10 +1,13 @@
 #include <gtest/gtest.h>
 
+#include <cstdio>
 #include <map>
 
 #include "audio/tags/ID3v1.h"
 #include "audio/tags/ID3v2.h"
+#include "framework/LegacyText.h"
 #include "tests/audio/tags/TagTestUtil.h"
+#include "tests/support/HaveTool.h"
 #include "tests/support/LegacyTitles.h"
 
 namespace lumora {
@@ -120,12 +123,12 @@ TEST(TagID3v1, BufferReaderIsBoundedByItsLength) {
     EXPECT_EQ(info.Comment, std::string(28, 'c'));
 }
 
-// Real titles in ISO-8859-1 and in CP932, written by mutagen as ID3v2.3 8-bit text (which has a
+// Real titles in Windows-1252 and in CP932, written by mutagen as ID3v2.3 8-bit text (which has a
 // length of its own) and as ID3v1 titles (30-byte fields, cut there): each reads as a reader of
 // its language reads it, the ID3v1 field with the whole characters that fit.
 TEST(TagID3, LegacyTitlesReadInTheirOwnLanguage) {
     REQUIRE_MUTAGEN();
-    for (auto [titles, codec] : {std::pair{&test::Latin1Titles(), "latin-1"}, std::pair{&test::JapaneseTitles(), "cp932"}}) {
+    for (auto [titles, codec] : {std::pair{&test::WesternTitles(), "cp1252"}, std::pair{&test::JapaneseTitles(), "cp932"}}) {
         TempDir dir;
         std::string args = "legacy-titles " + test::Quoted(dir.Path()) + " " + codec;
         for (const auto& title : *titles) args += ' ' + test::Hex(title);
@@ -157,26 +160,22 @@ TEST(TagID3, LegacyTitlesReadInTheirOwnLanguage) {
 
 // Only an ID3v1 field filled to its last byte can have cut a character: a lone CP932 lead byte
 // at the end of a shorter field, or of 8-bit ID3v2 text (which has a length of its own), is part
-// of the text and makes it ISO-8859-1.
+// of the text and makes it Windows-1252. The blanks before a cut go with it.
 TEST(TagID3, OnlyAFullID3v1FieldIsCut) {
-    auto latin1 = [](const std::string& bytes) {
-        std::string text;
-        for (unsigned char c : bytes) {
-            if (c < 0x80) text += static_cast<char>(c);
-            else text += std::string{static_cast<char>(0xC0 | c >> 6), static_cast<char>(0x80 | (c & 0x3F))};
-        }
-        return text;
-    };
+    if (!test::HaveTool("python3")) GTEST_SKIP() << "python3 is not installed";
+    // Windows-1252 as Python's codec reads it; its unused bytes do not occur here.
+    auto western = [](const std::string& bytes) { return test::DecodedByPython({bytes}, "cp1252").at(0); };
     const std::string hiragana = "\x82\xa0\x82\xa2\x82\xa4\x82\xa6\x82\xa8\x82\xa9\x82\xab\x82\xad\x82\xaf\x82\xb1"
                                  "\x82\xb3\x82\xb5\x82\xb7"; // あいうえおかきくけこさしす
     struct {
         std::string field, v1;
     } cases[] = {
         {"AB " + hiragana + "\x82", "AB あいうえおかきくけこさしす"},
-        {"A " + hiragana + "\x82", latin1("A " + hiragana + "\x82")},
+        {"A " + hiragana + "\x82", western("A " + hiragana + "\x82")},
         {"Neon Genesis Evangelion Theme\x8e", "Neon Genesis Evangelion Theme"},
-        {"Neon Genesis Evangelion Them\x8e", "Neon Genesis Evangelion Them\xC2\x8E"},
+        {"Neon Genesis Evangelion Them\x8e", "Neon Genesis Evangelion ThemŽ"},
         {"Comme d'habitude, Claude Fran\xe7", "Comme d'habitude, Claude Franç"},
+        {"Rock" + std::string(25, ' ') + "\x82", "Rock"},
     };
     TempDir dir;
     for (const auto& c : cases) {
@@ -187,8 +186,76 @@ TEST(TagID3, OnlyAFullID3v1FieldIsCut) {
         EXPECT_EQ(v1.Title(), c.v1);
         TID3v2 v2;
         ASSERT_TRUE(v2.ReadFromFile(path));
-        EXPECT_EQ(v2.Title(), latin1(c.field));
+        EXPECT_EQ(v2.Title(), western(c.field));
     }
+}
+
+// A title typed into an ID3v1 field is saved in the code page it reads back in: every title of the
+// populations that either code page holds reads back as typed, or, where it is longer than the
+// field, as the longest start of it that reads back; the bytes are that text in CP932 or in
+// Windows-1252 as Python's codecs write them.
+TEST(TagID3v1, SavesReadBackAsTypedOverThePopulations) {
+    struct TTable {
+        std::string Name;
+        std::vector<std::string> Titles;
+    };
+    std::vector<TTable> tables = {{"real titles, Western", test::WesternTitles()},
+                                  {"real titles, Japanese", test::JapaneseTitles()}};
+    for (auto [file, name] : {std::pair{"western-titles.tsv", "dictionary words, Western"},
+                              std::pair{"japanese-titles.tsv", "dictionary words, Japanese"}}) {
+        tables.push_back({name, {}});
+        for (const auto& t : test::TitleTable(file)) tables.back().Titles.push_back(t.Text);
+        ASSERT_GE(tables.back().Titles.size(), 2000u) << file;
+    }
+    std::vector<std::string> realBytes, realSaved;
+    for (const auto& table : tables) {
+        size_t exact = 0, whole = 0;
+        std::vector<std::string> wrong;
+        for (const auto& title : table.Titles) {
+            TID3v1 tag;
+            tag.SetTitle(title);
+            std::string block = tag.BuildBlock();
+            TMP3TagInfo info;
+            ASSERT_TRUE(tag.ReadFromBuffer(reinterpret_cast<const uint8_t*>(block.data()), 128, info));
+            // A title either code page holds within the field reads back whole; a longer one as a
+            // start of it.
+            auto western = Utf8ToWindows1252(title), japanese = Utf8ToCP932(title);
+            bool fits = (western && western->size() <= 30) || (japanese && japanese->size() <= 30);
+            bool start = !tag.Title().empty() && title.compare(0, tag.Title().size(), tag.Title()) == 0;
+            if (info.Title == tag.Title() && (fits ? tag.Title() == title : start) && tag.UnstoredFields().empty())
+                ++exact;
+            else if (wrong.size() < 8) wrong.push_back(title + " -> " + info.Title);
+            whole += info.Title == title;
+            if (table.Name.rfind("real", 0) == 0) {
+                realBytes.push_back(block.substr(3, block.find('\0', 3) - 3));
+                realSaved.push_back(tag.Title());
+            }
+        }
+        std::printf("[ figures  ] ID3v1 save and read, %-30s %5zu titles, %5zu as typed or, cut to the field, "
+                    "as its start (%zu whole)\n",
+                    table.Name.c_str(), table.Titles.size(), exact, whole);
+        EXPECT_EQ(exact, table.Titles.size()) << table.Name;
+        for (const auto& w : wrong) ADD_FAILURE() << table.Name << ": " << w;
+    }
+    if (!test::HaveTool("python3")) return;
+    std::vector<std::string> asWestern = test::DecodedByPython(realBytes, "cp1252");
+    std::vector<std::string> asJapanese = test::DecodedByPython(realBytes, "cp932");
+    for (size_t i = 0; i < realBytes.size(); ++i)
+        EXPECT_TRUE(asWestern.at(i) == realSaved[i] || asJapanese.at(i) == realSaved[i]) << realSaved[i];
+}
+
+// Letters neither code page holds become "?", and the fields that hold them are named.
+TEST(TagID3v1, LettersNoCodePageHoldsAreNamed) {
+    TID3v1 tag;
+    tag.SetTitle("Dvořák: Symphony No. 9");
+    tag.SetArtist("Crème");
+    tag.SetAlbum("日本 😀");
+    EXPECT_EQ(tag.Title(), "Dvo?ák: Symphony No. 9");
+    EXPECT_EQ(tag.Artist(), "Crème");
+    EXPECT_EQ(tag.Album(), "日本 ?");
+    EXPECT_EQ(tag.UnstoredFields(), (std::vector<std::string>{"title", "album"}));
+    tag.SetTitle("Dvorak");
+    EXPECT_EQ(tag.UnstoredFields(), std::vector<std::string>{"album"});
 }
 
 std::string Utf16Text(const std::string& bytesAfterEncoding) { return "\x01" + bytesAfterEncoding; }

@@ -1,3 +1,4 @@
+#include <chrono>
 #include <filesystem>
 #include <memory>
 #include <optional>
@@ -11,6 +12,7 @@
 #include <QLabel>
 #include <QLineEdit>
 #include <QMenu>
+#include <QPlainTextEdit>
 #include <QPushButton>
 #include <QScreen>
 #include <QScrollBar>
@@ -167,13 +169,13 @@ TEST(PickerHelpers, FitRatioMaskAndPlayTime) {
     EXPECT_EQ(PlayTimeText(std::nan("")), "0:00");
 
     // Each name of a path reads as UTF-8 when it is, else as 8-bit text: CP932 where it reads as
-    // Japanese, ISO-8859-1 otherwise, also where those bytes happen to be valid CP932 ("Crème").
+    // Japanese, Windows-1252 otherwise, also where those bytes happen to be valid CP932 ("Crème").
     EXPECT_EQ(FileNameText("/写真/caf\xE9"), QString::fromUtf8("/写真/caf\u00e9"));
     EXPECT_EQ(FileNameText("/\x8E\xCA\x90\x5E/Cr\xE8me.jpg"), QString::fromUtf8("/写真/Crème.jpg"));
     EXPECT_EQ(FileNameText("\xD6lgem\xE4lde/\x83\x5C\x83\x93\x83\x4F.mp3"), QString::fromUtf8("Ölgemälde/ソング.mp3"));
     // Broken UTF-8: a cut sequence that is a CP932 kanji, and bytes CP932 does not use.
     EXPECT_EQ(FileNameText("\xE5\x86/\xC0\xAF\xED\xA0\x80"),
-              QString::fromUtf8("蜀/\u00c0\u00af\u00ed\u00a0\u0080"));
+              QString::fromUtf8("蜀/\u00c0\u00af\u00ed\u00a0\u20ac"));
     EXPECT_EQ(FileNameText(""), QString());
 }
 
@@ -326,13 +328,19 @@ TEST_F(Pickers, PhotosArePreviewedUprightAsImageMagickTurnsThem) {
 }
 
 // A folder and files from an archive of a Japanese system ("音楽", "ソング.mp3" in CP932) and of a
-// Western one ("Crème.mp3" in ISO-8859-1), their ID3v1 titles in the same 8-bit texts: the tree,
+// Western one ("Crème.mp3", "I’m Yours – Live.mp3" in Windows-1252), their ID3v1 titles in the same
+// 8-bit texts or in UTF-8: the tree,
 // the list, the name and the tags read as their readers read them, and play by their bytes.
 TEST_F(Pickers, SoundFolderPickerShowsNamesAndTagsThatAreNotUtf8) {
     const std::string folder = root + "/\x89\xb9\x8a\x79";
     dir.WriteFile("root/\x89\xb9\x8a\x79/\x83\x5C\x83\x93\x83\x4F.mp3",
                   test::MpegFrames(40) + Id3v1("\x8f\xe3\x82\xf0\x8c\xfc\x82\xa2\x82\xc4", "\x8d\xe2\x96\x7b\x8b\xe3", 17));
     dir.WriteFile("root/\x89\xb9\x8a\x79/Cr\xE8me.mp3", test::MpegFrames(40) + Id3v1("Cr\xE8me br\xFBl\xE9" "e", "\xD6lgem\xE4lde", 17));
+    // Windows-1252 punctuation in a name and in tags, and UTF-8 in an ID3v1 tag.
+    dir.WriteFile("root/\x89\xb9\x8a\x79/I\x92m Yours \x96 Live.mp3",
+                  test::MpegFrames(40) + Id3v1("Caf\xE9\x85 \x93Heroes\x94", "\x8e" "ena", 17));
+    dir.WriteFile("root/\x89\xb9\x8a\x79/utf8.mp3",
+                  test::MpegFrames(40) + Id3v1("\xC3\x9C" "ber Caf\xC3\xA9", "\xE5\x86\x99\xE7\x9C\x9F", 17));
     data->SndBtnState = 2;
     TDSelect2 form(nullptr, *data);
     form.Folder = root;
@@ -341,15 +349,21 @@ TEST_F(Pickers, SoundFolderPickerShowsNamesAndTagsThatAreNotUtf8) {
     form.OnPlay = [&](const std::string& file, bool bass) { played.push_back({file, bass}); };
     form.show();
     ClickFolder(form, root, QString::fromUtf8("音楽"));
-    Select(form, "Crème.mp3");
-    EXPECT_EQ(Text(form, "Label2"), "Crème.mp3");
-    EXPECT_EQ(form.ValueTexts()[6], "Crème brûlée");
-    EXPECT_EQ(form.ValueTexts()[7], "Ölgemälde");
-    Select(form, "ソング.mp3");
-    EXPECT_EQ(Text(form, "Label2"), "ソング.mp3");
-    EXPECT_EQ(form.ValueTexts()[6], "上を向いて");
-    EXPECT_EQ(form.ValueTexts()[7], "坂本九");
+    struct {
+        const char *Name, *Title, *Artist;
+    } files[] = {{"Crème.mp3", "Crème brûlée", "Ölgemälde"},
+                 {"ソング.mp3", "上を向いて", "坂本九"},
+                 {"utf8.mp3", "Über Café", "写真"},
+                 {"I’m Yours – Live.mp3", "Café… “Heroes”", "Žena"}};
+    for (const auto& f : files) {
+        SCOPED_TRACE(f.Name);
+        Select(form, f.Name);
+        EXPECT_EQ(Text(form, "Label2"), f.Name);
+        EXPECT_EQ(form.ValueTexts()[6], f.Title);
+        EXPECT_EQ(form.ValueTexts()[7], f.Artist);
+    }
     SaveArtefact(form, "picker-sounds-not-utf8.png");
+    Select(form, "ソング.mp3");
     QTest::mouseClick(Find<QPushButton>(form, "BitBtn1"), Qt::LeftButton);
     ASSERT_EQ(played.size(), 1u);
     EXPECT_EQ(played[0], std::make_pair(folder + "/\x83\x5C\x83\x93\x83\x4F.mp3", true));
@@ -427,6 +441,8 @@ TEST_F(Pickers, SoundPickerOpensTheTagFormOfTheSelectedFile) {
         shown.push_back(dialog.windowTitle().toStdString());
         if (shown.size() == 1) SaveArtefact(dialog, "picker-tag-form.png");
         Find<QLineEdit>(dialog, "Tag2_Title")->setText("edited " + QString::number(shown.size()));
+        // A long comment makes the tag, and so the file, kilobytes longer.
+        if (shown.size() == 1) Find<QPlainTextEdit>(dialog, "Tag2_Comment")->setPlainText(QString(9000, 'c'));
         QTest::mouseClick(Find<QPushButton>(dialog, "btnUpdate"), Qt::LeftButton);
         return dialog.result();
     };
@@ -436,12 +452,20 @@ TEST_F(Pickers, SoundPickerOpensTheTagFormOfTheSelectedFile) {
     Select(form, "tone.wav");
     EXPECT_FALSE(button->isEnabled());
 
+    // The file's row shows its size and date as they are after the save.
+    fs::last_write_time(root + "/music/both.mp3", fs::file_time_type::clock::now() - std::chrono::hours(24 * 400));
+    auto* files = form.findChild<TFileView*>("FileView1");
+    files->Fill();
     Select(form, "both.mp3");
     ASSERT_TRUE(button->isEnabled());
     SaveArtefact(form, "picker-tag-button.png");
+    int row = files->FindRow("both.mp3");
+    std::string size = files->ItemText(row, 1), date = files->ItemText(row, 3);
     QTest::mouseClick(button, Qt::LeftButton);
     ASSERT_EQ(shown.size(), 1u);
     EXPECT_EQ(form.ValueTexts()[6], "edited 1"); // the panel shows the saved tag
+    EXPECT_NE(files->ItemText(row, 1), size);
+    EXPECT_NE(files->ItemText(row, 3), date);
 
     // The file list's context menu reaches the same form, through a shortcut as well.
     Select(form, "to-both.lnk");

@@ -367,10 +367,12 @@ TEST_F(Previews, ADamagedMidiFileSaysSoInsteadOfPlaying) {
 
 // ---- both ----
 
-// A file name that is not UTF-8 (ISO-8859-1 "söng", CP932 "ソング") scrolls by as the pickers list it.
+// A file name that is not UTF-8 (Windows-1252 "söng", "Rock’n’Roll – Live", CP932 "ソング") scrolls by
+// as the pickers list it.
 TEST_F(Previews, TickersShowNamesThatAreNotUtf8AsThePickersDo) {
     auto dlg = OpenSettings();
-    for (auto [stem, shown] : {std::pair{"s\xF6ng", "s\xC3\xB6ng"}, std::pair{"\x83\x5C\x83\x93\x83\x4F", "ソング"}}) {
+    for (auto [stem, shown] : {std::pair{"s\xF6ng", "s\xC3\xB6ng"}, std::pair{"\x83\x5C\x83\x93\x83\x4F", "ソング"},
+                               std::pair{"Rock\x92n\x92Roll \x96 Live", "Rock’n’Roll – Live"}}) {
         SCOPED_TRACE(shown);
         {
             TSPrev form(dlg.get());

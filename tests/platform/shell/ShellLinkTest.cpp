@@ -47,13 +47,13 @@ TEST(ShellLinkParse, DecodesUnicodeAndEightBitText) {
     EXPECT_EQ(link.RelativePath, ".\\写真\\🌸.png");
     EXPECT_EQ(link.LocalBasePath, "C:\\写真\\🌸.png");
 
-    // 8-bit text written by the Japanese system is code page 932.
+    // 8-bit text reads as other 8-bit names do: code page 932 where it is Japanese.
     TLinkSpec ansi;
     ansi.Unicode = false;
     ansi.RelativePath = ".\\\x8E\xCA\x90\x5E.png"; // 写真 in code page 932
     ASSERT_TRUE(Parse(BuildShellLink(ansi), link));
     EXPECT_EQ(link.RelativePath, ".\\写真.png");
-    ansi.RelativePath = ".\\caf\xE9.png"; // not code page 932 either: read as ISO-8859-1
+    ansi.RelativePath = ".\\caf\xE9.png"; // not code page 932 either: Windows-1252
     ASSERT_TRUE(Parse(BuildShellLink(ansi), link));
     EXPECT_EQ(link.RelativePath, ".\\café.png");
 }
