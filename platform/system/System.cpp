@@ -1,8 +1,12 @@
 #include "platform/system/System.h"
 
+#include <langinfo.h>
+#include <strings.h>
 #include <unistd.h>
 
+#include <clocale>
 #include <cstdlib>
+#include <cstring>
 #include <vector>
 
 namespace lumora {
@@ -33,6 +37,16 @@ void SetProgramFolder(const std::string& folder) { g_programFolder = folder; }
 
 TOSLine OSLine() { return g_osLine; }
 void SetOSLine(TOSLine line) { g_osLine = line; }
+
+void UseUtf8CharacterSet() {
+    const char* codeset = nl_langinfo(CODESET);
+    if (strcasecmp(codeset, "UTF-8") == 0 || strcasecmp(codeset, "utf8") == 0) return;
+    // "ja_JP.eucJP@euro" keeps "ja_JP"; the POSIX locale "C" becomes "C.UTF-8".
+    std::string name = std::setlocale(LC_CTYPE, nullptr);
+    name = name.substr(0, name.find_first_of(".@"));
+    if (name == "POSIX") name = "C";
+    if (!std::setlocale(LC_CTYPE, (name + ".UTF-8").c_str())) std::setlocale(LC_CTYPE, "C.UTF-8");
+}
 
 std::string ConfigFolder() { return EnvOr("XDG_CONFIG_HOME", Home() + "/.config"); }
 std::string DataFolder() { return EnvOr("XDG_DATA_HOME", Home() + "/.local/share"); }

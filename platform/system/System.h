@@ -14,6 +14,12 @@ enum class TOSLine { NT, Win9x };
 TOSLine OSLine();
 void SetOSLine(TOSLine line);
 
+// Makes the character set of the process's locale UTF-8, keeping its language, when the locale
+// the program started in (the POSIX locale of a login without LANG, say) has another: all text of
+// the program is UTF-8, and what the C library and Xlib convert (window titles among it) must be
+// read as UTF-8 too.
+void UseUtf8CharacterSet();
+
 // Folders without a trailing separator: the user's configuration and data folders (XDG) and a
 // system folder standing in for the Windows and system directories.
 std::string ConfigFolder();

@@ -9,6 +9,11 @@
 #include "platform/Platform.h"
 
 int main(int argc, char** argv) {
+    // The tools the tests run (lame, vorbiscomment, xdotool) read their arguments and write text in
+    // the caller's locale, which is ASCII for a login without LANG: the tests and everything they
+    // start run in one UTF-8 locale, whatever the caller's. Tests that run the program in another
+    // locale say so where they start it.
+    setenv("LC_ALL", "C.UTF-8", 1);
     if (!std::getenv("QT_QPA_PLATFORM")) setenv("QT_QPA_PLATFORM", "offscreen", 1);
     QApplication app(argc, argv);
     lumora::InstallPlatform();
