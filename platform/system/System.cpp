@@ -1,6 +1,7 @@
 #include "platform/system/System.h"
 
 #include <langinfo.h>
+#include <pwd.h>
 #include <strings.h>
 #include <unistd.h>
 
@@ -15,20 +16,38 @@ namespace {
 std::string g_programFolder;
 TOSLine g_osLine = TOSLine::NT;
 
-std::string EnvOr(const char* name, const std::string& fallback) {
+// A folder named by the environment: the XDG rules count only an absolute path, and ignore a
+// relative one, which would put the files under whatever folder the program was started in.
+std::string EnvFolderOr(const char* name, const std::string& fallback) {
     const char* v = std::getenv(name);
-    return v && *v ? std::string(v) : fallback;
+    return v && v[0] == '/' ? std::string(v) : fallback;
 }
 
-std::string Home() { return EnvOr("HOME", "/tmp"); }
+// The user's home: HOME, else the account's home in the password database (a service or a
+// "env -i" run has no HOME), never a shared folder such as /tmp.
+std::string Home() {
+    const char* home = std::getenv("HOME");
+    if (home && *home) return home;
+    std::vector<char> buf(16384);
+    passwd entry{};
+    passwd* found = nullptr;
+    if (getpwuid_r(getuid(), &entry, buf.data(), buf.size(), &found) == 0 && found && found->pw_dir &&
+        found->pw_dir[0] == '/')
+        return found->pw_dir;
+    return "/";
+}
 } // namespace
+
+std::string ProgramPath() {
+    std::vector<char> buf(4096);
+    ssize_t n = readlink("/proc/self/exe", buf.data(), buf.size() - 1);
+    return n > 0 ? std::string(buf.data(), static_cast<size_t>(n)) : std::string();
+}
 
 std::string ProgramFolder() {
     if (!g_programFolder.empty()) return g_programFolder;
-    std::vector<char> buf(4096);
-    ssize_t n = readlink("/proc/self/exe", buf.data(), buf.size() - 1);
-    if (n <= 0) return ".";
-    std::string path(buf.data(), static_cast<size_t>(n));
+    const std::string path = ProgramPath();
+    if (path.empty()) return ".";
     size_t slash = path.find_last_of('/');
     return slash == std::string::npos || slash == 0 ? "/" : path.substr(0, slash);
 }
@@ -48,9 +67,12 @@ void UseUtf8CharacterSet() {
     if (!std::setlocale(LC_CTYPE, (name + ".UTF-8").c_str())) std::setlocale(LC_CTYPE, "C.UTF-8");
 }
 
-std::string ConfigFolder() { return EnvOr("XDG_CONFIG_HOME", Home() + "/.config"); }
-std::string DataFolder() { return EnvOr("XDG_DATA_HOME", Home() + "/.local/share"); }
+std::string ConfigFolder() { return EnvFolderOr("XDG_CONFIG_HOME", Home() + "/.config"); }
+std::string DataFolder() { return EnvFolderOr("XDG_DATA_HOME", Home() + "/.local/share"); }
 std::string SystemFolder() { return "/usr/share"; }
-std::string TempFolder() { return EnvOr("TMPDIR", "/tmp"); }
+std::string TempFolder() {
+    const char* v = std::getenv("TMPDIR");
+    return v && *v ? std::string(v) : "/tmp";
+}
 
 } // namespace lumora

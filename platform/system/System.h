@@ -5,6 +5,8 @@
 
 namespace lumora {
 
+// The running program's own file (links resolved), whatever it is called; empty when unknown.
+std::string ProgramPath();
 // Folder of the running program, without a trailing separator.
 std::string ProgramFolder();
 void SetProgramFolder(const std::string& folder); // tests
@@ -20,8 +22,9 @@ void SetOSLine(TOSLine line);
 // read as UTF-8 too.
 void UseUtf8CharacterSet();
 
-// Folders without a trailing separator: the user's configuration and data folders (XDG) and a
-// system folder standing in for the Windows and system directories.
+// Folders without a trailing separator: the user's configuration and data folders (XDG: an
+// absolute XDG_CONFIG_HOME or XDG_DATA_HOME, else under the user's home, which is HOME or the
+// account's home) and a system folder standing in for the Windows and system directories.
 std::string ConfigFolder();
 std::string DataFolder();
 std::string SystemFolder();
