@@ -90,7 +90,7 @@ std::vector<TShellPlace>& Places() {
 
 std::vector<TShellPlace> DefaultPlaces() {
     std::vector<TShellPlace> places;
-    std::string home = S(QDir::homePath());
+    std::string home = HomeFolder();
     if (!home.empty() && home != "/") places.push_back({"ホーム", home});
     places.push_back({"ファイルシステム", "/"});
     return places;

@@ -23,19 +23,6 @@ std::string EnvFolderOr(const char* name, const std::string& fallback) {
     return v && v[0] == '/' ? std::string(v) : fallback;
 }
 
-// The user's home: HOME, else the account's home in the password database (a service or a
-// "env -i" run has no HOME), never a shared folder such as /tmp.
-std::string Home() {
-    const char* home = std::getenv("HOME");
-    if (home && *home) return home;
-    std::vector<char> buf(16384);
-    passwd entry{};
-    passwd* found = nullptr;
-    if (getpwuid_r(getuid(), &entry, buf.data(), buf.size(), &found) == 0 && found && found->pw_dir &&
-        found->pw_dir[0] == '/')
-        return found->pw_dir;
-    return "/";
-}
 } // namespace
 
 std::string ProgramPath() {
@@ -67,8 +54,21 @@ void UseUtf8CharacterSet() {
     if (!std::setlocale(LC_CTYPE, (name + ".UTF-8").c_str())) std::setlocale(LC_CTYPE, "C.UTF-8");
 }
 
-std::string ConfigFolder() { return EnvFolderOr("XDG_CONFIG_HOME", Home() + "/.config"); }
-std::string DataFolder() { return EnvFolderOr("XDG_DATA_HOME", Home() + "/.local/share"); }
+// A service or an "env -i" run has no HOME: the account's home it is, never a shared folder such
+// as /tmp.
+std::string HomeFolder() {
+    const char* home = std::getenv("HOME");
+    if (home && *home) return home;
+    std::vector<char> buf(16384);
+    passwd entry{};
+    passwd* found = nullptr;
+    if (getpwuid_r(getuid(), &entry, buf.data(), buf.size(), &found) == 0 && found && found->pw_dir &&
+        found->pw_dir[0] == '/')
+        return found->pw_dir;
+    return "/";
+}
+std::string ConfigFolder() { return EnvFolderOr("XDG_CONFIG_HOME", HomeFolder() + "/.config"); }
+std::string DataFolder() { return EnvFolderOr("XDG_DATA_HOME", HomeFolder() + "/.local/share"); }
 std::string SystemFolder() { return "/usr/share"; }
 std::string TempFolder() {
     const char* v = std::getenv("TMPDIR");

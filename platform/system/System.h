@@ -22,9 +22,11 @@ void SetOSLine(TOSLine line);
 // read as UTF-8 too.
 void UseUtf8CharacterSet();
 
-// Folders without a trailing separator: the user's configuration and data folders (XDG: an
-// absolute XDG_CONFIG_HOME or XDG_DATA_HOME, else under the user's home, which is HOME or the
-// account's home) and a system folder standing in for the Windows and system directories.
+// Folders without a trailing separator: the user's home (HOME, else the account's home in the
+// password database), the user's configuration and data folders (XDG: an absolute XDG_CONFIG_HOME
+// or XDG_DATA_HOME, else under the home) and a system folder standing in for the Windows and
+// system directories.
+std::string HomeFolder();
 std::string ConfigFolder();
 std::string DataFolder();
 std::string SystemFolder();

@@ -39,6 +39,7 @@ TEST(FoldersTest, UserFilesGoToTheAccountsHomeOrAnAbsoluteXdgFolder) {
     for (const Case& c : cases) {
         test::ScopedEnv h("HOME", c.home), x("XDG_CONFIG_HOME", c.config), d("XDG_DATA_HOME", c.data);
         const std::string where = c.home.value_or("(no HOME)") + " " + c.config.value_or("-") + " " + c.data.value_or("-");
+        EXPECT_EQ(HomeFolder(), c.home && !c.home->empty() ? *c.home : home) << where;
         EXPECT_EQ(ConfigFolder(), c.configFolder) << where;
         EXPECT_EQ(DefaultRegistryPath(), c.configFolder + "/lumora/registry.reg") << where;
         EXPECT_EQ(DataFolder(), c.dataFolder) << where;
