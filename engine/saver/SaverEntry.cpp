@@ -61,15 +61,31 @@ std::string ShellQuoted(const std::string& path) {
 } // namespace
 
 int InstallSaver() {
-    const std::string program = ProgramFolder() + "/lumora";
+    // The program's own file, whatever it is called: a renamed copy installs itself.
+    const std::string program = ProgramPath();
+    const std::string quoted = ShellQuoted(program);
     try {
+        if (InstallsAsRoot()) {
+            // Root links and writes no entry: a root run that keeps a user's HOME (sudo -E) would
+            // leave folders in it that the user may not write.
+            const std::string link = LinkIntoSaverFolder(program);
+            std::printf("lumora: linked %s to %s\n", link.c_str(), program.c_str());
+            std::printf("lumora: each user who wants it as the screen saver now runs %s /i (without sudo)\n",
+                        quoted.c_str());
+            return 0;
+        }
         const TSaverInstall done = InstallDesktopSaver(program);
-        if (!done.link.empty()) std::printf("lumora: linked %s to %s\n", done.link.c_str(), program.c_str());
-        std::printf("lumora: wrote %s, which runs %s /s\n", done.entry.c_str(), done.runPath.c_str());
+        if (done.kept)
+            std::printf("lumora: kept %s, which runs %s /s\n", done.entry.c_str(), done.runPath.c_str());
+        else
+            std::printf("lumora: wrote %s, which runs %s /s\n", done.entry.c_str(), done.runPath.c_str());
+        if (!done.linkTarget.empty() && done.linkTarget != program)
+            std::printf("lumora: %s runs the build at %s, not this one; to run this one, run \"sudo %s /i\"\n",
+                        done.runPath.c_str(), done.linkTarget.c_str(), quoted.c_str());
         if (done.linkMissing)
             std::printf("lumora: mate-screensaver runs only the programs in %s; to link this one there, run "
                         "\"sudo %s /i\", then \"%s /i\" again\n",
-                        kMateSaverFolder, ShellQuoted(program).c_str(), ShellQuoted(program).c_str());
+                        kMateSaverFolder, quoted.c_str(), quoted.c_str());
     } catch (const std::exception& e) {
         std::fprintf(stderr, "lumora: could not install the screen saver: %s\n", e.what());
         return 1;

@@ -19,9 +19,9 @@ TNativeHandle HandleArgument(int argc, const char* const* argv);
 // layer). Returns the dialog's result; without one, mode "C" ends at once.
 void SetSettingsDialogRunner(std::function<int()> runner);
 
-// Installs the program as the desktop's screensaver (mode "I"): writes the user's entry and, run as
-// root, links the program into mate-screensaver's folder. Says what it did, or why it failed, in one
-// line each, and returns the exit status.
+// Installs the program as the desktop's screensaver (mode "I"): run as root, links the program
+// into mate-screensaver's folder; run as a user, writes the user's entry. Says what it did, or why
+// it failed, in one line each, and returns the exit status.
 int InstallSaver();
 
 int LumSaverMain(int argc, char** argv);

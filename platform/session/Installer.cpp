@@ -7,6 +7,8 @@
 #include <cerrno>
 #include <cstring>
 #include <filesystem>
+#include <fstream>
+#include <iterator>
 
 #include "framework/SysUtils.h"
 #include "platform/system/System.h"
@@ -72,17 +74,21 @@ std::string ScreenSaverEntryText(const std::string& runPath) {
 
 std::string SaverLinkPath(const std::string& saverFolder) { return saverFolder + "/lumora"; }
 
-std::string SaverRunPath(const std::string& programPath, const std::string& saverFolder) {
+std::string WorkingSaverLink(const std::string& saverFolder) {
     std::error_code ec;
     const std::string link = SaverLinkPath(saverFolder);
-    if (std::filesystem::is_symlink(link, ec) && std::filesystem::equivalent(link, programPath, ec)) return link;
-    return programPath;
+    if (!std::filesystem::is_symlink(link, ec)) return "";
+    std::filesystem::path target = std::filesystem::canonical(link, ec);
+    if (ec || !std::filesystem::is_regular_file(target, ec) || access(target.c_str(), X_OK) != 0) return "";
+    return target.string();
 }
 
 std::string LinkIntoSaverFolder(const std::string& programPath, const std::string& saverFolder) {
     const std::string link = SaverLinkPath(saverFolder);
     const std::string failure = "Cannot create link \"" + link + "\". ";
     std::error_code ec;
+    if (!std::filesystem::is_directory(saverFolder, ec))
+        throw EFCreateError(failure + "There is no folder " + saverFolder + ": mate-screensaver is not installed.");
     auto status = std::filesystem::symlink_status(link, ec);
     if (!ec && std::filesystem::exists(status) && !std::filesystem::is_symlink(status))
         throw EFCreateError(failure + "Something other than a link is there.");
@@ -98,15 +104,21 @@ std::string LinkIntoSaverFolder(const std::string& programPath, const std::strin
     return link;
 }
 
+bool InstallsAsRoot() { return geteuid() == 0; }
+
+std::string ScreenSaverEntryPath() { return ScreenSaverEntryFolder() + "/lumora.desktop"; }
+
 std::string InstallScreenSaver(const std::string& runPath) {
-    std::string folder = ScreenSaverEntryFolder();
+    const std::string folder = ScreenSaverEntryFolder();
+    const std::string path = ScreenSaverEntryPath();
+    const std::string failure = "Cannot create file \"" + path + "\". ";
     std::error_code ec;
     std::filesystem::create_directories(folder, ec);
-    std::string path = folder + "/lumora.desktop";
-    std::string temp = path + ".tmp" + std::to_string(getpid());
-    std::string text = ScreenSaverEntryText(runPath);
+    if (ec) throw EFCreateError(failure + ec.message());
+    const std::string temp = path + ".tmp" + std::to_string(getpid());
+    const std::string text = ScreenSaverEntryText(runPath);
     int fd = open(temp.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0644);
-    if (fd < 0) throw EFCreateError("Cannot create file \"" + path + "\". " + std::strerror(errno));
+    if (fd < 0) throw EFCreateError(failure + Reason());
     size_t done = 0;
     bool ok = true;
     while (done < text.size()) {
@@ -121,9 +133,9 @@ std::string InstallScreenSaver(const std::string& runPath) {
     if (fsync(fd) != 0) ok = false;
     if (close(fd) != 0) ok = false;
     if (!ok || rename(temp.c_str(), path.c_str()) != 0) {
-        std::string reason = std::strerror(errno);
+        std::string reason = Reason();
         unlink(temp.c_str());
-        throw EFCreateError("Cannot create file \"" + path + "\". " + reason);
+        throw EFCreateError(failure + reason);
     }
     return path;
 }
@@ -131,11 +143,19 @@ std::string InstallScreenSaver(const std::string& runPath) {
 TSaverInstall InstallDesktopSaver(const std::string& programPath, const std::string& saverFolder) {
     TSaverInstall done;
     std::error_code ec;
-    const bool folder = std::filesystem::is_directory(saverFolder, ec);
-    if (folder && access(saverFolder.c_str(), W_OK) == 0) done.link = LinkIntoSaverFolder(programPath, saverFolder);
-    done.runPath = SaverRunPath(programPath, saverFolder);
-    done.entry = InstallScreenSaver(done.runPath);
-    done.linkMissing = folder && done.runPath == programPath;
+    done.linkTarget = WorkingSaverLink(saverFolder);
+    if (!done.linkTarget.empty()) {
+        done.runPath = SaverLinkPath(saverFolder);
+    } else {
+        done.runPath = programPath;
+        done.linkMissing = std::filesystem::is_directory(saverFolder, ec);
+    }
+    done.entry = ScreenSaverEntryPath();
+    // An entry that already says this is left as it is, and so is the time it was written.
+    std::ifstream in(done.entry, std::ios::binary);
+    const std::string old((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
+    done.kept = in.is_open() && old == ScreenSaverEntryText(done.runPath);
+    if (!done.kept) InstallScreenSaver(done.runPath);
     return done;
 }
 

@@ -14,6 +14,10 @@ namespace lumora::test {
 // The command that runs what follows it inside a fresh Xvfb: WithXvfb() + " '-screen 0 640x480x24' CMD".
 inline std::string WithXvfb() { return "bash '" + std::string(LUMORA_SOURCE_DIR) + "/tests/support/with-xvfb'"; }
 
+// Put before the program in a command, it runs in the POSIX locale, as for a login without LANG:
+// text, file names and window titles must not depend on the locale's character set.
+inline constexpr const char* kPosixLocale = "LC_ALL=C ";
+
 // Runs the bash script at scriptPath inside a fresh Xvfb started with serverArgs and returns what it
 // printed, standard error included, so a failure shows the program's own words.
 inline std::string RunScriptInXvfb(const std::string& serverArgs, const std::string& scriptPath) {

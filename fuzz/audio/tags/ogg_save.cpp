@@ -1,7 +1,8 @@
 // Fuzz target: writing Ogg Vorbis comments back, on one page or laid out on several, with the
 // other comments and the track edited or left as they are. A save that succeeds must read back
-// with the comment and the track written; a save of that file without an edit must read back the
-// same, and a cleared artist must leave no value of ARTIST or PERFORMER behind.
+// with every comment of the input as it was or as edited, so a value the save loses or changes
+// shows; a save of that file without an edit must read back the same, and a cleared artist must
+// leave no value of ARTIST or PERFORMER behind.
 #include <cstddef>
 #include <cstdint>
 #include <algorithm>
@@ -53,8 +54,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
         }
         if (!ogg.SaveToFile(file.Path())) return 0;
         lumora::TOggVorbis back;
-        if (!back.LoadFromFile(file.Path()) || back.Comment() != comment) std::abort();
-        if (track && back.Track() != track) std::abort();
+        if (!back.LoadFromFile(file.Path()) || !SameValues(ogg, back)) std::abort();
         if (!back.SaveToFile(file.Path())) std::abort();
         lumora::TOggVorbis again;
         if (!again.LoadFromFile(file.Path()) || !SameValues(back, again)) std::abort();

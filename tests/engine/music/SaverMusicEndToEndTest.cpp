@@ -1,6 +1,7 @@
 // The real program in a real X server: "lumora /s" with music on plays the sound folder into the WAV
 // output, in order and with the gap, while the pictures change and the title stands on the screen;
-// a MIDI file sounds through the built-in synthesizer where it has notes.
+// a MIDI file sounds through the built-in synthesizer where it has notes. It runs in the POSIX
+// locale, as for a login without LANG, on folders and files of Japanese names.
 #include <gtest/gtest.h>
 
 #include <cmath>
@@ -103,16 +104,17 @@ TEST(SaverMusicEndToEndTest, SaverPlaysTheSoundFolderInOrderWithTheGapWhilePictu
     for (const char* tool : {"Xvfb", "sox", "import"})
         if (!test::HaveTool(tool)) GTEST_SKIP() << tool << " is not installed";
     test::TempDir dir;
-    fs::create_directories(dir.File("pics"));
-    fs::create_directories(dir.File("music"));
+    const std::string pictures = dir.File("写真"), music = dir.File("音楽");
+    fs::create_directories(pictures);
+    fs::create_directories(music);
     auto run = [](const std::string& cmd) { ASSERT_EQ(std::system(cmd.c_str()), 0) << cmd; };
-    run("sox -n -r 44100 -c 2 -b 16 '" + dir.File("music/t1.wav") + "' synth 1 sine 440 vol 0.5");
-    run("sox -n -r 44100 -c 2 -b 16 '" + dir.File("music/t2.wav") + "' synth 1 sine 1320 vol 0.5");
-    run("convert -size 64x48 xc:red '" + dir.File("pics/a.bmp") + "'");
-    run("convert -size 64x48 xc:blue '" + dir.File("pics/b.bmp") + "'");
+    run("sox -n -r 44100 -c 2 -b 16 '" + music + "/一.wav" + "' synth 1 sine 440 vol 0.5");
+    run("sox -n -r 44100 -c 2 -b 16 '" + music + "/二.wav" + "' synth 1 sine 1320 vol 0.5");
+    run("convert -size 64x48 xc:red '" + pictures + "/赤.bmp" + "'");
+    run("convert -size 64x48 xc:blue '" + pictures + "/青.bmp" + "'");
     std::ostringstream reg;
     reg << "REGEDIT4\n\n[HKEY_CURRENT_USER\\Software\\Varenko's Software\\Lumora\\Setting]\n"
-        << "\"Folder\"=\"" << dir.File("pics") << "\"\n\"SoundFolder\"=\"" << dir.File("music") << "\"\n"
+        << "\"Folder\"=\"" << pictures << "\"\n\"SoundFolder\"=\"" << music << "\"\n"
         << "\"UseSound\"=\"1\"\n\"SndInterval\"=\"1\"\n\"Interval\"=\"1\"\n\"OrdRandom\"="
            "\"0\"\n\"SndRandom\"=\"0\"\n"
         << "\"PosRandom\"=\"0\"\n\"StopOnMouseMove\"=\"0\"\n\n"
@@ -124,7 +126,7 @@ TEST(SaverMusicEndToEndTest, SaverPlaysTheSoundFolderInOrderWithTheGapWhilePictu
     dir.WriteFile("reg.reg", reg.str());
     std::ostringstream script;
     script << "for i in $(seq 50); do xdpyinfo >/dev/null 2>&1 && break; sleep 0.1; done\n";
-    script << "'" << program.string() << "' /s 2>'" << dir.File("err.txt") << "' &\npid=$!\n"
+    script << test::kPosixLocale << "'" << program.string() << "' /s 2>'" << dir.File("err.txt") << "' &\npid=$!\n"
            << "for t in $(seq " << kShots << "); do sleep 0.5; import -window root '" << dir.File("shot")
            << "'$t.ppm; done\n"
            << "sleep 5\nkill -TERM $pid\nwait $pid\n"; // room for a slow start (sanitizer builds)

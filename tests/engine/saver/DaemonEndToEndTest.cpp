@@ -12,7 +12,9 @@
 
 #include <gtest/gtest.h>
 
-#include "tests/support/SaverLink.h"
+#include "platform/session/Installer.h"
+#include "tests/support/PrivateSaverFolder.h"
+#include "tests/support/ProgramCopy.h"
 #include "tests/support/TempDir.h"
 #include "tests/support/Xvfb.h"
 
@@ -21,11 +23,6 @@ namespace {
 
 const std::string kProgram = std::string(LUMORA_BINARY_DIR) + "/bin/lumora";
 const std::string kReadme = std::string(LUMORA_SOURCE_DIR) + "/README.md";
-
-// XScreenSaver launches no program as root, and mate-screensaver's folder of programs only root
-// may write: where the tests run as root, what a user would run goes through an unprivileged user.
-bool IsRoot() { return geteuid() == 0; }
-std::string AsUser() { return IsRoot() ? "setpriv --reuid=nobody --regid=nogroup --clear-groups " : ""; }
 
 // The README's lines for ~/.xscreensaver: its fenced block that starts with "mode:".
 std::string ReadmeXScreenSaverLines() {
@@ -51,16 +48,10 @@ std::vector<std::string> ReadmeCommands(const std::string& prefix) {
     std::string line;
     while (std::getline(in, line)) {
         const size_t start = line.find_first_not_of(' ');
-        if (start == 4 && line.compare(start, prefix.size(), prefix) == 0) commands.push_back(line.substr(start));
+        if (start == 4 && line.compare(start, prefix.size(), prefix) == 0)
+            commands.push_back(line.substr(start, line.find(" #") - start)); // without the comment
     }
     return commands;
-}
-
-// A path as the shell reads it back.
-std::string Quoted(const std::string& path) {
-    std::string quoted = "'";
-    for (char c : path) quoted += c == '\'' ? std::string("'\\''") : std::string(1, c);
-    return quoted + "'";
 }
 
 std::string Replaced(std::string text, const std::string& what, const std::string& with) {
@@ -136,26 +127,24 @@ protected:
     int runs_ = 0;
 };
 
-// The README's lines, as written, with the program at a path of its own and at one with a blank.
+// The README's lines, as written, with the program at a path of its own and, quoted as the README
+// says, at one with a blank, a quote, a double quote and a dollar sign: XScreenSaver runs the line
+// through the shell.
 TEST_F(DaemonEndToEndTest, XScreenSaverRunsTheShowFromTheReadmesLinesAndAKeyEndsIt) {
     for (const char* tool : {"xscreensaver", "xscreensaver-command"})
         if (!test::HaveTool(tool)) GTEST_SKIP() << "no " << tool;
     const std::string lines = ReadmeXScreenSaverLines();
     ASSERT_NE(lines.find("/path/to/lumora"), std::string::npos) << "README: no lines for ~/.xscreensaver";
-    // The daemon's user may not reach the build (a checkout in root's home): it runs a copy of the
-    // program and its audio library.
-    std::filesystem::create_directories(dir.File("app"));
-    for (const auto& file : std::filesystem::directory_iterator(std::string(LUMORA_BINARY_DIR) + "/bin"))
-        if (file.path().filename() == "lumora" || file.path().extension() == ".so")
-            std::filesystem::copy_file(file.path(), dir.File("app/" + file.path().filename().string()));
-    const std::string copy = dir.File("app/lumora");
-    std::filesystem::create_directories(dir.File("my apps/bin"));
-    std::filesystem::create_symlink(copy, dir.File("my apps/bin/lumora"));
-    for (const std::string& program : {copy, "\"" + dir.File("my apps/bin/lumora") + "\""}) {
+    const std::string copy = test::CopyOfTheProgram(dir.File("app"));
+    const std::string odd = dir.File("my $HOME \"apps\" it's/bin");
+    std::filesystem::create_directories(odd);
+    std::filesystem::create_symlink(copy, odd + "/lumora");
+    // The file's reader takes a backslash pair for one backslash, so the quote's '\'' is written '\\''.
+    for (const std::string& program : {copy, Replaced(test::ShellQuoted(odd + "/lumora"), "\\", "\\\\")}) {
         const std::string home = MakeHome("xhome" + std::to_string(runs_));
         dir.WriteFile("xhome" + std::to_string(runs_) + "/.xscreensaver", Replaced(lines, "/path/to/lumora", program));
         test::CommandOutput("chmod -R a+rwX '" + home + "'");
-        const std::string out = RunDaemonScript(home, AsUser() + R"SH(xscreensaver -no-splash -verbose & daemon=$!
+        const std::string out = RunDaemonScript(home, test::AsUser() + R"SH(xscreensaver -no-splash -verbose & daemon=$!
 for i in $(seq 100); do xscreensaver-command -version >/dev/null 2>&1 && break; sleep 0.1; done
 xscreensaver-command -activate >/dev/null
 shown && echo shown=1
@@ -173,8 +162,9 @@ for p in $(ours); do kill -9 $p; done
 }
 
 // The entry "lumora /i" writes is listed by the menu mate-screensaver reads its themes from, and
-// GLib reads it back to the program's own path, whatever letters that path holds. Run as a user,
-// who cannot link into the daemon's folder, it says what to run.
+// GLib reads it back to the program's own path, whatever letters that path holds (or to the
+// daemon's link, where the machine has a working one). Run as a user, who cannot link into the
+// daemon's folder, it says what to run.
 TEST_F(DaemonEndToEndTest, TheEntryIsListedForMateAndReadByGLibForAnyProgramPath) {
     if (!std::filesystem::exists("/usr/bin/python3") ||
         test::CommandOutput("/usr/bin/python3 -c \"import gi; gi.require_version('MateMenu', '2.0')\" 2>&1; echo $?") !=
@@ -182,6 +172,9 @@ TEST_F(DaemonEndToEndTest, TheEntryIsListedForMateAndReadByGLibForAnyProgramPath
         GTEST_SKIP() << "no python3-gi with MateMenu (gir1.2-matemenu-2.0)";
     const std::string menu = std::string(LUMORA_SOURCE_DIR) + "/tests/support/mate-menu-entry.py";
     const bool mateFolder = std::filesystem::is_directory(kMateSaverFolder);
+    test::RemovePrivateSaverLink();
+    const std::string link = SaverLinkPath(kMateSaverFolder);
+    const bool linked = std::filesystem::exists(link);
     int n = 0;
     for (const std::string folder : {"plain", "my apps/bin", "a\"b", "$HOME x", "\u30a2\u30d7\u30ea/bin", "100%"}) {
         const std::string home = dir.File("home" + std::to_string(++n));
@@ -192,34 +185,53 @@ TEST_F(DaemonEndToEndTest, TheEntryIsListedForMateAndReadByGLibForAnyProgramPath
         std::filesystem::copy_file(kProgram, program);
         test::CommandOutput("chmod -R a+rwX '" + dir.Path() + "'");
         const std::string env = "env -i PATH=/usr/bin:/bin HOME='" + home + "' XDG_CURRENT_DESKTOP=MATE ";
-        const std::string install = test::CommandOutput(AsUser() + env + Quoted(program) + " /i 2>&1; echo \"exit=$?\"");
+        const std::string install = test::CommandOutput(test::AsUser() + env + test::ShellQuoted(program) + " /i 2>&1; echo \"exit=$?\"");
         const std::string where = folder + "\n" + install;
         EXPECT_EQ(test::ScriptValue(install, "exit"), "0") << where;
         const std::string entry = home + "/.local/share/applications/screensavers/lumora.desktop";
-        EXPECT_NE(install.find("lumora: wrote " + entry + ", which runs " + program + " /s\n"), std::string::npos)
+        const std::string runs = linked ? link : program;
+        EXPECT_NE(install.find("lumora: wrote " + entry + ", which runs " + runs + " /s\n"), std::string::npos)
             << where;
         EXPECT_EQ(install.find("sudo ") != std::string::npos, mateFolder) << where;
         const std::string read = test::CommandOutput(env + "/usr/bin/python3 '" + menu + "' 2>&1");
         EXPECT_EQ(test::ScriptValue(read, "menu.lumora"), entry) << where << read;
         EXPECT_EQ(test::ScriptValue(read, "glib.read"), "1") << where << read;
         EXPECT_EQ(test::ScriptValue(read, "glib.name"), "Lumora") << where << read;
-        std::string argv = "[\"" + Replaced(Replaced(program, "\\", "\\\\"), "\"", "\\\"") + "\", \"/s\"]";
+        std::string argv = "[\"" + Replaced(Replaced(runs, "\\", "\\\\"), "\"", "\\\"") + "\", \"/s\"]";
         EXPECT_EQ(test::ScriptValue(read, "glib.argv"), argv) << where << read;
     }
 }
 
-// mate-screensaver, with the program linked into its folder and chosen as the README says, runs
-// the show in its window and ends it when it deactivates. Linking needs root.
-TEST_F(DaemonEndToEndTest, MateScreensaverRunsTheShowAndEndsItOnDeactivating) {
+// mate-screensaver set up by the README's steps: root links the program into the daemon's folder,
+// the user writes the entry and chooses it with the README's gsettings lines, and runs the daemon,
+// which runs the show in its window and ends it when it deactivates.
+TEST_F(DaemonEndToEndTest, MateScreensaverRunsTheShowSetUpByTheReadmesStepsAndEndsItOnDeactivating) {
     for (const char* tool : {"mate-screensaver", "mate-screensaver-command", "dbus-run-session", "gsettings"})
         if (!test::HaveTool(tool)) GTEST_SKIP() << "no " << tool;
-    if (!IsRoot()) GTEST_SKIP() << "linking into " << kMateSaverFolder << " needs root";
+    if (!test::SaverFolderIsPrivate())
+        GTEST_SKIP() << "the README's root step needs root and a private copy of " << kMateSaverFolder << ": "
+                     << test::WhySaverFolderIsNotPrivate();
+    const std::vector<std::string> rootStep = ReadmeCommands("sudo /path/to/lumora /i");
+    const std::vector<std::string> userStep = ReadmeCommands("/path/to/lumora /i");
     const std::vector<std::string> choose = ReadmeCommands("gsettings set org.mate.screensaver ");
+    ASSERT_EQ(rootStep.size(), 1u) << "README: no root step";
+    ASSERT_EQ(userStep.size(), 1u) << "README: no user step";
     ASSERT_EQ(choose.size(), 2u) << "README: no gsettings lines";
-    test::SaverLinkRestorer restorer;
+    test::RemovePrivateSaverLink();
+    const std::string program = test::ShellQuoted(test::CopyOfTheProgram(dir.File("app")));
     const std::string home = MakeHome("mhome");
-    std::string script = "export GSETTINGS_BACKEND=keyfile XDG_CURRENT_DESKTOP=MATE\n'" + kProgram +
-                         "' /i; echo \"install=$?\"\n";
+    // Root's step keeps the user's HOME, as "sudo -E" does: it must leave nothing there that the
+    // user's step cannot write.
+    const std::string asRoot = Replaced(rootStep[0].substr(5), "/path/to/lumora", program);
+    const std::string root = test::CommandOutput("env -u XDG_DATA_HOME HOME='" + home + "' " + asRoot +
+                                                 " 2>&1; echo \"exit=$?\"");
+    EXPECT_EQ(test::ScriptValue(root, "exit"), "0") << root;
+    const std::string user = test::CommandOutput(test::AsUser() + "env -u XDG_DATA_HOME HOME='" + home + "' " +
+                                                 Replaced(userStep[0], "/path/to/lumora", program) +
+                                                 " 2>&1; echo \"exit=$?\"");
+    EXPECT_EQ(test::ScriptValue(user, "exit"), "0") << user;
+    EXPECT_NE(user.find("which runs " + SaverLinkPath(kMateSaverFolder) + " /s\n"), std::string::npos) << user;
+    std::string script = "export GSETTINGS_BACKEND=keyfile XDG_CURRENT_DESKTOP=MATE\n";
     for (const std::string& line : choose) script += line + "\n";
     // No lock: deactivating would ask for a password.
     script += "gsettings set org.mate.screensaver lock-enabled false\n";
@@ -233,12 +245,12 @@ echo "left=$(ours | wc -l)"
 kill $daemon; wait $daemon 2>/dev/null
 for p in $(ours); do kill -9 $p; done
 )SH";
-    const std::string out = RunDaemonScript(home, script, "dbus-run-session --");
-    EXPECT_EQ(test::ScriptValue(out, "install"), "0") << out;
+    const std::string out = RunDaemonScript(home, script, test::AsUser() + "dbus-run-session --");
     EXPECT_EQ(test::ScriptValue(out, "shown"), "1") << out;
     EXPECT_EQ(test::ScriptValue(out, "running"), "1") << out;
     EXPECT_EQ(test::ScriptValue(out, "ended"), "1") << out;
     EXPECT_EQ(test::ScriptValue(out, "left"), "0") << out;
+    test::RemovePrivateSaverLink();
 }
 
 } // namespace

@@ -1,5 +1,6 @@
 // The real program in a real X server (Xvfb): full screen, preview in a window of the test's own,
 // and a folder of solid-colour pictures shown in turn.
+#include <sys/stat.h>
 #include <sys/wait.h>
 
 #include <algorithm>
@@ -11,7 +12,9 @@
 
 #include <gtest/gtest.h>
 
-#include "tests/support/SaverLink.h"
+#include "platform/session/Installer.h"
+#include "tests/support/PrivateSaverFolder.h"
+#include "tests/support/ProgramCopy.h"
 #include "tests/support/TempDir.h"
 #include "tests/support/Xvfb.h"
 
@@ -337,27 +340,38 @@ TEST_F(EndToEndTest, AMoveOverTheTickerTheSpectrumOrTheNoticeEndsTheSaver) {
     }
 }
 
-// Installing, the password and the letters that do nothing need no display: run from a console
-// (no DISPLAY, no Qt platform chosen) they end with 0, and only "/i" writes the desktop entry and
-// says so. Where the entry cannot be written, "/i" says why in one line and ends with 1.
+// Installing, the password and the letters that do nothing need no display: run by a user from a
+// console (no DISPLAY, no Qt platform chosen) they end with 0, and only "/i" writes the desktop
+// entry, for the program's own file whatever it is called, and says so. Where the entry cannot be
+// written, "/i" says why in one line and ends with 1.
 TEST(EndToEndConsoleTest, ModesWithoutAWindowRunWithoutADisplay) {
     if (!std::ifstream(kProgram)) GTEST_SKIP() << "the program is not built";
-    const std::string program = std::filesystem::canonical(kProgram).string();
-    test::SaverLinkRestorer restorer;
+    test::TempDir dir;
+    chmod(dir.Path().c_str(), 0777);
+    const std::string program = test::CopyOfTheProgram(dir.File("app"), "my saver");
+    // The daemon's working link, where the machine has one, is what an entry runs; in the tests'
+    // private copy of its folder there is none.
+    test::RemovePrivateSaverLink();
+    const std::string link = SaverLinkPath(kMateSaverFolder);
+    const std::string runs = std::filesystem::exists(link) ? link : program;
     struct Case {
         const char* mode;
         bool installs;
         const char* dataFolder; // instead of the test's own
     } cases[] = {{"/i", true, nullptr}, {"-I", true, nullptr},  {"/a", false, nullptr},  {"/a 1234", false, nullptr},
                  {"/x", false, nullptr}, {"s", false, nullptr}, {"/i", false, "/proc/nope"}};
+    int n = 0;
     for (const Case& c : cases) {
-        test::TempDir dir;
-        const std::string data = c.dataFolder ? c.dataFolder : dir.File("data");
-        const std::string command = "env -u DISPLAY -u WAYLAND_DISPLAY -u QT_QPA_PLATFORM XDG_DATA_HOME='" + data +
-                                    "' LUMORA_REGISTRY='" + dir.File("registry.reg") + "' timeout 60 '" + program +
-                                    "' " + c.mode + " 2>'" + dir.File("err") + "'; echo \"exit=$?\"";
+        const std::string run = dir.File("run" + std::to_string(++n));
+        std::filesystem::create_directories(run);
+        chmod(run.c_str(), 0777);
+        const std::string data = c.dataFolder ? c.dataFolder : run + "/data";
+        const std::string command = test::AsUser() + "env -u DISPLAY -u WAYLAND_DISPLAY -u QT_QPA_PLATFORM HOME='" +
+                                    run + "' XDG_DATA_HOME='" + data + "' LUMORA_REGISTRY='" + run +
+                                    "/registry.reg' timeout 60 " + test::ShellQuoted(program) + " " + c.mode +
+                                    " 2>'" + run + "/err'; echo \"exit=$?\"";
         const std::string out = test::CommandOutput(command);
-        const std::string err = test::ReadFile(dir.File("err"));
+        const std::string err = test::ReadFile(run + "/err");
         const std::string where = std::string(c.mode) + " " + data + "\n" + out + err;
         const bool refused = c.dataFolder != nullptr;
         EXPECT_EQ(test::ScriptValue(out, "exit"), refused ? "1" : "0") << where;
@@ -365,14 +379,48 @@ TEST(EndToEndConsoleTest, ModesWithoutAWindowRunWithoutADisplay) {
         const std::string entry = data + "/applications/screensavers/lumora.desktop";
         EXPECT_EQ(std::filesystem::exists(entry), c.installs) << where;
         if (!c.installs) continue;
-        // It runs what it says it runs: the program, or its link in mate-screensaver's folder.
-        const std::string said = "lumora: wrote " + entry + ", which runs ";
-        const size_t at = out.find(said), end = out.find(" /s\n", at);
-        ASSERT_TRUE(at != std::string::npos && end != std::string::npos) << where;
-        const std::string runPath = out.substr(at + said.size(), end - at - said.size());
-        EXPECT_TRUE(runPath == program || std::filesystem::canonical(runPath) == program) << where;
-        EXPECT_NE(test::ReadFile(entry).find("\nExec=" + runPath + " /s\n"), std::string::npos) << where;
+        EXPECT_NE(out.find("lumora: wrote " + entry + ", which runs " + runs + " /s\n"), std::string::npos) << where;
+        EXPECT_NE(test::ReadFile(entry).find("\nTryExec=" + runs + "\n"), std::string::npos) << where;
     }
+}
+
+// The README's root step, as "sudo -E" runs it (root with the user's HOME): root links the program
+// (a copy under another name) into mate-screensaver's folder, says so, and writes nothing into the
+// home. A user's "/i" from another build then keeps to the link, which the daemon runs, and says
+// which build that is and what to run to change it.
+TEST(EndToEndConsoleTest, RootLinksAndAnotherBuildsEntryKeepsToTheLink) {
+    if (!std::ifstream(kProgram)) GTEST_SKIP() << "the program is not built";
+    if (!test::SaverFolderIsPrivate())
+        GTEST_SKIP() << "needs root and a private copy of " << kMateSaverFolder << ": "
+                     << test::WhySaverFolderIsNotPrivate();
+    test::TempDir dir;
+    chmod(dir.Path().c_str(), 0777);
+    const std::string built = test::CopyOfTheProgram(dir.File("a"), "my saver");
+    const std::string other = test::CopyOfTheProgram(dir.File("b"));
+    const std::string home = dir.File("home");
+    std::filesystem::create_directories(home);
+    chmod(home.c_str(), 0777);
+    const std::string env = "env -u DISPLAY -u XDG_DATA_HOME HOME='" + home + "' LUMORA_REGISTRY='" +
+                            dir.File("registry.reg") + "' ";
+    test::RemovePrivateSaverLink();
+    const std::string link = SaverLinkPath(kMateSaverFolder);
+    std::string out = test::CommandOutput(env + test::ShellQuoted(built) + " /i 2>&1; echo \"exit=$?\"");
+    EXPECT_EQ(test::ScriptValue(out, "exit"), "0") << out;
+    EXPECT_NE(out.find("lumora: linked " + link + " to " + built + "\n"), std::string::npos) << out;
+    EXPECT_NE(out.find(test::ShellQuoted(built) + " /i"), std::string::npos) << out;
+    EXPECT_EQ(std::filesystem::read_symlink(link), built) << out;
+    EXPECT_TRUE(std::filesystem::is_empty(home)) << out;
+
+    out = test::CommandOutput(test::AsUser() + env + test::ShellQuoted(other) + " /i 2>&1; echo \"exit=$?\"");
+    const std::string entry = home + "/.local/share/applications/screensavers/lumora.desktop";
+    EXPECT_EQ(test::ScriptValue(out, "exit"), "0") << out;
+    EXPECT_NE(out.find("lumora: wrote " + entry + ", which runs " + link + " /s\n"), std::string::npos) << out;
+    EXPECT_NE(out.find(link + " runs the build at " + built + ", not this one; to run this one, run \"sudo " +
+                       test::ShellQuoted(other) + " /i\""),
+              std::string::npos)
+        << out;
+    EXPECT_NE(test::ReadFile(entry).find("\nExec=" + link + " /s\n"), std::string::npos) << out;
+    test::RemovePrivateSaverLink();
 }
 
 // The saver, the preview and the settings dialog need an X server: without one (no DISPLAY, or one

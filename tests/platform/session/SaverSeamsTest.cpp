@@ -5,6 +5,8 @@
 #include <QCoreApplication>
 #include <QThread>
 
+#include <sys/stat.h>
+
 #include <cstdlib>
 #include <filesystem>
 
@@ -18,6 +20,7 @@
 #include "platform/session/PowerWatch.h"
 #include "platform/session/ScreenSaver.h"
 #include "platform/system/Signals.h"
+#include "tests/support/ScopedEnv.h"
 #include "tests/support/TempDir.h"
 
 namespace lumora {
@@ -92,9 +95,7 @@ TEST(SaverSeamsTest, PowerWatchReportsEachChangeIntoPowerSaving) {
 
 TEST(SaverSeamsTest, InstallerWritesAScreensaverEntryThatStartsTheSaver) {
     test::TempDir dir;
-    const char* old = std::getenv("XDG_DATA_HOME");
-    std::string saved = old ? old : "";
-    setenv("XDG_DATA_HOME", dir.Path().c_str(), 1);
+    test::ScopedEnv data("XDG_DATA_HOME", dir.Path());
     std::string path = InstallScreenSaver("/opt/lumora/bin/lumora");
     EXPECT_EQ(path, dir.Path() + "/applications/screensavers/lumora.desktop");
     std::string text = test::ReadFile(path);
@@ -122,53 +123,93 @@ TEST(SaverSeamsTest, InstallerWritesAScreensaverEntryThatStartsTheSaver) {
         ++files;
     }
     EXPECT_EQ(files, 1);
-    // A folder that cannot be written is reported.
-    setenv("XDG_DATA_HOME", (dir.Path() + "/file").c_str(), 1);
+    // A folder that cannot be made is reported with the reason it could not (a folder under /sys is
+    // refused to root as well as to a user), not as a missing folder.
     dir.WriteFile("file", "x");
-    EXPECT_THROW(InstallScreenSaver("/x"), EFCreateError);
-    if (old) setenv("XDG_DATA_HOME", saved.c_str(), 1);
-    else unsetenv("XDG_DATA_HOME");
+    for (const auto& [folder, reason] : {std::pair<std::string, std::string>{dir.File("file"), "Not a directory"},
+                                         {"/sys/lumora-test", ""}}) {
+        test::ScopedEnv file("XDG_DATA_HOME", folder);
+        try {
+            InstallScreenSaver("/x");
+            ADD_FAILURE() << folder << ": no error";
+        } catch (const EFCreateError& e) {
+            const std::string said = e.what();
+            EXPECT_NE(said.find(reason), std::string::npos) << said;
+            EXPECT_EQ(said.find("No such file or directory"), std::string::npos) << said;
+        }
+    }
 }
 
-// mate-screensaver runs only the programs in its own folder: where that folder may be written, the
-// program is linked into it and the entry runs the link; elsewhere the entry runs the program and
-// the missing link is reported.
-TEST(SaverSeamsTest, InstallerLinksIntoTheDaemonsFolderAndTheEntryRunsWhatWillRun) {
+// mate-screensaver runs only the programs in its own folder: root links the program into it, and
+// each user's entry runs that link, whichever build it leads to, or the program where there is no
+// working link. An entry that already runs it is left as it is.
+TEST(SaverSeamsTest, RootLinksIntoTheDaemonsFolderAndTheUsersEntryRunsWhatWillRun) {
     test::TempDir dir;
-    const char* old = std::getenv("XDG_DATA_HOME");
-    std::string saved = old ? old : "";
-    setenv("XDG_DATA_HOME", dir.File("data").c_str(), 1);
+    test::ScopedEnv data("XDG_DATA_HOME", dir.File("data"));
     const std::string program = dir.WriteFile("bin/lumora", "program");
-    const std::string other = dir.WriteFile("other/lumora", "another program");
+    const std::string other = dir.WriteFile("other/lumora", "another build");
+    chmod(program.c_str(), 0755);
+    chmod(other.c_str(), 0755);
     const std::string folder = dir.File("hacks");
+    const std::string link = folder + "/lumora";
     const std::string entry = dir.File("data/applications/screensavers/lumora.desktop");
+    const auto runs = [&](const std::string& path) {
+        return test::ReadFile(entry).find("\nExec=" + path + " /s\nTryExec=" + path + "\n") != std::string::npos;
+    };
 
-    TSaverInstall done = InstallDesktopSaver(program, folder); // no such folder: no daemon to link for
-    EXPECT_EQ(done.link, "");
+    // No daemon's folder: nothing to link into, and the entry runs the program.
+    EXPECT_THROW(LinkIntoSaverFolder(program, folder), EFCreateError);
+    TSaverInstall done = InstallDesktopSaver(program, folder);
     EXPECT_EQ(done.runPath, program);
+    EXPECT_FALSE(done.kept);
     EXPECT_FALSE(done.linkMissing);
-    EXPECT_NE(test::ReadFile(entry).find("\nExec=" + program + " /s\n"), std::string::npos);
+    EXPECT_EQ(done.linkTarget, "");
+    EXPECT_TRUE(runs(program));
 
+    // The folder with no link in it: the link is missing.
     std::filesystem::create_directories(folder);
-    std::filesystem::create_symlink(other, folder + "/lumora"); // a link left by another build
     done = InstallDesktopSaver(program, folder);
-    EXPECT_EQ(done.link, folder + "/lumora");
-    EXPECT_EQ(std::filesystem::read_symlink(done.link), program);
-    EXPECT_EQ(done.runPath, done.link);
+    EXPECT_TRUE(done.linkMissing);
+    EXPECT_EQ(done.runPath, program);
+
+    // Root linked another build: the entry runs the link, and says which build that is.
+    EXPECT_EQ(LinkIntoSaverFolder(other, folder), link);
+    done = InstallDesktopSaver(program, folder);
+    EXPECT_EQ(done.runPath, link);
+    EXPECT_EQ(done.linkTarget, other);
     EXPECT_FALSE(done.linkMissing);
-    EXPECT_NE(test::ReadFile(entry).find("\nExec=" + done.link + " /s\nTryExec=" + done.link + "\n"),
-              std::string::npos);
-    EXPECT_EQ(SaverRunPath(other, folder), other); // the link leads elsewhere now
-    EXPECT_EQ(SaverRunPath(program, folder), done.link);
+    EXPECT_TRUE(runs(link));
+    // Again: the working entry is left as it is.
+    const auto written = std::filesystem::last_write_time(entry);
+    std::filesystem::last_write_time(entry, written - std::chrono::hours(1));
+    done = InstallDesktopSaver(program, folder);
+    EXPECT_TRUE(done.kept);
+    EXPECT_EQ(std::filesystem::last_write_time(entry), written - std::chrono::hours(1));
+
+    // Root links this build instead: the link is replaced, and leads here.
+    EXPECT_EQ(LinkIntoSaverFolder(program, folder), link);
+    EXPECT_EQ(std::filesystem::read_symlink(link), program);
+    done = InstallDesktopSaver(program, folder);
+    EXPECT_EQ(done.linkTarget, program);
+    EXPECT_TRUE(runs(link));
+
+    // A link whose build is gone runs nothing: the entry runs the program again.
+    std::filesystem::remove(program);
+    dir.WriteFile("bin2/lumora", "program");
+    const std::string moved = dir.File("bin2/lumora");
+    chmod(moved.c_str(), 0755);
+    done = InstallDesktopSaver(moved, folder);
+    EXPECT_EQ(done.runPath, moved);
+    EXPECT_EQ(done.linkTarget, "");
+    EXPECT_TRUE(done.linkMissing);
+    EXPECT_TRUE(runs(moved));
 
     // Something of the daemon's own under that name is never replaced.
-    std::filesystem::remove(folder + "/lumora");
+    std::filesystem::remove(link);
     dir.WriteFile("hacks/lumora", "the daemon's own");
-    EXPECT_THROW(InstallDesktopSaver(program, folder), EFCreateError);
-    EXPECT_EQ(test::ReadFile(folder + "/lumora"), "the daemon's own");
-    EXPECT_EQ(SaverRunPath(program, folder), program);
-    if (old) setenv("XDG_DATA_HOME", saved.c_str(), 1);
-    else unsetenv("XDG_DATA_HOME");
+    EXPECT_THROW(LinkIntoSaverFolder(moved, folder), EFCreateError);
+    EXPECT_EQ(test::ReadFile(link), "the daemon's own");
+    EXPECT_EQ(InstallDesktopSaver(moved, folder).runPath, moved);
 }
 
 TEST(SaverSeamsTest, DaemonWindowIsReadFromTheEnvironmentInHexOrDecimal) {
