@@ -13,7 +13,6 @@
 #include <QDir>
 #include <QElapsedTimer>
 
-#include <cctype>
 #include <cstdint>
 #include <cstdio>
 #include <cstdlib>
@@ -25,7 +24,9 @@
 #include "audio/player/AudioPlayer.h"
 #include "audio/player/BassLoader.h"
 #include "audio/plugins/PluginHost.h"
+#include "engine/Common.h"
 #include "framework/Forms.h"
+#include "framework/SysUtils.h"
 #include "platform/Platform.h"
 
 namespace {
@@ -45,14 +46,6 @@ const char* ModeName(lumora::TPlayerMode mode) {
 uint64_t Fnv(const std::vector<char>& bytes, size_t count, uint64_t hash = 1469598103934665603ull) {
     for (size_t i = 0; i < count; ++i) hash = (hash ^ static_cast<unsigned char>(bytes[i])) * 1099511628211ull;
     return hash;
-}
-
-bool IsMidi(const std::string& file) {
-    const size_t dot = file.rfind('.');
-    if (dot == std::string::npos) return false;
-    std::string ext = file.substr(dot);
-    for (auto& c : ext) c = static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
-    return ext == ".mid" || ext == ".midi";
 }
 
 int ProbeMidi(const std::string& file) {
@@ -136,7 +129,7 @@ int main(int argc, char** argv) {
     });
     if (probe) {
         const std::string file = argv[2];
-        if (IsMidi(file)) return ProbeMidi(file);
+        if (lumora::IsMidiExt(lumora::ExtractFileExt(file))) return ProbeMidi(file);
         std::string dump;
         std::vector<long long> seeks;
         for (int i = 3; i < argc; ++i) {
