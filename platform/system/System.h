@@ -23,9 +23,9 @@ void SetOSLine(TOSLine line);
 void UseUtf8CharacterSet();
 
 // Folders without a trailing separator: the user's home, where their pictures and music live (HOME,
-// else the account's home in the password database, "/" when they have none), the user's configuration and data folders (XDG: an absolute XDG_CONFIG_HOME
-// or XDG_DATA_HOME, else under the home) and a system folder standing in for the Windows and
-// system directories.
+// else the account's home in the password database, "/" when they have none), the user's
+// configuration and data folders (XDG: an absolute XDG_CONFIG_HOME or XDG_DATA_HOME, else under the
+// home) and a system folder standing in for the Windows and system directories.
 std::string HomeFolder();
 std::string ConfigFolder();
 std::string DataFolder();
