@@ -400,8 +400,10 @@ void TDesktopWindow::FillBackground() {
 // ---- the framebuffer on the screen ----
 
 void TDesktopWindow::InvalidateFormRect(const TRect& rect) {
-    TRect r = IntersectRect(rect, TRect{0, 0, form_.Width(), form_.Height()});
-    if (r.IsEmpty()) return;
+    presenter_.Mark(IntersectRect(rect, TRect{0, 0, form_.Width(), form_.Height()}));
+}
+
+void TDesktopWindow::RepaintFormRect(const TRect& r) {
     if (parts_.size() <= 1) {
         update(QRect(r.Left, r.Top, r.Width(), r.Height()));
         return;
