@@ -4,6 +4,10 @@
 #include <limits>
 #include <utility>
 
+#include <QPainter>
+#include <QRegion>
+#include <QWidget>
+
 namespace lumora {
 
 namespace {
@@ -68,6 +72,13 @@ void TFramePresenter::Present() {
     std::vector<TRect> rects = dirty_.Rects();
     dirty_.Clear();
     for (const TRect& r : rects) repaint_(r);
+}
+
+void PaintFramebuffer(QWidget& window, const QRegion& region, TBitmap& form, int formLeft) {
+    QImage image = form.AsQImage();
+    if (image.isNull()) return;
+    QPainter painter(&window);
+    for (const QRect& r : region) painter.drawImage(r.topLeft(), image, r.translated(formLeft, 0));
 }
 
 } // namespace lumora

@@ -10,6 +10,10 @@
 
 #include "framework/Classes.h"
 #include "framework/Forms.h"
+#include "framework/Graphics.h"
+
+class QRegion;
+class QWidget;
 
 namespace lumora {
 
@@ -46,5 +50,8 @@ private:
     TDirtyArea dirty_;
     TTimer timer_;
 };
+
+// Paints the region of a window from the framebuffer, whose column formLeft is the window's left edge.
+void PaintFramebuffer(QWidget& window, const QRegion& region, TBitmap& form, int formLeft);
 
 } // namespace lumora

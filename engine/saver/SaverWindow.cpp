@@ -5,7 +5,6 @@
 #include <QKeyEvent>
 #include <QLabel>
 #include <QMouseEvent>
-#include <QPainter>
 #include <QScreen>
 #include <QTimer>
 
@@ -269,11 +268,7 @@ void TDesktopWindow::MakeScreenCovers() {
 QWidget& TDesktopWindow::PartWindow(size_t part) { return part == 0 ? *this : *covers_[part - 1]; }
 
 void TDesktopWindow::PaintPart(QWidget& window, QPaintEvent& event, size_t part) {
-    QPainter painter(&window);
-    QImage image = form_.AsQImage();
-    if (image.isNull()) return;
-    const int formLeft = part < parts_.size() ? parts_[part].FormLeft : 0;
-    for (const QRect& r : event.region()) painter.drawImage(r.topLeft(), image, r.translated(formLeft, 0));
+    PaintFramebuffer(window, event.region(), form_, part < parts_.size() ? parts_[part].FormLeft : 0);
 }
 
 // ---- showing ----
