@@ -34,7 +34,9 @@ TEST(FramePresenterTest, MarksBecomeAFewRectanglesThatCoverEachOfThem) {
         for (const TRect& m : c.marks) area.Add(m);
         EXPECT_EQ(area.Rects().size(), c.rects) << c.what;
         for (const TRect& m : c.marks) {
-            if (!m.IsEmpty()) EXPECT_TRUE(Covered(area.Rects(), m.Left, m.Top)) << c.what;
+            if (m.IsEmpty()) continue;
+            EXPECT_TRUE(Covered(area.Rects(), m.Left, m.Top)) << c.what;
+            EXPECT_TRUE(Covered(area.Rects(), m.Right - 1, m.Bottom - 1)) << c.what;
         }
     }
     // Scattered cells, as the fog marks them: every pixel of every cell is covered by the few.
