@@ -1,5 +1,6 @@
 #include "engine/saver/FramePresenter.h"
 
+#include <algorithm>
 #include <cstdint>
 #include <limits>
 #include <utility>
@@ -10,48 +11,67 @@
 
 namespace lumora {
 
-namespace {
-
-int64_t Area(const TRect& r) { return int64_t(r.Width()) * r.Height(); }
-
-bool Contains(const TRect& outer, const TRect& inner) {
-    return inner.Left >= outer.Left && inner.Top >= outer.Top && inner.Right <= outer.Right &&
-           inner.Bottom <= outer.Bottom;
-}
-
-// Drops the rectangles that r covers (r itself is at index keep).
-void DropCovered(std::vector<TRect>& rects, size_t keep) {
-    const TRect r = rects[keep];
-    size_t out = 0;
-    for (size_t i = 0; i < rects.size(); ++i)
-        if (i == keep || !Contains(r, rects[i])) rects[out++] = rects[i];
-    rects.resize(out);
-}
-
-} // namespace
-
 void TDirtyArea::Add(const TRect& r) {
-    if (r.IsEmpty()) return;
-    for (const TRect& e : rects_)
-        if (Contains(e, r)) return;
-    rects_.push_back(r);
-    DropCovered(rects_, rects_.size() - 1);
-    while (rects_.size() > Capacity) {
-        size_t bestI = 0, bestJ = 1;
-        int64_t bestGrowth = std::numeric_limits<int64_t>::max();
-        for (size_t i = 0; i < rects_.size(); ++i)
-            for (size_t j = i + 1; j < rects_.size(); ++j) {
-                int64_t growth = Area(UnionRect(rects_[i], rects_[j])) - Area(rects_[i]) - Area(rects_[j]);
-                if (growth < bestGrowth) {
-                    bestGrowth = growth;
-                    bestI = i;
-                    bestJ = j;
-                }
-            }
-        rects_[bestI] = UnionRect(rects_[bestI], rects_[bestJ]);
-        rects_.erase(rects_.begin() + static_cast<std::ptrdiff_t>(bestJ));
-        DropCovered(rects_, bestI); // bestI < bestJ, so erasing did not move it
+    const TRect inside = IntersectRect(r, TRect{0, 0, std::numeric_limits<int>::max(), std::numeric_limits<int>::max()});
+    if (inside.IsEmpty()) return;
+    const size_t firstRow = size_t(inside.Top / Tile), lastRow = size_t((inside.Bottom - 1) / Tile);
+    const size_t firstCol = size_t(inside.Left / Tile), lastCol = size_t((inside.Right - 1) / Tile);
+    if (rows_.size() <= lastRow) rows_.resize(lastRow + 1);
+    for (size_t y = firstRow; y <= lastRow; ++y) {
+        std::vector<uint8_t>& row = rows_[y];
+        if (row.size() <= lastCol) row.resize(lastCol + 1);
+        std::fill(row.begin() + std::ptrdiff_t(firstCol), row.begin() + std::ptrdiff_t(lastCol + 1), uint8_t(1));
     }
+    empty_ = false;
+}
+
+std::vector<TRect> TDirtyArea::TakeRects() {
+    struct Run {
+        size_t first, last; // tiles, inclusive
+    };
+    std::vector<std::vector<Run>> runs(rows_.size());
+    size_t count = 0;
+    for (size_t y = 0; y < rows_.size(); ++y) {
+        const std::vector<uint8_t>& row = rows_[y];
+        for (size_t x = 0; x < row.size();) {
+            if (!row[x]) {
+                ++x;
+                continue;
+            }
+            size_t end = x;
+            while (end + 1 < row.size() && row[end + 1]) ++end;
+            runs[y].push_back(Run{x, end});
+            ++count;
+            x = end + 1;
+        }
+    }
+    if (count > MaxRects)
+        for (std::vector<Run>& row : runs)
+            if (row.size() > 1) row = {Run{row.front().first, row.back().last}};
+    // A run that the row above had too grows that row's rectangle downwards.
+    std::vector<TRect> rects;
+    std::vector<std::pair<Run, size_t>> open, next; // runs of the row above, with their rectangle
+    for (size_t y = 0; y < runs.size(); ++y) {
+        next.clear();
+        for (const Run& run : runs[y]) {
+            auto above = std::find_if(open.begin(), open.end(), [&](const auto& o) {
+                return o.first.first == run.first && o.first.last == run.last;
+            });
+            size_t index;
+            if (above != open.end()) {
+                index = above->second;
+                rects[index].Bottom = int((y + 1) * Tile);
+            } else {
+                index = rects.size();
+                rects.push_back(TRect{int(run.first * Tile), int(y * Tile), int((run.last + 1) * Tile), int((y + 1) * Tile)});
+            }
+            next.emplace_back(run, index);
+        }
+        std::swap(open, next);
+    }
+    for (std::vector<uint8_t>& row : rows_) std::fill(row.begin(), row.end(), uint8_t(0));
+    empty_ = true;
+    return rects;
 }
 
 TFramePresenter::TFramePresenter(std::function<void(const TRect&)> repaint) : repaint_(std::move(repaint)) {
@@ -69,8 +89,7 @@ void TFramePresenter::Mark(const TRect& r) {
 void TFramePresenter::Present() {
     timer_.SetEnabled(false);
     // Taken first: a repaint may mark again.
-    std::vector<TRect> rects = dirty_.Rects();
-    dirty_.Clear();
+    const std::vector<TRect> rects = dirty_.TakeRects();
     for (const TRect& r : rects) repaint_(r);
 }
 

@@ -5,6 +5,7 @@
 // repaint grows with the number of pieces it has to track.
 
 #include <cstddef>
+#include <cstdint>
 #include <functional>
 #include <vector>
 
@@ -17,20 +18,25 @@ class QWidget;
 
 namespace lumora {
 
-// The changed part of a framebuffer as at most Capacity rectangles. A rectangle that does not fit
-// is merged with another, choosing the pair whose bounding box adds the least area, so scattered
-// small marks become a few larger ones and marks far apart stay apart while there is room.
+// The changed part of a framebuffer, kept as the tiles of a grid that the marks touch. Repainting
+// whole tiles costs little more than repainting the marks, and every area handed over lines up with
+// the grid, so however many frames the window system adds up, what it tracks stays a few thousand
+// tiles at most instead of every small mark apart.
 class TDirtyArea {
 public:
-    static constexpr size_t Capacity = 8;
+    static constexpr int Tile = 32;          // pixels a side
+    static constexpr size_t MaxRects = 256;   // a present hands over at most this many rectangles
 
+    // r lies within the framebuffer (its negative part is left out).
     void Add(const TRect& r);
-    const std::vector<TRect>& Rects() const { return rects_; }
-    bool Empty() const { return rects_.empty(); }
-    void Clear() { rects_.clear(); }
+    bool Empty() const { return empty_; }
+    // The marked tiles as rectangles (runs along the rows, stacked where rows repeat); beyond
+    // MaxRects runs, each row's runs become one from its first marked tile to its last. Clears.
+    std::vector<TRect> TakeRects();
 
 private:
-    std::vector<TRect> rects_;
+    std::vector<std::vector<uint8_t>> rows_; // one flag per tile, grown as marks reach further
+    bool empty_ = true;
 };
 
 // Collects the marks of a framebuffer and hands them to Repaint on a timer of one frame: the first
@@ -38,9 +44,11 @@ private:
 // nothing waits for the display in between.
 class TFramePresenter {
 public:
-    static constexpr uint32_t FrameMs = 10;
+    static constexpr uint32_t FrameMs = 16;
 
     explicit TFramePresenter(std::function<void(const TRect&)> repaint);
+    // r lies within the framebuffer; the rectangles handed to repaint may reach past its right and
+    // bottom edges to the end of their tiles.
     void Mark(const TRect& r);
     // Hands the marks over now (the frame timer does it otherwise).
     void Present();

@@ -105,7 +105,7 @@ public:
         return {seconds, seconds > 0 ? paints_ / seconds : 0};
     }
 
-    void InvalidateFormRect(const TRect& r) override { presenter_.Mark(r); }
+    void InvalidateFormRect(const TRect& r) override { presenter_.Mark(IntersectRect(r, TRect{0, 0, width(), height()})); }
     void EndTransition() override {
         ended = true;
         Application().OnIdle = nullptr;

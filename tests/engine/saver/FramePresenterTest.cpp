@@ -18,40 +18,49 @@ bool Covered(const std::vector<TRect>& rects, int x, int y) {
     return false;
 }
 
-TEST(FramePresenterTest, MarksBecomeAFewRectanglesThatCoverEachOfThem) {
+TEST(FramePresenterTest, MarksBecomeAFewRectanglesOnTheTileGridThatCoverEachOfThem) {
+    constexpr int T = TDirtyArea::Tile;
     struct Case {
         const char* what;
         std::vector<TRect> marks;
-        size_t rects; // how many rectangles they become
+        std::vector<TRect> rects;
     } cases[] = {
-        {"inside an earlier one", {{0, 0, 100, 100}, {10, 10, 20, 20}}, 1},
-        {"covering earlier ones", {{10, 10, 20, 20}, {50, 50, 60, 60}, {0, 0, 100, 100}}, 1},
-        {"far apart, while there is room", {{0, 0, 4, 4}, {500, 0, 504, 4}, {0, 500, 4, 504}}, 3},
-        {"empty", {{5, 5, 5, 9}, {7, 7, 3, 9}}, 0},
+        {"one inside another", {{0, 0, T + T / 2, T + T / 2}, {10, 10, 20, 20}}, {{0, 0, 2 * T, 2 * T}}},
+        {"far apart", {{0, 0, 4, 4}, {10 * T + 1, 0, 10 * T + 5, 4}}, {{0, 0, T, T}, {10 * T, 0, 11 * T, T}}},
+        {"the same columns on rows next to each other", {{0, 0, 3 * T + 5, 10}, {0, T + 4, 3 * T + 5, T + 14}},
+         {{0, 0, 4 * T, 2 * T}}},
+        {"rows with a row between", {{0, 0, T, 1}, {0, 2 * T, T, 2 * T + 1}}, {{0, 0, T, T}, {0, 2 * T, T, 3 * T}}},
+        {"on a tile's last pixel", {{T - 1, T - 1, T, T}}, {{0, 0, T, T}}},
+        {"a pixel past a tile's corner", {{T - 1, T - 1, T + 1, T + 1}}, {{0, 0, 2 * T, 2 * T}}},
+        {"empty", {{5, 5, 5, 9}, {7, 7, 3, 9}}, {}},
     };
     for (const Case& c : cases) {
         TDirtyArea area;
         for (const TRect& m : c.marks) area.Add(m);
-        EXPECT_EQ(area.Rects().size(), c.rects) << c.what;
-        for (const TRect& m : c.marks) {
-            if (m.IsEmpty()) continue;
-            EXPECT_TRUE(Covered(area.Rects(), m.Left, m.Top)) << c.what;
-            EXPECT_TRUE(Covered(area.Rects(), m.Right - 1, m.Bottom - 1)) << c.what;
-        }
+        EXPECT_EQ(area.TakeRects(), c.rects) << c.what;
+        EXPECT_TRUE(area.Empty()) << c.what;
+        EXPECT_TRUE(area.TakeRects().empty()) << c.what; // taking them clears them
     }
-    // Scattered cells, as the fog marks them: every pixel of every cell is covered by the few.
+    // Scattered cells, as the fog marks them: every pixel of every cell is covered by a few
+    // rectangles, all on the grid.
     RandSeed(3);
-    TDirtyArea area;
-    std::vector<TRect> cells;
-    for (int i = 0; i < 2000; ++i) {
-        const int x = Random(960) * 2, y = Random(540) * 2;
-        cells.push_back(TRect{x, y, x + 2, y + 2});
-        area.Add(cells.back());
-        ASSERT_LE(area.Rects().size(), TDirtyArea::Capacity);
+    for (int count : {40, 2000}) {
+        TDirtyArea area;
+        std::vector<TRect> cells;
+        for (int i = 0; i < count; ++i) {
+            const int x = Random(960) * 2, y = Random(540) * 2;
+            cells.push_back(TRect{x, y, x + 2, y + 2});
+            area.Add(cells.back());
+        }
+        const std::vector<TRect> rects = area.TakeRects();
+        EXPECT_LE(rects.size(), TDirtyArea::MaxRects) << count;
+        for (const TRect& r : rects)
+            EXPECT_TRUE(r.Left % T == 0 && r.Top % T == 0 && r.Right % T == 0 && r.Bottom % T == 0) << count;
+        for (const TRect& cell : cells)
+            for (int y = cell.Top; y < cell.Bottom; ++y)
+                for (int x = cell.Left; x < cell.Right; ++x)
+                    ASSERT_TRUE(Covered(rects, x, y)) << count << ": " << x << "," << y;
     }
-    for (const TRect& cell : cells)
-        for (int y = cell.Top; y < cell.Bottom; ++y)
-            for (int x = cell.Left; x < cell.Right; ++x) ASSERT_TRUE(Covered(area.Rects(), x, y)) << x << "," << y;
 }
 
 // Counts the rectangles of the paint events a window gets.
