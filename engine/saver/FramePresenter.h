@@ -24,8 +24,8 @@ namespace lumora {
 // tiles at most instead of every small mark apart.
 class TDirtyArea {
 public:
-    static constexpr int Tile = 32;          // pixels a side
-    static constexpr size_t MaxRects = 256;   // a present hands over at most this many rectangles
+    static constexpr int Tile = 32;         // pixels a side
+    static constexpr size_t MaxRects = 128; // a present hands over at most this many rectangles
 
     // r lies within the framebuffer (its negative part is left out).
     void Add(const TRect& r);
@@ -44,16 +44,16 @@ private:
 // nothing waits for the display in between.
 class TFramePresenter {
 public:
-    static constexpr uint32_t FrameMs = 16;
+    static constexpr uint32_t FrameMs = 16; // a frame of a 60 Hz display
 
     explicit TFramePresenter(std::function<void(const TRect&)> repaint);
     // r lies within the framebuffer; the rectangles handed to repaint may reach past its right and
     // bottom edges to the end of their tiles.
     void Mark(const TRect& r);
-    // Hands the marks over now (the frame timer does it otherwise).
-    void Present();
 
 private:
+    void Present();
+
     std::function<void(const TRect&)> repaint_;
     TDirtyArea dirty_;
     TTimer timer_;
