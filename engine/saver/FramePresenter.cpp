@@ -12,7 +12,8 @@
 namespace lumora {
 
 void TDirtyArea::Add(const TRect& r) {
-    const TRect inside = IntersectRect(r, TRect{0, 0, std::numeric_limits<int>::max(), std::numeric_limits<int>::max()});
+    const TRect inside =
+        IntersectRect(r, TRect{0, 0, std::numeric_limits<int>::max(), std::numeric_limits<int>::max()});
     if (inside.IsEmpty()) return;
     const size_t firstRow = size_t(inside.Top / Tile), lastRow = size_t((inside.Bottom - 1) / Tile);
     const size_t firstCol = size_t(inside.Left / Tile), lastCol = size_t((inside.Right - 1) / Tile);
@@ -20,9 +21,9 @@ void TDirtyArea::Add(const TRect& r) {
     for (size_t y = firstRow; y <= lastRow; ++y) {
         std::vector<uint8_t>& row = rows_[y];
         if (row.size() <= lastCol) row.resize(lastCol + 1);
-        std::fill(row.begin() + std::ptrdiff_t(firstCol), row.begin() + std::ptrdiff_t(lastCol + 1), uint8_t(1));
+        std::fill(row.begin() + std::ptrdiff_t(firstCol), row.begin() + std::ptrdiff_t(lastCol + 1),
+                  uint8_t(1));
     }
-    empty_ = false;
 }
 
 std::vector<TRect> TDirtyArea::TakeRects() {
@@ -39,7 +40,8 @@ std::vector<TRect> TDirtyArea::TakeRects() {
                 continue;
             }
             size_t end = x;
-            while (end + 1 < row.size() && row[end + 1]) ++end;
+            while (end + 1 < row.size() && row[end + 1])
+                ++end;
             runs[y].push_back(Run{x, end});
             ++count;
             x = end + 1;
@@ -63,14 +65,15 @@ std::vector<TRect> TDirtyArea::TakeRects() {
                 rects[index].Bottom = int((y + 1) * Tile);
             } else {
                 index = rects.size();
-                rects.push_back(TRect{int(run.first * Tile), int(y * Tile), int((run.last + 1) * Tile), int((y + 1) * Tile)});
+                rects.push_back(TRect{int(run.first * Tile), int(y * Tile), int((run.last + 1) * Tile),
+                                      int((y + 1) * Tile)});
             }
             next.emplace_back(run, index);
         }
         std::swap(open, next);
     }
-    for (std::vector<uint8_t>& row : rows_) std::fill(row.begin(), row.end(), uint8_t(0));
-    empty_ = true;
+    for (std::vector<uint8_t>& row : rows_)
+        std::fill(row.begin(), row.end(), uint8_t(0));
     return rects;
 }
 
@@ -90,14 +93,16 @@ void TFramePresenter::Present() {
     timer_.SetEnabled(false);
     // Taken first: a repaint may mark again.
     const std::vector<TRect> rects = dirty_.TakeRects();
-    for (const TRect& r : rects) repaint_(r);
+    for (const TRect& r : rects)
+        repaint_(r);
 }
 
 void PaintFramebuffer(QWidget& window, const QRegion& region, TBitmap& form, int formLeft) {
     QImage image = form.AsQImage();
     if (image.isNull()) return;
     QPainter painter(&window);
-    for (const QRect& r : region) painter.drawImage(r.topLeft(), image, r.translated(formLeft, 0));
+    for (const QRect& r : region)
+        painter.drawImage(r.topLeft(), image, r.translated(formLeft, 0));
 }
 
 } // namespace lumora

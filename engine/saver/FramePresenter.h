@@ -29,14 +29,12 @@ public:
 
     // r lies within the framebuffer (its negative part is left out).
     void Add(const TRect& r);
-    bool Empty() const { return empty_; }
     // The marked tiles as rectangles (runs along the rows, stacked where rows repeat); beyond
     // MaxRects runs, each row's runs become one from its first marked tile to its last. Clears.
     std::vector<TRect> TakeRects();
 
 private:
     std::vector<std::vector<uint8_t>> rows_; // one flag per tile, grown as marks reach further
-    bool empty_ = true;
 };
 
 // Collects the marks of a framebuffer and hands them to Repaint on a timer of one frame: the first

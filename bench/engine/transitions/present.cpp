@@ -43,7 +43,9 @@ namespace {
 
 using Clock = std::chrono::steady_clock;
 
-double Seconds(Clock::time_point t0) { return std::chrono::duration<double>(Clock::now() - t0).count(); }
+double Seconds(Clock::time_point t0) {
+    return std::chrono::duration<double>(Clock::now() - t0).count();
+}
 
 // The old picture on the monitor, the new one to come, the form showing the old one.
 void SetUpChange(bench::TBenchTransitionHost& host, const TBitmap& oldPic, int code) {
@@ -105,7 +107,9 @@ public:
         return {seconds, seconds > 0 ? paints_ / seconds : 0};
     }
 
-    void InvalidateFormRect(const TRect& r) override { presenter_.Mark(IntersectRect(r, TRect{0, 0, width(), height()})); }
+    void InvalidateFormRect(const TRect& r) override {
+        presenter_.Mark(IntersectRect(r, TRect{0, 0, width(), height()}));
+    }
     void EndTransition() override {
         ended = true;
         Application().OnIdle = nullptr;
@@ -214,7 +218,7 @@ int main(int argc, char** argv) {
     // One effect of each time-based family (blend, channel blend, block blend, poster blend, light,
     // noise lines, mosaic, split, split RGB, rotation, spray, colour noise, fisheye, twist, wave,
     // convert, turn, split turn, stretch, scroll, banded scroll, wipe) with the frames of its schedule.
-    const std::pair<int, int> fpsCodes[] = {{0, 256}, {39, 256}, {68, 512}, {80, 512}, {21, 512}, {22, 24},
+    const std::pair<int, int> fpsCodes[] = {{0, 256},  {39, 256}, {68, 512}, {80, 512}, {21, 512}, {22, 24},
                                             {23, 32},  {24, 32},  {51, 32},  {25, 360}, {26, 32},  {49, 32},
                                             {52, 32},  {53, 32},  {63, 768}, {72, 320}, {66, 128}, {67, 512},
                                             {27, g.h}, {29, g.w}, {31, g.h}, {54, g.h}, {2, g.w}};
