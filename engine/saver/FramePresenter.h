@@ -42,7 +42,7 @@ private:
 // nothing waits for the display in between.
 class TFramePresenter {
 public:
-    static constexpr uint32_t FrameMs = 16; // a frame of a 60 Hz display
+    static constexpr uint32_t FrameMs = 10; // the time-based effects' own frame, so each is shown
 
     explicit TFramePresenter(std::function<void(const TRect&)> repaint);
     // r lies within the framebuffer; the rectangles handed to repaint may reach past its right and
