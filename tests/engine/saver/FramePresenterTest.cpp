@@ -84,7 +84,7 @@ protected:
 
 // At 1920 x 1080 the fog reveals 518,400 cells of 2 x 2 pixels. Handed over one by one they reached
 // the paint events as over 300,000 pieces (and the X window system's cost per repaint grew with
-// them until the change took minutes); tiles gathered over a frame come to under 10,000, even with
+// them until the change took minutes); tiles gathered over a frame come to under 20,000, even with
 // each idle call taking a millisecond.
 TEST(FramePresenterTest, TheFogHandsTheWindowSystemAFewRectanglesPerFrame) {
     for (int index : {71, 72, 73}) { // 霧, 霧下へ, 霧上へ
