@@ -31,7 +31,6 @@ std::vector<TRect> TDirtyArea::TakeRects() {
         size_t first, last; // tiles, inclusive
     };
     std::vector<std::vector<Run>> runs(rows_.size());
-    size_t count = 0;
     for (size_t y = 0; y < rows_.size(); ++y) {
         const std::vector<uint8_t>& row = rows_[y];
         for (size_t x = 0; x < row.size();) {
@@ -43,34 +42,39 @@ std::vector<TRect> TDirtyArea::TakeRects() {
             while (end + 1 < row.size() && row[end + 1])
                 ++end;
             runs[y].push_back(Run{x, end});
-            ++count;
             x = end + 1;
         }
     }
-    if (count > MaxRects)
+    // A run that the row above had too grows that row's rectangle downwards.
+    auto stack = [&] {
+        std::vector<TRect> rects;
+        std::vector<std::pair<Run, size_t>> open, next; // runs of the row above, with their rectangle
+        for (size_t y = 0; y < runs.size(); ++y) {
+            next.clear();
+            for (const Run& run : runs[y]) {
+                auto above = std::find_if(open.begin(), open.end(), [&](const auto& o) {
+                    return o.first.first == run.first && o.first.last == run.last;
+                });
+                size_t index;
+                if (above != open.end()) {
+                    index = above->second;
+                    rects[index].Bottom = int((y + 1) * Tile);
+                } else {
+                    index = rects.size();
+                    rects.push_back(TRect{int(run.first * Tile), int(y * Tile), int((run.last + 1) * Tile),
+                                          int((y + 1) * Tile)});
+                }
+                next.emplace_back(run, index);
+            }
+            std::swap(open, next);
+        }
+        return rects;
+    };
+    std::vector<TRect> rects = stack();
+    if (rects.size() > MaxRects) {
         for (std::vector<Run>& row : runs)
             if (row.size() > 1) row = {Run{row.front().first, row.back().last}};
-    // A run that the row above had too grows that row's rectangle downwards.
-    std::vector<TRect> rects;
-    std::vector<std::pair<Run, size_t>> open, next; // runs of the row above, with their rectangle
-    for (size_t y = 0; y < runs.size(); ++y) {
-        next.clear();
-        for (const Run& run : runs[y]) {
-            auto above = std::find_if(open.begin(), open.end(), [&](const auto& o) {
-                return o.first.first == run.first && o.first.last == run.last;
-            });
-            size_t index;
-            if (above != open.end()) {
-                index = above->second;
-                rects[index].Bottom = int((y + 1) * Tile);
-            } else {
-                index = rects.size();
-                rects.push_back(TRect{int(run.first * Tile), int(y * Tile), int((run.last + 1) * Tile),
-                                      int((y + 1) * Tile)});
-            }
-            next.emplace_back(run, index);
-        }
-        std::swap(open, next);
+        rects = stack();
     }
     for (std::vector<uint8_t>& row : rows_)
         std::fill(row.begin(), row.end(), uint8_t(0));

@@ -25,12 +25,12 @@ namespace lumora {
 class TDirtyArea {
 public:
     static constexpr int Tile = 32;         // pixels a side
-    static constexpr size_t MaxRects = 128; // a present hands over at most this many rectangles
+    static constexpr size_t MaxRects = 128; // rectangles a present hands over before rows merge
 
     // r lies within the framebuffer (its negative part is left out).
     void Add(const TRect& r);
     // The marked tiles as rectangles (runs along the rows, stacked where rows repeat); beyond
-    // MaxRects runs, each row's runs become one from its first marked tile to its last. Clears.
+    // MaxRects rectangles, each row's runs become one from its first marked tile to its last. Clears.
     std::vector<TRect> TakeRects();
 
 private:

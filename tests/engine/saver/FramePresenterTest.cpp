@@ -35,6 +35,11 @@ TEST(FramePresenterTest, MarksBecomeAFewRectanglesOnTheTileGridThatCoverEachOfTh
          {{0, 0, T, T}, {0, 2 * T, T, 3 * T}}},
         {"on a tile's last pixel", {{T - 1, T - 1, T, T}}, {{0, 0, T, T}}},
         {"a pixel past a tile's corner", {{T - 1, T - 1, T + 1, T + 1}}, {{0, 0, 2 * T, 2 * T}}},
+        // The sides of a zoom's square on a tall screen: more runs than a present hands over, but two
+        // rectangles once stacked.
+        {"two tall columns apart",
+         {{0, 0, 2, 200 * T}, {40 * T, 0, 40 * T + 2, 200 * T}},
+         {{0, 0, T, 200 * T}, {40 * T, 0, 41 * T, 200 * T}}},
         {"empty", {{5, 5, 5, 9}, {7, 7, 3, 9}}, {}},
     };
     for (const Case& c : cases) {
