@@ -5,7 +5,6 @@
 #include <QKeyEvent>
 #include <QLabel>
 #include <QMouseEvent>
-#include <QPainter>
 #include <QScreen>
 #include <QTimer>
 
@@ -269,11 +268,7 @@ void TDesktopWindow::MakeScreenCovers() {
 QWidget& TDesktopWindow::PartWindow(size_t part) { return part == 0 ? *this : *covers_[part - 1]; }
 
 void TDesktopWindow::PaintPart(QWidget& window, QPaintEvent& event, size_t part) {
-    QPainter painter(&window);
-    QImage image = form_.AsQImage();
-    if (image.isNull()) return;
-    const int formLeft = part < parts_.size() ? parts_[part].FormLeft : 0;
-    for (const QRect& r : event.region()) painter.drawImage(r.topLeft(), image, r.translated(formLeft, 0));
+    PaintFramebuffer(window, event.region(), form_, part < parts_.size() ? parts_[part].FormLeft : 0);
 }
 
 // ---- showing ----
@@ -400,8 +395,10 @@ void TDesktopWindow::FillBackground() {
 // ---- the framebuffer on the screen ----
 
 void TDesktopWindow::InvalidateFormRect(const TRect& rect) {
-    TRect r = IntersectRect(rect, TRect{0, 0, form_.Width(), form_.Height()});
-    if (r.IsEmpty()) return;
+    presenter_.Mark(IntersectRect(rect, TRect{0, 0, form_.Width(), form_.Height()}));
+}
+
+void TDesktopWindow::RepaintFormRect(const TRect& r) {
     if (parts_.size() <= 1) {
         update(QRect(r.Left, r.Top, r.Width(), r.Height()));
         return;

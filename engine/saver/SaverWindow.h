@@ -11,6 +11,7 @@
 #include <QWidget>
 
 #include "engine/playlists/PlayLists.h"
+#include "engine/saver/FramePresenter.h"
 #include "engine/saver/PictureReader.h"
 #include "engine/settings/Settings.h"
 #include "engine/capture/ScreenCapture.h"
@@ -159,6 +160,7 @@ private:
     void MakeScreenCovers();
     QWidget& PartWindow(size_t part);
     void PaintPart(QWidget& window, QPaintEvent& event, size_t part);
+    void RepaintFormRect(const TRect& r);
     friend class TScreenCover;
     void MakeNotice();
     void StartTransition();
@@ -172,6 +174,7 @@ private:
     TSaverExtras extras_;
     TTransitionEngine engine_;
     TBitmap form_;
+    TFramePresenter presenter_{[this](const TRect& r) { RepaintFormRect(r); }};
     TColor background_ = clBlack;
     bool preview_ = false;
     bool hosted_ = false;
