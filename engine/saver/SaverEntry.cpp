@@ -16,6 +16,7 @@
 #include "platform/display/NativeWindow.h"
 #include "platform/Platform.h"
 #include "platform/display/Screens.h"
+#include "platform/system/Heap.h"
 #include "platform/system/Signals.h"
 #include "platform/system/System.h"
 
@@ -94,6 +95,7 @@ int InstallSaver() {
 }
 
 int LumSaverMain(int argc, char** argv) {
+    KeepHeapSmallOverLongRuns();
     const char mode = ModeLetter(argc, argv);
     // Only the saver and the settings dialog show a window. Installing, the password and the
     // letters that do nothing run from a console or over SSH as well, where there is no display

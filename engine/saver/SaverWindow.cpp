@@ -17,6 +17,7 @@
 #include "platform/system/Clock.h"
 #include "platform/display/Cursor.h"
 #include "platform/display/NativeWindow.h"
+#include "platform/system/Heap.h"
 #include "platform/system/Random.h"
 #include "platform/display/Screens.h"
 #include "platform/system/System.h"
@@ -634,6 +635,8 @@ void TDesktopWindow::NextPicture() {
 
 void TDesktopWindow::PictureLoaded() {
     loading_ = false;
+    // The reader's buffers are free now, and the saver shows pictures all night.
+    ReleaseFreeHeapPages();
     StartTransition();
     if (closeDeferred_) {
         closeDeferred_ = false;

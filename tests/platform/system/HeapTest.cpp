@@ -1,0 +1,95 @@
+// The heap settings the saver runs under all night, checked in a child process so the settings
+// and the threads stay out of the other tests.
+
+#include <malloc.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <barrier>
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
+#include <thread>
+#include <vector>
+
+#include <gtest/gtest.h>
+
+#include "platform/system/Heap.h"
+
+using namespace lumora;
+
+namespace {
+
+// Runs check in a forked child after KeepHeapSmallOverLongRuns; the child's exit code is check's.
+int InChildWithHeapSettings(int (*check)()) {
+    std::fflush(nullptr);
+    const pid_t pid = fork();
+    if (pid == 0) {
+        KeepHeapSmallOverLongRuns();
+        _exit(check());
+    }
+    int status = 0;
+    waitpid(pid, &status, 0);
+    return WIFEXITED(status) ? WEXITSTATUS(status) : 100;
+}
+
+// After a 20 MB block came and went, a block the size of a few screen rows is still mapped on its
+// own, so freeing it gives its pages back: glibc's default raises its mapping threshold to the
+// largest block freed and would carve this one from the heap.
+int RowsBlockIsMappedAfterAPictureWasFreed() {
+    void* picture = std::malloc(20 << 20);
+    static_cast<volatile char*>(picture)[0] = 1;
+    std::free(picture);
+    const size_t before = mallinfo2().hblkhd;
+    void* rows = std::malloc(1 << 20);
+    static_cast<volatile char*>(rows)[0] = 1;
+    const size_t after = mallinfo2().hblkhd;
+    std::free(rows);
+    return after >= before + (1 << 20) ? 0 : 1;
+}
+
+// Eight threads holding memory at the same time share two arenas; by default each new thread
+// would get an arena of its own, which keeps its free memory after the thread is gone.
+int ThreadsShareTwoArenas() {
+    constexpr int kThreads = 8;
+    std::barrier holding(kThreads);
+    std::vector<std::thread> threads;
+    for (int i = 0; i < kThreads; ++i)
+        threads.emplace_back([&holding] {
+            void* block = std::malloc(1000);
+            static_cast<volatile char*>(block)[0] = 1;
+            holding.arrive_and_wait(); // all hold a block before any frees it
+            std::free(block);
+        });
+    // Arenas outlive their threads, so they are counted afterwards.
+    for (auto& t : threads) t.join();
+    char* text = nullptr;
+    size_t size = 0;
+    FILE* out = open_memstream(&text, &size);
+    malloc_info(0, out);
+    std::fclose(out);
+    int arenas = 0;
+    for (const char* p = text; (p = std::strstr(p, "<heap nr=")) != nullptr; ++p) ++arenas;
+    std::free(text);
+    return arenas <= 2 ? 0 : 1;
+}
+
+bool UnderSanitizer() {
+#if defined(__SANITIZE_ADDRESS__)
+    return true;
+#elif defined(__has_feature)
+#if __has_feature(address_sanitizer)
+    return true;
+#endif
+#endif
+    return false;
+}
+
+} // namespace
+
+TEST(Heap, PictureSizedBlocksAreMappedOnTheirOwnAndThreadsShareTwoArenas) {
+    // The sanitizer's allocator has no arenas and ignores the settings.
+    if (UnderSanitizer()) GTEST_SKIP() << "built with a sanitizer";
+    EXPECT_EQ(InChildWithHeapSettings(RowsBlockIsMappedAfterAPictureWasFreed), 0);
+    EXPECT_EQ(InChildWithHeapSettings(ThreadsShareTwoArenas), 0);
+}
