@@ -145,9 +145,9 @@ void TBitmap::LoadFromStream(TStream& stream) {
     if (bpp <= 8) {
         uint32_t n = colorsUsed ? std::min<uint32_t>(colorsUsed, 1u << bpp) : (1u << bpp);
         std::vector<uint8_t> raw(static_cast<size_t>(n) * paletteEntrySize);
-        int64_t got = stream.Read(raw.data(), static_cast<int64_t>(raw.size()));
+        stream.ReadBuffer(raw.data(), static_cast<int64_t>(raw.size()));
         palette.resize(1u << bpp);
-        for (uint32_t i = 0; i < n && (i + 1) * paletteEntrySize <= static_cast<uint64_t>(got); ++i)
+        for (uint32_t i = 0; i < n; ++i)
             palette[i] = TRGBQuad{raw[i * paletteEntrySize], raw[i * paletteEntrySize + 1],
                                   raw[i * paletteEntrySize + 2], 0};
     }
@@ -156,15 +156,18 @@ void TBitmap::LoadFromStream(TStream& stream) {
     stream.SetPosition(start + offBits);
     int64_t avail = std::max<int64_t>(0, stream.Size() - (start + offBits));
     std::vector<uint8_t> data;
+    // A file cut short raises the stream's read error, as any short read of its stated parts does.
     if (compression == 1 || compression == 2) {
+        const int64_t stated = headerSize >= 40 ? U32(&h[20]) : 0;
+        if (stated > avail) throw EReadError("Stream read error");
         data.resize(static_cast<size_t>(avail));
         stream.ReadBuffer(data.data(), avail);
     } else {
         auto need = CheckedMul(rowBytes, height);
         if (!need) Invalid();
-        data.assign(static_cast<size_t>(*need), 0);
-        // A short file keeps its missing rows black rather than failing the whole picture.
-        if (stream.Read(data.data(), std::min(*need, avail)) <= 0) Invalid();
+        if (*need > avail) throw EReadError("Stream read error");
+        data.resize(static_cast<size_t>(*need));
+        stream.ReadBuffer(data.data(), *need);
     }
 
     TPixelFormat format = bpp == 1 ? TPixelFormat::pf1bit

@@ -989,6 +989,7 @@ void TPCXGraphic::LoadFromStream(TStream& stream) {
     if (width <= 0 || height <= 0 || bitsPerLine < width) WrongPcxFormat();
 
     std::vector<TRGBQuad> palette;
+    bool marked = false; // an 8-bit file's closing palette was found
     // Version 3 files carry no palette of their own.
     const bool noPalette = version == 3;
     if (format == TPixelFormat::pf1bit) {
@@ -1004,7 +1005,6 @@ void TPCXGraphic::LoadFromStream(TStream& stream) {
     } else if (format == TPixelFormat::pf8bit) {
         // An 8-bit file ends with a marker byte 12 and 256 colours, which are not image data.
         uint8_t tail[769] = {};
-        bool marked = false;
         if (dataSize >= 769) {
             dataSize -= 769;
             stream.SetPosition(dataStart + dataSize);
@@ -1040,18 +1040,43 @@ void TPCXGraphic::LoadFromStream(TStream& stream) {
     Reset(*this, format, width, height);
     if (!palette.empty()) SetPalette(palette);
 
-    std::vector<uint8_t> data(static_cast<size_t>(dataSize));
-    stream.ReadBuffer(data.data(), dataSize);
-    std::vector<uint8_t> pixels(static_cast<size_t>(unpacked), 0);
-    if (encoding == 1) {
-        const uint8_t* src = data.data();
-        TPCXRLE().Decode(src, pixels.data(), dataSize, unpacked);
-    } else if (dataSize > 0) {
-        std::memcpy(pixels.data(), data.data(), static_cast<size_t>(std::min(dataSize, unpacked)));
-    }
-
+    // The data is read in pieces and unpacked one line at a time straight into the rows, so the picture
+    // costs its bitmap and no second copy. A run may go on into the next line, as the whole data would
+    // be unpacked at once; data that ends before the last line is a file cut short.
+    std::vector<uint8_t> piece(static_cast<size_t>(std::min<int64_t>(dataSize, 1 << 16)));
+    size_t at = 0, held = 0;
+    int64_t unread = dataSize;
+    auto next = [&]() -> uint8_t {
+        if (at == held) {
+            if (unread == 0) ReadError();
+            held = static_cast<size_t>(std::min<int64_t>(unread, static_cast<int64_t>(piece.size())));
+            stream.ReadBuffer(piece.data(), static_cast<int64_t>(held));
+            unread -= static_cast<int64_t>(held);
+            at = 0;
+        }
+        return piece[at++];
+    };
+    std::vector<uint8_t> line(static_cast<size_t>(lineSize));
+    int runLeft = 0;
+    uint8_t runValue = 0;
     for (int y = 0; y < height; ++y) {
-        const uint8_t* src = pixels.data() + y * lineSize;
+        for (int64_t i = 0; i < lineSize;) {
+            if (runLeft > 0) {
+                const int64_t n = std::min<int64_t>(runLeft, lineSize - i);
+                std::memset(line.data() + i, runValue, static_cast<size_t>(n));
+                i += n;
+                runLeft -= static_cast<int>(n);
+                continue;
+            }
+            const uint8_t b = next();
+            if (encoding == 1 && (b & 0xC0) == 0xC0) {
+                runLeft = b & 63;
+                runValue = next();
+            } else {
+                line[static_cast<size_t>(i++)] = b;
+            }
+        }
+        const uint8_t* src = line.data();
         auto* dst = static_cast<uint8_t*>(ScanLine(y));
         switch (format) {
         case TPixelFormat::pf1bit: std::memcpy(dst, src, static_cast<size_t>((width + 7) / 8)); break;
@@ -1072,6 +1097,14 @@ void TPCXGraphic::LoadFromStream(TStream& stream) {
             }
             break;
         }
+    }
+    // A closing palette begun right after the lines but ended early is a file cut short, not a file
+    // without one.
+    if (format == TPixelFormat::pf8bit && !marked) {
+        const int64_t end = dataStart + dataSize - unread - static_cast<int64_t>(held - at);
+        uint8_t after = 0;
+        stream.SetPosition(end);
+        if (stream.Read(&after, 1) == 1 && after == 12 && stream.Size() - end < 769) ReadError();
     }
 }
 

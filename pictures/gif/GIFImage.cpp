@@ -126,11 +126,12 @@ void TGIFImage::LoadFromStream(TStream& stream) {
     const int64_t start = stream.Position();
     try {
         header_.LoadFromStream(stream);
-        // The picture shown is the logical screen. One larger than the file's bytes could fill even as
-        // the most compressed data is not what the file holds (a frame or two on a vast empty screen,
-        // or a file cut short), and is refused before it takes the memory of a picture of its size.
-        if (static_cast<int64_t>(Width()) * Height() > MaxGIFDataPixels(stream.Size() - start, 0))
-            throw GIFException("Premature end of data");
+        // The picture shown is the logical screen. Outside its frames it is background, which takes no
+        // bytes of the file, so only the pixel budget bounds it, as it bounds a picture of any format;
+        // each frame is bounded by what its own data could fill.
+        if (Width() > 0 && Height() > 0 && !FitsPixelBudget(Width(), Height()))
+            throw EOutOfMemory("Out of memory: logical screen of " + std::to_string(Width()) + "x" +
+                               std::to_string(Height()));
         images_.LoadFromStream(stream, this);
         TGIFTrailer trailer(this);
         trailer.LoadFromStream(stream);

@@ -81,11 +81,11 @@ TEST(ImgReadTest, FilesThatCannotBeReadGiveTheNotice) {
                                          std::string(64, 'U')),
         dir.File("missing.jpg"),
         // GIFs: cut before their first image; a first image without data; an 8000 x 8000 image of
-        // 2,000 bytes; an 8000 x 6000 screen around one pixel.
+        // 2,000 bytes; a 65535 x 65535 screen, beyond the pixel budget, around one pixel.
         dir.WriteFile("no-image.gif", Gif(16, 12, "!\xF9\x04\x00\x0F\x00\x00\x00")),
         dir.WriteFile("no-data.gif", Gif(200, 150, Descriptor(200, 150) + std::string("\x02\x00;", 3))),
         dir.WriteFile("huge-frame.gif", Gif(8000, 8000, Descriptor(8000, 8000) + "\x02" + Blocks("\x04" + std::string(1999, '\0')) + ";")),
-        dir.WriteFile("huge-screen.gif", Gif(8000, 6000, Descriptor(1, 1) + "\x02\x01\x4C" + std::string("\x00;", 2))),
+        dir.WriteFile("huge-screen.gif", Gif(65535, 65535, Descriptor(1, 1) + "\x02\x01\x4C" + std::string("\x00;", 2))),
     };
     for (const auto& f : files) EXPECT_TRUE(IsNotice(*LoadPictureOrNotice(f))) << f;
     TBitmap good(7, 5);

@@ -895,7 +895,7 @@ TEST(GIFCrashers, KeptFilesLoadOrRaiseTheirMessage) {
         {"gif-image-code-size-12.gif", "Unsupported LZW code size"},
         {"gif-image-huge-frame.gif", "Premature end of data"},
         {"gif-image-huge-frame-few-bytes.gif", "Premature end of data"},
-        {"gif-image-huge-screen.gif", "Premature end of data"},
+        {"gif-image-huge-screen.gif", ""}, // one pixel on an 8000 x 6000 screen
         {"gif-image-stray-bytes.gif", ""},
     };
     const std::string folder = std::string(LUMORA_SOURCE_DIR) + "/tests/pictures/crashers/";

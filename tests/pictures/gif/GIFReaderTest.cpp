@@ -391,6 +391,64 @@ TEST(GIFReaderOracle, FilesCutShortAreReadOrRefusedAsGiftopnmReadsTheirFirstImag
     EXPECT_GT(read, 30);
 }
 
+TEST(GIFReaderOracle, ScreensLargerThanTheFirstFrameShowItWhereItLies) {
+    // The logical screen around a frame is background, which takes no bytes: a small frame on a large
+    // screen is a whole file. The still is the screen's size with the frame at its place, its pixels
+    // as giftopnm reads them.
+    test::TempDir dir;
+    struct Geometry {
+        int screenW, screenH, left, top, w, h;
+    };
+    std::vector<Geometry> shapes = {{800, 800, 385, 385, 30, 30}, {1920, 1080, 0, 0, 64, 64},
+                                    {1920, 1080, 1856, 1016, 64, 64}, {4000, 3000, 7, 9, 5, 3}};
+    uint32_t s = 12345;
+    for (int i = 0; i < 12; ++i) {
+        s = s * 1103515245u + 12345u;
+        const int w = 1 + static_cast<int>(s >> 8) % 90, h = 1 + static_cast<int>(s >> 18) % 70;
+        const int sw = w + 1 + static_cast<int>(s >> 4) % 2500, sh = h + static_cast<int>(s >> 14) % 1500;
+        shapes.push_back({sw, sh, static_cast<int>(s >> 3) % (sw - w + 1), static_cast<int>(s >> 9) % (sh - h + 1), w, h});
+    }
+    std::vector<Bytes> files;
+    for (size_t i = 0; i < shapes.size(); ++i) {
+        const Geometry& g = shapes[i];
+        files.push_back(GiflibWrite(g.screenW, g.screenH, 16,
+                                    {OracleFrame{g.left, g.top, g.w, g.h, i % 3 == 1, 0,
+                                                 Noise(static_cast<size_t>(g.w) * g.h, static_cast<uint32_t>(i + 1), 16)}}));
+    }
+    ASSERT_EQ(std::system(("convert -size 30x30 xc:red -page 800x800+385+385 " + dir.File("page.gif")).c_str()), 0);
+    const std::string page = test::ReadFile(dir.File("page.gif"));
+    files.emplace_back(page.begin(), page.end());
+    shapes.push_back({800, 800, 385, 385, 30, 30});
+    for (size_t i = 0; i < files.size(); ++i)
+        dir.WriteFile(std::to_string(i) + ".gif", std::string(files[i].begin(), files[i].end()));
+    ASSERT_EQ(std::system(("cd " + dir.Path() + " && for i in $(seq 0 " + std::to_string(files.size() - 1) +
+                           "); do giftopnm $i.gif > $i.ppm 2>/dev/null; done; true").c_str()),
+              0);
+    for (size_t i = 0; i < files.size(); ++i) {
+        const Geometry& g = shapes[i];
+        const std::string what = std::to_string(g.w) + "x" + std::to_string(g.h) + " at " + std::to_string(g.left) +
+                                 "," + std::to_string(g.top) + " on " + std::to_string(g.screenW) + "x" +
+                                 std::to_string(g.screenH);
+        const test::FlatPicture netpbm = test::ReadPpm(dir.File(std::to_string(i) + ".ppm"));
+        ASSERT_EQ(netpbm.width * netpbm.height, g.w * g.h) << what;
+        std::unique_ptr<TGIFImage> image;
+        try {
+            image = Load(files[i]);
+        } catch (const Exception& e) {
+            FAIL() << what << ": " << e.Message();
+        }
+        TBitmap still;
+        still.Assign(image.get());
+        still.SetPixelFormat(TPixelFormat::pf32bit);
+        ASSERT_EQ(still.Width(), g.screenW) << what;
+        ASSERT_EQ(still.Height(), g.screenH) << what;
+        for (int y = 0; y < g.h; ++y)
+            for (int x = 0; x < g.w; ++x)
+                ASSERT_EQ(still.GetPixel(g.left + x, g.top + y), netpbm.colors[static_cast<size_t>(y * g.w + x)])
+                    << what << ", pixel " << x << "," << y;
+    }
+}
+
 TEST(GIFWriterOracle, BothEncodersWriteWhatGiflibDecodesBack) {
     struct Case {
         int w, h, colors;
@@ -764,23 +822,31 @@ TEST(GIFReader, FramesAndScreensBeyondWhatTheirBytesHoldAreRefusedBeforeTheirMem
     EXPECT_EQ(std::count(frame.Data(), frame.Data() + frame.DataSize(), 0), int64_t(width) * height);
 
     // An 8000 x 8000 frame of 2,000 bytes of data, a frame a little beyond 2,731 pixels a byte, and
-    // an 8000 x 6000 screen around a frame of one pixel: none of them is read into memory.
+    // a screen beyond the pixel budget around a frame of one pixel: none of them is read into memory.
     Bytes zeros(2000, 0);
     zeros[0] = 4;
     std::vector<std::pair<int, int>> zeroCodes;
     for (uint8_t b : zeros) zeroCodes.push_back({b, 8});
     const Bytes onePixel = Cat({Descriptor(0, 0, 1, 1), LzwData(2, {{4, 3}, {1, 3}, {5, 3}})});
-    const std::pair<const char*, Bytes> beyond[] = {
-        {"8000 x 8000 of 2,000 bytes", Gif(8000, 8000, 1, Cat({Descriptor(0, 0, 8000, 8000), LzwData(2, zeroCodes), kTrailer}))},
-        {"2,750 pixels a byte", Gif(2750, 2000, 1, Cat({Descriptor(0, 0, 2750, 2000), LzwData(2, zeroCodes), kTrailer}))},
-        {"an 8000 x 6000 screen around one pixel", Gif(8000, 6000, 1, Cat({onePixel, kTrailer}))},
+    struct Beyond {
+        const char* what;
+        Bytes file;
+        const char* error;
     };
-    for (const auto& [what, file] : beyond) {
+    const Beyond beyond[] = {
+        {"8000 x 8000 of 2,000 bytes", Gif(8000, 8000, 1, Cat({Descriptor(0, 0, 8000, 8000), LzwData(2, zeroCodes), kTrailer})),
+         "Premature end of data"},
+        {"2,750 pixels a byte", Gif(2750, 2000, 1, Cat({Descriptor(0, 0, 2750, 2000), LzwData(2, zeroCodes), kTrailer})),
+         "Premature end of data"},
+        {"a 65535 x 65535 screen around one pixel", Gif(65535, 65535, 1, Cat({onePixel, kTrailer})),
+         "Out of memory: logical screen of 65535x65535"},
+    };
+    for (const auto& [what, file, expected] : beyond) {
         g_largeAllocations = 0;
         g_watchFrom = 1 << 20;
         const std::string error = LoadError(file);
         g_watchFrom = 0;
-        EXPECT_EQ(error, "Premature end of data") << what;
+        EXPECT_EQ(error, expected) << what;
         EXPECT_EQ(g_largeAllocations.load(), 0) << what;
     }
 }
