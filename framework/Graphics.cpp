@@ -435,6 +435,8 @@ void TBitmap::Assign(TGraphic* source) {
 
 void TBitmap::AssignTo(TBitmap& dest) { dest.Assign(*this); }
 
+void TBitmap::AssignOver(TBitmap& dest, TColor) { dest.AssignAs(*this, TPixelFormat::pf32bit); }
+
 TColor TBitmap::TransparentColor() const {
     if (transparentMode_ == TTransparentMode::tmFixed && transparentColor_ != clDefault) return transparentColor_;
     // Automatic mode takes the bottom-left pixel, as the framework does.

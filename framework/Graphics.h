@@ -212,6 +212,9 @@ public:
     void SaveToStream(TStream& stream) override;   // BMP
     void Draw(TCanvas& canvas, const TRect& rect) override;
     void AssignTo(TBitmap& dest) override;
+    // Straight to the 32 bits a picture is shown at: a copy at the bitmap's own format first would
+    // hold the picture once more while the 32-bit one is made.
+    void AssignOver(TBitmap& dest, TColor background) override;
 
     // A 32-bit copy-free view for Qt painting (valid until the next size or format change).
     QImage AsQImage();

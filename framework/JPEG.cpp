@@ -1,5 +1,6 @@
 #include "framework/JPEG.h"
 
+#include <algorithm>
 #include <csetjmp>
 #include <cstdio>
 #include <cstring>
@@ -102,8 +103,21 @@ struct StreamSource {
 
 // Decodes into sink from the source that setSource gives libjpeg; returns an empty string on
 // success or the error text. A source's failure is rethrown.
-template <typename SetSource>
-std::string Decode(SetSource setSource, const std::exception_ptr* sourceFailure, TJpegRowSink& sink) {
+// Fewer bytes than the coded data of a picture of this size could take: Huffman codes give every
+// block of every component at least one bit, so a file whose rest holds less is cut short or junk,
+// and its pixels would be mostly made up. (Arithmetic coding has no such floor.)
+bool CodedDataCannotFill(const jpeg_decompress_struct& info, int64_t bytesLeft) {
+    if (info.arith_code) return false;
+    int64_t blocks = 0;
+    for (int c = 0; c < info.num_components; ++c)
+        blocks += static_cast<int64_t>(info.comp_info[c].width_in_blocks) * info.comp_info[c].height_in_blocks;
+    return bytesLeft < (blocks + 7) / 8;
+}
+
+// bytesAfter: what the source holds beyond libjpeg's buffer.
+template <typename SetSource, typename BytesAfter>
+std::string Decode(SetSource setSource, BytesAfter bytesAfter, const std::exception_ptr* sourceFailure,
+                   TJpegRowSink& sink) {
     jpeg_decompress_struct info;
     ErrorManager err;
     std::memset(&info, 0, sizeof info);
@@ -122,6 +136,11 @@ std::string Decode(SetSource setSource, const std::exception_ptr* sourceFailure,
         setSource(&info);
         jpeg_save_markers(&info, JPEG_APP0 + 1, 0xFFFF);
         jpeg_read_header(&info, TRUE);
+        // Refused before the rows are taken: such a picture would cost its whole size in memory.
+        if (CodedDataCannotFill(info, static_cast<int64_t>(info.src->bytes_in_buffer) + bytesAfter())) {
+            jpeg_destroy_decompress(&info);
+            return "Premature end of JPEG file";
+        }
         const int orientation = StoredOrientation(info);
         bool cmyk = info.jpeg_color_space == JCS_CMYK || info.jpeg_color_space == JCS_YCCK;
         info.out_color_space = cmyk ? JCS_CMYK : JCS_EXT_BGRX;
@@ -194,12 +213,14 @@ void ThrowIfFailed(const std::string& error) {
 
 void DecodeOrThrow(const uint8_t* data, size_t size, TJpegRowSink& sink) {
     ThrowIfFailed(Decode([&](j_decompress_ptr info) { jpeg_mem_src(info, data, static_cast<unsigned long>(size)); },
-                         nullptr, sink));
+                         [] { return int64_t(0); }, nullptr, sink));
 }
 
 void DecodeOrThrow(TStream& stream, TJpegRowSink& sink) {
     StreamSource source(stream);
-    ThrowIfFailed(Decode([&](j_decompress_ptr info) { info->src = &source.base; }, &source.failure, sink));
+    ThrowIfFailed(Decode([&](j_decompress_ptr info) { info->src = &source.base; },
+                         [&] { return std::max<int64_t>(0, stream.Size() - stream.Position()); }, &source.failure,
+                         sink));
 }
 
 } // namespace

@@ -329,6 +329,9 @@ void TAlphaBitmap::TakeAlphaFromPixels(bool premultiplied) {
             row[x] &= 0xFFFFFF;
         }
     }
+    // With its opacities kept apart, the colours need no fourth byte: held at 24 bits, the picture and
+    // its opacities together take no more than the 32-bit picture it is shown as.
+    if (clear) SetPixelFormat(TPixelFormat::pf24bit);
 }
 
 void TAlphaBitmap::AssignOver(TBitmap& dest, TColor background) {

@@ -187,14 +187,22 @@ void TPngImage::SynchronizeTransparency() {
 }
 
 void TPngImage::AssignOver(TBitmap& dest, TColor background) {
-    dest.Assign(this);
-    if (Empty()) return;
+    if (Empty()) {
+        dest.Assign(this);
+        return;
+    }
     const TBitmap& shown = *InUse();
     // The alpha bitmap holds 255 minus each pixel's alpha.
     const TBitmap* mask = HasAlpha() ? AlphaInUse() : nullptr;
     if (mask && (mask->PixelFormat() != TPixelFormat::pf8bit || mask->Width() != shown.Width() ||
                  mask->Height() != shown.Height()))
         mask = nullptr;
+    const TColor key = TransparentColor();
+    const bool keyIndex = !mask && shown.Transparent() && key != kPngNoColor && (key & kPngPaletteIndex);
+    // Straight to the 32 bits it is shown at, but for a clear palette entry, which is changed in the
+    // palette first: a copy at the picture's own format would hold a large picture once more.
+    if (keyIndex) dest.Assign(this);
+    else dest.AssignAs(shown, TPixelFormat::pf32bit);
     if (mask) {
         BlendOverBackground(dest, *mask, background);
         return;
@@ -202,8 +210,7 @@ void TPngImage::AssignOver(TBitmap& dest, TColor background) {
     if (!shown.Transparent()) return;
     const TColor rgb = ColorToRGB(background);
     const uint32_t bg = ColorToPixel(rgb);
-    const TColor key = TransparentColor();
-    if (key != kPngNoColor && (key & kPngPaletteIndex)) {
+    if (keyIndex) {
         // One palette entry is clear: its index, not its colour (another entry may share that), is
         // the background wherever it is used.
         std::vector<TRGBQuad> palette = dest.Palette();

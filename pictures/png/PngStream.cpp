@@ -665,7 +665,6 @@ void TPngReadStream::DecodeImage() {
     }
     f.channels = colorKind_ == kKindRGB ? (hasAlpha_ ? 4 : 3) : (hasAlpha_ ? 2 : 1);
     BitmapBits_ = f.bitmapBits;
-    PrepareBitmap();
 
     const int64_t width = Width_, height = Height_;
     const int64_t rowBytes = (width * pngBits + 7) / 8;
@@ -691,6 +690,15 @@ void TPngReadStream::DecodeImage() {
         }
         if (passWidth[p] > 0) totalRows += passHeight[p];
     }
+    // Deflate gives at most 1032 bytes for one compressed byte. Image data larger than the rest of the
+    // file could give even so is not what the file holds (a header of a vast picture with a few bytes
+    // after it): it is refused before the bitmaps of its size are taken.
+    int64_t inflated = 0;
+    for (int p = 0; p < passes; ++p)
+        if (passWidth[p] > 0) inflated += passHeight[p] * ((passWidth[p] * pngBits + 7) / 8 + 1);
+    const int64_t compressed = std::max<int64_t>(ByteCount() - Consumed(), 0);
+    if (inflated > 1032 * compressed + 1032) Fail("Read Image (PNG): Read Error");
+    PrepareBitmap();
     NewStage(1, totalRows, 98);
 
     const bool transform = transformRows_ && !Key.empty() && OnRowTransform;

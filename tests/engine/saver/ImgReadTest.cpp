@@ -14,6 +14,7 @@
 #include "pictures/formats/GraphicFormats.h"
 #include "pictures/png/PngImage.h"
 #include "pictures/common/PaletteRoutines.h"
+#include "tests/support/CommandOutput.h"
 #include "tests/support/JpegTestUtil.h"
 #include "tests/support/TempDir.h"
 
@@ -206,6 +207,64 @@ TEST(ImgReadTest, PhotosStandUprightInTheShowAndThePictureToolAsImageMagickTurns
         std::unique_ptr<TBitmap> written = test::PpmBitmap(test::ReadFile(pam));
         ASSERT_TRUE(written);
         EXPECT_EQ(test::MaxChannelDifference(*written, *upright), 0);
+    }
+}
+
+// A 4000 x 3000 picture with an opacity, as a PAM file: a pattern of every colour, or one colour.
+std::string PamWithAlpha(bool flat) {
+    const int w = 4000, h = 3000;
+    std::string f = "P7\nWIDTH 4000\nHEIGHT 3000\nDEPTH 4\nMAXVAL 255\nTUPLTYPE RGB_ALPHA\nENDHDR\n";
+    f.reserve(f.size() + size_t(4) * w * h);
+    for (int y = 0; y < h; ++y)
+        for (int x = 0; x < w; ++x) {
+            if (flat) f += {char(40), char(120), char(200), char(255)};
+            else f += {char(x * 3 + y), char(x ^ y), char(y * 5 - x), char(x * 255 / w)};
+        }
+    return f;
+}
+
+TEST(ImgReadTest, PictureToolHoldsAtMostTwiceWhatItShowsAndNothingOfWhatTheBytesCannotFill) {
+    // The picture tool's peak memory, as the kernel counts it, over that of a tiny picture: a picture
+    // costs at most twice its shown 32-bit size (and 2 MiB), and a header declaring a vast picture over
+    // a few bytes is refused before its memory is taken. Highly compressible pictures are read whole.
+    test::TempDir dir;
+    const std::string tool = std::string(LUMORA_BINARY_DIR) + "/bin/lumora-pictool";
+    TBitmap(16, 16).SaveToFile(dir.File("tiny.bmp"));
+    // 10000 x 10000 RGBA declared in a 59-byte PNG, and in a JPEG whose frame header was made so.
+    static const char kPngBomb[] = "\x89PNG\r\n\x1a\n\0\0\0\rIHDR\0\0\x27\x10\0\0\x27\x10\x08\x06\0\0\0\xba\x4e\x62\x27"
+                                "\0\0\0\x02IDAT\x78\x9c\x62\xa4\x91\x2b\0\0\0\0IEND\xae\x42\x60\x82";
+    const std::string pngBomb(kPngBomb, sizeof kPngBomb - 1);
+    ASSERT_EQ(pngBomb.size(), 59u);
+    dir.WriteFile("bomb.png", pngBomb);
+    std::string jpeg = test::OrientedJpeg(64, 64, 1);
+    const size_t sof = jpeg.find("\xFF\xC0");
+    ASSERT_NE(sof, std::string::npos);
+    jpeg.replace(sof + 5, 4, "\x27\x10\x27\x10");
+    dir.WriteFile("bomb.jpg", jpeg);
+    dir.WriteFile("real.pam", PamWithAlpha(false));
+    dir.WriteFile("flat.pam", PamWithAlpha(true));
+    const std::string in = "cd " + dir.Path() + " && ";
+    ASSERT_EQ(std::system((in + "convert real.pam PNG32:real.png && convert flat.pam PNG32:flat.png && "
+                                "convert flat.pam -alpha off ppm:flat.ppm && cjpeg flat.ppm > flat.jpg && "
+                                "convert real.pam -compress none real.tif && convert real.pam real.tga && "
+                                "convert real.pam -alpha off ppm:- | ppmtopcx -24bit > real.pcx 2>/dev/null")
+                               .c_str()),
+              0);
+    struct Case {
+        const char* file;
+        int64_t shownPixels; // 0: refused
+    };
+    const Case cases[] = {
+        {"bomb.png", 0}, {"bomb.jpg", 0}, {"real.png", 4000 * 3000}, {"flat.png", 4000 * 3000},
+        {"flat.jpg", 4000 * 3000}, {"real.pcx", 4000 * 3000}, {"real.tif", 4000 * 3000}, {"real.tga", 4000 * 3000},
+    };
+    const test::MeasuredRun base = test::RunMeasured({tool, dir.File("tiny.bmp"), dir.File("out.pam")});
+    ASSERT_EQ(base.exitStatus, 0);
+    for (const Case& c : cases) {
+        const test::MeasuredRun run = test::RunMeasured({tool, dir.File(c.file), dir.File("out.pam")});
+        EXPECT_EQ(run.exitStatus, c.shownPixels ? 0 : 1) << c.file;
+        const long allowedKiB = static_cast<long>(2 * c.shownPixels * 4 / 1024) + 2 * 1024;
+        EXPECT_LE(run.peakKiB - base.peakKiB, allowedKiB) << c.file;
     }
 }
 
