@@ -83,6 +83,8 @@ void TGIFSubImage::Clear() {
     colorMap_.Clear();
     data_.clear();
     data_.shrink_to_fit();
+    stored_.clear();
+    stored_.shrink_to_fit();
     width_ = height_ = 0;
     transparent_ = false;
     passedOver_ = false;
@@ -100,8 +102,41 @@ void TGIFSubImage::FreeMask() {
 }
 
 void TGIFSubImage::PixelsChanged() {
+    stored_.clear();
     FreeBitmap();
     FreeMask();
+}
+
+uint8_t* TGIFSubImage::Data() {
+    DecodeStored();
+    stored_.clear();
+    return data_.data();
+}
+
+const uint8_t* TGIFSubImage::Data() const {
+    DecodeStored();
+    return data_.data();
+}
+
+int64_t TGIFSubImage::DataSize() const {
+    DecodeStored();
+    return static_cast<int64_t>(data_.size());
+}
+
+void TGIFSubImage::ReleasePixels() {
+    if (stored_.empty() || data_.empty()) return;
+    data_.clear();
+    data_.shrink_to_fit();
+    FreeBitmap();
+    FreeMask();
+}
+
+void TGIFSubImage::DecodeStored() const {
+    if (!data_.empty() || stored_.empty() || width_ == 0 || height_ == 0) return;
+    data_.assign(static_cast<size_t>(width_) * height_, storedFill_);
+    // The same data gave these pixels before; its warnings were given then.
+    TBytesStream stream(stored_.data(), static_cast<int64_t>(stored_.size()));
+    DecodeGIFFrame(stream, data_.data(), width_, height_, Interlaced(), nullptr);
 }
 
 void TGIFSubImage::GraphicControlAttached(TGIFGraphicControlExtension* gce) {
@@ -131,6 +166,7 @@ void TGIFSubImage::AllocateData() {
     if (size > 0 && !FitsPixelBudget(width_, height_))
         throw EOutOfMemory("Out of memory: frame of " + std::to_string(width_) + "x" + std::to_string(height_));
     data_.assign(static_cast<size_t>(size), 0);
+    stored_.clear();
 }
 
 void TGIFSubImage::SetBounds(int left, int top, int width, int height) {
@@ -138,6 +174,7 @@ void TGIFSubImage::SetBounds(int left, int top, int width, int height) {
     top = std::clamp(top, 0, 0xFFFF);
     width = std::clamp(width, 0, 0xFFFF);
     height = std::clamp(height, 0, 0xFFFF);
+    DecodeStored();
     if (width != width_ || height != height_ || data_.empty()) {
         FreeBitmap();
         FreeMask();
@@ -169,12 +206,15 @@ void TGIFSubImage::SetBounds(int left, int top, int width, int height) {
 }
 
 uint8_t TGIFSubImage::Pixels(int x, int y) const {
+    DecodeStored();
     if (x < 0 || x >= width_ || y < 0 || y >= height_ || data_.empty()) throw GIFException("Invalid pixel coordinates");
     return data_[static_cast<size_t>(y) * width_ + x];
 }
 
 uint8_t* TGIFSubImage::Scanline(int y) {
     if (y < 0 || y >= height_) throw GIFException("Invalid pixel coordinates");
+    DecodeStored();
+    stored_.clear(); // the row may be changed
     if (data_.empty()) {
         if (width_ == 0 || height_ == 0) throw GIFException("Image is empty");
         AllocateData();
@@ -231,15 +271,26 @@ void TGIFSubImage::LoadFromStream(TStream& stream) {
     const int fill = TransparentIndex();
     if (fill > 0) std::fill(data_.begin(), data_.end(), static_cast<uint8_t>(fill));
     TGIFFrameData got;
+    const int64_t dataStart = stream.Position();
     if (hasData)
         got = DecodeGIFFrame(stream, data_.data(), width_, height_, Interlaced(),
                              [this](int severity, const std::string& message) { Warning(severity, message); });
     cutShort_ = got.Pixels < pixels || got.EndedInBlock;
+    // The data is kept as the file holds it, a fraction of the pixels it gives, so that the pixels can
+    // be released and decoded again (see ReleasePixels).
+    const int64_t dataEnd = stream.Position();
+    if (dataEnd > dataStart) {
+        stored_.resize(static_cast<size_t>(dataEnd - dataStart));
+        stream.SetPosition(dataStart);
+        stream.ReadBuffer(stored_.data(), dataEnd - dataStart);
+        storedFill_ = static_cast<uint8_t>(std::max(fill, 0));
+    }
 }
 
 void TGIFSubImage::SaveToStream(TStream& stream) {
     extensions_.SaveToStream(stream);
     if (Empty()) return;
+    DecodeStored();
     // The interlace and reserved bits always stay: the pixels are written in the order they say.
     packed_ &= 0x40 | 0x18;
     if (colorMap_.Count() > 0) {
@@ -325,6 +376,7 @@ void TGIFSubImage::Render() {
         if (image_) image_->DoProgress(2, 100, "Rendering...");
         return;
     }
+    DecodeStored();
     const bool buildMask = needMask_ && transparent_ && !mask_;
     needMask_ = false;
     const int transparentIndex = TransparentIndex();
@@ -448,6 +500,8 @@ void TGIFSubImage::Assign(const TGIFSubImage& source) {
     height_ = source.height_;
     packed_ = source.packed_;
     data_ = source.data_;
+    stored_ = source.stored_;
+    storedFill_ = source.storedFill_;
     colorMap_.Assign(source.colorMap_);
     TMemoryStream saved;
     source.extensions_.SaveToStream(saved);

@@ -401,7 +401,7 @@ public:
     void SaveToStream(TStream& stream) override;
     void Clear();
 
-    bool Empty() const { return data_.empty() || Width() == 0 || Height() == 0; }
+    bool Empty() const { return (data_.empty() && stored_.empty()) || Width() == 0 || Height() == 0; }
     int Left() const { return left_; }
     int Top() const { return top_; }
     int Width() const { return width_; }
@@ -424,11 +424,16 @@ public:
 
     uint8_t Pixels(int x, int y) const;
     uint8_t* Scanline(int y);
-    uint8_t* Data() { return data_.data(); }
-    const uint8_t* Data() const { return data_.data(); }
-    int64_t DataSize() const { return static_cast<int64_t>(data_.size()); }
+    // The pixels, decoded again from the file's data when they were released. Through the writable
+    // access the frame keeps them from then on, as they may be changed.
+    uint8_t* Data();
+    const uint8_t* Data() const;
+    int64_t DataSize() const;
     // Tells the frame that its pixels were changed from outside.
     void PixelsChanged();
+    // Frees the decoded pixels of a frame read from a file, and what was rendered from them, until they
+    // are wanted again: an animation then holds the frame it shows, not all of them at once.
+    void ReleasePixels();
 
     TGIFLocalColorMap& ColorMap() { return colorMap_; }
     // The local map when it has entries, else the global one when it has, else the empty local one.
@@ -464,6 +469,7 @@ public:
 private:
     friend class TGIFImage;
     void AllocateData();
+    void DecodeStored() const;
     void Render();
     void ImportBitmap(TBitmap& bitmap);
     void ApplyMask(const std::vector<uint8_t>& maskBits);
@@ -472,7 +478,11 @@ private:
     std::unique_ptr<TBitmap> mask_;
     bool needMask_ = true;
     HPALETTE palette_;
-    std::vector<uint8_t> data_;
+    mutable std::vector<uint8_t> data_; // empty while released
+    // The frame's data as the file holds it (minimum code size, sub-blocks), while the pixels are those
+    // it decodes to, and the value the pixels it does not reach keep.
+    std::vector<uint8_t> stored_;
+    uint8_t storedFill_ = 0;
     TGIFLocalColorMap colorMap_;
     uint8_t separator_ = 0x2C;
     uint16_t left_ = 0, top_ = 0, width_ = 0, height_ = 0;

@@ -248,6 +248,8 @@ void TGIFPainter::Execute() {
                     }
                     PaintFrame();
                     delay = frame.Delay();
+                    // Drawn, a frame after the first gives its pixels back until the next loop draws it.
+                    if (activeImage_ > 0) frame.ReleasePixels();
                 });
                 previousDisposal_ = disposal_;
                 if (Terminated()) break;

@@ -716,6 +716,9 @@ void TGIFImageList::LoadFromStream(TStream& stream, TGIFImage* image) {
             // where the picture is missing, so the file is refused, as other readers refuse it. A later
             // frame cut short is kept with what it holds, and ends the animation when the file ends.
             if (frame->CutShort() && !hasPicture()) throw GIFException("Premature end of data");
+            // Only the first picture is shown at once; the frames after it are decoded again when an
+            // animation draws them, so a file of many frames holds one of them, not all.
+            if (hasPicture()) frame->ReleasePixels();
             handOver(*frame);
             Add(std::move(frame));
         }

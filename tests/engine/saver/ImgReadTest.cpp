@@ -247,6 +247,7 @@ TEST(ImgReadTest, PictureToolHoldsAtMostTwiceWhatItShowsAndNothingOfWhatTheBytes
     ASSERT_EQ(std::system((in + "convert real.pam PNG32:real.png && convert flat.pam PNG32:flat.png && "
                                 "convert flat.pam -alpha off ppm:flat.ppm && cjpeg flat.ppm > flat.jpg && "
                                 "convert real.pam -compress none real.tif && convert real.pam real.tga && "
+                                "convert -size 1000x1000 gradient:red-blue -colors 16 -duplicate 39 anim.gif && "
                                 "convert real.pam -alpha off ppm:- | ppmtopcx -24bit > real.pcx 2>/dev/null")
                                .c_str()),
               0);
@@ -257,6 +258,7 @@ TEST(ImgReadTest, PictureToolHoldsAtMostTwiceWhatItShowsAndNothingOfWhatTheBytes
     const Case cases[] = {
         {"bomb.png", 0}, {"bomb.jpg", 0}, {"real.png", 4000 * 3000}, {"flat.png", 4000 * 3000},
         {"flat.jpg", 4000 * 3000}, {"real.pcx", 4000 * 3000}, {"real.tif", 4000 * 3000}, {"real.tga", 4000 * 3000},
+        {"anim.gif", 1000 * 1000}, // forty frames: the show takes the first
     };
     const test::MeasuredRun base = test::RunMeasured({tool, dir.File("tiny.bmp"), dir.File("out.pam")});
     ASSERT_EQ(base.exitStatus, 0);

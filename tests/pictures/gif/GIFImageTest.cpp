@@ -978,6 +978,51 @@ TEST(GIFPainter, DisposalMethodsComposeTheFrames) {
     SetClock(nullptr);
 }
 
+TEST(GIFPainter, FramesReadFromAFileAreDrawnAsImageMagickComposesThem) {
+    // Frames after the first are decoded again each time the painter draws them; every picture of
+    // both plays is the one ImageMagick's coalescing shows.
+    VirtualClock clock;
+    SetClock(&clock);
+    test::TempDir dir;
+    const std::string file = dir.File("anim.gif");
+    ASSERT_EQ(std::system(("convert -delay 10 -dispose none -size 60x40 gradient:red-blue "
+                           "\\( -size 20x10 xc:green -repage +5+7 \\) "
+                           "\\( -size 12x30 gradient:yellow-black -repage +40+5 \\) -dispose previous "
+                           "\\( -size 30x30 gradient:white-purple -repage +10+5 \\) -dispose none "
+                           "\\( -size 25x20 gradient:cyan-red -repage +30+18 -interlace GIF \\) -colors 64 " +
+                           file + " && convert " + file + " -coalesce -depth 8 rgb:" + dir.File("all.rgb"))
+                              .c_str()),
+              0);
+    const Bytes all = FileBytes(dir.File("all.rgb"));
+    const size_t frameBytes = 60 * 40 * 3;
+    ASSERT_EQ(all.size(), 5 * frameBytes);
+    auto image = Load(FileBytes(file));
+    ASSERT_EQ(image->Images().Count(), 5);
+    image->DrawOptions = drAnimate;
+    std::vector<std::vector<TColor>> shown;
+    image->OnFramePainted = [&](TGIFPainter* p) {
+        TBitmap& b = p->Canvas().Bitmap();
+        std::vector<TColor> picture;
+        for (int y = 0; y < b.Height(); ++y)
+            for (int x = 0; x < b.Width(); ++x) picture.push_back(b.GetPixel(x, y));
+        shown.push_back(std::move(picture));
+    };
+    TBitmap target(60, 40);
+    for (int play = 0; play < 2; ++play) {
+        image->FreeBitmap(); // a kept back buffer would be shown again without a new play
+        image->Draw(target.Canvas(), TRect{0, 0, 60, 40});
+    }
+    ASSERT_EQ(shown.size(), 10u);
+    // Drawn, the frames after the first hold nothing rendered: a long animation holds one frame.
+    for (int i = 1; i < 5; ++i) EXPECT_FALSE(image->Images()[i]->HasBitmap()) << "frame " << i;
+    for (size_t n = 0; n < shown.size(); ++n) {
+        const uint8_t* want = all.data() + (n % 5) * frameBytes;
+        for (size_t p = 0; p < shown[n].size(); ++p)
+            ASSERT_EQ(shown[n][p], RGB(want[3 * p], want[3 * p + 1], want[3 * p + 2]))
+                << "picture " << n << ", pixel " << p % 60 << "," << p / 60;
+    }
+}
+
 TEST(GIFPainter, LoopForeverTileAndDirectDraw) {
     VirtualClock clock;
     SetClock(&clock);
