@@ -1,7 +1,10 @@
 #include "audio/midi/SynthSound.h"
 
+#include <algorithm>
 #include <memory>
 
+#include "audio/midi/MidiOut.h"
+#include "audio/mixer/VolumeRoutines.h"
 #include "audio/player/BassLoader.h"
 #include "framework/SysUtils.h"
 #include "platform/devices/SoftSynth.h"
@@ -50,6 +53,14 @@ private:
 };
 
 } // namespace
+
+void SetMidiSourceVolume(TAudioMixer& mixer, const TMidiOutput& output, int level) {
+    constexpr int kSynthLine = 2; // SetSourceVolume's kind of the synthesizer sources
+    if (OpensSoftSynth(MidiDevices(), output.DeviceID()))
+        SetSoftSynthLevel(static_cast<uint16_t>(std::clamp(level, 0, 65535)));
+    else
+        SetSourceVolume(mixer, kSynthLine, level);
+}
 
 void ConnectSoftSynthSound() {
     if (!SynthSoundOutputConnected()) SetSynthSoundOutput(&TBassSynthStream::Start);
