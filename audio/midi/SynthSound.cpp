@@ -55,11 +55,15 @@ private:
 } // namespace
 
 void SetMidiSourceVolume(TAudioMixer& mixer, const TMidiOutput& output, int level) {
-    constexpr int kSynthLine = 2; // SetSourceVolume's kind of the synthesizer sources
-    if (OpensSoftSynth(MidiDevices(), output.DeviceID()))
+    constexpr int kWaveLine = 1, kSynthLine = 2; // SetSourceVolume's kinds
+    if (OpensSoftSynth(MidiDevices(), output.DeviceID())) {
+        // The wave line carries the synthesizer too: opened fully again, as at the start, so that
+        // the level a wave track left on it does not scale MIDI's.
+        SetSourceVolume(mixer, kWaveLine, 65535);
         SetSoftSynthLevel(static_cast<uint16_t>(std::clamp(level, 0, 65535)));
-    else
+    } else {
         SetSourceVolume(mixer, kSynthLine, level);
+    }
 }
 
 void ConnectSoftSynthSound() {

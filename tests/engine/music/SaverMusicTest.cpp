@@ -349,6 +349,20 @@ TEST(SaverMusicTest, MidiLevelsActOnTheBuiltInSynthesizer) {
         EXPECT_NEAR(h.Rms() / full, c.level, 0.01 * c.level);
         EXPECT_EQ(h.Volume("Synth"), (std::vector<uint32_t>{65535, 65535}));
     }
+    // After a wave track, whose level stays on the wave line that the synthesizer plays through.
+    test::SynthHarness h;
+    h.Track("a.wav");
+    h.dir.WriteFile("music/b.mid", test::OrganTune({{0.1, 0.5}}));
+    h.Set("Volume", "VolContl", "1");
+    h.Set("Volume", "WaveVol", "20000");
+    h.Set("Volume", "MidiVol", "30000");
+    h.Open();
+    EXPECT_EQ(h.Volume("PCM"), (std::vector<uint32_t>{20000, 20000}));
+    h.EndTrack();
+    h.Play(300);
+    ASSERT_TRUE(h.Music().MidiOutOpen());
+    EXPECT_EQ(h.Volume("PCM"), (std::vector<uint32_t>{65535, 65535}));
+    EXPECT_EQ(SoftSynthLevel(), 30000);
 }
 
 TEST(SaverMusicTest, EffectsAreSwitchedInTurnWithTheirLevelsAndTheVolumeIsSet) {
