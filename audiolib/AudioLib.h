@@ -439,6 +439,10 @@ LUMORA_AUDIO_API HSTREAM LumoraAudio_StreamCreateFileTyped(const char* file, DWO
  * mixer line controls; nil restores unity gain. */
 typedef void(LUMORA_GAINPROC)(float* left, float* right);
 LUMORA_AUDIO_API void LumoraAudio_SetOutputGainProc(LUMORA_GAINPROC* proc);
+/* Why a sound output could not be opened, handed to the program, which tells the user in its own
+ * words (once, however often it tries again); nil writes it to standard error. */
+typedef void(LUMORA_MESSAGEPROC)(const char* text);
+LUMORA_AUDIO_API void LumoraAudio_SetMessageProc(LUMORA_MESSAGEPROC* proc);
 
 #ifdef __cplusplus
 }

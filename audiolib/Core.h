@@ -169,5 +169,6 @@ void SetMasterVolume(float v);
 float MasterVolume();
 float CpuUsage();
 void SetGainProc(LUMORA_GAINPROC* proc);
+void SetMessageProc(LUMORA_MESSAGEPROC* proc);
 
 } // namespace lumora::audiolib

@@ -642,5 +642,6 @@ HSTREAM LumoraAudio_StreamCreateFileTyped(const char* file, DWORD flags, DWORD c
 }
 
 void LumoraAudio_SetOutputGainProc(LUMORA_GAINPROC* proc) { SetGainProc(proc); }
+void LumoraAudio_SetMessageProc(LUMORA_MESSAGEPROC* proc) { SetMessageProc(proc); }
 
 } // extern "C"

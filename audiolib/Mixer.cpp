@@ -93,6 +93,7 @@ struct Device {
     std::atomic<float> master{1.f};
     std::atomic<float> cpu{0.f};
     std::atomic<LUMORA_GAINPROC*> gain{nullptr};
+    std::atomic<LUMORA_MESSAGEPROC*> message{nullptr};
 };
 
 // Plain globals, so that the shut-down below (defined after them) runs before they go away.
@@ -334,7 +335,10 @@ bool StartDevice(int device, DWORD freq, int& error) {
     std::string message;
     dev.output = OpenOutput(setting, freq, message);
     if (!dev.output) {
-        std::fprintf(stderr, "audio: %s\n", message.c_str());
+        if (LUMORA_MESSAGEPROC* proc = dev.message.load())
+            proc(message.c_str());
+        else
+            std::fprintf(stderr, "audio: %s\n", message.c_str());
         error = setting.rfind("wav:", 0) == 0 ? BASS_ERROR_CREATE : BASS_ERROR_DEVICE;
         return false;
     }
@@ -374,5 +378,6 @@ void SetMasterVolume(float v) { TheDevice().master = std::clamp(v, 0.f, 1.f); }
 float MasterVolume() { return TheDevice().master; }
 float CpuUsage() { return TheDevice().cpu; }
 void SetGainProc(LUMORA_GAINPROC* proc) { TheDevice().gain = proc; }
+void SetMessageProc(LUMORA_MESSAGEPROC* proc) { TheDevice().message = proc; }
 
 } // namespace lumora::audiolib

@@ -1,7 +1,10 @@
 #include "audio/midi/SynthSound.h"
 
+#include <algorithm>
 #include <memory>
 
+#include "audio/midi/MidiOut.h"
+#include "audio/mixer/VolumeRoutines.h"
 #include "audio/player/BassLoader.h"
 #include "framework/SysUtils.h"
 #include "platform/devices/SoftSynth.h"
@@ -50,6 +53,18 @@ private:
 };
 
 } // namespace
+
+void SetMidiSourceVolume(TAudioMixer& mixer, const TMidiOutput& output, int level) {
+    constexpr int kWaveLine = 1, kSynthLine = 2; // SetSourceVolume's kinds
+    if (OpensSoftSynth(MidiDevices(), output.DeviceID())) {
+        // The wave line carries the synthesizer too: opened fully again, as at the start, so that
+        // the level a wave track left on it does not scale MIDI's.
+        SetSourceVolume(mixer, kWaveLine, 65535);
+        SetSoftSynthLevel(static_cast<uint16_t>(std::clamp(level, 0, 65535)));
+    } else {
+        SetSourceVolume(mixer, kSynthLine, level);
+    }
+}
 
 void ConnectSoftSynthSound() {
     if (!SynthSoundOutputConnected()) SetSynthSoundOutput(&TBassSynthStream::Start);

@@ -191,7 +191,13 @@ TAudioPlayer::TAudioPlayer(TObject* owner) : owner_(owner) {
             // Another player of this process may already run the device; the library is shared, and
             // so are its volumes, which stay as that player set them.
             const bool started = BASS_Init(-1, 44100, 0, nullptr, nullptr) != 0;
-            if (!started && BASS_ErrorGetCode() != BASS_ERROR_ALREADY) {
+            const int error = started ? BASS_OK : BASS_ErrorGetCode();
+            if (error == BASS_ERROR_DEVICE || error == BASS_ERROR_CREATE) {
+                // A machine without a sound card (or an output that cannot be made): the library has
+                // said why, once, and the owner tells what cannot be played; a box from here on top
+                // of that, at every player made, would say it again in the library's words.
+                noSoundOutput_ = true;
+            } else if (!started && error != BASS_ERROR_ALREADY) {
                 ShowError("Can't initialize device", true);
             } else {
                 bassReady_ = true;

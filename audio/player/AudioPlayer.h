@@ -109,6 +109,9 @@ public:
 
     TPlayerMode Mode() const { return mode_; }
     bool Ready() const { return bassReady_; }
+    // The library is there but no sound output could be opened (told once on standard error; the
+    // owner says what cannot be played).
+    bool NoSoundOutput() const { return noSoundOutput_; }
     uint8_t ChannelKind() const { return kind_; }
     const TStreamInfo& StreamInfo() const { return info_; }
     const std::string& DecoderName() const { return decoderName_; }
@@ -163,6 +166,7 @@ private:
     bool syncVisWindow_ = false;
 
     bool coreLoaded_ = false, bassReady_ = false, hostReady_ = false, wmaReady_ = false, cdReady_ = false;
+    bool noSoundOutput_ = false;
     bool ownsHost_ = false; // this player started the process's plug-in host
     TPlayerMode mode_ = plmStandby;
     uint8_t kind_ = ckNone;

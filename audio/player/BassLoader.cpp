@@ -1,7 +1,9 @@
 #include "audio/player/BassLoader.h"
 
+#include <string>
 #include <vector>
 
+#include "platform/devices/AlsaErrors.h"
 #include "platform/devices/OutputGain.h"
 
 namespace lumora {
@@ -70,6 +72,12 @@ void FreeModule(TLibrary& library, const std::vector<TEntry>& entries) {
 // The library reads the wave-out gain that the mixer component controls, once per mixing period.
 void ReadOutputGain(float* left, float* right) { UnpackOutputGain(OutputGainWord().load(), *left, *right); }
 
+// Every player, preview and synthesizer stream tries the sound output again; why it cannot be
+// opened is the same each time, and is told once.
+void TellLibraryMessage(const char* text) {
+    TellMissingDevice("sound output", std::string("no sound output (") + text + "); carrying on without it");
+}
+
 } // namespace
 
 
@@ -81,6 +89,9 @@ bool LoadBassLibrary(const std::string& path) {
         using SetGainProc = void (*)(LUMORA_GAINPROC*);
         if (auto set = reinterpret_cast<SetGainProc>(ModuleLoader().Symbol(g_core.Handle, "LumoraAudio_SetOutputGainProc")))
             set(ReadOutputGain);
+        using SetMessageProc = void (*)(LUMORA_MESSAGEPROC*);
+        if (auto set = reinterpret_cast<SetMessageProc>(ModuleLoader().Symbol(g_core.Handle, "LumoraAudio_SetMessageProc")))
+            set(TellLibraryMessage);
     }
     return true;
 }

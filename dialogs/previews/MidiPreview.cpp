@@ -9,6 +9,7 @@
 #include "audio/mixer/AudioMixer.h"
 #include "audio/midi/MidiOut.h"
 #include "audio/midi/MidiScope.h"
+#include "audio/midi/SynthSound.h"
 #include "audio/mixer/VolumeRoutines.h"
 #include "dialogs/settings/SaverSettings.h"
 #include "engine/playlists/PlayLists.h"
@@ -63,7 +64,15 @@ void TSPrev2::FormCreate() {
     AudioMixer1 = std::make_unique<TAudioMixer>();
     BeginPreviewMixer(*AudioMixer1, mixing_);
     // A device that cannot be opened is reported; the song then plays to the scope alone.
-    if (settings_) settings_->OpenMidiOut();
+    if (!settings_) return;
+    try {
+        settings_->OpenMidiOut();
+    } catch (const EmidioutputError&) {
+        // The built-in synthesizer without a sound output to play through: said in the program's
+        // words, in the one box of this preview.
+        if (settings_->MidiOutput1.LastError() != MMSYSERR_NOTENABLED) throw;
+        ShowMessage(std::string("ソフトウェアシンセサイザーを使用できません\n") + kNoSoundOutputText);
+    }
 }
 
 void TSPrev2::showEvent(QShowEvent* event) {
@@ -83,8 +92,13 @@ void TSPrev2::FormShow() {
     PlayName = ResolveLinkPath(FileName);
     if (PlayName.empty()) PlayName = FileName;
     ui->ProgressBar1->setValue(0);
-    if (mixing_.VolContl)
-        SetSourceVolume(*AudioMixer1, kSynthLine, mixing_.MuteNow() ? mixing_.MuteMidiVol : mixing_.MidiVol);
+    if (mixing_.VolContl) {
+        const int level = mixing_.MuteNow() ? mixing_.MuteMidiVol : mixing_.MidiVol;
+        if (settings_)
+            SetMidiSourceVolume(*AudioMixer1, settings_->MidiOutput1, level);
+        else
+            SetSourceVolume(*AudioMixer1, kSynthLine, level);
+    }
     Done = false;
     ui->MidiScope1->setVisible(true);
     ui->MidiScope1->SetActive(true);

@@ -194,7 +194,9 @@ void TSPrev::FormShow() {
     PlayName = ResolveLinkPath(FileName);
     if (PlayName.empty()) PlayName = FileName;
     if (!AudioPlayer1 || !AudioPlayer1->Ready()) {
-        ShowMessage(FileNameUtf8(FileName) + "を再生できません");
+        std::string text = FileNameUtf8(FileName) + "を再生できません";
+        if (AudioPlayer1 && AudioPlayer1->NoSoundOutput()) text += std::string("\n") + kNoSoundOutputText;
+        ShowMessage(text);
         State = -1;
     } else {
         TAudioPlayer& player = *AudioPlayer1;

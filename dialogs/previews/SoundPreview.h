@@ -26,6 +26,9 @@ class TAudioPlayer;
 class TSaverSettings;
 class TScreenSaverInhibit;
 
+// Why a preview is silent on a machine without a sound output, under what it cannot do.
+inline constexpr const char* kNoSoundOutputText = "サウンド出力を開けません";
+
 // A box that shows a picture drawn into it.
 class TPaintBox : public QWidget {
 public:

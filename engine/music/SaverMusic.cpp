@@ -5,6 +5,7 @@
 #include <algorithm>
 #include <map>
 
+#include "audio/midi/SynthSound.h"
 #include "audio/mixer/VolumeRoutines.h"
 #include "engine/Common.h"
 #include "engine/saver/SaverWindow.h"
@@ -19,7 +20,7 @@ std::unique_ptr<ISaverPlayer> MakeProgramPlayer();
 
 namespace {
 // Mixer line kinds of SetSourceVolume.
-constexpr int kWaveLine = 1, kSynthLine = 2;
+constexpr int kWaveLine = 1;
 
 // The music of each live window (main thread only).
 std::map<const TDesktopWindow*, TSaverMusic*>& Musics() {
@@ -187,7 +188,7 @@ void TSaverMusic::SetWaveLevel() {
 void TSaverMusic::SetMidiLevel() {
     const TRegData& s = window_.Settings();
     if (s.VolContl && AudioMixer1)
-        SetSourceVolume(*AudioMixer1, kSynthLine, MuteApplies() ? s.MuteMidiVol : s.MidiVol);
+        SetMidiSourceVolume(*AudioMixer1, MidiOutput1, MuteApplies() ? s.MuteMidiVol : s.MidiVol);
 }
 
 void TSaverMusic::ScheduleNext() {

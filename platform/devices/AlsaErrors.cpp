@@ -2,9 +2,9 @@
 
 #include <alsa/asoundlib.h>
 
-#include <atomic>
 #include <cstdio>
 #include <mutex>
+#include <set>
 
 namespace lumora {
 
@@ -18,10 +18,16 @@ void HoldBackAlsaErrors() {
 }
 
 void ReportMissingAlsaDevice(const std::string& what, int error) {
-    static std::atomic<bool> told{false};
-    if (told.exchange(true)) return;
-    std::fprintf(stderr, "lumora: no ALSA sound device here (%s: %s); carrying on without it\n", what.c_str(),
-                 snd_strerror(error));
+    TellMissingDevice("ALSA", "no ALSA sound device here (" + what + ": " + snd_strerror(error) +
+                                  "); carrying on without it");
+}
+
+void TellMissingDevice(const std::string& topic, const std::string& text) {
+    static std::mutex mutex;
+    static std::set<std::string> told;
+    std::lock_guard lock(mutex);
+    if (!told.insert(topic).second) return;
+    std::fprintf(stderr, "lumora: %s\n", text.c_str());
 }
 
 } // namespace lumora

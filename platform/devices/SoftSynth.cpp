@@ -3,9 +3,13 @@
 #include <fluidsynth.h>
 #include <unistd.h>
 
+#include <atomic>
 #include <cstdio>
+#include <cstdlib>
 #include <mutex>
 #include <vector>
+
+#include "platform/devices/AlsaErrors.h"
 
 namespace lumora {
 
@@ -14,6 +18,8 @@ namespace {
 constexpr double kSynthGain = 0.8;
 // Longer than the reverb's tail at FluidSynth's default room.
 constexpr uint32_t kEffectTailFrames = 2 * kSoftSynthRate;
+
+std::atomic<uint16_t> g_level{65535};
 
 TSynthSoundOutput& SoundOutput() {
     static TSynthSoundOutput output;
@@ -52,8 +58,14 @@ public:
             if (!Load()) return MMSYSERR_ERROR;
             fluid_synth_system_reset(synth_);
             FlushEffects();
+            g_level = 65535;
             stream_ = SoundOutput()([this](float* frames, size_t count) {
                 fluid_synth_write_float(synth_, static_cast<int>(count), frames, 0, 2, frames, 1, 2);
+                // After the effects, so that a lowered level also lowers the reverb's tail.
+                if (const uint16_t level = g_level.load(std::memory_order_relaxed); level != 65535) {
+                    const float gain = float(level) / 65535.0f;
+                    for (size_t i = 0; i < 2 * count; ++i) frames[i] *= gain;
+                }
             });
             if (!stream_) return MMSYSERR_NOTENABLED;
         }
@@ -196,17 +208,45 @@ private:
 void SetSynthSoundOutput(TSynthSoundOutput output) { SoundOutput() = std::move(output); }
 bool SynthSoundOutputConnected() { return static_cast<bool>(SoundOutput()); }
 
-std::string SoftSynthFontPath() {
+void SetSoftSynthLevel(uint16_t level) { g_level = level; }
+uint16_t SoftSynthLevel() { return g_level; }
+
+bool OpensSoftSynth(IMidiDevices& devices, int id) {
+    if (id != 0 && id != MIDI_MAPPER) return false;
+    // The mapper opens device 0 when that is the synthesizer (and never otherwise).
+    TMidiOutCaps caps;
+    return devices.GetDevCaps(0, caps) == MMSYSERR_NOERROR && caps.Technology == MOD_SWSYNTH &&
+           caps.ProductName == kSoftSynthName;
+}
+
+std::vector<std::string> SoftSynthFontCandidates() {
+    // LUMORA_SOUNDFONT_DIR stands in for the system's sound-font folder (tests, or a font kept
+    // elsewhere).
+    const char* env = std::getenv("LUMORA_SOUNDFONT_DIR");
+    std::string folder = env && *env ? env : "/usr/share/sounds/sf2";
+    if (folder.back() != '/') folder += '/';
     // The small font first: it loads in a blink and keeps the saver's memory low all night, where
     // the large one (default-GM usually points at it) costs 140 MB.
-    for (const char* path : {"/usr/share/sounds/sf2/TimGM6mb.sf2", "/usr/share/sounds/sf2/default-GM.sf2",
-                             "/usr/share/sounds/sf2/FluidR3_GM.sf2"})
-        if (::access(path, R_OK) == 0) return path;
+    return {folder + "TimGM6mb.sf2", folder + "default-GM.sf2", folder + "FluidR3_GM.sf2"};
+}
+
+std::string SoftSynthFontPath() {
+    for (const std::string& path : SoftSynthFontCandidates())
+        if (::access(path.c_str(), R_OK) == 0) return path;
     return "";
 }
 
 std::unique_ptr<IMidiDevices> WithSoftSynth(std::unique_ptr<IMidiDevices> ports, const std::string& font) {
-    if (font.empty()) return ports;
+    if (font.empty()) {
+        // Without a synthesizer of its own MIDI can only go to the sequencer's ports, which on most
+        // desktops make no sound: the user is told once what is missing and where it comes from.
+        std::string looked;
+        for (const std::string& path : SoftSynthFontCandidates()) looked += (looked.empty() ? "" : ", ") + path;
+        TellMissingDevice("sound font", "no General MIDI sound font (looked for " + looked +
+                                            "), so MIDI plays only through the sequencer's ports; the Debian "
+                                            "package timgm6mb-soundfont or fluid-soundfont-gm provides one");
+        return ports;
+    }
     return std::make_unique<SoftSynthDevices>(std::move(ports), font);
 }
 

@@ -11,6 +11,7 @@
 #include <functional>
 #include <memory>
 #include <string>
+#include <vector>
 
 #include "platform/devices/MidiDevices.h"
 
@@ -36,13 +37,25 @@ using TSynthSoundOutput = std::function<std::unique_ptr<ISynthSoundStream>(TSynt
 void SetSynthSoundOutput(TSynthSoundOutput output);
 bool SynthSoundOutputConnected();
 
-// The General MIDI sound font the synthesizer plays with: the first of the system's that exists,
-// empty when there is none.
+// The level the built-in synthesizer plays at, 0..65535 as a mixer line's (65535 = as rendered).
+// It sounds through the wave output, where the mixer's synthesizer line does not reach it, so the
+// owner of a MIDI output open on it sets MIDI's level here instead. Each start of the synthesizer
+// (the first open after all were closed) begins at full level.
+void SetSoftSynthLevel(uint16_t level);
+uint16_t SoftSynthLevel();
+// Whether opening device `id` of `devices` (the mapper included) opens the built-in synthesizer.
+bool OpensSoftSynth(IMidiDevices& devices, int id);
+
+// The General MIDI sound fonts the synthesizer can play with, in the order they are tried: those
+// of the system's sound-font folder (LUMORA_SOUNDFONT_DIR, when set, in its place).
+std::vector<std::string> SoftSynthFontCandidates();
+// The first of them that can be read, empty when there is none.
 std::string SoftSynthFontPath();
 
 // The devices of `ports` with the built-in synthesizer in front of them as device 0, when `font`
-// names a sound font (otherwise `ports` as they are). The mapper opens the built-in synthesizer,
-// so a stored device that is not there still finds a synthesizer that sounds.
+// names a sound font (otherwise `ports` as they are, and the missing font told once). The mapper
+// opens the built-in synthesizer, so a stored device that is not there still finds a synthesizer
+// that sounds.
 //
 // While at least one of its ports is open the synthesizer plays through the sound output; the
 // first open after all were closed starts it from a General MIDI reset.

@@ -196,11 +196,22 @@ TEST_F(PlayerFake, StartUpFailuresAreReported) {
     }
     FakeBass::Get().version = 0x02030001;
     FakeBass::Get().initOk = false;
-    FakeBass::Get().error = 23;
+    FakeBass::Get().error = BASS_ERROR_FREQ;
     {
         auto player = MakePlayer();
         EXPECT_FALSE(player->Ready());
-        EXPECT_EQ(boxes_.Last(), "Can't initialize device\r\n(error code: 23)");
+        EXPECT_FALSE(player->NoSoundOutput());
+        EXPECT_EQ(boxes_.Last(), "Can't initialize device\r\n(error code: 25)");
+    }
+    // No sound output to open (the library tells why, once): no box of the player's, and the owner
+    // can say what cannot be played.
+    for (int error : {BASS_ERROR_DEVICE, BASS_ERROR_CREATE}) {
+        const size_t before = boxes_.Count();
+        FakeBass::Get().error = error;
+        auto player = MakePlayer();
+        EXPECT_FALSE(player->Ready());
+        EXPECT_TRUE(player->NoSoundOutput());
+        EXPECT_EQ(boxes_.Count(), before) << error;
     }
 }
 

@@ -300,13 +300,14 @@ TEST_F(Previews, MidiPlaysThroughTheDialogsOutputAndSilencesEveryChannelAtTheEnd
     EXPECT_EQ(form.ScopeView()->Picture().GetPixel(0, 0), clNavy);
 }
 
-TEST_F(Previews, WithoutAMidiPortTheBuiltInSynthesizerIsListedFirstAndTheSongIsHeard) {
+// The synthesizer plays through the wave output, beyond the mixer's synthesizer line: the dialog's
+// MIDI level sets its own level, and the line stays as the preview opened it.
+TEST_F(Previews, WithoutAMidiPortTheBuiltInSynthesizerIsListedFirstAndTheSongIsHeardAtTheMidiLevel) {
     if (SoftSynthFontPath().empty()) GTEST_SKIP() << "no General MIDI sound font (timgm6mb-soundfont)";
     // The real device set of a desktop whose sequencer offers only ports that make no sound; the
     // synthesizer starts the audio library on a WAV output of its own, finished when it closes.
     auto devices = WithSoftSynth(std::make_unique<TFakeMidiDevices>(dir.File("devices")));
     SetMidiDevices(devices.get());
-    setenv("LUMORA_AUDIO_OUTPUT", ("wav:" + dir.File("out.wav")).c_str(), 1);
     std::string file = dir.WriteFile("music/song.mid", OneNoteMidi(480)); // half a second
     auto dlg = OpenSettings();
     QComboBox* list = Find<QComboBox>(*dlg, "MidiDevice");
@@ -314,23 +315,64 @@ TEST_F(Previews, WithoutAMidiPortTheBuiltInSynthesizerIsListedFirstAndTheSongIsH
     for (int i = 0; i < list->count(); ++i) names.push_back(list->itemText(i).toStdString());
     EXPECT_EQ(names, (std::vector<std::string>{kSoftSynthName, "Fake Synthesizer", "Fake MIDI Port"}));
     EXPECT_EQ(list->currentIndex(), 0) << "with no stored device the synthesizer is chosen";
+    double full = 0;
+    for (int level : {65535, 16384}) {
+        SCOPED_TRACE("MIDI level " + std::to_string(level));
+        VolumeControl(*dlg, true, 30000, level);
+        const std::string out = dir.File("out" + std::to_string(level) + ".wav");
+        setenv("LUMORA_AUDIO_OUTPUT", ("wav:" + out).c_str(), 1);
+        {
+            TSPrev2 form(dlg.get());
+            EXPECT_TRUE(dlg->MidiOutOpen);
+            form.FileName = file;
+            form.show();
+            EXPECT_EQ(Volume("Synth"), (std::vector<uint32_t>{65535, 65535})) << "as the preview opened it";
+            EXPECT_TRUE(PumpUntil([&] { return Closed(form); }, 5000));
+        }
+        EXPECT_FALSE(dlg->MidiOutOpen);
+        EXPECT_EQ(ReadLog("midi.log"), "") << "no note went to a port";
+        // The note sounds for its half second (a piano, which fades while held), and nothing else.
+        const std::vector<int16_t> samples = LeftChannel(out);
+        const std::vector<bool> loud = LoudWindows(samples);
+        size_t first = std::find(loud.begin(), loud.end(), true) - loud.begin();
+        ASSERT_LT(first, loud.size()) << "the song was not heard";
+        size_t sounding = std::count(loud.begin(), loud.end(), true);
+        EXPECT_GE(sounding, 6u);
+        EXPECT_LE(sounding, 16u);
+        EXPECT_EQ(std::find(loud.begin() + first + sounding, loud.end(), true), loud.end()) << "one stretch of sound";
+        double sum = 0;
+        for (int16_t v : samples) sum += double(v) * v;
+        if (full == 0) full = sum;
+        // The level as set, within what a start a few milliseconds earlier or later changes.
+        EXPECT_NEAR(std::sqrt(sum / full), level / 65535.0, 0.03);
+    }
+}
+
+// A machine without a sound output: each preview says so once, in the program's words.
+TEST_F(Previews, WithoutASoundOutputEachPreviewSaysSoInOneBox) {
+    if (SoftSynthFontPath().empty()) GTEST_SKIP() << "no General MIDI sound font (timgm6mb-soundfont)";
+    auto devices = WithSoftSynth(std::make_unique<TFakeMidiDevices>(dir.File("devices")));
+    SetMidiDevices(devices.get());
+    setenv("LUMORA_AUDIO_OUTPUT", "alsa:nosuchdevice", 1);
+    const std::string song = dir.WriteFile("music/song.mid", OneNoteMidi(480));
+    const std::string tone = dir.WriteFile("music/tone.wav", ToneWav(4410));
+    auto dlg = OpenSettings();
     {
         TSPrev2 form(dlg.get());
-        EXPECT_TRUE(dlg->MidiOutOpen);
-        form.FileName = file;
+        form.FileName = song;
         form.show();
-        EXPECT_TRUE(PumpUntil([&] { return Closed(form); }, 5000));
+        EXPECT_FALSE(dlg->MidiOutOpen);
+        EXPECT_TRUE(PumpUntil([&] { return Closed(form); }, 5000)) << "the song plays to the scope";
     }
-    EXPECT_FALSE(dlg->MidiOutOpen);
-    EXPECT_EQ(ReadLog("midi.log"), "") << "no note went to a port";
-    // The note sounds for its half second (a piano, which fades while held), and nothing else.
-    const std::vector<bool> loud = LoudWindows(LeftChannel(dir.File("out.wav")));
-    size_t first = std::find(loud.begin(), loud.end(), true) - loud.begin();
-    ASSERT_LT(first, loud.size()) << "the song was not heard";
-    size_t sounding = std::count(loud.begin(), loud.end(), true);
-    EXPECT_GE(sounding, 6u);
-    EXPECT_LE(sounding, 16u);
-    EXPECT_EQ(std::find(loud.begin() + first + sounding, loud.end(), true), loud.end()) << "one stretch of sound";
+    EXPECT_EQ(messages, (std::vector<std::string>{"ソフトウェアシンセサイザーを使用できません\nサウンド出力を開けません"}));
+    messages.clear();
+    {
+        TSPrev form(dlg.get());
+        form.FileName = tone;
+        form.show();
+        EXPECT_TRUE(PumpUntil([&] { return Closed(form); }, 3000));
+    }
+    EXPECT_EQ(messages, (std::vector<std::string>{tone + "を再生できません\nサウンド出力を開けません"}));
 }
 
 TEST_F(Previews, ClosingTheMidiPreviewMidSongSendsControllerOffOnAllChannels) {

@@ -12,6 +12,7 @@
 #include <sstream>
 
 #include "platform/devices/SoftSynth.h"
+#include "tests/engine/music/SaverMusicTestSupport.h"
 #include "tests/support/CommandOutput.h"
 #include "tests/support/TempDir.h"
 #include "tests/support/WavSound.h"
@@ -165,17 +166,53 @@ TEST(SaverMusicEndToEndTest, SaverPlaysTheSoundFolderInOrderWithTheGapWhilePictu
     EXPECT_TRUE(titleShown);
 }
 
-TEST(SaverMusicEndToEndTest, MidiSoundsThroughTheBuiltInSynthesizerWhereTheFileHasNotesAndNowhereElse) {
+// Runs "lumora /s" for `seconds` in a fresh X server, showing the picture folder pics/ and playing
+// music/ of `dir` with a second between tracks, under the environment `env` (the real devices
+// unless it says otherwise); returns what the saver wrote to its standard error.
+std::string RunSaver(const test::TempDir& dir, const std::string& env, int seconds) {
     const fs::path program = fs::path(LUMORA_BINARY_DIR) / "bin" / "lumora";
-    if (!fs::exists(program)) GTEST_SKIP() << "the program is not built: " << program;
-    for (const char* tool : {"Xvfb", "convert"})
-        if (!test::HaveTool(tool)) GTEST_SKIP() << tool << " is not installed";
+    fs::create_directories(dir.File("pics"));
+    if (!fs::exists(dir.File("pics/a.bmp")))
+        EXPECT_EQ(std::system(("convert -size 64x48 xc:red '" + dir.File("pics/a.bmp") + "'").c_str()), 0);
+    std::ostringstream reg;
+    reg << "REGEDIT4\n\n[HKEY_CURRENT_USER\\Software\\Varenko's Software\\Lumora\\Setting]\n"
+        << "\"Folder\"=\"" << dir.File("pics") << "\"\n\"SoundFolder\"=\"" << dir.File("music") << "\"\n"
+        << "\"UseSound\"=\"1\"\n\"SndInterval\"=\"1\"\n\"Interval\"=\"60\"\n\"SndRandom\"=\"0\"\n"
+        << "\"StopOnMouseMove\"=\"0\"\n";
+    dir.WriteFile("reg.reg", reg.str());
+    std::ostringstream script;
+    script << "for i in $(seq 50); do xdpyinfo >/dev/null 2>&1 && break; sleep 0.1; done\n"
+           << "'" << program.string() << "' /s 2>'" << dir.File("err.txt") << "' &\npid=$!\n"
+           << "sleep " << seconds << "\nkill -TERM $pid\nwait $pid\n";
+    dir.WriteFile("run.sh", script.str());
+    const std::string command = "env -u LUMORA_DEVICES LUMORA_REGISTRY='" + dir.File("reg.reg") + "' " + env +
+                                " QT_QPA_PLATFORM=xcb timeout 120 " + test::WithXvfb() +
+                                " '-screen 0 640x480x24' sh '" + dir.File("run.sh") + "'";
+    EXPECT_EQ(std::system(command.c_str()), 0) << command;
+    return test::ReadFile(dir.File("err.txt"));
+}
+
+bool CanRunSaver() {
+    return fs::exists(fs::path(LUMORA_BINARY_DIR) / "bin" / "lumora") && test::HaveTool("Xvfb") &&
+           test::HaveTool("convert");
+}
+
+size_t Occurrences(const std::string& text, const std::string& part) {
+    size_t n = 0;
+    for (size_t at = text.find(part); at != std::string::npos; at = text.find(part, at + 1)) ++n;
+    return n;
+}
+
+// The real program, its real devices and its sound output: the song reaches the WAV output through
+// the built-in synthesizer, note for note, twice round the list. When each note sounds is held to
+// the player's tick on virtual time (SaverMusicTest); here, on a real clock that a busy machine
+// holds up at will, only to within half a second.
+TEST(SaverMusicEndToEndTest, MidiSoundsThroughTheBuiltInSynthesizerWhereTheFileHasNotesAndNowhereElse) {
+    if (!CanRunSaver()) GTEST_SKIP() << "the program, Xvfb or convert is missing";
     if (std::system("/usr/bin/python3 -c 'import mido' 2>/dev/null") != 0) GTEST_SKIP() << "python3-mido is missing";
     if (SoftSynthFontPath().empty()) GTEST_SKIP() << "no General MIDI sound font (timgm6mb-soundfont)";
     test::TempDir dir;
-    fs::create_directories(dir.File("pics"));
     fs::create_directories(dir.File("music"));
-    ASSERT_EQ(std::system(("convert -size 64x48 xc:red '" + dir.File("pics/a.bmp") + "'").c_str()), 0);
     // The notes (an organ, which holds its level while the key is down) are written by mido, which
     // also says when each one sounds: that is the oracle the output is held against.
     dir.WriteFile("tune.py", R"(import sys, mido
@@ -207,35 +244,16 @@ for message in mido.MidiFile(sys.argv[1]):
     std::vector<Note> notes;
     for (Note n; spans >> n.On >> n.Off;) notes.push_back(n);
     ASSERT_EQ(notes.size(), 3u);
-    std::ostringstream reg;
-    reg << "REGEDIT4\n\n[HKEY_CURRENT_USER\\Software\\Varenko's Software\\Lumora\\Setting]\n"
-        << "\"Folder\"=\"" << dir.File("pics") << "\"\n\"SoundFolder\"=\"" << dir.File("music") << "\"\n"
-        << "\"UseSound\"=\"1\"\n\"SndInterval\"=\"1\"\n\"Interval\"=\"60\"\n\"StopOnMouseMove\"=\"0\"\n";
-    dir.WriteFile("reg.reg", reg.str());
-    std::ostringstream script;
-    script << "for i in $(seq 50); do xdpyinfo >/dev/null 2>&1 && break; sleep 0.1; done\n"
-           << "'" << program.string() << "' /s 2>'" << dir.File("err.txt") << "' &\npid=$!\n"
-           << "sleep 14\nkill -TERM $pid\nwait $pid\n";
-    dir.WriteFile("run.sh", script.str());
-    // The real devices: the ALSA sequencer has no port here or none the saver was told of, and the
-    // stored device is empty, so only the built-in synthesizer can sound.
-    const std::string command = "env -u LUMORA_DEVICES LUMORA_REGISTRY='" + dir.File("reg.reg") +
-                                "' LUMORA_AUDIO_OUTPUT=wav:'" + dir.File("out.wav") +
-                                "' QT_QPA_PLATFORM=xcb timeout 120 " + test::WithXvfb() +
-                                " '-screen 0 640x480x24' sh '" + dir.File("run.sh") + "'";
-    ASSERT_EQ(std::system(command.c_str()), 0) << command;
-    const std::string errors = test::ReadFile(dir.File("err.txt"));
+    // The ALSA sequencer has no port here or none the saver was told of, and the stored device is
+    // empty, so only the built-in synthesizer can sound.
+    const std::string errors = RunSaver(dir, "LUMORA_AUDIO_OUTPUT=wav:'" + dir.File("out.wav") + "'", 14);
     SCOPED_TRACE("the saver's standard error:\n" + errors);
     // A machine without a sound card hears of it once, in the program's words, and not from ALSA.
     EXPECT_EQ(errors.find("ALSA lib"), std::string::npos);
-    size_t told = 0;
-    for (size_t at = errors.find("no ALSA sound device"); at != std::string::npos;
-         at = errors.find("no ALSA sound device", at + 1))
-        ++told;
     if (fs::exists("/dev/snd"))
-        EXPECT_LE(told, 1u);
+        EXPECT_LE(Occurrences(errors, "no ALSA sound device"), 1u);
     else
-        EXPECT_EQ(told, 1u);
+        EXPECT_EQ(Occurrences(errors, "no ALSA sound device"), 1u);
 
     // Stretches of sound as (first window, windows).
     const std::vector<bool> loud = LoudWindows(LeftChannel(dir.File("out.wav")));
@@ -256,12 +274,38 @@ for message in mido.MidiFile(sys.argv[1]):
         const double origin = sounds[first].first * 0.05 - notes[0].On;
         for (size_t i = 0; i < notes.size(); ++i) {
             const double start = sounds[first + i].first * 0.05 - origin, length = sounds[first + i].second * 0.05;
-            // Within a timer tick, a mixing period and a window either way; a note rings on
-            // briefly after its key is let go.
-            EXPECT_NEAR(start, notes[i].On, 0.15) << "note " << i;
-            EXPECT_GE(length, notes[i].Off - notes[i].On - 0.15) << "note " << i;
-            EXPECT_LE(length, notes[i].Off - notes[i].On + 0.4) << "note " << i;
+            EXPECT_NEAR(start, notes[i].On, 0.5) << "note " << i;
+            EXPECT_NEAR(length, notes[i].Off - notes[i].On, 0.5) << "note " << i;
         }
+    }
+}
+
+// Without a sound output, and without a General MIDI sound font: every track tries again and fails
+// (the red line), and why is told once, in the program's words, with what to install.
+TEST(SaverMusicEndToEndTest, WhatTheMusicGoesWithoutIsToldOnce) {
+    if (!CanRunSaver()) GTEST_SKIP() << "the program, Xvfb or convert is missing";
+    if (SoftSynthFontPath().empty()) GTEST_SKIP() << "no General MIDI sound font (timgm6mb-soundfont)";
+    {
+        SCOPED_TRACE("an ALSA device that does not exist, over several tracks");
+        test::TempDir dir;
+        for (const char* name : {"a.mid", "b.mid", "c.mid"}) dir.WriteFile(std::string("music/") + name, test::OneNoteMidi(480));
+        const std::string errors = RunSaver(dir, "LUMORA_AUDIO_OUTPUT=alsa:nosuchdevice", 6);
+        EXPECT_EQ(Occurrences(errors, "lumora: no sound output (cannot open ALSA device nosuchdevice: "), 1u) << errors;
+        EXPECT_EQ(Occurrences(errors, "audio:"), 0u) << errors;
+        EXPECT_EQ(Occurrences(errors, "Can't initialize device"), 0u) << errors;
+    }
+    {
+        SCOPED_TRACE("an empty sound-font folder");
+        test::TempDir dir;
+        fs::create_directories(dir.File("fonts"));
+        dir.WriteFile("music/a.mid", test::OneNoteMidi(480));
+        const std::string errors =
+            RunSaver(dir, "LUMORA_AUDIO_OUTPUT=null LUMORA_SOUNDFONT_DIR='" + dir.File("fonts") + "'", 4);
+        EXPECT_EQ(Occurrences(errors, "lumora: no General MIDI sound font (looked for " + dir.File("fonts") +
+                                          "/TimGM6mb.sf2, "),
+                  1u)
+            << errors;
+        EXPECT_NE(errors.find("timgm6mb-soundfont or fluid-soundfont-gm"), std::string::npos) << errors;
     }
 }
 

@@ -296,6 +296,75 @@ TEST(SaverMusicTest, MuteLevelsFollowAMidiTrack) {
     EXPECT_EQ(h.Volume("Synth"), (std::vector<uint32_t>{30000, 30000}));
 }
 
+// The notes sound where the file has them, in the synthesizer's own samples, twice round the list;
+// the second time starts from silence, with nothing left over from the first.
+TEST(SaverMusicTest, BuiltInSynthesizerSoundsTheNotesWhereTheFileHasThem) {
+    if (SoftSynthFontPath().empty()) GTEST_SKIP() << "no General MIDI sound font (timgm6mb-soundfont)";
+    const std::vector<std::pair<double, double>> notes = {{0.3, 0.6}, {1.3, 0.3}, {2.1, 0.8}};
+    test::SynthHarness h;
+    h.dir.WriteFile("music/tune.mid", test::OrganTune(notes));
+    h.Open();
+    h.Play(6500);
+    const auto sounds = h.Sounds();
+    ASSERT_GE(sounds.size(), 2 * notes.size()) << "the song did not play twice";
+    for (size_t play = 0; play < 2; ++play) {
+        SCOPED_TRACE("play " + std::to_string(play + 1));
+        const double origin = sounds[play * notes.size()].first * 0.01 - notes[0].first;
+        for (size_t i = 0; i < notes.size(); ++i) {
+            const auto [block, blocks] = sounds[play * notes.size() + i];
+            // Within the player's 10 ms tick; a note rings on briefly after its key is let go (the
+            // last is cut short by the all-sound-off at the song's end).
+            EXPECT_NEAR(block * 0.01 - origin, notes[i].first, 0.015) << "note " << i;
+            EXPECT_GE(blocks * 0.01, notes[i].second - 0.015) << "note " << i;
+            EXPECT_LE(blocks * 0.01, notes[i].second + 0.25) << "note " << i;
+        }
+    }
+}
+
+// The built-in synthesizer plays through the wave output, beyond the mixer's synthesizer line: MIDI's
+// level and the night's mute level set its own, and the line stays as the show opened it.
+TEST(SaverMusicTest, MidiLevelsActOnTheBuiltInSynthesizer) {
+    if (SoftSynthFontPath().empty()) GTEST_SKIP() << "no General MIDI sound font (timgm6mb-soundfont)";
+    struct Case {
+        const char* midiVol;
+        bool night;
+        double level; // of the first case's
+    };
+    double full = 0;
+    for (const Case& c : {Case{"65535", false, 1}, Case{"16384", false, 0.25}, Case{"65535", true, 0.125}}) {
+        SCOPED_TRACE(std::string(c.midiVol) + (c.night ? " at night" : ""));
+        test::SynthHarness h;
+        h.dir.WriteFile("music/tune.mid", test::OrganTune({{0.1, 0.5}}));
+        h.Set("Volume", "VolContl", "1");
+        h.Set("Volume", "MidiVol", c.midiVol);
+        h.Set("Volume", "MuteMidiVol", "8192");
+        h.Set("Volume", "TimeZone", "2");
+        h.Set("Volume", "STimeHour", "13");
+        h.Set("Volume", "ETimeHour", "14");
+        h.clock.SetSecondsOfDay(c.night ? 13 * 3600 + 30 : 15 * 3600);
+        h.Open();
+        h.Play(1000);
+        if (full == 0) full = h.Rms();
+        ASSERT_GT(full, 0.01) << "the note was not heard";
+        EXPECT_NEAR(h.Rms() / full, c.level, 0.01 * c.level);
+        EXPECT_EQ(h.Volume("Synth"), (std::vector<uint32_t>{65535, 65535}));
+    }
+    // After a wave track, whose level stays on the wave line that the synthesizer plays through.
+    test::SynthHarness h;
+    h.Track("a.wav");
+    h.dir.WriteFile("music/b.mid", test::OrganTune({{0.1, 0.5}}));
+    h.Set("Volume", "VolContl", "1");
+    h.Set("Volume", "WaveVol", "20000");
+    h.Set("Volume", "MidiVol", "30000");
+    h.Open();
+    EXPECT_EQ(h.Volume("PCM"), (std::vector<uint32_t>{20000, 20000}));
+    h.EndTrack();
+    h.Play(300);
+    ASSERT_TRUE(h.Music().MidiOutOpen());
+    EXPECT_EQ(h.Volume("PCM"), (std::vector<uint32_t>{65535, 65535}));
+    EXPECT_EQ(SoftSynthLevel(), 30000);
+}
+
 TEST(SaverMusicTest, EffectsAreSwitchedInTurnWithTheirLevelsAndTheVolumeIsSet) {
     MusicHarness h;
     h.Track("a.mp3");

@@ -4,6 +4,8 @@
 
 #include <QLabel>
 
+#include <algorithm>
+#include <cmath>
 #include <memory>
 #include <set>
 #include <string>
@@ -14,6 +16,7 @@
 #include "engine/saver/SaverOverlays.h"
 #include "platform/devices/MidiDevices.h"
 #include "platform/devices/MixerDevices.h"
+#include "platform/devices/SoftSynth.h"
 #include "tests/engine/saver/DesktopTestSupport.h"
 
 namespace lumora::test {
@@ -136,6 +139,104 @@ public:
     TFakeMidiDevices midi;
     TFakeMixerDevices mixer;
 };
+
+// The saver with the built-in synthesizer as its MIDI device (in front of the fake ports), its sound
+// output a double that renders in step with the virtual clock: 10 ms of samples after each 10 ms
+// step, silence while the synthesizer is stopped. A note's place in the samples is therefore the
+// virtual time it was sent, however fast the machine.
+class SynthHarness : public MusicHarness {
+public:
+    SynthHarness() : synth(WithSoftSynth(std::make_unique<TFakeMidiDevices>(DeviceDir(dir)), SoftSynthFontPath())) {
+        SetMidiDevices(synth.get());
+        Set("EFECT", "MidiDevice", kSoftSynthName);
+        SetSynthSoundOutput([this](TSynthRender r) -> std::unique_ptr<ISynthSoundStream> {
+            render = std::move(r);
+            return std::make_unique<Stream>(render);
+        });
+    }
+    ~SynthHarness() {
+        window.reset();
+        SetMidiDevices(nullptr);
+        SetSynthSoundOutput(nullptr); // the next MIDI output connects the real one again
+    }
+    void Play(uint32_t ms) {
+        std::vector<float> frames(2 * kBlock);
+        for (uint32_t t = 0; t < ms; t += 10) {
+            Run(10);
+            std::fill(frames.begin(), frames.end(), 0.f);
+            if (render) render(frames.data(), kBlock);
+            for (size_t i = 0; i < kBlock; ++i) left.push_back(frames[2 * i]);
+        }
+    }
+    // Stretches of sound as (first 10 ms block, blocks): blocks louder than a tenth of the loudest.
+    std::vector<std::pair<size_t, size_t>> Sounds() const {
+        std::vector<double> rms;
+        for (size_t b = 0; b + kBlock <= left.size(); b += kBlock) {
+            double sum = 0;
+            for (size_t i = b; i < b + kBlock; ++i) sum += double(left[i]) * left[i];
+            rms.push_back(std::sqrt(sum / kBlock));
+        }
+        const double loudest = rms.empty() ? 0 : *std::max_element(rms.begin(), rms.end());
+        std::vector<std::pair<size_t, size_t>> sounds;
+        for (size_t b = 0; b < rms.size(); ++b) {
+            if (loudest == 0 || rms[b] < loudest / 10) continue;
+            if (!sounds.empty() && sounds.back().first + sounds.back().second == b)
+                ++sounds.back().second;
+            else
+                sounds.push_back({b, 1});
+        }
+        return sounds;
+    }
+    double Rms() const {
+        double sum = 0;
+        for (float s : left) sum += double(s) * s;
+        return left.empty() ? 0 : std::sqrt(sum / double(left.size()));
+    }
+
+    static constexpr size_t kBlock = kSoftSynthRate / 100;
+    std::unique_ptr<IMidiDevices> synth;
+    TSynthRender render;
+    std::vector<float> left; // the left channel as rendered
+
+private:
+    struct Stream : ISynthSoundStream {
+        explicit Stream(TSynthRender& r) : render(r) {}
+        ~Stream() override { render = nullptr; }
+        TSynthRender& render;
+    };
+};
+
+// A format-0 MIDI file (960 ticks a second) that plays middle C on an organ, which holds its level
+// while the key is down, for each (start, length) in seconds.
+inline std::string OrganTune(const std::vector<std::pair<double, double>>& notes) {
+    std::string track;
+    auto vlq = [&](uint32_t v) {
+        std::string out(1, static_cast<char>(v & 0x7F));
+        while (v >>= 7)
+            out.insert(out.begin(), static_cast<char>(0x80 | (v & 0x7F)));
+        track += out;
+    };
+    vlq(0);
+    track += std::string("\xC0\x13", 2);
+    uint32_t at = 0;
+    for (auto [start, length] : notes) {
+        const auto on = static_cast<uint32_t>(std::lround(start * 960)),
+                   off = static_cast<uint32_t>(std::lround((start + length) * 960));
+        vlq(on - at);
+        track += "\x90\x3C\x64";
+        vlq(off - on);
+        track += std::string("\x80\x3C\x00", 3);
+        at = off;
+    }
+    vlq(0);
+    track += std::string("\xFF\x2F\x00", 3);
+    auto be32 = [](uint32_t v) {
+        return std::string{static_cast<char>(v >> 24), static_cast<char>(v >> 16), static_cast<char>(v >> 8),
+                           static_cast<char>(v)};
+    };
+    return "MThd" + be32(6) + std::string("\x00\x00\x00\x01\x01\xE0", 6) + "MTrk" +
+           be32(static_cast<uint32_t>(track.size())) + track;
+}
 
 // Bytes of a format-0 MIDI file with one note of the given length in ticks (480 per quarter, 120 bpm).
 inline std::string OneNoteMidi(int ticks) {
