@@ -22,10 +22,15 @@ namespace {
 // dialogs' state in ~/.config/QtProject.conf, the program keeps its locks in the runtime folder.
 // None of it may reach the caller's own folders, nor their desktop session's bus: each test program
 // gets a fresh home, which goes when it ends (a program that is killed leaves it in the temporary
-// folder, never in the caller's home).
+// folder, never in the caller's home). A test program that a test starts again (to run a check in a
+// fresh process, which may end with _exit) keeps to its parent's home, which the parent removes.
 class TestHome {
 public:
     TestHome() : owner_(getpid()) {
+        if (const char* parent = std::getenv(kParentHome); parent && *parent && std::filesystem::is_directory(parent)) {
+            owner_ = 0;
+            return;
+        }
         const char* tmp = std::getenv("TMPDIR");
         std::string path = std::string(tmp && *tmp ? tmp : "/tmp") + "/lumora-home-XXXXXX";
         if (!mkdtemp(path.data())) {
@@ -49,6 +54,7 @@ public:
             setenv(f.name, folder.c_str(), 1);
         }
         unsetenv("DBUS_SESSION_BUS_ADDRESS");
+        setenv(kParentHome, path_.c_str(), 1);
     }
     ~TestHome() {
         // A child that a test forked and that ends through exit() leaves it to its parent.
@@ -60,6 +66,7 @@ public:
     TestHome& operator=(const TestHome&) = delete;
 
 private:
+    static constexpr const char* kParentHome = "LUMORA_TEST_HOME";
     pid_t owner_;
     std::string path_;
 };
