@@ -37,6 +37,7 @@ first=$!
 # The second starts while the first holds the lock.
 for _ in $(seq 200); do [ -e "$dir/held" ] && break; sleep 0.05; done
 timeout 120 bash "$source_dir/tools/setup" >"$dir/second.out" 2>&1
+# shellcheck disable=SC2034 # read below as ${!run}
 second=$?
 wait "$first"
 first=$?
