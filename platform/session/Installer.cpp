@@ -151,8 +151,11 @@ TSaverInstall InstallDesktopSaver(const std::string& programPath, const std::str
         done.linkMissing = std::filesystem::is_directory(saverFolder, ec);
     }
     done.entry = ScreenSaverEntryPath();
-    // An entry that already says this is left as it is, and so is the time it was written.
-    std::ifstream in(done.entry, std::ios::binary);
+    // An entry that already says this is left as it is, and so is the time it was written. Only a
+    // file is read: the stream throws on reading a folder that stands in the entry's place, which
+    // writing the entry then reports.
+    std::ifstream in;
+    if (std::filesystem::is_regular_file(done.entry, ec)) in.open(done.entry, std::ios::binary);
     const std::string old((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
     done.kept = in.is_open() && old == ScreenSaverEntryText(done.runPath);
     if (!done.kept) InstallScreenSaver(done.runPath);

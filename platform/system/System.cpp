@@ -55,10 +55,11 @@ void UseUtf8CharacterSet() {
 }
 
 // A service or an "env -i" run has no HOME: the account's home it is, never a shared folder such
-// as /tmp.
+// as /tmp. A relative HOME counts as none, as the XDG rules say of their folders: it would put the
+// files under whatever folder the program was started in.
 std::string HomeFolder() {
     std::string home;
-    if (const char* env = std::getenv("HOME"); env && *env) {
+    if (const char* env = std::getenv("HOME"); env && env[0] == '/') {
         home = env;
     } else {
         std::vector<char> buf(16384);

@@ -22,8 +22,8 @@ void SetOSLine(TOSLine line);
 // read as UTF-8 too.
 void UseUtf8CharacterSet();
 
-// Folders without a trailing separator: the user's home, where their pictures and music live (HOME,
-// else the account's home in the password database, "/" when they have none), the user's
+// Folders without a trailing separator: the user's home, where their pictures and music live (an
+// absolute HOME, else the account's home in the password database, "/" when they have none), the user's
 // configuration and data folders (XDG: an absolute XDG_CONFIG_HOME or XDG_DATA_HOME, else under the
 // home) and a system folder standing in for the Windows and system directories.
 std::string HomeFolder();

@@ -12,12 +12,14 @@
 #include <vector>
 
 #include "platform/session/Installer.h"
+#include "tests/support/CommandOutput.h"
 
 namespace lumora::test {
 
 namespace {
 bool g_private = false;
 std::string g_notPrivate = "the test program did not ask for it";
+std::string g_notAsUser;
 
 std::string Failed(const std::string& what) { return what + ": " + std::strerror(errno); }
 
@@ -44,9 +46,23 @@ bool CopyEntry(int from, int to, const char* name) {
     return ok;
 }
 
+// Whether root can run a command as the user "nobody", tried with the very command that
+// test::AsUser() puts before the tests' commands. Returns why not, or "". In a user namespace that
+// maps only root, the kernel refuses every other id.
+std::string RootCannotSwitchUsers() {
+    if (geteuid() != 0) return "";
+    int status = 0;
+    std::string said = CommandOutput("setpriv --reuid=nobody --regid=nogroup --clear-groups true 2>&1", &status);
+    if (status == 0) return "";
+    while (!said.empty() && (said.back() == '\n' || said.back() == ' ')) said.pop_back();
+    return "root here cannot run commands as the user nobody, as in a user namespace that maps no other user (" +
+           (said.empty() ? "setpriv failed" : said) + ")";
+}
+
 // Mounts the copy; returns why it could not.
 std::string Privatize() {
     if (geteuid() != 0) return "the tests run as a user, who cannot write it";
+    if (!g_notAsUser.empty()) return g_notAsUser;
     const char* folder = kMateSaverFolder;
     const int original = open(folder, O_RDONLY | O_DIRECTORY | O_CLOEXEC);
     if (original < 0) return Failed(folder);
@@ -77,12 +93,14 @@ std::string Privatize() {
 } // namespace
 
 std::string MakeSaverFolderPrivate() {
+    g_notAsUser = RootCannotSwitchUsers();
     g_notPrivate = Privatize();
     g_private = g_notPrivate.empty();
     return g_notPrivate;
 }
 
 bool SaverFolderIsPrivate() { return g_private; }
+const std::string& WhyNotAsUser() { return g_notAsUser; }
 const std::string& WhySaverFolderIsNotPrivate() { return g_notPrivate; }
 
 void RemovePrivateSaverLink() {

@@ -11,11 +11,16 @@
 namespace lumora::test {
 
 // Called first thing in main, while the process has one thread. Does nothing for a user, who
-// cannot write the folder anyway. Returns why the folder could not be made private, or "".
+// cannot write the folder anyway, nor for a root who cannot become another user, as the tests that
+// change the folder then run a user's step. Returns why the folder could not be made private, or "".
 std::string MakeSaverFolderPrivate();
 // Whether this process sees a private copy of the folder, which tests may change, and why not.
 bool SaverFolderIsPrivate();
 const std::string& WhySaverFolderIsNotPrivate();
+// Why the tests cannot run commands as an unprivileged user (test::AsUser()), or "" when they can:
+// root in a user namespace (a container's root, "unshare -U -r") maps no other user to become.
+// A plain user runs them as themselves.
+const std::string& WhyNotAsUser();
 // Removes the program's link from the private folder, so that a test starts without one.
 void RemovePrivateSaverLink();
 

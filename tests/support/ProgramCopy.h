@@ -10,8 +10,14 @@
 
 namespace lumora::test {
 
-// The prefix of a shell command that runs it as an unprivileged user.
-inline std::string AsUser() { return geteuid() == 0 ? "setpriv --reuid=nobody --regid=nogroup --clear-groups " : ""; }
+// The prefix of a shell command that runs it as an unprivileged user (see WhyNotAsUser() for where
+// root cannot). The user gets none of the tests' XDG folders, which are root's own: they are the
+// ones under the HOME the command is given.
+inline std::string AsUser() {
+    return geteuid() == 0 ? "setpriv --reuid=nobody --regid=nogroup --clear-groups env -u XDG_CONFIG_HOME "
+                            "-u XDG_CACHE_HOME -u XDG_DATA_HOME -u XDG_STATE_HOME -u XDG_RUNTIME_DIR "
+                          : "";
+}
 
 // Copies the program, under the name given, and the libraries beside it into folder (made, and
 // open to everyone); returns the copy's path.

@@ -346,6 +346,7 @@ TEST_F(EndToEndTest, AMoveOverTheTickerTheSpectrumOrTheNoticeEndsTheSaver) {
 // written, "/i" says why in one line and ends with 1.
 TEST(EndToEndConsoleTest, ModesWithoutAWindowRunWithoutADisplay) {
     if (!std::ifstream(kProgram)) GTEST_SKIP() << "the program is not built";
+    if (!test::WhyNotAsUser().empty()) GTEST_SKIP() << test::WhyNotAsUser();
     test::TempDir dir;
     chmod(dir.Path().c_str(), 0777);
     const std::string program = test::CopyOfTheProgram(dir.File("app"), "my saver");
@@ -358,14 +359,18 @@ TEST(EndToEndConsoleTest, ModesWithoutAWindowRunWithoutADisplay) {
         const char* mode;
         bool installs;
         const char* dataFolder; // instead of the test's own
-    } cases[] = {{"/i", true, nullptr}, {"-I", true, nullptr},  {"/a", false, nullptr},  {"/a 1234", false, nullptr},
-                 {"/x", false, nullptr}, {"s", false, nullptr}, {"/i", false, "/proc/nope"}};
+        bool folderAtEntry = false; // a folder stands where the entry goes
+    } cases[] = {{"/i", true, nullptr},  {"-I", true, nullptr}, {"/a", false, nullptr},
+                 {"/a 1234", false, nullptr}, {"/x", false, nullptr}, {"s", false, nullptr},
+                 {"/i", false, "/proc/nope"}, {"/i", false, nullptr, true}};
     int n = 0;
     for (const Case& c : cases) {
         const std::string run = dir.File("run" + std::to_string(++n));
         std::filesystem::create_directories(run);
-        chmod(run.c_str(), 0777);
         const std::string data = c.dataFolder ? c.dataFolder : run + "/data";
+        const std::string entry = data + "/applications/screensavers/lumora.desktop";
+        if (c.folderAtEntry) std::filesystem::create_directories(entry + "/old");
+        test::CommandOutput("chmod -R a+rwX '" + run + "'");
         const std::string command = test::AsUser() + "env -u DISPLAY -u WAYLAND_DISPLAY -u QT_QPA_PLATFORM HOME='" +
                                     run + "' XDG_DATA_HOME='" + data + "' LUMORA_REGISTRY='" + run +
                                     "/registry.reg' timeout 60 " + test::ShellQuoted(program) + " " + c.mode +
@@ -373,11 +378,14 @@ TEST(EndToEndConsoleTest, ModesWithoutAWindowRunWithoutADisplay) {
         const std::string out = test::CommandOutput(command);
         const std::string err = test::ReadFile(run + "/err");
         const std::string where = std::string(c.mode) + " " + data + "\n" + out + err;
-        const bool refused = c.dataFolder != nullptr;
+        const bool refused = c.dataFolder || c.folderAtEntry;
         EXPECT_EQ(test::ScriptValue(out, "exit"), refused ? "1" : "0") << where;
         EXPECT_EQ(std::count(err.begin(), err.end(), '\n'), refused ? 1 : 0) << where;
-        const std::string entry = data + "/applications/screensavers/lumora.desktop";
-        EXPECT_EQ(std::filesystem::exists(entry), c.installs) << where;
+        if (refused) {
+            EXPECT_EQ(err.rfind("lumora: could not install the screen saver: Cannot create file \"" + entry + "\". ", 0), 0u)
+                << where;
+        }
+        EXPECT_EQ(std::filesystem::is_regular_file(entry), c.installs) << where;
         if (!c.installs) continue;
         EXPECT_NE(out.find("lumora: wrote " + entry + ", which runs " + runs + " /s\n"), std::string::npos) << where;
         EXPECT_NE(test::ReadFile(entry).find("\nTryExec=" + runs + "\n"), std::string::npos) << where;

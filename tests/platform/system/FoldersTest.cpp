@@ -1,6 +1,6 @@
 // Where the user's files go: the settings, the screen saver entry and the Trash, for any
-// environment a program may be started in (no HOME under "env -i" or a service, relative XDG
-// variables).
+// environment a program may be started in (no HOME under "env -i" or a service, a relative HOME or
+// XDG variables).
 #include <pwd.h>
 #include <unistd.h>
 
@@ -32,6 +32,9 @@ TEST(FoldersTest, UserFilesGoToTheAccountsHomeOrAnAbsoluteXdgFolder) {
         // No HOME: the account's home from the password database.
         {std::nullopt, std::nullopt, std::nullopt, home + "/.config", home + "/.local/share"},
         {"", std::nullopt, std::nullopt, home + "/.config", home + "/.local/share"},
+        // A relative HOME is no home: the files would go wherever the program was started.
+        {"u", std::nullopt, std::nullopt, home + "/.config", home + "/.local/share"},
+        {"./home/u", "/x/config", std::nullopt, "/x/config", home + "/.local/share"},
         // A relative or empty XDG folder is ignored, as the XDG rules ask.
         {"/home/u", "config", "share", "/home/u/.config", "/home/u/.local/share"},
         {"/home/u", "./c", "", "/home/u/.config", "/home/u/.local/share"},
@@ -39,7 +42,7 @@ TEST(FoldersTest, UserFilesGoToTheAccountsHomeOrAnAbsoluteXdgFolder) {
     for (const Case& c : cases) {
         test::ScopedEnv h("HOME", c.home), x("XDG_CONFIG_HOME", c.config), d("XDG_DATA_HOME", c.data);
         const std::string where = c.home.value_or("(no HOME)") + " " + c.config.value_or("-") + " " + c.data.value_or("-");
-        EXPECT_EQ(HomeFolder(), c.home && !c.home->empty() ? *c.home : home) << where;
+        EXPECT_EQ(HomeFolder(), c.home && c.home->starts_with('/') ? *c.home : home) << where;
         EXPECT_EQ(ConfigFolder(), c.configFolder) << where;
         EXPECT_EQ(DefaultRegistryPath(), c.configFolder + "/lumora/registry.reg") << where;
         EXPECT_EQ(DataFolder(), c.dataFolder) << where;
