@@ -92,7 +92,9 @@ DWORD CTypeFor(AVCodecID id, const char* container) {
 
 } // namespace
 
-Decoder::~Decoder() {
+Decoder::~Decoder() { Close(); }
+
+void Decoder::Close() {
     swr_free(&swr_);
     avcodec_free_context(&dec_);
     avformat_close_input(&fmt_);
@@ -125,6 +127,12 @@ std::unique_ptr<Decoder> Decoder::Open(const std::string& path, std::unique_ptr<
         if (codec == AV_CODEC_ID_MP3 || codec == AV_CODEC_ID_MP2 || codec == AV_CODEC_ID_MP1)
             d->FindUndecodablePackets();
         d->MeasureLength();
+    }
+    // Reading the file over again failed (its bytes went away: a stream from the net that is freed
+    // while it is measured).
+    if (!d->dec_) {
+        error = BASS_ERROR_FILEOPEN;
+        return nullptr;
     }
     return d;
 }
@@ -444,6 +452,7 @@ void Decoder::ConvertFrame() {
 }
 
 bool Decoder::DecodeMore() {
+    if (!dec_) return false;
     int bad = 0;
     while (true) {
         int rc = avcodec_receive_frame(dec_, frame_);
@@ -532,18 +541,14 @@ size_t Decoder::Read(uint8_t* out, size_t bytes, bool& ended) {
 }
 
 bool Decoder::Reopen() {
-    swr_free(&swr_);
-    avcodec_free_context(&dec_);
-    avformat_close_input(&fmt_);
-    if (io_) {
-        av_freep(&io_->buffer);
-        avio_context_free(&io_);
-        if (!source_->Seek || source_->Seek(0) != 0) return false;
-    }
-    av_packet_free(&pkt_);
-    av_frame_free(&frame_);
+    Close();
     int error = 0;
-    return Init(error);
+    if ((source_ && (!source_->Seek || source_->Seek(0) != 0)) || !Init(error)) {
+        // Nothing is left half open: every later call finds no decoder and fails or ends.
+        Close();
+        return false;
+    }
+    return true;
 }
 
 bool Decoder::FramePosition(int64_t& at) {
@@ -738,6 +743,7 @@ bool Decoder::FindLanding(int64_t& landed) {
 }
 
 bool Decoder::SeekTo(uint64_t frame) {
+    if (!dec_) return Fail(BASS_ERROR_FILEOPEN, false);
     // A seek by timestamp needs to know what the first frame's timestamp names.
     if (!startStampKnown_ && static_cast<int64_t>(frame) > PrerollFrames() && (!source_ || source_->Seek) &&
         !LearnStartStamp())

@@ -59,6 +59,9 @@ public:
 private:
     Decoder() = default;
     bool Init(int& error);
+    // Frees the FFmpeg state; the decoder then gives nothing and cannot seek.
+    void Close();
+    // Opens the file again from its start; closed when that fails.
     bool Reopen();
     // Frames decoded before a seek target so that the samples from the target on are exact.
     int64_t PrerollFrames() const;
