@@ -24,6 +24,9 @@ constexpr int kMaxBadPackets = 1000;
 // half of a Vorbis block that FFmpeg's decoder leaves out at the very end); a decode that ends
 // further back ends the stream there.
 constexpr uint64_t kMaxEndPadFrames = 4096;
+// How many times the usual run-up a seek decodes before a packet that decodes to nothing, when
+// the target lies a few frames after it.
+constexpr int64_t kLostLead = 4;
 
 AVSampleFormat AvFormat(SampleFormat f) {
     switch (f) {
@@ -69,6 +72,38 @@ bool IsMpegAudioHeader(const uint8_t* data, int size) {
         (uint32_t{data[0]} << 24) | (uint32_t{data[1]} << 16) | (uint32_t{data[2]} << 8) | data[3];
     return (h & 0xFFE00000u) == 0xFFE00000u && ((h >> 19) & 3) != 1 && ((h >> 17) & 3) != 0 &&
            ((h >> 12) & 15) != 15 && ((h >> 10) & 3) != 3;
+}
+
+// Whether the side information of the MPEG layer III frame at `frame` (`size` bytes of it at hand)
+// is one the decoder takes: it gives nothing for a frame whose granules claim more than 576 values
+// below the count-one region, or switch their windows to a block type of 0 (damage, mostly).
+bool SideInfoDecodes(const uint8_t* frame, int64_t size) {
+    const bool mpeg1 = ((frame[1] >> 3) & 3) == 3, mono = (frame[3] >> 6) == 3, crc = !(frame[1] & 1);
+    const int64_t sideBytes = mpeg1 ? (mono ? 17 : 32) : (mono ? 9 : 17);
+    int64_t bit = (4 + (crc ? 2 : 0)) * 8;
+    if (bit / 8 + sideBytes > size) return true; // the rest is not at hand: the decoder sees to it
+    auto bits = [&](int n) {
+        uint32_t v = 0;
+        for (int i = 0; i < n; ++i, ++bit) v = (v << 1) | ((frame[bit >> 3] >> (7 - (bit & 7))) & 1);
+        return v;
+    };
+    const int chans = mono ? 1 : 2;
+    bit += mpeg1 ? 9 + (mono ? 5 : 3) + 4 * chans : 8 + (mono ? 1 : 2); // reservoir start, private bits, scfsi
+    for (int gr = 0; gr < (mpeg1 ? 2 : 1); ++gr) {
+        for (int ch = 0; ch < chans; ++ch) {
+            bit += 12; // part2_3_length
+            if (bits(9) > 288) return false;
+            bit += 8 + (mpeg1 ? 4 : 9); // global gain, scale factor compression
+            if (bits(1)) {
+                if (bits(2) == 0) return false;
+                bit += 1 + 2 * 5 + 3 * 3;
+            } else {
+                bit += 3 * 5 + 4 + 3;
+            }
+            bit += mpeg1 ? 3 : 2;
+        }
+    }
+    return true;
 }
 
 DWORD CTypeFor(AVCodecID id, const char* container) {
@@ -139,10 +174,12 @@ std::unique_ptr<Decoder> Decoder::Open(const std::string& path, std::unique_ptr<
 
 void Decoder::FindUndecodablePackets() {
     // Bytes between two frames (damage, or a tag in the middle of the stream) make the reader give a
-    // packet that does not start with a frame header, and the decoder gives nothing for it: the
-    // decode from the start runs that packet's time short of the timestamps that follow. Reading the
-    // packets without decoding them finds every such place; a stream whose frames follow each other
-    // unbroken, as most do, has none, and the frame headers alone tell that in a fraction of the time.
+    // packet that does not start with a frame header, a false header among them makes it give a
+    // frame that is none, and a damaged frame can start as a frame does: the decoder gives nothing
+    // for such a packet, and the decode from the start runs that packet's time short of the
+    // timestamps that follow. Decoding the packets finds every such place; a stream whose frames
+    // follow each other unbroken and whole, as most do, has none, and the frame headers alone tell
+    // that in a fraction of the time.
     lost_.clear();
     int64_t firstPos = -1;
     while (firstPos < 0 && av_read_frame(fmt_, pkt_) >= 0) {
@@ -154,13 +191,21 @@ void Decoder::FindUndecodablePackets() {
     const AVStream* st = fmt_->streams[stream_];
     const int64_t start = st->start_time != AV_NOPTS_VALUE ? st->start_time : 0;
     const AVRational frameTime{1, static_cast<int>(rate_)};
+    bool gaveSound = false; // packets before the first sound are the decoder's start-up
     while (av_read_frame(fmt_, pkt_) >= 0) {
-        if (pkt_->stream_index == stream_ && pkt_->pts != AV_NOPTS_VALUE &&
-            !IsMpegAudioHeader(pkt_->data, pkt_->size)) {
+        if (pkt_->stream_index == stream_ && pkt_->pts != AV_NOPTS_VALUE) {
+            bool gave = false;
+            if (avcodec_send_packet(dec_, pkt_) >= 0) {
+                while (avcodec_receive_frame(dec_, frame_) == 0) {
+                    gave = gave || frame_->nb_samples > 0;
+                    av_frame_unref(frame_);
+                }
+            }
             const int64_t frames = pkt_->duration > 0 ? av_rescale_q(pkt_->duration, st->time_base, frameTime)
                                                       : std::max(dec_->frame_size, 0);
-            if (frames > 0)
+            if (!gave && gaveSound && frames > 0)
                 lost_.push_back({av_rescale_q(pkt_->pts - start, st->time_base, frameTime), frames});
+            gaveSound = gaveSound || gave;
         }
         av_packet_unref(pkt_);
     }
@@ -187,23 +232,30 @@ bool Decoder::FramesFollowOn(int64_t pos) {
     std::vector<uint8_t> block(1 << 16);
     int64_t blockStart = 0, blockEnd = 0;
     uint8_t h[4] = {};
+    // The header, its check word and the layer III side information, at their longest.
+    constexpr int64_t kLook = 4 + 2 + 32;
     while (pos + 4 <= size) {
-        if (pos < blockStart || pos + 4 > blockEnd) {
+        const int64_t look = std::min(kLook, size - pos);
+        if (pos < blockStart || pos + look > blockEnd) {
             if (avio_seek(pb, pos, SEEK_SET) != pos) return false;
             const int got = avio_read(pb, block.data(), static_cast<int>(block.size()));
-            if (got < 4) return false;
+            if (got < look) return false;
             blockStart = pos;
             blockEnd = pos + got;
         }
-        std::memcpy(h, block.data() + (pos - blockStart), 4);
+        const uint8_t* frame = block.data() + (pos - blockStart);
+        std::memcpy(h, frame, 4);
         if (!IsMpegAudioHeader(h, 4)) break;
         const int version = (h[1] >> 3) & 3, layer = 4 - ((h[1] >> 1) & 3), padding = (h[2] >> 1) & 1;
         const bool mpeg1 = version == 3;
         const int kbps = kKbps[mpeg1 ? layer - 1 : (layer == 1 ? 3 : 4)][h[2] >> 4];
         if (kbps == 0) return false; // free format: the size is not in the header
         const int rate = kRates[(h[2] >> 2) & 3] >> (mpeg1 ? 0 : version == 2 ? 1 : 2);
-        pos += layer == 1 ? (12000 * kbps / rate + padding) * 4
-                          : (layer == 3 && !mpeg1 ? 72000 : 144000) * kbps / rate + padding;
+        const int64_t frameBytes = layer == 1 ? (12000 * kbps / rate + padding) * 4
+                                              : (layer == 3 && !mpeg1 ? 72000 : 144000) * kbps / rate + padding;
+        // A frame cut short by the end of the file is decoded as far as it goes.
+        if (layer == 3 && pos + frameBytes <= size && !SideInfoDecodes(frame, look)) return false;
+        pos += frameBytes;
     }
     // The last frame may be cut short; an ID3v1 tag may follow it.
     return pos >= size || (size - pos == 128 && std::memcmp(h, "TAG", 3) == 0);
@@ -763,8 +815,24 @@ bool Decoder::SeekTo(uint64_t frame) {
     if (fmt_->iformat && std::strcmp(fmt_->iformat->name, "ogg") == 0) return SeekOgg(frame, preroll);
     AVStream* st = fmt_->streams[stream_];
     int64_t start = st->start_time != AV_NOPTS_VALUE ? st->start_time : 0;
-    const int64_t stamp = static_cast<int64_t>(frame) + LostBeforeFrame(static_cast<int64_t>(frame));
-    int64_t ts = av_rescale_q(stamp - preroll, AVRational{1, static_cast<int>(rate_)}, st->time_base) + start;
+    // The frames decoded before the target are counted in the decode, where packets that decode
+    // to nothing take no room. Such a packet leaves the decoder holding what the frames before it
+    // left there, from several frames back: the frames up to a few after it are a whole decode's
+    // only when the decode runs through it from well before it.
+    int64_t from = static_cast<int64_t>(frame) - preroll;
+    std::vector<int64_t> lostPlaces;
+    int64_t lostSoFar = 0;
+    for (const LostPacket& p : lost_) {
+        const int64_t place = p.At - startStamp_ - lostSoFar;
+        if (place > static_cast<int64_t>(frame)) break;
+        lostPlaces.push_back(place);
+        lostSoFar += p.Frames;
+    }
+    for (auto place = lostPlaces.rbegin(); place != lostPlaces.rend(); ++place)
+        if (*place >= from - kLostLead * preroll) from = *place - kLostLead * preroll;
+    if (from <= 0) return SeekByDecoding(frame);
+    const int64_t stamp = from + LostBeforeFrame(from);
+    int64_t ts = av_rescale_q(stamp, AVRational{1, static_cast<int>(rate_)}, st->time_base) + start;
     if (av_seek_frame(fmt_, stream_, ts, AVSEEK_FLAG_BACKWARD) < 0) return SeekByDecoding(frame);
     if (Layer3FrameSize()) {
         // The seek has indexed the frames up to here, so the step back over the bit reservoir can

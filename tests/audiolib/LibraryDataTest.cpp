@@ -104,9 +104,10 @@ TEST_F(LibraryData, DecodeChannelGivesTheFileSeeksExactlyAndEndsOnce) {
     EXPECT_EQ(BASS_ErrorGetCode(), BASS_ERROR_HANDLE);
 }
 
-// MP3 (constant, variable and very low rate, and with bytes between frames), MP2, Ogg (Vorbis, long
-// and short, and FLAC), WMA and ADPCM WAV: the length is what the decode gives, and after a seek the
-// samples are ffmpeg's decode of the whole file from that point on, with no gap, fade-in or click.
+// MP3 (constant, variable and very low rate, with bytes between frames, damaged frames and a false
+// frame header), MP2, Ogg (Vorbis, long and short, and FLAC), WMA and ADPCM WAV: the length is what
+// the decode gives, and after a seek the samples are ffmpeg's decode of the whole file from that
+// point on, with no gap, fade-in or click.
 TEST_F(LibraryData, CompressedFilesSeekOntoFfmpegsSamplesAndReportTheLengthThatPlays) {
     REQUIRE_TOOL("sox");
     REQUIRE_TOOL("lame");
@@ -138,6 +139,10 @@ TEST_F(LibraryData, CompressedFilesSeekOntoFfmpegsSamplesAndReportTheLengthThatP
         int Tolerance = 0;
         // The length is oggdec's, which ends the stream at its last page's granule position.
         bool OggdecLength = false;
+        // Frames whose bytes after the header are overwritten, so that they decode to nothing.
+        std::vector<size_t> Damaged = {};
+        // The bytes put in begin with a frame header that leads nowhere.
+        bool FalseHeader = false;
     };
     std::vector<Kind> kinds = {
         {"cbr.mp3", "lame --quiet -b 128 " + wav + " "},
@@ -168,7 +173,11 @@ TEST_F(LibraryData, CompressedFilesSeekOntoFfmpegsSamplesAndReportTheLengthThatP
         // frame short of the timestamps after it, and the frames after it lack part of their data.
         {"junk.mp3", "lame --quiet -b 64 " + sweep + " ", {{410, 40}}},
         {"junk-vbr.mp3", "lame --quiet -V 4 " + wav + " ", {{300, 300}, {191, 40}, {2, 17}}},
-        {"junk.mp2", "ffmpeg -v quiet -y -i " + wav + " -c:a mp2 -b:a 192k ", {{200, 40}}, 1}};
+        {"junk.mp2", "ffmpeg -v quiet -y -i " + wav + " -c:a mp2 -b:a 192k ", {{200, 40}}, 1},
+        // A damaged frame starts as a frame does, and gives nothing all the same.
+        {"damaged.mp3", "lame --quiet -b 128 " + wav + " ", {}, 0, false, {200}},
+        {"damaged-twice.mp3", "lame --quiet -V 4 " + wav + " ", {}, 0, false, {120, 301}},
+        {"false-header.mp3", "lame --quiet -b 128 " + wav + " ", {{250, 204}}, 0, false, {}, true}};
     // Short Vorbis files of one page, or two: FFmpeg does not end the decode at the last page's
     // granule position, and gives no timestamps after that page.
     for (const char* seconds : {"1.0", "1.1", "1.3", "1.6", "2.2"}) {
@@ -189,14 +198,20 @@ TEST_F(LibraryData, CompressedFilesSeekOntoFfmpegsSamplesAndReportTheLengthThatP
         SCOPED_TRACE(kind.Name);
         std::string file = dir_.File(kind.Name), ref = dir_.File(kind.Name + ".raw");
         ASSERT_TRUE(Shell(kind.Make + file));
-        if (!kind.Junk.empty()) {
+        if (!kind.Junk.empty() || !kind.Damaged.empty()) {
             auto bytes = ReadBytes(file);
             const auto starts = MpegFrameStarts(bytes);
+            for (size_t frame : kind.Damaged) {
+                ASSERT_LT(frame + 1, starts.size());
+                for (size_t i = starts[frame] + 4; i < starts[frame + 1]; ++i)
+                    bytes[i] = static_cast<uint8_t>(37 * i + 11);
+            }
             for (const auto& [frame, count] : kind.Junk) {
                 ASSERT_LT(frame, starts.size());
                 std::vector<uint8_t> junk(count);
                 for (size_t i = 0; i < count; ++i)
                     junk[i] = static_cast<uint8_t>(37 * i + 11);
+                if (kind.FalseHeader) std::memcpy(junk.data(), "\xFF\xFB\x90\x64", 4);
                 bytes.insert(bytes.begin() + static_cast<long>(starts[frame]), junk.begin(), junk.end());
             }
             std::ofstream(file, std::ios::binary)
@@ -258,9 +273,10 @@ TEST_F(LibraryData, CompressedFilesSeekOntoFfmpegsSamplesAndReportTheLengthThatP
         // Every half frame over the frames after each place with bytes between frames, whose data
         // reaches back past it.
         const QWORD frameSize = info.freq >= 32000 ? 1152 : 576;
-        for (const auto& spot : kind.Junk)
-            for (QWORD frame = (spot.first - 2) * frameSize; frame < (spot.first + 6) * frameSize;
-                 frame += frameSize / 2)
+        std::vector<size_t> spots = kind.Damaged;
+        for (const auto& spot : kind.Junk) spots.push_back(spot.first);
+        for (size_t spot : spots)
+            for (QWORD frame = (spot - 2) * frameSize; frame < (spot + 6) * frameSize; frame += frameSize / 2)
                 seekOnto(frame, frameSize);
         BASS_StreamFree(h);
     }
