@@ -130,6 +130,8 @@ DWORD CTypeFor(AVCodecID id, const char* container) {
 Decoder::~Decoder() { Close(); }
 
 void Decoder::Close() {
+    swr_free(&linkSwr_);
+    part_.reset();
     swr_free(&swr_);
     avcodec_free_context(&dec_);
     avformat_close_input(&fmt_);
@@ -151,6 +153,10 @@ std::unique_ptr<Decoder> Decoder::Open(const std::string& path, std::unique_ptr<
     d->atHand_ = exactLength;
     if (!d->Init(error)) return nullptr;
     const AVCodecID codec = d->dec_->codec_id;
+    if (d->endsAtLength_ && !d->OpenChain() && !d->dec_) {
+        error = BASS_ERROR_FILEOPEN;
+        return nullptr;
+    }
     // MPEG audio containers count the encoder's delay and padding that the decode trims; ASF counts
     // every packet's time while the WMA decode gives a frame less than it takes in.
     // A WAV file's sample count (its fact chunk, or the data size over the byte rate) leaves out
@@ -453,7 +459,13 @@ std::string Decoder::MetadataList() const {
     return list;
 }
 
-int64_t Decoder::FilePos() const { return fmt_ && fmt_->pb ? avio_tell(fmt_->pb) : -1; }
+int64_t Decoder::FilePos() const {
+    if (!links_.empty()) {
+        const int64_t pos = part_ ? part_->FilePos() : -1;
+        return pos >= 0 ? links_[link_].Begin + pos : -1;
+    }
+    return fmt_ && fmt_->pb ? avio_tell(fmt_->pb) : -1;
+}
 
 void Decoder::ConvertFrame() {
     AVChannelLayout outLayout{};
@@ -557,6 +569,7 @@ bool Decoder::DecodeMore() {
 }
 
 size_t Decoder::Read(uint8_t* out, size_t bytes, bool& ended) {
+    if (!links_.empty()) return ReadChain(out, bytes, ended);
     const size_t frameBytes = chans_ * static_cast<size_t>(BytesPerSample(format_));
     bytes -= bytes % frameBytes;
     // A stream that ends where its container says ends there whatever the decoder gives.
@@ -795,6 +808,7 @@ bool Decoder::FindLanding(int64_t& landed) {
 }
 
 bool Decoder::SeekTo(uint64_t frame) {
+    if (!links_.empty()) return SeekChain(frame);
     if (!dec_) return Fail(BASS_ERROR_FILEOPEN, false);
     // A seek by timestamp needs to know what the first frame's timestamp names.
     if (!startStampKnown_ && static_cast<int64_t>(frame) > PrerollFrames() && (!source_ || source_->Seek) &&
@@ -845,6 +859,223 @@ bool Decoder::SeekTo(uint64_t frame) {
     avcodec_flush_buffers(dec_);
     swr_free(&swr_);
     seekTarget_ = static_cast<int64_t>(frame);
+    return true;
+}
+
+std::vector<int64_t> Decoder::OggLinkStarts() {
+    // A link begins with its stream's first page (marked as such); the pages are followed by the
+    // sizes in their headers, so a page's bytes are never taken for a header.
+    AVIOContext* own = nullptr;
+    if (!source_ && avio_open2(&own, path_.c_str(), AVIO_FLAG_READ, nullptr, nullptr) < 0) return {};
+    std::unique_ptr<AVIOContext*, void (*)(AVIOContext**)> closeOwn(&own,
+                                                                    [](AVIOContext** c) { avio_closep(c); });
+    AVIOContext* pb = own ? own : fmt_->pb;
+    const int64_t size = pb ? avio_size(pb) : -1;
+    if (size <= 0) return {};
+    std::vector<int64_t> starts;
+    std::vector<uint8_t> block(1 << 16);
+    int64_t blockStart = 0, blockEnd = 0, pos = 0;
+    bool lastFirst = false; // the page before was a stream's first
+    constexpr int64_t kHeader = 27;
+    while (pos + kHeader <= size) {
+        const int64_t look = std::min<int64_t>(kHeader + 255, size - pos);
+        if (pos < blockStart || pos + look > blockEnd) {
+            if (avio_seek(pb, pos, SEEK_SET) != pos) return {};
+            const int got = avio_read(pb, block.data(), static_cast<int>(block.size()));
+            if (got < look) return {};
+            blockStart = pos;
+            blockEnd = pos + got;
+        }
+        const uint8_t* page = block.data() + (pos - blockStart);
+        if (std::memcmp(page, "OggS", 4) != 0 || page[4] != 0) break;
+        const int segments = page[26];
+        if (kHeader + segments > look) break;
+        int64_t body = 0;
+        for (int i = 0; i < segments; ++i) body += page[kHeader + i];
+        const bool first = (page[5] & 2) != 0;
+        if (first && !lastFirst) starts.push_back(pos);
+        lastFirst = first;
+        pos += kHeader + segments + body;
+    }
+    return starts;
+}
+
+namespace {
+
+// The bytes of a link of a file, as a file of their own.
+std::unique_ptr<ByteSource> LinkBytes(const std::string& path, ByteSource* whole, int64_t begin, int64_t end) {
+    auto src = std::make_unique<ByteSource>();
+    auto pos = std::make_shared<int64_t>(0);
+    std::shared_ptr<AVIOContext> file;
+    if (!whole) {
+        AVIOContext* io = nullptr;
+        if (avio_open2(&io, path.c_str(), AVIO_FLAG_READ, nullptr, nullptr) < 0) return nullptr;
+        file.reset(io, [](AVIOContext* c) { avio_closep(&c); });
+    }
+    src->Read = [file, whole, pos, begin, end](uint8_t* buf, int size) -> int {
+        const int n = static_cast<int>(std::min<int64_t>(size, end - begin - *pos));
+        if (n <= 0) return 0;
+        int got;
+        if (file) {
+            if (avio_seek(file.get(), begin + *pos, SEEK_SET) < 0) return -1;
+            got = avio_read(file.get(), buf, n);
+            if (got == AVERROR_EOF) got = 0;
+        } else {
+            if (whole->Seek(begin + *pos) != begin + *pos) return -1;
+            got = whole->Read(buf, n);
+        }
+        if (got > 0) *pos += got;
+        return got;
+    };
+    src->Seek = [pos, begin, end](int64_t to) -> int64_t {
+        if (to < 0 || to > end - begin) return -1;
+        *pos = to;
+        return to;
+    };
+    src->Size = [begin, end] { return end - begin; };
+    return src;
+}
+
+} // namespace
+
+bool Decoder::OpenChain() {
+    if (isLink_) return false;
+    const std::vector<int64_t> starts = OggLinkStarts();
+    // Reading the pages moved the reader of a file from memory.
+    if (source_ && !Reopen()) return false;
+    if (starts.size() < 2) return false;
+    const int64_t size = source_ ? (source_->Size ? source_->Size() : -1) : avio_size(fmt_->pb);
+    if (size <= 0) return false;
+    // Each link is a stream of its own, with its own length (as its last page gives it), rate and
+    // channels; one of another rate or channel count is converted to the first one's.
+    std::vector<Link> links;
+    uint64_t first = 0;
+    for (size_t i = 0; i < starts.size(); ++i) {
+        const int64_t end = i + 1 < starts.size() ? starts[i + 1] : size;
+        links_ = {{starts[i], end, first, 0, 0, 0}};
+        if (!OpenLink(0) || part_->LengthFrames() == 0) break; // the links from a damaged one on are lost
+        const uint64_t frames = static_cast<uint64_t>(
+            av_rescale(static_cast<int64_t>(part_->LengthFrames()), rate_, part_->Rate()));
+        links.push_back({starts[i], end, first, frames, part_->Rate(), part_->Chans()});
+        first += frames;
+    }
+    links_.clear();
+    part_.reset();
+    if (links.size() < 2) return false;
+    links_ = std::move(links);
+    lengthFrames_ = first;
+    if (!OpenLink(0)) {
+        links_.clear();
+        return false;
+    }
+    return true;
+}
+
+bool Decoder::OpenLink(size_t link) {
+    part_.reset();
+    swr_free(&linkSwr_);
+    linkOut_.clear();
+    linkOutPos_ = 0;
+    linkInputDone_ = false;
+    partDone_ = 0;
+    link_ = link;
+    const Link& l = links_[link];
+    auto bytes = LinkBytes(path_, source_.get(), l.Begin, l.End);
+    if (!bytes) return false;
+    std::unique_ptr<Decoder> d(new Decoder);
+    d->source_ = std::move(bytes);
+    d->format_ = format_;
+    d->atHand_ = true;
+    d->isLink_ = true;
+    int error = 0;
+    if (!d->Init(error)) return false;
+    part_ = std::move(d);
+    if (part_->Rate() != rate_ || part_->Chans() != chans_) {
+        AVChannelLayout in{}, out{};
+        av_channel_layout_default(&in, static_cast<int>(part_->Chans()));
+        av_channel_layout_default(&out, static_cast<int>(chans_));
+        const int rc = swr_alloc_set_opts2(&linkSwr_, &out, AvFormat(format_), static_cast<int>(rate_), &in,
+                                           AvFormat(format_), static_cast<int>(part_->Rate()), 0, nullptr);
+        av_channel_layout_uninit(&in);
+        av_channel_layout_uninit(&out);
+        if (rc < 0 || swr_init(linkSwr_) < 0) {
+            swr_free(&linkSwr_);
+            part_.reset();
+            return false;
+        }
+    }
+    return true;
+}
+
+size_t Decoder::ReadLink(uint8_t* out, size_t frames) {
+    const size_t frameBytes = chans_ * static_cast<size_t>(BytesPerSample(format_));
+    if (!linkSwr_) {
+        bool ended = false;
+        return part_->Read(out, frames * frameBytes, ended) / frameBytes;
+    }
+    const size_t inFrameBytes = part_->Chans() * static_cast<size_t>(BytesPerSample(format_));
+    while (linkOut_.size() - linkOutPos_ < frames * frameBytes && !linkInputDone_) {
+        linkIn_.resize(4096 * inFrameBytes);
+        bool ended = false;
+        const size_t in = part_->Read(linkIn_.data(), linkIn_.size(), ended) / inFrameBytes;
+        linkInputDone_ = in == 0;
+        const int room = swr_get_out_samples(linkSwr_, static_cast<int>(in));
+        if (room <= 0) continue;
+        linkOut_.erase(linkOut_.begin(), linkOut_.begin() + static_cast<std::ptrdiff_t>(linkOutPos_));
+        linkOutPos_ = 0;
+        const size_t old = linkOut_.size();
+        linkOut_.resize(old + static_cast<size_t>(room) * frameBytes);
+        uint8_t* to = linkOut_.data() + old;
+        const uint8_t* from = linkIn_.data();
+        // At the link's end, what the converter holds comes out.
+        const int got = swr_convert(linkSwr_, &to, room, in ? &from : nullptr, static_cast<int>(in));
+        linkOut_.resize(old + static_cast<size_t>(std::max(got, 0)) * frameBytes);
+    }
+    const size_t n = std::min(frames * frameBytes, linkOut_.size() - linkOutPos_);
+    std::memcpy(out, linkOut_.data() + linkOutPos_, n);
+    linkOutPos_ += n;
+    return n / frameBytes;
+}
+
+size_t Decoder::ReadChain(uint8_t* out, size_t bytes, bool& ended) {
+    const size_t frameBytes = chans_ * static_cast<size_t>(BytesPerSample(format_));
+    size_t got = 0;
+    const size_t want = bytes / frameBytes;
+    while (got < want && part_) {
+        const Link& l = links_[link_];
+        const uint64_t left = l.Frames > partDone_ ? l.Frames - partDone_ : 0;
+        if (left == 0) {
+            if (link_ + 1 >= links_.size() || !OpenLink(link_ + 1)) break;
+            continue;
+        }
+        const size_t ask = static_cast<size_t>(std::min<uint64_t>(left, want - got));
+        size_t n = ReadLink(out + got * frameBytes, ask);
+        if (n == 0) {
+            // The link's decode ends short of its length (by the few frames a rate conversion
+            // leaves, or by damage): silence makes it up, so every place in the file stays where
+            // the lengths put it.
+            n = ask;
+            std::memset(out + got * frameBytes, 0, n * frameBytes);
+        }
+        got += n;
+        partDone_ += n;
+    }
+    ended = !part_ || (link_ + 1 == links_.size() && partDone_ >= links_[link_].Frames);
+    if (nextFrame_ >= 0) nextFrame_ += static_cast<int64_t>(got);
+    return got * frameBytes;
+}
+
+bool Decoder::SeekChain(uint64_t frame) {
+    if (frame > lengthFrames_) return Fail(BASS_ERROR_POSITION, false);
+    size_t link = 0;
+    while (link + 1 < links_.size() && links_[link + 1].First <= frame) ++link;
+    if ((link != link_ || !part_ || linkSwr_) && !OpenLink(link)) return Fail(BASS_ERROR_FILEOPEN, false);
+    const Link& l = links_[link];
+    const uint64_t local = frame - l.First;
+    const uint64_t inner = linkSwr_ ? static_cast<uint64_t>(av_rescale(static_cast<int64_t>(local), l.Rate, rate_))
+                                    : local;
+    if (!part_->SeekFrame(std::min(inner, part_->LengthFrames()))) return false;
+    partDone_ = local;
     return true;
 }
 
