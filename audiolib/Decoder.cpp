@@ -182,10 +182,10 @@ void Decoder::FindUndecodablePackets() {
     // Bytes between two frames (damage, or a tag in the middle of the stream) make the reader give a
     // packet that does not start with a frame header, a false header among them makes it give a
     // frame that is none, and a damaged frame can start as a frame does: the decoder gives nothing
-    // for such a packet, and the decode from the start runs that packet's time short of the
-    // timestamps that follow. Decoding the packets finds every such place; a stream whose frames
-    // follow each other unbroken and whole, as most do, has none, and the frame headers alone tell
-    // that in a fraction of the time.
+    // for such a packet (or, for a false frame of another rate, fewer frames than its time), and the
+    // decode from the start runs short of the timestamps that follow. Decoding the stream finds
+    // every such place; a stream whose frames follow each other unbroken and whole, as most do, has
+    // none, and the frame headers alone tell that in a fraction of the time.
     lost_.clear();
     int64_t firstPos = -1;
     while (firstPos < 0 && av_read_frame(fmt_, pkt_) >= 0) {
@@ -194,27 +194,24 @@ void Decoder::FindUndecodablePackets() {
     }
     const bool unbroken = firstPos >= 0 && FramesFollowOn(firstPos);
     if (!Reopen() || unbroken) return;
-    const AVStream* st = fmt_->streams[stream_];
-    const int64_t start = st->start_time != AV_NOPTS_VALUE ? st->start_time : 0;
-    const AVRational frameTime{1, static_cast<int>(rate_)};
-    bool gaveSound = false; // packets before the first sound are the decoder's start-up
-    while (av_read_frame(fmt_, pkt_) >= 0) {
-        if (pkt_->stream_index == stream_ && pkt_->pts != AV_NOPTS_VALUE) {
-            bool gave = false;
-            if (avcodec_send_packet(dec_, pkt_) >= 0) {
-                while (avcodec_receive_frame(dec_, frame_) == 0) {
-                    gave = gave || frame_->nb_samples > 0;
-                    av_frame_unref(frame_);
-                }
-            }
-            const int64_t frames = pkt_->duration > 0 ? av_rescale_q(pkt_->duration, st->time_base, frameTime)
-                                                      : std::max(dec_->frame_size, 0);
-            if (!gave && gaveSound && frames > 0)
-                lost_.push_back({av_rescale_q(pkt_->pts - start, st->time_base, frameTime), frames});
-            gaveSound = gaveSound || gave;
+    // The decode from the start, as Read gives it, against the timestamps: where a frame's place by
+    // its timestamp lies past the frames given before it, packets went by that gave less than their
+    // time (nothing, or a false frame of another rate converted to the stream's).
+    std::vector<LostPacket> lost;
+    const size_t frameBytes = chans_ * static_cast<size_t>(BytesPerSample(format_));
+    int64_t given = 0, behind = 0;
+    while (DecodeMore()) {
+        const int64_t got = static_cast<int64_t>((pending_.size() - pendingPos_) / frameBytes);
+        pending_.clear();
+        pendingPos_ = 0;
+        if (lastKnown_ && lastAt_ != given + behind) {
+            const int64_t frames = lastAt_ - given - behind;
+            lost.push_back({lastAt_ + startStamp_ - std::max<int64_t>(frames, 0), frames});
+            behind += frames;
         }
-        av_packet_unref(pkt_);
+        given += got;
     }
+    lost_ = std::move(lost);
     Reopen();
 }
 
@@ -857,6 +854,9 @@ bool Decoder::SeekTo(uint64_t frame) {
     }
     atStart_ = false;
     avcodec_flush_buffers(dec_);
+    // After a flush, FFmpeg's MPEG audio decoder labels the first frame with the rate of the last
+    // one it decoded, which a false frame header may have set to another.
+    dec_->sample_rate = static_cast<int>(rate_);
     swr_free(&swr_);
     seekTarget_ = static_cast<int64_t>(frame);
     return true;

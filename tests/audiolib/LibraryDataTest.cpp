@@ -141,12 +141,13 @@ TEST_F(LibraryData, CompressedFilesSeekOntoFfmpegsSamplesAndReportTheLengthThatP
         bool OggdecLength = false;
         // Frames whose bytes after the header are overwritten, so that they decode to nothing.
         std::vector<size_t> Damaged = {};
-        // The bytes put in begin with a frame header that leads nowhere.
-        bool FalseHeader = false;
+        // The bytes put in begin with these (a frame header that leads nowhere).
+        std::string JunkStart = {};
         // Files made before, one after the other (a chained Ogg file): the samples are ffmpeg's of
         // each of them in turn.
         std::vector<std::string> Chain = {};
     };
+    const std::string falseHeader("\xFF\xFB\x90\x64", 4);
     std::vector<Kind> kinds = {
         {"cbr.mp3", "lame --quiet -b 128 " + wav + " "},
         {"vbr.mp3", "lame --quiet -V 4 " + wav + " "},
@@ -180,7 +181,11 @@ TEST_F(LibraryData, CompressedFilesSeekOntoFfmpegsSamplesAndReportTheLengthThatP
         // A damaged frame starts as a frame does, and gives nothing all the same.
         {"damaged.mp3", "lame --quiet -b 128 " + wav + " ", {}, 0, false, {200}},
         {"damaged-twice.mp3", "lame --quiet -V 4 " + wav + " ", {}, 0, false, {120, 301}},
-        {"false-header.mp3", "lame --quiet -b 128 " + wav + " ", {{250, 204}}, 0, false, {}, true}};
+        {"false-header.mp3", "lame --quiet -b 128 " + wav + " ", {{250, 204}}, 0, false, {}, falseHeader},
+        // A false frame that decodes, at another rate than the stream's: converted, it gives fewer
+        // frames than its time.
+        {"false-frame-32k.mp3", "lame --quiet -b 64 --resample 32 " + wav + " ", {{97, 204}}, 0, false, {},
+         falseHeader + std::string(200, '\0')}};
     // Short Vorbis files of one page, or two: FFmpeg does not end the decode at the last page's
     // granule position, and gives no timestamps after that page.
     for (const char* seconds : {"1.0", "1.1", "1.3", "1.6", "2.2"}) {
@@ -205,7 +210,7 @@ TEST_F(LibraryData, CompressedFilesSeekOntoFfmpegsSamplesAndReportTheLengthThatP
     for (const auto& [name, links] : chains) {
         std::string cat = "cat";
         for (const auto& link : links) cat.append(" ").append(dir_.File(link));
-        kinds.push_back({name, cat + " | tee ", {}, 0, true, {}, false, links});
+        kinds.push_back({name, cat + " | tee ", {}, 0, true, {}, {}, links});
     }
     for (const auto& kind : kinds) {
         SCOPED_TRACE(kind.Name);
@@ -224,7 +229,7 @@ TEST_F(LibraryData, CompressedFilesSeekOntoFfmpegsSamplesAndReportTheLengthThatP
                 std::vector<uint8_t> junk(count);
                 for (size_t i = 0; i < count; ++i)
                     junk[i] = static_cast<uint8_t>(37 * i + 11);
-                if (kind.FalseHeader) std::memcpy(junk.data(), "\xFF\xFB\x90\x64", 4);
+                std::memcpy(junk.data(), kind.JunkStart.data(), std::min(count, kind.JunkStart.size()));
                 bytes.insert(bytes.begin() + static_cast<long>(starts[frame]), junk.begin(), junk.end());
             }
             std::ofstream(file, std::ios::binary)
