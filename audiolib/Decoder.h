@@ -157,7 +157,7 @@ private:
     bool atHand_ = false;
     // The decode ends at the stated length, cut or made up to it (Ogg Vorbis).
     bool endsAtLength_ = false;
-    // A link of a chained file, decoded by the file's own decoder.
+    // The decoder of one link of a chained file, opened by the decoder of the whole file.
     bool isLink_ = false;
     // The links of a chained Ogg Vorbis file: their bytes, and their frames in the channel's rate;
     // empty for other files.
