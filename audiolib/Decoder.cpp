@@ -24,6 +24,9 @@ constexpr int kMaxBadPackets = 1000;
 // half of a Vorbis block that FFmpeg's decoder leaves out at the very end); a decode that ends
 // further back ends the stream there.
 constexpr uint64_t kMaxEndPadFrames = 4096;
+// How many times the usual run-up a seek decodes before a packet that decodes to nothing, when
+// the target lies a few frames after it.
+constexpr int64_t kLostLead = 4;
 
 AVSampleFormat AvFormat(SampleFormat f) {
     switch (f) {
@@ -71,6 +74,38 @@ bool IsMpegAudioHeader(const uint8_t* data, int size) {
            ((h >> 12) & 15) != 15 && ((h >> 10) & 3) != 3;
 }
 
+// Whether the side information of the MPEG layer III frame at `frame` (`size` bytes of it at hand)
+// is one the decoder takes: it gives nothing for a frame whose granules claim more than 576 values
+// below the count-one region, or switch their windows to a block type of 0 (damage, mostly).
+bool SideInfoDecodes(const uint8_t* frame, int64_t size) {
+    const bool mpeg1 = ((frame[1] >> 3) & 3) == 3, mono = (frame[3] >> 6) == 3, crc = !(frame[1] & 1);
+    const int64_t sideBytes = mpeg1 ? (mono ? 17 : 32) : (mono ? 9 : 17);
+    int64_t bit = (4 + (crc ? 2 : 0)) * 8;
+    if (bit / 8 + sideBytes > size) return true; // the rest is not at hand: the decoder sees to it
+    auto bits = [&](int n) {
+        uint32_t v = 0;
+        for (int i = 0; i < n; ++i, ++bit) v = (v << 1) | ((frame[bit >> 3] >> (7 - (bit & 7))) & 1);
+        return v;
+    };
+    const int chans = mono ? 1 : 2;
+    bit += mpeg1 ? 9 + (mono ? 5 : 3) + 4 * chans : 8 + (mono ? 1 : 2); // reservoir start, private bits, scfsi
+    for (int gr = 0; gr < (mpeg1 ? 2 : 1); ++gr) {
+        for (int ch = 0; ch < chans; ++ch) {
+            bit += 12; // part2_3_length
+            if (bits(9) > 288) return false;
+            bit += 8 + (mpeg1 ? 4 : 9); // global gain, scale factor compression
+            if (bits(1)) {
+                if (bits(2) == 0) return false;
+                bit += 1 + 2 * 5 + 3 * 3;
+            } else {
+                bit += 3 * 5 + 4 + 3;
+            }
+            bit += mpeg1 ? 3 : 2;
+        }
+    }
+    return true;
+}
+
 DWORD CTypeFor(AVCodecID id, const char* container) {
     std::string c = container ? container : "";
     switch (id) {
@@ -92,7 +127,11 @@ DWORD CTypeFor(AVCodecID id, const char* container) {
 
 } // namespace
 
-Decoder::~Decoder() {
+Decoder::~Decoder() { Close(); }
+
+void Decoder::Close() {
+    swr_free(&linkSwr_);
+    part_.reset();
     swr_free(&swr_);
     avcodec_free_context(&dec_);
     avformat_close_input(&fmt_);
@@ -114,6 +153,10 @@ std::unique_ptr<Decoder> Decoder::Open(const std::string& path, std::unique_ptr<
     d->atHand_ = exactLength;
     if (!d->Init(error)) return nullptr;
     const AVCodecID codec = d->dec_->codec_id;
+    if (d->endsAtLength_ && !d->OpenChain() && !d->dec_) {
+        error = BASS_ERROR_FILEOPEN;
+        return nullptr;
+    }
     // MPEG audio containers count the encoder's delay and padding that the decode trims; ASF counts
     // every packet's time while the WMA decode gives a frame less than it takes in.
     // A WAV file's sample count (its fact chunk, or the data size over the byte rate) leaves out
@@ -126,15 +169,23 @@ std::unique_ptr<Decoder> Decoder::Open(const std::string& path, std::unique_ptr<
             d->FindUndecodablePackets();
         d->MeasureLength();
     }
+    // Reading the file over again failed (its bytes went away: a stream from the net that is freed
+    // while it is measured).
+    if (!d->dec_) {
+        error = BASS_ERROR_FILEOPEN;
+        return nullptr;
+    }
     return d;
 }
 
 void Decoder::FindUndecodablePackets() {
     // Bytes between two frames (damage, or a tag in the middle of the stream) make the reader give a
-    // packet that does not start with a frame header, and the decoder gives nothing for it: the
-    // decode from the start runs that packet's time short of the timestamps that follow. Reading the
-    // packets without decoding them finds every such place; a stream whose frames follow each other
-    // unbroken, as most do, has none, and the frame headers alone tell that in a fraction of the time.
+    // packet that does not start with a frame header, a false header among them makes it give a
+    // frame that is none, and a damaged frame can start as a frame does: the decoder gives nothing
+    // for such a packet (or, for a false frame of another rate, fewer frames than its time), and the
+    // decode from the start runs short of the timestamps that follow. Decoding the stream finds
+    // every such place; a stream whose frames follow each other unbroken and whole, as most do, has
+    // none, and the frame headers alone tell that in a fraction of the time.
     lost_.clear();
     int64_t firstPos = -1;
     while (firstPos < 0 && av_read_frame(fmt_, pkt_) >= 0) {
@@ -143,19 +194,24 @@ void Decoder::FindUndecodablePackets() {
     }
     const bool unbroken = firstPos >= 0 && FramesFollowOn(firstPos);
     if (!Reopen() || unbroken) return;
-    const AVStream* st = fmt_->streams[stream_];
-    const int64_t start = st->start_time != AV_NOPTS_VALUE ? st->start_time : 0;
-    const AVRational frameTime{1, static_cast<int>(rate_)};
-    while (av_read_frame(fmt_, pkt_) >= 0) {
-        if (pkt_->stream_index == stream_ && pkt_->pts != AV_NOPTS_VALUE &&
-            !IsMpegAudioHeader(pkt_->data, pkt_->size)) {
-            const int64_t frames = pkt_->duration > 0 ? av_rescale_q(pkt_->duration, st->time_base, frameTime)
-                                                      : std::max(dec_->frame_size, 0);
-            if (frames > 0)
-                lost_.push_back({av_rescale_q(pkt_->pts - start, st->time_base, frameTime), frames});
+    // The decode from the start, as Read gives it, against the timestamps: where a frame's place by
+    // its timestamp lies past the frames given before it, packets went by that gave less than their
+    // time (nothing, or a false frame of another rate converted to the stream's).
+    std::vector<LostPacket> lost;
+    const size_t frameBytes = chans_ * static_cast<size_t>(BytesPerSample(format_));
+    int64_t given = 0, behind = 0;
+    while (DecodeMore()) {
+        const int64_t got = static_cast<int64_t>((pending_.size() - pendingPos_) / frameBytes);
+        pending_.clear();
+        pendingPos_ = 0;
+        if (lastKnown_ && lastAt_ != given + behind) {
+            const int64_t frames = lastAt_ - given - behind;
+            lost.push_back({lastAt_ + startStamp_ - std::max<int64_t>(frames, 0), frames});
+            behind += frames;
         }
-        av_packet_unref(pkt_);
+        given += got;
     }
+    lost_ = std::move(lost);
     Reopen();
 }
 
@@ -179,23 +235,30 @@ bool Decoder::FramesFollowOn(int64_t pos) {
     std::vector<uint8_t> block(1 << 16);
     int64_t blockStart = 0, blockEnd = 0;
     uint8_t h[4] = {};
+    // The header, its check word and the layer III side information, at their longest.
+    constexpr int64_t kLook = 4 + 2 + 32;
     while (pos + 4 <= size) {
-        if (pos < blockStart || pos + 4 > blockEnd) {
+        const int64_t look = std::min(kLook, size - pos);
+        if (pos < blockStart || pos + look > blockEnd) {
             if (avio_seek(pb, pos, SEEK_SET) != pos) return false;
             const int got = avio_read(pb, block.data(), static_cast<int>(block.size()));
-            if (got < 4) return false;
+            if (got < look) return false;
             blockStart = pos;
             blockEnd = pos + got;
         }
-        std::memcpy(h, block.data() + (pos - blockStart), 4);
+        const uint8_t* frame = block.data() + (pos - blockStart);
+        std::memcpy(h, frame, 4);
         if (!IsMpegAudioHeader(h, 4)) break;
         const int version = (h[1] >> 3) & 3, layer = 4 - ((h[1] >> 1) & 3), padding = (h[2] >> 1) & 1;
         const bool mpeg1 = version == 3;
         const int kbps = kKbps[mpeg1 ? layer - 1 : (layer == 1 ? 3 : 4)][h[2] >> 4];
         if (kbps == 0) return false; // free format: the size is not in the header
         const int rate = kRates[(h[2] >> 2) & 3] >> (mpeg1 ? 0 : version == 2 ? 1 : 2);
-        pos += layer == 1 ? (12000 * kbps / rate + padding) * 4
-                          : (layer == 3 && !mpeg1 ? 72000 : 144000) * kbps / rate + padding;
+        const int64_t frameBytes = layer == 1 ? (12000 * kbps / rate + padding) * 4
+                                              : (layer == 3 && !mpeg1 ? 72000 : 144000) * kbps / rate + padding;
+        // A frame cut short by the end of the file is decoded as far as it goes.
+        if (layer == 3 && pos + frameBytes <= size && !SideInfoDecodes(frame, look)) return false;
+        pos += frameBytes;
     }
     // The last frame may be cut short; an ID3v1 tag may follow it.
     return pos >= size || (size - pos == 128 && std::memcmp(h, "TAG", 3) == 0);
@@ -393,7 +456,13 @@ std::string Decoder::MetadataList() const {
     return list;
 }
 
-int64_t Decoder::FilePos() const { return fmt_ && fmt_->pb ? avio_tell(fmt_->pb) : -1; }
+int64_t Decoder::FilePos() const {
+    if (!links_.empty()) {
+        const int64_t pos = part_ ? part_->FilePos() : -1;
+        return pos >= 0 ? links_[link_].Begin + pos : -1;
+    }
+    return fmt_ && fmt_->pb ? avio_tell(fmt_->pb) : -1;
+}
 
 void Decoder::ConvertFrame() {
     AVChannelLayout outLayout{};
@@ -444,6 +513,7 @@ void Decoder::ConvertFrame() {
 }
 
 bool Decoder::DecodeMore() {
+    if (!dec_) return false;
     int bad = 0;
     while (true) {
         int rc = avcodec_receive_frame(dec_, frame_);
@@ -496,6 +566,7 @@ bool Decoder::DecodeMore() {
 }
 
 size_t Decoder::Read(uint8_t* out, size_t bytes, bool& ended) {
+    if (!links_.empty()) return ReadChain(out, bytes, ended);
     const size_t frameBytes = chans_ * static_cast<size_t>(BytesPerSample(format_));
     bytes -= bytes % frameBytes;
     // A stream that ends where its container says ends there whatever the decoder gives.
@@ -532,18 +603,14 @@ size_t Decoder::Read(uint8_t* out, size_t bytes, bool& ended) {
 }
 
 bool Decoder::Reopen() {
-    swr_free(&swr_);
-    avcodec_free_context(&dec_);
-    avformat_close_input(&fmt_);
-    if (io_) {
-        av_freep(&io_->buffer);
-        avio_context_free(&io_);
-        if (!source_->Seek || source_->Seek(0) != 0) return false;
-    }
-    av_packet_free(&pkt_);
-    av_frame_free(&frame_);
+    Close();
     int error = 0;
-    return Init(error);
+    if ((source_ && (!source_->Seek || source_->Seek(0) != 0)) || !Init(error)) {
+        // Nothing is left half open: every later call finds no decoder and fails or ends.
+        Close();
+        return false;
+    }
+    return true;
 }
 
 bool Decoder::FramePosition(int64_t& at) {
@@ -738,6 +805,8 @@ bool Decoder::FindLanding(int64_t& landed) {
 }
 
 bool Decoder::SeekTo(uint64_t frame) {
+    if (!links_.empty()) return SeekChain(frame);
+    if (!dec_) return Fail(BASS_ERROR_FILEOPEN, false);
     // A seek by timestamp needs to know what the first frame's timestamp names.
     if (!startStampKnown_ && static_cast<int64_t>(frame) > PrerollFrames() && (!source_ || source_->Seek) &&
         !LearnStartStamp())
@@ -757,8 +826,24 @@ bool Decoder::SeekTo(uint64_t frame) {
     if (fmt_->iformat && std::strcmp(fmt_->iformat->name, "ogg") == 0) return SeekOgg(frame, preroll);
     AVStream* st = fmt_->streams[stream_];
     int64_t start = st->start_time != AV_NOPTS_VALUE ? st->start_time : 0;
-    const int64_t stamp = static_cast<int64_t>(frame) + LostBeforeFrame(static_cast<int64_t>(frame));
-    int64_t ts = av_rescale_q(stamp - preroll, AVRational{1, static_cast<int>(rate_)}, st->time_base) + start;
+    // The frames decoded before the target are counted in the decode, where packets that decode
+    // to nothing take no room. Such a packet leaves the decoder holding what the frames before it
+    // left there, from several frames back: the frames up to a few after it are a whole decode's
+    // only when the decode runs through it from well before it.
+    int64_t from = static_cast<int64_t>(frame) - preroll;
+    std::vector<int64_t> lostPlaces;
+    int64_t lostSoFar = 0;
+    for (const LostPacket& p : lost_) {
+        const int64_t place = p.At - startStamp_ - lostSoFar;
+        if (place > static_cast<int64_t>(frame)) break;
+        lostPlaces.push_back(place);
+        lostSoFar += p.Frames;
+    }
+    for (auto place = lostPlaces.rbegin(); place != lostPlaces.rend(); ++place)
+        if (*place >= from - kLostLead * preroll) from = *place - kLostLead * preroll;
+    if (from <= 0) return SeekByDecoding(frame);
+    const int64_t stamp = from + LostBeforeFrame(from);
+    int64_t ts = av_rescale_q(stamp, AVRational{1, static_cast<int>(rate_)}, st->time_base) + start;
     if (av_seek_frame(fmt_, stream_, ts, AVSEEK_FLAG_BACKWARD) < 0) return SeekByDecoding(frame);
     if (Layer3FrameSize()) {
         // The seek has indexed the frames up to here, so the step back over the bit reservoir can
@@ -769,8 +854,228 @@ bool Decoder::SeekTo(uint64_t frame) {
     }
     atStart_ = false;
     avcodec_flush_buffers(dec_);
+    // After a flush, FFmpeg's MPEG audio decoder labels the first frame with the rate of the last
+    // one it decoded, which a false frame header may have set to another.
+    dec_->sample_rate = static_cast<int>(rate_);
     swr_free(&swr_);
     seekTarget_ = static_cast<int64_t>(frame);
+    return true;
+}
+
+std::vector<int64_t> Decoder::OggLinkStarts() {
+    // A link begins with its stream's first page (marked as such); the pages are followed by the
+    // sizes in their headers, so a page's bytes are never taken for a header.
+    AVIOContext* own = nullptr;
+    if (!source_ && avio_open2(&own, path_.c_str(), AVIO_FLAG_READ, nullptr, nullptr) < 0) return {};
+    std::unique_ptr<AVIOContext*, void (*)(AVIOContext**)> closeOwn(&own,
+                                                                    [](AVIOContext** c) { avio_closep(c); });
+    AVIOContext* pb = own ? own : fmt_->pb;
+    const int64_t size = pb ? avio_size(pb) : -1;
+    if (size <= 0) return {};
+    std::vector<int64_t> starts;
+    std::vector<uint8_t> block(1 << 16);
+    int64_t blockStart = 0, blockEnd = 0, pos = 0;
+    bool lastFirst = false; // the page before was a stream's first
+    constexpr int64_t kHeader = 27;
+    while (pos + kHeader <= size) {
+        const int64_t look = std::min<int64_t>(kHeader + 255, size - pos);
+        if (pos < blockStart || pos + look > blockEnd) {
+            if (avio_seek(pb, pos, SEEK_SET) != pos) return {};
+            const int got = avio_read(pb, block.data(), static_cast<int>(block.size()));
+            if (got < look) return {};
+            blockStart = pos;
+            blockEnd = pos + got;
+        }
+        const uint8_t* page = block.data() + (pos - blockStart);
+        if (std::memcmp(page, "OggS", 4) != 0 || page[4] != 0) break;
+        const int segments = page[26];
+        if (kHeader + segments > look) break;
+        int64_t body = 0;
+        for (int i = 0; i < segments; ++i) body += page[kHeader + i];
+        const bool first = (page[5] & 2) != 0;
+        if (first && !lastFirst) starts.push_back(pos);
+        lastFirst = first;
+        pos += kHeader + segments + body;
+    }
+    return starts;
+}
+
+namespace {
+
+// The bytes of a link of a file, as a file of their own.
+std::unique_ptr<ByteSource> LinkBytes(const std::string& path, ByteSource* whole, int64_t begin, int64_t end) {
+    auto src = std::make_unique<ByteSource>();
+    auto pos = std::make_shared<int64_t>(0);
+    std::shared_ptr<AVIOContext> file;
+    if (!whole) {
+        AVIOContext* io = nullptr;
+        if (avio_open2(&io, path.c_str(), AVIO_FLAG_READ, nullptr, nullptr) < 0) return nullptr;
+        file.reset(io, [](AVIOContext* c) { avio_closep(&c); });
+    }
+    src->Read = [file, whole, pos, begin, end](uint8_t* buf, int size) -> int {
+        const int n = static_cast<int>(std::min<int64_t>(size, end - begin - *pos));
+        if (n <= 0) return 0;
+        int got;
+        if (file) {
+            if (avio_seek(file.get(), begin + *pos, SEEK_SET) < 0) return -1;
+            got = avio_read(file.get(), buf, n);
+            if (got == AVERROR_EOF) got = 0;
+        } else {
+            if (whole->Seek(begin + *pos) != begin + *pos) return -1;
+            got = whole->Read(buf, n);
+        }
+        if (got > 0) *pos += got;
+        return got;
+    };
+    src->Seek = [pos, begin, end](int64_t to) -> int64_t {
+        if (to < 0 || to > end - begin) return -1;
+        *pos = to;
+        return to;
+    };
+    src->Size = [begin, end] { return end - begin; };
+    return src;
+}
+
+} // namespace
+
+bool Decoder::OpenChain() {
+    if (isLink_) return false;
+    const std::vector<int64_t> starts = OggLinkStarts();
+    // Reading the pages moved the reader of a file from memory.
+    if (source_ && !Reopen()) return false;
+    if (starts.size() < 2) return false;
+    const int64_t size = source_ ? (source_->Size ? source_->Size() : -1) : avio_size(fmt_->pb);
+    if (size <= 0) return false;
+    // Each link is a stream of its own, with its own length (as its last page gives it), rate and
+    // channels; one of another rate or channel count is converted to the first one's.
+    std::vector<Link> links;
+    uint64_t first = 0;
+    for (size_t i = 0; i < starts.size(); ++i) {
+        const int64_t end = i + 1 < starts.size() ? starts[i + 1] : size;
+        links_ = {{starts[i], end, first, 0, 0, 0}};
+        if (!OpenLink(0) || part_->LengthFrames() == 0) break; // the links from a damaged one on are lost
+        const uint64_t frames = static_cast<uint64_t>(
+            av_rescale(static_cast<int64_t>(part_->LengthFrames()), rate_, part_->Rate()));
+        links.push_back({starts[i], end, first, frames, part_->Rate(), part_->Chans()});
+        first += frames;
+    }
+    links_.clear();
+    part_.reset();
+    if (links.size() < 2) return false;
+    links_ = std::move(links);
+    lengthFrames_ = first;
+    if (!OpenLink(0)) {
+        links_.clear();
+        return false;
+    }
+    return true;
+}
+
+bool Decoder::OpenLink(size_t link) {
+    part_.reset();
+    swr_free(&linkSwr_);
+    linkOut_.clear();
+    linkOutPos_ = 0;
+    linkInputDone_ = false;
+    partDone_ = 0;
+    link_ = link;
+    const Link& l = links_[link];
+    auto bytes = LinkBytes(path_, source_.get(), l.Begin, l.End);
+    if (!bytes) return false;
+    std::unique_ptr<Decoder> d(new Decoder);
+    d->source_ = std::move(bytes);
+    d->format_ = format_;
+    d->atHand_ = true;
+    d->isLink_ = true;
+    int error = 0;
+    if (!d->Init(error)) return false;
+    part_ = std::move(d);
+    if (part_->Rate() != rate_ || part_->Chans() != chans_) {
+        AVChannelLayout in{}, out{};
+        av_channel_layout_default(&in, static_cast<int>(part_->Chans()));
+        av_channel_layout_default(&out, static_cast<int>(chans_));
+        const int rc = swr_alloc_set_opts2(&linkSwr_, &out, AvFormat(format_), static_cast<int>(rate_), &in,
+                                           AvFormat(format_), static_cast<int>(part_->Rate()), 0, nullptr);
+        av_channel_layout_uninit(&in);
+        av_channel_layout_uninit(&out);
+        if (rc < 0 || swr_init(linkSwr_) < 0) {
+            swr_free(&linkSwr_);
+            part_.reset();
+            return false;
+        }
+    }
+    return true;
+}
+
+size_t Decoder::ReadLink(uint8_t* out, size_t frames) {
+    const size_t frameBytes = chans_ * static_cast<size_t>(BytesPerSample(format_));
+    if (!linkSwr_) {
+        bool ended = false;
+        return part_->Read(out, frames * frameBytes, ended) / frameBytes;
+    }
+    const size_t inFrameBytes = part_->Chans() * static_cast<size_t>(BytesPerSample(format_));
+    while (linkOut_.size() - linkOutPos_ < frames * frameBytes && !linkInputDone_) {
+        linkIn_.resize(4096 * inFrameBytes);
+        bool ended = false;
+        const size_t in = part_->Read(linkIn_.data(), linkIn_.size(), ended) / inFrameBytes;
+        linkInputDone_ = in == 0;
+        const int room = swr_get_out_samples(linkSwr_, static_cast<int>(in));
+        if (room <= 0) continue;
+        linkOut_.erase(linkOut_.begin(), linkOut_.begin() + static_cast<std::ptrdiff_t>(linkOutPos_));
+        linkOutPos_ = 0;
+        const size_t old = linkOut_.size();
+        linkOut_.resize(old + static_cast<size_t>(room) * frameBytes);
+        uint8_t* to = linkOut_.data() + old;
+        const uint8_t* from = linkIn_.data();
+        // At the link's end, what the converter holds comes out.
+        const int got = swr_convert(linkSwr_, &to, room, in ? &from : nullptr, static_cast<int>(in));
+        linkOut_.resize(old + static_cast<size_t>(std::max(got, 0)) * frameBytes);
+    }
+    const size_t n = std::min(frames * frameBytes, linkOut_.size() - linkOutPos_);
+    std::memcpy(out, linkOut_.data() + linkOutPos_, n);
+    linkOutPos_ += n;
+    return n / frameBytes;
+}
+
+size_t Decoder::ReadChain(uint8_t* out, size_t bytes, bool& ended) {
+    const size_t frameBytes = chans_ * static_cast<size_t>(BytesPerSample(format_));
+    size_t got = 0;
+    const size_t want = bytes / frameBytes;
+    while (got < want && part_) {
+        const Link& l = links_[link_];
+        const uint64_t left = l.Frames > partDone_ ? l.Frames - partDone_ : 0;
+        if (left == 0) {
+            if (link_ + 1 >= links_.size() || !OpenLink(link_ + 1)) break;
+            continue;
+        }
+        const size_t ask = static_cast<size_t>(std::min<uint64_t>(left, want - got));
+        size_t n = ReadLink(out + got * frameBytes, ask);
+        if (n == 0) {
+            // The link's decode ends short of its length (by the few frames a rate conversion
+            // leaves, or by damage): silence makes it up, so every place in the file stays where
+            // the lengths put it.
+            n = ask;
+            std::memset(out + got * frameBytes, 0, n * frameBytes);
+        }
+        got += n;
+        partDone_ += n;
+    }
+    ended = !part_ || (link_ + 1 == links_.size() && partDone_ >= links_[link_].Frames);
+    if (nextFrame_ >= 0) nextFrame_ += static_cast<int64_t>(got);
+    return got * frameBytes;
+}
+
+bool Decoder::SeekChain(uint64_t frame) {
+    if (frame > lengthFrames_) return Fail(BASS_ERROR_POSITION, false);
+    size_t link = 0;
+    while (link + 1 < links_.size() && links_[link + 1].First <= frame) ++link;
+    if ((link != link_ || !part_ || linkSwr_) && !OpenLink(link)) return Fail(BASS_ERROR_FILEOPEN, false);
+    const Link& l = links_[link];
+    const uint64_t local = frame - l.First;
+    const uint64_t inner = linkSwr_ ? static_cast<uint64_t>(av_rescale(static_cast<int64_t>(local), l.Rate, rate_))
+                                    : local;
+    if (!part_->SeekFrame(std::min(inner, part_->LengthFrames()))) return false;
+    partDone_ = local;
     return true;
 }
 

@@ -59,6 +59,9 @@ public:
 private:
     Decoder() = default;
     bool Init(int& error);
+    // Frees the FFmpeg state; the decoder then gives nothing and cannot seek.
+    void Close();
+    // Opens the file again from its start; closed when that fails.
     bool Reopen();
     // Frames decoded before a seek target so that the samples from the target on are exact.
     int64_t PrerollFrames() const;
@@ -96,6 +99,18 @@ private:
     // Decodes the next frame into pending_; false at the end.
     bool DecodeMore();
     void ConvertFrame();
+    // Where the links of a chained Ogg file (streams one after the other, each with its own
+    // headers) begin; one for a file of one stream, none when the pages cannot be followed.
+    std::vector<int64_t> OggLinkStarts();
+    // Decodes each link of a chained Ogg Vorbis file on its own and plays them one after the other;
+    // false when the file has only one.
+    bool OpenChain();
+    // Opens the decoder of a link, from its start.
+    bool OpenLink(size_t link);
+    size_t ReadChain(uint8_t* out, size_t bytes, bool& ended);
+    // Up to `frames` frames of the current link in the channel's format.
+    size_t ReadLink(uint8_t* out, size_t frames);
+    bool SeekChain(uint64_t frame);
 
     std::string path_;
     std::unique_ptr<ByteSource> source_;
@@ -142,6 +157,24 @@ private:
     bool atHand_ = false;
     // The decode ends at the stated length, cut or made up to it (Ogg Vorbis).
     bool endsAtLength_ = false;
+    // The decoder of one link of a chained file, opened by the decoder of the whole file.
+    bool isLink_ = false;
+    // The links of a chained Ogg Vorbis file: their bytes, and their frames in the channel's rate;
+    // empty for other files.
+    struct Link {
+        int64_t Begin, End;
+        uint64_t First, Frames;
+        DWORD Rate, Chans;
+    };
+    std::vector<Link> links_;
+    size_t link_ = 0;
+    std::unique_ptr<Decoder> part_; // the current link's decoder
+    uint64_t partDone_ = 0;         // frames of the current link given so far
+    // A link whose rate or channel count is not the channel's is converted to it.
+    SwrContext* linkSwr_ = nullptr;
+    std::vector<uint8_t> linkIn_, linkOut_;
+    size_t linkOutPos_ = 0;
+    bool linkInputDone_ = false;
     // Where in the file the packet of the first frame of a decode from the start begins; -1 when
     // not known.
     int64_t firstPage_ = -1;

@@ -6,6 +6,7 @@
 #include <curl/curl.h>
 
 #include <algorithm>
+#include <atomic>
 #include <chrono>
 #include <condition_variable>
 #include <cstring>
@@ -84,6 +85,7 @@ public:
     UrlChannel(std::shared_ptr<NetState> net, std::unique_ptr<Decoder> dec, DWORD flags, std::string url)
         : Channel(dec->Rate(), dec->Chans(), flags, dec->CType()), net_(std::move(net)), dec_(std::move(dec)) {
         FileName = std::move(url);
+        decoderLength_ = dec_->LengthFrames();
         OrigRes = dec_->OrigRes();
         metadata_ = dec_->MetadataList();
         metadata_.push_back('\0');
@@ -121,7 +123,9 @@ public:
             if (!net_->complete || !net_->keepAll) return Fail(BASS_ERROR_NOTAVAIL, false);
         }
         std::lock_guard dec(decoderMutex_);
-        if (!dec_->SeekFrame(pos / FrameBytes())) return false;
+        const bool sought = dec_->SeekFrame(pos / FrameBytes());
+        decoderLength_ = dec_->LengthFrames();
+        if (!sought) return false;
         decodedFrames_ = pos / FrameBytes();
         std::lock_guard lock(fifoMutex_);
         fifo_.clear();
@@ -136,7 +140,7 @@ public:
             std::lock_guard lock(net_->mutex);
             frames = net_->measuredFrames;
         }
-        if (frames == 0) frames = dec_->LengthFrames();
+        if (frames == 0) frames = decoderLength_;
         if (frames == 0) return Fail(BASS_ERROR_NOTAVAIL, false);
         bytes = frames * FrameBytes();
         return true;
@@ -220,6 +224,7 @@ private:
             // are left to play after it.
             std::lock_guard dec(decoderMutex_);
             const size_t n = dec_->Read(chunk.data(), chunk.size(), ended);
+            decoderLength_ = dec_->LengthFrames();
             decodedFrames_ += n / FrameBytes();
             // What lies past the end goes, also what was decoded before the end was known.
             const uint64_t end = SizelessEnd();
@@ -246,6 +251,9 @@ private:
     std::shared_ptr<NetState> net_;
     std::unique_ptr<Decoder> dec_;
     std::mutex decoderMutex_;
+    // The decoder's length, for callers on other threads than the one that decodes (a seek opens
+    // the decoder again, and sets it anew).
+    std::atomic<uint64_t> decoderLength_{0};
     uint64_t decodedFrames_ = 0; // the decoder's position
     std::mutex fifoMutex_;
     std::condition_variable fifoCv_;

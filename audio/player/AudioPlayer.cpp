@@ -878,9 +878,17 @@ void TAudioPlayer::SetPosition(int64_t ms) {
                 wasPlaying = true;
             }
         }
-        auto seek = [&] {
-            BASS_ChannelSetPosition(source_, BASS_ChannelSeconds2Bytes(source_, static_cast<float>(ms / 1000.0)));
-        };
+        // The place is counted in whole frames from the milliseconds: seconds as a float miss the
+        // frame by one or two at 48 kHz (and by more the longer the track), and land early.
+        QWORD bytes;
+        BASS_CHANNELINFO ci{};
+        if (BASS_ChannelGetInfo(source_, &ci) && ci.freq > 0 && ci.chans > 0) {
+            const QWORD sampleBytes = (ci.flags & BASS_SAMPLE_FLOAT) ? 4 : (ci.flags & BASS_SAMPLE_8BITS) ? 1 : 2;
+            bytes = static_cast<QWORD>(ms) * ci.freq / 1000 * ci.chans * sampleBytes;
+        } else {
+            bytes = BASS_ChannelSeconds2Bytes(source_, static_cast<float>(ms / 1000.0));
+        }
+        auto seek = [&] { BASS_ChannelSetPosition(source_, bytes); };
         if (singleInEffect_) {
             seek();
         } else {

@@ -104,9 +104,10 @@ TEST_F(LibraryData, DecodeChannelGivesTheFileSeeksExactlyAndEndsOnce) {
     EXPECT_EQ(BASS_ErrorGetCode(), BASS_ERROR_HANDLE);
 }
 
-// MP3 (constant, variable and very low rate, and with bytes between frames), MP2, Ogg (Vorbis, long
-// and short, and FLAC), WMA and ADPCM WAV: the length is what the decode gives, and after a seek the
-// samples are ffmpeg's decode of the whole file from that point on, with no gap, fade-in or click.
+// MP3 (constant, variable and very low rate, with bytes between frames, damaged frames and a false
+// frame header), MP2, Ogg (Vorbis, long and short, and FLAC), WMA and ADPCM WAV: the length is what
+// the decode gives, and after a seek the samples are ffmpeg's decode of the whole file from that
+// point on, with no gap, fade-in or click.
 TEST_F(LibraryData, CompressedFilesSeekOntoFfmpegsSamplesAndReportTheLengthThatPlays) {
     REQUIRE_TOOL("sox");
     REQUIRE_TOOL("lame");
@@ -138,7 +139,15 @@ TEST_F(LibraryData, CompressedFilesSeekOntoFfmpegsSamplesAndReportTheLengthThatP
         int Tolerance = 0;
         // The length is oggdec's, which ends the stream at its last page's granule position.
         bool OggdecLength = false;
+        // Frames whose bytes after the header are overwritten, so that they decode to nothing.
+        std::vector<size_t> Damaged = {};
+        // The bytes put in begin with these (a frame header that leads nowhere).
+        std::string JunkStart = {};
+        // Files made before, one after the other (a chained Ogg file): the samples are ffmpeg's of
+        // each of them in turn.
+        std::vector<std::string> Chain = {};
     };
+    const std::string falseHeader("\xFF\xFB\x90\x64", 4);
     std::vector<Kind> kinds = {
         {"cbr.mp3", "lame --quiet -b 128 " + wav + " "},
         {"vbr.mp3", "lame --quiet -V 4 " + wav + " "},
@@ -168,7 +177,15 @@ TEST_F(LibraryData, CompressedFilesSeekOntoFfmpegsSamplesAndReportTheLengthThatP
         // frame short of the timestamps after it, and the frames after it lack part of their data.
         {"junk.mp3", "lame --quiet -b 64 " + sweep + " ", {{410, 40}}},
         {"junk-vbr.mp3", "lame --quiet -V 4 " + wav + " ", {{300, 300}, {191, 40}, {2, 17}}},
-        {"junk.mp2", "ffmpeg -v quiet -y -i " + wav + " -c:a mp2 -b:a 192k ", {{200, 40}}, 1}};
+        {"junk.mp2", "ffmpeg -v quiet -y -i " + wav + " -c:a mp2 -b:a 192k ", {{200, 40}}, 1},
+        // A damaged frame starts as a frame does, and gives nothing all the same.
+        {"damaged.mp3", "lame --quiet -b 128 " + wav + " ", {}, 0, false, {200}},
+        {"damaged-twice.mp3", "lame --quiet -V 4 " + wav + " ", {}, 0, false, {120, 301}},
+        {"false-header.mp3", "lame --quiet -b 128 " + wav + " ", {{250, 204}}, 0, false, {}, falseHeader},
+        // A false frame that decodes, at another rate than the stream's: converted, it gives fewer
+        // frames than its time.
+        {"false-frame-32k.mp3", "lame --quiet -b 64 --resample 32 " + wav + " ", {{97, 204}}, 0, false, {},
+         falseHeader + std::string(200, '\0')}};
     // Short Vorbis files of one page, or two: FFmpeg does not end the decode at the last page's
     // granule position, and gives no timestamps after that page.
     for (const char* seconds : {"1.0", "1.1", "1.3", "1.6", "2.2"}) {
@@ -185,34 +202,65 @@ TEST_F(LibraryData, CompressedFilesSeekOntoFfmpegsSamplesAndReportTheLengthThatP
         kinds.push_back(
             {std::string("short-mono-") + seconds + ".ogg", "oggenc -Q -q 2 " + mono + " -o ", {}, 0, true});
     }
+    // Chained Ogg Vorbis files: every link plays, and the length is theirs together.
+    const std::vector<std::pair<std::string, std::vector<std::string>>> chains = {
+        {"chained.ogg", {"music.ogg", "quiet-end.ogg"}},
+        {"chained-three.ogg", {"clicks.ogg", "music.ogg", "quiet-end.ogg"}},
+        {"chained-short.ogg", {"short-mono-1.0.ogg", "short-mono-1.6.ogg", "short-mono-2.2.ogg", "short-mono-1.3.ogg"}}};
+    for (const auto& [name, links] : chains) {
+        std::string cat = "cat";
+        for (const auto& link : links) cat.append(" ").append(dir_.File(link));
+        kinds.push_back({name, cat + " | tee ", {}, 0, true, {}, {}, links});
+    }
     for (const auto& kind : kinds) {
         SCOPED_TRACE(kind.Name);
         std::string file = dir_.File(kind.Name), ref = dir_.File(kind.Name + ".raw");
         ASSERT_TRUE(Shell(kind.Make + file));
-        if (!kind.Junk.empty()) {
+        if (!kind.Junk.empty() || !kind.Damaged.empty()) {
             auto bytes = ReadBytes(file);
             const auto starts = MpegFrameStarts(bytes);
+            for (size_t frame : kind.Damaged) {
+                ASSERT_LT(frame + 1, starts.size());
+                for (size_t i = starts[frame] + 4; i < starts[frame + 1]; ++i)
+                    bytes[i] = static_cast<uint8_t>(37 * i + 11);
+            }
             for (const auto& [frame, count] : kind.Junk) {
                 ASSERT_LT(frame, starts.size());
                 std::vector<uint8_t> junk(count);
                 for (size_t i = 0; i < count; ++i)
                     junk[i] = static_cast<uint8_t>(37 * i + 11);
+                std::memcpy(junk.data(), kind.JunkStart.data(), std::min(count, kind.JunkStart.size()));
                 bytes.insert(bytes.begin() + static_cast<long>(starts[frame]), junk.begin(), junk.end());
             }
             std::ofstream(file, std::ios::binary)
                 .write(reinterpret_cast<const char*>(bytes.data()),
                        static_cast<std::streamsize>(bytes.size()));
         }
-        ASSERT_TRUE(Shell("ffmpeg -v quiet -y -i " + file + " -f s16le -acodec pcm_s16le " + ref));
-        auto expected = ReadBytes(ref);
+        // ffmpeg decodes a chained file with a few frames more at every link's start (when it does
+        // not refuse it for timestamps that go back), and oggdec leaves out a first link of one
+        // page: each link is as long as oggdec makes it alone, and its samples are ffmpeg's.
+        std::vector<uint8_t> expected;
+        size_t chainLength = 0;
+        for (const auto& link : kind.Chain) {
+            auto linkRef = ReadBytes(dir_.File(link + ".raw"));
+            linkRef.resize(ReadBytes(dir_.File(link + ".raw.oggdec")).size());
+            expected.insert(expected.end(), linkRef.begin(), linkRef.end());
+            chainLength += linkRef.size();
+        }
+        if (kind.Chain.empty()) {
+            ASSERT_TRUE(Shell("ffmpeg -v quiet -y -i " + file + " -f s16le -acodec pcm_s16le " + ref));
+            expected = ReadBytes(ref);
+        }
         HSTREAM h = BASS_StreamCreateFile(0, file.c_str(), 0, 0, BASS_STREAM_DECODE);
-        ASSERT_NE(h, 0u);
+        ASSERT_NE(h, 0u) << BASS_ErrorGetCode();
         BASS_CHANNELINFO info{};
         ASSERT_TRUE(BASS_ChannelGetInfo(h, &info));
         const QWORD frameBytes = 2 * info.chans;
         ASSERT_EQ(expected.size() % frameBytes, 0u);
         QWORD length = expected.size();
-        if (kind.OggdecLength) {
+        if (!kind.Chain.empty()) {
+            length = chainLength;
+        } else if (kind.OggdecLength) {
             ASSERT_TRUE(Shell("oggdec -Q -R -o " + ref + ".oggdec " + file));
             length = ReadBytes(ref + ".oggdec").size();
         }
@@ -258,9 +306,10 @@ TEST_F(LibraryData, CompressedFilesSeekOntoFfmpegsSamplesAndReportTheLengthThatP
         // Every half frame over the frames after each place with bytes between frames, whose data
         // reaches back past it.
         const QWORD frameSize = info.freq >= 32000 ? 1152 : 576;
-        for (const auto& spot : kind.Junk)
-            for (QWORD frame = (spot.first - 2) * frameSize; frame < (spot.first + 6) * frameSize;
-                 frame += frameSize / 2)
+        std::vector<size_t> spots = kind.Damaged;
+        for (const auto& spot : kind.Junk) spots.push_back(spot.first);
+        for (size_t spot : spots)
+            for (QWORD frame = (spot - 2) * frameSize; frame < (spot + 6) * frameSize; frame += frameSize / 2)
                 seekOnto(frame, frameSize);
         BASS_StreamFree(h);
     }

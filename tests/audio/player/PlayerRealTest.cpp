@@ -255,6 +255,55 @@ TEST_F(PlayerReal, AnMp3SeekPlaysOnWithFfmpegsSamplesFromThatPoint) {
     }
 }
 
+// A seek to a millisecond lands on its frame (the millisecond times the rate, rounded down) at
+// 48 kHz as at 44.1 kHz, in a long track as in a short one: the frames from there are ffmpeg's.
+TEST_F(PlayerReal, SeeksLandOnTheFrameOfTheirMillisecond) {
+    if (!HaveTool("ffmpeg") || !HaveTool("oggenc")) GTEST_SKIP() << "ffmpeg or oggenc is not installed";
+    struct Kind {
+        std::string Name, Make;
+        int Rate;
+    };
+    const std::string dir = folder_.Dir().Path();
+    const std::vector<Kind> kinds = {
+        {"music48.wav", "sox -D -n -r 48000 -c 2 -b 16 DIR/music48.wav synth 30 sine 300-3000 vol 0.4", 48000},
+        {"music48.ogg", "oggenc -Q DIR/music48.wav -o DIR/music48.ogg", 48000},
+        {"mono441.wav", "sox -D -n -r 44100 -c 1 -b 16 DIR/mono441.wav synth 12 sine 300-3000 vol 0.4", 44100}};
+    for (const auto& kind : kinds) {
+        SCOPED_TRACE(kind.Name);
+        std::string make = kind.Make;
+        for (size_t at; (at = make.find("DIR")) != std::string::npos;) make.replace(at, 3, dir);
+        ASSERT_TRUE(Shell(make));
+        const std::string file = dir + "/" + kind.Name, ref = file + ".raw";
+        ASSERT_TRUE(Shell("ffmpeg -v quiet -y -i " + file + " -f s16le -acodec pcm_s16le " + ref));
+        const std::string expected = test::ReadFile(ref);
+        auto player = MakePlayer();
+        ASSERT_TRUE(player->Open(file));
+        const DWORD source = player->SourceChannel();
+        BASS_CHANNELINFO info{};
+        ASSERT_TRUE(BASS_ChannelGetInfo(source, &info));
+        const size_t frameBytes = 2 * info.chans;
+        const int64_t length = player->GetPlayLength();
+        int missed = 0, seeks = 0;
+        std::string first;
+        for (int64_t ms = 37; ms < length - 200; ms += length / 110 + 1, ++seeks) {
+            player->SetPosition(ms);
+            const size_t at = static_cast<size_t>(ms) * static_cast<size_t>(kind.Rate) / 1000 * frameBytes;
+            std::string got(256 * frameBytes, '\0');
+            DWORD have = 0;
+            while (have < got.size()) {
+                DWORD n = BASS_ChannelGetData(source, got.data() + have, static_cast<DWORD>(got.size() - have));
+                if (n == ~DWORD{0} || n == 0) break;
+                have += n;
+            }
+            if (have != got.size() || expected.compare(at, got.size(), got) != 0) {
+                if (!missed++) first = std::to_string(ms) + " ms, frame " + std::to_string(at / frameBytes);
+            }
+        }
+        EXPECT_GE(seeks, 100);
+        EXPECT_EQ(missed, 0) << "first at " << first;
+    }
+}
+
 TEST_F(PlayerReal, ASecondPlayerComesAndGoesWhileTheFirstPlaysOn) {
     std::string in = folder_.Dir().File("tone.wav");
     ASSERT_TRUE(Shell("sox -n -r 44100 -c 2 -b 16 " + in + " synth 3 sine 440"));
