@@ -172,8 +172,9 @@ TEST(SaverMusicEndToEndTest, SaverPlaysTheSoundFolderInOrderWithTheGapWhilePictu
 std::string RunSaver(const test::TempDir& dir, const std::string& env, int seconds) {
     const fs::path program = fs::path(LUMORA_BINARY_DIR) / "bin" / "lumora";
     fs::create_directories(dir.File("pics"));
-    if (!fs::exists(dir.File("pics/a.bmp")))
+    if (!fs::exists(dir.File("pics/a.bmp"))) {
         EXPECT_EQ(std::system(("convert -size 64x48 xc:red '" + dir.File("pics/a.bmp") + "'").c_str()), 0);
+    }
     std::ostringstream reg;
     reg << "REGEDIT4\n\n[HKEY_CURRENT_USER\\Software\\Varenko's Software\\Lumora\\Setting]\n"
         << "\"Folder\"=\"" << dir.File("pics") << "\"\n\"SoundFolder\"=\"" << dir.File("music") << "\"\n"
