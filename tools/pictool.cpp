@@ -1,7 +1,10 @@
 // lumora-pictool FILE OUT.pam: loads a picture through the picture classes the way the reading thread
 // does (transparent parts over black, the show's usual background), turns it into 32-bit pixels and
 // writes them as a PAM file. Exit status 1 with the exception's message when the picture cannot be read.
+// lumora-pictool --list FOLDER: lists a folder the way the picture picker fills its file list (folders
+// first, sorted by name, each name as shown) and prints one name a line.
 
+#include <algorithm>
 #include <cstdio>
 #include <exception>
 #include <string>
@@ -9,12 +12,39 @@
 
 #include "engine/saver/PictureFormats.h"
 #include "framework/Graphics.h"
+#include "framework/SysUtils.h"
+#include "platform/shell/Shell.h"
 
 using namespace lumora;
 
+namespace {
+
+int ListFolder(const std::string& path) {
+    TItemIdList absolute;
+    if (!ParseDisplayName(path, absolute)) {
+        std::fprintf(stderr, "cannot find %s\n", path.c_str());
+        return 1;
+    }
+    TShellFolder folder(absolute);
+    std::vector<TItemIdList> items;
+    if (!folder.EnumObjects(SHCONTF_FOLDERS | SHCONTF_NONFOLDERS, items)) {
+        std::fprintf(stderr, "cannot list %s\n", path.c_str());
+        return 1;
+    }
+    std::sort(items.begin(), items.end(),
+              [&](const TItemIdList& a, const TItemIdList& b) { return folder.CompareIds(a, b) < 0; });
+    std::string out;
+    for (const auto& item : items) out += FileNameUtf8(folder.DisplayNameOf(item, SHGDN_INFOLDER)) + "\n";
+    std::fputs(out.c_str(), stdout);
+    return 0;
+}
+
+} // namespace
+
 int main(int argc, char** argv) {
+    if (argc == 3 && std::string(argv[1]) == "--list") return ListFolder(argv[2]);
     if (argc != 3) {
-        std::fprintf(stderr, "usage: lumora-pictool FILE OUT.pam\n");
+        std::fprintf(stderr, "usage: lumora-pictool FILE OUT.pam\n       lumora-pictool --list FOLDER\n");
         return 2;
     }
     try {
