@@ -8,6 +8,7 @@
 #include "tests/audio/tags/TagSaveCases.h"
 #include "tests/audio/tags/TagTestUtil.h"
 #include "tests/support/LegacyTitles.h"
+#include "tests/support/Sanitizer.h"
 
 namespace lumora {
 namespace {
@@ -242,13 +243,7 @@ TEST(TagTool, LongWmaValuesAreSavedWhole) {
 TEST(TagTool, ManyCompressedFramesLoadInBoundedMemory) {
     REQUIRE_TAGTOOL();
     // AddressSanitizer reserves terabytes of address space: no address limit can be set under it.
-#if defined(__SANITIZE_ADDRESS__)
-    GTEST_SKIP() << "built with AddressSanitizer";
-#elif defined(__has_feature)
-#if __has_feature(address_sanitizer)
-    GTEST_SKIP() << "built with AddressSanitizer";
-#endif
-#endif
+    if (test::BuiltWithAddressSanitizer()) GTEST_SKIP() << "built with AddressSanitizer";
     REQUIRE_TOOL("sox");
     REQUIRE_TOOL("lame");
     REQUIRE_MUTAGEN();

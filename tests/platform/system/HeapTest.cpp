@@ -16,6 +16,7 @@
 #include <gtest/gtest.h>
 
 #include "platform/system/Heap.h"
+#include "tests/support/Sanitizer.h"
 
 using namespace lumora;
 
@@ -84,17 +85,6 @@ int ThreadsShareTwoArenas() {
     return arenas <= 2 ? 0 : 1;
 }
 
-bool UnderSanitizer() {
-#if defined(__SANITIZE_ADDRESS__)
-    return true;
-#elif defined(__has_feature)
-#if __has_feature(address_sanitizer)
-    return true;
-#endif
-#endif
-    return false;
-}
-
 } // namespace
 
 // The checks' side, run by the test program started again as a separate process.
@@ -110,7 +100,7 @@ TEST(Heap, Check) {
 
 TEST(Heap, PictureSizedBlocksAreMappedOnTheirOwnAndThreadsShareTwoArenas) {
     // The sanitizer's allocator has no arenas and ignores the settings.
-    if (UnderSanitizer()) GTEST_SKIP() << "built with a sanitizer";
+    if (test::BuiltWithAddressSanitizer()) GTEST_SKIP() << "built with a sanitizer";
     EXPECT_EQ(InFreshProcessWithHeapSettings("rows"), 0);
     EXPECT_EQ(InFreshProcessWithHeapSettings("arenas"), 0);
 }
