@@ -6,6 +6,7 @@
 #include <array>
 #include <cerrno>
 #include <cstdint>
+#include <cstring>
 #include <cmath>
 #include <vector>
 
@@ -145,6 +146,16 @@ constexpr int16_t classPairs[] = {
 };
 static_assert(std::size(classPairs) == classCount * classCount);
 
+struct TClassTriple {
+    uint8_t Back, Before, Class;
+    int16_t Lift; // what the class adds after these two, beyond what it has after the one before
+};
+constexpr TClassTriple classTriples[] = {
+#define LEGACY_TEXT_MODEL_CLASS_TRIPLES
+#include "framework/LegacyTextModel.inc"
+#undef LEGACY_TEXT_MODEL_CLASS_TRIPLES
+};
+
 struct TSymbolPair {
     uint16_t Before, After;
     int16_t Value;
@@ -174,7 +185,10 @@ public:
         return model;
     }
 
-    uint16_t SymbolOf(char32_t c) const {
+    uint16_t SymbolOf(char32_t c) const { return c < 0x10000 ? plane_[c] : FindSymbol(c); }
+
+private:
+    uint16_t FindSymbol(char32_t c) const {
         if (c < 0x100) return latin_[c];
         if (c >= 0x4E00 && c <= 0x9FFF) return static_cast<uint16_t>(LEGACY_TEXT_MODEL_KANJI1 + kanjiGroup_[c - 0x4E00] - 1);
         const TSymbolRange* end = std::end(symbolRanges);
@@ -185,21 +199,35 @@ public:
         if (c <= 0x24F && IsExtendedCapital(c)) return LEGACY_TEXT_MODEL_LATUPPER;
         return r->Symbol;
     }
+
+public:
     int32_t Follow(uint16_t before, uint16_t after) const { return follow_[before * symbolCount + after]; }
+    uint8_t ClassOf(uint16_t symbol) const { return symbolData[symbol].Class; }
+    int32_t Lift(uint8_t back, uint8_t before, uint8_t cls) const { return lift_[(back * classCount + before) * classCount + cls]; }
     // The symbol of a byte of Windows-1252.
     uint16_t Western(unsigned char b) const { return western_[b]; }
     // That the next character's first byte in UTF-8 (or its lead byte in CP932) is this one: what a
     // field's end cut of a character tells of it. Summed over the symbols, so only for a cut.
     enum class TForm { Utf8, CP932 };
     int64_t LeadAfter(uint16_t before, unsigned char lead, TForm form) const {
-        const auto& leads = form == TForm::Utf8 ? utf8Leads_ : cp932Leads_;
-        double sum = 0;
-        for (size_t a = 1; a < symbolCount; ++a) {
-            auto [low, high] = leads[a];
-            if (low != 0 && lead >= low && lead <= high)
-                sum += std::exp(follow_[before * symbolCount + a] / 100.0) * symbolData[a].Size / (high - low + 1);
+        if (lead < 0x80) return -32000;
+        // Summed over the symbols once for each symbol before a cut, and kept.
+        thread_local std::vector<std::array<int32_t, 0x80>> sums[2];
+        auto& rows = sums[form == TForm::Utf8 ? 0 : 1];
+        if (rows.empty()) rows.resize(symbolCount);
+        auto& row = rows[before];
+        if (row[0] == 0) {
+            const auto& leads = form == TForm::Utf8 ? utf8Leads_ : cp932Leads_;
+            std::array<double, 0x80> sum{};
+            for (size_t a = 1; a < symbolCount; ++a) {
+                auto [low, high] = leads[a];
+                if (low == 0) continue;
+                double share = std::exp(follow_[before * symbolCount + a] / 100.0) * symbolData[a].Size / (high - low + 1);
+                for (unsigned b = low; b <= high; ++b) sum[b - 0x80] += share;
+            }
+            for (size_t b = 0; b < 0x80; ++b) row[b] = static_cast<int32_t>(std::lround(std::log(std::max(sum[b], 1e-30)) * 100)) - 1;
         }
-        return std::lround(std::log(std::max(sum, 1e-30)) * 100);
+        return row[lead - 0x80];
     }
 
 private:
@@ -209,12 +237,17 @@ private:
         for (char32_t c = 0; c < 0x100; ++c) latin_[c] = static_cast<uint16_t>(symbolRanges[0].Symbol + c);
         kanjiGroup_.assign(0x9FFF - 0x4E00 + 1, 4);
         for (const auto& k : kanjiGroups) kanjiGroup_[k.CodePoint - 0x4E00] = k.Group;
+        // The symbols of the Basic Multilingual Plane looked up directly.
+        plane_.resize(0x10000);
+        for (char32_t c = 0; c < 0x10000; ++c) plane_[c] = FindSymbol(c);
         for (size_t b = 0; b < symbolCount; ++b)
             for (size_t a = 0; a < symbolCount; ++a)
                 follow_[b * symbolCount + a] = static_cast<int16_t>(
                     std::max(-32000, symbolData[b].Leave + classPairs[symbolData[b].Class * classCount + symbolData[a].Class] +
                                          symbolData[a].InClass));
         for (const auto& p : symbolPairs) follow_[p.Before * symbolCount + p.After] = p.Value;
+        lift_.assign(classCount * classCount * classCount, 0);
+        for (const auto& t : classTriples) lift_[(t.Back * classCount + t.Before) * classCount + t.Class] = t.Lift;
         for (unsigned b = 0; b < 0x100; ++b) {
             std::u32string c = CodePoints(Windows1252ToUtf8(std::string(1, static_cast<char>(b))));
             western_[b] = SymbolOf(c.empty() ? char32_t{0xFFFD} : c[0]);
@@ -272,10 +305,11 @@ private:
         return out;
     }
 
-    std::vector<int16_t> follow_;
+    std::vector<int16_t> follow_, lift_;
     std::array<uint16_t, 0x100> latin_{};
     std::array<uint16_t, 0x100> western_{};
     std::vector<uint8_t> kanjiGroup_;
+    std::vector<uint16_t> plane_;
     std::vector<TLeads> utf8Leads_, cp932Leads_;
 };
 
@@ -283,11 +317,15 @@ private:
 struct TLikelihood {
     const TModel& Model = TModel::Get();
     uint16_t Last = boundary;
+    uint8_t Before = 0, Back = 0; // the classes of Last and of the character before it
     int64_t Total = 0;
     size_t BeyondAscii = 0; // characters
 
     void Add(uint16_t symbol) {
-        Total += Model.Follow(Last, symbol);
+        uint8_t cls = Model.ClassOf(symbol);
+        Total += Model.Follow(Last, symbol) + Model.Lift(Back, Before, cls);
+        Back = Before;
+        Before = cls;
         Last = symbol;
     }
     void Add(char32_t c) {
@@ -322,7 +360,7 @@ struct TLikelihood {
 
 // Valid multi-byte UTF-8 is seldom anything else by chance: each of its characters beyond ASCII
 // counts this much for it.
-constexpr int64_t utf8Prior = 300;
+constexpr int64_t utf8Prior = 500;
 
 struct TReading {
     TTextReading Reading = TTextReading::Windows1252;
@@ -420,17 +458,32 @@ std::string DecodeLatin1(std::string_view bytes) {
 }
 
 std::string Windows1252ToUtf8(std::string_view bytes) {
-    thread_local TIconv cd("UTF-8", "WINDOWS-1252");
-    if (auto whole = cd.Convert(bytes)) return *whole;
-    // The five bytes Windows-1252 leaves unused (0x81, 0x8D, 0x8F, 0x90, 0x9D) read as ISO-8859-1.
-    std::string out;
-    size_t start = 0;
-    for (size_t i = 0; i <= bytes.size(); ++i) {
-        if (i < bytes.size() && cd.Convert(bytes.substr(i, 1))) continue;
-        if (auto part = cd.Convert(bytes.substr(start, i - start))) out += *part;
-        if (i < bytes.size()) out += DecodeLatin1(bytes.substr(i, 1));
-        start = i + 1;
+    // A single-byte code page: each byte's text found once through iconv, then looked up. The five
+    // bytes Windows-1252 leaves unused (0x81, 0x8D, 0x8F, 0x90, 0x9D) read as ISO-8859-1.
+    struct TChar {
+        char Bytes[4] = {};
+        size_t Size = 0;
+    };
+    static const std::array<TChar, 0x100> table = [] {
+        std::array<TChar, 0x100> t;
+        TIconv cd("UTF-8", "WINDOWS-1252");
+        for (unsigned b = 0; b < 0x100; ++b) {
+            std::string byte(1, static_cast<char>(b));
+            std::string text = cd.Convert(byte).value_or(DecodeLatin1(byte));
+            t[b].Size = std::min<size_t>(text.size(), 4);
+            std::copy_n(text.data(), t[b].Size, t[b].Bytes);
+        }
+        return t;
+    }();
+    size_t size = 0;
+    for (unsigned char b : bytes) size += table[b].Size;
+    std::string out(size + 4, '\0');
+    char* at = out.data();
+    for (unsigned char b : bytes) {
+        std::memcpy(at, table[b].Bytes, 4);
+        at += table[b].Size;
     }
+    out.resize(size);
     return out;
 }
 
