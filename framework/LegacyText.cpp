@@ -146,9 +146,17 @@ constexpr int16_t classPairs[] = {
 };
 static_assert(std::size(classPairs) == classCount * classCount);
 
+// What a class adds after two others, beyond what it has after the one before: for the classes
+// never seen after them, and for those seen.
+constexpr int16_t classContexts[] = {
+#define LEGACY_TEXT_MODEL_CLASS_CONTEXTS
+#include "framework/LegacyTextModel.inc"
+#undef LEGACY_TEXT_MODEL_CLASS_CONTEXTS
+};
+static_assert(std::size(classContexts) == classCount * classCount);
 struct TClassTriple {
-    uint8_t Back, Before, Class;
-    int16_t Lift; // what the class adds after these two, beyond what it has after the one before
+    uint32_t Key; // (two back * classes + before) * classes + class
+    int16_t Lift;
 };
 constexpr TClassTriple classTriples[] = {
 #define LEGACY_TEXT_MODEL_CLASS_TRIPLES
@@ -246,8 +254,9 @@ private:
                     std::max(-32000, symbolData[b].Leave + classPairs[symbolData[b].Class * classCount + symbolData[a].Class] +
                                          symbolData[a].InClass));
         for (const auto& p : symbolPairs) follow_[p.Before * symbolCount + p.After] = p.Value;
-        lift_.assign(classCount * classCount * classCount, 0);
-        for (const auto& t : classTriples) lift_[(t.Back * classCount + t.Before) * classCount + t.Class] = t.Lift;
+        lift_.resize(classCount * classCount * classCount);
+        for (size_t i = 0; i < lift_.size(); ++i) lift_[i] = classContexts[i / classCount];
+        for (const auto& t : classTriples) lift_[t.Key] = t.Lift;
         for (unsigned b = 0; b < 0x100; ++b) {
             std::u32string c = CodePoints(Windows1252ToUtf8(std::string(1, static_cast<char>(b))));
             western_[b] = SymbolOf(c.empty() ? char32_t{0xFFFD} : c[0]);
@@ -360,7 +369,7 @@ struct TLikelihood {
 
 // Valid multi-byte UTF-8 is seldom anything else by chance: each of its characters beyond ASCII
 // counts this much for it.
-constexpr int64_t utf8Prior = 500;
+constexpr int64_t utf8Prior = 700;
 
 struct TReading {
     TTextReading Reading = TTextReading::Windows1252;
