@@ -377,6 +377,21 @@ struct TReading {
     std::string Text; // of the CP932 reading; the other readings make theirs from the bytes
 };
 
+bool IsCP932Lead(unsigned char c) { return (c >= 0x81 && c <= 0x9F) || (c >= 0xE0 && c <= 0xFC); }
+
+// Bytes laid out as CP932 can be: single bytes where they stand alone, a valid second byte after
+// each lead byte. Western text seldom is, and then no conversion needs trying.
+bool MayBeCP932(std::string_view bytes) {
+    for (size_t i = 0; i < bytes.size(); ++i) {
+        auto b = static_cast<unsigned char>(bytes[i]);
+        if (b < 0x80 || (b >= 0xA1 && b <= 0xDF)) continue;
+        if (!IsCP932Lead(b) || i + 1 == bytes.size()) return false;
+        auto trail = static_cast<unsigned char>(bytes[++i]);
+        if (trail < 0x40 || trail == 0x7F || trail > 0xFC) return false;
+    }
+    return true;
+}
+
 // The most likely reading of the bytes; whole: the text ends where the bytes do (a full fixed-size
 // field's text may go on past them). A tie goes to UTF-8, then CP932.
 TReading MostLikely(std::string_view bytes, bool whole) {
@@ -387,7 +402,7 @@ TReading MostLikely(std::string_view bytes, bool whole) {
         if (whole) western.End();
         best.Score = western.Total;
     }
-    if (auto text = CP932ToUtf8(bytes)) {
+    if (auto text = MayBeCP932(bytes) ? CP932ToUtf8(bytes) : std::nullopt) {
         TLikelihood japanese;
         japanese.AddUtf8(*text);
         if (whole) japanese.End();
@@ -410,8 +425,6 @@ std::string TextOf(TReading reading, std::string_view bytes) {
     default: return std::string(bytes);
     }
 }
-
-bool IsCP932Lead(unsigned char c) { return (c >= 0x81 && c <= 0x9F) || (c >= 0xE0 && c <= 0xFC); }
 
 // The bytes without a lead byte of CP932 left alone at their end, when they end in one.
 std::optional<std::string_view> WithoutCutLead(std::string_view bytes) {
