@@ -286,7 +286,7 @@ private:
                 break;
             case LATLOWER:
             case LATUPPER:
-                if (!own) utf8Leads_[a] = {0xC4, 0xC9};
+                if (!own) utf8Leads_[a] = {0xC4, 0xC5};
                 break;
             case GREEK: utf8Leads_[a] = {0xCD, 0xCF}, cp932Leads_[a] = {0x83, 0x83}; break;
             case CYRILLIC: utf8Leads_[a] = {0xD0, 0xD3}, cp932Leads_[a] = {0x84, 0x84}; break;
