@@ -214,6 +214,7 @@ public:
     int32_t Lift(uint8_t back, uint8_t before, uint8_t cls) const { return lift_[(back * classCount + before) * classCount + cls]; }
     // The symbol of a byte of Windows-1252.
     uint16_t Western(unsigned char b) const { return western_[b]; }
+    char32_t WesternChar(unsigned char b) const { return westernChar_[b]; }
     // That the next character's first byte in UTF-8 (or its lead byte in CP932) is this one: what a
     // field's end cut of a character tells of it. Summed over the symbols, so only for a cut.
     enum class TForm { Utf8, CP932 };
@@ -259,7 +260,8 @@ private:
         for (const auto& t : classTriples) lift_[t.Key] = t.Lift;
         for (unsigned b = 0; b < 0x100; ++b) {
             std::u32string c = CodePoints(Windows1252ToUtf8(std::string(1, static_cast<char>(b))));
-            western_[b] = SymbolOf(c.empty() ? char32_t{0xFFFD} : c[0]);
+            westernChar_[b] = c.empty() ? char32_t{0xFFFD} : c[0];
+            western_[b] = SymbolOf(westernChar_[b]);
         }
         // The lead bytes of each symbol: its own character's, or the span of its group's.
         for (const auto& r : symbolRanges) {
@@ -317,6 +319,7 @@ private:
     std::vector<int16_t> follow_, lift_;
     std::array<uint16_t, 0x100> latin_{};
     std::array<uint16_t, 0x100> western_{};
+    std::array<char32_t, 0x100> westernChar_{};
     std::vector<uint8_t> kanjiGroup_;
     std::vector<uint16_t> plane_;
     std::vector<TLeads> utf8Leads_, cp932Leads_;
@@ -329,6 +332,24 @@ struct TLikelihood {
     uint8_t Before = 0, Back = 0; // the classes of Last and of the character before it
     int64_t Total = 0;
     size_t BeyondAscii = 0; // characters
+    // Quotes still open: “ or „ (which “ closes), ‘, « and ‹.
+    size_t Double = 0, German = 0, Single = 0, Guillemet = 0;
+
+    void Quote(char32_t c) {
+        auto close = [](size_t& open) { open -= open > 0; };
+        switch (c) {
+        case U'„': ++German; break;
+        case U'“': German ? close(German) : void(++Double); break;
+        case U'”': close(Double); break;
+        case U'‘': ++Single; break;
+        case U'’': close(Single); break;
+        case U'«':
+        case U'‹': ++Guillemet; break;
+        case U'»':
+        case U'›': close(Guillemet); break;
+        default: break;
+        }
+    }
 
     void Add(uint16_t symbol) {
         uint8_t cls = Model.ClassOf(symbol);
@@ -338,7 +359,10 @@ struct TLikelihood {
         Last = symbol;
     }
     void Add(char32_t c) {
-        BeyondAscii += c >= 0x80;
+        if (c >= 0x80) {
+            ++BeyondAscii;
+            Quote(c);
+        }
         Add(Model.SymbolOf(c));
     }
     // Text in UTF-8, in one pass.
@@ -360,11 +384,21 @@ struct TLikelihood {
     }
     void AddWestern(std::string_view bytes) {
         for (unsigned char b : bytes) {
-            BeyondAscii += b >= 0x80;
+            if (b >= 0x80) {
+                ++BeyondAscii;
+                // The quotes of Windows-1252 and ISO-8859-1.
+                if (b == 0x84 || b == 0x91 || b == 0x92 || b == 0x93 || b == 0x94 || b == 0x8B || b == 0x9B || b == 0xAB ||
+                    b == 0xBB)
+                    Quote(Model.WesternChar(b));
+            }
             Add(Model.Western(b));
         }
     }
-    void End() { Add(boundary); }
+    // The text ends here: an opening quote never closed counts against it.
+    void End() {
+        Add(boundary);
+        Total += static_cast<int64_t>(Double + German + Single + Guillemet) * LEGACY_TEXT_MODEL_UNCLOSED;
+    }
 };
 
 // Valid multi-byte UTF-8 is seldom anything else by chance: each of its characters beyond ASCII
