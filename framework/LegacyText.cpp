@@ -215,6 +215,11 @@ public:
     // The symbol of a byte of Windows-1252.
     uint16_t Western(unsigned char b) const { return western_[b]; }
     char32_t WesternChar(unsigned char b) const { return westernChar_[b]; }
+    // The character of a single byte of CP932 or of a lead byte and the next, as iconv reads them;
+    // noCharacter where it reads none (a lead byte alone, an unused byte or pair).
+    static constexpr char32_t noCharacter = 0xFFFFFFFF;
+    char32_t CP932Single(unsigned char b) const { return cp932Single_[b]; }
+    char32_t CP932Double(unsigned char lead, unsigned char trail) const { return cp932Double_[lead << 8 | trail]; }
     // That the next character's first byte in UTF-8 (or its lead byte in CP932) is this one: what a
     // field's end cut of a character tells of it. Summed over the symbols, so only for a cut.
     enum class TForm { Utf8, CP932 };
@@ -263,6 +268,25 @@ private:
             westernChar_[b] = c.empty() ? char32_t{0xFFFD} : c[0];
             western_[b] = SymbolOf(westernChar_[b]);
         }
+        // CP932 read by iconv once for every byte and pair, so that scoring its reading needs no
+        // conversion: the text is converted only when it wins.
+        cp932Single_.fill(noCharacter);
+        cp932Double_.assign(0x10000, noCharacter);
+        TIconv cp932("UTF-8", "CP932");
+        auto one = [&](const std::string& in) {
+            auto text = cp932.Convert(in);
+            if (!text || text->empty()) return noCharacter;
+            std::u32string c = CodePoints(*text);
+            return c.size() == 1 ? c[0] : noCharacter;
+        };
+        for (unsigned b = 0; b < 0x100; ++b) {
+            if (IsLeadByte(static_cast<unsigned char>(b))) {
+                for (unsigned t = 0x40; t <= 0xFC; ++t)
+                    cp932Double_[b << 8 | t] = one(std::string{static_cast<char>(b), static_cast<char>(t)});
+            } else {
+                cp932Single_[b] = one(std::string(1, static_cast<char>(b)));
+            }
+        }
         // The lead bytes of each symbol: its own character's, or the span of its group's.
         for (const auto& r : symbolRanges) {
             if (!r.Each) continue;
@@ -301,6 +325,8 @@ private:
         }
     }
 
+    static bool IsLeadByte(unsigned char c) { return (c >= 0x81 && c <= 0x9F) || (c >= 0xE0 && c <= 0xFC); }
+
     static std::string Utf8Of(char32_t c) {
         std::string out;
         if (c < 0x80) {
@@ -320,6 +346,8 @@ private:
     std::array<uint16_t, 0x100> latin_{};
     std::array<uint16_t, 0x100> western_{};
     std::array<char32_t, 0x100> westernChar_{};
+    std::array<char32_t, 0x100> cp932Single_{};
+    std::vector<char32_t> cp932Double_;
     std::vector<uint8_t> kanjiGroup_;
     std::vector<uint16_t> plane_;
     std::vector<TLeads> utf8Leads_, cp932Leads_;
@@ -361,7 +389,7 @@ struct TLikelihood {
     void Add(char32_t c) {
         if (c >= 0x80) {
             ++BeyondAscii;
-            Quote(c);
+            if ((c >= 0x2018 && c <= 0x201E) || c == 0xAB || c == 0xBB || c == 0x2039 || c == 0x203A) Quote(c);
         }
         Add(Model.SymbolOf(c));
     }
@@ -394,6 +422,21 @@ struct TLikelihood {
             Add(Model.Western(b));
         }
     }
+    // Bytes read as CP932; false when they are no CP932 text.
+    bool AddCP932(std::string_view bytes) {
+        for (size_t i = 0; i < bytes.size(); ++i) {
+            auto b = static_cast<unsigned char>(bytes[i]);
+            char32_t c = Model.CP932Single(b);
+            if (c == TModel::noCharacter) {
+                if (i + 1 == bytes.size()) return false;
+                c = Model.CP932Double(b, static_cast<unsigned char>(bytes[++i]));
+                if (c == TModel::noCharacter) return false;
+            }
+            Add(c);
+        }
+        return true;
+    }
+
     // The text ends here: an opening quote never closed counts against it.
     void End() {
         Add(boundary);
@@ -408,23 +451,9 @@ constexpr int64_t utf8Prior = 700;
 struct TReading {
     TTextReading Reading = TTextReading::Windows1252;
     int64_t Score = 0;
-    std::string Text; // of the CP932 reading; the other readings make theirs from the bytes
 };
 
 bool IsCP932Lead(unsigned char c) { return (c >= 0x81 && c <= 0x9F) || (c >= 0xE0 && c <= 0xFC); }
-
-// Bytes laid out as CP932 can be: single bytes where they stand alone, a valid second byte after
-// each lead byte. Western text seldom is, and then no conversion needs trying.
-bool MayBeCP932(std::string_view bytes) {
-    for (size_t i = 0; i < bytes.size(); ++i) {
-        auto b = static_cast<unsigned char>(bytes[i]);
-        if (b < 0x80 || (b >= 0xA1 && b <= 0xDF)) continue;
-        if (!IsCP932Lead(b) || i + 1 == bytes.size()) return false;
-        auto trail = static_cast<unsigned char>(bytes[++i]);
-        if (trail < 0x40 || trail == 0x7F || trail > 0xFC) return false;
-    }
-    return true;
-}
 
 // The most likely reading of the bytes; whole: the text ends where the bytes do (a full fixed-size
 // field's text may go on past them). A tie goes to UTF-8, then CP932.
@@ -436,25 +465,26 @@ TReading MostLikely(std::string_view bytes, bool whole) {
         if (whole) western.End();
         best.Score = western.Total;
     }
-    if (auto text = MayBeCP932(bytes) ? CP932ToUtf8(bytes) : std::nullopt) {
-        TLikelihood japanese;
-        japanese.AddUtf8(*text);
+    if (TLikelihood japanese; japanese.AddCP932(bytes)) {
         if (whole) japanese.End();
-        if (japanese.Total >= best.Score) best = {TTextReading::CP932, japanese.Total, std::move(*text)};
+        if (japanese.Total >= best.Score) best = {TTextReading::CP932, japanese.Total};
     }
     if (IsValidUtf8(bytes)) {
         TLikelihood utf8;
         utf8.AddUtf8(bytes);
         if (whole) utf8.End();
         int64_t score = utf8.Total + utf8Prior * static_cast<int64_t>(utf8.BeyondAscii);
-        if (score >= best.Score) best = {TTextReading::Utf8, score, {}};
+        if (score >= best.Score) best = {TTextReading::Utf8, score};
     }
     return best;
 }
 
+// The text of the reading that won, converted only now.
 std::string TextOf(TReading reading, std::string_view bytes) {
     switch (reading.Reading) {
-    case TTextReading::CP932: return std::move(reading.Text);
+    case TTextReading::CP932:
+        if (auto text = CP932ToUtf8(bytes)) return *text;
+        return Windows1252ToUtf8(bytes);
     case TTextReading::Windows1252: return Windows1252ToUtf8(bytes);
     default: return std::string(bytes);
     }
@@ -570,13 +600,15 @@ std::string DecodeFullLegacyField(std::string_view bytes) {
     // The field without the start of a character the cut took in two: a CP932 lead byte, or the
     // first bytes of a UTF-8 sequence; likely as far as the text goes, and as likely as it is that
     // such a character came next.
+    std::string_view read = bytes;
     if (auto cut = WithoutCutLead(bytes)) {
-        if (auto text = CP932ToUtf8(*cut)) {
-            TLikelihood japanese;
-            japanese.AddUtf8(*text);
+        if (TLikelihood japanese; japanese.AddCP932(*cut)) {
             int64_t score = japanese.Total + japanese.Model.LeadAfter(japanese.Last, static_cast<unsigned char>(bytes.back()),
                                                                       TModel::TForm::CP932);
-            if (score > best.Score) best = {TTextReading::CP932, score, std::move(*text)};
+            if (score > best.Score) {
+                best = {TTextReading::CP932, score};
+                read = *cut;
+            }
         }
     }
     if (auto cut = WithoutCutUtf8(bytes)) {
@@ -588,7 +620,7 @@ std::string DecodeFullLegacyField(std::string_view bytes) {
                         utf8Prior * static_cast<int64_t>(utf8.BeyondAscii);
         if (score > best.Score) return std::string(*cut);
     }
-    return TextOf(std::move(best), bytes);
+    return TextOf(best, read);
 }
 
 TLegacyEncoding EncodeLegacyText(std::string_view utf8, size_t maxBytes) {
