@@ -215,11 +215,13 @@ public:
     // The symbol of a byte of Windows-1252.
     uint16_t Western(unsigned char b) const { return western_[b]; }
     char32_t WesternChar(unsigned char b) const { return westernChar_[b]; }
-    // The character of a single byte of CP932 or of a lead byte and the next, as iconv reads them;
-    // noCharacter where it reads none (a lead byte alone, an unused byte or pair).
-    static constexpr char32_t noCharacter = 0xFFFFFFFF;
-    char32_t CP932Single(unsigned char b) const { return cp932Single_[b]; }
-    char32_t CP932Double(unsigned char lead, unsigned char trail) const { return cp932Double_[lead << 8 | trail]; }
+    // The symbol of a single byte of CP932 or of a lead byte and the next, as iconv reads them;
+    // noSymbol where it reads none (a lead byte alone, an unused byte or pair).
+    static constexpr uint16_t noSymbol = 0xFFFF;
+    uint16_t CP932Single(unsigned char b) const { return cp932Single_[b]; }
+    uint16_t CP932Double(unsigned char lead, unsigned char trail) const { return cp932Double_[lead << 8 | trail]; }
+    // The quote a symbol stands for, or 0.
+    char32_t QuoteOf(uint16_t symbol) const { return quoteOf_[symbol]; }
     // That the next character's first byte in UTF-8 (or its lead byte in CP932) is this one: what a
     // field's end cut of a character tells of it. Summed over the symbols, so only for a cut.
     enum class TForm { Utf8, CP932 };
@@ -270,15 +272,17 @@ private:
         }
         // CP932 read by iconv once for every byte and pair, so that scoring its reading needs no
         // conversion: the text is converted only when it wins.
-        cp932Single_.fill(noCharacter);
-        cp932Double_.assign(0x10000, noCharacter);
+        cp932Single_.fill(noSymbol);
+        cp932Double_.assign(0x10000, noSymbol);
         TIconv cp932("UTF-8", "CP932");
         auto one = [&](const std::string& in) {
             auto text = cp932.Convert(in);
-            if (!text || text->empty()) return noCharacter;
+            if (!text || text->empty()) return noSymbol;
             std::u32string c = CodePoints(*text);
-            return c.size() == 1 ? c[0] : noCharacter;
+            return c.size() == 1 ? SymbolOf(c[0]) : noSymbol;
         };
+        quoteOf_.assign(symbolCount, 0);
+        for (char32_t q : {U'„', U'“', U'”', U'‘', U'’', U'«', U'‹', U'»', U'›'}) quoteOf_[SymbolOf(q)] = q;
         for (unsigned b = 0; b < 0x100; ++b) {
             if (IsLeadByte(static_cast<unsigned char>(b))) {
                 for (unsigned t = 0x40; t <= 0xFC; ++t)
@@ -346,8 +350,9 @@ private:
     std::array<uint16_t, 0x100> latin_{};
     std::array<uint16_t, 0x100> western_{};
     std::array<char32_t, 0x100> westernChar_{};
-    std::array<char32_t, 0x100> cp932Single_{};
-    std::vector<char32_t> cp932Double_;
+    std::array<uint16_t, 0x100> cp932Single_{};
+    std::vector<uint16_t> cp932Double_;
+    std::vector<char32_t> quoteOf_;
     std::vector<uint8_t> kanjiGroup_;
     std::vector<uint16_t> plane_;
     std::vector<TLeads> utf8Leads_, cp932Leads_;
@@ -426,13 +431,17 @@ struct TLikelihood {
     bool AddCP932(std::string_view bytes) {
         for (size_t i = 0; i < bytes.size(); ++i) {
             auto b = static_cast<unsigned char>(bytes[i]);
-            char32_t c = Model.CP932Single(b);
-            if (c == TModel::noCharacter) {
+            uint16_t symbol = Model.CP932Single(b);
+            if (symbol == TModel::noSymbol) {
                 if (i + 1 == bytes.size()) return false;
-                c = Model.CP932Double(b, static_cast<unsigned char>(bytes[++i]));
-                if (c == TModel::noCharacter) return false;
+                symbol = Model.CP932Double(b, static_cast<unsigned char>(bytes[++i]));
+                if (symbol == TModel::noSymbol) return false;
             }
-            Add(c);
+            if (b >= 0x80) {
+                ++BeyondAscii;
+                if (char32_t quote = Model.QuoteOf(symbol)) Quote(quote);
+            }
+            Add(symbol);
         }
         return true;
     }
