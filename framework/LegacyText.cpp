@@ -214,7 +214,6 @@ public:
     int32_t Lift(uint8_t back, uint8_t before, uint8_t cls) const { return lift_[(back * classCount + before) * classCount + cls]; }
     // The symbol of a byte of Windows-1252.
     uint16_t Western(unsigned char b) const { return western_[b]; }
-    char32_t WesternChar(unsigned char b) const { return westernChar_[b]; }
     // The symbol of a single byte of CP932 or of a lead byte and the next, as iconv reads them;
     // noSymbol where it reads none (a lead byte alone, an unused byte or pair).
     static constexpr uint16_t noSymbol = 0xFFFF;
@@ -267,8 +266,7 @@ private:
         for (const auto& t : classTriples) lift_[t.Key] = t.Lift;
         for (unsigned b = 0; b < 0x100; ++b) {
             std::u32string c = CodePoints(Windows1252ToUtf8(std::string(1, static_cast<char>(b))));
-            westernChar_[b] = c.empty() ? char32_t{0xFFFD} : c[0];
-            western_[b] = SymbolOf(westernChar_[b]);
+            western_[b] = SymbolOf(c.empty() ? char32_t{0xFFFD} : c[0]);
         }
         // CP932 read by iconv once for every byte and pair, so that scoring its reading needs no
         // conversion: the text is converted only when it wins.
@@ -349,7 +347,6 @@ private:
     std::vector<int16_t> follow_, lift_;
     std::array<uint16_t, 0x100> latin_{};
     std::array<uint16_t, 0x100> western_{};
-    std::array<char32_t, 0x100> westernChar_{};
     std::array<uint16_t, 0x100> cp932Single_{};
     std::vector<uint16_t> cp932Double_;
     std::vector<char32_t> quoteOf_;
@@ -417,14 +414,12 @@ struct TLikelihood {
     }
     void AddWestern(std::string_view bytes) {
         for (unsigned char b : bytes) {
+            uint16_t symbol = Model.Western(b);
             if (b >= 0x80) {
                 ++BeyondAscii;
-                // The quotes of Windows-1252 and ISO-8859-1.
-                if (b == 0x84 || b == 0x91 || b == 0x92 || b == 0x93 || b == 0x94 || b == 0x8B || b == 0x9B || b == 0xAB ||
-                    b == 0xBB)
-                    Quote(Model.WesternChar(b));
+                if (char32_t quote = Model.QuoteOf(symbol)) Quote(quote);
             }
-            Add(Model.Western(b));
+            Add(symbol);
         }
     }
     // Bytes read as CP932; false when they are no CP932 text.
