@@ -18,26 +18,24 @@ enum class TTextReading { Ascii, Utf8, CP932, Windows1252 };
 // The reading of the bytes a person most likely wrote:
 // - No byte of 0x80 or above: ASCII, the same in every reading.
 // - Each reading that decodes the bytes exactly (Windows-1252 always does, its five unused bytes
-//   as the control codes of ISO-8859-1) is given a plausibility over its characters in their
-//   places: kana, common kanji, full-width forms and well-formed half-width katakana count for
-//   Japanese, while a lone or rare kanji between Latin letters, a sound mark with nothing to mark
-//   or a lone half-width katakana among Latin letters count against it; accented letters inside
-//   words or beginning them, whole words in capitals, quotes, dashes, apostrophes, "…", "€" and
-//   "™" where writers put them count for Western text, while control codes, symbols in words, a
-//   capital after small letters or a run of rare accented capitals count against it.
-// - Valid UTF-8 holding a multi-byte sequence is a strong hint of its own and wins unless its
-//   characters make no sense.
-// The highest plausibility wins; a tie goes to UTF-8, then CP932.
+//   as the control codes of ISO-8859-1) is scored by a model of the text people write: how often
+//   each character follows the one before, and each kind of character the two kinds before it,
+//   learned from word lists and a Japanese dictionary (tools/make-legacy-text-model), with an
+//   opening quote never closed counting against it. One pass over the bytes per reading.
+// - Valid UTF-8 holding a multi-byte sequence is a strong hint of its own: each character beyond
+//   ASCII counts for it.
+// The most likely reading wins; a tie goes to UTF-8, then CP932.
 TTextReading ChooseReading(std::string_view bytes);
 
 // 8-bit text in UTF-8, in the reading ChooseReading gives. Never fails.
 std::string DecodeLegacyText(std::string_view bytes);
 
 // The text of a fixed-size field whose bytes run to its very last byte (ID3v1): such a field may
-// have cut a CP932 character in two and end in its lead byte alone. The field is read whole and
-// without that byte, and the more plausible reading wins ("…Theme" + the lead byte of a kanji
-// against "…Claude Franç"). Text with a length of its own is never cut: it goes through
-// DecodeLegacyText.
+// have cut a character in two, and end in a CP932 lead byte or the first bytes of a UTF-8
+// sequence. Then the whole characters before the cut are a reading too, as likely as the text
+// before it and that such a character came next ("…Theme" + the lead byte of a kanji against
+// "…Claude Franç"). The field's text may go on past it, and a quote it opened may close there.
+// Text with a length of its own is never cut: it goes through DecodeLegacyText.
 std::string DecodeFullLegacyField(std::string_view bytes);
 
 // 8-bit bytes for the text that read back as it through DecodeFullLegacyField (a field of exactly
