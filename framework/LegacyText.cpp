@@ -437,11 +437,6 @@ std::optional<std::string_view> WithoutCutLead(std::string_view bytes) {
     return bytes.substr(0, at);
 }
 
-std::string TrimRight(std::string text) {
-    while (!text.empty() && static_cast<unsigned char>(text.back()) <= 0x20) text.pop_back();
-    return text;
-}
-
 } // namespace
 
 std::optional<std::string> CP932ToUtf8(std::string_view bytes) {
@@ -517,76 +512,6 @@ std::string DecodeFullLegacyField(std::string_view bytes) {
         if (best.Score + 0.5 > Best(candidates).Score) return best.Text;
     }
     return Best(candidates).Text;
-}
-
-TLegacyEncoding EncodeLegacyText(std::string_view utf8, size_t maxBytes) {
-    std::string text = TrimRight(std::string(utf8));
-    if (IsAscii(text)) return {TrimRight(text.substr(0, std::min(maxBytes, text.size()))), true};
-    // Each character in each code page ("?" where it has none), Japanese text trying CP932 first.
-    std::u32string chars = CodePoints(text);
-    bool japanese = std::any_of(chars.begin(), chars.end(), [](char32_t c) { return IsWideJapanese(c) || IsHalfWidth(c); });
-    struct TForm {
-        std::vector<std::string> Pieces; // the bytes of each character, "?" where it has none
-        bool Whole = true;
-    };
-    std::vector<std::string_view> typed; // each character as typed
-    for (size_t i = 0, at = 0; i < chars.size(); ++i) {
-        size_t length = chars[i] < 0x80 ? 1 : chars[i] < 0x800 ? 2 : chars[i] < 0x10000 ? 3 : 4;
-        typed.emplace_back(text.data() + at, length);
-        at += length;
-    }
-    auto encode = [&](auto&& convert) {
-        TForm form;
-        for (size_t i = 0; i < chars.size(); ++i) {
-            if (chars[i] < 0x80) {
-                form.Pieces.emplace_back(typed[i]);
-            } else if (auto bytes = convert(typed[i])) {
-                form.Pieces.push_back(*bytes);
-            } else {
-                form.Pieces.emplace_back("?");
-                form.Whole = false;
-            }
-        }
-        return form;
-    };
-    TForm cp932 = encode(Utf8ToCP932), western = encode(Utf8ToWindows1252);
-    std::vector<const TForm*> order = japanese ? std::vector<const TForm*>{&cp932, &western}
-                                               : std::vector<const TForm*>{&western, &cp932};
-
-    // The text a form's first characters stand for: as typed, with "?" for what it cannot hold.
-    auto meant = [&](const TForm& form, size_t count) {
-        std::string out;
-        for (size_t i = 0; i < count; ++i) out += form.Pieces[i] == "?" ? std::string("?") : std::string(typed[i]);
-        return TrimRight(out);
-    };
-    auto readBack = [&](const std::string& bytes) {
-        return TrimRight(bytes.size() == maxBytes ? DecodeFullLegacyField(bytes) : DecodeLegacyText(bytes));
-    };
-    // The longest start of the text that fits and reads back, in the first form that manages it.
-    auto fitting = [&](const TForm& form) {
-        size_t count = 0, used = 0;
-        while (count < form.Pieces.size() && used + form.Pieces[count].size() <= maxBytes) used += form.Pieces[count++].size();
-        return count;
-    };
-    // Forms that hold every character come first; one with "?" only when none of them reads back.
-    std::stable_sort(order.begin(), order.end(), [](const TForm* a, const TForm* b) { return a->Whole && !b->Whole; });
-    for (const TForm* form : order) {
-        // Text that fits is written whole or not at all; a cut may move back to where it reads back.
-        size_t fit = fitting(*form), least = fit < chars.size() ? 1 : fit;
-        for (size_t count = fit; count >= least && count > 0; --count) {
-            std::string bytes;
-            for (size_t i = 0; i < count; ++i) bytes += form->Pieces[i];
-            bytes = TrimRight(bytes);
-            if (readBack(bytes) != meant(*form, count)) continue;
-            bool whole = true;
-            for (size_t i = 0; i < count; ++i) whole = whole && (form->Pieces[i] != "?" || chars[i] == '?');
-            return {bytes, whole};
-        }
-    }
-    // Nothing reads back as typed: the first form as it fits, said so.
-    std::string bytes;
-    for (size_t i = 0; i < fitting(*order[0]); ++i) bytes += order[0]->Pieces[i];
-    return {TrimRight(bytes), false};
 }
 
 bool IsValidUtf8(std::string_view bytes) {

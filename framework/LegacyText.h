@@ -40,18 +40,21 @@ std::string DecodeLegacyText(std::string_view bytes);
 // DecodeLegacyText.
 std::string DecodeFullLegacyField(std::string_view bytes);
 
-// 8-bit bytes for the text that read back as it through DecodeFullLegacyField (a field of exactly
-// maxBytes bytes when full) or DecodeLegacyText: CP932 for Japanese text, Windows-1252 for Western,
-// whichever holds the text and reads back; text longer than maxBytes is cut on a character
-// boundary, at the longest cut that still reads back. Characters neither code page holds become
-// "?"; text no form reads back as is written in the first and said not to be exact.
+// 8-bit bytes for the text, in the form that reads back (DecodeLegacyText, or DecodeFullLegacyField
+// for bytes that fill a field of fieldBytes) with the most of it: Windows-1252 and CP932 are both
+// tried, each with "?" for the characters it cannot hold, and the one whose bytes read back as the
+// most characters typed wins; a "?" stands only where the form chosen has no such character.
+// Text longer than maxBytes is cut on a character boundary, at the longest cut that reads back.
+// When no form reads back, the one that holds the most of the text is written and said not to be
+// exact. fieldBytes defaults to maxBytes (a field the text may fill).
 struct TLegacyEncoding {
     std::string Bytes;
     // The bytes read back as the text (or as the start of it that fits): false when a character
     // had to become "?" or the bytes read back as other text.
     bool Exact = true;
 };
-TLegacyEncoding EncodeLegacyText(std::string_view utf8, size_t maxBytes = std::string::npos);
+TLegacyEncoding EncodeLegacyText(std::string_view utf8, size_t maxBytes = std::string::npos,
+                                 size_t fieldBytes = std::string::npos);
 
 // Valid UTF-8 as it is; anything else is 8-bit legacy text (DecodeLegacyText).
 std::string SanitizeUtf8(std::string_view bytes);
