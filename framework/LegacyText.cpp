@@ -6,7 +6,7 @@
 #include <array>
 #include <cerrno>
 #include <cstdint>
-#include <initializer_list>
+#include <cmath>
 #include <vector>
 
 namespace lumora {
@@ -56,42 +56,7 @@ public:
 private:
     iconv_t cd_;
 };
-
 // ---- Characters ----
-
-// Kanji a Japanese reader meets every day (tools/make-legacy-text-tables).
-constexpr uint16_t commonKanji[] = {
-#include "framework/CommonKanji.inc"
-};
-
-bool IsCommonKanji(char32_t c) {
-    return c <= 0xFFFF && std::binary_search(std::begin(commonKanji), std::end(commonKanji), static_cast<uint16_t>(c));
-}
-
-bool IsAsciiLetter(char32_t c) { return (c >= 'A' && c <= 'Z') || (c >= 'a' && c <= 'z'); }
-bool IsDigit(char32_t c) { return c >= '0' && c <= '9'; }
-bool IsBlank(char32_t c) { return c == 0 || c == ' ' || c == '\t' || c == 0xA0 || c == 0x3000; }
-
-// Letters of the Western code pages and the Latin blocks of UTF-8, beyond ASCII.
-bool IsLatinLetter(char32_t c) { return c >= 0xC0 && c <= 0x17F && c != 0xD7 && c != 0xF7; }
-bool IsLetter(char32_t c) { return IsAsciiLetter(c) || IsLatinLetter(c); }
-bool IsUpper(char32_t c) {
-    if (c < 0x80) return c >= 'A' && c <= 'Z';
-    if (c >= 0xC0 && c <= 0xDE) return c != 0xD7;
-    // Latin Extended-A pairs capitals and small letters, the capital first, except in two stretches.
-    if (c >= 0x100 && c <= 0x17F) {
-        if (c == 0x178) return true;
-        if ((c >= 0x139 && c <= 0x148) || (c >= 0x179 && c <= 0x17E)) return c % 2 == 1;
-        return c != 0x138 && c != 0x149 && c != 0x17F && c % 2 == 0;
-    }
-    return false;
-}
-bool IsLower(char32_t c) { return IsLetter(c) && !IsUpper(c); }
-// Accented capitals Western text rarely holds without plain letters beside them.
-bool IsRareCapital(char32_t c) {
-    return c == 0xC2 || c == 0xCA || c == 0xCC || c == 0xCE || c == 0xCF || c == 0xCB || c == 0xD0 || c == 0xD2 ||
-           c == 0xD4 || c == 0xD9 || c == 0xDB || c == 0xDD || c == 0xDE || c == 0x178;
-}
 
 bool IsKana(char32_t c) {
     return (c >= 0x3041 && c <= 0x3096) || (c >= 0x309D && c <= 0x309E) || (c >= 0x30A1 && c <= 0x30FA) ||
@@ -99,9 +64,6 @@ bool IsKana(char32_t c) {
 }
 bool IsKanji(char32_t c) { return (c >= 0x4E00 && c <= 0x9FFF) || (c >= 0xF900 && c <= 0xFAFF) || c == 0x3007; }
 bool IsFullWidthForm(char32_t c) { return (c >= 0xFF01 && c <= 0xFF5E) || (c >= 0xFFE0 && c <= 0xFFE5); }
-// Greek and Cyrillic: whole words of them are text (in UTF-8, or full-width in CP932), a lone
-// letter among Latin ones is not.
-bool IsGreekOrCyrillic(char32_t c) { return c >= 0x0370 && c <= 0x04FF; }
 // The punctuation and symbols of the double-byte rows of CP932: CJK punctuation, arrows, shapes,
 // circled numbers, box drawing.
 bool IsWideSymbol(char32_t c) {
@@ -113,15 +75,6 @@ bool IsWideSymbol(char32_t c) {
 }
 bool IsWideJapanese(char32_t c) { return IsKana(c) || IsKanji(c) || IsFullWidthForm(c) || IsWideSymbol(c); }
 bool IsHalfWidth(char32_t c) { return c >= 0xFF61 && c <= 0xFF9F; }
-bool IsHalfWidthLetter(char32_t c) { return c >= 0xFF66 && c <= 0xFF9D && c != 0xFF70; }
-// Half-width katakana that take the voiced mark ﾞ (ｳ, ｶ-ﾄ, ﾊ-ﾎ) and the semi-voiced mark ﾟ (ﾊ-ﾎ).
-bool TakesVoicedMark(char32_t c) { return c == 0xFF73 || (c >= 0xFF76 && c <= 0xFF84) || (c >= 0xFF8A && c <= 0xFF8E); }
-bool TakesSemiVoicedMark(char32_t c) { return c >= 0xFF8A && c <= 0xFF8E; }
-
-bool IsControl(char32_t c) { return (c < 0x20 && c != '\t' && c != '\n' && c != '\r') || (c >= 0x7F && c <= 0x9F); }
-bool IsUnreadable(char32_t c) {
-    return (c >= 0xE000 && c <= 0xF8FF) || c == 0xFFFD || (c >= 0xFFF0 && c <= 0xFFFF) || (c >= 0xD800 && c <= 0xDFFF);
-}
 
 std::u32string CodePoints(std::string_view utf8) {
     std::u32string out;
@@ -136,295 +89,237 @@ std::u32string CodePoints(std::string_view utf8) {
     return out;
 }
 
-// ---- Plausibility ----
+// ---- The model of written text ----
 
-// How much the characters look like text a person wrote, summed over the characters beyond ASCII
-// in their places (ASCII alone reads the same in every reading). Roughly one point per byte of a
-// character where it belongs, less where it does not.
-class TPlausibility {
+// How often each character follows another in the text people write, learned from word lists and
+// a Japanese dictionary by tools/make-legacy-text-model. Characters count as symbols: most on
+// their own, kanji in groups by how common they are, the rest of Unicode by block. Values are
+// natural logarithms of probabilities in hundredths.
+enum TClass : uint8_t {
+#define LEGACY_TEXT_MODEL_CLASS_NAMES
+#include "framework/LegacyTextModel.inc"
+#undef LEGACY_TEXT_MODEL_CLASS_NAMES
+};
+
+constexpr size_t symbolCount = LEGACY_TEXT_MODEL_SYMBOLS;
+constexpr size_t classCount = LEGACY_TEXT_MODEL_CLASSES;
+
+struct TSymbolRange {
+    char32_t First, Last;
+    uint16_t Symbol; // of First
+    bool Each;       // each code point its own symbol, counting on from Symbol
+};
+constexpr TSymbolRange symbolRanges[] = {
+#define LEGACY_TEXT_MODEL_RANGES
+#include "framework/LegacyTextModel.inc"
+#undef LEGACY_TEXT_MODEL_RANGES
+};
+
+struct TKanjiGroup {
+    uint16_t CodePoint;
+    uint8_t Group; // 1 most common ... 3; kanji not listed are group 4
+};
+constexpr TKanjiGroup kanjiGroups[] = {
+#define LEGACY_TEXT_MODEL_KANJI
+#include "framework/LegacyTextModel.inc"
+#undef LEGACY_TEXT_MODEL_KANJI
+};
+
+struct TSymbolData {
+    uint8_t Class;
+    int16_t Leave;   // what the symbol leaves to the pairs of classes for what follows it
+    int16_t InClass; // the share of one of its characters in its class
+};
+constexpr TSymbolData symbolData[] = {
+#define LEGACY_TEXT_MODEL_SYMBOL
+#include "framework/LegacyTextModel.inc"
+#undef LEGACY_TEXT_MODEL_SYMBOL
+};
+static_assert(std::size(symbolData) == symbolCount);
+
+constexpr int16_t classPairs[] = {
+#define LEGACY_TEXT_MODEL_CLASS_PAIRS
+#include "framework/LegacyTextModel.inc"
+#undef LEGACY_TEXT_MODEL_CLASS_PAIRS
+};
+static_assert(std::size(classPairs) == classCount * classCount);
+
+struct TSymbolPair {
+    uint16_t Before, After;
+    int16_t Value;
+};
+constexpr TSymbolPair symbolPairs[] = {
+#define LEGACY_TEXT_MODEL_PAIRS
+#include "framework/LegacyTextModel.inc"
+#undef LEGACY_TEXT_MODEL_PAIRS
+};
+
+constexpr uint16_t boundary = 0; // the start and the end of the text
+
+// Latin Extended-A pairs capitals and small letters, the capital first, except in two stretches;
+// Extended-B counts as small letters.
+bool IsExtendedCapital(char32_t c) {
+    if (c == 0x178) return true;
+    if ((c >= 0x139 && c <= 0x148) || (c >= 0x179 && c <= 0x17E)) return c % 2 == 1;
+    return c <= 0x17F && c != 0x138 && c != 0x149 && c != 0x17F && c % 2 == 0;
+}
+
+// The learned tables spread out for lookups in constant time: every pair of symbols, what the
+// pairs of classes give where the pair itself was never seen.
+class TModel {
 public:
-    explicit TPlausibility(const std::u32string& text) : t_(text) { MarkWords(); }
-
-    // utf8Bonus: what each character beyond ASCII adds for being valid UTF-8, more where it is in
-    // its place than where it is not.
-    double Score(bool utf8Bonus = false) const {
-        double score = 0;
-        for (size_t i = 0; i < t_.size(); ++i) {
-            double one = CharScore(i);
-            if (utf8Bonus && t_[i] >= 0x80) one += one > 0 ? 3 : 1;
-            score += one;
-        }
-        return score;
+    static const TModel& Get() {
+        static const TModel model;
+        return model;
     }
 
+    uint16_t SymbolOf(char32_t c) const {
+        if (c < 0x100) return latin_[c];
+        if (c >= 0x4E00 && c <= 0x9FFF) return static_cast<uint16_t>(LEGACY_TEXT_MODEL_KANJI1 + kanjiGroup_[c - 0x4E00] - 1);
+        const TSymbolRange* end = std::end(symbolRanges);
+        const TSymbolRange* r = std::upper_bound(std::begin(symbolRanges), end, c,
+                                                 [](char32_t v, const TSymbolRange& x) { return v < x.First; });
+        if (r == std::begin(symbolRanges) || c > (--r)->Last) return LEGACY_TEXT_MODEL_OTHER;
+        if (r->Each) return static_cast<uint16_t>(r->Symbol + (c - r->First));
+        if (c <= 0x24F && IsExtendedCapital(c)) return LEGACY_TEXT_MODEL_LATUPPER;
+        return r->Symbol;
+    }
+    int32_t Follow(uint16_t before, uint16_t after) const { return follow_[before * symbolCount + after]; }
+    // The symbol of a byte of Windows-1252.
+    uint16_t Western(unsigned char b) const { return western_[b]; }
+    // That a character beyond ASCII follows, and a double-byte character of CP932.
+    int32_t BeyondAsciiAfter(uint16_t before) const { return beyondAscii_[before]; }
+    int32_t WideAfter(uint16_t before) const { return wide_[before]; }
+
 private:
-    struct TWord {
-        size_t Begin = 0, End = 0, Ascii = 0, Upper = 0, Lower = 0;
-    };
-    const std::u32string& t_;
-    std::vector<TWord> words_;
-    std::vector<int> wordOf_;
+    TModel() : follow_(symbolCount * symbolCount) {
+        for (char32_t c = 0; c < 0x100; ++c) latin_[c] = static_cast<uint16_t>(symbolRanges[0].Symbol + c);
+        kanjiGroup_.assign(0x9FFF - 0x4E00 + 1, 4);
+        for (const auto& k : kanjiGroups) kanjiGroup_[k.CodePoint - 0x4E00] = k.Group;
+        for (size_t b = 0; b < symbolCount; ++b)
+            for (size_t a = 0; a < symbolCount; ++a)
+                follow_[b * symbolCount + a] = static_cast<int16_t>(
+                    std::max(-32000, symbolData[b].Leave + classPairs[symbolData[b].Class * classCount + symbolData[a].Class] +
+                                         symbolData[a].InClass));
+        for (const auto& p : symbolPairs) follow_[p.Before * symbolCount + p.After] = p.Value;
+        for (unsigned b = 0; b < 0x100; ++b) {
+            std::u32string c = CodePoints(Windows1252ToUtf8(std::string(1, static_cast<char>(b))));
+            western_[b] = SymbolOf(c.empty() ? char32_t{0xFFFD} : c[0]);
+        }
+        // Summed over the symbols once, for the text a cut took away.
+        beyondAscii_.resize(symbolCount);
+        wide_.resize(symbolCount);
+        for (size_t b = 0; b < symbolCount; ++b) {
+            double beyond = 0, wide = 0;
+            for (size_t a = 1; a < symbolCount; ++a) {
+                double p = std::exp(follow_[b * symbolCount + a] / 100.0);
+                if (a >= latin_[0x80]) beyond += p;
+                switch (symbolData[a].Class) {
+                case HIRAGANA: case KATAKANA: case PROLONG: case FULLALNUM: case CJKPUNCT: case KANJI1: case KANJI2:
+                case KANJI3: case KANJI4: case GREEK: case CYRILLIC: case SYMBOL:
+                    wide += p;
+                    break;
+                default: break;
+                }
+            }
+            beyondAscii_[b] = static_cast<int32_t>(std::lround(std::log(std::max(beyond, 1e-30)) * 100));
+            wide_[b] = static_cast<int32_t>(std::lround(std::log(std::max(wide, 1e-30)) * 100));
+        }
+    }
 
-    char32_t At(size_t i) const { return i < t_.size() ? t_[i] : 0; }
-    bool HoldsAsciiLetter() const { return std::any_of(t_.begin(), t_.end(), IsAsciiLetter); }
-    char32_t Before(size_t i) const { return i > 0 ? t_[i - 1] : 0; }
+    std::vector<int16_t> follow_;
+    std::array<uint16_t, 0x100> latin_{};
+    std::array<uint16_t, 0x100> western_{};
+    std::vector<uint8_t> kanjiGroup_;
+    std::vector<int32_t> beyondAscii_, wide_;
+};
 
-    void MarkWords() {
-        wordOf_.assign(t_.size(), -1);
-        for (size_t i = 0; i < t_.size();) {
-            if (!IsLetter(t_[i])) {
+// The likelihood of a text, character by character.
+struct TLikelihood {
+    const TModel& Model = TModel::Get();
+    uint16_t Last = boundary;
+    int64_t Total = 0;
+    size_t BeyondAscii = 0; // characters
+
+    void Add(uint16_t symbol) {
+        Total += Model.Follow(Last, symbol);
+        Last = symbol;
+    }
+    void Add(char32_t c) {
+        BeyondAscii += c >= 0x80;
+        Add(Model.SymbolOf(c));
+    }
+    // Text in UTF-8, in one pass.
+    void AddUtf8(std::string_view utf8) {
+        for (size_t i = 0; i < utf8.size();) {
+            auto b = static_cast<unsigned char>(utf8[i]);
+            if (b < 0x80) {
+                Add(char32_t{b});
                 ++i;
                 continue;
             }
-            TWord w;
-            w.Begin = i;
-            while (i < t_.size() && IsLetter(t_[i])) {
-                w.Ascii += IsAsciiLetter(t_[i]);
-                w.Upper += IsUpper(t_[i]);
-                w.Lower += IsLower(t_[i]);
-                wordOf_[i] = static_cast<int>(words_.size());
-                ++i;
-            }
-            w.End = i;
-            words_.push_back(w);
+            int extra = b < 0xE0 ? 1 : b < 0xF0 ? 2 : 3;
+            char32_t c = extra == 1 ? (b & 0x1F) : extra == 2 ? (b & 0x0F) : (b & 0x07);
+            for (int k = 1; k <= extra && i + k < utf8.size(); ++k)
+                c = (c << 6) | (static_cast<unsigned char>(utf8[i + k]) & 0x3F);
+            Add(c);
+            i += static_cast<size_t>(extra) + 1;
         }
     }
-
-    // The run of characters around i that the predicate holds for.
-    template <class Pred> std::pair<size_t, size_t> RunAround(size_t i, Pred pred) const {
-        size_t b = i, e = i + 1;
-        while (b > 0 && pred(t_[b - 1])) --b;
-        while (e < t_.size() && pred(t_[e])) ++e;
-        return {b, e};
-    }
-
-    double CharScore(size_t i) const {
-        char32_t c = t_[i];
-        if (IsControl(c)) return c < 0x80 ? -4 : -6;
-        if (c < 0x80) return 0;
-        if (IsUnreadable(c)) return -8;
-        if (IsLatinLetter(c)) return LatinLetterScore(i);
-        if (IsHalfWidth(c)) return HalfWidthScore(i);
-        if (IsGreekOrCyrillic(c)) return GreekOrCyrillicScore(i);
-        if (IsWideJapanese(c)) return WideJapaneseScore(i);
-        return PunctuationScore(i);
-    }
-
-    double LatinLetterScore(size_t i) const {
-        char32_t c = t_[i];
-        const TWord& w = words_[static_cast<size_t>(wordOf_[i])];
-        size_t length = w.End - w.Begin;
-        if (IsLower(c)) {
-            // A small letter right before a capital within a word is no word ("éA").
-            if (i + 1 < w.End && IsUpper(t_[i + 1]) && w.Lower > 1) return -2;
-            if (length >= 3) return 1.5;
-            if (length == 2) return 0.5;
-            return c == 0xE0 || c == 0xE9 ? 0.5 : -0.5; // "à", "é" stand alone as words
-        }
-        if (w.Lower == 0) {
-            // A word in capitals: with plain letters ("ÉTÉ", "CRÜE") like any; made of accented
-            // capitals alone ("ÅÄÖ"), only of those Western text has; glued to a plain capital or
-            // two ("AÅÄ"), rather a capital run.
-            bool afterAccented = i > w.Begin && !IsAsciiLetter(t_[i - 1]);
-            if (w.Ascii >= length - w.Ascii) return IsRareCapital(c) || afterAccented ? 0.5 : 1.5;
-            if (i > w.Begin && t_[i - 1] == c) return -1;
-            if (length == 1) return c == 0xC0 || c == 0xC9 ? 1 : 0.2; // "À", "É"
-            double value = IsRareCapital(c) ? 0.2 : length == 2 ? 0.9 : 1.3;
-            return w.Ascii == 0 ? value : value / 2;
-        }
-        if (i == w.Begin) {
-            if (length == 1) return c == 0xC0 || c == 0xC9 ? 1 : 0.2; // "À", "É"
-            return IsUpper(t_[i + 1]) ? -1 : 1.5;                       // "Été", not "ŽVol"
-        }
-        return -2; // a capital after small letters
-    }
-
-    double HalfWidthScore(size_t i) const {
-        char32_t c = t_[i], prev = Before(i);
-        auto [b, e] = RunAround(i, IsHalfWidth);
-        size_t length = e - b;
-        bool prevInRun = i > b;
-        bool touchesLetters = IsLetter(Before(b)) || IsLetter(At(e));
-        double score;
-        if (c == 0xFF9E) score = prevInRun && TakesVoicedMark(prev) ? 1.5 : -3;
-        else if (c == 0xFF9F) score = prevInRun && TakesSemiVoicedMark(prev) ? 1.5 : -3;
-        else if (c >= 0xFF67 && c <= 0xFF6F) score = prevInRun && (IsHalfWidthLetter(prev) || prev == 0xFF9E || prev == 0xFF9F) ? 1 : -2;
-        else if (c == 0xFF70) score = prevInRun && IsHalfWidthLetter(prev) ? 1 : -1;
-        else if (c == 0xFF9D) score = prevInRun ? 1 : -0.5;
-        else if (c >= 0xFF61 && c <= 0xFF65) score = length > 1 ? 0.3 : -1.5;
-        else score = 1;
-        if (length == 1) score -= touchesLetters ? 2.5 : HoldsAsciiLetter() ? 1.5 : 0.5;
-        else if (IsLetter(Before(b)) && IsLetter(At(e))) score -= 1; // wedged into a Latin word
-        return score;
-    }
-
-    double WideJapaneseScore(size_t i) const {
-        char32_t c = t_[i];
-        auto [b, e] = RunAround(i, IsWideJapanese);
-        size_t length = e - b;
-        bool letterBefore = IsLetter(Before(b)), letterAfter = IsLetter(At(e));
-        double score;
-        bool rare = false;
-        if (IsKana(c)) {
-            score = 2;
-        } else if (IsKanji(c)) {
-            rare = !IsCommonKanji(c);
-            score = rare ? 1 : 2;
-        } else if (IsFullWidthForm(c)) {
-            score = length > 1 ? 1.5 : 0.3;
-        } else {
-            // Symbols among Japanese text ("【公式】", "☆"), not among others of their kind.
-            bool japanese = false;
-            for (size_t k = b; k < e; ++k) japanese = japanese || IsKana(t_[k]) || IsKanji(t_[k]) || IsFullWidthForm(t_[k]);
-            score = japanese ? 0.5 : -1;
-        }
-        // A lone kana or kanji glued to Latin letters ("I知 Yours"), a rare kanji wedged between
-        // them ("Cr鑪e") or standing alone among Latin words ("Sommaren 舐 kort") is how Western
-        // bytes look in CP932, not how Japanese is written.
-        if (!IsKana(c) && !IsKanji(c)) return score;
-        if (length == 1 && (letterBefore || letterAfter)) score -= letterBefore && letterAfter ? 4 : letterAfter ? 2 : 1.5;
-        else if (rare && (letterBefore || letterAfter)) score -= letterBefore && letterAfter ? 2 : 1;
-        else if (rare && length == 1 && HoldsAsciiLetter()) score -= 1;
-        return score;
-    }
-
-    double GreekOrCyrillicScore(size_t i) const {
-        auto [b, e] = RunAround(i, IsGreekOrCyrillic);
-        if (IsLetter(Before(b)) || IsLetter(At(e))) return -3;
-        return e - b > 1 ? 1 : -2;
-    }
-
-    double PunctuationScore(size_t i) const {
-        char32_t c = t_[i], p = Before(i), n = At(i + 1);
-        bool pLetter = IsLetter(p), nLetter = IsLetter(n), pDigit = IsDigit(p), nDigit = IsDigit(n);
-        bool pOpen = p == 0 || IsBlank(p) || p == '(' || p == '[' || p == '"' || p == 0x201E || p == 0xAB;
-        bool nClose = n == 0 || IsBlank(n) || n == ')' || n == ']' || n == ',' || n == '.' || n == '!' || n == '?' ||
-                      n == ':' || n == ';' || n == 0x2026 || n == 0xBB || n == 0x201D || n == 0x2019;
-        // An opening quote counts where its closing one follows.
-        auto closedLater = [&](std::initializer_list<char32_t> closers) {
-            for (size_t k = i + 1; k < t_.size(); ++k)
-                for (char32_t closer : closers)
-                    if (t_[k] == closer) return true;
-            return false;
-        };
-        switch (c) {
-        case 0x2019: // ’
-            if (pLetter && nLetter) return 2;
-            if (pLetter && nClose) return 1;
-            if (pOpen && (nLetter || nDigit)) return 0.8;
-            return -1;
-        case 0x2018: // ‘
-            if (pOpen && (nLetter || nDigit)) return closedLater({0x2019}) ? 1.5 : 0.5; // or "‘Round Midnight"
-            return -1;
-        case 0x201C: // “ opens, or closes German „…“
-            if (pOpen && (nLetter || nDigit || n == 0x2026)) return closedLater({0x201D}) ? 1.5 : -0.5;
-            if ((pLetter || pDigit || p == '.' || p == '!' || p == '?' || p == 0x2026) && nClose &&
-                t_.find(char32_t{0x201E}) < i)
-                return 1.5;
-            return -1;
-        case 0x201D: // ”, closing a quote
-            if ((pLetter || pDigit || p == '.' || p == '!' || p == '?' || p == 0x2026) && nClose)
-                return t_.find(char32_t{0x201C}) < i ? 1.5 : -0.5;
-            return -1;
-        case 0x201E: // „
-            if (pOpen && (nLetter || nDigit)) return closedLater({0x201C, 0x201D}) ? 1.5 : -0.5;
-            return -1;
-        case 0x201A: // ‚
-            return pOpen && nLetter ? 0.5 : -1.5;
-        case 0x2013: // –
-        case 0x2014: // —
-            if (IsBlank(p) && IsBlank(n)) return 1.5;
-            if (pDigit && nDigit) return 1.5;
-            if ((p == 0 || IsBlank(p)) && nLetter) return 0.5; // a line of dialogue: "–Mi tonner"
-            if (pLetter && nLetter) return c == 0x2014 ? 1 : 0;
-            if (p == 0 || n == 0) return 0.3;
-            return -0.5;
-        case 0x2026: // …
-            if ((pLetter || pDigit || p == '.' || p == '!' || p == '?' || p == ')') && (nClose || nLetter)) return 1.5;
-            if (pOpen && (nLetter || nDigit)) return 1;
-            return -0.5;
-        case 0x20AC: // €
-            if (pDigit || nDigit) return 1.5;
-            if (IsBlank(p) && (IsBlank(n) || n == 0)) return 0.5;
-            return -1;
-        case 0x2122: // ™
-        case 0xAE:   // ®
-            if (pLetter || pDigit || p == ')') return nLetter || nDigit ? -1 : 1.5;
-            return c == 0xAE && pOpen && !nLetter ? 0.8 : -1;
-        case 0xA9: // ©
-            return (pOpen || IsBlank(p)) && (IsBlank(n) || nDigit || n == 0) ? 0.8 : -1;
-        case 0x2022: // •
-            return IsBlank(p) && IsBlank(n) ? 0.5 : -1;
-        case 0x2030: // ‰
-            return pDigit ? 0.5 : -2;
-        case 0x2039: // ‹
-        case 0x203A: // ›
-            return -0.5;
-        case 0xA1: // ¡
-        case 0xBF: // ¿
-            return pOpen && (nLetter || nDigit) ? 1.5 : -2;
-        case 0xAB: // «
-            return pOpen && (nLetter || nDigit || IsBlank(n)) && closedLater({0xBB}) ? 1.2 : -1.5;
-        case 0xBB: // »
-            return (pLetter || pDigit || IsBlank(p) || p == '.' || p == '!' || p == '?') && nClose ? 1.2 : -1.5;
-        case 0xB0: // °
-        case 0xBA: // º (1º)
-        case 0xAA: // ª (2ª)
-            return pDigit ? 1.2 : -1.5;
-        case 0xB2: // ²
-        case 0xB3: // ³
-            return (pLetter || pDigit) && !nLetter ? 0.5 : -1.5;
-        case 0xA3: // £
-        case 0xA5: // ¥
-            return nDigit ? 1 : -1.5;
-        case 0xBC: // ¼
-        case 0xBD: // ½
-        case 0xBE: // ¾
-            return (pDigit || pOpen) && !nLetter ? 0.5 : -1.5;
-        case 0xB7: // ·
-            return (pLetter && nLetter) || (IsBlank(p) && IsBlank(n)) ? 0.5 : -1.5;
-        case 0xA7: // §
-            return pOpen && (IsBlank(n) || nDigit) ? 0.5 : -1.5;
-        case 0xD7: // × ("2×3", "SPY×FAMILY", "A × B")
-            return (pDigit || pLetter || IsBlank(p)) && (nDigit || nLetter || IsBlank(n)) ? 0.5 : -2;
-        default:
-            return -2;
+    void AddWestern(std::string_view bytes) {
+        for (unsigned char b : bytes) {
+            BeyondAscii += b >= 0x80;
+            Add(Model.Western(b));
         }
     }
+    void End() { Add(boundary); }
 };
 
-double Plausibility(std::string_view utf8, bool utf8Bonus = false) {
-    std::u32string text = CodePoints(utf8);
-    return TPlausibility(text).Score(utf8Bonus);
-}
+// Valid multi-byte UTF-8 is seldom anything else by chance: each of its characters beyond ASCII
+// counts this much for it.
+constexpr int64_t utf8Prior = 300;
+// A cut character: that such a character came next, and that its first byte is this one of about
+// thirty that commonly lead.
+constexpr int64_t leadByteShare = 340;
 
-bool HoldsMultiByteUtf8(std::string_view bytes) { return !IsAscii(bytes) && IsValidUtf8(bytes); }
-
-struct TCandidate {
-    TTextReading Reading = TTextReading::Ascii;
-    std::string Text;
-    double Score = 0;
+struct TReading {
+    TTextReading Reading = TTextReading::Windows1252;
+    int64_t Score = 0;
+    std::string Text; // of the CP932 reading; the other readings make theirs from the bytes
 };
 
-// Every reading of the bytes with its plausibility, in the order that wins ties.
-std::vector<TCandidate> Readings(std::string_view bytes) {
-    std::vector<TCandidate> out;
-    if (HoldsMultiByteUtf8(bytes)) {
-        // Valid multi-byte UTF-8 is seldom anything else: each sequence counts for it.
-        std::string text(bytes);
-        out.push_back({TTextReading::Utf8, text, Plausibility(text, true)});
+// The most likely reading of the bytes; whole: the text ends where the bytes do (a full fixed-size
+// field's text may go on past them). A tie goes to UTF-8, then CP932.
+TReading MostLikely(std::string_view bytes, bool whole) {
+    TReading best;
+    {
+        TLikelihood western;
+        western.AddWestern(bytes);
+        if (whole) western.End();
+        best.Score = western.Total;
     }
-    if (auto text = CP932ToUtf8(bytes)) out.push_back({TTextReading::CP932, *text, Plausibility(*text)});
-    std::string western = Windows1252ToUtf8(bytes);
-    out.push_back({TTextReading::Windows1252, western, Plausibility(western)});
-    return out;
+    if (auto text = CP932ToUtf8(bytes)) {
+        TLikelihood japanese;
+        japanese.AddUtf8(*text);
+        if (whole) japanese.End();
+        if (japanese.Total >= best.Score) best = {TTextReading::CP932, japanese.Total, std::move(*text)};
+    }
+    if (IsValidUtf8(bytes)) {
+        TLikelihood utf8;
+        utf8.AddUtf8(bytes);
+        if (whole) utf8.End();
+        int64_t score = utf8.Total + utf8Prior * static_cast<int64_t>(utf8.BeyondAscii);
+        if (score >= best.Score) best = {TTextReading::Utf8, score, {}};
+    }
+    return best;
 }
 
-const TCandidate& Best(const std::vector<TCandidate>& candidates) {
-    const TCandidate* best = &candidates.front();
-    for (const auto& c : candidates)
-        if (c.Score > best->Score) best = &c;
-    return *best;
+std::string TextOf(TReading reading, std::string_view bytes) {
+    switch (reading.Reading) {
+    case TTextReading::CP932: return std::move(reading.Text);
+    case TTextReading::Windows1252: return Windows1252ToUtf8(bytes);
+    default: return std::string(bytes);
+    }
 }
 
 bool IsCP932Lead(unsigned char c) { return (c >= 0x81 && c <= 0x9F) || (c >= 0xE0 && c <= 0xFC); }
@@ -435,6 +330,25 @@ std::optional<std::string_view> WithoutCutLead(std::string_view bytes) {
     while (at + 1 < bytes.size()) at += IsCP932Lead(static_cast<unsigned char>(bytes[at])) ? 2 : 1;
     if (at + 1 != bytes.size() || !IsCP932Lead(static_cast<unsigned char>(bytes[at]))) return std::nullopt;
     return bytes.substr(0, at);
+}
+
+// The bytes without the start of a UTF-8 sequence that the end cut, when they are valid UTF-8 up to it.
+std::optional<std::string_view> WithoutCutUtf8(std::string_view bytes) {
+    for (size_t back = 1; back <= 3 && back <= bytes.size(); ++back) {
+        auto b = static_cast<unsigned char>(bytes[bytes.size() - back]);
+        if ((b & 0xC0) == 0x80) continue; // a continuation byte
+        size_t length = b >= 0xC2 && b <= 0xDF ? 2 : b >= 0xE0 && b <= 0xEF ? 3 : b >= 0xF0 && b <= 0xF4 ? 4 : 0;
+        if (length <= back) return std::nullopt;
+        std::string_view before = bytes.substr(0, bytes.size() - back);
+        if (!IsValidUtf8(before)) return std::nullopt;
+        return before;
+    }
+    return std::nullopt;
+}
+
+std::string TrimRight(std::string text) {
+    while (!text.empty() && static_cast<unsigned char>(text.back()) <= 0x20) text.pop_back();
+    return text;
 }
 
 } // namespace
@@ -491,27 +405,37 @@ bool IsAscii(std::string_view bytes) {
 
 TTextReading ChooseReading(std::string_view bytes) {
     if (IsAscii(bytes)) return TTextReading::Ascii;
-    return Best(Readings(bytes)).Reading;
+    return MostLikely(bytes, true).Reading;
 }
 
 std::string DecodeLegacyText(std::string_view bytes) {
     if (IsAscii(bytes)) return std::string(bytes);
-    return Best(Readings(bytes)).Text;
+    return TextOf(MostLikely(bytes, true), bytes);
 }
 
 std::string DecodeFullLegacyField(std::string_view bytes) {
     if (IsAscii(bytes)) return std::string(bytes);
-    std::vector<TCandidate> candidates = Readings(bytes);
-    // The field without the lead byte of a cut character, read as CP932 (that is where a cut
-    // happens) or as the rest reads best.
+    TReading best = MostLikely(bytes, false);
+    // The field without the start of a character the cut took in two: a CP932 lead byte, or the
+    // first bytes of a UTF-8 sequence; likely as far as the text goes, and as likely as it is that
+    // such a character came next.
     if (auto cut = WithoutCutLead(bytes)) {
-        std::vector<TCandidate> shorter = IsAscii(*cut) ? std::vector<TCandidate>{{TTextReading::Ascii, std::string(*cut), 0}}
-                                                        : Readings(*cut);
-        // A full field is where cuts happen: the cut reading wins ties and near ties.
-        const TCandidate& best = Best(shorter);
-        if (best.Score + 0.5 > Best(candidates).Score) return best.Text;
+        if (auto text = CP932ToUtf8(*cut)) {
+            TLikelihood japanese;
+            japanese.AddUtf8(*text);
+            int64_t score = japanese.Total + japanese.Model.WideAfter(japanese.Last) - leadByteShare;
+            if (score > best.Score) best = {TTextReading::CP932, score, std::move(*text)};
+        }
     }
-    return Best(candidates).Text;
+    if (auto cut = WithoutCutUtf8(bytes)) {
+        TLikelihood utf8;
+        utf8.AddUtf8(*cut);
+        // Valid UTF-8 before the cut is the evidence; the bytes of the cut character are a guess.
+        int64_t score = utf8.Total + utf8.Model.BeyondAsciiAfter(utf8.Last) - leadByteShare +
+                        utf8Prior * static_cast<int64_t>(utf8.BeyondAscii);
+        if (score > best.Score) return std::string(*cut);
+    }
+    return TextOf(std::move(best), bytes);
 }
 
 bool IsValidUtf8(std::string_view bytes) {
