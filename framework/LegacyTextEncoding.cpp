@@ -80,6 +80,15 @@ TLegacyEncoding EncodeLegacyText(std::string_view utf8, size_t maxBytes, size_t 
         for (size_t i = 0; i < count; ++i) out += form.Held[i] ? std::string(chars[i]) : std::string("?");
         return TrimRight(out);
     };
+    // Text that some form holds within maxBytes is stored whole: in the form that keeps the most of
+    // its letters (a "?" only for those no form keeps), the one that reads back where they keep
+    // alike. A longer text is cut where it reads back with the most of it.
+    auto fitOf = [&](const TForm& form) {
+        size_t fit = 0, used = 0;
+        while (fit < chars.size() && used + form.Pieces[fit].size() <= maxBytes) used += form.Pieces[fit++].size();
+        return fit;
+    };
+    bool fits = std::any_of(forms.begin(), forms.end(), [&](const TForm& form) { return fitOf(form) == chars.size(); });
     struct TChoice {
         std::string Bytes;
         bool ReadsBack = false;
@@ -87,17 +96,16 @@ TLegacyEncoding EncodeLegacyText(std::string_view utf8, size_t maxBytes, size_t 
         size_t Unheld = 0;    // characters stored as "?"
         size_t Count = 0;     // characters stored
         size_t Preference = 0;
-        // Most of the text read back as typed; then the fewest "?", the most text stored, the
-        // preferred form.
-        auto Key() const {
-            return std::make_tuple(ReadsBack ? Kept : 0, -static_cast<long>(Unheld), Count, -static_cast<long>(Preference));
+        auto Key(bool whole) const {
+            long kept = static_cast<long>(Kept), readBack = ReadsBack ? kept : 0;
+            return std::make_tuple(whole ? kept : readBack, whole ? readBack : -static_cast<long>(Unheld),
+                                   static_cast<long>(Count), -static_cast<long>(Preference));
         }
     };
     std::optional<TChoice> best;
     for (size_t f = 0; f < forms.size(); ++f) {
         const TForm& form = forms[f];
-        size_t fit = 0, used = 0;
-        while (fit < chars.size() && used + form.Pieces[fit].size() <= maxBytes) used += form.Pieces[fit++].size();
+        size_t fit = fitOf(form);
         // Text that fits is written whole or not in this form; a cut may move back to where it reads
         // back. The longest cut is kept even when it does not read back, for when nothing does.
         size_t least = fit < chars.size() ? 1 : fit;
@@ -112,7 +120,7 @@ TLegacyEncoding EncodeLegacyText(std::string_view utf8, size_t maxBytes, size_t 
             choice.Count = count;
             choice.Preference = f;
             choice.ReadsBack = readBack(choice.Bytes) == meant(form, count);
-            if (!best || choice.Key() > best->Key()) best = choice;
+            if (!best || choice.Key(fits) > best->Key(fits)) best = choice;
             // Shorter cuts of this form only lose text once one reads back.
             if (choice.ReadsBack) break;
         }

@@ -285,8 +285,16 @@ TEST(TagID3v1, SavesReadBackAsTypedOverThePopulations) {
         for (const auto& w : wrong) ADD_FAILURE() << table.Name << ": " << w;
     }
     if (!test::HaveTool("python3")) return;
-    std::vector<std::string> asWestern = test::DecodedByPython(bytes, "cp1252");
-    std::vector<std::string> asJapanese = test::DecodedByPython(bytes, "cp932");
+    // A thousand at a time: a command line has room for no more.
+    auto decoded = [&](const char* codec) {
+        std::vector<std::string> out;
+        for (size_t at = 0; at < bytes.size(); at += 1000) {
+            std::vector<std::string> part(bytes.begin() + at, bytes.begin() + std::min(bytes.size(), at + 1000));
+            for (auto& d : test::DecodedByPython(part, codec)) out.push_back(d);
+        }
+        return out;
+    };
+    std::vector<std::string> asWestern = decoded("cp1252"), asJapanese = decoded("cp932");
     for (size_t i = 0; i < bytes.size(); ++i)
         EXPECT_TRUE(asWestern.at(i) == saved[i] || asJapanese.at(i) == saved[i]) << saved[i];
     if (!test::HaveMutagen()) return;
@@ -367,7 +375,9 @@ TEST(TagID3v1, SavedCommentsNeverReadAsATrack) {
     for (size_t i = 0; i < lines.size(); ++i) {
         if (all[i * 128 + 126] != 0) continue;
         EXPECT_EQ(lines[i].substr(lines[i].rfind(' ') + 1), "0") << comments[i];
-        if (IsAscii(saved[i])) EXPECT_NE(lines[i].find(" " + test::Hex(saved[i]) + " "), std::string::npos) << comments[i];
+        if (IsAscii(saved[i])) {
+            EXPECT_NE(lines[i].find(" " + test::Hex(saved[i]) + " "), std::string::npos) << comments[i];
+        }
     }
 }
 
