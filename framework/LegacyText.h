@@ -40,13 +40,15 @@ std::string DecodeLegacyText(std::string_view bytes);
 // DecodeLegacyText.
 std::string DecodeFullLegacyField(std::string_view bytes);
 
-// 8-bit bytes for the text, in the form that reads back (DecodeLegacyText, or DecodeFullLegacyField
-// for bytes that fill a field of fieldBytes) with the most of it: Windows-1252 and CP932 are both
-// tried, each with "?" for the characters it cannot hold, and the one whose bytes read back as the
-// most characters typed wins; a "?" stands only where the form chosen has no such character.
-// Text longer than maxBytes is cut on a character boundary, at the longest cut that reads back.
-// When no form reads back, the one that holds the most of the text is written and said not to be
-// exact. fieldBytes defaults to maxBytes (a field the text may fill).
+// 8-bit bytes for the text in Windows-1252 or CP932, the code pages of the tools that write these
+// fields (UTF-8 is read, never written: those tools would show it as other letters). Both are tried,
+// each with "?" for the characters it cannot hold. When a form fits the whole text into maxBytes,
+// the bytes that keep the most of its characters win, among equals those that read back
+// (DecodeLegacyText, or DecodeFullLegacyField for bytes that fill a field of fieldBytes); so a "?"
+// stands only for a character the other form lacks too. Text no form fits is cut on a character
+// boundary where it reads back with the most of it, in either form; when no cut reads back, the
+// longest is written. Either way the result says when it does not read back as typed. fieldBytes
+// defaults to maxBytes.
 struct TLegacyEncoding {
     std::string Bytes;
     // The bytes read back as the text (or as the start of it that fits): false when a character

@@ -80,9 +80,9 @@ TLegacyEncoding EncodeLegacyText(std::string_view utf8, size_t maxBytes, size_t 
         for (size_t i = 0; i < count; ++i) out += form.Held[i] ? std::string(chars[i]) : std::string("?");
         return TrimRight(out);
     };
-    // Text that some form holds within maxBytes is stored whole: in the form that keeps the most of
-    // its letters (a "?" only for those no form keeps), the one that reads back where they keep
-    // alike. A longer text is cut where it reads back with the most of it.
+    // Text that some form holds within maxBytes keeps the most of its letters (a "?" only where no
+    // form keeps one), reading back deciding among equals: bytes that hold a letter are worth more
+    // than a "?" that reads back. A longer text is cut where it reads back with the most of it.
     auto fitOf = [&](const TForm& form) {
         size_t fit = 0, used = 0;
         while (fit < chars.size() && used + form.Pieces[fit].size() <= maxBytes) used += form.Pieces[fit++].size();
