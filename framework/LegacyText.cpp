@@ -129,6 +129,7 @@ struct TSymbolData {
     uint8_t Class;
     int16_t Leave;   // what the symbol leaves to the pairs of classes for what follows it
     int16_t InClass; // the share of one of its characters in its class
+    uint16_t Size;   // how many characters it stands for
 };
 constexpr TSymbolData symbolData[] = {
 #define LEGACY_TEXT_MODEL_SYMBOL
@@ -187,12 +188,24 @@ public:
     int32_t Follow(uint16_t before, uint16_t after) const { return follow_[before * symbolCount + after]; }
     // The symbol of a byte of Windows-1252.
     uint16_t Western(unsigned char b) const { return western_[b]; }
-    // That a character beyond ASCII follows, and a double-byte character of CP932.
-    int32_t BeyondAsciiAfter(uint16_t before) const { return beyondAscii_[before]; }
-    int32_t WideAfter(uint16_t before) const { return wide_[before]; }
+    // That the next character's first byte in UTF-8 (or its lead byte in CP932) is this one: what a
+    // field's end cut of a character tells of it. Summed over the symbols, so only for a cut.
+    enum class TForm { Utf8, CP932 };
+    int64_t LeadAfter(uint16_t before, unsigned char lead, TForm form) const {
+        const auto& leads = form == TForm::Utf8 ? utf8Leads_ : cp932Leads_;
+        double sum = 0;
+        for (size_t a = 1; a < symbolCount; ++a) {
+            auto [low, high] = leads[a];
+            if (low != 0 && lead >= low && lead <= high)
+                sum += std::exp(follow_[before * symbolCount + a] / 100.0) * symbolData[a].Size / (high - low + 1);
+        }
+        return std::lround(std::log(std::max(sum, 1e-30)) * 100);
+    }
 
 private:
-    TModel() : follow_(symbolCount * symbolCount) {
+    using TLeads = std::pair<unsigned char, unsigned char>; // the first bytes a symbol's characters begin with
+
+    TModel() : follow_(symbolCount * symbolCount), utf8Leads_(symbolCount), cp932Leads_(symbolCount) {
         for (char32_t c = 0; c < 0x100; ++c) latin_[c] = static_cast<uint16_t>(symbolRanges[0].Symbol + c);
         kanjiGroup_.assign(0x9FFF - 0x4E00 + 1, 4);
         for (const auto& k : kanjiGroups) kanjiGroup_[k.CodePoint - 0x4E00] = k.Group;
@@ -206,32 +219,64 @@ private:
             std::u32string c = CodePoints(Windows1252ToUtf8(std::string(1, static_cast<char>(b))));
             western_[b] = SymbolOf(c.empty() ? char32_t{0xFFFD} : c[0]);
         }
-        // Summed over the symbols once, for the text a cut took away.
-        beyondAscii_.resize(symbolCount);
-        wide_.resize(symbolCount);
-        for (size_t b = 0; b < symbolCount; ++b) {
-            double beyond = 0, wide = 0;
-            for (size_t a = 1; a < symbolCount; ++a) {
-                double p = std::exp(follow_[b * symbolCount + a] / 100.0);
-                if (a >= latin_[0x80]) beyond += p;
-                switch (symbolData[a].Class) {
-                case HIRAGANA: case KATAKANA: case PROLONG: case FULLALNUM: case CJKPUNCT: case KANJI1: case KANJI2:
-                case KANJI3: case KANJI4: case GREEK: case CYRILLIC: case SYMBOL:
-                    wide += p;
-                    break;
-                default: break;
-                }
+        // The lead bytes of each symbol: its own character's, or the span of its group's.
+        for (const auto& r : symbolRanges) {
+            if (!r.Each) continue;
+            for (char32_t c = std::max<char32_t>(r.First, 0x80); c <= r.Last; ++c) {
+                std::string utf8 = Utf8Of(c);
+                auto lead = static_cast<unsigned char>(utf8[0]);
+                auto symbol = static_cast<uint16_t>(r.Symbol + (c - r.First));
+                utf8Leads_[symbol] = {lead, lead};
+                if (auto cp932 = Utf8ToCP932(utf8); cp932 && cp932->size() == 2)
+                    cp932Leads_[symbol] = {static_cast<unsigned char>((*cp932)[0]), static_cast<unsigned char>((*cp932)[0])};
             }
-            beyondAscii_[b] = static_cast<int32_t>(std::lround(std::log(std::max(beyond, 1e-30)) * 100));
-            wide_[b] = static_cast<int32_t>(std::lround(std::log(std::max(wide, 1e-30)) * 100));
         }
+        for (size_t a = 1; a < symbolCount; ++a) {
+            bool own = utf8Leads_[a].first != 0;
+            switch (symbolData[a].Class) {
+            case KANJI1:
+            case KANJI2:
+            case KANJI3:
+                if (!own) utf8Leads_[a] = {0xE4, 0xE9}, cp932Leads_[a] = {0x88, 0x98};
+                break;
+            case KANJI4:
+                if (!own) utf8Leads_[a] = {0xE3, 0xE9}, cp932Leads_[a] = {0x98, 0xEA};
+                break;
+            case LATLOWER:
+            case LATUPPER:
+                if (!own) utf8Leads_[a] = {0xC4, 0xC9};
+                break;
+            case GREEK: utf8Leads_[a] = {0xCD, 0xCF}, cp932Leads_[a] = {0x83, 0x83}; break;
+            case CYRILLIC: utf8Leads_[a] = {0xD0, 0xD3}, cp932Leads_[a] = {0x84, 0x84}; break;
+            case SYMBOL:
+                if (!own) utf8Leads_[a] = {0xE2, 0xE3}, cp932Leads_[a] = {0x81, 0x87};
+                break;
+            case OTHER: utf8Leads_[a] = {0xC2, 0xF4}; break;
+            default: break;
+            }
+        }
+    }
+
+    static std::string Utf8Of(char32_t c) {
+        std::string out;
+        if (c < 0x80) {
+            out += static_cast<char>(c);
+        } else if (c < 0x800) {
+            out += static_cast<char>(0xC0 | (c >> 6));
+            out += static_cast<char>(0x80 | (c & 0x3F));
+        } else {
+            out += static_cast<char>(0xE0 | (c >> 12));
+            out += static_cast<char>(0x80 | ((c >> 6) & 0x3F));
+            out += static_cast<char>(0x80 | (c & 0x3F));
+        }
+        return out;
     }
 
     std::vector<int16_t> follow_;
     std::array<uint16_t, 0x100> latin_{};
     std::array<uint16_t, 0x100> western_{};
     std::vector<uint8_t> kanjiGroup_;
-    std::vector<int32_t> beyondAscii_, wide_;
+    std::vector<TLeads> utf8Leads_, cp932Leads_;
 };
 
 // The likelihood of a text, character by character.
@@ -278,9 +323,6 @@ struct TLikelihood {
 // Valid multi-byte UTF-8 is seldom anything else by chance: each of its characters beyond ASCII
 // counts this much for it.
 constexpr int64_t utf8Prior = 300;
-// A cut character: that such a character came next, and that its first byte is this one of about
-// thirty that commonly lead.
-constexpr int64_t leadByteShare = 340;
 
 struct TReading {
     TTextReading Reading = TTextReading::Windows1252;
@@ -423,7 +465,8 @@ std::string DecodeFullLegacyField(std::string_view bytes) {
         if (auto text = CP932ToUtf8(*cut)) {
             TLikelihood japanese;
             japanese.AddUtf8(*text);
-            int64_t score = japanese.Total + japanese.Model.WideAfter(japanese.Last) - leadByteShare;
+            int64_t score = japanese.Total + japanese.Model.LeadAfter(japanese.Last, static_cast<unsigned char>(bytes.back()),
+                                                                      TModel::TForm::CP932);
             if (score > best.Score) best = {TTextReading::CP932, score, std::move(*text)};
         }
     }
@@ -431,7 +474,8 @@ std::string DecodeFullLegacyField(std::string_view bytes) {
         TLikelihood utf8;
         utf8.AddUtf8(*cut);
         // Valid UTF-8 before the cut is the evidence; the bytes of the cut character are a guess.
-        int64_t score = utf8.Total + utf8.Model.BeyondAsciiAfter(utf8.Last) - leadByteShare +
+        int64_t score = utf8.Total +
+                        utf8.Model.LeadAfter(utf8.Last, static_cast<unsigned char>(bytes[cut->size()]), TModel::TForm::Utf8) +
                         utf8Prior * static_cast<int64_t>(utf8.BeyondAscii);
         if (score > best.Score) return std::string(*cut);
     }

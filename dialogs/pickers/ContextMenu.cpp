@@ -46,8 +46,7 @@ std::vector<TItemIdList> TContextMenuEx::SendToItems(const TShellFolder& sendTo)
     for (auto& folder : folders)
         if (std::error_code error; std::filesystem::is_symlink(sendTo.PathOf(folder), error))
             items.push_back(std::move(folder));
-    std::sort(items.begin(), items.end(),
-              [&](const TItemIdList& a, const TItemIdList& b) { return sendTo.CompareIds(a, b) < 0; });
+    sendTo.SortIds(items);
     if (items.size() > static_cast<size_t>(kMaxSendToItems)) items.resize(kMaxSendToItems);
     return items;
 }

@@ -204,8 +204,7 @@ void TFolderView::FillChildren(QTreeWidgetItem* node) {
     TWaitCursor wait;
     setUpdatesEnabled(false);
     updating_ = true;
-    std::sort(items.begin(), items.end(),
-              [&](const TItemIdList& a, const TItemIdList& b) { return folder->CompareIds(a, b) < 0; });
+    folder->SortIds(items);
     for (const auto& item : items) AddChild(node, *folder, item);
     if (items.empty()) node->setChildIndicatorPolicy(QTreeWidgetItem::DontShowIndicator);
     updating_ = false;
@@ -497,8 +496,7 @@ void TFileView::Fill() {
     filling_ = true;
     setUpdatesEnabled(false);
     model_->removeRows(0, model_->rowCount());
-    std::sort(items.begin(), items.end(),
-              [&](const TItemIdList& a, const TItemIdList& b) { return folder_->CompareIds(a, b) < 0; });
+    folder_->SortIds(items);
     for (const auto& item : items) {
         uint32_t attrs = folder_->GetAttributesOf(item, SFGAO_FOLDER | SFGAO_LINK);
         if (!KeepItem(item, attrs)) continue;

@@ -429,6 +429,44 @@ int TShellFolder::CompareIds(const TItemIdList& a, const TItemIdList& b) const {
     return na == nb ? 0 : na < nb ? -1 : 1;
 }
 
+void TShellFolder::SortIds(std::vector<TItemIdList>& items) const {
+    if (IsDesktop()) {
+        std::stable_sort(items.begin(), items.end(),
+                         [&](const TItemIdList& a, const TItemIdList& b) { return CompareIds(a, b) < 0; });
+        return;
+    }
+    // Each item's folder flag and shown name found once, not again at every comparison: a folder
+    // of thousands of 8-bit names would otherwise be read and looked up over and over.
+    struct TKey {
+        bool Folder = false;
+        std::string Bytes;
+        QString Shown;
+        size_t Index = 0;
+    };
+    std::vector<TKey> keys(items.size());
+    for (size_t i = 0; i < items.size(); ++i) {
+        if (items[i].Count() != 1) {
+            std::stable_sort(items.begin(), items.end(),
+                             [&](const TItemIdList& a, const TItemIdList& b) { return CompareIds(a, b) < 0; });
+            return;
+        }
+        keys[i].Bytes = items[i].ItemData(0);
+        keys[i].Folder = IsDir(JoinPath(path_, keys[i].Bytes));
+        keys[i].Shown = Q(FileNameUtf8(keys[i].Bytes));
+        keys[i].Index = i;
+    }
+    std::sort(keys.begin(), keys.end(), [](const TKey& a, const TKey& b) {
+        if (a.Folder != b.Folder) return a.Folder;
+        int c = QString::compare(a.Shown, b.Shown, Qt::CaseInsensitive);
+        if (c != 0) return c < 0;
+        return a.Bytes < b.Bytes;
+    });
+    std::vector<TItemIdList> sorted;
+    sorted.reserve(items.size());
+    for (const auto& k : keys) sorted.push_back(std::move(items[k.Index]));
+    items = std::move(sorted);
+}
+
 std::unique_ptr<TShellFolder> TShellFolder::BindToObject(const TItemIdList& relative) const {
     if (relative.Empty()) return nullptr;
     TItemIdList absolute = TItemIdList::Concat(absolute_, relative);

@@ -113,6 +113,8 @@ public:
     uint32_t GetAttributesOf(const TItemIdList& item, uint32_t request) const;
     // Folders first, then by name without regard to case; the desktop keeps its places' order.
     int CompareIds(const TItemIdList& a, const TItemIdList& b) const;
+    // The folder's items in CompareIds order, each name read once for the whole sort.
+    void SortIds(std::vector<TItemIdList>& items) const;
     // The folder a relative list names below this one; null when it is no folder.
     std::unique_ptr<TShellFolder> BindToObject(const TItemIdList& relative) const;
     // Renames a single item; never replaces an existing item. newItem is its new list.

@@ -106,12 +106,12 @@ inline std::string FromHex(const std::string& hex) {
     return out;
 }
 
-// Each string through Python's codec: UTF-8 text encoded, or bytes decoded to UTF-8 (U+FFFD for
-// what the codec cannot decode); empty when Python is not there.
+// Each string through Python's codec: UTF-8 text encoded ("?" for what the codec cannot encode), or
+// bytes decoded to UTF-8 (U+FFFD for what the codec cannot decode); empty when Python is not there.
 inline std::vector<std::string> ThroughPython(const std::vector<std::string>& in, const std::string& codec,
                                               bool encode) {
     std::string command = std::string("/usr/bin/python3 -c 'import sys\nfor t in sys.argv[2:]: print(") +
-                          (encode ? "bytes.fromhex(t).decode().encode(sys.argv[1])"
+                          (encode ? "bytes.fromhex(t).decode().encode(sys.argv[1], \"replace\")"
                                   : "bytes.fromhex(t).decode(sys.argv[1], \"replace\").encode()") +
                           ".hex())' " + codec;
     for (const auto& t : in) command.append(" ").append(Hex(t));

@@ -139,14 +139,15 @@ TEST_F(ShellNamespace, FoldersEnumerateNameAndCompare) {
     ASSERT_TRUE(pics);
     EXPECT_EQ(pics->Path(), root + "/pics");
     ASSERT_TRUE(pics->EnumObjects(SHCONTF_FOLDERS | SHCONTF_NONFOLDERS, items));
-    std::sort(items.begin(), items.end(), [&](auto& a, auto& b) { return pics->CompareIds(a, b) < 0; });
+    pics->SortIds(items);
     // Folders first, then names without regard to case; names starting with "." only when asked for.
     EXPECT_EQ(Names(*pics, items), (std::vector<std::string>{"sub", "A.jpg", "b.jpg"}));
     ASSERT_TRUE(pics->EnumObjects(SHCONTF_NONFOLDERS, items));
     EXPECT_EQ(items.size(), 2u);
     ASSERT_TRUE(pics->EnumObjects(SHCONTF_NONFOLDERS | SHCONTF_INCLUDEHIDDEN, items));
-    std::sort(items.begin(), items.end(), [&](auto& a, auto& b) { return pics->CompareIds(a, b) < 0; });
+    pics->SortIds(items);
     EXPECT_EQ(Names(*pics, items), (std::vector<std::string>{".hidden.jpg", "A.jpg", "b.jpg"}));
+    EXPECT_LT(pics->CompareIds(items[1], items[2]), 0);
     EXPECT_EQ(pics->CompareIds(Items({"b.jpg"}), Items({"b.jpg"})), 0);
     EXPECT_NE(pics->CompareIds(Items({"B.jpg"}), Items({"b.jpg"})), 0);
 
