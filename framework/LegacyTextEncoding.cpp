@@ -96,9 +96,10 @@ TLegacyEncoding EncodeLegacyText(std::string_view utf8, size_t maxBytes, size_t 
         size_t Unheld = 0;    // characters stored as "?"
         size_t Count = 0;     // characters stored
         size_t Preference = 0;
+        // Among bytes that keep as many letters, a clean cut is worth more than "?" in their place.
         auto Key(bool whole) const {
             long kept = static_cast<long>(Kept), readBack = ReadsBack ? kept : 0;
-            return std::make_tuple(whole ? kept : readBack, whole ? readBack : -static_cast<long>(Unheld),
+            return std::make_tuple(whole ? kept : readBack, whole ? readBack : 0, -static_cast<long>(Unheld),
                                    static_cast<long>(Count), -static_cast<long>(Preference));
         }
     };
