@@ -38,18 +38,23 @@ std::string DecodeLegacyText(std::string_view bytes);
 // Text with a length of its own is never cut: it goes through DecodeLegacyText.
 std::string DecodeFullLegacyField(std::string_view bytes);
 
-// 8-bit bytes for the text that read back as it through DecodeFullLegacyField (a field of exactly
-// maxBytes bytes when full) or DecodeLegacyText: CP932 for Japanese text, Windows-1252 for Western,
-// whichever holds the text and reads back; text longer than maxBytes is cut on a character
-// boundary, at the longest cut that still reads back. Characters neither code page holds become
-// "?"; text no form reads back as is written in the first and said not to be exact.
+// 8-bit bytes for the text in Windows-1252 or CP932, the code pages of the tools that write these
+// fields (UTF-8 is read, never written: those tools would show it as other letters). Both are tried,
+// each with "?" for the characters it cannot hold. When a form fits the whole text into maxBytes,
+// the bytes that keep the most of its characters win, among equals those that read back
+// (DecodeLegacyText, or DecodeFullLegacyField for bytes that fill a field of fieldBytes); so a "?"
+// stands only for a character the other form lacks too. Text no form fits is cut on a character
+// boundary where it reads back with the most of it, in either form; when no cut reads back, the
+// longest is written. Either way the result says when it does not read back as typed. fieldBytes
+// defaults to maxBytes.
 struct TLegacyEncoding {
     std::string Bytes;
     // The bytes read back as the text (or as the start of it that fits): false when a character
     // had to become "?" or the bytes read back as other text.
     bool Exact = true;
 };
-TLegacyEncoding EncodeLegacyText(std::string_view utf8, size_t maxBytes = std::string::npos);
+TLegacyEncoding EncodeLegacyText(std::string_view utf8, size_t maxBytes = std::string::npos,
+                                 size_t fieldBytes = std::string::npos);
 
 // Valid UTF-8 as it is; anything else is 8-bit legacy text (DecodeLegacyText).
 std::string SanitizeUtf8(std::string_view bytes);

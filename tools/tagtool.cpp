@@ -28,15 +28,18 @@
 #include "audio/tags/WMAReader.h"
 #include "audio/tags/WMAfile.h"
 #include "framework/Forms.h"
+#include "framework/LegacyText.h"
 #include "framework/SysUtils.h"
 
 using namespace lumora;
 
 namespace {
 
+// A JSON string. Bytes that are not UTF-8 (a file name in a legacy code page) are shown as the
+// program shows them, since JSON text is UTF-8.
 std::string Quote(const std::string& s) {
     std::string out = "\"";
-    for (unsigned char c : s) {
+    for (unsigned char c : SanitizeUtf8(s)) {
         switch (c) {
         case '"': out += "\\\""; break;
         case '\\': out += "\\\\"; break;
@@ -453,7 +456,7 @@ int main(int argc, char** argv) {
         }
     }
     TJson json;
-    json.Field("file", path);
+    json.Field("file", FileNameUtf8(path));
     try {
         if (mp3 || !known) MpegJson(json, path);
         if (ext == ".OGG" || !known) OggJson(json, path);

@@ -38,10 +38,8 @@ constexpr int fieldLength = 30;
 constexpr int yearLength = 4;
 
 // Version 1.1 stores a track number in the last two bytes of the comment field.
-uint8_t VersionOf(const uint8_t* block) {
-    if ((block[125] == 0 && block[126] != 0) || (block[125] == 0x20 && block[126] != 0x20)) return 2;
-    return 1;
-}
+bool HoldsTrack(uint8_t beforeLast, uint8_t last) { return (beforeLast == 0 && last != 0) || (beforeLast == 0x20 && last != 0x20); }
+uint8_t VersionOf(const uint8_t* block) { return HoldsTrack(block[125], block[126]) ? 2 : 1; }
 
 // A field's text: up to its first zero byte, trailing blanks dropped, read as 8-bit legacy text.
 // Only text that fills its field to the last byte can have lost the second half of a character;
@@ -55,13 +53,22 @@ std::string FieldText(const uint8_t* p, int length) {
 
 // The bytes a field holds for the text: in the code page the reader reads it back in, cut to
 // the field on a character boundary where it still reads back.
-TLegacyEncoding FieldBytes(const std::string& v, int length) {
-    return EncodeLegacyText(TrimControlRight(v), static_cast<size_t>(length));
+TLegacyEncoding FieldBytes(const std::string& v, int length, bool comment = false) {
+    std::string text = TrimControlRight(v);
+    TLegacyEncoding encoded = EncodeLegacyText(text, static_cast<size_t>(length));
+    // A full comment whose last two bytes are a blank and another character would read as a shorter
+    // comment and a track number: it is cut to the 28 bytes a track leaves it, as any text too long
+    // for its field is cut.
+    const std::string& b = encoded.Bytes;
+    if (comment && b.size() == static_cast<size_t>(fieldLength) &&
+        HoldsTrack(static_cast<uint8_t>(b[fieldLength - 2]), static_cast<uint8_t>(b[fieldLength - 1])))
+        encoded = EncodeLegacyText(text, fieldLength - 2, static_cast<size_t>(fieldLength));
+    return encoded;
 }
 
 // The text as a field of that length reads back after a save.
-std::string FitField(const std::string& v, int length, bool* exact = nullptr) {
-    TLegacyEncoding encoded = FieldBytes(v, length);
+std::string FitField(const std::string& v, int length, bool* exact = nullptr, bool comment = false) {
+    TLegacyEncoding encoded = FieldBytes(v, length, comment);
     if (exact) *exact = encoded.Exact;
     std::string field = encoded.Bytes;
     field.resize(static_cast<size_t>(length), '\0');
@@ -113,7 +120,7 @@ void TID3v1::ResetData() {
 
 void TID3v1::SetField(const char* name, std::string& field, const std::string& v, int length) {
     bool exact = true;
-    field = FitField(v, length, &exact);
+    field = FitField(v, length, &exact, &field == &comment_);
     auto at = std::find(unstored_.begin(), unstored_.end(), name);
     if (exact && at != unstored_.end()) unstored_.erase(at);
     if (!exact && at == unstored_.end()) unstored_.push_back(name);
@@ -184,15 +191,15 @@ std::string TID3v1::BuildBlock(const uint8_t* old) const {
     int oldCommentLength = old && VersionOf(old) == 2 ? 28 : fieldLength;
     // A field that still reads as it was, directly or through its setter, keeps its bytes:
     // encoding its text again could choose other bytes for the same text.
-    auto put = [&](size_t offset, const std::string& text, int length, int oldLength) {
+    auto put = [&](size_t offset, const std::string& text, int length, int oldLength, bool comment = false) {
         std::string was = old ? FieldText(old + offset, oldLength) : std::string();
         int setterLength = length == yearLength ? yearLength : fieldLength;
-        if (old && (was == text || FitField(was, setterLength) == text)) {
+        if (old && (was == text || FitField(was, setterLength, nullptr, comment) == text)) {
             block.replace(offset, static_cast<size_t>(std::min(length, oldLength)),
                           reinterpret_cast<const char*>(old + offset), static_cast<size_t>(std::min(length, oldLength)));
             return;
         }
-        std::string bytes = FieldBytes(text, length).Bytes;
+        std::string bytes = FieldBytes(text, length, comment).Bytes;
         block.replace(offset, bytes.size(), bytes);
     };
     put(3, title_, fieldLength, fieldLength);
@@ -203,11 +210,11 @@ std::string TID3v1::BuildBlock(const uint8_t* old) const {
     // reads as one with a track (its last bytes a blank and a digit) is not turned into one.
     uint8_t oldTrack = old && oldCommentLength == 28 ? old[126] : 0;
     std::string oldComment = old ? FieldText(old + 97, oldCommentLength) : std::string();
-    if (old && track_ == oldTrack && (comment_ == oldComment || comment_ == FitField(oldComment, fieldLength))) {
+    if (old && track_ == oldTrack && (comment_ == oldComment || comment_ == FitField(oldComment, fieldLength, nullptr, true))) {
         block.replace(97, fieldLength, reinterpret_cast<const char*>(old + 97), fieldLength);
     } else {
         // With a track number the comment keeps 28 bytes, cut on a character boundary.
-        put(97, comment_, track_ != 0 ? 28 : fieldLength, oldCommentLength);
+        put(97, comment_, track_ != 0 ? 28 : fieldLength, oldCommentLength, true);
         if (track_ != 0) {
             block[125] = 0;
             block[126] = static_cast<char>(track_);

@@ -20,6 +20,9 @@ const TGuid& streamPropertiesObject = asf::StreamProperties;
 const TGuid& contentDescriptionObject = asf::ContentDescription;
 const TGuid& extendedContentObject = asf::ExtendedContent;
 const TGuid& audioMedia = asf::AudioMedia;
+const TGuid& headerExtensionObject = asf::HeaderExtension;
+const TGuid& metadataObject = asf::Metadata;
+const TGuid& metadataLibraryObject = asf::MetadataLibrary;
 
 constexpr int objectHeaderSize = 24;
 // The header object is read whole; real ones are kilobytes, with cover art a few megabytes.
@@ -56,6 +59,17 @@ int TagIndexOf(const std::string& name) {
     return 0;
 }
 
+// A value stored as a number is shown as decimal text, a string as its text.
+void StoreValue(FileData& data, int index, uint16_t type, TByteReader value, uint64_t length) {
+    switch (type) {
+    case 0: data.TagData[index] = WideString(value, length); break;
+    case 3: if (length >= 4) data.TagData[index] = std::to_string(value.LE32()); break;
+    case 4: if (length >= 8) data.TagData[index] = std::to_string(value.LE64()); break;
+    case 5: if (length >= 2) data.TagData[index] = std::to_string(value.LE16()); break;
+    default: break;
+    }
+}
+
 void ReadContentDescription(TByteReader r, FileData& data) {
     uint16_t lengths[5];
     for (auto& l : lengths) l = r.LE16();
@@ -76,16 +90,43 @@ void ReadExtendedContent(TByteReader r, FileData& data) {
         uint16_t valueLength = r.LE16();
         TByteReader value = r.Sub(valueLength);
         if (r.Failed()) return;
-        int index = TagIndexOf(name);
-        if (!index) continue;
         // Numbers (a track number is often a double word) are shown as decimal text.
-        switch (type) {
-        case 0: data.TagData[index] = WideString(value, valueLength); break;
-        case 3: if (valueLength >= 4) data.TagData[index] = std::to_string(value.LE32()); break;
-        case 4: if (valueLength >= 8) data.TagData[index] = std::to_string(value.LE64()); break;
-        case 5: if (valueLength >= 2) data.TagData[index] = std::to_string(value.LE16()); break;
-        default: break;
-        }
+        if (int index = TagIndexOf(name)) StoreValue(data, index, type, value, valueLength);
+    }
+}
+
+// The metadata and metadata library objects hold the values too long for the extended content
+// (more than 65,535 bytes, 32,767 characters), stored with a 32-bit length, and values of the
+// content description's names that did not fit there. Only the file's own values count, not a
+// stream's.
+void ReadMetadataRecords(TByteReader r, FileData& data) {
+    uint16_t count = r.LE16();
+    for (uint16_t i = 0; i < count && !r.Failed(); ++i) {
+        r.Skip(2); // language
+        uint16_t stream = r.LE16();
+        uint16_t nameLength = r.LE16();
+        uint16_t type = r.LE16();
+        uint32_t valueLength = r.LE32();
+        std::string name = WideString(r, nameLength);
+        TByteReader value = r.Sub(valueLength);
+        if (r.Failed()) return;
+        std::string upper = UpperCase(TrimControl(name));
+        int index = upper == "TITLE" ? tTitle : upper == "AUTHOR" ? tArtist : upper == "DESCRIPTION" ? tComment
+                                                                                                    : TagIndexOf(name);
+        if (stream == 0 && index) StoreValue(data, index, type, value, valueLength);
+    }
+}
+
+void ReadHeaderExtension(TByteReader r, FileData& data) {
+    r.Skip(18); // reserved GUID and word
+    uint32_t dataSize = r.LE32();
+    TByteReader objects = r.Sub(dataSize);
+    while (!objects.Failed() && objects.Remaining() >= objectHeaderSize) {
+        auto guid = objects.Bytes(16);
+        uint64_t size = objects.LE64();
+        if (size < objectHeaderSize || size - objectHeaderSize > objects.Remaining()) return;
+        TByteReader body = objects.Sub(size - objectHeaderSize);
+        if (Is(guid, metadataObject) || Is(guid, metadataLibraryObject)) ReadMetadataRecords(body, data);
     }
 }
 
@@ -114,6 +155,8 @@ void ReadHeader(TByteReader& header, FileData& data) {
             ReadContentDescription(body, data);
         } else if (Is(guid, extendedContentObject)) {
             ReadExtendedContent(body, data);
+        } else if (Is(guid, headerExtensionObject)) {
+            ReadHeaderExtension(body, data);
         }
     }
 }

@@ -4,6 +4,7 @@
 
 #include "audio/tags/OggVorbis.h"
 #include "audio/tags/TagText.h"
+#include "framework/LegacyText.h"
 #include "framework/SysUtils.h"
 #include "tests/audio/tags/TagSaveCases.h"
 #include "tests/audio/tags/TagTestUtil.h"
@@ -43,6 +44,16 @@ TEST(TagTool, PrintsWhatTheReadersRead) {
 
     ToolOutput(test::Quoted(dir.File("missing.mp3")), status);
     EXPECT_NE(status, 0);
+
+    // JSON text is UTF-8: a file name that is not (Windows-1252 "Café") is given as it is shown.
+    std::string legacy = dir.WriteFile("Caf\xe9.mp3", tag + test::MpegFrames(30));
+    json = ToolOutput(test::Quoted(legacy), status);
+    EXPECT_EQ(status, 0);
+    EXPECT_TRUE(IsValidUtf8(json)) << json;
+    EXPECT_NE(json.find("\"file\":\"" + FileNameUtf8(legacy) + "\""), std::string::npos) << json;
+    if (test::HaveTool("python3"))
+        EXPECT_TRUE(test::Run(test::Quoted(kTool) + " " + test::Quoted(legacy) +
+                              " | /usr/bin/python3 -c 'import json, sys; json.loads(sys.stdin.buffer.read().decode())'"));
 }
 
 TEST(TagTool, SetAndResaveWriteOnlyWhatTheyAreAskedTo) {
@@ -231,8 +242,15 @@ TEST(TagTool, LongWmaValuesAreSavedWhole) {
         ASSERT_EQ(before.find(LowerCase(c.Name) + "='Old value'") != std::string::npos, c.Existing) << before;
         std::string text = test::LongText(c.Units, std::string(c.Field) == "lyrics" || std::string(c.Field) == "description");
         int status = -1;
-        ToolOutput("--set " + test::Quoted(std::string("wma.") + c.Field + "=" + text) + " " + test::Quoted(wma), status);
+        std::string json =
+            ToolOutput("--set " + test::Quoted(std::string("wma.") + c.Field + "=" + text) + " " + test::Quoted(wma), status);
         EXPECT_EQ(status, 0);
+        // The reader the player and the picker use shows the value whole, wherever it was stored.
+        std::string field = c.Field == std::string("description") ? "comment" : c.Field;
+        std::string shown;
+        for (char ch : TrimControl(text)) shown += ch == '\n' ? std::string("\\n") : std::string(1, ch);
+        if (field == "title" || field == "album" || field == "comment")
+            EXPECT_NE(json.find("\"" + field + "\":\"" + shown + "\""), std::string::npos) << json.substr(0, 300);
         EXPECT_EQ(test::MutagenValues(wma, c.Name), std::vector<std::string>{text});
         EXPECT_EQ(test::WithoutNames(test::MutagenDump(wma), {LowerCase(c.Name)}),
                   test::WithoutNames(before, {LowerCase(c.Name)}));

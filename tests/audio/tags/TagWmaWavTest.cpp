@@ -87,6 +87,49 @@ TEST(TagWma, ReadsTheHeaderObjects) {
     EXPECT_EQ(wma.Track(), 7);
 }
 
+// A record of the metadata objects: language, stream, name length, type, 32-bit value length.
+std::string Record(uint16_t stream, const std::string& name, uint16_t type, const std::string& value) {
+    std::string n = Wide(name);
+    return LE16(0) + LE16(stream) + LE16(uint16_t(n.size())) + LE16(type) + LE32(uint32_t(value.size())) + n + value;
+}
+
+// The header extension holding a metadata object and a metadata library.
+std::string HeaderExtension(const std::vector<std::string>& metadata, const std::vector<std::string>& library) {
+    auto records = [](const std::vector<std::string>& rs) {
+        std::string body = LE16(uint16_t(rs.size()));
+        for (const auto& r : rs) body += r;
+        return body;
+    };
+    std::string inner = Object(Guid(0xC5F8CBEA, 0x5BAF, 0x4877, 0x8467AA8C44FA4CCA), records(metadata)) +
+                        Object(Guid(0x44231C94, 0x9498, 0x49D1, 0xA1411D134E457054), records(library));
+    return Object(Guid(0x5FBF03B5, 0xA92E, 0x11CF, 0x8EE300C00C205365),
+                  Guid(0xABD3D211, 0xA9BA, 0x11CF, 0x8EE600C00C205365) + LE16(6) + LE32(uint32_t(inner.size())) + inner);
+}
+
+// Values too long for the extended content (over 32,767 characters) live in the metadata library
+// with a 32-bit length, as do the content description's names whose value did not fit there; they
+// read whole. A stream's own values are not the file's.
+TEST(TagWma, LongValuesOfTheMetadataLibraryReadWhole) {
+    TempDir dir;
+    std::string description(40000, 'd'), album = "Album " + std::string(20000, 'a') + "\u6b4c";
+    std::string header = Header({FileProperties(128000), StreamProperties(2, 44100, 16000),
+                                 ContentDescription("Title", "Author", "d"),
+                                 HeaderExtension({Record(0, "WM/Genre", 0, Wide("Jazz")), Record(1, "WM/Year", 0, Wide("1900"))},
+                                                 {Record(0, "Description", 0, Wide(description)),
+                                                  Record(0, "WM/AlbumTitle", 0, Wide(album)),
+                                                  Record(0, "WM/TrackNumber", 3, LE32(12)),
+                                                  Record(2, "Title", 0, Wide("Stream title"))})});
+    TWMAfile wma;
+    ASSERT_TRUE(wma.LoadFromFile(dir.WriteFile("long.wma", header + std::string(1000, '\0'))));
+    ASSERT_TRUE(wma.Valid());
+    EXPECT_EQ(wma.Comment(), description);
+    EXPECT_EQ(wma.Album(), album);
+    EXPECT_EQ(wma.Genre(), "Jazz");
+    EXPECT_EQ(wma.Year(), "");
+    EXPECT_EQ(wma.Track(), 12);
+    EXPECT_EQ(wma.Title(), "Title");
+}
+
 TEST(TagWma, LimitsAndDamagedHeaders) {
     TempDir dir;
     TWMAfile wma;

@@ -11,6 +11,9 @@
                              for each title (hex of its UTF-8), DIR/N.mp3 with the title's bytes in
                              CODEC as ID3v2.3 8-bit text and as the ID3v1 title (its first 30 bytes);
                              prints, one line each, the hex of the ID3v1 title as CODEC reads it
+  id3v1-blocks FILE          reads each 128-byte ID3v1 block of FILE as mutagen parses an ID3v1 tag;
+                             prints, one line each, the hex of the title and of the comment in
+                             UTF-8 and the track number (0 for none)
   id3v22 FILE                writes an ID3v2.2 tag with iTunes frames and frames 2.3 has no name for
   id3-compressed-many FILE N writes an ID3v2.3 tag of N compressed TXXX frames each declaring 16 MiB
   id3-bomb FILE N            writes an ID3v2.3 tag of N compressed frames each inflating to 1 MiB
@@ -287,6 +290,13 @@ if __name__ == "__main__":
         legacy_titles(path, sys.argv[3], sys.argv[4:])
     elif command == "id3v1-comment-tail":
         id3v1_comment_tail(path)
+    elif command == "id3v1-blocks":
+        from mutagen.id3._id3v1 import ParseID3v1
+        data = open(path, "rb").read()
+        for at in range(0, len(data) - 127, 128):
+            frames = ParseID3v1(data[at:at + 128])
+            text = lambda key: str(frames[key]) if key in frames else ""
+            print(text("TIT2").encode().hex() or "-", text("COMM").encode().hex() or "-", text("TRCK") or "0")
     elif command == "id3v22":
         id3v22(path)
     elif command == "id3-compressed-many":
