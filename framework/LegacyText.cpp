@@ -57,25 +57,6 @@ public:
 private:
     iconv_t cd_;
 };
-// ---- Characters ----
-
-bool IsKana(char32_t c) {
-    return (c >= 0x3041 && c <= 0x3096) || (c >= 0x309D && c <= 0x309E) || (c >= 0x30A1 && c <= 0x30FA) ||
-           (c >= 0x30FC && c <= 0x30FE) || c == 0x3005 || c == 0x3006;
-}
-bool IsKanji(char32_t c) { return (c >= 0x4E00 && c <= 0x9FFF) || (c >= 0xF900 && c <= 0xFAFF) || c == 0x3007; }
-bool IsFullWidthForm(char32_t c) { return (c >= 0xFF01 && c <= 0xFF5E) || (c >= 0xFFE0 && c <= 0xFFE5); }
-// The punctuation and symbols of the double-byte rows of CP932: CJK punctuation, arrows, shapes,
-// circled numbers, box drawing.
-bool IsWideSymbol(char32_t c) {
-    return (c >= 0x3000 && c <= 0x303F && !IsKana(c) && c != 0x3007) ||
-           (c >= 0x2010 && c <= 0x2312 && c != 0x2013 && c != 0x2014 && !(c >= 0x2018 && c <= 0x201E) &&
-            c != 0x2026 && c != 0x20AC && c != 0x2122 && c != 0x2022 && c != 0x2020 && c != 0x2021 &&
-            c != 0x2030 && c != 0x2039 && c != 0x203A) ||
-           (c >= 0x2460 && c <= 0x27BF) || (c >= 0x3200 && c <= 0x33FF);
-}
-bool IsWideJapanese(char32_t c) { return IsKana(c) || IsKanji(c) || IsFullWidthForm(c) || IsWideSymbol(c); }
-bool IsHalfWidth(char32_t c) { return c >= 0xFF61 && c <= 0xFF9F; }
 
 std::u32string CodePoints(std::string_view utf8) {
     std::u32string out;
@@ -514,11 +495,6 @@ std::optional<std::string_view> WithoutCutUtf8(std::string_view bytes) {
         return before;
     }
     return std::nullopt;
-}
-
-std::string TrimRight(std::string text) {
-    while (!text.empty() && static_cast<unsigned char>(text.back()) <= 0x20) text.pop_back();
-    return text;
 }
 
 } // namespace

@@ -51,9 +51,10 @@ TEST(TagTool, PrintsWhatTheReadersRead) {
     EXPECT_EQ(status, 0);
     EXPECT_TRUE(IsValidUtf8(json)) << json;
     EXPECT_NE(json.find("\"file\":\"" + FileNameUtf8(legacy) + "\""), std::string::npos) << json;
-    if (test::HaveTool("python3"))
+    if (test::HaveTool("python3")) {
         EXPECT_TRUE(test::Run(test::Quoted(kTool) + " " + test::Quoted(legacy) +
                               " | /usr/bin/python3 -c 'import json, sys; json.loads(sys.stdin.buffer.read().decode())'"));
+    }
 }
 
 TEST(TagTool, SetAndResaveWriteOnlyWhatTheyAreAskedTo) {
@@ -249,8 +250,9 @@ TEST(TagTool, LongWmaValuesAreSavedWhole) {
         std::string field = c.Field == std::string("description") ? "comment" : c.Field;
         std::string shown;
         for (char ch : TrimControl(text)) shown += ch == '\n' ? std::string("\\n") : std::string(1, ch);
-        if (field == "title" || field == "album" || field == "comment")
+        if (field == "title" || field == "album" || field == "comment") {
             EXPECT_NE(json.find("\"" + field + "\":\"" + shown + "\""), std::string::npos) << json.substr(0, 300);
+        }
         EXPECT_EQ(test::MutagenValues(wma, c.Name), std::vector<std::string>{text});
         EXPECT_EQ(test::WithoutNames(test::MutagenDump(wma), {LowerCase(c.Name)}),
                   test::WithoutNames(before, {LowerCase(c.Name)}));
