@@ -25,7 +25,6 @@ struct TFigure {
         // Bytes that read as naturally in another code page as in their own: left out of the
         // count, and shown.
         static const std::vector<std::string> undecided = {
-            "\xe8\x6d (Live)",                       // "鑪 (Live)", or "èm (Live)"
             "Neon Genesis Evangelion Theme\xe6",     // "…Theme" and the first byte of "残", or "…Themeæ"
         };
         if (std::find(undecided.begin(), undecided.end(), bytes) != undecided.end()) {
