@@ -114,6 +114,7 @@ public:
         ended = true;
         Application().OnIdle = nullptr;
         engine.DrawPicture();
+        presenter_.Present(); // as the saver window hands over the last frame
     }
 
 protected:
