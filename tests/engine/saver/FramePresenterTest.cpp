@@ -100,7 +100,7 @@ TEST(FramePresenterTest, TheFogHandsTheWindowSystemAFewRectanglesPerFrame) {
     for (int index : {71, 72, 73}) { // 霧, 霧下へ, 霧上へ
         test::SaverHarness h({TMonitor{TRect{0, 0, 1920, 1080}, true}});
         h.PictureFolder({clRed, clBlue}, 1920, 1080);
-        h.OnlyEffects(index < 0 ? std::vector<int>{} : std::vector<int>{index});
+        h.OnlyEffects({index});
         h.Set("Setting", "Interval", "1");
         TDesktopWindow& w = h.Open();
         h.NextChange(); // the cross-fade from the desktop
