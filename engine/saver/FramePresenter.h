@@ -48,10 +48,11 @@ public:
     // r lies within the framebuffer; the rectangles handed to repaint may reach past its right and
     // bottom edges to the end of their tiles.
     void Mark(const TRect& r);
-
-private:
+    // Hands over what is marked now rather than at the end of the frame: for the last frame of a
+    // change, which nothing follows that a frame's wait would gather.
     void Present();
 
+private:
     std::function<void(const TRect&)> repaint_;
     TDirtyArea dirty_;
     TTimer timer_;

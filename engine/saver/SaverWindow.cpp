@@ -655,6 +655,8 @@ void TDesktopWindow::EndTransition() {
     Application().OnIdle = nullptr;
     DrawPicture();
     if (extras_.PlaceLogo) extras_.PlaceLogo(*this);
+    // The new picture stands whole: on the screen at once, not a frame later.
+    presenter_.Present();
     fileManager_->AdvancePicture();
     previousMonitor_ = currentMonitor_;
     currentMonitor_ = (currentMonitor_ + 1) % std::max<int>(1, static_cast<int>(monitors_.size()));

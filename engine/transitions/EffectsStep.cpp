@@ -252,29 +252,36 @@ void Compress(TEffectContext& c) {
         return;
     }
     Copy(c, e.Left + n, e.Top, e.Left + n + 1, e.Bottom);
+    s.Step = n + 1;
     int m = std::clamp(s.CompressW, 0, static_cast<int>(CompressTable.size()));
+    // The squeezed columns all span the same rows (those of the old picture on the form); a column
+    // whose source lies outside the old picture's pixels takes the background instead.
     TRect old = c.OldRect();
     TRect oldPixels = IntersectRect(old, Bounds(c.Mon.X, c.Mon.Y, c.Old.Width(), c.Old.Height()));
-    TRect form = FormRect(c);
-    for (int i = 1; i <= m; ++i) {
-        int xc = e.Left + n + i;
-        int xb = e.Left + n + m + CompressTable[static_cast<size_t>(m - i)];
-        TRect col{xc, e.Top, xc + 1, e.Bottom};
-        TRect dst = IntersectRect(col, old);
-        if (dst.IsEmpty()) continue;
-        TRect src = IntersectRect(TRect{xb, e.Top, xb + 1, e.Bottom}, oldPixels);
-        dst = IntersectRect(dst, form);
-        if (dst.IsEmpty()) continue;
-        if (src.IsEmpty()) {
-            FillForm(c, dst, c.BgPix);
-            continue;
-        }
-        // Both columns span the same rows of the old picture.
-        int top = std::max(dst.Top, src.Top), bottom = std::min(dst.Bottom, src.Bottom);
-        for (int y = top; y < bottom; ++y) c.Form.Row32(y)[xc] = c.Old.Row32(y - c.Mon.Y)[xb - c.Mon.X];
-        c.Host.InvalidateFormRect(dst);
+    TRect rows = IntersectRect(IntersectRect(TRect{e.Left + n + 1, e.Top, e.Left + n + m + 1, e.Bottom}, old),
+                               FormRect(c));
+    if (rows.IsEmpty()) return;
+    const bool oldRows = std::max(e.Top, oldPixels.Top) < std::min(e.Bottom, oldPixels.Bottom);
+    std::array<int, CompressTable.size()> from{}; // per column of rows: the old picture's column, or -1
+    for (int xc = rows.Left; xc < rows.Right; ++xc) {
+        int xb = e.Left + n + m + CompressTable[static_cast<size_t>(m - (xc - e.Left - n))];
+        from[static_cast<size_t>(xc - rows.Left)] =
+            oldRows && xb >= oldPixels.Left && xb < oldPixels.Right ? xb - c.Mon.X : -1;
     }
-    s.Step = n + 1;
+    // Row by row rather than column by column: each row of the form and the old picture is read
+    // once per step instead of once per column.
+    const int top = std::max(rows.Top, oldPixels.Top), bottom = std::min(rows.Bottom, oldPixels.Bottom);
+    const size_t width = static_cast<size_t>(rows.Width());
+    for (int y = rows.Top; y < rows.Bottom; ++y) {
+        uint32_t* d = c.Form.Row32(y) + rows.Left;
+        const bool inside = y >= top && y < bottom;
+        const uint32_t* src = inside ? c.Old.Row32(y - c.Mon.Y) : nullptr;
+        for (size_t i = 0; i < width; ++i) {
+            if (from[i] < 0) d[i] = c.BgPix;
+            else if (inside) d[i] = src[from[i]];
+        }
+    }
+    c.Host.InvalidateFormRect(rows);
 }
 
 void Wipe(TEffectContext& c, bool& Done) {

@@ -125,22 +125,78 @@ void TTransitionEngine::RestoreArea(const TRect& r, int monitor) {
                     0);
 }
 
+namespace {
+
+// Grows changed by the pixels [left, right) of row y.
+void Widen(TRect& changed, int left, int right, int y) {
+    const TRect row{left, y, right, y + 1};
+    changed = changed.IsEmpty() ? row : UnionRect(changed, row);
+}
+
+// Fill, writing only the part of each row that differs from the pixel, and growing changed by it.
+void FillChanged(TBitmap& form, const TRect& r, uint32_t pixel, TRect& changed) {
+    const TRect c = IntersectRect(r, FormClient(form));
+    if (c.IsEmpty()) return;
+    for (int y = c.Top; y < c.Bottom; ++y) {
+        uint32_t* d = form.Row32(y);
+        int left = c.Left, right = c.Right;
+        while (left < right && d[left] == pixel) ++left;
+        while (right > left && d[right - 1] == pixel) --right;
+        if (left == right) continue;
+        std::fill(d + left, d + right, pixel);
+        Widen(changed, left, right, y);
+    }
+}
+
+void FillOutsideChanged(TBitmap& form, const TRect& outer, const TRect& inner, uint32_t pixel, TRect& changed) {
+    const TRect in = IntersectRect(outer, inner);
+    if (in.IsEmpty()) {
+        FillChanged(form, outer, pixel, changed);
+        return;
+    }
+    FillChanged(form, TRect{outer.Left, outer.Top, outer.Right, in.Top}, pixel, changed);
+    FillChanged(form, TRect{outer.Left, in.Bottom, outer.Right, outer.Bottom}, pixel, changed);
+    FillChanged(form, TRect{outer.Left, in.Top, in.Left, in.Bottom}, pixel, changed);
+    FillChanged(form, TRect{in.Right, in.Top, outer.Right, in.Bottom}, pixel, changed);
+}
+
+// Blit, writing only the part of each row that differs from the picture, and growing changed by it.
+void BlitChanged(TBitmap& form, int x, int y, TBitmap& src, TRect& changed) {
+    const TRect srcRect{0, 0, src.Width(), src.Height()};
+    const TRect dst = IntersectRect(Bounds(x, y, srcRect.Width(), srcRect.Height()), FormClient(form));
+    if (dst.IsEmpty()) return;
+    for (int row = dst.Top; row < dst.Bottom; ++row) {
+        uint32_t* d = form.Row32(row);
+        const uint32_t* s = src.Row32(row - y);
+        int left = dst.Left, right = dst.Right;
+        // Most rows stand as they are: a whole-row comparison finds them fastest.
+        if (std::memcmp(d + left, s + (left - x), static_cast<size_t>(right - left) * 4) == 0) continue;
+        while (left < right && d[left] == s[left - x]) ++left;
+        while (right > left && d[right - 1] == s[right - 1 - x]) --right;
+        if (left == right) continue;
+        std::memcpy(d + left, s + (left - x), static_cast<size_t>(right - left) * 4);
+        Widen(changed, left, right, row);
+    }
+}
+
+} // namespace
+
 void TTransitionEngine::DrawPicture() {
     TBitmap& form = host_.FormBitmap();
     TBitmap& pic = host_.CurrentPicture();
     uint32_t bg = SwapRB(host_.BackGround());
     TRect u = MakeBoundsRect(state_.Update);
-    TRect dirty = u;
+    // Only what differs is marked: at the end of a change the screen already shows nearly all of
+    // the picture, and repainting the whole of it would cost a frame of the full screen.
+    TRect changed{};
     if (Empty(pic)) {
-        Fill(form, u, bg);
+        FillChanged(form, u, bg, changed);
     } else {
         TRect p = PictureRect(host_.NewPictureRect(), pic);
-        FillOutside(form, u, p, bg);
-        Blit(form, p.Left, p.Top, pic, TRect{0, 0, pic.Width(), pic.Height()});
-        dirty = UnionRect(u, p);
+        FillOutsideChanged(form, u, p, bg, changed);
+        BlitChanged(form, p.Left, p.Top, pic, changed);
     }
-    dirty = IntersectRect(dirty, FormClient(form));
-    if (!dirty.IsEmpty()) host_.InvalidateFormRect(dirty);
+    if (!changed.IsEmpty()) host_.InvalidateFormRect(changed);
 }
 
 void TTransitionEngine::MakeScanLines() {

@@ -114,6 +114,13 @@ public:
         ended = true;
         Application().OnIdle = nullptr;
         engine.DrawPicture();
+        presenter_.Present(); // as the saver window hands over the last frame
+        if (!finalPresented_) {
+            // The last frames already showed the picture whole: nothing more is owed once what
+            // was handed over before has been painted.
+            QCoreApplication::sendPostedEvents(this, QEvent::UpdateRequest);
+            loop_.quit();
+        }
     }
 
 protected:
