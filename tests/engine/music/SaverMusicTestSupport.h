@@ -206,16 +206,19 @@ private:
     };
 };
 
+// A MIDI file's variable-length number: seven bits a byte, the first bytes flagged by their top bit.
+inline void AppendVariableLength(std::string& out, uint32_t v) {
+    std::string bytes(1, static_cast<char>(v & 0x7F));
+    while (v >>= 7)
+        bytes.insert(bytes.begin(), static_cast<char>(0x80 | (v & 0x7F)));
+    out += bytes;
+}
+
 // A format-0 MIDI file (960 ticks a second) that plays middle C on an organ, which holds its level
 // while the key is down, for each (start, length) in seconds.
 inline std::string OrganTune(const std::vector<std::pair<double, double>>& notes) {
     std::string track;
-    auto vlq = [&](uint32_t v) {
-        std::string out(1, static_cast<char>(v & 0x7F));
-        while (v >>= 7)
-            out.insert(out.begin(), static_cast<char>(0x80 | (v & 0x7F)));
-        track += out;
-    };
+    auto vlq = [&](uint32_t v) { AppendVariableLength(track, v); };
     vlq(0);
     track += std::string("\xC0\x13", 2);
     uint32_t at = 0;
@@ -241,12 +244,7 @@ inline std::string OrganTune(const std::vector<std::pair<double, double>>& notes
 // Bytes of a format-0 MIDI file with one note of the given length in ticks (480 per quarter, 120 bpm).
 inline std::string OneNoteMidi(int ticks) {
     std::string track;
-    auto vlq = [&](uint32_t v) {
-        std::string out(1, static_cast<char>(v & 0x7F));
-        while (v >>= 7)
-            out.insert(out.begin(), static_cast<char>(0x80 | (v & 0x7F)));
-        track += out;
-    };
+    auto vlq = [&](uint32_t v) { AppendVariableLength(track, v); };
     vlq(0);
     track += "\x90\x3C\x64";
     vlq(static_cast<uint32_t>(ticks));
